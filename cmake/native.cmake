@@ -1,0 +1,29 @@
+# Portable core, GoogleTest suite and benchmarks, built with the host compiler.
+if(KAVRIN_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+add_compile_options(-Wall -Wextra)
+
+add_library(kv_core STATIC ${KAVRIN_PORTABLE_SOURCES} ${KAVRIN_POSIX_SOURCES})
+target_include_directories(kv_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
+
+find_package(GTest REQUIRED)
+include(GoogleTest)
+enable_testing()
+file(GLOB KAVRIN_NATIVE_TESTS CONFIGURE_DEPENDS
+     ${PROJECT_SOURCE_DIR}/tests/native/*.cpp ${PROJECT_SOURCE_DIR}/tests/native/fakes/*.cpp)
+add_executable(kavrin_native_tests ${KAVRIN_NATIVE_TESTS})
+target_include_directories(kavrin_native_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/native)
+target_link_libraries(kavrin_native_tests PRIVATE kv_core GTest::gtest_main GTest::gmock)
+gtest_discover_tests(kavrin_native_tests DISCOVERY_TIMEOUT 60)
+
+find_package(benchmark QUIET)
+file(GLOB KAVRIN_BENCHES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bench/*.cpp)
+if(benchmark_FOUND)
+  foreach(src ${KAVRIN_BENCHES})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(bench_${name} ${src})
+    target_link_libraries(bench_${name} PRIVATE kv_core benchmark::benchmark_main)
+  endforeach()
+endif()

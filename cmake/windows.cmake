@@ -1,0 +1,54 @@
+# Kavrin.exe, KavrinBind.dll, the test driver and the Windows GoogleTest binary.
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
+                        WINVER=0x0601 _WIN32_IE=0x0800)
+add_compile_options(-Wall -Wextra -Wno-cast-function-type -Wno-restrict)
+
+set(KAVRIN_SYSTEM_LIBS ws2_32 iphlpapi rasapi32 comctl32 comdlg32 gdiplus shlwapi crypt32 version
+    ole32 oleaut32 uuid shell32 user32 gdi32 advapi32 msimg32 winmm)
+
+# One library of the portable code and every Windows adapter (adapters implement portable
+# declarations, so the two cannot be split without a cycle). Only *_entry_win.cpp, the program's
+# entry point, is left for Kavrin.exe alone, so the test binary links everything else.
+set(KAVRIN_PLATFORM_SOURCES ${KAVRIN_WIN_SOURCES})
+list(FILTER KAVRIN_PLATFORM_SOURCES EXCLUDE REGEX "_entry_win\\.cpp$")
+set(KAVRIN_APP_SOURCES ${KAVRIN_WIN_SOURCES})
+list(FILTER KAVRIN_APP_SOURCES INCLUDE REGEX "_entry_win\\.cpp$")
+add_library(kv_core STATIC ${KAVRIN_PORTABLE_SOURCES} ${KAVRIN_PLATFORM_SOURCES})
+target_include_directories(kv_core PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/res)
+target_link_libraries(kv_core PUBLIC ${KAVRIN_SYSTEM_LIBS})
+
+add_executable(Kavrin WIN32 ${KAVRIN_APP_SOURCES} ${PROJECT_SOURCE_DIR}/res/kavrin.rc)
+target_link_libraries(Kavrin PRIVATE kv_core)
+target_link_options(Kavrin PRIVATE -municode)
+set_source_files_properties(${PROJECT_SOURCE_DIR}/res/kavrin.rc PROPERTIES
+    OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/resource.h;${PROJECT_SOURCE_DIR}/res/kavrin.manifest")
+
+# The binding module: plain, undecorated export names come from the .def file.
+file(GLOB KAVRIN_BIND_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bind/*.cpp)
+add_library(KavrinBind SHARED ${KAVRIN_BIND_SOURCES} ${PROJECT_SOURCE_DIR}/bind/kavrin_bind.def)
+set_target_properties(KavrinBind PROPERTIES PREFIX "" OUTPUT_NAME KavrinBind)
+target_include_directories(KavrinBind PRIVATE ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(KavrinBind PRIVATE advapi32)
+
+# Test-only driver that finds windows, reads their controls and presses buttons.
+file(GLOB KAVRIN_DRIVER_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/windriver/*.cpp)
+add_executable(windriver ${KAVRIN_DRIVER_SOURCES})
+target_link_libraries(windriver PRIVATE user32)
+
+# GoogleTest from Debian's sources, built for mingw.
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+file(GLOB KAVRIN_WIN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/windows/*.cpp)
+add_executable(kavrin_win_tests ${KAVRIN_WIN_TESTS})
+target_include_directories(kavrin_win_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/windows
+                           ${PROJECT_SOURCE_DIR}/tests/native)
+target_link_libraries(kavrin_win_tests PRIVATE kv_core gtest gmock gtest_main)
+add_dependencies(kavrin_win_tests KavrinBind)
+
+# The build date shown in the About box; SOURCE_DATE_EPOCH makes it reproducible.
+string(TIMESTAMP KAVRIN_BUILD_DATE "%Y-%m-%d")
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/build_info.h
+     CONTENT "#pragma once\n#define KAVRIN_BUILD_DATE \"${KAVRIN_BUILD_DATE}\"\n")
+target_include_directories(Kavrin PRIVATE ${CMAKE_BINARY_DIR}/generated ${PROJECT_SOURCE_DIR}/res)

@@ -1,0 +1,185 @@
+#include "app/vpn_app_win.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+#include "app/dlg_vpn_main_win.h"
+#include "config/program_data_folder.h"
+#include "config/text_table.h"
+#include "framework/module_win.h"
+#include "policy/bind_module_win.h"
+#include "policy/bind_registration.h"
+
+namespace {
+
+std::wstring ModuleFilePath() {
+  wchar_t buffer[kMaxPathChars] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, buffer, kMaxPathChars);
+  return std::wstring(buffer, n < kMaxPathChars ? n : kMaxPathChars - 1);
+}
+
+std::wstring SystemDirectory() {
+  wchar_t buffer[kMaxPathChars] = {};
+  const UINT n = GetSystemDirectoryW(buffer, kMaxPathChars);
+  return std::wstring(buffer, n < kMaxPathChars ? n : 0);
+}
+
+std::vector<std::wstring> CommandLineItems() {
+  std::vector<std::wstring> items;
+  int count = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!argv) return items;
+  for (int i = 0; i < count; ++i) items.emplace_back(argv[i]);
+  LocalFree(argv);
+  return items;
+}
+
+// Lets files be dropped onto our windows from less privileged programs (the application list
+// takes shortcuts that way). The function exists from Vista on.
+void AllowFileDropMessages() {
+  UniqueModule user32 = LoadSystemModule(L"user32.dll");
+  if (!user32) return;
+  using ChangeWindowMessageFilterFn = BOOL(WINAPI*)(UINT, DWORD);
+  auto change = reinterpret_cast<ChangeWindowMessageFilterFn>(
+      reinterpret_cast<void*>(GetProcAddress(user32.get(), "ChangeWindowMessageFilter")));
+  if (!change) return;
+  constexpr DWORD kMsgfltAdd = 1;
+  constexpr UINT kCopyGlobalData = 0x0049;
+  change(kCopyGlobalData, kMsgfltAdd);
+  change(WM_DROPFILES, kMsgfltAdd);
+}
+
+bool IsWindows2000() {
+  const DWORD version = GetVersion();
+  return LOBYTE(LOWORD(version)) == 5 && HIBYTE(LOWORD(version)) == 0;
+}
+
+}  // namespace
+
+CVpnApp::CVpnApp() {
+  paths_ = ComputeAppPaths(ModuleFilePath(), SystemDirectory(), SystemProgramDataFolder().Path());
+  setlocale(LC_ALL, "chs");
+}
+
+bool CVpnApp::InitInstance() {
+  srand(static_cast<unsigned>(time(nullptr)));
+
+  SystemBindModule bind;
+  RepairBindModule(bind);
+
+  BuildTextTable();
+  CoInitialize(nullptr);
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), 0xFF};
+  InitCommonControlsEx(&controls);
+  CApplication::InitInstance();
+  SetAppName(L"Kavrin");
+  SetRegistryKey(L"Kavrin");
+  AllowFileDropMessages();
+
+  if (HandleCommandLine(bind)) return true;
+  if (!EnforceSingleInstance()) return false;
+
+  DeleteFileW(paths_.installer_download_path.c_str());
+  DeleteFileW(paths_.portable_download_path.c_str());
+
+  ComputeClientIdentification();
+  // Paired with no clean-up: sockets stay usable for the rest of the process.
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 0), &wsa);
+
+  RunMainWindow();
+  return false;
+}
+
+int CVpnApp::ExitInstance() {
+  instance_mutex_.reset();
+  CoUninitialize();
+  return CApplication::ExitInstance();
+}
+
+// A registered binding module is loaded into every process that opens a socket. When opening
+// one does not bring it in, its registration is missing or stale and is made afresh.
+void CVpnApp::RepairBindModule(BindModule& bind) {
+  WSADATA wsa;
+  const bool started = WSAStartup(MAKEWORD(2, 0), &wsa) == 0;
+  SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
+  if (probe != INVALID_SOCKET) closesocket(probe);
+  const bool loaded = bind.IsLoaded(kBindModuleFile);
+  if (started) WSACleanup();
+  if (!loaded) RegisterModules(bind);
+}
+
+bool CVpnApp::HandleCommandLine(BindModule& bind) {
+  const CommandLineAction action = ParseCommandLineAction(CommandLineItems());
+  switch (action.kind) {
+    case CommandLineAction::Kind::kNone:
+      return false;
+    case CommandLineAction::Kind::kRegister:
+      ShowRegistrationResult(RegisterModules(bind), "RegisterModulesSuccessfully",
+                             "RegisterModulesFailed");
+      return true;
+    case CommandLineAction::Kind::kUnregister:
+      ShowRegistrationResult(UnregisterModules(bind), "UnregisterModulesSuccessfully",
+                             "UnregisterModulesFailed");
+      return true;
+    case CommandLineAction::Kind::kUpdate:
+      RunUpdateCopy(action.target);
+      return true;
+  }
+  return false;
+}
+
+void CVpnApp::ShowRegistrationResult(int result, const char* success_key,
+                                     const char* failure_key) {
+  const bool ok = result == 0;
+  MessageBoxW(nullptr, GetText(ok ? success_key : failure_key).c_str(), kMainWindowCaption,
+              ok ? MB_ICONINFORMATION : MB_ICONWARNING);
+}
+
+void CVpnApp::RunUpdateCopy(const std::wstring& target) {
+  // Without a target there is nothing to copy over; retrying would only delay the same answer.
+  const bool copied =
+      !target.empty() && CopyWithRetries(
+                             [&] {
+                               return CopyFileW(paths_.module_path.c_str(), target.c_str(),
+                                                FALSE) != 0;
+                             },
+                             [] { Sleep(1000); });
+  if (!copied) {
+    AppMessageBox(GetText("CanNotUpdateGreenFile"), MB_OK);
+    return;
+  }
+  ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+bool CVpnApp::EnforceSingleInstance() {
+  instance_mutex_.reset(CreateMutexW(nullptr, TRUE, kSingleInstanceMutexName));
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  HWND running = FindWindowW(L"#32770", kMainWindowCaption);
+  if (!existed && !running) return true;
+  AppMessageBox(GetText("VpnAppAlreadyRunUseTrayIconToActive"), MB_OK);
+  if (running) PostMessageW(running, kShowMainWindowMessage, 0, 0);
+  instance_mutex_.reset();
+  return false;
+}
+
+void CVpnApp::ComputeClientIdentification() {
+  // Windows 2000 has no BIOS query; the service accepts this marker in its place.
+  if (IsWindows2000()) bios_identification_ = "SKIP_FOR_NT5";
+}
+
+void CVpnApp::RunMainWindow() {
+  auto window = std::make_unique<CDlgVpnMain>();
+  SetMainWindow(window.get());
+  window->DoModal();
+  SetMainWindow(nullptr);
+}
