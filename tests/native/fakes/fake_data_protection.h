@@ -1,0 +1,18 @@
+// DataProtection stand-in: a recognisable, reversible blob (a marker, then the text as
+// little-endian 16-bit units with its NUL), with switches to make either direction fail.
+#pragma once
+
+#include "config/data_protection.h"
+
+class FakeDataProtection : public DataProtection {
+ public:
+  std::optional<std::vector<uint8_t>> Protect(const std::wstring& secret) override;
+  std::optional<std::wstring> Unprotect(const std::vector<uint8_t>& blob) override;
+
+  void set_fail_protect(bool fail) { fail_protect_ = fail; }
+  void set_fail_unprotect(bool fail) { fail_unprotect_ = fail; }
+
+ private:
+  bool fail_protect_ = false;
+  bool fail_unprotect_ = false;
+};

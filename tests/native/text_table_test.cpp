@@ -1,0 +1,92 @@
+#include "config/text_table.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "config/text_table_defaults.h"
+
+namespace {
+
+TextTable BuiltTable() {
+  TextTable table;
+  BuildTextTable(table);
+  return table;
+}
+
+TEST(TextTableTest, HoldsEveryKeyOnceInBuildOrder) {
+  const TextTable table = BuiltTable();
+  const auto& keys = table.keys_in_build_order();
+  ASSERT_EQ(table.size(), 133u);
+  ASSERT_EQ(keys.size(), 133u);
+  EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), 133u);
+  EXPECT_EQ(keys.front(), "RegisterModulesSuccessfully");
+  EXPECT_EQ(keys[4], "OK");
+  EXPECT_EQ(keys[63], "VpnServerSpeed_ms");
+  EXPECT_EQ(keys[96], "GENERAL_VPN_ERROR_SUCCESS");
+  EXPECT_EQ(keys[109], "GENERAL_VPN_STATE_DISCONNECT");
+  EXPECT_EQ(keys.back(), "OnlineUpdateFailureTip");
+  for (const auto& key : keys) EXPECT_FALSE(table.Get(key).empty()) << key;
+}
+
+TEST(TextTableTest, LooksUpByExactKeyAndMarksMissingOnes) {
+  const TextTable table = BuiltTable();
+  EXPECT_EQ(table.Get("Ready"), L"就绪");
+  EXPECT_EQ(table.Get("OK"), L"确定");
+  EXPECT_EQ(table.Get("ready"), L"[!] ready");
+  EXPECT_EQ(table.Get("ok"), L"[!] ok");
+  EXPECT_EQ(table.Get(""), L"[!] ");
+  EXPECT_EQ(table.size(), 133u) << "a lookup must not add keys";
+  EXPECT_FALSE(table.Contains("ready"));
+}
+
+TEST(TextTableTest, ComposedTextsUseTheTitlesTheyName) {
+  const TextTable table = BuiltTable();
+  EXPECT_EQ(table.Get("YouHavenotChosenVpnType"), L"您没有选择合适的连接类型");
+  EXPECT_EQ(table.Get("YouHavenotChosenVpnServer"), L"您没有选择合适的加速节点");
+  EXPECT_EQ(table.Get("YouHavenotChosenVpnRoute"), L"您没有选择合适的加速方式");
+  EXPECT_EQ(table.Get("VpnRoutesTipPleaseSelect"), L"请选择一种加速方式");
+  EXPECT_EQ(table.Get("ChosenVpnServerHaveNoVpnTypeTryAnother"),
+            L"您选择的加速节点暂时没有提供可用的连接方式，请使用其他的加速节点");
+  EXPECT_NE(table.Get("VpnRoutesTipForAll").find(L"建议使用“针对程序加速”方式。"),
+            std::wstring::npos);
+}
+
+TEST(TextTableTest, KeepsFormatsAndLineBreaksForTheirCallers) {
+  const TextTable table = BuiltTable();
+  EXPECT_EQ(table.Get("VpnServerSpeed_ms"), L"%d 毫秒");
+  EXPECT_EQ(table.Get("AddAcceleratedAppFileDialogFilter"),
+            L"快捷方式或可执行文件(*.lnk;*.exe)|*.lnk;*.exe||");
+  const std::wstring routes = table.Get("CannotModifyFollowingRoutesContinueYesOrNot");
+  EXPECT_EQ(routes.substr(routes.size() - 2), L"\r\n");
+  for (const char* key :
+       {"AcceleratorModuleIsNotRegisteredGetFullVersion", "VpnAppWithoutOpenVPNPleaseDownload",
+        "CanNotUpdateGreenFile", "ClientNeedUpdate", "OnlineUpdateFailureTip"}) {
+    EXPECT_NE(table.Get(key).find(L"http://www.orumavpn.com/"), std::wstring::npos) << key;
+  }
+}
+
+TEST(TextTableTest, ComposesFromTextsCurrentAtBuildTime) {
+  const TextRow rows[] = {
+      {"Title", {{L"first", nullptr}}},
+      {"Message", {{nullptr, "Title"}, {L"-", nullptr}, {nullptr, "Absent"}}},
+      {"Title", {{L"second", nullptr}}},
+  };
+  TextTable table;
+  BuildTextTable(table, rows);
+  EXPECT_EQ(table.Get("Message"), L"first-");
+  EXPECT_EQ(table.Get("Title"), L"second");
+  EXPECT_EQ(table.Get("Absent"), L"");
+  EXPECT_EQ(table.keys_in_build_order(), (std::vector<std::string>{"Title", "Absent", "Message"}));
+}
+
+TEST(TextTableTest, ProgramTableAnswersAfterItIsBuilt) {
+  BuildTextTable();
+  EXPECT_EQ(GetText("Cancel"), L"取消");
+  EXPECT_EQ(GetText("NoSuchKey"), L"[!] NoSuchKey");
+  EXPECT_EQ(GetText(nullptr), L"[!] ");
+  BuildTextTable();
+  EXPECT_EQ(ProgramTextTable().size(), 133u);
+}
+
+}  // namespace
