@@ -14,7 +14,8 @@ enable_testing()
 file(GLOB KAVRIN_NATIVE_TESTS CONFIGURE_DEPENDS
      ${PROJECT_SOURCE_DIR}/tests/native/*.cpp ${PROJECT_SOURCE_DIR}/tests/native/fakes/*.cpp)
 add_executable(kavrin_native_tests ${KAVRIN_NATIVE_TESTS})
-target_include_directories(kavrin_native_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/native)
+target_include_directories(kavrin_native_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/native
+                           ${PROJECT_SOURCE_DIR})
 target_link_libraries(kavrin_native_tests PRIVATE kv_core GTest::gtest_main GTest::gmock)
 gtest_discover_tests(kavrin_native_tests DISCOVERY_TIMEOUT 60)
 

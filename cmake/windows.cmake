@@ -1,7 +1,9 @@
 # Kavrin.exe, KavrinBind.dll, the test driver and the Windows GoogleTest binary.
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
                         WINVER=0x0601 _WIN32_IE=0x0800)
-add_compile_options(-Wall -Wextra -Wno-cast-function-type -Wno-restrict)
+add_compile_options(-Wall -Wextra -Wno-cast-function-type -Wno-restrict -ffunction-sections
+                    -fdata-sections)
+add_link_options(-Wl,--gc-sections)
 
 set(KAVRIN_SYSTEM_LIBS ws2_32 iphlpapi rasapi32 comctl32 comdlg32 gdiplus shlwapi crypt32 version
     ole32 oleaut32 uuid shell32 user32 gdi32 advapi32 msimg32 winmm)

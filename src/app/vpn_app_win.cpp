@@ -113,9 +113,9 @@ void CVpnApp::RepairBindModule(BindModule& bind) {
   const bool started = WSAStartup(MAKEWORD(2, 0), &wsa) == 0;
   SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
   if (probe != INVALID_SOCKET) closesocket(probe);
-  const bool loaded = bind.IsLoaded(kBindModuleFile);
+  // Asked before the clean-up, which unloads the socket layer's providers again.
+  RepairBindModuleRegistration(bind);
   if (started) WSACleanup();
-  if (!loaded) RegisterModules(bind);
 }
 
 bool CVpnApp::HandleCommandLine(BindModule& bind) {

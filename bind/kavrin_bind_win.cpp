@@ -1,0 +1,78 @@
+// KavrinBind.dll's entry points.
+//
+// The socket layer loads this module into every process that opens a socket, so it keeps to
+// plain data initialised at compile time and does nothing in DllMain that could wait.
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "bind_target.h"
+#include "registration_record_win.h"
+
+namespace {
+
+HMODULE g_module = nullptr;
+// Start and stop come from the client's user-interface thread, but the hooks that will read the
+// target run on whatever thread an application opens its sockets from.
+CRITICAL_SECTION g_lock;
+std::optional<BindTarget> g_target;
+
+class Locked {
+ public:
+  Locked() { EnterCriticalSection(&g_lock); }
+  ~Locked() { LeaveCriticalSection(&g_lock); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+};
+
+// The registered path must be the whole path, however deep the program folder is.
+std::wstring ModulePath() {
+  constexpr size_t kLongestPath = 32768;
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(g_module, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    if (path.size() >= kLongestPath) return {};
+    path.resize(path.size() * 2);
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    g_module = instance;
+    InitializeCriticalSection(&g_lock);
+  } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    // Only on FreeLibrary: at process exit other threads were killed, perhaps inside the lock.
+    DeleteCriticalSection(&g_lock);
+  }
+  return TRUE;
+}
+
+HRESULT __stdcall DllRegisterServer() {
+  const std::wstring path = ModulePath();
+  if (path.empty()) return E_FAIL;
+  return WriteRegistrationRecord(path);
+}
+
+HRESULT __stdcall DllUnregisterServer() { return RemoveRegistrationRecord(); }
+
+void __stdcall VpnBindStart(DWORD count, DWORD localAddress) {
+  Locked lock;
+  g_target = MakeBindTarget(count, localAddress);
+}
+
+void __stdcall VpnBindStop() {
+  Locked lock;
+  g_target.reset();
+}
+
+}  // extern "C"
