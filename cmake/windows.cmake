@@ -32,10 +32,17 @@ set_target_properties(KavrinBind PROPERTIES PREFIX "" OUTPUT_NAME KavrinBind)
 target_include_directories(KavrinBind PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(KavrinBind PRIVATE advapi32)
 
-# Test-only driver that finds windows, reads their controls and presses buttons.
-file(GLOB KAVRIN_DRIVER_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/windriver/*.cpp)
-add_executable(windriver ${KAVRIN_DRIVER_SOURCES})
-target_link_libraries(windriver PRIVATE user32)
+# Every folder under tools/ with C++ sources is one console program named after the folder:
+# windriver (the test-only window driver), stand-ins for outside programs, galleries.
+file(GLOB KAVRIN_TOOL_DIRS LIST_DIRECTORIES true ${PROJECT_SOURCE_DIR}/tools/*)
+foreach(dir ${KAVRIN_TOOL_DIRS})
+  file(GLOB tool_sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(tool_sources)
+    get_filename_component(tool ${dir} NAME)
+    add_executable(${tool} ${tool_sources})
+    target_link_libraries(${tool} PRIVATE kv_core gdi32 shell32)
+  endif()
+endforeach()
 
 # GoogleTest from Debian's sources, built for mingw.
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)

@@ -74,7 +74,10 @@ bool CVpnApp::InitInstance() {
   srand(static_cast<unsigned>(time(nullptr)));
 
   SystemBindModule bind;
-  RepairBindModule(bind);
+  const CommandLineAction action = ParseCommandLineAction(CommandLineItems());
+  // A registration action decides the module's registration itself; repairing it first would
+  // make "/unregister" undo nothing and report success for a module that was never registered.
+  if (action.kind == CommandLineAction::Kind::kNone) RepairBindModule(bind);
 
   BuildTextTable();
   CoInitialize(nullptr);
@@ -85,7 +88,7 @@ bool CVpnApp::InitInstance() {
   SetRegistryKey(L"Kavrin");
   AllowFileDropMessages();
 
-  if (HandleCommandLine(bind)) return true;
+  if (HandleCommandLine(action, bind)) return true;
   if (!EnforceSingleInstance()) return false;
 
   DeleteFileW(paths_.installer_download_path.c_str());
@@ -118,8 +121,7 @@ void CVpnApp::RepairBindModule(BindModule& bind) {
   if (started) WSACleanup();
 }
 
-bool CVpnApp::HandleCommandLine(BindModule& bind) {
-  const CommandLineAction action = ParseCommandLineAction(CommandLineItems());
+bool CVpnApp::HandleCommandLine(const CommandLineAction& action, BindModule& bind) {
   switch (action.kind) {
     case CommandLineAction::Kind::kNone:
       return false;

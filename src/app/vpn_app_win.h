@@ -36,7 +36,7 @@ class CVpnApp : public CApplication {
  private:
   void RepairBindModule(BindModule& bind);
   // True when a command-line action ran; start-up ends there.
-  bool HandleCommandLine(BindModule& bind);
+  bool HandleCommandLine(const CommandLineAction& action, BindModule& bind);
   void ShowRegistrationResult(int result, const char* success_key, const char* failure_key);
   void RunUpdateCopy(const std::wstring& target);
   // False when another instance runs (it has been asked to show itself).

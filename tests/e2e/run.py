@@ -33,13 +33,14 @@ class Driver:
         self.build = os.path.abspath(build)
         self.windriver = os.path.join(self.build, "windriver.exe")
 
-    def wine(self, *args, timeout=60):
-        return subprocess.run(["wine", *args], stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=timeout)
-
     def drive(self, *args, timeout=90):
-        r = self.wine(self.windriver, *args, timeout=timeout)
-        return r.returncode, r.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+        # Output goes through a file, not a pipe: Wine's helper processes (explorer, services)
+        # started on the way inherit the pipe and would keep a reader waiting for ever.
+        with tempfile.TemporaryFile() as out:
+            r = subprocess.run(["wine", self.windriver, *args], stdin=subprocess.DEVNULL,
+                               stdout=out, stderr=subprocess.DEVNULL, timeout=timeout)
+            out.seek(0)
+            return r.returncode, out.read().decode("utf-8", "replace").replace("\r\n", "\n")
 
     def start(self, exe, *args, cwd=None):
         return subprocess.Popen(["wine", exe, *args], cwd=cwd or self.build,

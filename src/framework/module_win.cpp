@@ -1,0 +1,59 @@
+#include "framework/module_win.h"
+
+#include <vector>
+
+namespace {
+
+std::wstring SystemFolder() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  UINT length = GetSystemDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
+  if (length >= buffer.size()) {
+    buffer.resize(length + 1);
+    length = GetSystemDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
+  }
+  if (length == 0 || length >= buffer.size()) return {};
+  std::wstring folder(buffer.data(), length);
+  if (folder.back() != L'\\') folder += L'\\';
+  return folder;
+}
+
+bool IsBareFileName(const std::wstring& name) {
+  if (name.empty() || name == L"." || name == L"..") return false;
+  return name.find_first_of(L"\\/:") == std::wstring::npos;
+}
+
+}  // namespace
+
+UniqueModule LoadSystemModule(const std::wstring& name) {
+  if (!IsBareFileName(name)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return UniqueModule();
+  }
+  const std::wstring folder = SystemFolder();
+  if (folder.empty()) return UniqueModule();
+  // The altered search path makes the module's own dependencies resolve from the system folder
+  // too, not from the program's folder.
+  const std::wstring path = folder + name;
+  return UniqueModule(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+}
+
+void HardenModuleSearchPath() {
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (!kernel) return;
+  // Both calls are looked up because a static import would stop the program from starting on
+  // systems older than they are (SetDllDirectoryW arrived with XP SP1, SetSearchPathMode with
+  // Vista SP2 updates).
+  using SetDllDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
+  using SetSearchPathModeFn = BOOL(WINAPI*)(DWORD);
+  if (auto set_dll_directory = reinterpret_cast<SetDllDirectoryFn>(
+          reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryW")))) {
+    set_dll_directory(L"");
+  }
+  // SetDefaultDllDirectories is deliberately not used: restricting the default search to
+  // LOAD_LIBRARY_SEARCH_* folders changes how every later LoadLibrary resolves names, and the
+  // program relies on the classic order with its own folder first.
+  if (auto set_search_path_mode = reinterpret_cast<SetSearchPathModeFn>(
+          reinterpret_cast<void*>(GetProcAddress(kernel, "SetSearchPathMode")))) {
+    set_search_path_mode(BASE_SEARCH_PATH_ENABLE_SAFE_SEARCHMODE | BASE_SEARCH_PATH_PERMANENT);
+  }
+}
