@@ -1,0 +1,160 @@
+#include "vpn/ras_dialer_win.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cwchar>
+#include <vector>
+
+static_assert(sizeof(RasEntryRecord) == kRasEntrySize);
+static_assert(offsetof(RasEntryRecord, szLocalPhoneNumber) == 38);
+static_assert(offsetof(RasEntryRecord, dwfNetProtocols) == 324);
+static_assert(offsetof(RasEntryRecord, szDeviceType) == 1892);
+static_assert(offsetof(RasEntryRecord, szDeviceName) == 1926);
+static_assert(offsetof(RasEntryRecord, dwType) == 3496);
+static_assert(offsetof(RasEntryRecord, dwEncryptionType) == 3500);
+static_assert(offsetof(RasEntryRecord, dwVpnStrategy) == 4044);
+static_assert(offsetof(RasEntryRecord, dwVpnStrategy) == offsetof(RASENTRYW, dwVpnStrategy));
+
+static_assert(sizeof(RasDialParamsRecord) == kRasDialParamsSize);
+static_assert(offsetof(RasDialParamsRecord, szUserName) == 1034);
+static_assert(offsetof(RasDialParamsRecord, szPassword) == 1548);
+static_assert(offsetof(RasDialParamsRecord, dwSubEntry) == 2096);
+static_assert(offsetof(RasDialParamsRecord, dwCallbackId) == 2100);
+
+static_assert(sizeof(RasConnRecord) == RasDialer::kConnectionRecordSize);
+static_assert(offsetof(RasConnRecord, hrasconn) == 4);
+static_assert(offsetof(RasConnRecord, szEntryName) == 8);
+static_assert(offsetof(RasConnRecord, guidEntry) == offsetof(RASCONNW, guidEntry));
+
+static_assert(sizeof(RasStatsRecord) == kRasStatsSize);
+static_assert(offsetof(RasStatsRecord, dwBytesRcved) == 8);
+
+static_assert(sizeof(RasPppIpRecord) == RasDialer::kIpProjectionSize);
+static_assert(offsetof(RasPppIpRecord, szIpAddress) == 8);
+
+namespace {
+
+constexpr DWORD kNotifierFunction2 = 2;
+
+template <size_t N>
+bool CopyField(WCHAR (&field)[N], const std::wstring& text) {
+  if (text.size() >= N) return false;
+  std::copy(text.begin(), text.end(), field);
+  field[text.size()] = L'\0';
+  return true;
+}
+
+template <size_t N>
+std::wstring FieldText(const WCHAR (&field)[N]) {
+  return std::wstring(field, wcsnlen(field, N));
+}
+
+HRASCONN ToSystem(RasConnectionHandle handle) { return reinterpret_cast<HRASCONN>(handle); }
+
+DWORD WINAPI DialProgress(ULONG_PTR callbackId, DWORD, HRASCONN connection, UINT,
+                          RASCONNSTATE connectionState, DWORD error, DWORD) {
+  auto* events = reinterpret_cast<RasDialEvents*>(callbackId);
+  if (events == nullptr) return 1;
+  return events->OnRasProgress(reinterpret_cast<RasConnectionHandle>(connection),
+                               static_cast<uint32_t>(connectionState), error);
+}
+
+}  // namespace
+
+uint32_t RasApiDialer::EnumConnections(uint32_t& bufferBytes,
+                                       std::vector<RasConnectionInfo>& connections) {
+  connections.clear();
+  const size_t records =
+      std::max<size_t>(1, (bufferBytes + sizeof(RasConnRecord) - 1) / sizeof(RasConnRecord));
+  std::vector<RasConnRecord> buffer(records);
+  buffer[0].dwSize = sizeof(RasConnRecord);
+  DWORD bytes = static_cast<DWORD>(records * sizeof(RasConnRecord));
+  DWORD count = 0;
+  const DWORD result =
+      RasEnumConnectionsW(reinterpret_cast<LPRASCONNW>(buffer.data()), &bytes, &count);
+  bufferBytes = bytes;
+  if (result != 0) return result;
+  for (size_t i = 0; i < std::min<size_t>(count, records); ++i) {
+    connections.push_back({reinterpret_cast<RasConnectionHandle>(buffer[i].hrasconn),
+                           FieldText(buffer[i].szEntryName)});
+  }
+  return 0;
+}
+
+uint32_t RasApiDialer::SetEntryProperties(const std::wstring& entryName,
+                                          const RasEntryProperties& entry) {
+  RasEntryRecord record{};
+  record.dwSize = sizeof record;
+  record.dwfOptions = entry.options;
+  record.dwfNetProtocols = entry.netProtocols;
+  record.dwFramingProtocol = entry.framingProtocol;
+  record.dwType = entry.entryType;
+  record.dwEncryptionType = entry.encryptionType;
+  record.dwVpnStrategy = entry.vpnStrategy;
+  if (!CopyField(record.szLocalPhoneNumber, entry.localPhoneNumber) ||
+      !CopyField(record.szDeviceType, entry.deviceType) ||
+      !CopyField(record.szDeviceName, entry.deviceName)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  return RasSetEntryPropertiesW(nullptr, entryName.c_str(), reinterpret_cast<LPRASENTRYW>(&record),
+                                sizeof record, nullptr, 0);
+}
+
+uint32_t RasApiDialer::Dial(const RasDialParameters& parameters, RasDialEvents* events,
+                            RasConnectionHandle& connection) {
+  RasDialParamsRecord record{};
+  record.dwSize = sizeof record;
+  record.dwCallbackId = reinterpret_cast<ULONG_PTR>(events);
+  const bool fits = CopyField(record.szEntryName, parameters.entryName) &&
+                    CopyField(record.szPhoneNumber, parameters.phoneNumber) &&
+                    CopyField(record.szCallbackNumber, parameters.callbackNumber) &&
+                    CopyField(record.szUserName, parameters.userName) &&
+                    CopyField(record.szPassword, parameters.password) &&
+                    CopyField(record.szDomain, parameters.domain);
+  DWORD result = ERROR_INVALID_PARAMETER;
+  if (fits) {
+    HRASCONN handle = nullptr;
+    result = RasDialW(nullptr, nullptr, reinterpret_cast<LPRASDIALPARAMSW>(&record),
+                      kNotifierFunction2, reinterpret_cast<LPVOID>(&DialProgress), &handle);
+    connection = reinterpret_cast<RasConnectionHandle>(handle);
+  }
+  SecureZeroMemory(record.szPassword, sizeof record.szPassword);
+  return result;
+}
+
+uint32_t RasApiDialer::HangUp(RasConnectionHandle connection) {
+  return RasHangUpW(ToSystem(connection));
+}
+
+uint32_t RasApiDialer::GetStatistics(RasConnectionHandle connection, uint32_t& bytesSent,
+                                     uint32_t& bytesReceived) {
+  RasStatsRecord stats{};
+  stats.dwSize = sizeof stats;
+  const DWORD result =
+      RasGetConnectionStatistics(ToSystem(connection), reinterpret_cast<RAS_STATS*>(&stats));
+  if (result != 0) return result;
+  bytesSent = stats.dwBytesXmited;
+  bytesReceived = stats.dwBytesRcved;
+  return 0;
+}
+
+uint32_t RasApiDialer::GetIpProjection(RasConnectionHandle connection, uint32_t& bufferBytes,
+                                       std::wstring& localAddress) {
+  // Never smaller than the record read below, whatever size the caller asks for.
+  const size_t size = std::max<size_t>(bufferBytes, sizeof(RasPppIpRecord));
+  std::vector<std::byte> buffer(size);
+  auto* record = reinterpret_cast<RasPppIpRecord*>(buffer.data());
+  record->dwSize = static_cast<DWORD>(size);
+  DWORD bytes = static_cast<DWORD>(size);
+  const DWORD result = RasGetProjectionInfoW(ToSystem(connection), RASP_PppIp, record, &bytes);
+  bufferBytes = bytes;
+  if (result != 0) return result;
+  localAddress = FieldText(record->szIpAddress);
+  return 0;
+}
+
+std::wstring RasApiDialer::GetErrorString(uint32_t error) {
+  WCHAR text[1024] = {};
+  if (RasGetErrorStringW(error, text, static_cast<DWORD>(std::size(text))) != 0) return {};
+  return FieldText(text);
+}

@@ -1,0 +1,121 @@
+// RasDialer through rasapi32, with the fixed record layouts the oldest supported system
+// accepts. The system headers describe newer, larger records that older systems refuse, so
+// the records are declared here and checked against the sizes the calls are made with.
+#pragma once
+
+// clang-format off
+#include <windows.h>
+#include <ras.h>
+// clang-format on
+
+#include "vpn/ras_dialer.h"
+
+struct RasEntryRecord {
+  DWORD dwSize;
+  DWORD dwfOptions;
+  DWORD dwCountryID;
+  DWORD dwCountryCode;
+  WCHAR szAreaCode[11];
+  WCHAR szLocalPhoneNumber[129];
+  DWORD dwAlternateOffset;
+  DWORD ipaddr[5];  // address, DNS, alternate DNS, WINS, alternate WINS
+  DWORD dwFrameSize;
+  DWORD dwfNetProtocols;
+  DWORD dwFramingProtocol;
+  WCHAR szScript[MAX_PATH];
+  WCHAR szAutodialDll[MAX_PATH];
+  WCHAR szAutodialFunc[MAX_PATH];
+  WCHAR szDeviceType[17];
+  WCHAR szDeviceName[129];
+  WCHAR szX25PadType[33];
+  WCHAR szX25Address[201];
+  WCHAR szX25Facilities[201];
+  WCHAR szX25UserData[201];
+  DWORD dwChannels;
+  DWORD dwReserved1;
+  DWORD dwReserved2;
+  DWORD dwSubEntries;
+  DWORD dwDialMode;
+  DWORD dwDialExtraPercent;
+  DWORD dwDialExtraSampleSeconds;
+  DWORD dwHangUpExtraPercent;
+  DWORD dwHangUpExtraSampleSeconds;
+  DWORD dwIdleDisconnectSeconds;
+  DWORD dwType;
+  DWORD dwEncryptionType;
+  DWORD dwCustomAuthKey;
+  GUID guidId;
+  WCHAR szCustomDialDll[MAX_PATH];
+  DWORD dwVpnStrategy;
+};
+
+struct RasDialParamsRecord {
+  DWORD dwSize;
+  WCHAR szEntryName[257];
+  WCHAR szPhoneNumber[129];
+  WCHAR szCallbackNumber[129];
+  WCHAR szUserName[257];
+  WCHAR szPassword[257];
+  WCHAR szDomain[16];
+  DWORD dwSubEntry;
+  ULONG_PTR dwCallbackId;
+};
+
+struct RasConnRecord {
+  DWORD dwSize;
+  HRASCONN hrasconn;
+  WCHAR szEntryName[257];
+  WCHAR szDeviceType[17];
+  WCHAR szDeviceName[129];
+  WCHAR szPhonebook[MAX_PATH];
+  DWORD dwSubEntry;
+  GUID guidEntry;
+};
+
+struct RasStatsRecord {
+  DWORD dwSize;
+  DWORD dwBytesXmited;
+  DWORD dwBytesRcved;
+  DWORD dwFramesXmited;
+  DWORD dwFramesRcved;
+  DWORD dwCrcErr;
+  DWORD dwTimeoutErr;
+  DWORD dwAlignmentErr;
+  DWORD dwHardwareOverrunErr;
+  DWORD dwFramingErr;
+  DWORD dwBufferOverrunErr;
+  DWORD dwCompressionRatioIn;
+  DWORD dwCompressionRatioOut;
+  DWORD dwBps;
+  DWORD dwConnectDuration;
+};
+
+struct RasPppIpRecord {
+  DWORD dwSize;
+  DWORD dwError;
+  WCHAR szIpAddress[16];
+  WCHAR szServerIpAddress[16];
+  DWORD dwOptions;
+  DWORD dwServerOptions;
+};
+
+inline constexpr DWORD kRasEntrySize = 4048;
+inline constexpr DWORD kRasDialParamsSize = 2104;
+inline constexpr DWORD kRasStatsSize = 60;
+
+class RasApiDialer final : public RasDialer {
+ public:
+  uint32_t EnumConnections(uint32_t& bufferBytes,
+                           std::vector<RasConnectionInfo>& connections) override;
+  // Texts longer than their fields are refused with ERROR_INVALID_PARAMETER, never cut.
+  uint32_t SetEntryProperties(const std::wstring& entryName,
+                              const RasEntryProperties& entry) override;
+  uint32_t Dial(const RasDialParameters& parameters, RasDialEvents* events,
+                RasConnectionHandle& connection) override;
+  uint32_t HangUp(RasConnectionHandle connection) override;
+  uint32_t GetStatistics(RasConnectionHandle connection, uint32_t& bytesSent,
+                         uint32_t& bytesReceived) override;
+  uint32_t GetIpProjection(RasConnectionHandle connection, uint32_t& bufferBytes,
+                           std::wstring& localAddress) override;
+  std::wstring GetErrorString(uint32_t error) override;
+};

@@ -1,0 +1,201 @@
+#include "vpn/windows_vpn.h"
+
+#include <algorithm>
+#include <map>
+#include <utility>
+
+#include "config/text_table.h"
+
+namespace {
+
+constexpr uint32_t kErrorInvalidParameter = 87;
+// Dial-up port errors that a restart of the system cures.
+constexpr uint32_t kRasErrorPortNotAvailable = 633;
+constexpr uint32_t kRasErrorPortHardwareFailure = 692;
+constexpr int kMaxEnumCalls = 5;
+
+constexpr uint32_t kNetProtocolIp = 4;
+constexpr uint32_t kFramingPpp = 1;
+constexpr uint32_t kEntryTypeVpn = 2;
+constexpr uint32_t kEncryptionOptional = 3;
+constexpr uint32_t kVpnStrategyPptpOnly = 1;
+constexpr uint32_t kVpnStrategyL2tpOnly = 3;
+
+const std::map<int32_t, std::wstring>& OwnErrorTexts() {
+  static const std::map<int32_t, std::wstring> texts = {
+      {WINDOWS_VPN_ERROR_CREATE, GetText("WINDOWS_VPN_ERROR_CREATE")},
+      {WINDOWS_VPN_ERROR_DIAL, GetText("WINDOWS_VPN_ERROR_DIAL")},
+  };
+  return texts;
+}
+
+}  // namespace
+
+CWindowsVpn::CWindowsVpn(uint32_t type, RasDialer& dialer, RouteTable& routeTable, TickClock& clock,
+                         std::unique_ptr<CVpnRouteRequestBaseServer> server)
+    : CGeneralVpn(routeTable, clock, std::move(server)), tunnelType(type), dialer_(dialer) {}
+
+RasConnectionHandle CWindowsVpn::FindExistingConnection() {
+  uint32_t bytes = RasDialer::kConnectionRecordSize;
+  std::vector<RasConnectionInfo> connections;
+  uint32_t result = kRasErrorBufferTooSmall;
+  // More connections may appear between two calls; give up rather than chase them forever.
+  for (int call = 0; call < kMaxEnumCalls && result == kRasErrorBufferTooSmall; ++call) {
+    connections.clear();
+    result = dialer_.EnumConnections(bytes, connections);
+  }
+  if (result != 0) return 0;
+  RasConnectionHandle found = 0;
+  for (const RasConnectionInfo& connection : connections) {
+    if (connection.entryName == kEntryName) found = connection.handle;
+  }
+  return found;
+}
+
+int32_t CWindowsVpn::Connect() {
+  if (rasConnection == 0) rasConnection = FindExistingConnection();
+  if (rasConnection != 0) {
+    error = GENERAL_VPN_ERROR_ALREADY_CONNECTED;
+    errorDetail = 0;
+    return error;
+  }
+  if (const int32_t result = CGeneralVpn::Connect(); result != 0) return result;
+
+  if (tunnelType != WindowsVpnTunnelPptp && tunnelType != WindowsVpnTunnelL2tp) {
+    // Not a code of ours, but the owner must still see a failure in `error`.
+    error = GENERAL_VPN_ERROR_INTERNAL;
+    errorDetail = kErrorInvalidParameter;
+    return kErrorInvalidParameter;
+  }
+  RasEntryProperties entry;
+  const bool encrypted = useMppe != 0 && tunnelType == WindowsVpnTunnelPptp;
+  entry.options = encrypted ? kEntryOptionsEncrypted : kEntryOptionsPlain;
+  if (routeMode == RouteModeDefaultGateway) entry.options |= kEntryOptionRemoteDefaultGateway;
+  entry.localPhoneNumber = serverAddress;
+  entry.netProtocols = kNetProtocolIp;
+  entry.framingProtocol = kFramingPpp;
+  entry.deviceType = L"vpn";
+  entry.deviceName = kEntryName;
+  entry.entryType = kEntryTypeVpn;
+  entry.encryptionType = kEncryptionOptional;
+  entry.vpnStrategy =
+      tunnelType == WindowsVpnTunnelPptp ? kVpnStrategyPptpOnly : kVpnStrategyL2tpOnly;
+
+  state = GENERAL_VPN_STATE_PREPARE;
+  error = GENERAL_VPN_ERROR_SUCCESS;
+  errorDetail = 0;
+
+  // A cut-off server name would dial some other host; refuse it as the system refuses a bad
+  // entry.
+  const uint32_t written = serverAddress.size() > kMaxServerAddress
+                               ? kErrorInvalidParameter
+                               : dialer_.SetEntryProperties(kEntryName, entry);
+  if (written != 0) {
+    error = WINDOWS_VPN_ERROR_CREATE;
+    errorDetail = static_cast<int32_t>(written);
+    return error;
+  }
+
+  RasDialParameters parameters;
+  parameters.entryName = kEntryName;
+  parameters.phoneNumber = serverAddress;
+  parameters.callbackNumber = L"*";
+  parameters.userName = userName;
+  parameters.password = password;
+  const bool fits = userName.size() <= kMaxCredential && password.size() <= kMaxCredential;
+  const uint32_t dialled =
+      fits ? dialer_.Dial(parameters, this, rasConnection) : kErrorInvalidParameter;
+  if (dialled != 0) {
+    error = WINDOWS_VPN_ERROR_DIAL;
+    errorDetail = static_cast<int32_t>(dialled);
+    return error;
+  }
+  return GENERAL_VPN_ERROR_SUCCESS;
+}
+
+int32_t CWindowsVpn::Disconnect() {
+  if (rasConnection != 0) {
+    state = GENERAL_VPN_STATE_DISCONNECT;
+    error = GENERAL_VPN_ERROR_SUCCESS;
+    errorDetail = 0;
+    dialer_.HangUp(std::exchange(rasConnection, 0));
+  }
+  return CGeneralVpn::Disconnect();
+}
+
+int32_t CWindowsVpn::GetStatistics(uint32_t& sent, uint32_t& received) {
+  uint32_t bytesSent = 0;
+  uint32_t bytesReceived = 0;
+  const uint32_t result = dialer_.GetStatistics(rasConnection, bytesSent, bytesReceived);
+  if (result != 0) {
+    error = GENERAL_VPN_ERROR_INTERNAL;
+    errorDetail = static_cast<int32_t>(result);
+    return 1;
+  }
+  sent = bytesSent;
+  received = bytesReceived;
+  error = GENERAL_VPN_ERROR_SUCCESS;
+  errorDetail = 0;
+  return 0;
+}
+
+std::wstring CWindowsVpn::GetErrorDetailText(int32_t detail) {
+  const uint32_t number = static_cast<uint32_t>(detail);
+  std::wstring text = dialer_.GetErrorString(number);
+  if (number == kRasErrorPortNotAvailable || number == kRasErrorPortHardwareFailure) {
+    text += GetText("PleaseRebootSystem");
+  }
+  return text;
+}
+
+std::wstring CWindowsVpn::GetErrorText(int32_t code) {
+  const auto& texts = OwnErrorTexts();
+  const auto found = texts.find(code);
+  return found != texts.end() ? found->second : CGeneralVpn::GetErrorText(code);
+}
+
+uint32_t CWindowsVpn::ReadLocalAddress(RasConnectionHandle connection, std::wstring& address) {
+  // The first query learns the size this system's projection record has; the second reads it.
+  uint32_t bytes = RasDialer::kIpProjectionSize;
+  dialer_.GetIpProjection(connection, bytes, address);
+  bytes = std::max(bytes, RasDialer::kIpProjectionSize);
+  return dialer_.GetIpProjection(connection, bytes, address);
+}
+
+uint32_t CWindowsVpn::OnRasProgress(RasConnectionHandle connection, uint32_t connectionState,
+                                    uint32_t rasError) {
+  const bool failed = rasError != 0;
+  const int32_t code = failed ? GENERAL_VPN_ERROR_INTERNAL : GENERAL_VPN_ERROR_SUCCESS;
+  const int32_t detail = static_cast<int32_t>(rasError);
+  switch (connectionState) {
+    case kRasStateConnectDevice:
+      SetState(GENERAL_VPN_STATE_CONNECT, code, detail);
+      break;
+    case kRasStateAuthenticate:
+      SetState(GENERAL_VPN_STATE_AUTHENTICATE, code, detail);
+      break;
+    case kRasStateAuthenticated:
+      SetState(GENERAL_VPN_STATE_AUTHENTICATED, code, detail);
+      break;
+    case kRasStateConnected: {
+      if (failed) {
+        SetState(GENERAL_VPN_STATE_CONNECTED, code, detail);
+        break;
+      }
+      std::wstring address;
+      if (const uint32_t result = ReadLocalAddress(connection, address); result != 0) {
+        return result;
+      }
+      localAddress = address;
+      SetState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
+      break;
+    }
+    case kRasStateDisconnected:
+      SetState(GENERAL_VPN_STATE_DISCONNECTED, code, detail);
+      break;
+    default:
+      if (failed) SetState(state, GENERAL_VPN_ERROR_INTERNAL, detail);
+      break;
+  }
+  return 1;
+}

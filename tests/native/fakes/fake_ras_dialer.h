@@ -1,0 +1,58 @@
+// RasDialer stand-in. Records what was written and dialled, and delivers progress reports
+// the way the system does: in order, on a thread of its own.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "vpn/ras_dialer.h"
+
+class FakeRasDialer : public RasDialer {
+ public:
+  uint32_t EnumConnections(uint32_t& bufferBytes, std::vector<RasConnectionInfo>& list) override;
+  uint32_t SetEntryProperties(const std::wstring& entryName,
+                              const RasEntryProperties& entry) override;
+  uint32_t Dial(const RasDialParameters& parameters, RasDialEvents* events,
+                RasConnectionHandle& connection) override;
+  uint32_t HangUp(RasConnectionHandle connection) override;
+  uint32_t GetStatistics(RasConnectionHandle connection, uint32_t& sent,
+                         uint32_t& received) override;
+  uint32_t GetIpProjection(RasConnectionHandle connection, uint32_t& bufferBytes,
+                           std::wstring& localAddress) override;
+  std::wstring GetErrorString(uint32_t error) override;
+
+  // Sends each (connection state, error) to the events given at Dial from a new thread and
+  // waits for it; the progress function's results, in order.
+  std::vector<uint32_t> Deliver(const std::vector<std::pair<uint32_t, uint32_t>>& reports);
+
+  std::vector<RasConnectionInfo> connections;
+  // Keeps asking for a bigger buffer, as when connections appear between calls.
+  bool enumNeverFits = false;
+  std::vector<uint32_t> enumBufferSizes;
+
+  uint32_t setEntryResult = 0;
+  std::vector<std::pair<std::wstring, RasEntryProperties>> entries;
+
+  uint32_t dialResult = 0;
+  RasConnectionHandle dialHandle = 0x5150;
+  std::vector<RasDialParameters> dials;
+  RasDialEvents* events = nullptr;
+
+  std::vector<RasConnectionHandle> hangUps;
+
+  uint32_t statisticsResult = 0;
+  uint32_t bytesSent = 0;
+  uint32_t bytesReceived = 0;
+
+  // The projection record's size on this "system"; smaller buffers are refused with 603.
+  uint32_t projectionSize = 80;
+  uint32_t projectionResult = 0;
+  std::wstring projectionAddress = L"10.8.0.6";
+  std::vector<uint32_t> projectionBufferSizes;
+  std::vector<RasConnectionHandle> projectionHandles;
+
+  std::map<uint32_t, std::wstring> errorStrings;
+};

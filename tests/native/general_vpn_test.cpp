@@ -1,0 +1,350 @@
+#include "vpn/general_vpn.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <tuple>
+#include <vector>
+
+#include "config/text_table.h"
+#include "fakes/fake_clock.h"
+#include "fakes/fake_route_table.h"
+#include "vpn/route_modification.h"
+
+namespace {
+
+// The engine keeps its code texts for the process's life from first use, so the table must
+// be complete before any test asks.
+class ProgramTextsEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { BuildTextTable(); }
+};
+const auto* const kProgramTexts = ::testing::AddGlobalTestEnvironment(new ProgramTextsEnvironment);
+
+using Report = std::tuple<uint32_t, int32_t, int32_t>;
+
+class ReportRecorder : public CGeneralVpnCallbackInterface {
+ public:
+  void OnVpnStateChanged(CGeneralVpn* vpn) override {
+    std::lock_guard lock(mutex_);
+    reports_.emplace_back(vpn->state, vpn->error, vpn->errorDetail);
+  }
+  std::vector<Report> reports() {
+    std::lock_guard lock(mutex_);
+    return reports_;
+  }
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    reports_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Report> reports_;
+};
+
+// The engine with a tunnel that needs nothing: each test plays the connector by hand.
+class TestVpn : public CGeneralVpn {
+ public:
+  using CGeneralVpn::CGeneralVpn;
+  int32_t GetStatistics(uint32_t& sent, uint32_t& received) override {
+    sent = received = 0;
+    return 0;
+  }
+  std::wstring GetErrorDetailText(int32_t) override { return L""; }
+};
+
+class GeneralVpnTest : public ::testing::Test {
+ protected:
+  GeneralVpnTest() {
+    RouteRow hostDefault{};
+    hostDefault.nextHop = Ip("192.168.1.1");
+    hostDefault.interfaceIndex = 7;
+    hostDefault.metric1 = 10;
+    table_.forwardTable = {hostDefault};
+    table_.adapters = {{7, "192.168.1.20"}, {23, "10.8.0.6"}};
+    table_.interfaceMetrics = std::vector<InterfaceMetric>{{7, 20}, {23, 5}};
+    auto server = std::make_unique<FakeRouteRequestServer>(table_, clock_);
+    server_ = server.get();
+    vpn_ = std::make_unique<TestVpn>(table_, clock_, std::move(server));
+    vpn_->callback = &recorder_;
+  }
+
+  // Connects in `mode` and brings the tunnel up with local address 10.8.0.6.
+  void ConnectAndComeUp(uint32_t mode, std::vector<std::wstring> routes) {
+    vpn_->routeMode = mode;
+    vpn_->routeList = std::move(routes);
+    ASSERT_EQ(vpn_->Connect(), 0);
+    vpn_->localAddress = L"10.8.0.6";
+    vpn_->SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
+  }
+
+  RouteRow TunnelRow(const char* destination, const char* mask) const {
+    RouteRow row{};
+    row.destination = Ip(destination);
+    row.mask = Ip(mask);
+    row.nextHop = Ip("10.8.0.6");
+    row.interfaceIndex = 23;
+    row.type = kRouteTypeDirect;
+    row.protocol = kRouteProtocolNetMgmt;
+    row.metric1 = 6;
+    row.metric2 = row.metric3 = row.metric4 = row.metric5 = 0xFFFFFFFFu;
+    return row;
+  }
+
+  FakeRouteTable table_;
+  FakeClock clock_;
+  ReportRecorder recorder_;
+  FakeRouteRequestServer* server_ = nullptr;
+  std::unique_ptr<TestVpn> vpn_;
+};
+
+const Report kModifying{GENERAL_VPN_STATE_MODIFY_ROUTE, 0, 0};
+const Report kAllDone{GENERAL_VPN_STATE_ALL_DONE, 0, 0};
+
+TEST_F(GeneralVpnTest, PreparationTakesTheFirstOfTwoEqualDefaultRoutes) {
+  RouteRow second = table_.forwardTable[0];
+  second.nextHop = Ip("192.168.9.1");
+  table_.forwardTable.push_back(second);
+  table_.forwardTable[0].age = 77;
+  vpn_->failedRoutes = {L"left over"};
+
+  vpn_->routeMode = RouteModeListedRoutes;
+  ASSERT_EQ(vpn_->Connect(), 0);
+  EXPECT_EQ(vpn_->hostDefaultRoute.nextHop, Ip("192.168.1.1"));
+  EXPECT_EQ(vpn_->hostDefaultRoute.age, 0u);
+  EXPECT_EQ(vpn_->tunnelRouteTemplate, RouteRow{});
+  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_START);
+  EXPECT_TRUE(vpn_->failedRoutes.empty());
+  EXPECT_TRUE(recorder_.reports().empty());
+
+  vpn_->routeMode = RouteModeDefaultGateway;
+  ASSERT_EQ(vpn_->Connect(), 0);
+  EXPECT_EQ(vpn_->tunnelRouteTemplate, vpn_->hostDefaultRoute);
+}
+
+TEST_F(GeneralVpnTest, PreparationWithoutDefaultRouteFailsWithInvalidData) {
+  table_.forwardTable[0].mask = Ip("255.0.0.0");
+  EXPECT_EQ(vpn_->Connect(), GENERAL_VPN_ERROR_GET_GATEWAY);
+  EXPECT_EQ(vpn_->error, GENERAL_VPN_ERROR_GET_GATEWAY);
+  EXPECT_EQ(vpn_->errorDetail, 13);
+
+  table_.forwardTableError = 8;
+  EXPECT_EQ(vpn_->Connect(), GENERAL_VPN_ERROR_GET_GATEWAY);
+  EXPECT_EQ(vpn_->errorDetail, 13);
+  EXPECT_TRUE(recorder_.reports().empty());
+}
+
+TEST_F(GeneralVpnTest, ListedRoutesGoIntoTheTunnelAndAreReportedAsModifyThenAllDone) {
+  ConnectAndComeUp(RouteModeListedRoutes, {L"10.0.0.0 mask 255.0.0.0", L"# comment",
+                                           L" mask 255.0.0.0", L"172.16.0.0 MASK 255.240.0.0"});
+  EXPECT_EQ(recorder_.reports(), (std::vector<Report>{kModifying, kAllDone}));
+  EXPECT_EQ(table_.installed, (std::vector<RouteRow>{TunnelRow("10.0.0.0", "255.0.0.0"),
+                                                     TunnelRow("172.16.0.0", "255.240.0.0")}));
+  EXPECT_EQ(vpn_->hostDefaultRoute.metric1, 21u);
+  EXPECT_EQ(table_.forwardTableReads, 1);
+  EXPECT_FALSE(server_->IsRunning());
+}
+
+TEST_F(GeneralVpnTest, TunnelGatewayIsTheNextHopWhenTheConnectorLearnedOne) {
+  vpn_->tunnelGateway = L"10.8.0.5";
+  ConnectAndComeUp(RouteModeListedRoutes, {L"10.0.0.0 mask 255.0.0.0"});
+  ASSERT_EQ(table_.installed.size(), 1u);
+  EXPECT_EQ(table_.installed[0].nextHop, Ip("10.8.0.5"));
+  EXPECT_EQ(table_.installed[0].interfaceIndex, 23u);
+}
+
+TEST_F(GeneralVpnTest, DefaultGatewayModeRoutesTheListThroughTheHostGateway) {
+  table_.interfaceMetrics.reset();
+  ConnectAndComeUp(RouteModeDefaultGateway, {L"10.0.0.0 mask 255.0.0.0"});
+  ASSERT_EQ(table_.installed.size(), 1u);
+  EXPECT_EQ(table_.installed[0].nextHop, Ip("192.168.1.1"));
+  EXPECT_EQ(table_.installed[0].interfaceIndex, 7u);
+  EXPECT_EQ(table_.installed[0].metric1, 1u);
+  EXPECT_EQ(table_.adapterReads, 0);
+}
+
+TEST_F(GeneralVpnTest, DefaultGatewayModeWithNothingListedTouchesNoRoute) {
+  ConnectAndComeUp(RouteModeDefaultGateway, {});
+  EXPECT_EQ(recorder_.reports(), (std::vector<Report>{kModifying, kAllDone}));
+  vpn_->Disconnect();
+  EXPECT_TRUE(table_.createCalls.empty());
+  EXPECT_TRUE(table_.deleteCalls.empty());
+}
+
+TEST_F(GeneralVpnTest, UnreadableAdapterListStopsAtModifyWithTheSystemError) {
+  table_.adaptersError = 232;
+  for (const uint32_t mode : {RouteModeListedRoutes, RouteModeApplications}) {
+    recorder_.Clear();
+    ConnectAndComeUp(mode, {L"10.0.0.0 mask 255.0.0.0"});
+    EXPECT_EQ(recorder_.reports(),
+              (std::vector<Report>{kModifying, {GENERAL_VPN_STATE_MODIFY_ROUTE, 4, 232}}));
+    EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_MODIFY_ROUTE);
+    EXPECT_TRUE(table_.createCalls.empty());
+    EXPECT_FALSE(server_->IsRunning());
+  }
+}
+
+TEST_F(GeneralVpnTest, ApplicationModeStartsTheServerWithTheTunnelTemplate) {
+  ConnectAndComeUp(RouteModeApplications, {L"10.0.0.0 mask 255.0.0.0"});
+  EXPECT_EQ(recorder_.reports(), (std::vector<Report>{kModifying, kAllDone}));
+  ASSERT_TRUE(server_->IsRunning());
+  EXPECT_EQ(server_->routeTemplate, TunnelRow("0.0.0.0", "0.0.0.0"));
+  EXPECT_TRUE(table_.createCalls.empty());
+
+  vpn_->Disconnect();
+  EXPECT_FALSE(server_->IsRunning());
+  EXPECT_TRUE(table_.deleteCalls.empty());
+}
+
+TEST_F(GeneralVpnTest, ServerThatDoesNotStartIsReportedAsItsOwnError) {
+  const Report notStarted{GENERAL_VPN_STATE_MODIFY_ROUTE, 7, 0};
+  server_->refuseStart = true;
+  ConnectAndComeUp(RouteModeApplications, {});
+  EXPECT_EQ(recorder_.reports(), (std::vector<Report>{kModifying, notStarted}));
+
+  ReportRecorder withoutServer;
+  TestVpn bare(table_, clock_, nullptr);
+  bare.callback = &withoutServer;
+  bare.routeMode = RouteModeApplications;
+  ASSERT_EQ(bare.Connect(), 0);
+  bare.localAddress = L"10.8.0.6";
+  bare.SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
+  EXPECT_EQ(withoutServer.reports(), (std::vector<Report>{kModifying, notStarted}));
+}
+
+TEST_F(GeneralVpnTest, FailedLinesAndProxyHostAreListedAndTheRestStaysInPlace) {
+  table_.createErrors[Ip("172.16.0.0")] = 87;
+  vpn_->SetProxy(1, L"proxy.example.com", 8080, nullptr, nullptr);
+  ConnectAndComeUp(RouteModeListedRoutes,
+                   {L"10.0.0.0 mask 255.0.0.0", L"172.16.0.0 mask 255.240.0.0",
+                    L"vpn.example.com mask 255.255.255.255", L"192.168.0.0 mask 255.255.0.0"});
+  EXPECT_EQ(recorder_.reports(),
+            (std::vector<Report>{kModifying, {GENERAL_VPN_STATE_MODIFY_ROUTE, 6, 0}}));
+  EXPECT_EQ(vpn_->failedRoutes,
+            (std::vector<std::wstring>{L"proxy.example.com", L"172.16.0.0 mask 255.240.0.0",
+                                       L"vpn.example.com mask 255.255.255.255"}));
+  EXPECT_EQ(table_.installed, (std::vector<RouteRow>{TunnelRow("10.0.0.0", "255.0.0.0"),
+                                                     TunnelRow("192.168.0.0", "255.255.0.0")}));
+  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_MODIFY_ROUTE);
+}
+
+// The owner shows the first ten and "..." itself; the engine keeps every failed line in order.
+TEST_F(GeneralVpnTest, MoreThanTenFailedRoutesAreAllKept) {
+  std::vector<std::wstring> lines;
+  for (int i = 1; i <= 12; ++i) {
+    const std::string network = "10." + std::to_string(i) + ".0.0";
+    table_.createErrors[Ip(network.c_str())] = 5010;
+    lines.push_back(std::wstring(network.begin(), network.end()) + L" mask 255.255.0.0");
+  }
+  ConnectAndComeUp(RouteModeListedRoutes, lines);
+  EXPECT_EQ(vpn_->failedRoutes, lines);
+  EXPECT_EQ(vpn_->error, GENERAL_VPN_ERROR_MODIFY_ROUTE);
+}
+
+TEST_F(GeneralVpnTest, ProxyGetsAHostRouteThroughTheHostGatewayUntilRestore) {
+  vpn_->SetProxy(2, L"203.0.113.9", 1080, L"user", L"secret");
+  ConnectAndComeUp(RouteModeListedRoutes, {});
+  ASSERT_EQ(table_.installed.size(), 1u);
+  RouteRow expected = vpn_->hostDefaultRoute;
+  expected.destination = Ip("203.0.113.9");
+  expected.mask = 0xFFFFFFFFu;
+  EXPECT_EQ(table_.installed[0], expected);
+
+  // Left behind, it would make the same route fail as already existing next time.
+  vpn_->Disconnect();
+  EXPECT_TRUE(table_.installed.empty());
+}
+
+TEST_F(GeneralVpnTest, RestoreDeletesEveryListedLineIncludingTheFailedOnes) {
+  table_.createErrors[Ip("172.16.0.0")] = 87;
+  ConnectAndComeUp(RouteModeListedRoutes,
+                   {L"10.0.0.0 mask 255.0.0.0", L"172.16.0.0 mask 255.240.0.0", L"junk",
+                    L"0.0.0.0 mask 0.0.0.0", L"0.0.0.0 mask 128.0.0.0"});
+  EXPECT_EQ(vpn_->failedRoutes,
+            (std::vector<std::wstring>{L"172.16.0.0 mask 255.240.0.0", L"0.0.0.0 mask 0.0.0.0"}));
+  recorder_.Clear();
+  EXPECT_EQ(vpn_->Disconnect(), 0);
+  EXPECT_EQ(table_.deleteCalls, (std::vector<RouteRow>{TunnelRow("10.0.0.0", "255.0.0.0"),
+                                                       TunnelRow("172.16.0.0", "255.240.0.0"),
+                                                       TunnelRow("0.0.0.0", "128.0.0.0")}));
+  EXPECT_TRUE(table_.installed.empty());
+  EXPECT_EQ(recorder_.reports(), (std::vector<Report>{{GENERAL_VPN_STATE_RESTORE_ROUTE, 0, 0}}));
+  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_DISCONNECTED);
+  EXPECT_EQ(vpn_->error, 0);
+  EXPECT_TRUE(vpn_->routeList.empty());
+  EXPECT_EQ(vpn_->tunnelRouteTemplate, RouteRow{});
+}
+
+// In mode 1 the template is the host's own gateway: deleting the list there would remove
+// routes of the host's that this connection never made.
+TEST_F(GeneralVpnTest, ConnectionThatNeverCameUpRestoresNothing) {
+  vpn_->routeMode = RouteModeDefaultGateway;
+  vpn_->routeList = {L"10.0.0.0 mask 255.0.0.0"};
+  ASSERT_EQ(vpn_->Connect(), 0);
+  vpn_->SetState(GENERAL_VPN_STATE_AUTHENTICATE, GENERAL_VPN_ERROR_INTERNAL, 691);
+  vpn_->Disconnect();
+  EXPECT_TRUE(table_.deleteCalls.empty());
+}
+
+TEST_F(GeneralVpnTest, ConnectedWithAnErrorIsReportedAsIsWithoutTouchingRoutes) {
+  vpn_->routeMode = RouteModeListedRoutes;
+  vpn_->routeList = {L"10.0.0.0 mask 255.0.0.0"};
+  ASSERT_EQ(vpn_->Connect(), 0);
+  vpn_->SetState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_INTERNAL, 619);
+  EXPECT_EQ(recorder_.reports(), (std::vector<Report>{{GENERAL_VPN_STATE_CONNECTED, 1, 619}}));
+  EXPECT_TRUE(table_.createCalls.empty());
+}
+
+TEST_F(GeneralVpnTest, ReportsAfterTheCallbackWasClearedGoNowhere) {
+  vpn_->callback = nullptr;
+  ConnectAndComeUp(RouteModeListedRoutes, {L"10.0.0.0 mask 255.0.0.0"});
+  vpn_->Disconnect();
+  EXPECT_TRUE(recorder_.reports().empty());
+  EXPECT_EQ(table_.createCalls.size(), 1u);
+}
+
+TEST_F(GeneralVpnTest, CodesWithoutTextShowTheUnknownTexts) {
+  EXPECT_EQ(vpn_->GetStateText(GENERAL_VPN_STATE_ALL_DONE), GetText("GENERAL_VPN_STATE_ALL_DONE"));
+  EXPECT_EQ(vpn_->GetStateText(11), GetText("VpnUnknownState"));
+  EXPECT_EQ(vpn_->GetErrorText(GENERAL_VPN_ERROR_START_ROUTE_REQUEST_SERVER),
+            GetText("GENERAL_VPN_ERROR_START_ROUTE_REQUEST_SERVER"));
+  for (const int32_t code : {8, 9, -1}) {
+    EXPECT_EQ(vpn_->GetErrorText(code), GetText("VpnUnknownError")) << code;
+  }
+}
+
+TEST_F(GeneralVpnTest, StatusReportHasThreeLinesEvenWithAnEmptyDetail) {
+  vpn_->SetState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_MODIFY_ROUTE, 0);
+  EXPECT_EQ(vpn_->BuildStatusReport(),
+            GetText("VpnState") + L":" + GetText("GENERAL_VPN_STATE_MODIFY_ROUTE") + L"\r\n" +
+                GetText("VpnErrorMessage") + L":" + GetText("GENERAL_VPN_ERROR_MODIFY_ROUTE") +
+                L"\r\n" + GetText("VpnErrorDetail") + L":\r\n");
+}
+
+TEST_F(GeneralVpnTest, WaitCleanupSettledSleepsOutTheRestOfTwoSeconds) {
+  clock_.now = 10'000;
+  vpn_->Disconnect();
+  EXPECT_EQ(vpn_->lastCleanupTick, 10'000u);
+  vpn_->WaitCleanupSettled();
+  EXPECT_EQ(clock_.sleeps, (std::vector<uint32_t>{2000}));
+
+  clock_.now = 10'500;
+  vpn_->WaitCleanupSettled();
+  EXPECT_EQ(clock_.sleeps.back(), 1500u);
+
+  clock_.sleeps.clear();
+  clock_.now = 12'500;
+  vpn_->WaitCleanupSettled();
+  EXPECT_TRUE(clock_.sleeps.empty());
+
+  // Across the tick count's wrap the subtraction still gives the time that passed.
+  clock_.now = 0xFFFFFF00u;
+  vpn_->Disconnect();
+  clock_.now = 0x100;
+  vpn_->WaitCleanupSettled();
+  EXPECT_EQ(clock_.sleeps, (std::vector<uint32_t>{2000 - 0x200}));
+}
+
+}  // namespace

@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include "fakes/fake_clock.h"
+#include "fakes/fake_route_table.h"
+#include "vpn/vpn_route_request_base_server.h"
+
+namespace {
+
+class RouteRequestServerTest : public ::testing::Test {
+ protected:
+  RouteRequestServerTest() {
+    tunnel_.nextHop = Ip("10.8.0.6");
+    tunnel_.interfaceIndex = 23;
+    tunnel_.type = 3;
+    tunnel_.protocol = 3;
+    tunnel_.metric1 = 6;
+    server_.routeTemplate = tunnel_;
+  }
+
+  RouteRow HostRoute(const char* address) const {
+    RouteRow row = tunnel_;
+    row.destination = Ip(address);
+    row.mask = 0xFFFFFFFFu;
+    return row;
+  }
+
+  FakeRouteTable table_;
+  FakeClock clock_;
+  RouteRow tunnel_{};
+  FakeRouteRequestServer server_{table_, clock_};
+};
+
+TEST_F(RouteRequestServerTest, OneRoutePerAddressAndARepeatOnlyRefreshesIt) {
+  clock_.now = 1000;
+  EXPECT_TRUE(server_.AddHostRoute(Ip("10.0.0.5")));
+  clock_.now = 4000;
+  EXPECT_TRUE(server_.AddHostRoute(Ip("10.0.0.5")));
+  EXPECT_TRUE(server_.AddHostRoute(Ip("10.0.0.6")));
+  EXPECT_EQ(table_.createCalls,
+            (std::vector<RouteRow>{HostRoute("10.0.0.5"), HostRoute("10.0.0.6")}));
+  ASSERT_EQ(server_.hostRoutes.count(Ip("10.0.0.5")), 1u);
+  EXPECT_EQ(server_.hostRoutes.at(Ip("10.0.0.5")).lastRequestTick, 4000u);
+  EXPECT_EQ(server_.hostRoutes.at(Ip("10.0.0.5")).mask, 0xFFFFFFFFu);
+}
+
+TEST_F(RouteRequestServerTest, AddressZeroAndFailedCreationsLeaveNothingBehind) {
+  EXPECT_FALSE(server_.AddHostRoute(0));
+  EXPECT_TRUE(table_.createCalls.empty());
+
+  table_.createErrors[Ip("10.0.0.7")] = 87;
+  EXPECT_FALSE(server_.AddHostRoute(Ip("10.0.0.7")));
+  EXPECT_TRUE(server_.hostRoutes.empty());
+  table_.createErrors.clear();
+  EXPECT_TRUE(server_.AddHostRoute(Ip("10.0.0.7")));
+  EXPECT_EQ(table_.createCalls.size(), 2u);
+}
+
+TEST_F(RouteRequestServerTest, RoutesIdleForSixMinutesAreDeleted) {
+  clock_.now = 0xFFFF0000u;  // the ages must survive the tick count's wrap
+  server_.AddHostRoute(Ip("10.0.0.1"));
+  clock_.now += 60'000;
+  server_.AddHostRoute(Ip("10.0.0.2"));
+  clock_.now += 5 * 60'000;
+
+  server_.ExpireIdleRoutes();
+  EXPECT_EQ(table_.deleteCalls, (std::vector<RouteRow>{HostRoute("10.0.0.1")}));
+  EXPECT_EQ(server_.hostRoutes.size(), 1u);
+  EXPECT_EQ(server_.hostRoutes.count(Ip("10.0.0.2")), 1u);
+
+  clock_.now += 60'000 - 1;
+  server_.ExpireIdleRoutes();
+  EXPECT_EQ(server_.hostRoutes.size(), 1u);
+  clock_.now += 1;
+  server_.ExpireIdleRoutes();
+  EXPECT_TRUE(server_.hostRoutes.empty());
+  EXPECT_TRUE(table_.installed.empty());
+}
+
+TEST_F(RouteRequestServerTest, StartTakesTheTemplateAndARestartKeepsTheRoutes) {
+  RouteRow other = tunnel_;
+  other.interfaceIndex = 31;
+  server_.routeTemplate = RouteRow{};
+  ASSERT_TRUE(server_.Start(tunnel_));
+  EXPECT_TRUE(server_.IsRunning());
+  EXPECT_EQ(server_.routeTemplate, tunnel_);
+  EXPECT_FALSE(server_.Start(other));
+  EXPECT_EQ(server_.routeTemplate, tunnel_);
+  server_.Stop();
+  EXPECT_FALSE(server_.IsRunning());
+
+  server_.AddHostRoute(Ip("10.0.0.5"));
+  ASSERT_TRUE(server_.Start(tunnel_));
+  server_.Stop();
+  server_.Stop();
+  EXPECT_EQ(server_.hostRoutes.size(), 1u);
+  EXPECT_EQ(table_.installed.size(), 1u);
+}
+
+}  // namespace

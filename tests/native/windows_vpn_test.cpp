@@ -1,0 +1,308 @@
+#include "vpn/windows_vpn.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <tuple>
+#include <vector>
+
+#include "config/text_table.h"
+#include "fakes/fake_clock.h"
+#include "fakes/fake_ras_dialer.h"
+#include "fakes/fake_route_table.h"
+
+namespace {
+
+using Report = std::tuple<uint32_t, int32_t, int32_t>;
+
+class ReportRecorder : public CGeneralVpnCallbackInterface {
+ public:
+  void OnVpnStateChanged(CGeneralVpn* vpn) override {
+    std::lock_guard lock(mutex_);
+    reports_.emplace_back(vpn->state, vpn->error, vpn->errorDetail);
+  }
+  std::vector<Report> reports() {
+    std::lock_guard lock(mutex_);
+    return reports_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Report> reports_;
+};
+
+constexpr uint32_t kConnectDevice = kRasStateConnectDevice;
+constexpr uint32_t kAuthenticate = kRasStateAuthenticate;
+constexpr uint32_t kAuthenticated = kRasStateAuthenticated;
+constexpr uint32_t kConnected = kRasStateConnected;
+
+class WindowsVpnTest : public ::testing::Test {
+ protected:
+  WindowsVpnTest() {
+    RouteRow hostDefault{};
+    hostDefault.nextHop = Ip("192.168.1.1");
+    hostDefault.interfaceIndex = 7;
+    table_.forwardTable = {hostDefault};
+    table_.adapters = {{7, "192.168.1.20"}, {23, "10.8.0.6"}};
+    vpn_ = MakeVpn(WindowsVpnTunnelPptp);
+  }
+
+  std::unique_ptr<CWindowsVpn> MakeVpn(uint32_t tunnelType) {
+    auto vpn = std::make_unique<CWindowsVpn>(tunnelType, dialer_, table_, clock_);
+    vpn->callback = &recorder_;
+    vpn->routeMode = RouteModeListedRoutes;
+    vpn->serverAddress = L"vpn1.example.com";
+    vpn->userName = L"alice";
+    vpn->password = L"s3cret";
+    return vpn;
+  }
+
+  FakeRouteTable table_;
+  FakeClock clock_;
+  FakeRasDialer dialer_;
+  ReportRecorder recorder_;
+  std::unique_ptr<CWindowsVpn> vpn_;
+};
+
+TEST_F(WindowsVpnTest, GoodConnectionReportsProgressThenModifyAndAllDone) {
+  vpn_->routeList = {L"10.0.0.0 mask 255.0.0.0"};
+  ASSERT_EQ(vpn_->Connect(), 0);
+  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_PREPARE);
+  EXPECT_EQ(vpn_->rasConnection, dialer_.dialHandle);
+  EXPECT_TRUE(recorder_.reports().empty());
+
+  const auto results = dialer_.Deliver(
+      {{0, 0}, {kConnectDevice, 0}, {kAuthenticate, 0}, {kAuthenticated, 0}, {kConnected, 0}});
+  EXPECT_EQ(results, (std::vector<uint32_t>{1, 1, 1, 1, 1}));
+  EXPECT_EQ(recorder_.reports(),
+            (std::vector<Report>{{4, 0, 0}, {5, 0, 0}, {6, 0, 0}, {10, 0, 0}, {8, 0, 0}}));
+  EXPECT_EQ(vpn_->GetLocalAddress(), L"10.8.0.6");
+  ASSERT_EQ(table_.installed.size(), 1u);
+  EXPECT_EQ(table_.installed[0].nextHop, Ip("10.8.0.6"));
+  EXPECT_EQ(table_.installed[0].interfaceIndex, 23u);
+  EXPECT_EQ(dialer_.projectionHandles.front(), dialer_.dialHandle);
+}
+
+TEST_F(WindowsVpnTest, ProjectionIsReadAgainAtTheSizeTheSystemReports) {
+  dialer_.projectionSize = 120;
+  ASSERT_EQ(vpn_->Connect(), 0);
+  dialer_.Deliver({{kConnected, 0}});
+  EXPECT_EQ(dialer_.projectionBufferSizes, (std::vector<uint32_t>{80, 120}));
+  EXPECT_EQ(vpn_->localAddress, L"10.8.0.6");
+
+  // A smaller reported size must not shrink the buffer below the record we read.
+  dialer_.projectionSize = 8;
+  dialer_.projectionBufferSizes.clear();
+  dialer_.Deliver({{kConnected, 0}});
+  EXPECT_EQ(dialer_.projectionBufferSizes, (std::vector<uint32_t>{80, 80}));
+}
+
+TEST_F(WindowsVpnTest, FailedProjectionQueryReportsNothingAndLeavesTheState) {
+  dialer_.projectionResult = 718;
+  ASSERT_EQ(vpn_->Connect(), 0);
+  const auto results = dialer_.Deliver({{kAuthenticated, 0}, {kConnected, 0}});
+  EXPECT_EQ(results, (std::vector<uint32_t>{1, 718}));
+  EXPECT_EQ(recorder_.reports(), (std::vector<Report>{{6, 0, 0}}));
+  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_AUTHENTICATED);
+  EXPECT_TRUE(vpn_->localAddress.empty());
+  EXPECT_TRUE(table_.createCalls.empty());
+}
+
+TEST_F(WindowsVpnTest, ProgressErrorsAreInternalErrorsWithTheDialUpNumber) {
+  ASSERT_EQ(vpn_->Connect(), 0);
+  const auto results = dialer_.Deliver({{kAuthenticate, 691},
+                                        {kConnected, 619},
+                                        {kRasStateDisconnected, 628},
+                                        {3, 0},
+                                        {3, 633},
+                                        {kRasStateDisconnected, 0}});
+  EXPECT_EQ(results, (std::vector<uint32_t>{1, 1, 1, 1, 1, 1}));
+  EXPECT_EQ(recorder_.reports(),
+            (std::vector<Report>{{5, 1, 691}, {7, 1, 619}, {1, 1, 628}, {1, 1, 633}, {1, 0, 0}}));
+  EXPECT_TRUE(table_.createCalls.empty());
+}
+
+TEST_F(WindowsVpnTest, ReportsAfterTheCallbackWasClearedGoNowhere) {
+  ASSERT_EQ(vpn_->Connect(), 0);
+  vpn_->callback = nullptr;
+  dialer_.Deliver({{kConnectDevice, 0}, {kConnected, 0}});
+  EXPECT_TRUE(recorder_.reports().empty());
+  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_ALL_DONE);
+}
+
+TEST_F(WindowsVpnTest, ExistingConnectionOfOursIsRefusedAndHungUpAtDisconnect) {
+  dialer_.connections = {
+      {0x11, L"Kavrin"}, {0x22, L"Office"}, {0x33, L"Kavrin"}, {0x44, L"kavrin"}};
+  EXPECT_EQ(vpn_->Connect(), GENERAL_VPN_ERROR_ALREADY_CONNECTED);
+  EXPECT_EQ(vpn_->error, GENERAL_VPN_ERROR_ALREADY_CONNECTED);
+  EXPECT_EQ(vpn_->rasConnection, 0x33u);
+  EXPECT_EQ(dialer_.enumBufferSizes, (std::vector<uint32_t>{1356, 4 * 1356}));
+  EXPECT_TRUE(dialer_.dials.empty());
+  EXPECT_EQ(table_.forwardTableReads, 0);
+
+  // Asked again, the engine refuses without looking.
+  EXPECT_EQ(vpn_->Connect(), GENERAL_VPN_ERROR_ALREADY_CONNECTED);
+  EXPECT_EQ(dialer_.enumBufferSizes.size(), 2u);
+
+  vpn_->Disconnect();
+  EXPECT_EQ(dialer_.hangUps, (std::vector<RasConnectionHandle>{0x33}));
+}
+
+TEST_F(WindowsVpnTest, ConnectionListThatNeverFitsIsGivenUpAfterFiveCalls) {
+  dialer_.enumNeverFits = true;
+  EXPECT_EQ(vpn_->Connect(), 0);
+  EXPECT_EQ(dialer_.enumBufferSizes.size(), 5u);
+  EXPECT_EQ(dialer_.dials.size(), 1u);
+}
+
+TEST_F(WindowsVpnTest, NoDefaultRouteFailsBeforeAnythingIsWrittenOrDialled) {
+  table_.forwardTable.clear();
+  EXPECT_EQ(vpn_->Connect(), GENERAL_VPN_ERROR_GET_GATEWAY);
+  EXPECT_EQ(vpn_->errorDetail, 13);
+  EXPECT_TRUE(dialer_.entries.empty());
+  EXPECT_TRUE(dialer_.dials.empty());
+}
+
+TEST_F(WindowsVpnTest, EntryAndDialParametersDescribeTheChosenServer) {
+  ASSERT_EQ(vpn_->Connect(), 0);
+  ASSERT_EQ(dialer_.entries.size(), 1u);
+  const auto& [name, entry] = dialer_.entries[0];
+  EXPECT_EQ(name, L"Kavrin");
+  EXPECT_EQ(entry.localPhoneNumber, L"vpn1.example.com");
+  EXPECT_EQ(
+      std::tie(entry.netProtocols, entry.framingProtocol, entry.entryType, entry.encryptionType),
+      std::make_tuple(4u, 1u, 2u, 3u));
+  EXPECT_EQ(entry.deviceType + L"/" + entry.deviceName, L"vpn/Kavrin");
+
+  ASSERT_EQ(dialer_.dials.size(), 1u);
+  const RasDialParameters& dial = dialer_.dials[0];
+  EXPECT_EQ(dial.entryName + L"|" + dial.phoneNumber + L"|" + dial.callbackNumber + L"|" +
+                dial.userName + L"|" + dial.password + L"|" + dial.domain,
+            L"Kavrin|vpn1.example.com|*|alice|s3cret|");
+  EXPECT_EQ(dialer_.events, static_cast<RasDialEvents*>(vpn_.get()));
+}
+
+TEST_F(WindowsVpnTest, OptionWordsFollowTunnelTypeEncryptionAndRouteMode) {
+  struct Case {
+    uint32_t tunnelType;
+    uint32_t useMppe;
+    uint32_t routeMode;
+    uint32_t options;
+    uint32_t strategy;
+  };
+  for (const Case c : {Case{WindowsVpnTunnelPptp, 1, 2, 0x25141800, 1},
+                       Case{WindowsVpnTunnelPptp, 0, 2, 0x3d140000, 1},
+                       Case{WindowsVpnTunnelL2tp, 1, 3, 0x3d140000, 3},
+                       Case{WindowsVpnTunnelL2tp, 0, 2, 0x3d140000, 3},
+                       Case{WindowsVpnTunnelPptp, 1, 1, 0x25141810, 1},
+                       Case{WindowsVpnTunnelL2tp, 0, 1, 0x3d140010, 3}}) {
+    dialer_.entries.clear();
+    auto vpn = MakeVpn(c.tunnelType);
+    vpn->useMppe = c.useMppe;
+    vpn->routeMode = c.routeMode;
+    ASSERT_EQ(vpn->Connect(), 0);
+    ASSERT_EQ(dialer_.entries.size(), 1u);
+    EXPECT_EQ(dialer_.entries[0].second.options, c.options) << c.tunnelType << c.useMppe;
+    EXPECT_EQ(dialer_.entries[0].second.vpnStrategy, c.strategy);
+  }
+}
+
+TEST_F(WindowsVpnTest, EntryThatCannotBeWrittenIsNotDialled) {
+  dialer_.setEntryResult = 621;
+  EXPECT_EQ(vpn_->Connect(), WINDOWS_VPN_ERROR_CREATE);
+  EXPECT_EQ(vpn_->errorDetail, 621);
+  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_PREPARE);
+  EXPECT_TRUE(dialer_.dials.empty());
+}
+
+// The entry's field holds 128 characters; cutting a longer name would dial another host.
+TEST_F(WindowsVpnTest, ServerAddressLongerThanTheEntryFieldIsRefused) {
+  vpn_->serverAddress = std::wstring(128, L'a');
+  EXPECT_EQ(vpn_->Connect(), 0);
+
+  auto longer = MakeVpn(WindowsVpnTunnelPptp);
+  longer->serverAddress = std::wstring(129, L'a');
+  dialer_.entries.clear();
+  dialer_.dials.clear();
+  EXPECT_EQ(longer->Connect(), WINDOWS_VPN_ERROR_CREATE);
+  EXPECT_EQ(longer->errorDetail, 87);
+  EXPECT_TRUE(dialer_.entries.empty());
+  EXPECT_TRUE(dialer_.dials.empty());
+
+  auto longPassword = MakeVpn(WindowsVpnTunnelPptp);
+  longPassword->password = std::wstring(257, L'p');
+  EXPECT_EQ(longPassword->Connect(), WINDOWS_VPN_ERROR_DIAL);
+  EXPECT_EQ(longPassword->errorDetail, 87);
+  EXPECT_TRUE(dialer_.dials.empty());
+}
+
+TEST_F(WindowsVpnTest, RefusedDialKeepsTheHandleForDisconnectToHangUp) {
+  dialer_.dialResult = 623;
+  EXPECT_EQ(vpn_->Connect(), WINDOWS_VPN_ERROR_DIAL);
+  EXPECT_EQ(vpn_->errorDetail, 623);
+  vpn_->Disconnect();
+  EXPECT_EQ(dialer_.hangUps, (std::vector<RasConnectionHandle>{dialer_.dialHandle}));
+}
+
+TEST_F(WindowsVpnTest, UnknownTunnelTypeIsAFailureTheOwnerCanSee) {
+  auto vpn = MakeVpn(3);
+  EXPECT_EQ(vpn->Connect(), 87);
+  EXPECT_EQ(vpn->error, GENERAL_VPN_ERROR_INTERNAL);
+  EXPECT_EQ(vpn->errorDetail, 87);
+  EXPECT_TRUE(dialer_.entries.empty());
+}
+
+TEST_F(WindowsVpnTest, DisconnectHangsUpOnceAndRestoresTheRoutes) {
+  vpn_->routeList = {L"10.0.0.0 mask 255.0.0.0"};
+  ASSERT_EQ(vpn_->Connect(), 0);
+  dialer_.Deliver({{kConnected, 0}});
+  ASSERT_EQ(table_.installed.size(), 1u);
+  clock_.now = 5000;
+
+  EXPECT_EQ(vpn_->Disconnect(), 0);
+  EXPECT_EQ(dialer_.hangUps, (std::vector<RasConnectionHandle>{dialer_.dialHandle}));
+  EXPECT_EQ(vpn_->rasConnection, 0u);
+  EXPECT_TRUE(table_.installed.empty());
+  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_DISCONNECTED);
+  EXPECT_EQ(vpn_->lastCleanupTick, 5000u);
+  EXPECT_EQ(std::get<0>(recorder_.reports().back()), GENERAL_VPN_STATE_RESTORE_ROUTE);
+
+  vpn_->Disconnect();
+  EXPECT_EQ(dialer_.hangUps.size(), 1u);
+}
+
+TEST_F(WindowsVpnTest, StatisticsAreByteCountsOrAnInternalError) {
+  ASSERT_EQ(vpn_->Connect(), 0);
+  dialer_.bytesSent = 1200;
+  dialer_.bytesReceived = 3400;
+  uint32_t sent = 0;
+  uint32_t received = 0;
+  EXPECT_EQ(vpn_->GetStatistics(sent, received), 0);
+  EXPECT_EQ(sent, 1200u);
+  EXPECT_EQ(received, 3400u);
+
+  dialer_.statisticsResult = 6;
+  EXPECT_EQ(vpn_->GetStatistics(sent, received), 1);
+  EXPECT_EQ(vpn_->error, GENERAL_VPN_ERROR_INTERNAL);
+  EXPECT_EQ(vpn_->errorDetail, 6);
+  EXPECT_EQ(sent, 1200u);
+}
+
+TEST_F(WindowsVpnTest, DetailTextIsTheSystemTextWithRebootAdviceForPortErrors) {
+  dialer_.errorStrings = {{633, L"port busy."}, {692, L"port hardware."}, {678, L"no answer."}};
+  EXPECT_EQ(vpn_->GetErrorDetailText(633), L"port busy." + GetText("PleaseRebootSystem"));
+  EXPECT_EQ(vpn_->GetErrorDetailText(692), L"port hardware." + GetText("PleaseRebootSystem"));
+  EXPECT_EQ(vpn_->GetErrorDetailText(678), L"no answer.");
+  EXPECT_EQ(vpn_->GetErrorDetailText(0), L"");
+}
+
+TEST_F(WindowsVpnTest, ErrorTextsCoverOwnCodesAndFallBackToTheEngine) {
+  EXPECT_EQ(vpn_->GetErrorText(9), GetText("WINDOWS_VPN_ERROR_CREATE"));
+  EXPECT_EQ(vpn_->GetErrorText(10), GetText("WINDOWS_VPN_ERROR_DIAL"));
+  EXPECT_EQ(vpn_->GetErrorText(6), GetText("GENERAL_VPN_ERROR_MODIFY_ROUTE"));
+  EXPECT_EQ(vpn_->GetErrorText(8), GetText("VpnUnknownError"));
+  EXPECT_EQ(vpn_->GetErrorText(11), GetText("VpnUnknownError"));
+}
+
+}  // namespace
