@@ -18,6 +18,7 @@
 #include "framework/module_win.h"
 #include "policy/bind_module_win.h"
 #include "policy/bind_registration.h"
+#include "service/client_identification_win.h"
 
 namespace {
 
@@ -175,8 +176,12 @@ bool CVpnApp::EnforceSingleInstance() {
 }
 
 void CVpnApp::ComputeClientIdentification() {
-  // Windows 2000 has no BIOS query; the service accepts this marker in its place.
-  if (IsWindows2000()) bios_identification_ = "SKIP_FOR_NT5";
+  // Windows 2000 has no BIOS query worth making; the service accepts this marker in its place.
+  const bool skip_bios = IsWindows2000();
+  const ClientIdentification ids = ComputeSystemClientIdentification(!skip_bios);
+  bios_identification_ = skip_bios ? "SKIP_FOR_NT5" : ids.bios;
+  disk_identification_ = ids.disk;
+  adapter_identification_ = ids.adapters;
 }
 
 void CVpnApp::RunMainWindow() {

@@ -1,0 +1,12 @@
+#include "service/client_identification_win.h"
+
+#include "service/adapter_list_win.h"
+#include "service/device_io_win.h"
+#include "service/wmi_query_win.h"
+
+ClientIdentification ComputeSystemClientIdentification(bool query_bios) {
+  SystemDeviceIo devices;
+  SystemWmiQuery wmi;
+  SystemAdapterList adapters;
+  return ComputeClientIdentification(devices, wmi, adapters, query_bios);
+}

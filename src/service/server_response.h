@@ -1,0 +1,104 @@
+// The service's answers: an ini-style body carrying the response marker, saved byte for byte and
+// read back through the profile access layer, and the records read from it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/private_profile.h"
+
+inline constexpr std::string_view kResponseMarker = "MagicTag=VpnServerResponse";
+
+// The marker at any offset, compared byte for byte.
+bool ContainsResponseMarker(const void* data, size_t length);
+// Status 200, a body, and the marker in it.
+bool IsAcceptedResponse(int32_t status_code, std::string_view body);
+// Creates or truncates `path` and writes `body` unchanged; false when it could not be written
+// in full.
+bool SaveResponseBody(const std::wstring& path, std::string_view body);
+
+// Section "VPN".
+struct AccountState {
+  std::wstring auth_result;
+  std::wstring auth_message;
+  int64_t expiration_gmt = 0;  // seconds since 1970 UTC; 0 when not given
+  std::wstring required_client_version;
+  std::wstring update_url;
+  std::wstring download_setup;
+  std::wstring download_green;
+  std::wstring download_setup_md5;
+  std::wstring download_green_md5;
+  std::wstring client_ip;
+
+  bool LoginSucceeded() const;  // "OK" in any case
+  bool Expired() const;         // exactly "Expired"
+};
+
+// Section "Routes", one per route set.
+struct RouteSetEntry {
+  std::wstring title;
+  std::wstring comment;
+  std::wstring route_id;
+  int32_t modify_default_gateway = 0;
+};
+
+// Section "Servers", one per server.
+struct VpnServerEntry {
+  int32_t server_id = 0;
+  std::wstring title;
+  std::wstring comment;
+  std::wstring load;
+  std::wstring server_host;
+  std::wstring protocols;
+  int32_t pptp_use_mppe = 0;
+  std::vector<std::wstring> categories;  // trimmed, empty ones dropped
+};
+
+// Section "Announcements", one per slot.
+struct AnnouncementEntry {
+  std::wstring title;
+  std::wstring url;
+  int64_t datetime_gmt = 0;
+};
+inline constexpr int kAnnouncementSlots = 4;
+
+// `unknown_client_ip` stands in for an absent "ClientIP".
+AccountState ReadAccountState(PrivateProfile& profile, const std::wstring& file,
+                              const std::wstring& unknown_client_ip);
+// Read in index order up to the first title that is blank.
+std::vector<RouteSetEntry> ReadRouteSets(PrivateProfile& profile, const std::wstring& file);
+// Read in index order up to the first server id that is not a non-zero number.
+std::vector<VpnServerEntry> ReadVpnServers(PrivateProfile& profile, const std::wstring& file);
+// Every slot is read by its own index: a blank one does not hide those after it.
+std::array<AnnouncementEntry, kAnnouncementSlots> ReadAnnouncements(PrivateProfile& profile,
+                                                                    const std::wstring& file);
+
+// "a.b.c.d" as one number, 16 bits a part from the major version down; empty unless the text
+// scans as four unsigned numbers the way "%u.%u.%u.%u" does.
+std::optional<uint64_t> ParseClientVersion(std::wstring_view text);
+// "RequiredClientVersion" of section "VPN", parsed; empty makes the whole response invalid.
+std::optional<uint64_t> ReadRequiredClientVersion(PrivateProfile& profile,
+                                                  const std::wstring& file);
+
+inline AccountState ReadAccountState(const std::wstring& file,
+                                     const std::wstring& unknown_client_ip) {
+  return ReadAccountState(SystemPrivateProfile(), file, unknown_client_ip);
+}
+inline std::vector<RouteSetEntry> ReadRouteSets(const std::wstring& file) {
+  return ReadRouteSets(SystemPrivateProfile(), file);
+}
+inline std::vector<VpnServerEntry> ReadVpnServers(const std::wstring& file) {
+  return ReadVpnServers(SystemPrivateProfile(), file);
+}
+inline std::array<AnnouncementEntry, kAnnouncementSlots> ReadAnnouncements(
+    const std::wstring& file) {
+  return ReadAnnouncements(SystemPrivateProfile(), file);
+}
+inline std::optional<uint64_t> ReadRequiredClientVersion(const std::wstring& file) {
+  return ReadRequiredClientVersion(SystemPrivateProfile(), file);
+}

@@ -1,0 +1,9 @@
+// WMI queries in the namespace root\cimv2 through COM.
+#pragma once
+
+#include "service/wmi_query.h"
+
+class SystemWmiQuery final : public WmiQuery {
+ public:
+  bool Query(const std::wstring& class_name, std::vector<WmiRow>* rows) override;
+};

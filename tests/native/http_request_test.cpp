@@ -1,0 +1,1 @@
+#include "fakes/http_request_test_cases.h"
