@@ -9,6 +9,30 @@
 #define IDI_TRAY_CONNECTED 135
 #define IDI_TRAY_RECEIVED 136
 
+// Skin images (resource type "IMAGE"), in the order the start-up registers them.
+#define IDR_SKIN_SYSTEM_MINIMIZE 162
+#define IDR_SKIN_SYSTEM_CLOSE 163
+#define IDR_SKIN_MAIN_WINDOW 167
+#define IDR_SKIN_FRAME 170
+#define IDR_SKIN_BUTTONS 161
+#define IDR_SKIN_VSCROLL 192
+#define IDR_SKIN_HSCROLL 191
+#define IDR_SKIN_WEB_BUTTONS 169
+#define IDR_SKIN_TABS 172
+#define IDR_SKIN_HEADER_COLUMNS 175
+#define IDR_SKIN_PANEL_TITLE 176
+#define IDR_SKIN_CHECK_BOXES 174
+#define IDR_SKIN_RADIO_BOXES 178
+#define IDR_SKIN_FLAGS 171
+#define IDR_SKIN_CONNECT_ICONS 173
+#define IDR_SKIN_POLICY_ICONS 177
+#define IDR_SKIN_TIP_INFO 179
+#define IDR_SKIN_ONLINE_UPDATE 181
+#define IDR_SKIN_SPEED_ICONS 180
+
+// The fetch dialog's animation.
+#define IDR_AVI_FETCH 141
+
 // Menus.
 #define IDR_TRAY_MENU 128
 #define IDR_APPLIST_MENU 199

@@ -19,6 +19,9 @@
 #include "policy/bind_module_win.h"
 #include "policy/bind_registration.h"
 #include "service/client_identification_win.h"
+#include "skin/busy_bar_win.h"
+#include "skin/skin_registry_win.h"
+#include "skin/skin_startup_win.h"
 
 namespace {
 
@@ -85,8 +88,10 @@ bool CVpnApp::InitInstance() {
   INITCOMMONCONTROLSEX controls = {sizeof(controls), 0xFF};
   InitCommonControlsEx(&controls);
   CApplication::InitInstance();
+  RegisterBusyBarClass(GetModuleHandleW(nullptr));
   SetAppName(L"Kavrin");
   SetRegistryKey(L"Kavrin");
+  RegisterStartupSkin(CSkinRegistry::Instance(), GetModuleHandleW(nullptr));
   AllowFileDropMessages();
 
   if (HandleCommandLine(action, bind)) return true;

@@ -1,0 +1,33 @@
+#include "skin/skin_control_win.h"
+
+bool ReflectSkinDrawItem(LPARAM draw_item) {
+  const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(draw_item);
+  if (!item) return false;
+  auto* drawer = dynamic_cast<ISkinItemDrawer*>(CWindow::FromHandle(item->hwndItem));
+  if (!drawer) return false;
+  drawer->DrawSkinItem(*item);
+  return true;
+}
+
+RECT WindowRectInParent(HWND window) {
+  RECT rect = {};
+  GetWindowRect(window, &rect);
+  MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+void PaintParentBackground(HWND control, HDC dc) {
+  HWND parent = GetParent(control);
+  if (!parent) return;
+  if (::SendMessageW(parent, kSkinPaintBackgroundMessage, reinterpret_cast<WPARAM>(dc),
+                   reinterpret_cast<LPARAM>(control))) {
+    return;
+  }
+  // The parent paints its whole client area from its own origin; shifting ours makes the part
+  // under the control land where the control is.
+  const RECT rect = WindowRectInParent(control);
+  POINT previous = {};
+  OffsetViewportOrgEx(dc, -rect.left, -rect.top, &previous);
+  ::SendMessageW(parent, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  SetViewportOrgEx(dc, previous.x, previous.y, nullptr);
+}

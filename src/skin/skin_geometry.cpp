@@ -1,0 +1,154 @@
+#include "skin/skin_geometry.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <limits>
+
+#include "base/text.h"
+
+std::optional<SkinRect> PlacePart(const SkinPart& part, SkinRect target, uint32_t flags) {
+  if (part.IsEmpty() || target.right < target.left || target.bottom < target.top) {
+    return std::nullopt;
+  }
+  if ((flags & kSkinNaturalWidth) && target.left == target.right) {
+    target.right = target.left + part.Width();
+  }
+  if ((flags & kSkinNaturalHeight) && target.top == target.bottom) {
+    target.bottom = target.top + part.Height();
+  }
+  // Centred at the part's own size. Computing both edges from the middle (m - w/2, m + w/2)
+  // would squeeze an odd-sized picture by a pixel, so the far edge follows from the near one.
+  if (flags & kSkinCenterHorizontal) {
+    const int32_t middle = (target.left + target.right) / 2;
+    target.left = middle - part.Width() / 2;
+    target.right = target.left + part.Width();
+  }
+  if (flags & kSkinCenterVertical) {
+    const int32_t middle = (target.top + target.bottom) / 2;
+    target.top = middle - part.Height() / 2;
+    target.bottom = target.top + part.Height();
+  }
+  return target;
+}
+
+SkinRect ClipPartToImage(const SkinPart& part, SkinSize image) {
+  SkinRect source{part.left, part.top, part.right, part.bottom};
+  source.left = std::clamp(source.left, 0, image.width);
+  source.right = std::clamp(source.right, source.left, image.width);
+  source.top = std::clamp(source.top, 0, image.height);
+  source.bottom = std::clamp(source.bottom, source.top, image.height);
+  return source;
+}
+
+TextWithIconLayout LayoutTextWithIcon(SkinRect cell, SkinSize icon, int32_t text_width,
+                                      uint32_t align) {
+  constexpr int32_t kGap = 4;
+  TextWithIconLayout layout;
+  int32_t icon_left = cell.left;
+  if (align & kIconCenterWithText) {
+    icon_left = cell.left + (cell.Width() - (icon.width + kGap + text_width)) / 2;
+  }
+  int32_t icon_top = cell.top;
+  if (align & kIconCenterVertical) {
+    icon_top = cell.top + (cell.Height() - icon.height) / 2;
+    layout.single_line_centered = true;
+  }
+  layout.icon = {icon_left, icon_top, icon_left + icon.width, icon_top + icon.height};
+  layout.text = {icon_left + icon.width + kGap, cell.top, cell.right, cell.bottom};
+  return layout;
+}
+
+ButtonContentLayout LayoutButtonContent(SkinRect item, std::optional<SkinSize> icon,
+                                        int32_t text_width, bool pushed) {
+  ButtonContentLayout layout;
+  layout.text = item;
+  if (icon) {
+    const int32_t offset = (item.Width() - icon->width - text_width) / 2;
+    const SkinRect placed{item.left + offset, item.top + (item.Height() - icon->height) / 2,
+                          item.left + offset + icon->width,
+                          item.top + (item.Height() - icon->height) / 2 + icon->height};
+    layout.icon = pushed ? placed.Offset(1, 1) : placed;
+    layout.text.left = placed.right + 4;
+  }
+  if (pushed) layout.text = layout.text.Offset(1, 1);
+  return layout;
+}
+
+SystemButtonLayout LayoutSystemButtons(int32_t client_width, const std::vector<SkinSize>& visible,
+                                       int32_t margin_top, int32_t margin_right, int32_t space,
+                                       int32_t title_height) {
+  SystemButtonLayout layout;
+  layout.buttons.resize(visible.size());
+  int32_t x = client_width - margin_right;
+  for (size_t i = visible.size(); i-- > 0;) {
+    x -= visible[i].width;
+    layout.buttons[i] = {x, margin_top, x + visible[i].width, margin_top + visible[i].height};
+    x -= space;
+  }
+  layout.title_band = {0, 0, x, title_height};
+  return layout;
+}
+
+std::optional<ScrollThumb> ComputeScrollThumb(int32_t track_start, int32_t track_length,
+                                              int32_t min, int32_t max, uint32_t page,
+                                              int32_t position) {
+  const int64_t range = int64_t{max} - min;
+  const int64_t positions = range - page + 1;
+  if (track_length <= 0 || range >= std::numeric_limits<int32_t>::max() || range < 0 ||
+      positions <= 0) {
+    return std::nullopt;
+  }
+  constexpr int64_t kMinimumThumb = 6;
+  int64_t length = std::max<int64_t>(int64_t{page} * track_length / (range + 1), kMinimumThumb);
+  length = std::min<int64_t>(length, track_length);
+  // Positions count from the range's minimum; the lists we skin start at 0, where this is the
+  // plain position.
+  const int64_t offset = std::clamp<int64_t>(int64_t{position} - min, 0, positions);
+  int64_t start = track_start + (track_length - length) * offset / positions;
+  start = std::min<int64_t>(start, int64_t{track_start} + track_length - length);
+  start = std::max<int64_t>(start, track_start);
+  return ScrollThumb{static_cast<int32_t>(start), static_cast<int32_t>(length)};
+}
+
+int32_t ScrollPositionForThumb(int32_t track_start, int32_t track_length, int32_t min,
+                               int32_t max, uint32_t page, int32_t thumb_length,
+                               int32_t thumb_start) {
+  const int64_t positions = int64_t{max} - min - page + 1;
+  const int64_t travel = int64_t{track_length} - thumb_length;
+  if (positions <= 0 || travel <= 0) return min;
+  const int64_t moved = std::clamp<int64_t>(int64_t{thumb_start} - track_start, 0, travel);
+  // Rounded, so that every position can be reached by dragging.
+  const int64_t position = (moved * positions + travel / 2) / travel;
+  return static_cast<int32_t>(min + std::min<int64_t>(position, positions));
+}
+
+int32_t TabHeightForDpi(int32_t dpi) { return (dpi * 20 + 48) / 96; }
+
+std::vector<SkinRect> LayoutTabs(const std::vector<int32_t>& caption_widths, int32_t first_left,
+                                 int32_t tab_height) {
+  std::vector<SkinRect> tabs;
+  int32_t x = first_left + 2;
+  for (int32_t width : caption_widths) {
+    tabs.push_back({x, 0, x + width + 32, tab_height});
+    x += width + 32;
+  }
+  return tabs;
+}
+
+int32_t ClampTabIndex(int32_t index, int32_t count) {
+  if (count <= 0) return -1;
+  return std::clamp(index, 0, count - 1);
+}
+
+std::optional<CustomBackground> ParseCustomBackground(std::wstring_view text) {
+  const std::vector<std::wstring> fields = SplitText(text, L',');
+  if (TrimText(text).empty() || fields.empty()) return std::nullopt;
+  CustomBackground picture;
+  picture.suffix = WideToUtf8(TrimText(fields[0]));
+  int32_t* numbers[] = {&picture.x, &picture.y, &picture.width, &picture.height};
+  for (size_t i = 1; i < fields.size() && i <= 4; ++i) {
+    const std::wstring value = TrimText(fields[i]);
+    *numbers[i - 1] = static_cast<int32_t>(std::wcstol(value.c_str(), nullptr, 10));
+  }
+  return picture;
+}

@@ -1,0 +1,131 @@
+#include "skin/skin_part_table.h"
+
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "base/text.h"
+
+namespace {
+
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+  std::vector<std::string_view> pieces;
+  size_t start = 0;
+  while (true) {
+    const size_t end = text.find(separator, start);
+    pieces.push_back(text.substr(start, end == std::string_view::npos ? end : end - start));
+    if (end == std::string_view::npos) return pieces;
+    start = end + 1;
+  }
+}
+
+// Base 0 as in strtol ("0x1f", "017", "12"); whatever follows the digits is ignored.
+int64_t ReadNumber(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 0); }
+
+int32_t Clamp32(int64_t value) {
+  if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(value);
+}
+
+struct Field {
+  int64_t numerator = 0;
+  std::optional<int64_t> denominator;  // set for "N/D"
+};
+
+Field ReadField(const std::string& text) {
+  Field field;
+  const size_t slash = text.find('/');
+  field.numerator = ReadNumber(text.substr(0, slash));
+  if (slash != std::string::npos) field.denominator = ReadNumber(text.substr(slash + 1));
+  return field;
+}
+
+// N * size / D, multiplication first, truncating toward zero. A zero denominator would divide
+// by zero; such a field is treated as naming no cell at all.
+std::optional<int32_t> Scaled(int64_t numerator, int64_t size, int64_t denominator) {
+  if (denominator == 0) return std::nullopt;
+  return Clamp32(numerator * size / denominator);
+}
+
+}  // namespace
+
+SkinPart ParseSkinPartLine(std::string_view line, int32_t image, int32_t width, int32_t height) {
+  SkinPart part;
+  part.image = image;
+  const std::vector<std::string_view> fields = Split(line, ',');
+  for (size_t i = 0; i < fields.size() && i < 5; ++i) {
+    const std::string value = TrimText(fields[i]);
+    if (value.empty()) break;
+    if (i == 0) {
+      part.name = value;
+      part.right = width;
+      part.bottom = height;
+      continue;
+    }
+    const Field f = ReadField(value);
+    if (f.denominator && *f.denominator == 0) continue;
+    switch (i) {
+      case 1:
+        if (f.denominator) {
+          part.left = *Scaled(f.numerator, width, *f.denominator);
+          part.right = *Scaled(f.numerator + 1, width, *f.denominator);
+          part.top = 0;
+          part.bottom = height;
+        } else {
+          part.left = Clamp32(f.numerator);
+        }
+        break;
+      case 2:
+        if (f.denominator) {
+          part.top = *Scaled(f.numerator, height, *f.denominator);
+          part.bottom = *Scaled(f.numerator + 1, height, *f.denominator);
+        } else {
+          part.top = Clamp32(f.numerator);
+        }
+        break;
+      case 3:
+        part.right = Clamp32(part.left + (f.denominator ? *Scaled(f.numerator, width,
+                                                                  *f.denominator)
+                                                        : f.numerator));
+        break;
+      case 4:
+        part.bottom = Clamp32(part.top + (f.denominator ? *Scaled(f.numerator, height,
+                                                                  *f.denominator)
+                                                        : f.numerator));
+        break;
+    }
+  }
+  return part;
+}
+
+void SkinPartTable::AddSpecification(std::string_view specification, int32_t image,
+                                     int32_t width, int32_t height) {
+  for (std::string_view raw : Split(specification, '\n')) {
+    if (raw.empty()) continue;
+    const std::string line = TrimText(raw);
+    // A line of blanks ends the specification; anything after it is not read.
+    if (line.empty()) return;
+    SkinPart part = ParseSkinPartLine(line, image, width, height);
+    if (!part.name.empty()) Add(std::move(part));
+  }
+}
+
+void SkinPartTable::Add(SkinPart part) {
+  std::string name = part.name;
+  parts_.insert_or_assign(std::move(name), std::move(part));
+}
+
+const SkinPart& SkinPartTable::Find(std::string_view base, std::string_view suffix) const {
+  std::string name;
+  name.reserve(base.size() + suffix.size());
+  name.append(base).append(suffix);
+  const auto it = parts_.find(name);
+  return it == parts_.end() ? EmptyPart() : it->second;
+}
+
+const SkinPart& SkinPartTable::EmptyPart() {
+  static const SkinPart empty;
+  return empty;
+}

@@ -1,0 +1,145 @@
+#include "skin/skin_tab_ctrl_win.h"
+
+#include <windowsx.h>
+
+namespace {
+
+int ScreenDpiY() {
+  WindowDc screen(nullptr);
+  return screen.get() ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 96;
+}
+
+}  // namespace
+
+void CSkinTabCtrl::OnFirstMessage() { tab_height_ = TabHeightForDpi(ScreenDpiY()); }
+
+int CSkinTabCtrl::InsertTab(int index, const std::wstring& caption, const std::string& image,
+                            HWND page) {
+  tab_height_ = TabHeightForDpi(ScreenDpiY());
+  if (index < 0 || index > count()) index = count();
+  tabs_.insert(tabs_.begin() + index, Tab{caption, image, page, {}});
+  if (selected_ >= index) ++selected_;
+  if (page && index != selected_) ShowWindow(page, SW_HIDE);
+  Layout();
+  return index;
+}
+
+void CSkinTabCtrl::SelectTab(int index) {
+  index = ClampTabIndex(index, count());
+  if (index < 0) return;
+  HWND old_page = selected_ >= 0 ? tabs_[static_cast<size_t>(selected_)].page : nullptr;
+  selected_ = index;
+  HWND new_page = tabs_[static_cast<size_t>(index)].page;
+  if (old_page && old_page != new_page) ShowWindow(old_page, SW_HIDE);
+  Layout();
+  if (new_page) ShowWindow(new_page, SW_SHOW);
+  InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
+void CSkinTabCtrl::SetLeftWindow(HWND window) {
+  left_ = window;
+  Layout();
+}
+
+void CSkinTabCtrl::SetRightWindow(HWND window) {
+  right_ = window;
+  Layout();
+}
+
+RECT CSkinTabCtrl::PageRect() const {
+  RECT client = GetClientRect();
+  return {client.left + 1, tab_height_, client.right - 1, client.bottom - 1};
+}
+
+void CSkinTabCtrl::Layout() {
+  if (!hwnd()) return;
+  const RECT client = GetClientRect();
+  int first_left = 0;
+  if (left_) {
+    RECT r;
+    ::GetWindowRect(left_, &r);
+    ::SetWindowPos(left_, nullptr, 0, 0, r.right - r.left, tab_height_ - 1,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    first_left = r.right - r.left;
+  }
+  if (right_) {
+    RECT r;
+    ::GetWindowRect(right_, &r);
+    ::SetWindowPos(right_, nullptr, client.right - (r.right - r.left), 0, r.right - r.left,
+                   tab_height_ - 1, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  WindowDc screen(hwnd());
+  SelectedObject font(screen.get(), reinterpret_cast<HFONT>(::SendMessageW(hwnd(), WM_GETFONT, 0, 0)));
+  std::vector<int32_t> widths;
+  for (const Tab& tab : tabs_) {
+    SIZE extent = {};
+    GetTextExtentPoint32W(screen.get(), tab.caption.c_str(), static_cast<int>(tab.caption.size()),
+                          &extent);
+    widths.push_back(extent.cx);
+  }
+  const std::vector<SkinRect> rects = LayoutTabs(widths, first_left, tab_height_);
+  for (size_t i = 0; i < tabs_.size(); ++i) tabs_[i].rect = rects[i];
+  const RECT page = PageRect();
+  for (const Tab& tab : tabs_) {
+    if (tab.page) {
+      ::SetWindowPos(tab.page, nullptr, page.left, page.top, page.right - page.left,
+                     page.bottom - page.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+  InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
+void CSkinTabCtrl::Paint(HDC dc) {
+  const CSkinRegistry& registry = CSkinRegistry::Instance();
+  const RECT client = GetClientRect();
+  {
+    UniquePen frame(CreatePen(PS_SOLID, 1, RGB(192, 192, 192)));
+    SelectedObject pen(dc, frame.get());
+    SelectedObject brush(dc, GetStockObject(WHITE_BRUSH));
+    Rectangle(dc, client.left, tab_height_ - 1, client.right, client.bottom);
+  }
+  SetBkMode(dc, TRANSPARENT);
+  for (int i = 0; i < count(); ++i) {
+    const Tab& tab = tabs_[static_cast<size_t>(i)];
+    const bool active = i == selected_;
+    const char* state = active ? "Active" : "Inactive";
+    const SkinPart& left = registry.FindPart("TabButtonLeft", state);
+    const SkinPart& right = registry.FindPart("TabButtonRight", state);
+    const SkinRect& r = tab.rect;
+    registry.DrawPart(left, dc, RECT{r.left, r.top, r.left + left.Width(), r.bottom});
+    registry.DrawPart(registry.FindPart("TabButtonMiddle", state), dc,
+                      RECT{r.left + left.Width(), r.top, r.right - right.Width(), r.bottom});
+    registry.DrawPart(right, dc, RECT{r.right - right.Width(), r.top, r.right, r.bottom});
+    const int top = r.top + (active ? 2 : 4);
+    registry.DrawPart(registry.FindPart(tab.image), dc, RECT{r.left + 4, top, r.left + 4, top});
+    SetTextColor(dc, active ? RGB(6, 56, 157) : RGB(70, 84, 98));
+    RECT caption = {r.left + 18, top, r.right, r.bottom};
+    DrawTextW(dc, tab.caption.c_str(), static_cast<int>(tab.caption.size()), &caption,
+              DT_CENTER | DT_SINGLELINE | DT_NOPREFIX);
+  }
+}
+
+bool CSkinTabCtrl::OnSkinMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  switch (message) {
+    case WM_SIZE:
+      Layout();
+      return false;
+    case WM_LBUTTONDOWN: {
+      const POINT at = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      for (int i = 0; i < count(); ++i) {
+        const SkinRect& r = tabs_[static_cast<size_t>(i)].rect;
+        const RECT hit = {r.left, r.top, r.right, r.bottom};
+        if (!PtInRect(&hit, at) || i == selected_) continue;
+        SelectTab(i);
+        const UINT id = static_cast<UINT>(GetDlgCtrlID(hwnd()));
+        ::SendMessageW(GetParent(hwnd()), WM_COMMAND, MAKEWPARAM(id, 0),
+                       reinterpret_cast<LPARAM>(hwnd()));
+        break;
+      }
+      result = 0;
+      return true;
+    }
+    default:
+      return CSkinWnd::OnSkinMessage(message, wParam, lParam, result);
+  }
+}
