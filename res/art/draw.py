@@ -2,7 +2,7 @@
 """Draws every skin image, the program and tray icons and the fetch animation.
 
 Run with Debian's python3-pil (/usr/bin/python3 res/art/draw.py); the outputs are committed so
-the build needs no Python. Sizes and cell grids are fixed by the part specifications the
+the build needs no Python. Sizes and cell grids are fixed by the part lists the
 program registers: change a picture freely, never its grid.
 """
 import math

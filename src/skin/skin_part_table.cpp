@@ -100,12 +100,12 @@ SkinPart ParseSkinPartLine(std::string_view line, int32_t image, int32_t width, 
   return part;
 }
 
-void SkinPartTable::AddSpecification(std::string_view specification, int32_t image,
+void SkinPartTable::AddPartList(std::string_view part_list, int32_t image,
                                      int32_t width, int32_t height) {
-  for (std::string_view raw : Split(specification, '\n')) {
+  for (std::string_view raw : Split(part_list, '\n')) {
     if (raw.empty()) continue;
     const std::string line = TrimText(raw);
-    // A line of blanks ends the specification; anything after it is not read.
+    // A line of blanks ends the part list; anything after it is not read.
     if (line.empty()) return;
     SkinPart part = ParseSkinPartLine(line, image, width, height);
     if (!part.name.empty()) Add(std::move(part));

@@ -1,6 +1,6 @@
 // Named rectangles cut out of the skin images, and the small text grammar that describes them.
 //
-// Each image comes with one specification text: one part per line, "Name[,x[,y[,w[,h]]]]",
+// Each image comes with one part list: one part per line, "Name[,x[,y[,w[,h]]]]",
 // where a field is a number (any C base) or a fraction "i/n" meaning cell i of n equal cells.
 #pragma once
 
@@ -24,9 +24,9 @@ struct SkinPart {
 
 class SkinPartTable {
  public:
-  // Cuts `specification` against an image of `width` x `height` stored at index `image`. A part
+  // Cuts `part_list` against an image of `width` x `height` stored at index `image`. A part
   // name seen before is taken over by this image.
-  void AddSpecification(std::string_view specification, int32_t image, int32_t width,
+  void AddPartList(std::string_view part_list, int32_t image, int32_t width,
                         int32_t height);
   void Add(SkinPart part);
 
@@ -41,5 +41,5 @@ class SkinPartTable {
   std::map<std::string, SkinPart, std::less<>> parts_;
 };
 
-// One line of a specification applied to an image; exposed for tests.
+// One line of a part list applied to an image; exposed for tests.
 SkinPart ParseSkinPartLine(std::string_view line, int32_t image, int32_t width, int32_t height);

@@ -7,25 +7,25 @@ CSkinRegistry& CSkinRegistry::Instance() {
   return registry;
 }
 
-int32_t CSkinRegistry::RegisterImage(HMODULE module, int id, std::string_view specification) {
+int32_t CSkinRegistry::RegisterImage(HMODULE module, int id, std::string_view part_list) {
   HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), L"IMAGE");
   if (!info) return -1;
   HGLOBAL loaded = LoadResource(module, info);
   const void* bytes = loaded ? LockResource(loaded) : nullptr;
   const DWORD size = SizeofResource(module, info);
   if (!bytes || size == 0) return -1;
-  return Store(CSkinImage::Decode(bytes, size), specification);
+  return Store(CSkinImage::Decode(bytes, size), part_list);
 }
 
 int32_t CSkinRegistry::RegisterImageBytes(const void* bytes, size_t size,
-                                          std::string_view specification) {
+                                          std::string_view part_list) {
   if (!bytes || size == 0) return -1;
-  return Store(CSkinImage::Decode(bytes, size), specification);
+  return Store(CSkinImage::Decode(bytes, size), part_list);
 }
 
-int32_t CSkinRegistry::Store(std::unique_ptr<CSkinImage> image, std::string_view specification) {
+int32_t CSkinRegistry::Store(std::unique_ptr<CSkinImage> image, std::string_view part_list) {
   const int32_t index = next_image_++;
-  parts_.AddSpecification(specification, index, image->width(), image->height());
+  parts_.AddPartList(part_list, index, image->width(), image->height());
   images_[index] = std::move(image);
   return index;
 }

@@ -29,8 +29,8 @@ class CSkinRegistry {
 
   // Loads resource `id` of type "IMAGE" from `module` and registers it; a missing resource
   // registers nothing and takes no index. Returns the image index or -1.
-  int32_t RegisterImage(HMODULE module, int id, std::string_view specification);
-  int32_t RegisterImageBytes(const void* bytes, size_t size, std::string_view specification);
+  int32_t RegisterImage(HMODULE module, int id, std::string_view part_list);
+  int32_t RegisterImageBytes(const void* bytes, size_t size, std::string_view part_list);
 
   const SkinPart& FindPart(std::string_view base, std::string_view suffix = {}) const {
     return parts_.Find(base, suffix);
@@ -79,7 +79,7 @@ class CSkinRegistry {
   }
 
  private:
-  int32_t Store(std::unique_ptr<CSkinImage> image, std::string_view specification);
+  int32_t Store(std::unique_ptr<CSkinImage> image, std::string_view part_list);
 
   CSkinAttributes attributes_;
   std::map<int32_t, std::unique_ptr<CSkinImage>> images_;

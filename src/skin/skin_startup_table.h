@@ -1,6 +1,6 @@
 // The skin images the program registers at start-up, in registration order (the image index is
 // the position in this list): resource id, the artwork file it is built from, its format and
-// size, and the specification that cuts it into parts.
+// size, and the part list that cuts it into parts.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +13,7 @@ struct SkinStartupImage {
   int32_t width;
   int32_t height;
   bool alpha;
-  std::string_view specification;
+  std::string_view part_list;
 };
 
 std::span<const SkinStartupImage> SkinStartupImages();

@@ -57,7 +57,7 @@ std::vector<char> ReadFileBytes(const std::wstring& path) {
 
 void RegisterStartupSkin(CSkinRegistry& registry, HMODULE module) {
   for (const SkinStartupImage& image : SkinStartupImages()) {
-    registry.RegisterImage(module, image.resource_id, image.specification);
+    registry.RegisterImage(module, image.resource_id, image.part_list);
   }
   RegisterObjectsAndAttributes(registry);
 }
@@ -66,7 +66,7 @@ void RegisterStartupSkinFromFolder(CSkinRegistry& registry, const std::wstring& 
   for (const SkinStartupImage& image : SkinStartupImages()) {
     const std::vector<char> bytes =
         ReadFileBytes(art_folder + L"\\" + Utf8ToWide(image.file));
-    registry.RegisterImageBytes(bytes.data(), bytes.size(), image.specification);
+    registry.RegisterImageBytes(bytes.data(), bytes.size(), image.part_list);
   }
   RegisterObjectsAndAttributes(registry);
 }
