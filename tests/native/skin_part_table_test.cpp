@@ -13,11 +13,11 @@ void ExpectRect(const SkinPart& part, int32_t left, int32_t top, int32_t right, 
 
 TEST(SkinPartGrammar, FractionsPickColumnsAndRows) {
   SkinPartTable table;
-  table.AddSpecification("TabButtonMiddleInactive,1/8\nTabButtonRightInactive,1/4\n", 8, 24, 24);
+  table.AddPartList("TabButtonMiddleInactive,1/8\nTabButtonRightInactive,1/4\n", 8, 24, 24);
   ExpectRect(table.Find("TabButtonMiddleInactive"), 3, 0, 6, 24);
   ExpectRect(table.Find("TabButtonRightInactive"), 6, 0, 12, 24);
 
-  table.AddSpecification("ButtonPushed,2/4,0/2\nCancelButtonDisabled,3/4,1/2", 4, 352, 56);
+  table.AddPartList("ButtonPushed,2/4,0/2\nCancelButtonDisabled,3/4,1/2", 4, 352, 56);
   ExpectRect(table.Find("ButtonPushed"), 176, 0, 264, 28);
   ExpectRect(table.Find("CancelButtonDisabled"), 264, 28, 352, 56);
   EXPECT_EQ(table.Find("ButtonPushed").image, 4);
@@ -25,7 +25,7 @@ TEST(SkinPartGrammar, FractionsPickColumnsAndRows) {
 
 TEST(SkinPartGrammar, ExplicitRectanglesAndPartialLines) {
   SkinPartTable table;
-  table.AddSpecification(
+  table.AddPartList(
       "WindowPictureBottom,14,60,100,11\nWindowPictureDlgVpnMain\n  Shifted , 0x10 \n"
       "Octal,010,2\n",
       3, 339, 71);
@@ -40,7 +40,7 @@ TEST(SkinPartGrammar, ExplicitRectanglesAndPartialLines) {
 
 TEST(SkinPartGrammar, ReadingStopsAtBlankLinesAndEmptyFields) {
   SkinPartTable table;
-  table.AddSpecification("\n\nFirst,1/2\nCut,5,,7,7\n   \nNeverRead\n", 0, 20, 10);
+  table.AddPartList("\n\nFirst,1/2\nCut,5,,7,7\n   \nNeverRead\n", 0, 20, 10);
   EXPECT_TRUE(table.Contains("First"));
   ExpectRect(table.Find("Cut"), 5, 0, 20, 10);
   EXPECT_FALSE(table.Contains("NeverRead"));
@@ -53,13 +53,13 @@ TEST(SkinPartGrammar, ZeroDenominatorLeavesTheFieldOut) {
 
 TEST(SkinPartTable, RepeatedNameMovesToTheNewerImageAndMissesAreEmpty) {
   SkinPartTable table;
-  table.AddSpecification("Shared,0/2\nOnlyOld\n", 0, 10, 10);
-  table.AddSpecification("Shared\n", 1, 40, 20);
+  table.AddPartList("Shared,0/2\nOnlyOld\n", 0, 10, 10);
+  table.AddPartList("Shared\n", 1, 40, 20);
   EXPECT_EQ(table.Find("Shared").image, 1);
   ExpectRect(table.Find("Shared"), 0, 0, 40, 20);
   EXPECT_EQ(table.Find("OnlyOld").image, 0);
 
-  table.AddSpecification("IconSpeedTestGood,0/5\n", 2, 60, 12);
+  table.AddPartList("IconSpeedTestGood,0/5\n", 2, 60, 12);
   EXPECT_EQ(table.Find("IconSpeedTest", "Good").Width(), 12);
   const SkinPart& missing = table.Find("IconSpeedTest", "Unknown");
   EXPECT_TRUE(missing.IsEmpty());
