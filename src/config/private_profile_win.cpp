@@ -9,11 +9,14 @@ uint32_t WinPrivateProfile::GetString(const std::wstring& section, const std::ws
                                   file.c_str());
 }
 
+// The narrow system call is no way to get a file's bytes: it decodes the file with the ANSI
+// code page and encodes the text again, which mangles UTF-8 that is not valid GBK (the last
+// character of many Chinese titles). Our own reader, equal to the system's in every other
+// respect, hands the bytes over untouched.
 uint32_t WinPrivateProfile::GetStringBytes(const std::string& section, const std::string& key,
                                            const std::string& fallback, char* buffer, uint32_t size,
                                            const std::string& file) {
-  return GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback.c_str(), buffer, size,
-                                  file.c_str());
+  return raw_reader_.GetStringBytes(section, key, fallback, buffer, size, file);
 }
 
 bool WinPrivateProfile::WriteString(const std::wstring& section,

@@ -1,6 +1,7 @@
-// Private-profile calls passed straight to the system.
+// Private-profile calls passed to the system, except the byte read (see the .cpp).
 #pragma once
 
+#include "config/native_private_profile.h"
 #include "config/private_profile.h"
 
 class WinPrivateProfile final : public PrivateProfile {
@@ -14,4 +15,7 @@ class WinPrivateProfile final : public PrivateProfile {
   bool WriteString(const std::wstring& section, const std::optional<std::wstring>& key,
                    const std::optional<std::wstring>& value, const std::wstring& file) override;
   uint32_t GetSectionNames(wchar_t* buffer, uint32_t size, const std::wstring& file) override;
+
+ private:
+  NativePrivateProfile raw_reader_;
 };

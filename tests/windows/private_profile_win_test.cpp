@@ -1,6 +1,7 @@
 // The portable ini implementation against the system's: the same files and the same calls must
 // give the same answers, lengths and buffers included.
 #include "config/private_profile_win.h"
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -222,11 +223,26 @@ TEST_F(PrivateProfileCompareTest, NarrowReadsMatchTheSystem) {
     for (const uint32_t size : {1u, 4u, 64u}) {
       std::string a(size, '#');
       std::string b(size, '#');
-      EXPECT_EQ(system_.GetStringBytes("s", key, "dflt ", a.data(), size, win_file),
+      EXPECT_EQ(GetPrivateProfileStringA("s", key, "dflt ", a.data(), size, win_file.c_str()),
                 native_.GetStringBytes("s", key, "dflt ", b.data(), size, native_file))
           << key << " " << size;
       EXPECT_STREQ(a.c_str(), b.c_str()) << key << " " << size;
     }
+  }
+}
+
+// Service answers are UTF-8; the system's narrow read would pass them through code page 936
+// and lose every character whose bytes are not valid there.
+TEST_F(PrivateProfileCompareTest, Utf8TextsArriveWhole) {
+  const std::wstring titles[] = {L"海外网站加速", L"全局加速", L"电信 / 联通", L"東京 ✓"};
+  std::string text = "[Routes]\r\n";
+  for (size_t i = 0; i < std::size(titles); ++i) {
+    text += "Title" + std::to_string(i) + "=" + WideToUtf8(titles[i]) + "\r\n";
+  }
+  const std::wstring file = NewFile(text);
+  for (size_t i = 0; i < std::size(titles); ++i) {
+    EXPECT_EQ(ReadProfileUtf8Text(system_, file, L"Routes", L"Title" + std::to_wstring(i)),
+              titles[i]);
   }
 }
 
