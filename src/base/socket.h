@@ -51,3 +51,24 @@ void ShutdownSending(SocketHandle socket);
 SocketHandle ListenOnLoopback(uint16_t port, uint16_t* bound_port);
 // Waits for the next connection; kNoSocket when the listening socket fails or is aborted.
 SocketHandle AcceptConnection(SocketHandle listening);
+
+// UDP, for the time-service probe. Datagram sockets are opened non-blocking by the caller with
+// SetNonBlocking; on Windows a port-unreachable answer to an earlier datagram is not reported as
+// an error of a later receive (it would look like a failed socket).
+SocketHandle OpenUdpSocket();
+bool SetNonBlocking(SocketHandle socket);
+// Binds to `address` (network byte order, 0 = any) and `port` (0 = any free one, reported back
+// through `bound_port` when given).
+bool BindIpv4(SocketHandle socket, uint32_t address, uint16_t port, uint16_t* bound_port);
+// One datagram: the count sent, or -1.
+long SendToIpv4(SocketHandle socket, const char* data, size_t size, uint32_t address,
+                uint16_t port);
+// One datagram and its sender: the count received, or -1 when none is waiting on a non-blocking
+// socket or the call failed. A datagram longer than `size` is cut.
+long ReceiveFromIpv4(SocketHandle socket, char* buffer, size_t size, uint32_t* address,
+                     uint16_t* port);
+// Waits at most `milliseconds` for the socket to become readable: 1 readable, 0 time-out,
+// -1 error.
+int WaitReadableFor(SocketHandle socket, uint32_t milliseconds);
+// "a.b.c.d" of an address in network byte order.
+std::string FormatIpv4Address(uint32_t address);

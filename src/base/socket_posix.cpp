@@ -139,3 +139,71 @@ SocketHandle AcceptConnection(SocketHandle listening) {
   } while (fd < 0 && errno == EINTR);
   return fd < 0 ? kNoSocket : static_cast<SocketHandle>(fd);
 }
+
+SocketHandle OpenUdpSocket() {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  return fd < 0 ? kNoSocket : static_cast<SocketHandle>(fd);
+}
+
+bool SetNonBlocking(SocketHandle socket) {
+  int on = 1;
+  return ::ioctl(Fd(socket), FIONBIO, &on) == 0;
+}
+
+bool BindIpv4(SocketHandle socket, uint32_t address, uint16_t port, uint16_t* bound_port) {
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = address;
+  local.sin_port = htons(port);
+  socklen_t length = sizeof local;
+  if (::bind(Fd(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+      ::getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    return false;
+  }
+  if (bound_port) *bound_port = ntohs(local.sin_port);
+  return true;
+}
+
+long SendToIpv4(SocketHandle socket, const char* data, size_t size, uint32_t address,
+                uint16_t port) {
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_addr.s_addr = address;
+  peer.sin_port = htons(port);
+  ssize_t sent;
+  do {
+    sent = ::sendto(Fd(socket), data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&peer),
+                    sizeof peer);
+  } while (sent < 0 && errno == EINTR);
+  return static_cast<long>(sent);
+}
+
+long ReceiveFromIpv4(SocketHandle socket, char* buffer, size_t size, uint32_t* address,
+                     uint16_t* port) {
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  ssize_t got;
+  do {
+    got = ::recvfrom(Fd(socket), buffer, size, 0, reinterpret_cast<sockaddr*>(&peer), &length);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return -1;
+  if (address) *address = peer.sin_addr.s_addr;
+  if (port) *port = ntohs(peer.sin_port);
+  return static_cast<long>(got);
+}
+
+int WaitReadableFor(SocketHandle socket, uint32_t milliseconds) {
+  pollfd entry{Fd(socket), POLLIN, 0};
+  const int limit = milliseconds > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(milliseconds);
+  const int rc = ::poll(&entry, 1, limit);
+  if (rc < 0) return errno == EINTR ? 0 : -1;
+  if (rc == 0) return 0;
+  return (entry.revents & POLLNVAL) != 0 ? -1 : 1;
+}
+
+std::string FormatIpv4Address(uint32_t address) {
+  char text[INET_ADDRSTRLEN] = {};
+  in_addr in{};
+  in.s_addr = address;
+  return ::inet_ntop(AF_INET, &in, text, sizeof text) ? std::string(text) : std::string();
+}

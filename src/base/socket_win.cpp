@@ -119,3 +119,80 @@ SocketHandle ListenOnLoopback(uint16_t port, uint16_t* bound_port) {
 SocketHandle AcceptConnection(SocketHandle listening) {
   return static_cast<SocketHandle>(::accept(Sock(listening), nullptr, nullptr));
 }
+
+SocketHandle OpenUdpSocket() {
+  const SOCKET socket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (socket == INVALID_SOCKET) return kNoSocket;
+  // Otherwise an ICMP port-unreachable for one datagram fails the next receive with
+  // WSAECONNRESET, whichever peer that datagram came from.
+  constexpr DWORD kSioUdpConnReset = 0x9800000C;  // _WSAIOW(IOC_VENDOR, 12)
+  BOOL report = FALSE;
+  DWORD returned = 0;
+  ::WSAIoctl(socket, kSioUdpConnReset, &report, sizeof report, nullptr, 0, &returned, nullptr,
+             nullptr);
+  return static_cast<SocketHandle>(socket);
+}
+
+bool SetNonBlocking(SocketHandle socket) {
+  u_long on = 1;
+  return ::ioctlsocket(Sock(socket), FIONBIO, &on) == 0;
+}
+
+bool BindIpv4(SocketHandle socket, uint32_t address, uint16_t port, uint16_t* bound_port) {
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = address;
+  local.sin_port = htons(port);
+  int length = sizeof local;
+  if (::bind(Sock(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+      ::getsockname(Sock(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    return false;
+  }
+  if (bound_port) *bound_port = ntohs(local.sin_port);
+  return true;
+}
+
+long SendToIpv4(SocketHandle socket, const char* data, size_t size, uint32_t address,
+                uint16_t port) {
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_addr.s_addr = address;
+  peer.sin_port = htons(port);
+  const int chunk = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
+  const int sent = ::sendto(Sock(socket), data, chunk, 0, reinterpret_cast<const sockaddr*>(&peer),
+                            sizeof peer);
+  return sent == SOCKET_ERROR ? -1 : sent;
+}
+
+long ReceiveFromIpv4(SocketHandle socket, char* buffer, size_t size, uint32_t* address,
+                     uint16_t* port) {
+  sockaddr_in peer{};
+  int length = sizeof peer;
+  const int chunk = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
+  int got = ::recvfrom(Sock(socket), buffer, chunk, 0, reinterpret_cast<sockaddr*>(&peer), &length);
+  // Winsock fails a cut datagram with WSAEMSGSIZE but still delivers its first `size` bytes.
+  if (got == SOCKET_ERROR && ::WSAGetLastError() == WSAEMSGSIZE) got = chunk;
+  if (got == SOCKET_ERROR) return -1;
+  if (address) *address = peer.sin_addr.s_addr;
+  if (port) *port = ntohs(peer.sin_port);
+  return got;
+}
+
+int WaitReadableFor(SocketHandle socket, uint32_t milliseconds) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(Sock(socket), &readable);
+  timeval limit{};
+  limit.tv_sec = static_cast<long>(milliseconds / 1000);
+  limit.tv_usec = static_cast<long>((milliseconds % 1000) * 1000);
+  const int rc = ::select(0, &readable, nullptr, nullptr, &limit);
+  if (rc == SOCKET_ERROR) return -1;
+  return rc > 0 ? 1 : 0;
+}
+
+std::string FormatIpv4Address(uint32_t address) {
+  in_addr in{};
+  in.s_addr = address;
+  const char* text = ::inet_ntoa(in);
+  return text ? std::string(text) : std::string();
+}

@@ -1,0 +1,83 @@
+// Wall time of a speed test over 25 servers that never answer: every echo waits its full second
+// and the time service stays silent, so each server costs two seconds of echo work spread over
+// five workers (10 s in all) while the NTP worker times them out five at a time alongside.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "base/socket.h"
+#include "policy/speed_test.h"
+
+namespace {
+
+class SilentEcho : public EchoProbe {
+ public:
+  bool SendEcho(uint32_t, const std::vector<uint8_t>&, uint32_t timeout_ms, EchoReply&) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+    return false;
+  }
+};
+
+class Finished : public MessageTarget {
+ public:
+  bool Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+    if (lParam == kSpeedTesting) return true;
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (lParam != kSpeedNoAnswer) ++answered_;
+    done_.insert({message, static_cast<int32_t>(wParam)});
+    changed_.notify_all();
+    return true;
+  }
+  void WaitFor(size_t results) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    changed_.wait(hold, [&] { return done_.size() >= results; });
+  }
+  int answered() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return answered_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::set<std::pair<uint32_t, int32_t>> done_;
+  int answered_ = 0;
+};
+
+// A local port nobody listens on: the time-service requests go nowhere.
+uint16_t SilentPort() {
+  SocketHandle socket = OpenUdpSocket();
+  uint16_t port = 0;
+  BindIpv4(socket, ParseIpv4Address("127.0.0.1"), 0, &port);
+  CloseSocket(socket);
+  return port;
+}
+
+void BM_SpeedTestAllTimeOut(benchmark::State& state) {
+  constexpr int kServers = 25;
+  const uint16_t port = SilentPort();
+  for (auto _ : state) {
+    Finished finished;
+    SpeedTest test(finished, [] { return std::make_unique<SilentEcho>(); }, SystemTickClock(),
+                   SpeedTest::Options{port, 100});
+    std::vector<SpeedProbeTarget> targets;
+    for (int id = 1; id <= kServers; ++id) targets.push_back({id, L"127.0.0.1"});
+    test.ReplaceQueues(targets, targets);
+    const auto start = std::chrono::steady_clock::now();
+    test.Start();
+    finished.WaitFor(2 * kServers);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    test.Stop();
+    state.SetIterationTime(seconds);
+    state.counters["answered"] = finished.answered();
+    state.counters["wall_s"] = seconds;
+  }
+}
+BENCHMARK(BM_SpeedTestAllTimeOut)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,30 @@
+// The login's way to the policy dialog: runs it modally over the main window and hands back its
+// results.
+#pragma once
+
+#include <windows.h>
+
+#include "config/settings_store.h"
+#include "policy/bind_module.h"
+#include "policy/l2tp_preparation.h"
+#include "policy/policy_chooser.h"
+#include "policy/speed_test.h"
+
+class DialogPolicyChooser : public PolicyChooser {
+ public:
+  DialogPolicyChooser(HWND owner, SettingsStore& settings, BindModule& bind_module,
+                      BlockedOperationRunner& restarter);
+
+  void SetOwner(HWND owner) { owner_ = owner; }
+  // The time-service port defaults to 123; the preview and tests use a local responder.
+  void SetSpeedTestOptions(SpeedTest::Options options) { speed_test_ = options; }
+
+  bool ChoosePolicy(const std::wstring& response_file, PolicyChoice& choice) override;
+
+ private:
+  HWND owner_;
+  SettingsStore& settings_;
+  BindModule& bind_module_;
+  BlockedOperationRunner& restarter_;
+  SpeedTest::Options speed_test_;
+};

@@ -1,0 +1,341 @@
+#include "policy/dlg_vpn_policy_win.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include "config/text_table.h"
+#include "framework/application_win.h"
+#include "skin/skin_registry_win.h"
+
+namespace {
+
+RECT R(int left, int top, int right, int bottom) { return RECT{left, top, right, bottom}; }
+
+// The region tabs keep left, top and width; only their height follows the layout.
+constexpr RECT kTabsRect = {150, 50, 690, 250};
+constexpr int kTabsHeightWithApplications = 200;
+constexpr int kTabsHeightAlone = 310;
+constexpr RECT kApplicationsRect = {151, 261, 689, 359};
+
+}  // namespace
+
+CDlgVpnPolicy::CDlgVpnPolicy(std::wstring response_file, Ports ports)
+    : response_file_(std::move(response_file)),
+      ports_(std::move(ports)),
+      speed_test_(target_, ports_.echo_probe, SystemTickClock(), ports_.speed_test),
+      l2tp_(ports_.registry, ports_.restarter, ports_.os_major_version) {
+  controller_ = std::make_unique<VpnPolicyController>(
+      static_cast<VpnPolicyView&>(*this),
+      VpnPolicyController::Ports{ports_.profile, ports_.settings, ports_.bind_module, speed_test_,
+                                 l2tp_},
+      response_file_, [](const std::wstring& a, const std::wstring& b) {
+        return lstrcmpiW(a.c_str(), b.c_str());
+      });
+}
+
+// The workers post to this window; they are gone before it is.
+CDlgVpnPolicy::~CDlgVpnPolicy() { speed_test_.Stop(); }
+
+bool CDlgVpnPolicy::CRouteList::OnSkinMessage(UINT message, WPARAM wParam, LPARAM lParam,
+                                              LRESULT& result) {
+  if (on_hover && message == WM_MOUSEMOVE) {
+    const LRESULT hit = ::SendMessageW(hwnd(), LB_ITEMFROMPOINT, 0, lParam);
+    if (HIWORD(hit) == 0) on_hover(LOWORD(hit));
+  } else if (on_hover && message == WM_MOUSELEAVE) {
+    on_hover(-1);
+  }
+  return CSkinListBox::OnSkinMessage(message, wParam, lParam, result);
+}
+
+bool CDlgVpnPolicy::OnInitDialog() {
+  SetWindowText(GetText("ChooseVpnPolicy"));
+  frame_.IntAttribute("MaximizeBox") = 0;
+  frame_.IntAttribute("CloseBox") = 0;
+  frame_.IntAttribute("MinimizeBox") = 0;
+  // Centred over the owner, or the screen without one.
+  RECT area;
+  HWND owner = ::GetWindow(hwnd(), GW_OWNER);
+  if (!owner || !::GetWindowRect(owner, &area)) {
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  }
+  SetWindowPos(nullptr, area.left + ((area.right - area.left) - kWidth) / 2,
+               area.top + ((area.bottom - area.top) - kHeight) / 2, kWidth, kHeight,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  frame_.Attach(hwnd());
+  CreateControls();
+  target_.SetWindow(hwnd());
+  controller_->Start();
+  return true;
+}
+
+void CDlgVpnPolicy::CreateControls() {
+  HWND me = hwnd();
+  ok_.Create(me, R(470, 375, 570, 405), IDOK, GetText("OK"));
+  cancel_.Create(me, R(590, 375, 690, 405), IDCANCEL, GetText("Cancel"));
+
+  route_panel_.TextAttribute("Icon") = L"IconVpnPolicyRoute";
+  route_panel_.Create(me, R(20, 50, 140, 250), kStaticId, GetText("VpnRoutesTitle"));
+  route_list_.Create(route_panel_.hwnd(), R(3, 28, 118, 198), kRouteListId);
+  route_list_.on_hover = [this](int item) { controller_->OnRouteHover(item); };
+
+  type_panel_.TextAttribute("Icon") = L"IconVpnPolicyType";
+  type_panel_.Create(me, R(20, 260, 140, 360), kStaticId, GetText("VpnTypesTitle"));
+  pptp_.Create(type_panel_.hwnd(), R(15, 40, 95, 55), kPptpId, L"PPTP", true);
+  l2tp_button_.Create(type_panel_.hwnd(), R(15, 70, 95, 85), kL2tpId, L"L2TP");
+
+  tabs_.Create(me, kTabsRect, kRegionTabsId, L"");
+  servers_title_.Create(tabs_.hwnd(), R(0, 0, 100, 20), kStaticId, GetText("VpnServersTitle"));
+  retest_.TextAttribute("Icon") = L"IconVpnPolicyRefresh";
+  retest_.Create(tabs_.hwnd(), R(0, 0, 100, 20), kRetestId, GetText("RetestSpeed"));
+  tabs_.SetLeftWindow(servers_title_.hwnd());
+  tabs_.SetRightWindow(retest_.hwnd());
+
+  servers_.Create(tabs_.hwnd(), R(0, 25, 300, 125), kServerListId,
+                  LVS_SINGLESEL | LVS_SHOWSELALWAYS);
+  ::SendMessageW(servers_.hwnd(), LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT,
+                 LVS_EX_FULLROWSELECT);
+  const struct {
+    const char* key;
+    int width;
+  } columns[] = {{"ServerName", 100}, {"ServerComment", 295}, {"ServerSpeed", 75},
+                 {"ServerLoad", 46}};
+  for (int c = 0; c < 4; ++c) {
+    std::wstring title = GetText(columns[c].key);
+    LVCOLUMNW column = {};
+    column.mask = LVCF_TEXT | LVCF_WIDTH;
+    column.pszText = title.data();
+    column.cx = columns[c].width;
+    ::SendMessageW(servers_.hwnd(), LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&column));
+  }
+  servers_.SetComparison(
+      [this](int32_t a, int32_t b, int column) { return controller_->CompareServers(a, b, column); },
+      [this] { controller_->OnServerRowsSorted(); });
+  // Without tabs nothing places the list; it still fills the body, to show why it is empty.
+  const RECT body = tabs_.PageRect();
+  servers_.MoveWindow(body);
+
+  applications_.Create(me, kApplicationsRect, kAppListId, LVS_SINGLESEL | LVS_SHOWSELALWAYS);
+  ::SendMessageW(applications_.hwnd(), LVM_SETEXTENDEDLISTVIEWSTYLE,
+                 LVS_EX_FULLROWSELECT | LVS_EX_CHECKBOXES, LVS_EX_FULLROWSELECT | LVS_EX_CHECKBOXES);
+  applications_.Hide();
+
+  tip_.Create(me, R(22, 370, 462, 415), kStaticId, GetText("VpnRoutesTipPleaseSelect"));
+  tip_.IntAttribute("TextColor") = RGB(0, 106, 146);
+  tip_.TextAttribute("Icon") = L"IconTipInfo";
+}
+
+void CDlgVpnPolicy::OnOK() { controller_->OnOk(); }
+
+void CDlgVpnPolicy::OnCancel() { controller_->OnCancel(); }
+
+void CDlgVpnPolicy::OnDestroy() {
+  speed_test_.Stop();
+  target_.SetWindow(nullptr);
+  CDialog::OnDestroy();
+}
+
+bool CDlgVpnPolicy::OnCommand(UINT id, UINT notifyCode) {
+  switch (id) {
+    case kRouteListId:
+      if (notifyCode != LBN_SELCHANGE) return false;
+      controller_->OnRouteSelectionChanged();
+      return true;
+    case kRetestId:
+      if (notifyCode != BN_CLICKED) return false;
+      controller_->OnRetest();
+      return true;
+    case kRegionTabsId:
+      controller_->OnTabChanged();
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool CDlgVpnPolicy::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  switch (message) {
+    // Only the speed test sends these; the dialog manager's own messages in that range
+    // (DM_SETDEFID, DM_REPOSITION) are sent by applications, and this one sends none.
+    case kEchoSpeedMessage:
+    case kNtpSpeedMessage:
+      controller_->OnSpeedResult(message, static_cast<int32_t>(wParam),
+                                 static_cast<int32_t>(lParam));
+      result = 0;
+      return true;
+    case WM_NOTIFY: {
+      const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+      if (header->idFrom == kServerListId && header->code == LVN_ITEMCHANGED) {
+        const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
+        if ((change->uChanged & LVIF_STATE) && (change->uNewState & LVIS_SELECTED) &&
+            !(change->uOldState & LVIS_SELECTED)) {
+          controller_->OnServerSelected();
+        }
+      }
+      return false;
+    }
+    case WM_PAINT:
+      result = Default();
+      PaintApplicationFrame();
+      return true;
+    default:
+      return false;
+  }
+}
+
+void CDlgVpnPolicy::PaintApplicationFrame() {
+  if (!applications_.hwnd() || !applications_.IsVisible()) return;
+  const CSkinRegistry& registry = CSkinRegistry::Instance();
+  WindowDc dc(hwnd());
+  SelectedObject pen(dc.get(), registry.FindObject("HeaderPanelBorderPen", {},
+                                                   GetStockObject(BLACK_PEN)));
+  SelectedObject brush(dc.get(), registry.FindObject("NullBrush", {}, GetStockObject(NULL_BRUSH)));
+  Rectangle(dc.get(), kApplicationsRect.left - 1, kApplicationsRect.top - 1,
+            kApplicationsRect.right + 1, kApplicationsRect.bottom + 1);
+}
+
+// --- VpnPolicyView ---
+
+void CDlgVpnPolicy::AddRouteItem(const std::wstring& text, int32_t code) {
+  const LRESULT index =
+      ::SendMessageW(route_list_.hwnd(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  if (index >= 0) ::SendMessageW(route_list_.hwnd(), LB_SETITEMDATA, index, code);
+  route_list_.SyncScrollbars();
+}
+
+void CDlgVpnPolicy::SelectRouteItem(int index) {
+  ::SendMessageW(route_list_.hwnd(), LB_SETCURSEL, index, 0);
+}
+
+int CDlgVpnPolicy::SelectedRouteItem() const {
+  const LRESULT index = ::SendMessageW(route_list_.hwnd(), LB_GETCURSEL, 0, 0);
+  return index == LB_ERR ? -1 : static_cast<int>(index);
+}
+
+void CDlgVpnPolicy::SetTip(const std::wstring& text) {
+  if (tip_.GetWindowText() == text) return;  // hovering re-sends the same tip constantly
+  tip_.SetWindowText(text);
+  InvalidateRect(tip_.hwnd(), nullptr, FALSE);
+}
+
+HWND CDlgVpnPolicy::TypeButton(int32_t type) const {
+  return type == kTunnelL2tp ? l2tp_button_.hwnd() : pptp_.hwnd();
+}
+
+void CDlgVpnPolicy::CheckTypeButton(int32_t type, bool checked) {
+  ::SendMessageW(TypeButton(type), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  InvalidateRect(TypeButton(type), nullptr, FALSE);
+}
+
+bool CDlgVpnPolicy::IsTypeButtonChecked(int32_t type) const {
+  return ::SendMessageW(TypeButton(type), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void CDlgVpnPolicy::EnableTypeButton(int32_t type, bool enabled) {
+  ::EnableWindow(TypeButton(type), enabled ? TRUE : FALSE);
+}
+
+bool CDlgVpnPolicy::IsTypeButtonEnabled(int32_t type) const {
+  return ::IsWindowEnabled(TypeButton(type)) != FALSE;
+}
+
+void CDlgVpnPolicy::AddTab(const std::wstring& caption, const std::string& image) {
+  tabs_.InsertTab(-1, caption, image, servers_.hwnd());
+}
+
+void CDlgVpnPolicy::SelectTab(int index) { tabs_.SelectTab(index); }
+
+int CDlgVpnPolicy::CurrentTab() const { return tabs_.selected(); }
+
+void CDlgVpnPolicy::DeleteAllServerRows() {
+  ::SendMessageW(servers_.hwnd(), LVM_DELETEALLITEMS, 0, 0);
+}
+
+void CDlgVpnPolicy::AppendServerRow(int32_t server_id, const std::array<std::wstring, 4>& cells) {
+  std::wstring first = cells[0];
+  LVITEMW item = {};
+  item.mask = LVIF_TEXT | LVIF_PARAM;
+  item.iItem = static_cast<int>(::SendMessageW(servers_.hwnd(), LVM_GETITEMCOUNT, 0, 0));
+  item.pszText = first.data();
+  item.lParam = server_id;
+  const LRESULT row =
+      ::SendMessageW(servers_.hwnd(), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  if (row < 0) return;
+  for (int column = 1; column < 4; ++column) {
+    std::wstring text = cells[static_cast<size_t>(column)];
+    LVITEMW sub = {};
+    sub.iSubItem = column;
+    sub.pszText = text.data();
+    ::SendMessageW(servers_.hwnd(), LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&sub));
+  }
+}
+
+void CDlgVpnPolicy::SortServerRows() { servers_.Sort(); }
+
+std::vector<int32_t> CDlgVpnPolicy::ServerRowIds() const {
+  std::vector<int32_t> ids;
+  const int count = static_cast<int>(::SendMessageW(servers_.hwnd(), LVM_GETITEMCOUNT, 0, 0));
+  for (int row = 0; row < count; ++row) {
+    LVITEMW item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    ::SendMessageW(servers_.hwnd(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    ids.push_back(static_cast<int32_t>(item.lParam));
+  }
+  return ids;
+}
+
+void CDlgVpnPolicy::SelectServerRow(int row) {
+  LVITEMW state = {};
+  state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  state.state = LVIS_SELECTED | LVIS_FOCUSED;
+  ::SendMessageW(servers_.hwnd(), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+  ::SendMessageW(servers_.hwnd(), LVM_ENSUREVISIBLE, row, FALSE);
+}
+
+std::optional<int32_t> CDlgVpnPolicy::SelectedServerId() const {
+  const LRESULT row = ::SendMessageW(servers_.hwnd(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+                                     LVNI_SELECTED);
+  if (row < 0) return std::nullopt;
+  LVITEMW item = {};
+  item.mask = LVIF_PARAM;
+  item.iItem = static_cast<int>(row);
+  if (!::SendMessageW(servers_.hwnd(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) {
+    return std::nullopt;
+  }
+  return static_cast<int32_t>(item.lParam);
+}
+
+void CDlgVpnPolicy::SetSpeedCell(int row, const std::wstring& text) {
+  std::wstring copy = text;
+  LVITEMW sub = {};
+  sub.iSubItem = CVpnServerListCtrl::kSpeedColumn;
+  sub.pszText = copy.data();
+  ::SendMessageW(servers_.hwnd(), LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&sub));
+}
+
+void CDlgVpnPolicy::ShowApplicationLayout(bool applications) {
+  const int height = applications ? kTabsHeightWithApplications : kTabsHeightAlone;
+  tabs_.MoveWindow(kTabsRect.left, kTabsRect.top, kTabsRect.right - kTabsRect.left, height);
+  if (tabs_.count() == 0) servers_.MoveWindow(tabs_.PageRect());
+  applications_.Show(applications ? SW_SHOW : SW_HIDE);
+  InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
+// The application list arrives with its own control; until then nothing can be checked.
+bool CDlgVpnPolicy::SaveApplicationChecks() { return false; }
+
+void CDlgVpnPolicy::ShowMessage(const std::wstring& text) {
+  if (CApplication* app = CApplication::Current()) {
+    app->AppMessageBox(text, MB_OK | MB_ICONINFORMATION);
+  } else {
+    ::MessageBoxW(hwnd(), text.c_str(), L"Kavrin", MB_OK | MB_ICONINFORMATION);
+  }
+}
+
+bool CDlgVpnPolicy::AskYesNo(const std::wstring& text) {
+  const UINT type = MB_YESNO | MB_ICONINFORMATION;
+  if (CApplication* app = CApplication::Current()) return app->AppMessageBox(text, type) == IDYES;
+  return ::MessageBoxW(hwnd(), text.c_str(), L"Kavrin", type) == IDYES;
+}
+
+void CDlgVpnPolicy::EndDialog(bool ok) { CDialog::EndDialog(ok ? IDOK : IDCANCEL); }

@@ -1,0 +1,57 @@
+// Before the first L2TP connection the dial-up manager must be told not to insist on IPsec
+// ("ProhibitIpSec" = 1 among its parameters); older systems only notice after its services have
+// been restarted, which the user is offered.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+inline constexpr wchar_t kRasManParametersKey[] =
+    L"SYSTEM\\CurrentControlSet\\Services\\RasMan\\Parameters";
+inline constexpr wchar_t kProhibitIpSecValue[] = L"ProhibitIpSec";
+
+// One opened registry key.
+class RegistryValueKey {
+ public:
+  virtual ~RegistryValueKey() = default;
+  // The value when it is a 32-bit number, else nothing.
+  virtual std::optional<uint32_t> ReadDword(const std::wstring& name) = 0;
+  virtual bool WriteDword(const std::wstring& name, uint32_t value) = 0;
+};
+
+// The local machine's registry.
+class MachineRegistry {
+ public:
+  virtual ~MachineRegistry() = default;
+  // Opens `path` for reading and writing; null when it cannot be.
+  virtual std::unique_ptr<RegistryValueKey> OpenForWriting(const std::wstring& path) = 0;
+};
+
+// Runs the restart of the VPN-related services behind the blocked-operation dialog, which keeps
+// the calling window blocked but painting until the restart is over.
+class BlockedOperationRunner {
+ public:
+  virtual ~BlockedOperationRunner() = default;
+  virtual void RestartVpnRelatedServices() = 0;
+};
+
+class L2tpPreparation {
+ public:
+  L2tpPreparation(MachineRegistry& registry, BlockedOperationRunner& runner,
+                  uint32_t os_major_version)
+      : registry_(registry), runner_(runner), os_major_version_(os_major_version) {}
+
+  // Sets the value when it is not already 1. Only when that write succeeded, and not on major
+  // version 6 (which applies it without a restart), asks `ask_restart` and restarts on yes.
+  // Registry failures are silent: the connection may still work, and there is nothing the user
+  // could do about them here.
+  void Prepare(const std::function<bool()>& ask_restart);
+
+ private:
+  MachineRegistry& registry_;
+  BlockedOperationRunner& runner_;
+  uint32_t os_major_version_;
+};

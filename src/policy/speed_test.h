@@ -1,0 +1,107 @@
+// The background speed test of the policy dialog: five echo workers and one time-service (NTP)
+// worker take servers from two queues and post each measurement to the dialog, which alone keeps
+// the results.
+//
+// Per server and probe kind a value goes -3 (queued) -> -2 (taken: posted when a worker takes
+// it) -> the result, milliseconds or -1. Stop joins all six threads, so nothing is posted once it
+// has returned.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/clock.h"
+#include "base/message_target.h"
+#include "policy/echo_probe.h"
+#include "policy/speed_cell.h"
+
+// Posted with wParam = server id and lParam = -2 when a worker takes the server, then the result.
+inline constexpr uint32_t kEchoSpeedMessage = 0x0401;  // WM_USER + 1
+inline constexpr uint32_t kNtpSpeedMessage = 0x0402;   // WM_USER + 2
+
+inline constexpr uint32_t kSpeedProbeCutoffMs = 1000;
+inline constexpr size_t kEchoBodySize = 32;
+inline constexpr uint8_t kEchoBodyByte = 0x45;  // 'E'
+inline constexpr size_t kNtpRequestSize = 48;
+inline constexpr size_t kNtpMaxInFlight = 5;
+inline constexpr int kEchoWorkerCount = 5;
+
+// What a worker needs of a server: a copy, never a reference into the dialog's table.
+struct SpeedProbeTarget {
+  int32_t server_id = 0;
+  std::wstring host;
+};
+
+// What the policy controller drives; the dialog's speed test implements it, tests record it.
+class SpeedTestControl {
+ public:
+  virtual ~SpeedTestControl() = default;
+  virtual void Start() = 0;
+  virtual void Stop() = 0;
+  // Empties both queues and fills them anew, in one hold of the lock.
+  virtual void ReplaceQueues(std::vector<SpeedProbeTarget> echo,
+                             std::vector<SpeedProbeTarget> ntp) = 0;
+};
+
+// One echo: the host read as a dotted address or resolved by name, a 32-byte body of 'E', and a
+// reply that counts only when its status is 0 and it carries exactly that body back (a reply with
+// another body is not an answer to this request). False when the echo failed.
+bool EchoOnce(EchoProbe* probe, const std::wstring& host, uint32_t* round_trip_ms);
+
+// Two echoes (the second also after a failed first, unless `keep_going` turns false in between):
+// the average round trip of those that succeeded, or -1.
+int32_t EchoTwice(EchoProbe* probe, const std::wstring& host,
+                  const std::function<bool()>& keep_going);
+
+// How long the NTP worker may wait for answers: the shortest time elapsed since any record in
+// flight was sent, never more than the cut-off. Right after a send it is a mere poll.
+uint32_t NtpWaitMilliseconds(const std::vector<uint32_t>& send_ticks, uint32_t now);
+
+class SpeedTest final : public SpeedTestControl {
+ public:
+  struct Options {
+    uint16_t ntp_port = 123;
+    uint32_t idle_sleep_ms = 100;
+  };
+
+  SpeedTest(MessageTarget& target, EchoProbeFactory make_probe, TickClock& clock,
+            Options options);
+  SpeedTest(MessageTarget& target, EchoProbeFactory make_probe)
+      : SpeedTest(target, std::move(make_probe), SystemTickClock(), Options{}) {}
+  ~SpeedTest() override;
+  SpeedTest(const SpeedTest&) = delete;
+  SpeedTest& operator=(const SpeedTest&) = delete;
+
+  // Starts five echo workers, then the NTP worker; does nothing while running.
+  void Start() override;
+  // Clears the running flag and joins the six threads in the order they were started. A worker
+  // finishes the probe it holds first (at most about a second per echo attempt).
+  void Stop() override;
+  void ReplaceQueues(std::vector<SpeedProbeTarget> echo,
+                     std::vector<SpeedProbeTarget> ntp) override;
+
+  bool running() const { return running_.load(); }
+  size_t thread_count() const { return threads_.size(); }
+
+ private:
+  void EchoWorker();
+  void NtpWorker();
+  bool Running() const { return running_.load(); }
+
+  MessageTarget& target_;
+  EchoProbeFactory make_probe_;
+  TickClock& clock_;
+  Options options_;
+
+  std::mutex lock_;  // guards the two queues only
+  std::deque<SpeedProbeTarget> echo_queue_;
+  std::deque<SpeedProbeTarget> ntp_queue_;
+
+  std::atomic<bool> running_{false};
+  std::vector<std::thread> threads_;
+};

@@ -1,0 +1,323 @@
+#include "policy/vpn_policy_controller.h"
+
+#include <algorithm>
+
+#include "base/text.h"
+#include "config/text_table.h"
+#include "policy/speed_cell.h"
+
+namespace {
+
+struct RegionTab {
+  const char* key;
+  const char* caption;
+  const char* image;
+};
+constexpr RegionTab kRegionTabs[] = {{"china", "VpnServerCategoryChina", "FlagChina"},
+                                     {"usa", "VpnServerCategoryUSA", "FlagUSA"},
+                                     {"asia", "VpnServerCategoryAsia", "FlagAsia"}};
+// A list filtered by this key accepts every server; no region tab carries it.
+constexpr char kEveryCategory[] = "all";
+
+int Sign(int value) { return (value > 0) - (value < 0); }
+
+int DefaultTextOrder(const std::wstring& a, const std::wstring& b) {
+  return LowerAscii(a).compare(LowerAscii(b));
+}
+
+}  // namespace
+
+VpnPolicyController::VpnPolicyController(VpnPolicyView& view, Ports ports,
+                                         std::wstring response_file, TextOrder text_order)
+    : view_(view),
+      ports_(ports),
+      response_file_(std::move(response_file)),
+      text_order_(text_order ? std::move(text_order) : TextOrder(DefaultTextOrder)) {}
+
+void VpnPolicyController::Start() {
+  const int32_t last_route = ports_.settings.GetLastVpnRouteIndex();
+  const uint32_t last_tab = ports_.settings.GetLastVpnTabGroupIndex();
+  const int32_t last_server = ports_.settings.GetLastVpnServerId();
+  const int32_t last_type = ports_.settings.GetVpnType();
+
+  FillRouteList();
+  const auto saved = std::find(route_codes_.begin(), route_codes_.end(), last_route);
+  view_.SelectRouteItem(saved == route_codes_.end()
+                            ? 0
+                            : static_cast<int>(saved - route_codes_.begin()));
+  view_.SetTip(TipFor(view_.SelectedRouteItem()));
+
+  if (last_type == kTunnelPptp || last_type == kTunnelL2tp) view_.CheckTypeButton(last_type, true);
+
+  BuildServerTable();
+  CreateTabs();
+  if (!tab_keys_.empty()) {
+    const uint32_t highest = static_cast<uint32_t>(tab_keys_.size() - 1);
+    view_.SelectTab(static_cast<int>(std::min(last_tab, highest)));
+  }
+  FillServerList(last_server);
+
+  ApplyLayout();
+  ports_.speed_test.Start();
+}
+
+void VpnPolicyController::FillRouteList() {
+  route_sets_ = ReadRouteSets(ports_.profile, response_file_);
+  route_codes_.clear();
+  view_.AddRouteItem(GetText("VpnRouteForAll"), kRouteSetAllTraffic);
+  route_codes_.push_back(kRouteSetAllTraffic);
+  view_.AddRouteItem(GetText("VpnRouteForApp"), kRouteSetApplications);
+  route_codes_.push_back(kRouteSetApplications);
+  for (size_t n = 0; n < route_sets_.size(); ++n) {
+    view_.AddRouteItem(TrimText(route_sets_[n].title), static_cast<int32_t>(n));
+    route_codes_.push_back(static_cast<int32_t>(n));
+  }
+}
+
+void VpnPolicyController::BuildServerTable() {
+  servers_.clear();
+  const std::vector<VpnServerEntry> entries = ReadVpnServers(ports_.profile, response_file_);
+  for (size_t n = 0; n < entries.size(); ++n) {
+    PolicyServer server;
+    server.entry = entries[n];
+    server.position = static_cast<int32_t>(n);
+    server.load = ParseServerLoad(server.entry.load);
+    for (const std::wstring& category : server.entry.categories) {
+      server.categories.insert(LowerAscii(category));
+    }
+    // A later entry with the same id replaces the earlier one.
+    servers_[server.entry.server_id] = std::move(server);
+  }
+}
+
+void VpnPolicyController::CreateTabs() {
+  tab_keys_.clear();
+  std::set<std::wstring> used;
+  for (const auto& [id, server] : servers_) used.insert(server.categories.begin(), server.categories.end());
+  for (const RegionTab& tab : kRegionTabs) {
+    const std::string key = tab.key;
+    if (!used.count(std::wstring(key.begin(), key.end()))) continue;
+    view_.AddTab(GetText(tab.caption), tab.image);
+    tab_keys_.push_back(key);
+  }
+}
+
+void VpnPolicyController::FillServerList(std::optional<int32_t> select_id) {
+  if (!select_id) select_id = view_.SelectedServerId();
+  view_.DeleteAllServerRows();
+
+  const int tab = view_.CurrentTab();
+  const bool has_key = tab >= 0 && static_cast<size_t>(tab) < tab_keys_.size();
+  const std::string key = has_key ? tab_keys_[static_cast<size_t>(tab)] : std::string();
+  const std::wstring wide_key(key.begin(), key.end());
+
+  std::vector<SpeedProbeTarget> echo_queue;
+  std::vector<SpeedProbeTarget> ntp_queue;
+  int32_t row = 0;
+  for (auto& [id, server] : servers_) {
+    const bool belongs = has_key && (key == kEveryCategory || server.categories.count(wide_key));
+    if (belongs) {
+      view_.AppendServerRow(id, {server.entry.title, server.entry.comment,
+                                 SpeedCellText(server.echo_speed, server.ntp_speed),
+                                 LoadCellText(server.load)});
+      server.list_row = row++;
+    } else {
+      server.list_row = -1;
+    }
+    if (id <= 0) continue;
+    if (server.echo_speed == kSpeedToBeTested) echo_queue.push_back({id, server.entry.server_host});
+    if (server.ntp_speed == kSpeedToBeTested) ntp_queue.push_back({id, server.entry.server_host});
+  }
+  ports_.speed_test.ReplaceQueues(std::move(echo_queue), std::move(ntp_queue));
+
+  view_.SortServerRows();
+  RenumberRows();
+
+  if (select_id) {
+    const auto found = servers_.find(*select_id);
+    if (found != servers_.end() && found->second.list_row >= 0) {
+      view_.SelectServerRow(found->second.list_row);
+    }
+  }
+}
+
+void VpnPolicyController::RenumberRows() {
+  for (auto& [id, server] : servers_) server.list_row = -1;
+  const std::vector<int32_t> ids = view_.ServerRowIds();
+  for (size_t row = 0; row < ids.size(); ++row) {
+    const auto found = servers_.find(ids[row]);
+    if (found != servers_.end()) found->second.list_row = static_cast<int32_t>(row);
+  }
+}
+
+void VpnPolicyController::OnServerRowsSorted() { RenumberRows(); }
+
+std::wstring VpnPolicyController::TipFor(int item) const {
+  if (item < 0 || static_cast<size_t>(item) >= route_codes_.size()) {
+    return GetText("VpnRoutesTipPleaseSelect");
+  }
+  const int32_t code = route_codes_[static_cast<size_t>(item)];
+  if (code == kRouteSetAllTraffic) {
+    return GetText("VpnRouteForAll") + L": " + GetText("VpnRoutesTipForAll");
+  }
+  if (code == kRouteSetApplications) {
+    return GetText("VpnRouteForApp") + L": " + GetText("VpnRoutesTipForApp");
+  }
+  const RouteSetEntry& set = route_sets_[static_cast<size_t>(code)];
+  return TrimText(set.title) + L": " + set.comment;
+}
+
+void VpnPolicyController::ApplyLayout() {
+  const int item = view_.SelectedRouteItem();
+  const bool applications = item >= 0 && static_cast<size_t>(item) < route_codes_.size() &&
+                            route_codes_[static_cast<size_t>(item)] == kRouteSetApplications;
+  view_.ShowApplicationLayout(applications);
+}
+
+void VpnPolicyController::OnRouteSelectionChanged() {
+  view_.SetTip(TipFor(view_.SelectedRouteItem()));
+  ApplyLayout();
+}
+
+void VpnPolicyController::OnRouteHover(int item) {
+  const bool over_item = item >= 0 && static_cast<size_t>(item) < route_codes_.size();
+  view_.SetTip(TipFor(over_item ? item : view_.SelectedRouteItem()));
+}
+
+void VpnPolicyController::UpdateTypeButtons(const PolicyServer& server) {
+  const std::wstring& protocols = server.entry.protocols;
+  const struct {
+    int32_t type;
+    const wchar_t* word;
+  } kinds[] = {{kTunnelPptp, L"pptp"}, {kTunnelL2tp, L"l2tp"}};
+  for (const auto& kind : kinds) {
+    const bool offered = protocols.find(kind.word) != std::wstring::npos;
+    view_.EnableTypeButton(kind.type, offered);
+    if (!offered) view_.CheckTypeButton(kind.type, false);
+  }
+  if (protocols.empty()) view_.ShowMessage(GetText("ChosenVpnServerHaveNoVpnTypeTryAnother"));
+}
+
+void VpnPolicyController::OnServerSelected() {
+  const std::optional<int32_t> id = view_.SelectedServerId();
+  if (!id) return;
+  const auto found = servers_.find(*id);
+  if (found != servers_.end()) UpdateTypeButtons(found->second);
+}
+
+void VpnPolicyController::OnTabChanged() { FillServerList(std::nullopt); }
+
+// A server a worker holds (-2) keeps that state: the worker's result is on its way and is as
+// fresh as a new measurement would be.
+void VpnPolicyController::OnRetest() {
+  for (auto& [id, server] : servers_) {
+    if (server.list_row < 0) continue;
+    if (server.echo_speed != kSpeedTesting) server.echo_speed = kSpeedToBeTested;
+    if (server.ntp_speed != kSpeedTesting) server.ntp_speed = kSpeedToBeTested;
+  }
+  FillServerList(std::nullopt);
+}
+
+void VpnPolicyController::OnSpeedResult(uint32_t message, int32_t server_id, int32_t value) {
+  const auto found = servers_.find(server_id);
+  if (found == servers_.end()) return;
+  PolicyServer& server = found->second;
+  if (message == kEchoSpeedMessage) {
+    server.echo_speed = value;
+  } else if (message == kNtpSpeedMessage) {
+    server.ntp_speed = value;
+  } else {
+    return;
+  }
+  if (server.list_row >= 0) {
+    view_.SetSpeedCell(server.list_row, SpeedCellText(server.echo_speed, server.ntp_speed));
+  }
+}
+
+int VpnPolicyController::CompareServers(int32_t a, int32_t b, int column) const {
+  const auto first = servers_.find(a);
+  const auto second = servers_.find(b);
+  if (first == servers_.end() || second == servers_.end()) return 0;
+  const PolicyServer& x = first->second;
+  const PolicyServer& y = second->second;
+  switch (column) {
+    case kColumnName:
+      return Sign(text_order_(x.entry.title, y.entry.title));
+    case kColumnComment:
+      return Sign(text_order_(x.entry.comment, y.entry.comment));
+    case kColumnSpeed:
+      return CompareSpeedCells(SpeedCellText(x.echo_speed, x.ntp_speed),
+                               SpeedCellText(y.echo_speed, y.ntp_speed));
+    case kColumnLoad:
+      return x.load < y.load ? -1 : (y.load < x.load ? 1 : 0);
+    default:
+      return 0;
+  }
+}
+
+int32_t VpnPolicyController::ChosenTunnelType() const {
+  if (view_.IsTypeButtonChecked(kTunnelL2tp) && view_.IsTypeButtonEnabled(kTunnelL2tp)) {
+    return kTunnelL2tp;
+  }
+  if (view_.IsTypeButtonChecked(kTunnelPptp) && view_.IsTypeButtonEnabled(kTunnelPptp)) {
+    return kTunnelPptp;
+  }
+  return kTunnelNone;
+}
+
+// Each check leaves what the steps before it wrote: the route choice is remembered even when no
+// server is chosen yet, so the next login starts from it.
+void VpnPolicyController::OnOk() {
+  const int item = view_.SelectedRouteItem();
+  if (item < 0 || static_cast<size_t>(item) >= route_codes_.size()) {
+    view_.ShowMessage(GetText("YouHavenotChosenVpnRoute"));
+    return;
+  }
+  const int32_t code = route_codes_[static_cast<size_t>(item)];
+  if (code == kRouteSetApplications) {
+    if (!ports_.bind_module.IsLoaded(kBindModuleFile)) {
+      view_.ShowMessage(GetText("AcceleratorModuleIsNotRegisteredGetFullVersion"));
+      return;
+    }
+    if (!view_.SaveApplicationChecks()) {
+      view_.ShowMessage(GetText("YouHavenotChosenVpnApp"));
+      return;
+    }
+  }
+  ports_.settings.SetLastVpnRouteIndex(code);
+
+  const std::optional<int32_t> id = view_.SelectedServerId();
+  const auto found = id ? servers_.find(*id) : servers_.end();
+  if (found == servers_.end()) {
+    view_.ShowMessage(GetText("YouHavenotChosenVpnServer"));
+    return;
+  }
+  ports_.settings.SetLastVpnServerId(found->first);
+  ports_.settings.SetLastVpnTabGroupIndex(static_cast<uint32_t>(std::max(view_.CurrentTab(), 0)));
+
+  const int32_t type = ChosenTunnelType();
+  if (type == kTunnelNone) {
+    view_.ShowMessage(GetText("YouHavenotChosenVpnType"));
+    return;
+  }
+  ports_.settings.SetVpnType(type);
+  StopSpeedTest();
+
+  if (type == kTunnelL2tp) {
+    ports_.l2tp.Prepare([this] { return view_.AskYesNo(GetText("FirstL2TPTipForceYesOrNo")); });
+  }
+  // The results change only here, so a cancelled run leaves the caller's choice as it was.
+  choice_.route_set_code = code;
+  choice_.server = found->second.entry;
+  choice_.tunnel_type = type;
+  view_.EndDialog(true);
+}
+
+void VpnPolicyController::OnCancel() {
+  StopSpeedTest();
+  view_.EndDialog(false);
+}
+
+void VpnPolicyController::StopSpeedTest() {
+  ports_.speed_test.Stop();
+}

@@ -1,0 +1,90 @@
+#include "policy/vpn_server_list_ctrl_win.h"
+
+#include <commctrl.h>
+
+#include "config/text_table.h"
+#include "policy/speed_cell.h"
+#include "skin/skin_registry_win.h"
+
+int CVpnServerListCtrl::Compare(LPARAM first, LPARAM second) {
+  if (!compare_) return 0;
+  return compare_(static_cast<int32_t>(first), static_cast<int32_t>(second), sort_column()) *
+         sort_direction();
+}
+
+void CVpnServerListCtrl::AfterSort() {
+  if (after_sort_) after_sort_();
+}
+
+void CVpnServerListCtrl::DrawSkinItem(const DRAWITEMSTRUCT& item) {
+  CSkinListCtrl::DrawSkinItem(item);
+  DrawSpeedCell(item);
+}
+
+// Drawn over the plain cell the base list drew: the same background, then picture and text.
+void CVpnServerListCtrl::DrawSpeedCell(const DRAWITEMSTRUCT& item) {
+  const int row = static_cast<int>(item.itemID);
+  RECT cell = {};
+  cell.top = kSpeedColumn;
+  cell.left = LVIR_BOUNDS;
+  if (!::SendMessageW(hwnd(), LVM_GETSUBITEMRECT, row, reinterpret_cast<LPARAM>(&cell))) return;
+  const bool selected = (item.itemState & ODS_SELECTED) != 0;
+  const COLORREF background = selected ? kSelectedRow : (row % 2 == 0 ? kEvenRow : kOddRow);
+  RECT fill_rect = {cell.left, cell.top, cell.right - 1, cell.bottom};
+  UniqueBrush fill(CreateSolidBrush(background));
+  FillRect(item.hDC, &fill_rect, fill.get());
+
+  wchar_t text[128] = {};
+  LVITEMW get = {};
+  get.iSubItem = kSpeedColumn;
+  get.pszText = text;
+  get.cchTextMax = 127;
+  ::SendMessageW(hwnd(), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&get));
+  const SpeedCellLook look = LookOfSpeedCell(text);
+
+  cell.left += 1;
+  cell.right -= 2;
+  const CSkinRegistry& registry = CSkinRegistry::Instance();
+  int text_left = cell.left;
+  if (!look.image.empty()) {
+    const SkinPart& part = registry.FindPart(look.image);
+    if (!part.IsEmpty()) {
+      const int top = cell.top + ((cell.bottom - cell.top) - part.Height()) / 2;
+      registry.DrawPart(part, item.hDC,
+                        RECT{cell.left, top, cell.left + part.Width(), top + part.Height()});
+      text_left = cell.left + part.Width() + 4;
+    }
+  }
+  RECT text_rect = {text_left, cell.top, cell.right, cell.bottom};
+  SetBkMode(item.hDC, TRANSPARENT);
+  SetTextColor(item.hDC, RGB(0, 0, 0));
+  DrawTextW(item.hDC, text, -1, &text_rect,
+            (look.align_right ? DT_RIGHT : DT_LEFT) | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX |
+                DT_END_ELLIPSIS);
+}
+
+void CVpnServerListCtrl::DrawEmptyNotice() {
+  RECT area = GetClientRect();
+  if (HWND header = reinterpret_cast<HWND>(::SendMessageW(hwnd(), LVM_GETHEADER, 0, 0))) {
+    RECT header_rect;
+    ::GetWindowRect(header, &header_rect);
+    area.top += header_rect.bottom - header_rect.top;
+  }
+  WindowDc dc(hwnd());
+  HFONT font = reinterpret_cast<HFONT>(::SendMessageW(hwnd(), WM_GETFONT, 0, 0));
+  SelectedObject use_font(dc.get(), font);
+  SetBkMode(dc.get(), TRANSPARENT);
+  SetTextColor(dc.get(), kNoticeColor);
+  const std::wstring notice = GetText("VpnServersInMaintenance");
+  DrawTextW(dc.get(), notice.c_str(), -1, &area,
+            DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+}
+
+bool CVpnServerListCtrl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  if (message == WM_PAINT && ::SendMessageW(hwnd(), LVM_GETITEMCOUNT, 0, 0) == 0) {
+    result = Default();
+    DrawEmptyNotice();
+    return true;
+  }
+  return CSkinListCtrl::OnMessage(message, wParam, lParam, result);
+}

@@ -1,0 +1,552 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "config/native_private_profile.h"
+#include "config/text_table.h"
+#include "fakes/fake_bind_module.h"
+#include "fakes/fake_data_protection.h"
+#include "fakes/fake_registry_key.h"
+#include "fakes/fake_registry_profile.h"
+#include "policy/speed_cell.h"
+#include "policy/vpn_policy_controller.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The dialog's controls as plain state; selections made by the controller are reported back the
+// way the list view reports them.
+class FakePolicyView : public VpnPolicyView {
+ public:
+  struct Row {
+    int32_t id;
+    std::array<std::wstring, 4> cells;
+  };
+
+  void AddRouteItem(const std::wstring& text, int32_t code) override {
+    route_items.push_back({text, code});
+  }
+  void SelectRouteItem(int index) override { route_selected = index; }
+  int SelectedRouteItem() const override { return route_selected; }
+  void SetTip(const std::wstring& text) override { tip = text; }
+
+  void CheckTypeButton(int32_t type, bool checked) override { checked_[Slot(type)] = checked; }
+  bool IsTypeButtonChecked(int32_t type) const override { return checked_[Slot(type)]; }
+  void EnableTypeButton(int32_t type, bool enabled) override { enabled_[Slot(type)] = enabled; }
+  bool IsTypeButtonEnabled(int32_t type) const override { return enabled_[Slot(type)]; }
+
+  void AddTab(const std::wstring& caption, const std::string& image) override {
+    tabs.push_back({caption, image});
+    if (current_tab < 0) current_tab = 0;
+  }
+  void SelectTab(int index) override { current_tab = index; }
+  int CurrentTab() const override { return current_tab; }
+
+  void DeleteAllServerRows() override {
+    rows.clear();
+    selected_row = -1;
+  }
+  void AppendServerRow(int32_t id, const std::array<std::wstring, 4>& cells) override {
+    rows.push_back({id, cells});
+  }
+  void SortServerRows() override {
+    std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
+      return controller->CompareServers(a.id, b.id, sort_column) * sort_direction < 0;
+    });
+  }
+  std::vector<int32_t> ServerRowIds() const override {
+    std::vector<int32_t> ids;
+    for (const Row& row : rows) ids.push_back(row.id);
+    return ids;
+  }
+  void SelectServerRow(int row) override {
+    selected_row = row;
+    controller->OnServerSelected();
+  }
+  std::optional<int32_t> SelectedServerId() const override {
+    if (selected_row < 0 || static_cast<size_t>(selected_row) >= rows.size()) return std::nullopt;
+    return rows[static_cast<size_t>(selected_row)].id;
+  }
+  void SetSpeedCell(int row, const std::wstring& text) override {
+    rows.at(static_cast<size_t>(row)).cells[2] = text;
+  }
+
+  void ShowApplicationLayout(bool applications) override { application_layout = applications; }
+  bool SaveApplicationChecks() override {
+    ++application_saves;
+    return any_application_checked;
+  }
+  void ShowMessage(const std::wstring& text) override { messages.push_back(text); }
+  bool AskYesNo(const std::wstring& text) override {
+    questions.push_back(text);
+    return answer_yes;
+  }
+  void EndDialog(bool ok) override { ended = ok ? 1 : 0; }
+
+  // The user picks the row showing `id`.
+  void UserSelectsServer(int32_t id) {
+    const auto ids = ServerRowIds();
+    const auto at = std::find(ids.begin(), ids.end(), id);
+    ASSERT_NE(at, ids.end()) << "server " << id << " is not shown";
+    SelectServerRow(static_cast<int>(at - ids.begin()));
+  }
+  const std::wstring& Cell(int32_t id, int column) const {
+    for (const Row& row : rows) {
+      if (row.id == id) return row.cells[static_cast<size_t>(column)];
+    }
+    static const std::wstring none = L"<not shown>";
+    return none;
+  }
+
+  VpnPolicyController* controller = nullptr;
+  std::vector<std::pair<std::wstring, int32_t>> route_items;
+  int route_selected = -1;
+  std::wstring tip;
+  std::vector<std::pair<std::wstring, std::string>> tabs;
+  int current_tab = -1;
+  std::vector<Row> rows;
+  int selected_row = -1;
+  int sort_column = 0;
+  int sort_direction = 1;
+  bool application_layout = false;
+  bool any_application_checked = false;
+  int application_saves = 0;
+  std::vector<std::wstring> messages;
+  std::vector<std::wstring> questions;
+  bool answer_yes = true;
+  int ended = -1;
+
+ private:
+  static size_t Slot(int32_t type) { return type == kTunnelL2tp ? 1 : 0; }
+  bool checked_[2] = {false, false};
+  bool enabled_[2] = {true, true};
+};
+
+class FakeSpeedTest : public SpeedTestControl {
+ public:
+  void Start() override { ++starts; }
+  void Stop() override { ++stops; }
+  void ReplaceQueues(std::vector<SpeedProbeTarget> echo,
+                     std::vector<SpeedProbeTarget> ntp) override {
+    echo_ids.clear();
+    ntp_ids.clear();
+    for (const auto& t : echo) echo_ids.push_back(t.server_id);
+    for (const auto& t : ntp) ntp_ids.push_back(t.server_id);
+  }
+  int starts = 0;
+  int stops = 0;
+  std::vector<int32_t> echo_ids;
+  std::vector<int32_t> ntp_ids;
+};
+
+class CountingRunner : public BlockedOperationRunner {
+ public:
+  void RestartVpnRelatedServices() override { ++restarts; }
+  int restarts = 0;
+};
+
+struct Server {
+  std::string id;
+  std::string title;
+  std::string categories;
+  std::string protocols = "pptp,l2tp";
+  std::string load = "0.42";
+  std::string host = "10.0.0.1";
+};
+
+class PolicyController : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BuildTextTable();
+    dir_ = fs::temp_directory_path() /
+           ("kv_policy_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    file_ = AnsiToWide((dir_ / "Kavrin.ini").string());
+    machine_.keys[kRasManParametersKey];
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void Respond(const std::vector<std::pair<std::string, std::string>>& routes,
+               const std::vector<Server>& servers) {
+    std::string body = "[VPN]\r\nAuthResult=OK\r\nMagicTag=VpnServerResponse\r\n[Routes]\r\n";
+    for (size_t n = 0; n < routes.size(); ++n) {
+      body += "Title" + std::to_string(n) + "=" + routes[n].first + "\r\n";
+      body += "Comment" + std::to_string(n) + "=" + routes[n].second + "\r\n";
+    }
+    body += "[Servers]\r\n";
+    for (size_t n = 0; n < servers.size(); ++n) {
+      const std::string i = std::to_string(n);
+      const Server& s = servers[n];
+      body += "ServerId" + i + "=" + s.id + "\r\nTitle" + i + "=" + s.title + "\r\nComment" + i +
+              "=c" + s.id + "\r\nCategories" + i + "=" + s.categories + "\r\nProtocols" + i +
+              "=" + s.protocols + "\r\nLoad" + i + "=" + s.load + "\r\nServerHost" + i + "=" +
+              s.host + "\r\n";
+    }
+    ASSERT_TRUE(SaveResponseBody(file_, body));
+  }
+
+  VpnPolicyController& Start() {
+    controller_ = std::make_unique<VpnPolicyController>(
+        view_, VpnPolicyController::Ports{profile_, settings_, bind_, speed_, l2tp_}, file_);
+    view_.controller = controller_.get();
+    controller_->Start();
+    return *controller_;
+  }
+
+  std::optional<uint32_t> Saved(const wchar_t* entry) {
+    const auto value = registry_.Get(L"Main", entry);
+    if (!value) return std::nullopt;
+    return std::get<uint32_t>(*value);
+  }
+  std::optional<uint32_t> ProhibitIpSec() {
+    auto& dwords = machine_.keys[kRasManParametersKey].dwords;
+    const auto found = dwords.find(kProhibitIpSecValue);
+    if (found == dwords.end()) return std::nullopt;
+    return found->second;
+  }
+
+  fs::path dir_;
+  std::wstring file_;
+  NativePrivateProfile profile_;
+  FakeRegistryProfile registry_;
+  FakeDataProtection protection_;
+  SettingsStore settings_{registry_, protection_};
+  FakeBindModule bind_;
+  FakeSpeedTest speed_;
+  FakeMachineRegistry machine_;
+  CountingRunner runner_;
+  uint32_t os_major_ = 5;
+  L2tpPreparation l2tp_{machine_, runner_, os_major_};
+  FakePolicyView view_;
+  std::unique_ptr<VpnPolicyController> controller_;
+};
+
+const std::vector<Server> kTwoRegions = {
+    {"7", "Shanghai", "china", "pptp,l2tp"},
+    {"3", "Beijing", " China , USA ", "pptp"},
+    {"12", "Dallas", "usa", "l2tp", "0.9"},
+};
+
+}  // namespace
+
+TEST_F(PolicyController, RouteListHasTheFixedItemsThenRouteSetsUpToTheFirstBlankTitle) {
+  Respond({}, kTwoRegions);
+  Start();
+  ASSERT_EQ(view_.route_items.size(), 2u);
+  EXPECT_EQ(view_.route_items[0], std::make_pair(GetText("VpnRouteForAll"), -2));
+  EXPECT_EQ(view_.route_items[1], std::make_pair(GetText("VpnRouteForApp"), -3));
+  EXPECT_EQ(view_.route_selected, 0) << "an absent saved route means all traffic";
+  EXPECT_EQ(view_.tip, GetText("VpnRouteForAll") + L": " + GetText("VpnRoutesTipForAll"));
+  EXPECT_FALSE(view_.application_layout);
+  EXPECT_EQ(speed_.starts, 1);
+}
+
+TEST_F(PolicyController, SavedRouteSetIsPreselectedAndAVanishedOneFallsBackToTheFirstItem) {
+  Respond({{"Games", "game servers"}, {" Video ", "streams"}, {"  ", "gap"}, {"Hidden", "x"}},
+          kTwoRegions);
+  settings_.SetLastVpnRouteIndex(1);
+  Start();
+  ASSERT_EQ(view_.route_items.size(), 4u) << "the blank third title ends the list";
+  EXPECT_EQ(view_.route_items[3], std::make_pair(std::wstring(L"Video"), 1));
+  EXPECT_EQ(view_.route_selected, 3);
+  EXPECT_EQ(view_.tip, L"Video: streams");
+
+  // Hovering shows the item under the cursor; leaving goes back to the selected one.
+  controller_->OnRouteHover(2);
+  EXPECT_EQ(view_.tip, L"Games: game servers");
+  controller_->OnRouteHover(1);
+  EXPECT_EQ(view_.tip, GetText("VpnRouteForApp") + L": " + GetText("VpnRoutesTipForApp"));
+  controller_->OnRouteHover(-1);
+  EXPECT_EQ(view_.tip, L"Video: streams");
+
+  // Choosing the application route set switches the layout.
+  view_.route_selected = 1;
+  controller_->OnRouteSelectionChanged();
+  EXPECT_TRUE(view_.application_layout);
+  view_.route_selected = -1;
+  controller_->OnRouteSelectionChanged();
+  EXPECT_FALSE(view_.application_layout);
+  EXPECT_EQ(view_.tip, GetText("VpnRoutesTipPleaseSelect"));
+
+  registry_.Put(L"Main", L"LastVpnRouteIndex", uint32_t{9});
+  view_ = FakePolicyView();
+  Start();
+  EXPECT_EQ(view_.route_selected, 0);
+}
+
+TEST_F(PolicyController, ServersWithoutKnownRegionsGiveNoTabsAndOkAsksForAServer) {
+  Respond({}, {{"5", "Paris", "europe"}, {"6", "Rome", ""}});
+  Start();
+  EXPECT_TRUE(view_.tabs.empty());
+  EXPECT_TRUE(view_.rows.empty());
+  EXPECT_EQ(speed_.echo_ids, (std::vector<int32_t>{5, 6})) << "unshown servers are measured too";
+
+  controller_->OnOk();
+  EXPECT_EQ(view_.messages, std::vector<std::wstring>{GetText("YouHavenotChosenVpnServer")});
+  EXPECT_EQ(view_.ended, -1);
+  EXPECT_EQ(Saved(L"LastVpnRouteIndex"), 0xFFFFFFFEu) << "the route check passed and was saved";
+  EXPECT_FALSE(Saved(L"LastVpnServerId"));
+}
+
+TEST_F(PolicyController, ServerTableTabsAndRowsFollowTheResponse) {
+  // Ids up to the first zero; a later duplicate replaces the earlier entry.
+  Respond({}, {{"7", "Shanghai", "china"},
+               {"3", "Beijing", " China , USA ", "pptp", "0.5"},
+               {"12", "Dallas", "usa", "l2tp", "1.5"},
+               {"7", "Shanghai 2", "CHINA,,", "pptp", "0.057"},
+               {"-4", "Test", "china", "pptp", "0.1"},
+               {"0", "Never", "asia"},
+               {"9", "Tokyo", "asia"}});
+  Start();
+  const auto& servers = controller_->servers();
+  ASSERT_EQ(servers.size(), 4u);
+  EXPECT_EQ(servers.at(7).entry.title, L"Shanghai 2");
+  EXPECT_EQ(servers.at(7).position, 3);
+  EXPECT_EQ(servers.at(3).categories, (std::set<std::wstring>{L"china", L"usa"}));
+
+  ASSERT_EQ(view_.tabs.size(), 2u) << "asia only appears after the zero id";
+  EXPECT_EQ(view_.tabs[0], std::make_pair(GetText("VpnServerCategoryChina"), std::string("FlagChina")));
+  EXPECT_EQ(view_.tabs[1], std::make_pair(GetText("VpnServerCategoryUSA"), std::string("FlagUSA")));
+  EXPECT_EQ(view_.current_tab, 0);
+
+  // Sorted by name: Beijing, Shanghai 2, Test.
+  EXPECT_EQ(view_.ServerRowIds(), (std::vector<int32_t>{3, 7, -4}));
+  EXPECT_EQ(servers.at(7).list_row, 1);
+  EXPECT_EQ(servers.at(12).list_row, -1);
+  EXPECT_EQ(view_.Cell(7, kColumnLoad), L"  5%");
+  EXPECT_EQ(view_.Cell(12, kColumnLoad), L"<not shown>");
+  EXPECT_EQ(view_.Cell(3, kColumnLoad), L" 50%");
+  EXPECT_EQ(view_.Cell(3, kColumnSpeed), GetText("VpnServerSpeed_ToBeTested"));
+  // Every positive id is queued, shown or not, in ascending order.
+  EXPECT_EQ(speed_.echo_ids, (std::vector<int32_t>{3, 7, 12}));
+  EXPECT_EQ(speed_.ntp_ids, (std::vector<int32_t>{3, 7, 12}));
+
+  // Changing tab keeps the selected server when it is shown there too.
+  view_.UserSelectsServer(3);
+  view_.current_tab = 1;
+  controller_->OnTabChanged();
+  EXPECT_EQ(view_.ServerRowIds(), (std::vector<int32_t>{3, 12}));
+  EXPECT_EQ(view_.SelectedServerId(), 3);
+}
+
+TEST_F(PolicyController, RememberedServerOutsideTheSelectedTabStaysUnselected) {
+  Respond({}, kTwoRegions);
+  settings_.SetLastVpnServerId(12);  // Dallas, usa only
+  settings_.SetLastVpnTabGroupIndex(0);
+  Start();
+  EXPECT_EQ(view_.current_tab, 0);
+  EXPECT_EQ(view_.SelectedServerId(), std::nullopt);
+
+  // A tab index beyond the tabs is clamped to the last one, where the server is shown.
+  settings_.SetLastVpnTabGroupIndex(7);
+  view_ = FakePolicyView();
+  Start();
+  EXPECT_EQ(view_.current_tab, 1);
+  EXPECT_EQ(view_.SelectedServerId(), 12);
+}
+
+TEST_F(PolicyController, TunnelTypesFollowTheSelectedServersProtocols) {
+  Respond({}, {{"1", "Both", "china", "pptp,l2tp"},
+               {"2", "PptpOnly", "china", "pptp"},
+               {"3", "Capitals", "china", "PPTP, L2TP"},
+               {"4", "None", "china", ""}});
+  settings_.SetVpnType(2);
+  settings_.SetLastVpnServerId(1);
+  Start();
+  EXPECT_TRUE(view_.IsTypeButtonChecked(kTunnelL2tp));
+  EXPECT_TRUE(view_.IsTypeButtonEnabled(kTunnelPptp));
+  EXPECT_TRUE(view_.IsTypeButtonEnabled(kTunnelL2tp));
+
+  view_.UserSelectsServer(2);
+  EXPECT_TRUE(view_.IsTypeButtonEnabled(kTunnelPptp));
+  EXPECT_FALSE(view_.IsTypeButtonEnabled(kTunnelL2tp));
+  EXPECT_FALSE(view_.IsTypeButtonChecked(kTunnelL2tp)) << "a disabled button is unchecked";
+  EXPECT_TRUE(view_.messages.empty());
+
+  view_.CheckTypeButton(kTunnelPptp, true);
+  view_.UserSelectsServer(3);
+  EXPECT_FALSE(view_.IsTypeButtonEnabled(kTunnelPptp)) << "the protocol search is case-sensitive";
+  EXPECT_FALSE(view_.IsTypeButtonEnabled(kTunnelL2tp));
+  EXPECT_FALSE(view_.IsTypeButtonChecked(kTunnelPptp));
+  EXPECT_TRUE(view_.messages.empty()) << "a protocols text was given";
+
+  view_.UserSelectsServer(4);
+  EXPECT_EQ(view_.messages,
+            std::vector<std::wstring>{GetText("ChosenVpnServerHaveNoVpnTypeTryAnother")});
+}
+
+TEST_F(PolicyController, EachFailedCheckKeepsWhatTheEarlierStepsWrote) {
+  Respond({{"Games", "g"}}, kTwoRegions);
+  settings_.SetVpnType(0);
+  Start();
+
+  // The application route set without the binding module: nothing written.
+  view_.route_selected = 1;
+  controller_->OnOk();
+  EXPECT_EQ(view_.messages.back(), GetText("AcceleratorModuleIsNotRegisteredGetFullVersion"));
+  EXPECT_EQ(view_.application_saves, 0);
+  EXPECT_FALSE(Saved(L"LastVpnRouteIndex"));
+
+  // With the module, but no application checked: still nothing written.
+  bind_.loaded = true;
+  controller_->OnOk();
+  EXPECT_EQ(view_.messages.back(), GetText("YouHavenotChosenVpnApp"));
+  EXPECT_EQ(view_.application_saves, 1);
+  EXPECT_FALSE(Saved(L"LastVpnRouteIndex"));
+
+  // A route set, no server: the route is remembered.
+  view_.route_selected = 2;
+  controller_->OnOk();
+  EXPECT_EQ(view_.messages.back(), GetText("YouHavenotChosenVpnServer"));
+  EXPECT_EQ(Saved(L"LastVpnRouteIndex"), 0u);
+  EXPECT_FALSE(Saved(L"LastVpnServerId"));
+
+  // A server, no tunnel type: route, server and tab are remembered, the type is not.
+  view_.current_tab = 1;
+  controller_->OnTabChanged();
+  view_.UserSelectsServer(12);
+  controller_->OnOk();
+  EXPECT_EQ(view_.messages.back(), GetText("YouHavenotChosenVpnType"));
+  EXPECT_EQ(Saved(L"LastVpnServerId"), 12u);
+  EXPECT_EQ(Saved(L"LastVpnTabGroupIndex"), 1u);
+  EXPECT_EQ(Saved(L"VpnType"), 0u) << "still the value set before the dialog";
+  EXPECT_EQ(speed_.stops, 0) << "the test goes on while the dialog stays open";
+  EXPECT_EQ(view_.ended, -1);
+  EXPECT_EQ(controller_->choice().route_set_code, -1) << "results change only on success";
+
+  // L2TP is the only type Dallas offers; a checked but disabled PPTP does not count.
+  view_.CheckTypeButton(kTunnelPptp, true);
+  controller_->OnOk();
+  EXPECT_EQ(view_.messages.back(), GetText("YouHavenotChosenVpnType"));
+  view_.CheckTypeButton(kTunnelL2tp, true);
+  const size_t messages = view_.messages.size();
+  controller_->OnOk();
+  EXPECT_EQ(view_.messages.size(), messages);
+  EXPECT_EQ(Saved(L"VpnType"), 2u);
+  EXPECT_EQ(speed_.stops, 1);
+  EXPECT_EQ(view_.ended, 1);
+  EXPECT_EQ(controller_->choice().route_set_code, 0);
+  EXPECT_EQ(controller_->choice().tunnel_type, kTunnelL2tp);
+  EXPECT_EQ(controller_->choice().server.server_id, 12);
+  EXPECT_EQ(controller_->choice().server.server_host, L"10.0.0.1");
+}
+
+TEST_F(PolicyController, CancelStopsTheTestAndLeavesTheChoiceAlone) {
+  Respond({}, kTwoRegions);
+  Start();
+  controller_->OnCancel();
+  EXPECT_EQ(speed_.stops, 1);
+  EXPECT_EQ(view_.ended, 0);
+  EXPECT_EQ(controller_->choice().route_set_code, -1);
+  EXPECT_EQ(registry_.size(), 0u);
+}
+
+TEST_F(PolicyController, L2tpChoiceSetsProhibitIpSecOnceAndOffersTheRestart) {
+  Respond({}, kTwoRegions);
+  settings_.SetVpnType(2);
+  settings_.SetLastVpnServerId(7);
+  Start();
+  controller_->OnOk();
+  EXPECT_EQ(view_.ended, 1);
+  EXPECT_EQ(ProhibitIpSec(), 1u);
+  EXPECT_EQ(view_.questions, std::vector<std::wstring>{GetText("FirstL2TPTipForceYesOrNo")});
+  EXPECT_EQ(runner_.restarts, 1);
+
+  // Already 1: nothing written, nothing asked.
+  const int writes = machine_.writes;
+  view_ = FakePolicyView();
+  Start();
+  controller_->OnOk();
+  EXPECT_EQ(view_.ended, 1);
+  EXPECT_EQ(machine_.writes, writes);
+  EXPECT_TRUE(view_.questions.empty());
+}
+
+TEST(L2tpPreparationTest, AsksOnlyAfterAWriteAndNotOnMajorVersionSix) {
+  FakeMachineRegistry machine;
+  CountingRunner runner;
+  int asked = 0;
+  auto ask = [&](bool answer) {
+    return [&asked, answer] {
+      ++asked;
+      return answer;
+    };
+  };
+  auto& key = machine.keys[kRasManParametersKey];
+
+  L2tpPreparation vista(machine, runner, 6);
+  key.dwords[kProhibitIpSecValue] = 0;
+  vista.Prepare(ask(true));
+  EXPECT_EQ(key.dwords[kProhibitIpSecValue], 1u);
+  EXPECT_EQ(asked, 0);
+
+  L2tpPreparation xp(machine, runner, 5);
+  key.dwords.erase(kProhibitIpSecValue);
+  key.texts[kProhibitIpSecValue] = L"1";  // not a number: rewritten
+  xp.Prepare(ask(false));
+  EXPECT_EQ(key.dwords[kProhibitIpSecValue], 1u);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(runner.restarts, 0) << "the user said no";
+
+  key.dwords[kProhibitIpSecValue] = 2;
+  machine.fail_writes = true;
+  xp.Prepare(ask(true));
+  EXPECT_EQ(asked, 1) << "a failed write asks nothing";
+
+  machine.keys.clear();
+  machine.fail_writes = false;
+  xp.Prepare(ask(true));
+  EXPECT_EQ(asked, 1) << "a missing key is silent";
+  EXPECT_EQ(runner.restarts, 0);
+}
+
+TEST_F(PolicyController, MeasurementsReachTheirCellsAndRetestRequeuesAllButHeldServers) {
+  Respond({}, kTwoRegions);
+  Start();
+  controller_->OnSpeedResult(kEchoSpeedMessage, 7, kSpeedTesting);
+  EXPECT_EQ(view_.Cell(7, kColumnSpeed), GetText("VpnServerSpeed_Testing"));
+  controller_->OnSpeedResult(kEchoSpeedMessage, 7, 42);
+  controller_->OnSpeedResult(kNtpSpeedMessage, 7, 30);
+  EXPECT_EQ(view_.Cell(7, kColumnSpeed), SpeedCellText(-3, 30));
+  controller_->OnSpeedResult(kNtpSpeedMessage, 3, kSpeedTesting);
+  controller_->OnSpeedResult(kEchoSpeedMessage, 12, 80);  // not shown in this tab
+  controller_->OnSpeedResult(kEchoSpeedMessage, 999, 5);  // unknown: ignored
+
+  speed_.echo_ids.clear();
+  controller_->OnRetest();
+  EXPECT_EQ(view_.Cell(7, kColumnSpeed), GetText("VpnServerSpeed_ToBeTested"));
+  EXPECT_EQ(speed_.echo_ids, (std::vector<int32_t>{3, 7})) << "Dallas was not shown: kept";
+  EXPECT_EQ(speed_.ntp_ids, (std::vector<int32_t>{7, 12})) << "Beijing's NTP probe is held";
+  EXPECT_EQ(controller_->servers().at(3).ntp_speed, kSpeedTesting);
+
+  // The held worker's result still lands.
+  controller_->OnSpeedResult(kNtpSpeedMessage, 3, 25);
+  EXPECT_EQ(view_.Cell(3, kColumnSpeed), SpeedCellText(-3, 25));
+}
+
+TEST_F(PolicyController, ServersCompareByEveryColumnConsistently) {
+  Respond({}, {{"1", "beta", "china", "pptp", "0.3"},
+               {"2", "Alpha", "china", "pptp", "0.3"},
+               {"3", "gamma", "china", "pptp", "0.1"}});
+  Start();
+  EXPECT_EQ(view_.ServerRowIds(), (std::vector<int32_t>{2, 1, 3})) << "names without case";
+  EXPECT_LT(controller_->CompareServers(3, 1, kColumnLoad), 0);
+  EXPECT_EQ(controller_->CompareServers(1, 2, kColumnLoad), 0);
+  EXPECT_EQ(controller_->CompareServers(2, 1, kColumnLoad), 0);
+
+  controller_->OnSpeedResult(kEchoSpeedMessage, 1, 300);
+  controller_->OnSpeedResult(kEchoSpeedMessage, 3, 20);
+  controller_->OnSpeedResult(kNtpSpeedMessage, 2, -1);
+  controller_->OnSpeedResult(kEchoSpeedMessage, 2, -1);
+  view_.sort_column = kColumnSpeed;
+  view_.SortServerRows();
+  controller_->OnServerRowsSorted();
+  EXPECT_EQ(view_.ServerRowIds(), (std::vector<int32_t>{3, 1, 2}));
+  EXPECT_EQ(controller_->servers().at(2).list_row, 2);
+}

@@ -1,0 +1,256 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "base/socket.h"
+#include "fakes/fake_echo_probe.h"
+#include "policy/speed_test.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+uint32_t Ip(const char* text) { return ParseIpv4Address(text); }
+
+FakeEchoNetwork::Answer Replies(uint32_t round_trip_ms) {
+  FakeEchoNetwork::Answer answer;
+  answer.round_trip_ms = round_trip_ms;
+  return answer;
+}
+
+// Every posted value per (message, server id), in order.
+class Reports : public MessageTarget {
+ public:
+  bool Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+    std::lock_guard<std::mutex> hold(mutex_);
+    values_[{message, static_cast<int32_t>(wParam)}].push_back(static_cast<int32_t>(lParam));
+    ++count_;
+    changed_.notify_all();
+    return true;
+  }
+  // Waits until every listed server has a final value for both probes.
+  bool WaitForResults(const std::vector<int32_t>& ids, std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return changed_.wait_for(hold, limit, [&] {
+      for (int32_t id : ids) {
+        for (uint32_t message : {kEchoSpeedMessage, kNtpSpeedMessage}) {
+          const auto found = values_.find({message, id});
+          if (found == values_.end() || found->second.size() < 2) return false;
+        }
+      }
+      return true;
+    });
+  }
+  bool WaitForCount(int count, std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return changed_.wait_for(hold, limit, [&] { return count_ >= count; });
+  }
+  std::vector<int32_t> Values(uint32_t message, int32_t id) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return values_[{message, id}];
+  }
+  int count() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return count_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<std::pair<uint32_t, int32_t>, std::vector<int32_t>> values_;
+  int count_ = 0;
+};
+
+// A time service on one loopback address: answers each request with 48 bytes, after a delay,
+// from its own address or from another one.
+class NtpResponder {
+ public:
+  NtpResponder(const char* address, uint16_t port, uint32_t delay_ms = 0,
+               const char* reply_from = nullptr)
+      : delay_ms_(delay_ms) {
+    socket_ = OpenUdpSocket();
+    ok_ = socket_ != kNoSocket && BindIpv4(socket_, Ip(address), port, &port_);
+    if (reply_from) {
+      reply_socket_ = OpenUdpSocket();
+      ok_ = ok_ && BindIpv4(reply_socket_, Ip(reply_from), 0, nullptr);
+    }
+    if (ok_) thread_ = std::thread([this] { Serve(); });
+  }
+  ~NtpResponder() {
+    stop_ = true;
+    AbortSocket(socket_);
+    if (thread_.joinable()) thread_.join();
+    ReleaseAbortedSocket(socket_);
+    CloseSocket(reply_socket_);
+  }
+  bool ok() const { return ok_; }
+  uint16_t port() const { return port_; }
+  int requests() const { return requests_.load(); }
+
+ private:
+  void Serve() {
+    char buffer[512];
+    while (!stop_) {
+      if (WaitReadableFor(socket_, 50) <= 0) continue;
+      uint32_t from = 0;
+      uint16_t from_port = 0;
+      const long got = ReceiveFromIpv4(socket_, buffer, sizeof buffer, &from, &from_port);
+      if (got != 48 || buffer[0] != 0x1B) continue;
+      ++requests_;
+      if (delay_ms_) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms_));
+      char answer[48] = {0x1C};
+      SendToIpv4(reply_socket_ != kNoSocket ? reply_socket_ : socket_, answer, sizeof answer,
+                 from, from_port);
+    }
+  }
+
+  SocketHandle socket_ = kNoSocket;
+  SocketHandle reply_socket_ = kNoSocket;
+  uint16_t port_ = 0;
+  uint32_t delay_ms_;
+  bool ok_ = false;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> requests_{0};
+  std::thread thread_;
+};
+
+}  // namespace
+
+TEST(EchoProbeTest, AnAttemptCountsOnlyWithStatusZeroAndTheExactBody) {
+  FakeEchoNetwork network;
+  auto probe = network.Factory()();
+  const auto always = [] { return true; };
+
+  network.Set(Ip("10.0.0.1"), Replies(20));
+  network.Set(Ip("10.0.0.1"), Replies(41));
+  EXPECT_EQ(EchoTwice(probe.get(), L"10.0.0.1", always), 30) << "average, integer division";
+
+  FakeEchoNetwork::Answer wrong_body = Replies(5);
+  wrong_body.body.assign(32, 0x46);
+  network.Set(Ip("10.0.0.2"), wrong_body);
+  EXPECT_EQ(EchoTwice(probe.get(), L"10.0.0.2", always), -1);
+  EXPECT_EQ(network.Echoes(Ip("10.0.0.2")), 2) << "the second attempt runs after a failed first";
+
+  FakeEchoNetwork::Answer short_body = Replies(5);
+  short_body.body.assign(31, 0x45);
+  network.Set(Ip("10.0.0.3"), short_body);
+  network.Set(Ip("10.0.0.3"), Replies(70));
+  EXPECT_EQ(EchoTwice(probe.get(), L"10.0.0.3", always), 70) << "only the good attempt counts";
+
+  FakeEchoNetwork::Answer unreachable = Replies(5);
+  unreachable.status = 11003;
+  network.Set(Ip("10.0.0.4"), unreachable);
+  EXPECT_EQ(EchoTwice(probe.get(), L"10.0.0.4", always), -1);
+
+  // Stopped between attempts: the first attempt's result is all there is.
+  network.Set(Ip("10.0.0.5"), Replies(15));
+  EXPECT_EQ(EchoTwice(probe.get(), L"10.0.0.5", [] { return false; }), 15);
+  EXPECT_EQ(network.Echoes(Ip("10.0.0.5")), 1);
+
+  // Names are resolved; a name that does not resolve never reaches the probe.
+  network.Set(Ip("127.0.0.1"), Replies(3));
+  EXPECT_EQ(EchoTwice(probe.get(), L"localhost", always), 3);
+  EXPECT_EQ(EchoTwice(probe.get(), L"no-such-host.invalid", always), -1);
+  EXPECT_EQ(EchoTwice(nullptr, L"10.0.0.1", always), -1) << "no ICMP functions: every echo fails";
+}
+
+TEST(NtpWait, ShortestElapsedTimeCappedAtTheCutoff) {
+  EXPECT_EQ(NtpWaitMilliseconds({}, 5000), 1000u);
+  EXPECT_EQ(NtpWaitMilliseconds({5000}, 5000), 0u) << "right after a send: a poll";
+  EXPECT_EQ(NtpWaitMilliseconds({4700, 4300}, 5000), 300u);
+  EXPECT_EQ(NtpWaitMilliseconds({1000}, 5000), 1000u);
+  EXPECT_EQ(NtpWaitMilliseconds({5100}, 5000), 0u) << "a send time ahead counts as none elapsed";
+  EXPECT_EQ(NtpWaitMilliseconds({0xFFFFFF00u}, 0x40u), 0x140u) << "across the tick wrap";
+}
+
+TEST(SpeedTestRun, EveryServerIsTakenThenMeasuredByBothProbes) {
+  NtpResponder answering("127.0.0.1", 0);
+  ASSERT_TRUE(answering.ok());
+  const uint16_t port = answering.port();
+  NtpResponder wrong_sender("127.0.0.2", port, 0, "127.0.0.3");
+  NtpResponder late("127.0.0.4", port, 1200);
+  ASSERT_TRUE(wrong_sender.ok() && late.ok()) << "loopback addresses beyond 127.0.0.1";
+
+  FakeEchoNetwork network;
+  network.Set(Ip("127.0.0.1"), Replies(30));
+  FakeEchoNetwork::Answer wrong_body = Replies(5);
+  wrong_body.body.assign(32, 0);
+  network.Set(Ip("127.0.0.2"), wrong_body);
+
+  Reports reports;
+  SpeedTest test(reports, network.Factory(), SystemTickClock(), SpeedTest::Options{port, 20});
+  test.ReplaceQueues({{1, L"127.0.0.1"}, {2, L"127.0.0.2"}, {3, L"127.0.0.4"}, {4, L"localhost"}},
+                     {{1, L"127.0.0.1"}, {2, L"127.0.0.2"}, {3, L"127.0.0.4"}, {4, L"localhost"}});
+  test.Start();
+  EXPECT_EQ(test.thread_count(), 6u);
+  ASSERT_TRUE(reports.WaitForResults({1, 2, 3, 4}, 8s));
+  test.Stop();
+  EXPECT_EQ(test.thread_count(), 0u);
+
+  EXPECT_EQ(reports.Values(kEchoSpeedMessage, 1), (std::vector<int32_t>{-2, 30}));
+  EXPECT_EQ(reports.Values(kEchoSpeedMessage, 2), (std::vector<int32_t>{-2, -1})) << "wrong body";
+  EXPECT_EQ(reports.Values(kEchoSpeedMessage, 3), (std::vector<int32_t>{-2, -1})) << "no reply";
+  EXPECT_EQ(reports.Values(kEchoSpeedMessage, 4), (std::vector<int32_t>{-2, 30})) << "resolved";
+
+  const auto answered = reports.Values(kNtpSpeedMessage, 1);
+  ASSERT_EQ(answered.size(), 2u);
+  EXPECT_EQ(answered[0], -2);
+  EXPECT_GE(answered[1], 0);
+  EXPECT_LT(answered[1], 1000);
+  EXPECT_EQ(answering.requests(), 2) << "each request is sent twice";
+  EXPECT_EQ(reports.Values(kNtpSpeedMessage, 2), (std::vector<int32_t>{-2, -1}))
+      << "an answer from another address is no answer";
+  EXPECT_EQ(wrong_sender.requests(), 2);
+  EXPECT_EQ(reports.Values(kNtpSpeedMessage, 3), (std::vector<int32_t>{-2, -1}))
+      << "an answer after the cut-off is no answer";
+  EXPECT_EQ(reports.Values(kNtpSpeedMessage, 4), (std::vector<int32_t>{-2, -1}))
+      << "a host name is never asked";
+}
+
+TEST(SpeedTestRun, StopJoinsEveryWorkerSoNothingIsPostedAfterIt) {
+  FakeEchoNetwork network;
+  FakeEchoNetwork::Answer slow = Replies(700);
+  slow.delay_ms = 300;
+  for (int n = 1; n <= 9; ++n) {
+    network.Set(Ip(("10.1.0." + std::to_string(n)).c_str()), slow);
+  }
+  Reports reports;
+  {
+    SpeedTest test(reports, network.Factory(), SystemTickClock(), SpeedTest::Options{9, 20});
+    std::vector<SpeedProbeTarget> targets;
+    for (int n = 1; n <= 9; ++n) targets.push_back({n, L"10.1.0." + std::to_wstring(n)});
+    test.ReplaceQueues(targets, {});
+    test.Start();
+    test.Start();  // a second start changes nothing
+    EXPECT_EQ(test.thread_count(), 6u);
+    ASSERT_TRUE(reports.WaitForCount(5, 5s)) << "five echo workers each take a server";
+    test.Stop();
+    EXPECT_FALSE(test.running());
+    EXPECT_EQ(test.thread_count(), 0u);
+    const int after_stop = reports.count();
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(reports.count(), after_stop);
+    // Every server taken got its result before Stop returned.
+    for (int n = 1; n <= 9; ++n) {
+      const auto values = reports.Values(kEchoSpeedMessage, n);
+      EXPECT_TRUE(values.empty() || values.size() == 2u) << n;
+    }
+    test.Stop();  // stopping again is harmless
+
+    // A test left running is joined by its destructor.
+    test.ReplaceQueues(targets, {});
+    test.Start();
+    ASSERT_TRUE(reports.WaitForCount(after_stop + 1, 5s));
+  }
+  const int after_destruction = reports.count();
+  std::this_thread::sleep_for(400ms);
+  EXPECT_EQ(reports.count(), after_destruction);
+}

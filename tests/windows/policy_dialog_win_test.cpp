@@ -1,0 +1,170 @@
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+#include "base/socket.h"
+#include "base/text.h"
+#include "config/data_protection_win.h"
+#include "config/settings_store.h"
+#include "config/text_table.h"
+#include "framework/user_registry_profile_win.h"
+#include "policy/bind_module_win.h"
+#include "policy/blocked_operation_runner_win.h"
+#include "policy/dlg_vpn_policy_win.h"
+#include "policy/icmp_echo_probe_win.h"
+#include "policy/speed_cell.h"
+
+namespace {
+
+// No RasMan parameters key: the L2TP preparation has nothing to do and asks nothing.
+class NoMachineRegistry : public MachineRegistry {
+ public:
+  std::unique_ptr<RegistryValueKey> OpenForWriting(const std::wstring&) override {
+    ++opened;
+    return nullptr;
+  }
+  int opened = 0;
+};
+
+// Answers 48-byte requests on 127.0.0.1 through Winsock.
+class LoopbackTimeService {
+ public:
+  LoopbackTimeService() {
+    SocketLibraryStartup();
+    socket_ = OpenUdpSocket();
+    ok_ = BindIpv4(socket_, ParseIpv4Address("127.0.0.1"), 0, &port_);
+    if (ok_) thread_ = std::thread([this] { Serve(); });
+  }
+  ~LoopbackTimeService() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    CloseSocket(socket_);
+    SocketLibraryCleanup();
+  }
+  bool ok() const { return ok_; }
+  uint16_t port() const { return port_; }
+
+ private:
+  void Serve() {
+    char buffer[256];
+    while (!stop_) {
+      if (WaitReadableFor(socket_, 50) <= 0) continue;
+      uint32_t from = 0;
+      uint16_t port = 0;
+      if (ReceiveFromIpv4(socket_, buffer, sizeof buffer, &from, &port) != 48) continue;
+      char answer[48] = {0x1C};
+      SendToIpv4(socket_, answer, sizeof answer, from, port);
+    }
+  }
+  SocketHandle socket_ = kNoSocket;
+  uint16_t port_ = 0;
+  bool ok_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+CDlgVpnPolicy* g_dialog = nullptr;
+DWORD g_started = 0;
+std::wstring g_speed_cell;
+
+bool Final(int32_t value) { return value >= 0 || value == kSpeedNoAnswer; }
+
+// Waits for both servers' measurements, notes the speed cell of server 101, then presses OK
+// (or gives up with Cancel).
+void CALLBACK WatchSpeedTest(HWND, UINT, UINT_PTR timer, DWORD) {
+  const auto& servers = g_dialog->controller()->servers();
+  bool done = true;
+  for (const auto& [id, server] : servers) {
+    done = done && Final(server.echo_speed) && Final(server.ntp_speed);
+  }
+  const bool late = GetTickCount() - g_started > 15000;
+  if (!done && !late) return;
+  ::KillTimer(nullptr, timer);
+  HWND list = GetDlgItem(GetDlgItem(g_dialog->hwnd(), CDlgVpnPolicy::kRegionTabsId),
+                         CDlgVpnPolicy::kServerListId);
+  wchar_t text[64] = {};
+  LVITEMW get = {};
+  get.iSubItem = 2;
+  get.pszText = text;
+  get.cchTextMax = 63;
+  SendMessageW(list, LVM_GETITEMTEXTW, servers.at(101).list_row, reinterpret_cast<LPARAM>(&get));
+  g_speed_cell = text;
+  PostMessageW(g_dialog->hwnd(), WM_COMMAND, late ? IDCANCEL : IDOK, 0);
+}
+
+}  // namespace
+
+TEST(PolicyDialogWin, MeasuresLoopbackServersAndOkReturnsTheThreeResults) {
+  BuildTextTable();
+  LoopbackTimeService time_service;
+  ASSERT_TRUE(time_service.ok());
+
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring response = std::wstring(temp) + L"kv_policy_dialog_test.ini";
+  {
+    std::ofstream out(response.c_str(), std::ios::binary | std::ios::trunc);
+    out << "[VPN]\r\nAuthResult=OK\r\nMagicTag=VpnServerResponse\r\n[Routes]\r\n"
+           "Title0=Overseas\r\nComment0=foreign sites\r\n[Servers]\r\n"
+           "ServerId0=101\r\nTitle0=Tokyo\r\nServerHost0=127.0.0.1\r\nProtocols0=pptp,l2tp\r\n"
+           "Categories0=china\r\nLoad0=0.35\r\n"
+           "ServerId1=102\r\nTitle1=Nowhere\r\nServerHost1=no-such-host.invalid\r\n"
+           "Protocols1=pptp\r\nCategories1=China\r\n";
+  }
+  CUserRegistryProfile registry(L"Kavrin", L"KavrinPolicyDialogTest");
+  DpapiDataProtection protection;
+  SettingsStore settings(registry, protection);
+  settings.SetLastVpnRouteIndex(0);
+  settings.SetLastVpnServerId(101);
+  settings.SetLastVpnTabGroupIndex(0);
+  settings.SetVpnType(2);
+  SystemBindModule bind_module;
+  NoMachineRegistry machine;
+  PendingBlockedOperationRunner restarter;
+  SpeedTest::Options options;
+  options.ntp_port = time_service.port();
+  options.idle_sleep_ms = 20;
+
+  {
+    CDlgVpnPolicy dialog(response,
+                         CDlgVpnPolicy::Ports{SystemPrivateProfile(), settings, bind_module,
+                                              machine, restarter, 5, &IcmpEchoProbe::Create,
+                                              options});
+    g_dialog = &dialog;
+    g_started = GetTickCount();
+    ::SetTimer(nullptr, 0, 50, WatchSpeedTest);
+    ASSERT_EQ(dialog.DoModal(nullptr), IDOK) << "the measurements did not finish in time";
+
+    const PolicyChoice& choice = dialog.choice();
+    EXPECT_EQ(choice.route_set_code, 0);
+    EXPECT_EQ(choice.server.server_id, 101);
+    EXPECT_EQ(choice.tunnel_type, 2);
+    EXPECT_EQ(machine.opened, 1) << "L2TP was prepared";
+
+    const auto& servers = dialog.controller()->servers();
+    EXPECT_GE(servers.at(101).ntp_speed, 0);
+    EXPECT_LT(servers.at(101).ntp_speed, 1000);
+    EXPECT_EQ(servers.at(102).echo_speed, kSpeedNoAnswer);
+    EXPECT_EQ(servers.at(102).ntp_speed, kSpeedNoAnswer);
+    EXPECT_TRUE(!g_speed_cell.empty() && g_speed_cell[0] >= L'0' && g_speed_cell[0] <= L'9')
+        << WideToUtf8(g_speed_cell);
+  }
+  EXPECT_EQ(settings.GetLastVpnServerId(), 101);
+  EXPECT_EQ(settings.GetVpnType(), 2);
+  DeleteFileW(response.c_str());
+}
+
+TEST(PolicyDialogWin, IcmpEchoReachesLoopbackWithItsBody) {
+  std::unique_ptr<EchoProbe> probe = IcmpEchoProbe::Create();
+  ASSERT_NE(probe, nullptr);
+  uint32_t round_trip = 0;
+  SocketLibraryStartup();
+  EXPECT_TRUE(EchoOnce(probe.get(), L"127.0.0.1", &round_trip));
+  EXPECT_LT(round_trip, 1000u);
+  SocketLibraryCleanup();
+}
