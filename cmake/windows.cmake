@@ -61,3 +61,12 @@ string(TIMESTAMP KAVRIN_BUILD_DATE "%Y-%m-%d")
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/build_info.h
      CONTENT "#pragma once\n#define KAVRIN_BUILD_DATE \"${KAVRIN_BUILD_DATE}\"\n")
 target_include_directories(Kavrin PRIVATE ${CMAKE_BINARY_DIR}/generated ${PROJECT_SOURCE_DIR}/res)
+
+# KavrinSimNet.exe: test-only, never shipped. The program with a simulated dial-up network,
+# routing table and tray (tests/e2e/simnet), so the end-to-end run can reach a connected tunnel.
+file(GLOB KAVRIN_SIMNET_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/simnet/*.cpp)
+add_executable(KavrinSimNet WIN32 ${KAVRIN_SIMNET_SOURCES} ${PROJECT_SOURCE_DIR}/res/kavrin.rc)
+target_link_libraries(KavrinSimNet PRIVATE kv_core)
+target_link_options(KavrinSimNet PRIVATE -municode)
+target_include_directories(KavrinSimNet PRIVATE ${CMAKE_BINARY_DIR}/generated
+                           ${PROJECT_SOURCE_DIR}/res ${PROJECT_SOURCE_DIR}/tests/e2e/simnet)

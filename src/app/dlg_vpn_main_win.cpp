@@ -1,53 +1,375 @@
 #include "app/dlg_vpn_main_win.h"
 
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "app/module_version_win.h"
 #include "app/vpn_app_win.h"
+#include "config/private_profile.h"
+#include "config/program_data_folder.h"
 #include "config/text_table.h"
+#include "framework/application_win.h"
 #include "resource.h"
+#include "vpn/ras_dialer_win.h"
+#include "vpn/route_table_win.h"
+
+using namespace main_window;
 
 namespace {
 
 constexpr int kWidth = 327;
 constexpr int kHeight = 464;
+constexpr int kEditLimit = 16;
+constexpr int kStaticId = 0xFFFF;
 
-HWND CreateStatic(HWND parent, int id, const std::wstring& text, const RECT& r, DWORD align) {
-  return CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | align, r.left,
-                         r.top, r.right - r.left, r.bottom - r.top, parent,
-                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                         GetModuleHandleW(nullptr), nullptr);
+RECT R(int l, int t, int r, int b) { return RECT{l, t, r, b}; }
+
+std::wstring ResourceString(UINT id) {
+  const wchar_t* text = nullptr;
+  const int length =
+      LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<wchar_t*>(&text), 0);
+  return length > 0 && text ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
+}
+
+// The referral tag names this build's distribution channel.
+std::wstring ReferralTag() {
+  const std::wstring tag = ResourceString(IDS_REFERRAL_TAG);
+  return tag.empty() ? L"main" : tag;
+}
+
+UINT IconFlags(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::kInformation:
+      return MB_ICONINFORMATION;
+    case MessageIcon::kWarning:
+      return MB_ICONWARNING;
+    case MessageIcon::kQuestion:
+      return MB_ICONQUESTION;
+    case MessageIcon::kError:
+      return MB_ICONERROR;
+    case MessageIcon::kNone:
+      break;
+  }
+  return 0;
+}
+
+int AppBox(const std::wstring& text, UINT type) {
+  CApplication* app = CApplication::Current();
+  return app ? app->AppMessageBox(text, type) : MessageBoxW(nullptr, text.c_str(), L"", type);
+}
+
+ClientIdentity IdentityOfThisMachine() {
+  auto* app = dynamic_cast<CVpnApp*>(CApplication::Current());
+  if (!app) return {};
+  return {app->bios_identification(), app->disk_identification(), app->adapter_identification()};
 }
 
 }  // namespace
 
-bool CDlgVpnMain::OnInitDialog() {
-  SetWindowText(kMainWindowCaption);
-  RECT window = GetWindowRect();
-  SetWindowPos(nullptr, window.left, window.top, kWidth, kHeight, SWP_NOZORDER | SWP_NOMOVE);
-
-  HINSTANCE instance = GetModuleHandleW(nullptr);
-  HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_KAVRIN));
-  SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-  SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-
-  // A font with no face name picks the system's default, which renders Chinese.
-  font_.reset(CreateFontW(-20, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                          DEFAULT_PITCH | FF_DONTCARE, L""));
-  HWND title = CreateStatic(hwnd(), 0xFFFF, kMainWindowCaption, {30, 40, 290, 80}, SS_CENTER);
-  ::SendMessageW(title, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
-  CreateStatic(hwnd(), 0xFFFF, GetText("VpnAppLoginTitle"), {30, 100, 290, 120}, SS_CENTER);
-  CreateStatic(hwnd(), kStatusLineId, GetText("Ready"), {72, 377, 305, 392}, SS_LEFT);
-  return true;
+CDlgVpnMain::CDlgVpnMain(const MainWindowOptions& options) : options_(options) {
+  responseFile_ = SystemProgramDataFolder().FilePath(L"Kavrin.ini");
+  announcementFile_ = SystemProgramDataFolder().FilePath(L"KavrinAnns.ini");
+  // The news file is rewritten on every race; a read-only copy would keep old news for ever.
+  SetFileAttributesW(announcementFile_.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-bool CDlgVpnMain::OnMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
-  if (message != kShowMainWindowMessage) return false;
-  ShowMainWindow();
-  result = 1;
-  return true;
+CDlgVpnMain::~CDlgVpnMain() { controller_.reset(); }
+
+bool CDlgVpnMain::OnInitDialog() {
+  target_.SetWindow(hwnd());
+  CApplication* app = CApplication::Current();
+  settings_ = std::make_unique<SettingsStore>(*app, protection_);
+  programSettings_ =
+      std::make_unique<ProgramSettings>(SystemPrivateProfile(), CApplication::ModulePath());
+
+  frame_.IntAttribute("MaximizeBox") = 0;
+  frame_.TextAttribute("CustomBackground") = L"DlgVpnMain,0,0";
+  frame_.TextAttribute("Title") = L"";
+  frame_.Attach(hwnd());
+  SetWindowText(kMainWindowCaption);
+  const RECT window = GetWindowRect();
+  SetWindowPos(nullptr, window.left, window.top, kWidth, kHeight, SWP_NOZORDER | SWP_NOMOVE);
+
+  CreateControls();
+
+  icon_ = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KAVRIN));
+  SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+  TrayIcon* tray = options_.tray;
+  if (!tray) {
+    notifyIcon_.Add(hwnd(), kTrayMessage, kIconIdle, kMainWindowCaption);
+    tray = &notifyIcon_;
+  }
+
+  if (!options_.dialer) {
+    systemDialer_ = std::make_unique<RasApiDialer>();
+    options_.dialer = systemDialer_.get();
+  }
+  if (!options_.routes) {
+    systemRoutes_ = std::make_unique<IpHelperRouteTable>();
+    options_.routes = systemRoutes_.get();
+  }
+  engines_ =
+      std::make_unique<VpnEngineFactory>(*options_.dialer, *options_.routes, SystemTickClock());
+  announcements_ = std::make_unique<ClientAddressAnnouncements>(
+      SystemPrivateProfile(), announcementFile_,
+      [this](const std::wstring& ip) { SetLabel(clientIp_, ip); },
+      [this](int slot, const std::wstring& caption, const std::wstring& link) {
+        ShowNewsSlot(slot, caption, link);
+      });
+  probes_ = std::make_unique<HttpHostProbeFactory>(target_, kHostMessage);
+  restarter_.SetOwner(hwnd());
+  policy_ = std::make_unique<DialogPolicyChooser>(hwnd(), *settings_, bind_, restarter_);
+
+  MainWindowPorts ports{*this,
+                        *settings_,
+                        *programSettings_,
+                        SystemTickClock(),
+                        *tray,
+                        rasServices_,
+                        repairs_,
+                        *announcements_,
+                        bind_,
+                        *probes_,
+                        SystemPrivateProfile(),
+                        fetcher_,
+                        update_,
+                        *policy_,
+                        *engines_,
+                        [] { return std::rand(); },
+                        [] { return static_cast<int64_t>(std::time(nullptr)); },
+                        *this};
+  MainWindowSettings settings;
+  settings.builtInLoginHosts = ResourceString(IDS_DEFAULT_LOGIN_HOSTS);
+  settings.referralTag = ReferralTag();
+  settings.responseFile = responseFile_;
+  settings.announcementFile = announcementFile_;
+  settings.identity = IdentityOfThisMachine();
+  controller_ = std::make_unique<MainWindowController>(std::move(ports), std::move(settings));
+  controller_->Initialize();
+  ::SetFocus(userName_.hwnd());
+  return false;
+}
+
+void CDlgVpnMain::CreateControls() {
+  HWND me = hwnd();
+  for (int n = 0; n < kNewsSlots; ++n) {
+    auto link = std::make_unique<CSkinButton>("LinkButton");
+    link->Create(me, R(30, 124 + 19 * n, 310, 142 + 19 * n), kFirstNews + n,
+                 n == 0 ? GetText("LoadingNews") : L"");
+    if (n == 0) link->TextAttribute("Link") = kServiceWebSite;
+    news_.push_back(std::move(link));
+  }
+  yourIpLabel_.Create(me, R(40, 210, 95, 228), kStaticId, GetText("YourIP") + L":");
+  clientIp_.Create(me, R(95, 210, 190, 228), kStaticId, GetText("UnknownClientIP"));
+  clientIp_.IntAttribute("TextColor") = 0x0014FF;
+  expiryLabel_.Create(me, R(200, 210, 240, 228), kStaticId, GetText("ExpiredDate") + L":");
+  expiry_.Create(me, R(240, 210, 310, 228), kStaticId, GetText("ExpiredDateUnknown"));
+  userNameLabel_.Create(me, R(32, 250, 87, 268), kStaticId, GetText("Username"));
+  userNameLabel_.TextAttribute("Align") = L"Right";
+  passwordLabel_.Create(me, R(32, 280, 87, 298), kStaticId, GetText("Password"));
+  passwordLabel_.TextAttribute("Align") = L"Right";
+  userName_.Create(me, R(114, 250, 260, 264), kUserNameId, WS_TABSTOP);
+  ::SendMessageW(userName_.hwnd(), EM_LIMITTEXT, kEditLimit, 0);
+  password_.Create(me, R(114, 282, 260, 296), kPasswordId, ES_PASSWORD | WS_TABSTOP);
+  ::SendMessageW(password_.hwnd(), EM_LIMITTEXT, kEditLimit, 0);
+  ::SendMessageW(password_.hwnd(), EM_SETPASSWORDCHAR, L'*', 0);
+  savePassword_.Create(me, R(94, 310, 194, 325), kSavePassword, GetText("SavePassword"));
+  forgotPassword_.Create(me, R(200, 310, 290, 325), kForgotPassword, GetText("ForgotPassword"));
+  connect_.Create(me, R(60, 335, 160, 362), kConnect, GetText("Connect"));
+  disconnect_.Create(me, R(170, 335, 270, 362), kDisconnect, GetText("Disconnect"));
+  connect_.TextAttribute("Icon") = L"IconConnect";
+  disconnect_.TextAttribute("Icon") = L"IconDisconnect";
+  status_.Create(me, R(72, 377, 305, 392), kStatusLine, GetText("Ready"));
+  register_.Create(me, R(15, 410, 70, 459), kRegister, GetText("UserRegister"));
+  purchase_.Create(me, R(75, 410, 130, 459), kPurchase, GetText("Purchase"));
+  freeTrial_.Create(me, R(135, 410, 190, 459), kFreeTrial, GetText("FreeTrial"));
+  help_.Create(me, R(195, 410, 250, 459), kHelp, GetText("GuideHelp"));
+  support_.Create(me, R(255, 410, 310, 459), kSupport, GetText("OnlineCustomerSupport"));
+  for (CSkinButton* button : {&register_, &purchase_, &freeTrial_, &help_, &support_}) {
+    button->TextAttribute("VAlign") = L"Bottom";
+  }
+}
+
+void CDlgVpnMain::SetLabel(CSkinStatic& label, const std::wstring& text) {
+  label.SetWindowText(text);
+  InvalidateRect(label.hwnd(), nullptr, FALSE);
+}
+
+void CDlgVpnMain::ShowNewsSlot(int slot, const std::wstring& caption, const std::wstring& link) {
+  if (slot < 0 || static_cast<size_t>(slot) >= news_.size()) return;
+  news_[slot]->TextAttribute("Link") = link;
+  news_[slot]->SetWindowText(caption);
+  InvalidateRect(news_[slot]->hwnd(), nullptr, FALSE);
+}
+
+// ---- messages ---------------------------------------------------------------------------------
+
+bool CDlgVpnMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  if (!controller_) return false;
+  switch (message) {
+    case kTrayMessage:
+      result = 0;
+      if (wParam != NotifyAreaIcon::kIconId) return true;
+      if (lParam == WM_RBUTTONUP) {
+        notifyIcon_.ShowMenu(IDR_TRAY_MENU);
+      } else if (lParam == WM_LBUTTONUP || lParam == WM_LBUTTONDBLCLK) {
+        controller_->ShowWindow();
+      }
+      return true;
+    case kEngineMessage:
+      controller_->OnEngineReport(reinterpret_cast<const CGeneralVpn*>(lParam));
+      result = 0;
+      return true;
+    case kHostMessage:
+      controller_->OnHostProbeEvent(wParam, reinterpret_cast<const void*>(lParam));
+      result = 0;
+      return true;
+    case kShowMainWindowMessage:
+      controller_->ShowWindow();
+      result = 1;
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool CDlgVpnMain::OnCommand(UINT id, UINT notifyCode) {
+  // Edits report changes and focus with their own codes; only clicks and menu items are ours.
+  if (notifyCode != BN_CLICKED || !controller_) return CDialog::OnCommand(id, notifyCode);
+  if (id == IDOK || id == IDCANCEL) return CDialog::OnCommand(id, notifyCode);
+  return controller_->OnCommand(id) || CDialog::OnCommand(id, notifyCode);
+}
+
+void CDlgVpnMain::OnTimer(UINT_PTR id) {
+  if (controller_) controller_->OnTimer(static_cast<uint32_t>(id));
+}
+
+bool CDlgVpnMain::OnSysCommand(UINT command) {
+  if (!controller_) return false;
+  if (command == SC_CLOSE) {
+    controller_->OnCancel();
+    return true;
+  }
+  if (command == SC_MINIMIZE) {
+    controller_->OnMinimized();
+    return true;
+  }
+  return false;
+}
+
+void CDlgVpnMain::OnSize(UINT type, int cx, int cy) {
+  CDialog::OnSize(type, cx, cy);
+  if (type == SIZE_MINIMIZED && controller_) controller_->OnMinimized();
+}
+
+void CDlgVpnMain::OnDestroy() {
+  notifyIcon_.Remove();
+  CDialog::OnDestroy();
+}
+
+void CDlgVpnMain::OnOK() {
+  // Enter in the form is Connect, while Connect can be pressed.
+  if (controller_ && IsWindowEnabled(connect_.hwnd())) controller_->OnCommand(kConnect);
+}
+
+void CDlgVpnMain::OnCancel() {
+  if (controller_) controller_->OnCancel();
+}
+
+void CDlgVpnMain::OnVpnStateChanged(CGeneralVpn* vpn) {
+  target_.Post(kEngineMessage, 0, reinterpret_cast<intptr_t>(vpn));
+}
+
+// ---- view ---------------------------------------------------------------------------------------
+
+void CDlgVpnMain::SetStatus(const std::wstring& text, bool showBox) {
+  SetLabel(status_, text);
+  if (showBox) AppBox(text, MB_OK);
+}
+
+void CDlgVpnMain::ShowMessage(const std::wstring& text, MessageIcon icon) {
+  AppBox(text, MB_OK | IconFlags(icon));
+}
+
+void CDlgVpnMain::SetExpiryText(const std::wstring& text) { SetLabel(expiry_, text); }
+
+void CDlgVpnMain::OpenWebPage(const std::wstring& url) {
+  ShellExecuteW(hwnd(), L"open", url.c_str(), L"", L"", SW_SHOW);
+}
+
+void CDlgVpnMain::EnableConnect(bool enable) { connect_.Enable(enable); }
+
+void CDlgVpnMain::EnableDisconnect(bool enable) { disconnect_.Enable(enable); }
+
+bool CDlgVpnMain::AskYesNo(const std::wstring& text, bool defaultNo) {
+  const UINT type = MB_YESNO | MB_ICONQUESTION | (defaultNo ? MB_DEFBUTTON2 : 0);
+  return AppBox(text, type) == IDYES;
+}
+
+std::wstring CDlgVpnMain::UserName() { return userName_.GetWindowText(); }
+
+std::wstring CDlgVpnMain::Password() { return password_.GetWindowText(); }
+
+bool CDlgVpnMain::SavePasswordChecked() { return savePassword_.check() == BST_CHECKED; }
+
+void CDlgVpnMain::SetUserName(const std::wstring& text) { userName_.SetWindowText(text); }
+
+void CDlgVpnMain::SetPassword(const std::wstring& text) { password_.SetWindowText(text); }
+
+void CDlgVpnMain::SetSavePasswordChecked(bool checked) {
+  ::SendMessageW(savePassword_.hwnd(), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+std::wstring CDlgVpnMain::NewsLink(int slot) {
+  if (slot < 0 || static_cast<size_t>(slot) >= news_.size()) return {};
+  return news_[slot]->TextAttribute("Link");
 }
 
 void CDlgVpnMain::ShowMainWindow() {
-  Show(SW_SHOW);
+  Show(IsIconic(hwnd()) ? SW_RESTORE : SW_SHOW);
   SetForegroundWindow(hwnd());
   BringWindowToTop(hwnd());
+}
+
+void CDlgVpnMain::HideMainWindow() {
+  Hide();
+  SetProcessWorkingSetSize(GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
+}
+
+bool CDlgVpnMain::PumpOneMessage() {
+  MSG message;
+  const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+  if (got <= 0) {
+    // The modal loop must still see the quit.
+    PostQuitMessage(static_cast<int>(message.wParam));
+    return false;
+  }
+  if (!PreTranslateMessage(message)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return true;
+}
+
+void CDlgVpnMain::StartTimer(uint32_t id, uint32_t milliseconds) { SetTimer(id, milliseconds); }
+
+void CDlgVpnMain::StopTimer(uint32_t id) { KillTimer(id); }
+
+void CDlgVpnMain::CloseMainWindow() {
+  for (auto& link : news_) link->DestroyWindow();
+  news_.clear();
+  EndDialog(IDCANCEL);
+}
+
+std::wstring CDlgVpnMain::BuildDate() {
+  CModuleVersion version;
+  if (!version.Load(nullptr)) return {};
+  return version.GetValue(L"BuildDate");
+}
+
+void CDlgVpnMain::ShowAbout(const std::wstring& text) {
+  MessageBoxW(hwnd(), text.c_str(), kMainWindowCaption, MB_OK | MB_ICONINFORMATION);
 }

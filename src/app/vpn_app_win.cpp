@@ -190,7 +190,8 @@ void CVpnApp::ComputeClientIdentification() {
 }
 
 void CVpnApp::RunMainWindow() {
-  auto window = std::make_unique<CDlgVpnMain>();
+  auto window = std::make_unique<CDlgVpnMain>(main_window_options_ ? *main_window_options_
+                                                                    : MainWindowOptions{});
   SetMainWindow(window.get());
   window->DoModal();
   SetMainWindow(nullptr);

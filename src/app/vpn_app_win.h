@@ -12,6 +12,7 @@
 #include "framework/unique_handle_win.h"
 
 class BindModule;
+struct MainWindowOptions;
 
 inline constexpr wchar_t kSingleInstanceMutexName[] =
     L"Global\\ORUMAVPN_SINGLE_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";
@@ -32,6 +33,9 @@ class CVpnApp : public CApplication {
   const std::string& disk_identification() const { return disk_identification_; }
   const std::string& bios_identification() const { return bios_identification_; }
   const std::string& adapter_identification() const { return adapter_identification_; }
+  // Pieces of the system the main window should use instead of its own (a test build's
+  // simulated network); they must outlive the run.
+  void SetMainWindowOptions(const MainWindowOptions* options) { main_window_options_ = options; }
 
  private:
   void RepairBindModule(BindModule& bind);
@@ -49,4 +53,5 @@ class CVpnApp : public CApplication {
   std::string bios_identification_;
   std::string adapter_identification_;
   UniqueHandle instance_mutex_;
+  const MainWindowOptions* main_window_options_ = nullptr;
 };

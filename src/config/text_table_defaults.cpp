@@ -33,7 +33,7 @@ const std::vector<TextRow>& Rows() {
       {"OnlineCustomerSupport", {Text(L"在线客服")}},
       {"YourIP", {Text(L"您的IP")}},
       {"UnknownClientIP", {Text(L"检测中 ...")}},
-      {"ExpiredDate", {Text(L"到期时间")}},
+      {"ExpiredDate", {Text(L"到期")}},
       {"ExpiredDateUnknown", {Text(L"(未登录)")}},
       {"ExpiredDateExpired", {Text(L"(已到期)")}},
       {"VpnConnectedAreYouSureToExit",
@@ -184,6 +184,9 @@ const std::vector<TextRow>& Rows() {
       {"OnlineUpdateFailureTip",
        {Text(L"您可以重新运行程序进行在线升级，也可以在浏览器中访问"), Text(kWebSite),
         Text(L"获取最新版本。")}},
+      // Texts of our own, after the service's list; each team appends here.
+      {"OPEN_VPN_ERROR_INVALID_SETTING",
+       {Text(L"服务器地址、用户名、密码或代理设置中含有不能使用的字符")}},
   };
   return rows;
 }

@@ -1,5 +1,7 @@
 #include "policy/dlg_vpn_policy_win.h"
 
+#include <algorithm>
+
 #include <commctrl.h>
 #include <windowsx.h>
 
@@ -17,6 +19,12 @@ constexpr int kTabsHeightWithApplications = 200;
 constexpr int kTabsHeightAlone = 310;
 constexpr RECT kApplicationsRect = {151, 261, 689, 359};
 
+std::wstring ModuleFolder() {
+  const std::wstring path = CApplication::ModulePath();
+  const size_t slash = path.find_last_of(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
 }  // namespace
 
 CDlgVpnPolicy::CDlgVpnPolicy(std::wstring response_file, Ports ports)
@@ -27,7 +35,7 @@ CDlgVpnPolicy::CDlgVpnPolicy(std::wstring response_file, Ports ports)
   controller_ = std::make_unique<VpnPolicyController>(
       static_cast<VpnPolicyView&>(*this),
       VpnPolicyController::Ports{ports_.profile, ports_.settings, ports_.bind_module, speed_test_,
-                                 l2tp_},
+                                 l2tp_, openvpn_, ModuleFolder()},
       response_file_, [](const std::wstring& a, const std::wstring& b) {
         return lstrcmpiW(a.c_str(), b.c_str());
       });
@@ -52,15 +60,18 @@ bool CDlgVpnPolicy::OnInitDialog() {
   frame_.IntAttribute("MaximizeBox") = 0;
   frame_.IntAttribute("CloseBox") = 0;
   frame_.IntAttribute("MinimizeBox") = 0;
-  // Centred over the owner, or the screen without one.
-  RECT area;
+  // Centred over the owner, or the screen without one, and kept inside the work area: the
+  // main window is much narrower than this dialog and often sits at a screen edge.
+  RECT work;
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  RECT area = work;
   HWND owner = ::GetWindow(hwnd(), GW_OWNER);
-  if (!owner || !::GetWindowRect(owner, &area)) {
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  }
-  SetWindowPos(nullptr, area.left + ((area.right - area.left) - kWidth) / 2,
-               area.top + ((area.bottom - area.top) - kHeight) / 2, kWidth, kHeight,
-               SWP_NOZORDER | SWP_NOACTIVATE);
+  if (owner) ::GetWindowRect(owner, &area);
+  int left = area.left + ((area.right - area.left) - kWidth) / 2;
+  int top = area.top + ((area.bottom - area.top) - kHeight) / 2;
+  left = std::max<int>(work.left, std::min<int>(left, work.right - kWidth));
+  top = std::max<int>(work.top, std::min<int>(top, work.bottom - kHeight));
+  SetWindowPos(nullptr, left, top, kWidth, kHeight, SWP_NOZORDER | SWP_NOACTIVATE);
   frame_.Attach(hwnd());
   CreateControls();
   target_.SetWindow(hwnd());
@@ -218,6 +229,7 @@ void CDlgVpnPolicy::SetTip(const std::wstring& text) {
 }
 
 HWND CDlgVpnPolicy::TypeButton(int32_t type) const {
+  if (type == kTunnelOpenVpn) return nullptr;  // not offered here
   return type == kTunnelL2tp ? l2tp_button_.hwnd() : pptp_.hwnd();
 }
 

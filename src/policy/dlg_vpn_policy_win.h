@@ -19,6 +19,7 @@
 #include "policy/speed_test.h"
 #include "policy/vpn_policy_controller.h"
 #include "policy/vpn_server_list_ctrl_win.h"
+#include "vpn/open_vpn_components_win.h"
 #include "skin/skin_button_win.h"
 #include "skin/skin_header_panel_win.h"
 #include "skin/skin_list_box_win.h"
@@ -113,6 +114,7 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
   WindowMessageTarget target_;
   SpeedTest speed_test_;
   L2tpPreparation l2tp_;
+  SystemOpenVpnComponents openvpn_;
   std::unique_ptr<VpnPolicyController> controller_;
 
   CSkinWindow frame_;

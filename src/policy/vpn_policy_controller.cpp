@@ -262,6 +262,9 @@ int32_t VpnPolicyController::ChosenTunnelType() const {
   if (view_.IsTypeButtonChecked(kTunnelPptp) && view_.IsTypeButtonEnabled(kTunnelPptp)) {
     return kTunnelPptp;
   }
+  if (view_.IsTypeButtonChecked(kTunnelOpenVpn) && view_.IsTypeButtonEnabled(kTunnelOpenVpn)) {
+    return kTunnelOpenVpn;
+  }
   return kTunnelNone;
 }
 
@@ -302,6 +305,12 @@ void VpnPolicyController::OnOk() {
   }
   ports_.settings.SetVpnType(type);
   StopSpeedTest();
+
+  if (type == kTunnelOpenVpn &&
+      !PrepareOpenVpnComponents(ports_.openvpn, ports_.module_folder,
+                                [this](const char* key) { view_.ShowMessage(GetText(key)); })) {
+    return;
+  }
 
   if (type == kTunnelL2tp) {
     ports_.l2tp.Prepare([this] { return view_.AskYesNo(GetText("FirstL2TPTipForceYesOrNo")); });

@@ -20,6 +20,7 @@
 #include "policy/policy_chooser.h"
 #include "policy/speed_test.h"
 #include "service/server_response.h"
+#include "vpn/open_vpn_components.h"
 
 inline constexpr int32_t kRouteSetNone = -1;
 inline constexpr int32_t kRouteSetAllTraffic = -2;
@@ -27,6 +28,9 @@ inline constexpr int32_t kRouteSetApplications = -3;
 inline constexpr int32_t kTunnelNone = 0;
 inline constexpr int32_t kTunnelPptp = 1;
 inline constexpr int32_t kTunnelL2tp = 2;
+// The engine can run OpenVPN tunnels, but the dialog has no button for them: a view that offers
+// one reports it checked, and OK then checks the OpenVPN components first.
+inline constexpr int32_t kTunnelOpenVpn = 3;
 
 // Server list columns.
 enum ServerColumn { kColumnName = 0, kColumnComment = 1, kColumnSpeed = 2, kColumnLoad = 3 };
@@ -93,6 +97,9 @@ class VpnPolicyController {
     BindModule& bind_module;
     SpeedTestControl& speed_test;
     L2tpPreparation& l2tp;
+    OpenVpnComponents& openvpn;
+    // The program's own folder, ending with a backslash; the OpenVPN components live below it.
+    std::wstring module_folder;
   };
   // Case-insensitive order of two texts (names and comments); the system's on Windows.
   using TextOrder = std::function<int(const std::wstring&, const std::wstring&)>;

@@ -6,7 +6,9 @@ and the display come from the caller (scripts/test sets WINEPREFIX and DISPLAY).
 Prints one line per case and ends with "N passed, N failed".
 """
 import argparse
+import json
 import os
+import socket
 import shutil
 import subprocess
 import sys
@@ -16,6 +18,8 @@ import traceback
 
 MAIN_CAPTION = "OrumaVPN"
 APP_CAPTION = "Kavrin"
+POLICY_CAPTION = "选择加速方案"
+SETTINGS_KEY = r"HKCU\Software\Kavrin\Kavrin\Main"
 
 TEXTS = {
     "RegisterModulesSuccessfully": "OrumaVPN的模块安装成功。",
@@ -25,7 +29,21 @@ TEXTS = {
     "VpnAppAlreadyRunUseTrayIconToActive":
         "程序已经运行。您可以在任务栏右下角图标区双击“OrumaVPN”图标显示已经运行的程序。",
     "CanNotUpdateGreenFile": "无法完成绿色版的升级。",
+    "FirstClickConnect": "登录成功后，程序将自动最小化到任务栏图标区",
+    "LoginError": "登陆出错",
+    "ExpiredDateExpired": "(已到期)",
+    "UnknownClientIP": "检测中 ...",
+    "GENERAL_VPN_STATE_ALL_DONE": "登录成功",
+    "AlreadyDisconnected": "已经断开连接",
+    "DisconnectedUnexcepted": "连接被意外断开",
 }
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SIM = os.path.join(ROOT, "tools", "service_sim", "sim.py")
+
+# Controls of the main window.
+USER_EDIT, PASSWORD_EDIT, CONNECT, DISCONNECT, STATUS_LINE = 1001, 1002, 1003, 1004, 1010
+WM_COMMAND, WM_APP_SHOW = 0x0111, 0x8001
 
 
 class Driver:
@@ -67,6 +85,45 @@ class Driver:
     def wait_gone(self, caption, timeout_ms=20000, cls="#32770"):
         rc, _ = self.drive("gone", cls, caption, str(timeout_ms))
         return rc == 0
+
+    def input(self, *args, timeout=60):
+        """Runs e2e_input.exe (typing into a form, reading a control's state, posting)."""
+        with tempfile.TemporaryFile() as out:
+            r = subprocess.run(["wine", os.path.join(self.build, "e2e_input.exe"), *args],
+                               stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
+                               timeout=timeout)
+            out.seek(0)
+            return r.returncode, out.read().decode("utf-8", "replace").strip()
+
+    def type_text(self, caption, control, text):
+        rc, _ = self.input("settext", caption, str(control), text, "10000")
+        expect(rc == 0, f"could not type into control {control} of {caption!r}")
+
+    def enabled(self, caption, control):
+        rc, out = self.input("enabled", caption, str(control), "10000")
+        expect(rc == 0, f"no control {control} in {caption!r}")
+        return out == "1"
+
+    def controls(self, caption, timeout_ms=5000):
+        """{id: [texts]} of the children of a visible window."""
+        rc, out = self.drive("texts", "#32770", caption, str(timeout_ms))
+        expect(rc == 0, f"no visible window {caption!r}")
+        found = {}
+        for line in out.splitlines()[1:]:
+            parts = line.split("\t", 2)
+            if len(parts) == 3:
+                found.setdefault(int(parts[0]), []).append(parts[2])
+        return found
+
+    def wait_text(self, caption, control, predicate, what, seconds=30):
+        deadline = time.monotonic() + seconds
+        last = None
+        while time.monotonic() < deadline:
+            last = self.controls(caption).get(control, [])
+            if any(predicate(t) for t in last):
+                return last
+            time.sleep(0.3)
+        raise AssertionError(f"{what}: control {control} shows {last!r}")
 
 
 def wait_exit(proc, seconds):
@@ -173,12 +230,266 @@ def case_single_instance(d):
     close_main_window(d, first)
 
 
+# ---- login against the service simulator ---------------------------------------------------------
+
+class Simulator:
+    """One service_sim process on a free port, logging its requests as JSON lines."""
+
+    def __init__(self, *misbehave):
+        self.folder = tempfile.mkdtemp(prefix="kv-sim-")
+        self.log = os.path.join(self.folder, "requests.log")
+        self.err = open(os.path.join(self.folder, "stderr"), "w+")
+        args = [sys.executable, SIM, "--port", "0", "--log", self.log]
+        for m in misbehave:
+            args += ["--misbehave", m]
+        self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=self.err)
+        self.port = None
+        deadline = time.monotonic() + 10
+        while self.port is None and time.monotonic() < deadline:
+            self.err.seek(0)
+            for line in self.err.read().splitlines():
+                if "listening on http://127.0.0.1:" in line:
+                    self.port = int(line.rsplit(":", 1)[1].strip("/"))
+            time.sleep(0.05)
+        expect(self.port is not None, "the service simulator did not start")
+        self.base = f"http://127.0.0.1:{self.port}/"
+
+    def requests(self, endpoint=None):
+        if not os.path.exists(self.log):
+            return []
+        with open(self.log, encoding="utf-8") as f:
+            entries = [json.loads(line) for line in f if line.strip()]
+        return [e for e in entries if endpoint is None or e.get("endpoint") == endpoint]
+
+    def stop(self):
+        self.proc.kill()
+        self.proc.wait()
+        self.err.close()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Session:
+    """A login run: simulators, the settings file beside the program, the program itself."""
+
+    def __init__(self, d, exe="Kavrin.exe", hosts=None, sims=None, policy=None):
+        self.d, self.exe = d, exe
+        # What the policy dialog preselects: the simulator's first route set, the Tokyo server
+        # on the third region tab (china, usa, asia) and PPTP, so OK goes straight through.
+        remember_policy(policy or {"LastVpnRouteIndex": 0, "LastVpnTabGroupIndex": 2,
+                                   "LastVpnServerId": 101, "VpnType": 1})
+        self.sims = sims or [Simulator()]
+        hosts = hosts or [s.base for s in self.sims]
+        self.ini = os.path.join(d.build, exe + ".ini")
+        with open(self.ini, "w", newline="") as f:
+            f.write("[Main]\r\nLoginHosts=" + ";".join(hosts) + "\r\n")
+        self.events = os.path.join(d.build, exe + ".events.log")
+        if os.path.exists(self.events):
+            os.remove(self.events)
+        self.proc = d.start(exe)
+        expect(d.wait_window(MAIN_CAPTION), "main window did not open")
+
+    def client_address_shown(self, seconds=30):
+        self.d.wait_text(MAIN_CAPTION, 0xFFFF, lambda t: t == "127.0.0.1",
+                         "client address from the race", seconds)
+
+    def login(self, user, password):
+        self.d.type_text(MAIN_CAPTION, USER_EDIT, user)
+        self.d.type_text(MAIN_CAPTION, PASSWORD_EDIT, password)
+        self.d.press(MAIN_CAPTION, f"#{CONNECT}")
+
+    def next_box(self, timeout_ms=30000):
+        """The next box captioned "Kavrin", past the one-time tip of the first Connect."""
+        while True:
+            text, icon = self.d.message_box(APP_CAPTION, timeout_ms)
+            if text.startswith(TEXTS["FirstClickConnect"]):
+                self.d.press(APP_CAPTION)
+                expect(self.d.wait_gone(APP_CAPTION, 10000), "the tip did not close")
+                continue
+            return text, icon
+
+    def status(self):
+        return self.d.controls(MAIN_CAPTION).get(STATUS_LINE, [""])[0]
+
+    def event_lines(self):
+        if not os.path.exists(self.events):
+            return []
+        with open(self.events, encoding="utf-8") as f:
+            return [line.rstrip("\n") for line in f]
+
+    def wait_event(self, predicate, what, seconds=30):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            if any(predicate(line) for line in self.event_lines()):
+                return
+            time.sleep(0.2)
+        raise AssertionError(f"{what}: events {self.event_lines()!r}")
+
+    def wait_hidden(self, seconds=10):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            rc, out = self.d.input("shown", MAIN_CAPTION)
+            if rc == 0 and out == "0":
+                return
+            time.sleep(0.2)
+        raise AssertionError("the main window did not hide")
+
+    def close(self):
+        try:
+            if self.proc.poll() is None:
+                # While connected the window asks first; Yes (6) lets it go.
+                self.d.drive("close", "#32770", MAIN_CAPTION, "5000")
+                if not wait_exit(self.proc, 5):
+                    self.d.drive("click", "#32770", APP_CAPTION, "#6", "3000")
+                close_main_window(self.d, self.proc)
+        finally:
+            if os.path.exists(self.ini):
+                os.remove(self.ini)
+            for sim in self.sims:
+                sim.stop()
+
+
+def remember_policy(values):
+    for name, value in values.items():
+        subprocess.run(["wine", "reg", "add", SETTINGS_KEY, "/v", name, "/t", "REG_DWORD",
+                        "/d", str(value & 0xFFFFFFFF), "/f"], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=True)
+
+
+def choose_policy(d):
+    """Accepts what the policy dialog preselected."""
+    expect(d.wait_window(POLICY_CAPTION, 20000), "the policy dialog did not open")
+    d.press(POLICY_CAPTION, "#1")
+    expect(d.wait_gone(POLICY_CAPTION, 10000), "the policy dialog did not close on OK")
+
+
+def response_file(d):
+    prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
+    return os.path.join(prefix, "drive_c", "ProgramData", "Kavrin", "Kavrin.ini")
+
+
+LOGIN_PARAMETERS = ["u", "p", "s", "a", "b", "c", "d", "e", "f", "t", "v", "cmd", "rf"]
+
+
+def case_host_race_and_wrong_password(d):
+    broken, good = Simulator("announcements=http500"), Simulator()
+    hosts = [f"http://127.0.0.1:{free_port()}/", broken.base, good.base]
+    s = Session(d, hosts=hosts, sims=[broken, good])
+    try:
+        s.client_address_shown()
+        expect(broken.requests("announcements"), "the failing host was not asked")
+        s.login("demo", "wrong1")
+        text, _ = s.next_box()
+        expect(text == TEXTS["LoginError"] + ": 用户名或密码错误", f"refusal said {text!r}")
+        d.press(APP_CAPTION)
+        expect(s.status() == TEXTS["LoginError"], f"status {s.status()!r}")
+        expect(not broken.requests("login"), "logged in at the host that failed the race")
+        logins = good.requests("login")
+        expect(len(logins) == 1, f"{len(logins)} login requests")
+        entry = logins[0]
+        # The log keeps parameters by name; their order is checked by the native tests.
+        expect(sorted(entry["query"]) == sorted(LOGIN_PARAMETERS),
+               f"parameters {list(entry['query'])}")
+        expect(entry["query"]["v"] == "2.1.0.0" and entry["query"]["rf"] == "main",
+               f"version and referral {entry['query']}")
+        decoded = entry["decoded"]
+        expect(decoded["user"] == "demo" and decoded["password"] == "wrong1",
+               f"the service decoded {decoded}")
+        expect(decoded["bios"] and decoded["disk"] is not None, f"identification {decoded}")
+        expect(not os.path.exists(response_file(d)), "the login response file was left behind")
+        expect(d.enabled(MAIN_CAPTION, CONNECT), "Connect is not enabled after the refusal")
+    finally:
+        s.close()
+
+
+def case_expired_account(d):
+    s = Session(d)
+    try:
+        s.client_address_shown()
+        s.login("expired", "expired123")
+        text, _ = s.next_box()
+        expect(text.startswith(TEXTS["LoginError"] + ": "), f"expired said {text!r}")
+        d.press(APP_CAPTION)
+        d.wait_text(MAIN_CAPTION, 0xFFFF, lambda t: t == TEXTS["ExpiredDateExpired"],
+                    "expiry value", 10)
+    finally:
+        s.close()
+
+
+def case_good_login_fails_to_dial_under_wine(d):
+    s = Session(d)
+    try:
+        s.client_address_shown()
+        s.login("demo", "demo123")
+        text, _ = s.next_box()
+        expect(text == "欢迎使用 OrumaVPN 演示账号", f"welcome said {text!r}")
+        d.press(APP_CAPTION)
+        choose_policy(d)
+        # Past the policy step: the route set's list is fetched, then dialling fails here.
+        text, _ = s.next_box()
+        expect(text.startswith("连接状态:"), f"the engine's report said {text!r}")
+        d.press(APP_CAPTION)
+        expect(d.wait_gone(APP_CAPTION, 5000), "the failure was reported more than once")
+        routes = s.sims[0].requests("routes")
+        expect(len(routes) == 1 and routes[0]["query"].get("id") == "overseas",
+               f"route requests {routes}")
+        # The dialling error, not a lost connection: the watch must not report the failed engine.
+        expect(s.status() not in ("", TEXTS["DisconnectedUnexcepted"]), f"status {s.status()!r}")
+        expect(d.enabled(MAIN_CAPTION, CONNECT), "Connect is not enabled after the failure")
+        expect(not d.enabled(MAIN_CAPTION, DISCONNECT), "Disconnect stayed enabled")
+        expect(not os.path.exists(response_file(d)), "the login response file was left behind")
+    finally:
+        s.close()
+
+
+def case_simulated_network_connects_and_disconnects(d):
+    s = Session(d, exe="KavrinSimNet.exe")
+    try:
+        s.client_address_shown()
+        s.login("demo", "demo123")
+        text, _ = s.next_box()
+        d.press(APP_CAPTION)
+        choose_policy(d)
+        s.wait_event(lambda l: l.startswith("balloon "), "no balloon")
+        s.wait_hidden()
+        s.wait_event(lambda l: l == "tray 135", "no connected icon")
+        s.wait_event(lambda l: l in ("tray 133", "tray 134", "tray 136"), "no traffic icon")
+        lines = s.event_lines()
+        expect("dial 127.0.0.1 user demo" in lines, f"dialled {lines}")
+        expect(any(l.startswith("route add 8.8.8.0 mask 255.255.255.0") for l in lines),
+               f"routes {lines}")
+        # What a second instance sends: the window comes back from the notification area.
+        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
+        expect(s.status() == TEXTS["GENERAL_VPN_STATE_ALL_DONE"], f"status {s.status()!r}")
+        d.press(MAIN_CAPTION, f"#{DISCONNECT}")
+        s.wait_event(lambda l: l == "hangup", "no hang-up")
+        s.wait_event(lambda l: l == "tray 132", "the idle icon did not come back")
+        added = [l for l in s.event_lines() if l.startswith("routes added ")]
+        expect(added and added[-1] == "routes added 0", f"routes left behind: {added}")
+        d.wait_text(MAIN_CAPTION, STATUS_LINE, lambda t: t == TEXTS["AlreadyDisconnected"],
+                    "status after Disconnect", 10)
+        expect(d.enabled(MAIN_CAPTION, CONNECT), "Connect is not enabled after Disconnect")
+    finally:
+        s.close()
+
+
 CASES = [
     case_register_and_unregister,
     case_register_without_module,
     case_update_to_unwritable_target,
     case_update_copies_and_starts_target,
     case_single_instance,
+    case_host_race_and_wrong_password,
+    case_expired_account,
+    case_good_login_fails_to_dial_under_wine,
+    case_simulated_network_connects_and_disconnects,
 ]
 
 

@@ -122,9 +122,9 @@ class FakePolicyView : public VpnPolicyView {
   int ended = -1;
 
  private:
-  static size_t Slot(int32_t type) { return type == kTunnelL2tp ? 1 : 0; }
-  bool checked_[2] = {false, false};
-  bool enabled_[2] = {true, true};
+  static size_t Slot(int32_t type) { return type == kTunnelL2tp ? 1 : type == kTunnelOpenVpn ? 2 : 0; }
+  bool checked_[3] = {false, false, false};
+  bool enabled_[3] = {true, true, true};
 };
 
 class FakeSpeedTest : public SpeedTestControl {
@@ -148,6 +148,24 @@ class CountingRunner : public BlockedOperationRunner {
  public:
   void RestartVpnRelatedServices() override { ++restarts; }
   int restarts = 0;
+};
+
+struct FakeOpenVpnComponents : OpenVpnComponents {
+  bool CheckOpenVpnComponents(const std::wstring& folder) override {
+    checked_folder = folder;
+    return files_present;
+  }
+  bool HasTapAdapter() override { return adapter; }
+  bool InstallTapAdapter() override {
+    ++installs;
+    adapter = install_works;
+    return true;
+  }
+  bool files_present = true;
+  bool adapter = true;
+  bool install_works = false;
+  int installs = 0;
+  std::wstring checked_folder;
 };
 
 struct Server {
@@ -193,7 +211,9 @@ class PolicyController : public ::testing::Test {
 
   VpnPolicyController& Start() {
     controller_ = std::make_unique<VpnPolicyController>(
-        view_, VpnPolicyController::Ports{profile_, settings_, bind_, speed_, l2tp_}, file_);
+        view_, VpnPolicyController::Ports{profile_, settings_, bind_, speed_, l2tp_, openvpn_,
+                                          L"C:\\Kavrin\\"},
+        file_);
     view_.controller = controller_.get();
     controller_->Start();
     return *controller_;
@@ -223,6 +243,7 @@ class PolicyController : public ::testing::Test {
   CountingRunner runner_;
   uint32_t os_major_ = 5;
   L2tpPreparation l2tp_{machine_, runner_, os_major_};
+  FakeOpenVpnComponents openvpn_;
   FakePolicyView view_;
   std::unique_ptr<VpnPolicyController> controller_;
 };
@@ -466,6 +487,39 @@ TEST_F(PolicyController, L2tpChoiceSetsProhibitIpSecOnceAndOffersTheRestart) {
   EXPECT_EQ(view_.ended, 1);
   EXPECT_EQ(machine_.writes, writes);
   EXPECT_TRUE(view_.questions.empty());
+}
+
+// No window offers OpenVPN, but a view that does gets the component checks before OK succeeds.
+TEST_F(PolicyController, OpenVpnChoiceNeedsItsComponentsAndAnAdapter) {
+  Respond({}, kTwoRegions);
+  settings_.SetLastVpnServerId(7);
+  Start();
+  view_.CheckTypeButton(kTunnelPptp, false);
+  view_.CheckTypeButton(kTunnelL2tp, false);
+  view_.CheckTypeButton(kTunnelOpenVpn, true);
+
+  openvpn_.files_present = false;
+  controller_->OnOk();
+  EXPECT_EQ(openvpn_.checked_folder, L"C:\\Kavrin\\");
+  EXPECT_EQ(view_.messages.back(), GetText("VpnAppWithoutOpenVPNPleaseDownload"));
+  EXPECT_EQ(view_.ended, -1);
+
+  openvpn_.files_present = true;
+  openvpn_.adapter = false;
+  view_.messages.clear();
+  controller_->OnOk();
+  EXPECT_EQ(view_.messages, (std::vector<std::wstring>{GetText("InstallOpenVPNTapTip"),
+                                                        GetText("CannotInstallOpenVPN")}));
+  EXPECT_EQ(openvpn_.installs, 1);
+  EXPECT_EQ(view_.ended, -1);
+  EXPECT_EQ(controller_->choice().tunnel_type, kTunnelNone);
+
+  openvpn_.install_works = true;
+  controller_->OnOk();
+  EXPECT_EQ(openvpn_.installs, 2);
+  EXPECT_EQ(view_.ended, 1);
+  EXPECT_EQ(Saved(L"VpnType"), 3u);
+  EXPECT_EQ(controller_->choice().tunnel_type, kTunnelOpenVpn);
 }
 
 TEST(L2tpPreparationTest, AsksOnlyAfterAWriteAndNotOnMajorVersionSix) {

@@ -17,15 +17,16 @@ TextTable BuiltTable() {
 TEST(TextTableTest, HoldsEveryKeyOnceInBuildOrder) {
   const TextTable table = BuiltTable();
   const auto& keys = table.keys_in_build_order();
-  ASSERT_EQ(table.size(), 133u);
-  ASSERT_EQ(keys.size(), 133u);
-  EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), 133u);
+  // The service's 133 texts come first, in their order; our own texts follow them.
+  ASSERT_GE(keys.size(), 133u);
+  ASSERT_EQ(table.size(), keys.size());
+  EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), keys.size());
   EXPECT_EQ(keys.front(), "RegisterModulesSuccessfully");
   EXPECT_EQ(keys[4], "OK");
   EXPECT_EQ(keys[63], "VpnServerSpeed_ms");
   EXPECT_EQ(keys[96], "GENERAL_VPN_ERROR_SUCCESS");
   EXPECT_EQ(keys[109], "GENERAL_VPN_STATE_DISCONNECT");
-  EXPECT_EQ(keys.back(), "OnlineUpdateFailureTip");
+  EXPECT_EQ(keys[132], "OnlineUpdateFailureTip");
   for (const auto& key : keys) EXPECT_FALSE(table.Get(key).empty()) << key;
 }
 
@@ -36,7 +37,7 @@ TEST(TextTableTest, LooksUpByExactKeyAndMarksMissingOnes) {
   EXPECT_EQ(table.Get("ready"), L"[!] ready");
   EXPECT_EQ(table.Get("ok"), L"[!] ok");
   EXPECT_EQ(table.Get(""), L"[!] ");
-  EXPECT_EQ(table.size(), 133u) << "a lookup must not add keys";
+  EXPECT_EQ(table.size(), BuiltTable().size()) << "a lookup must not add keys";
   EXPECT_FALSE(table.Contains("ready"));
 }
 
@@ -86,7 +87,7 @@ TEST(TextTableTest, ProgramTableAnswersAfterItIsBuilt) {
   EXPECT_EQ(GetText("NoSuchKey"), L"[!] NoSuchKey");
   EXPECT_EQ(GetText(nullptr), L"[!] ");
   BuildTextTable();
-  EXPECT_EQ(ProgramTextTable().size(), 133u);
+  EXPECT_EQ(ProgramTextTable().size(), BuiltTable().size());
 }
 
 }  // namespace

@@ -1,0 +1,385 @@
+#include "app/main_window_controller.h"
+
+#include <algorithm>
+
+#include "base/text.h"
+#include "config/text_table.h"
+#include "service/server_response.h"
+#include "vpn/route_modification.h"
+
+using namespace main_window;
+
+namespace {
+
+constexpr uint32_t kAddressNone = 0xFFFFFFFF;
+// The question lists this many routes; more would make the box taller than the screen.
+constexpr size_t kListedFailedRoutes = 10;
+
+}  // namespace
+
+MainWindowController::MainWindowController(MainWindowPorts ports, MainWindowSettings settings)
+    : ports_(std::move(ports)), settings_(std::move(settings)) {}
+
+MainWindowController::~MainWindowController() {
+  DestroyProbes();
+  if (retired_) retired_->WaitCleanupSettled();
+}
+
+void MainWindowController::Initialize() {
+  MainWindowView& view = ports_.view;
+  ports_.tray.SetIcon(kIconIdle);
+  view.StartTimer(kWatchTimer, kWatchIntervalMs);
+  view.EnableConnect(true);
+  view.EnableDisconnect(false);
+  view.SetStatus(GetText("Ready"), false);
+
+  view.SetUserName(ports_.settings.GetUsername());
+  view.SetPassword(ports_.settings.LoadPassword().value_or(L""));
+  view.SetSavePasswordChecked(ports_.settings.GetSavePassword());
+
+  ports_.announcements.ShowAnnouncements(true);
+  StartRacePass();
+}
+
+bool MainWindowController::OnCommand(uint32_t id) {
+  MainWindowView& view = ports_.view;
+  switch (id) {
+    case kConnect:
+      Connect();
+      return true;
+    case kDisconnect:
+      Stop();
+      view.SetStatus(GetText("AlreadyDisconnected"), false);
+      return true;
+    case kRegister:
+      view.OpenWebPage(WebPage(L"register.php"));
+      return true;
+    case kPurchase:
+    case kTrayPurchase:
+      view.OpenWebPage(WebPage(L"purchase.php"));
+      return true;
+    case kFreeTrial:
+      view.OpenWebPage(WebPage(L"freetrial.php"));
+      return true;
+    case kHelp:
+      view.OpenWebPage(WebPage(L"help.php"));
+      return true;
+    case kSupport:
+    case kTrayHomePage:
+      view.OpenWebPage(WebPage(L""));
+      return true;
+    case kForgotPassword:
+      view.OpenWebPage(std::wstring(kServiceWebSite) + L"retrieve_password.php");
+      return true;
+    case kTrayAbout:
+      view.ShowAbout(AboutText());
+      return true;
+    case kTrayShow:
+      ShowWindow();
+      return true;
+    case kTrayExit:
+      Exit();
+      return true;
+    default:
+      break;
+  }
+  if (id >= kFirstNews && id < kFirstNews + kNewsSlots) {
+    const std::wstring link = view.NewsLink(static_cast<int>(id - kFirstNews));
+    if (!link.empty()) view.OpenWebPage(link);
+    return true;
+  }
+  return false;
+}
+
+void MainWindowController::OnTimer(uint32_t id) {
+  if (id == kWatchTimer) {
+    WatchConnection();
+  } else if (id == kRaceTimer) {
+    ports_.view.StopTimer(kRaceTimer);
+    StartRacePass();
+  }
+}
+
+std::wstring MainWindowController::WebPage(const std::wstring& page) const {
+  return AppendReferral(std::wstring(kServiceWebSite) + page, settings_.referralTag);
+}
+
+std::wstring MainWindowController::AboutText() {
+  std::wstring text = L"OrumaVPN";
+  text += L" ";
+  text += kClientVersion;
+  text += L" (" + ports_.view.BuildDate() + L")\r\n";
+  text += L"\r\n";
+  text += L"Copyright (C) OrumaVPN. All rights reserved.\r\n";
+  text += L"\r\n";
+  text += std::wstring(kServiceWebSite) + L"\r\n";
+  return text;
+}
+
+// ---- host race ------------------------------------------------------------------------------
+
+void MainWindowController::StartRacePass() {
+  if (exiting_) return;
+  DestroyProbes();
+  completed_ = 0;
+  for (const std::wstring& host : ports_.programSettings.LoginHosts(settings_.builtInLoginHosts)) {
+    std::wstring url = host + L"client_announcements.php?v=" + kClientVersion;
+    probes_.push_back({host, ports_.probes.Create(url)});
+  }
+  // Started only once the list is complete: a fast answer must find its request in the list.
+  // A request that cannot start never ends, so it counts as ended at once.
+  size_t unstarted = 0;
+  for (PendingProbe& pending : probes_) {
+    if (!pending.probe->Start()) ++unstarted;
+  }
+  completed_ += unstarted;
+  if (probes_.empty() || completed_ == probes_.size()) {
+    DestroyProbes();
+    if (!hostChosen_) ports_.view.StartTimer(kRaceTimer, kRaceRetryMs);
+  }
+}
+
+void MainWindowController::DestroyProbes() {
+  // Destroying a request closes it, which joins its worker.
+  probes_.clear();
+}
+
+void MainWindowController::OnHostProbeEvent(uintptr_t event, const void* probeId) {
+  if (event != kRequestEnded) return;
+  auto it = std::find_if(probes_.begin(), probes_.end(),
+                         [&](const PendingProbe& p) { return p.probe->Id() == probeId; });
+  // A request of an earlier pass, destroyed since its last event was posted.
+  if (it == probes_.end()) return;
+
+  const HostProbe& probe = *it->probe;
+  if (!hostChosen_ && probe.Complete() && IsAcceptedResponse(probe.StatusCode(), probe.Body()) &&
+      SaveResponseBody(settings_.announcementFile, probe.Body())) {
+    loginHost_ = it->host;
+    hostChosen_ = true;
+    ports_.announcements.ShowAnnouncements(false);
+  }
+  if (++completed_ < probes_.size()) return;
+  DestroyProbes();
+  if (!hostChosen_ && !exiting_) ports_.view.StartTimer(kRaceTimer, kRaceRetryMs);
+}
+
+// ---- connect ----------------------------------------------------------------------------------
+
+void MainWindowController::Connect() {
+  MainWindowView& view = ports_.view;
+  if (!ports_.settings.GetTipHideAfterConnection()) {
+    view.ShowMessage(GetText("FirstClickConnect"), MessageIcon::kInformation);
+    ports_.settings.SetTipHideAfterConnection(true);
+  }
+  view.EnableConnect(false);
+  const uint32_t started = ports_.clock.Ticks();
+  while (loginHost_.empty() && !exiting_) {
+    if (!view.PumpOneMessage()) break;
+    if (ports_.clock.Ticks() - started > kHostWaitMs) break;
+  }
+  // The window may have been closed while we waited.
+  if (exiting_) return;
+  view.EnableConnect(true);
+  if (loginHost_.empty()) {
+    view.ShowMessage(GetText("CanNotFindFastestServer"), MessageIcon::kNone);
+    return;
+  }
+  ports_.rasServices.EnsureRasServicesRunning();
+  Login();
+}
+
+void MainWindowController::Login() {
+  if (current_ || loginHost_.empty()) return;
+  MainWindowView& view = ports_.view;
+  LoginPorts login{ports_.settings, ports_.profile, ports_.fetcher, ports_.update, ports_.policy,
+                   ports_.engines,  view,           ports_.random,  ports_.now};
+  LoginInputs inputs;
+  inputs.loginHost = loginHost_;
+  inputs.userName = view.UserName();
+  inputs.password = view.Password();
+  inputs.savePassword = view.SavePasswordChecked();
+  inputs.responseFile = settings_.responseFile;
+  inputs.referralTag = settings_.referralTag;
+  inputs.identity = settings_.identity;
+  inputs.callback = &ports_.engineCallback;
+  LoginOutcome outcome = RunLoginExchange(login, inputs);
+  if (!outcome.engine || exiting_) return;
+
+  routeSetCode_ = outcome.routeSetCode;
+  current_ = std::move(outcome.engine);
+  const int32_t result = current_->Connect();
+  if (result != GENERAL_VPN_ERROR_SUCCESS && result != GENERAL_VPN_ERROR_ALREADY_CONNECTED) {
+    StopWithReport();
+    return;
+  }
+  if (result == GENERAL_VPN_ERROR_ALREADY_CONNECTED) {
+    view.ShowMessage(GetText("VpnConnectionAlreadyExistsCloseFirst"), MessageIcon::kNone);
+  }
+  view.EnableConnect(false);
+  view.EnableDisconnect(true);
+}
+
+// ---- engine reports ---------------------------------------------------------------------------
+
+void MainWindowController::OnEngineReport(const CGeneralVpn* engine) {
+  if (!current_ || engine != current_.get()) return;
+  CGeneralVpn& vpn = *current_;
+  const uint32_t state = vpn.state;
+  const int32_t error = vpn.error;
+  if (state == GENERAL_VPN_STATE_MODIFY_ROUTE && error == GENERAL_VPN_ERROR_MODIFY_ROUTE) {
+    OnRouteFailures(vpn);
+    return;
+  }
+  if (error != GENERAL_VPN_ERROR_SUCCESS) {
+    StopWithReport();
+    return;
+  }
+  ReportEngineState();
+  // Reports handled while a box was open may have stopped this engine already.
+  if (current_.get() != &vpn) return;
+  if (state == GENERAL_VPN_STATE_ALL_DONE) {
+    OnAllDone(vpn);
+  } else if (state == GENERAL_VPN_STATE_DISCONNECTED) {
+    Stop();
+  }
+}
+
+void MainWindowController::OnRouteFailures(CGeneralVpn& engine) {
+  std::wstring list;
+  size_t count = 0;
+  for (const std::wstring& route : engine.failedRoutes) {
+    if (!list.empty()) list += L"\r\n";
+    if (++count > kListedFailedRoutes) {
+      list += L"...";
+      break;
+    }
+    list += route;
+  }
+  const bool goOn =
+      ports_.view.AskYesNo(GetText("CannotModifyFollowingRoutesContinueYesOrNot") + list, false);
+  // The engine may have been stopped while the question was open.
+  if (current_.get() != &engine) return;
+  if (goOn) {
+    ports_.view.SetStatus(GetText("LoginWithCannotModifyAllRoutes"), false);
+    connected_ = true;
+  } else {
+    ports_.view.SetStatus(GetText("CannotModifyRoutes"), false);
+    Stop();
+  }
+}
+
+void MainWindowController::OnAllDone(CGeneralVpn& engine) {
+  if (routeSetCode_ == -3) {
+    const uint32_t address =
+        ParseIpv4Address(WideToAnsi(engine.localAddress)).value_or(kAddressNone);
+    if (!ports_.bind.Start(kBindStartCount, address)) {
+      ports_.view.ShowMessage(GetText("VpnBindIsBroken"), MessageIcon::kNone);
+    }
+  }
+  if (current_.get() != &engine) return;
+  ports_.tray.SetIcon(kIconConnected);
+  ports_.tray.ShowBalloon(GetText("LoginOKClickToOpenMainWindow"));
+  connected_ = true;
+  ports_.view.HideMainWindow();
+  ports_.repairs.FixBindingOrder();
+  ports_.repairs.CheckDhcp(engine.localAddress);
+}
+
+MainWindowController::EngineReport MainWindowController::DescribeEngine(CGeneralVpn& vpn) {
+  EngineReport report;
+  if (vpn.error == GENERAL_VPN_ERROR_SUCCESS) {
+    report.status = vpn.GetCurrentStateText();
+    return report;
+  }
+  report.status = vpn.GetCurrentErrorDetailText();
+  if (report.status.empty()) report.status = vpn.GetCurrentErrorText();
+  report.box = vpn.BuildStatusReport();
+  return report;
+}
+
+void MainWindowController::ShowEngineReport(const EngineReport& report) {
+  ports_.view.SetStatus(report.status, false);
+  if (!report.box.empty()) ports_.view.ShowMessage(report.box, MessageIcon::kNone);
+}
+
+void MainWindowController::ReportEngineState() {
+  if (current_) ShowEngineReport(DescribeEngine(*current_));
+}
+
+// The engine is stopped before its error is shown: the box is modal, and a connection watch
+// tick while it is open would take the failed engine for a lost connection and report that
+// instead. The report is taken first, because stopping resets the engine's state.
+void MainWindowController::StopWithReport() {
+  if (!current_) return;
+  const EngineReport report = DescribeEngine(*current_);
+  Stop();
+  ShowEngineReport(report);
+}
+
+void MainWindowController::WatchConnection() {
+  if (!current_) return;
+  uint32_t sent = 0;
+  uint32_t received = 0;
+  if (current_->GetStatistics(sent, received) != 0) {
+    const bool wasConnected = connected_;
+    ports_.view.ShowMainWindow();
+    const std::wstring text = GetText("VpnErrorMessage") + L":" + current_->GetCurrentErrorText() +
+                              L"\r\n" + GetText("VpnErrorDetail") + L":" +
+                              current_->GetCurrentErrorDetailText() + L"\r\n";
+    Stop();
+    ports_.view.SetStatus(GetText("DisconnectedUnexcepted"), false);
+    if (wasConnected) ports_.view.ShowMessage(text, MessageIcon::kNone);
+    lastSent_ = 0;
+    lastReceived_ = 0;
+    return;
+  }
+  const bool sentMoved = sent != lastSent_;
+  const bool receivedMoved = received != lastReceived_;
+  uint32_t icon = kIconConnected;
+  if (sentMoved && receivedMoved) {
+    icon = kIconBoth;
+  } else if (sentMoved) {
+    icon = kIconSent;
+  } else if (receivedMoved) {
+    icon = kIconReceived;
+  }
+  ports_.tray.SetIcon(icon);
+  lastSent_ = sent;
+  lastReceived_ = received;
+}
+
+// ---- stop and exit ----------------------------------------------------------------------------
+
+void MainWindowController::Stop() {
+  if (routeSetCode_ == -3) {
+    routeSetCode_ = -1;
+    ports_.bind.Stop();
+  }
+  if (current_) {
+    if (retired_) {
+      retired_->WaitCleanupSettled();
+      retired_.reset();
+    }
+    connected_ = false;
+    current_->Disconnect();
+    current_->callback = nullptr;
+    retired_ = std::move(current_);
+  }
+  ports_.view.EnableConnect(true);
+  ports_.view.EnableDisconnect(false);
+  ports_.tray.SetIcon(kIconIdle);
+}
+
+void MainWindowController::OnCancel() {
+  if (current_ && !ports_.view.AskYesNo(GetText("VpnConnectedAreYouSureToExit"), true)) return;
+  Exit();
+}
+
+void MainWindowController::Exit() {
+  if (exiting_) return;
+  exiting_ = true;
+  Stop();
+  DestroyProbes();
+  ports_.view.StopTimer(kRaceTimer);
+  ports_.view.CloseMainWindow();
+}

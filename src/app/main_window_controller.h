@@ -1,0 +1,198 @@
+// The decisions of the main window: the host race, Connect, the engine's reports, the
+// connection watch, Stop and Exit. CDlgVpnMain turns window messages into calls here and
+// implements the view; everything else arrives through ports, so the controller runs natively
+// in tests.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/main_window_ports.h"
+#include "base/clock.h"
+#include "config/program_settings.h"
+#include "config/settings_store.h"
+#include "policy/bind_module.h"
+#include "service/login_exchange.h"
+#include "vpn/general_vpn.h"
+
+namespace main_window {
+
+// Command ids of the window, its tray menu and its news buttons.
+inline constexpr uint32_t kConnect = 1003;
+inline constexpr uint32_t kDisconnect = 1004;
+inline constexpr uint32_t kRegister = 1005;
+inline constexpr uint32_t kPurchase = 1006;
+inline constexpr uint32_t kFreeTrial = 1007;
+inline constexpr uint32_t kSavePassword = 1008;
+inline constexpr uint32_t kHelp = 1009;
+inline constexpr uint32_t kStatusLine = 1010;
+inline constexpr uint32_t kSupport = 1012;
+inline constexpr uint32_t kFirstNews = 1036;
+inline constexpr int kNewsSlots = 4;
+inline constexpr uint32_t kForgotPassword = 1040;
+inline constexpr uint32_t kTrayShow = 32772;
+inline constexpr uint32_t kTrayExit = 32774;
+inline constexpr uint32_t kTrayAbout = 32775;
+inline constexpr uint32_t kTrayHomePage = 32779;
+inline constexpr uint32_t kTrayPurchase = 32781;
+
+inline constexpr uint32_t kWatchTimer = 0;
+inline constexpr uint32_t kWatchIntervalMs = 1000;
+inline constexpr uint32_t kRaceTimer = 2;
+inline constexpr uint32_t kRaceRetryMs = 5000;
+inline constexpr uint32_t kHostWaitMs = 6000;
+
+// Tray pictures.
+inline constexpr uint32_t kIconIdle = 132;
+inline constexpr uint32_t kIconBoth = 133;
+inline constexpr uint32_t kIconSent = 134;
+inline constexpr uint32_t kIconConnected = 135;
+inline constexpr uint32_t kIconReceived = 136;
+
+// The host race's request has ended (the HTTP client's last event).
+inline constexpr uintptr_t kRequestEnded = 7;
+
+}  // namespace main_window
+
+class MainWindowView : public virtual LoginView {
+ public:
+  virtual void EnableConnect(bool enable) = 0;
+  virtual void EnableDisconnect(bool enable) = 0;
+  // A Yes/No box with the question icon; true for Yes.
+  virtual bool AskYesNo(const std::wstring& text, bool defaultNo) = 0;
+
+  virtual std::wstring UserName() = 0;
+  virtual std::wstring Password() = 0;
+  virtual bool SavePasswordChecked() = 0;
+  virtual void SetUserName(const std::wstring& text) = 0;
+  virtual void SetPassword(const std::wstring& text) = 0;
+  virtual void SetSavePasswordChecked(bool checked) = 0;
+  // The "Link" of a news button; empty when the slot shows nothing.
+  virtual std::wstring NewsLink(int slot) = 0;
+
+  // Shows the window in front.
+  virtual void ShowMainWindow() = 0;
+  // Hides the window and gives back the memory it does not need while hidden.
+  virtual void HideMainWindow() = 0;
+  // Handles one message of the thread's queue, waiting for one when it is empty; false once the
+  // loop has been told to quit.
+  virtual bool PumpOneMessage() = 0;
+  virtual void StartTimer(uint32_t id, uint32_t milliseconds) = 0;
+  virtual void StopTimer(uint32_t id) = 0;
+  // Ends the window's modal run, and with it the program.
+  virtual void CloseMainWindow() = 0;
+
+  // "BuildDate" of the program's version resource.
+  virtual std::wstring BuildDate() = 0;
+  // An information box captioned with the product name.
+  virtual void ShowAbout(const std::wstring& text) = 0;
+};
+
+struct MainWindowPorts {
+  MainWindowView& view;
+  SettingsStore& settings;
+  ProgramSettings& programSettings;
+  TickClock& clock;
+  TrayIcon& tray;
+  RasServices& rasServices;
+  AdapterRepairs& repairs;
+  Announcements& announcements;
+  BindModule& bind;
+  HostProbeFactory& probes;
+  // For the login exchange.
+  PrivateProfile& profile;
+  LoginFetcher& fetcher;
+  OnlineUpdateCheck& update;
+  PolicyChooser& policy;
+  EngineFactory& engines;
+  RandomSource random;
+  std::function<int64_t()> now;
+  // The window's side of the engine's reports: posts them back to the window.
+  CGeneralVpnCallbackInterface& engineCallback;
+};
+
+struct MainWindowSettings {
+  // The login host list used when the settings file names none.
+  std::wstring builtInLoginHosts;
+  std::wstring referralTag;
+  std::wstring responseFile;
+  std::wstring announcementFile;
+  ClientIdentity identity;
+};
+
+class MainWindowController {
+ public:
+  MainWindowController(MainWindowPorts ports, MainWindowSettings settings);
+  ~MainWindowController();
+  MainWindowController(const MainWindowController&) = delete;
+  MainWindowController& operator=(const MainWindowController&) = delete;
+
+  // After the controls exist: timers, buttons, saved credentials, stored news, first race pass.
+  void Initialize();
+
+  // False for ids that are not the window's own.
+  bool OnCommand(uint32_t id);
+  void OnTimer(uint32_t id);
+  void OnHostProbeEvent(uintptr_t event, const void* probeId);
+  // A report posted by `engine`; ignored unless it is the current engine.
+  void OnEngineReport(const CGeneralVpn* engine);
+  // Escape or the close box.
+  void OnCancel();
+  void OnMinimized() { ports_.view.HideMainWindow(); }
+  // A left click on the tray icon, the tray's show item or a second instance.
+  void ShowWindow() { ports_.view.ShowMainWindow(); }
+
+  void Connect();
+  void Stop();
+  void Exit();
+  void ReportEngineState();
+
+  // The service's web page `page` with the referral parameter.
+  std::wstring WebPage(const std::wstring& page) const;
+  std::wstring AboutText();
+
+  const std::wstring& loginHost() const { return loginHost_; }
+  bool connected() const { return connected_; }
+  CGeneralVpn* currentEngine() const { return current_.get(); }
+  CGeneralVpn* retiredEngine() const { return retired_.get(); }
+  int32_t routeSetCode() const { return routeSetCode_; }
+  size_t pendingProbes() const { return probes_.size(); }
+
+ private:
+  struct EngineReport {
+    std::wstring status;
+    std::wstring box;  // empty without an error
+  };
+
+  struct PendingProbe {
+    std::wstring host;
+    std::unique_ptr<HostProbe> probe;
+  };
+
+  void StartRacePass();
+  void DestroyProbes();
+  void Login();
+  void OnRouteFailures(CGeneralVpn& engine);
+  void OnAllDone(CGeneralVpn& engine);
+  void WatchConnection();
+  EngineReport DescribeEngine(CGeneralVpn& vpn);
+  void ShowEngineReport(const EngineReport& report);
+  void StopWithReport();
+
+  MainWindowPorts ports_;
+  MainWindowSettings settings_;
+  std::unique_ptr<CGeneralVpn> current_;
+  std::unique_ptr<CGeneralVpn> retired_;
+  std::vector<PendingProbe> probes_;
+  size_t completed_ = 0;
+  bool hostChosen_ = false;
+  bool connected_ = false;
+  bool exiting_ = false;
+  int32_t routeSetCode_ = -1;
+  std::wstring loginHost_;
+  uint32_t lastSent_ = 0;
+  uint32_t lastReceived_ = 0;
+};

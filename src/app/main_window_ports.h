@@ -1,0 +1,61 @@
+// What the main window asks of parts of the host that come with later work: the notification
+// area icon, the dial-up services, the adapter repairs and the news. Each has a Windows
+// implementation that does the plain thing for now.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The program's icon in the notification area.
+class TrayIcon {
+ public:
+  virtual ~TrayIcon() = default;
+  // An icon resource id: 132 idle, 135 connected, 133/134/136 by traffic.
+  virtual void SetIcon(uint32_t iconId) = 0;
+  virtual void ShowBalloon(const std::wstring& text) = 0;
+};
+
+// The system services dial-up networking needs.
+class RasServices {
+ public:
+  virtual ~RasServices() = default;
+  // Starts them when they are stopped, so that dialling does not fail for a stopped service.
+  virtual void EnsureRasServicesRunning() = 0;
+};
+
+// Host settings that break a tunnel once it is up.
+class AdapterRepairs {
+ public:
+  virtual ~AdapterRepairs() = default;
+  virtual void FixBindingOrder() = 0;
+  // `localAddress` is the address the tunnel received.
+  virtual void CheckDhcp(const std::wstring& localAddress) = 0;
+};
+
+// The news lines and the client address, from the announcement file.
+class Announcements {
+ public:
+  virtual ~Announcements() = default;
+  // `storedOnly`: what an earlier run kept, without the update check or the client address.
+  virtual void ShowAnnouncements(bool storedOnly) = 0;
+};
+
+// One announcement request of the host race. It reports its events to the main window, which
+// finds it again by Id().
+class HostProbe {
+ public:
+  virtual ~HostProbe() = default;
+  virtual bool Start() = 0;
+  virtual const void* Id() const = 0;
+  virtual int32_t StatusCode() const = 0;
+  // The whole body arrived, as announced.
+  virtual bool Complete() const = 0;
+  virtual const std::string& Body() const = 0;
+};
+
+class HostProbeFactory {
+ public:
+  virtual ~HostProbeFactory() = default;
+  virtual std::unique_ptr<HostProbe> Create(const std::wstring& url) = 0;
+};

@@ -1,0 +1,68 @@
+// The fetch-with-progress dialog of the login: runs one request per address at once, shows an
+// animation while they run, takes the first good answer and can be cancelled.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/dialog_win.h"
+#include "framework/window_message_target_win.h"
+#include "service/http_request.h"
+#include "service/login_exchange.h"
+#include "skin/skin_button_win.h"
+#include "skin/skin_static_win.h"
+#include "skin/skin_window_win.h"
+
+class CDlgDownload : public CDialog {
+ public:
+  static constexpr UINT kRequestMessage = WM_USER + 1;
+  static constexpr int kWidth = 425;
+  static constexpr int kHeight = 120;
+
+  CDlgDownload() = default;
+  ~CDlgDownload() override;
+
+  void AddUrl(const std::wstring& url);
+  // Where the winning body goes; must outlive the run.
+  void SetOutput(std::string* output) { output_ = output; }
+  // Take any complete answer with status 200, marker or not (the route list carries none).
+  void ClearRequireMarker() { requireMarker_ = false; }
+
+  bool cancelled() const { return cancelled_; }
+  int winner() const { return winner_; }
+
+ protected:
+  bool OnInitDialog() override;
+  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+  void OnOK() override;
+  void OnCancel() override;
+
+ private:
+  static constexpr UINT kStartMessage = WM_USER + 2;
+
+  void StartRequests();
+  void OnRequestEnded(HttpRequest* request);
+  void Finish(INT_PTR code);
+
+  std::vector<std::unique_ptr<HttpRequest>> requests_;
+  int winner_ = -1;
+  size_t completed_ = 0;
+  bool requireMarker_ = true;
+  std::string* output_ = nullptr;
+  bool cancelled_ = false;
+  bool finished_ = false;
+  WindowMessageTarget target_;
+  CSkinWindow frame_;
+  CSkinStatic text_;
+  CSkinButton cancel_;
+};
+
+// The login's fetches through CDlgDownload, owned by the application's main window.
+class DownloadDialogFetcher : public LoginFetcher {
+ public:
+  Result Fetch(const std::vector<std::wstring>& urls, bool requireMarker,
+               std::string& body) override;
+};

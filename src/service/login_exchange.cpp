@@ -1,0 +1,254 @@
+#include "service/login_exchange.h"
+
+#include <ctime>
+#include <filesystem>
+
+#include "base/text.h"
+#include "config/profile_access.h"
+#include "config/text_table.h"
+#include "service/http_url.h"
+#include "service/route_list.h"
+#include "service/server_response.h"
+
+namespace {
+
+std::filesystem::path PathOf(const std::wstring& file) {
+#ifdef _WIN32
+  return std::filesystem::path(file);
+#else
+  const std::string utf8 = WideToUtf8(file);
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+#endif
+}
+
+// A read-only leftover would make the fresh answer unwritable and undeletable.
+void MakeWritable(const std::wstring& file) {
+  std::error_code ignored;
+  std::filesystem::permissions(PathOf(file), std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add, ignored);
+}
+
+void RemoveFile(const std::wstring& file) {
+  MakeWritable(file);
+  std::error_code ignored;
+  std::filesystem::remove(PathOf(file), ignored);
+}
+
+std::wstring Encoded(const std::string& bytes) { return PercentEncode(Base64Encode(bytes)); }
+
+// The response file lives from the login fetch to the end of the exchange, whatever the outcome.
+class ResponseFileGuard {
+ public:
+  explicit ResponseFileGuard(const std::wstring& file) : file_(file) {}
+  ~ResponseFileGuard() { RemoveFile(file_); }
+  ResponseFileGuard(const ResponseFileGuard&) = delete;
+  ResponseFileGuard& operator=(const ResponseFileGuard&) = delete;
+
+ private:
+  const std::wstring& file_;
+};
+
+class LoginRun {
+ public:
+  LoginRun(LoginPorts& ports, const LoginInputs& inputs) : ports_(ports), in_(inputs) {}
+
+  LoginOutcome Run() {
+    LoginOutcome outcome;
+    if (in_.userName.empty()) {
+      ports_.view.ShowMessage(GetText("PleaseInputValidUsername"), MessageIcon::kNone);
+      return outcome;
+    }
+    RememberCredentials();
+    ports_.view.SetStatus(GetText("PreparingLogin"), false);
+    MakeWritable(in_.responseFile);
+    ResponseFileGuard guard(in_.responseFile);
+
+    if (!FetchLoginResponse() || !AccountAccepted()) return outcome;
+    PolicyChoice choice;
+    if (!ports_.policy.ChoosePolicy(in_.responseFile, choice)) {
+      ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
+      return outcome;
+    }
+    uint32_t routeMode = 0;
+    RouteList routes;
+    if (!RoutesFor(choice.route_set_code, routeMode, routes)) return outcome;
+
+    outcome.engine = ports_.engines.CreateEngine(choice.tunnel_type);
+    if (!outcome.engine) {
+      ports_.view.SetStatus(GetText("VpnUnknownError"), true);
+      return outcome;
+    }
+    outcome.routeSetCode = choice.route_set_code;
+    Configure(*outcome.engine, choice, routeMode, routes);
+    return outcome;
+  }
+
+ private:
+  void RememberCredentials() {
+    ports_.settings.SetSavePassword(in_.savePassword);
+    if (in_.savePassword) {
+      ports_.settings.SaveCredentials(in_.userName, in_.password);
+    } else {
+      ports_.settings.ForgetCredentials();
+    }
+  }
+
+  bool FetchLoginResponse() {
+    userAnsi_ = WideToAnsi(in_.userName);
+    // Drawn in this order from the one random sequence; the service decodes each on its own.
+    password_ = ScrambleValue(WideToAnsi(in_.password), ports_.random);
+    const ScrambledValue bios = ScrambleValue(in_.identity.bios, ports_.random);
+    const ScrambledValue disk = ScrambleValue(in_.identity.disk, ports_.random);
+    const ScrambledValue adapters = ScrambleValue(in_.identity.adapters, ports_.random);
+    const auto time = static_cast<int32_t>(static_cast<uint32_t>(ports_.now()));
+    const std::wstring url = BuildLoginUrl(in_.loginHost, userAnsi_, password_, bios, disk,
+                                           adapters, time, in_.referralTag);
+    std::string body;
+    const LoginFetcher::Result result = ports_.fetcher.Fetch({url}, true, body);
+    if (result == LoginFetcher::Result::kCancelled) {
+      ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
+      return false;
+    }
+    if (result != LoginFetcher::Result::kOk || !SaveResponseBody(in_.responseFile, body)) {
+      ports_.view.SetStatus(GetText("NetworkOrServerErrorToLogin"), true);
+      return false;
+    }
+    const int update = ports_.update.Check(in_.responseFile);
+    if (update == OnlineUpdateCheck::kUpdateStarted) return false;
+    if (update != OnlineUpdateCheck::kContinue) {
+      ports_.view.SetStatus(GetText("NetworkOrServerErrorToLogin"), true);
+      return false;
+    }
+    return true;
+  }
+
+  bool AccountAccepted() {
+    const AccountState account =
+        ReadAccountState(ports_.profile, in_.responseFile, GetText("UnknownClientIP"));
+    if (!account.LoginSucceeded()) {
+      ports_.view.ShowMessage(GetText("LoginError") + L": " + account.auth_message,
+                              MessageIcon::kNone);
+      ports_.view.SetStatus(GetText("LoginError"), false);
+      if (account.Expired()) {
+        ports_.view.SetExpiryText(GetText("ExpiredDateExpired"));
+        ports_.view.OpenWebPage(AppendReferral(kServiceWebSite, in_.referralTag));
+      }
+      return false;
+    }
+    if (account.expiration_gmt != 0) {
+      ports_.view.SetExpiryText(FormatLocalDate(account.expiration_gmt));
+    }
+    if (!account.auth_message.empty()) {
+      ports_.view.ShowMessage(account.auth_message, MessageIcon::kInformation);
+    }
+    return true;
+  }
+
+  bool RoutesFor(int32_t routeSetCode, uint32_t& routeMode, RouteList& routes) {
+    if (routeSetCode == -2) {
+      routeMode = RouteModeDefaultGateway;
+      return true;
+    }
+    if (routeSetCode == -3) {
+      routeMode = RouteModeApplications;
+      return true;
+    }
+    if (routeSetCode < 0) {
+      ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
+      return false;
+    }
+    const std::wstring index = std::to_wstring(routeSetCode);
+    const std::wstring routeId =
+        ReadProfileText(ports_.profile, in_.responseFile, L"Routes", L"RouteId" + index, L"");
+    std::string body;
+    const LoginFetcher::Result result = ports_.fetcher.Fetch(
+        {BuildRouteListUrl(in_.loginHost, userAnsi_, password_, routeId, in_.referralTag)}, false,
+        body);
+    if (result != LoginFetcher::Result::kOk) {
+      ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
+      return false;
+    }
+    const int32_t gateway = ReadProfileInt(ports_.profile, in_.responseFile, L"Routes",
+                                           L"ModifyDefaultGateway" + index, 0);
+    routeMode = gateway != 0 ? RouteModeDefaultGateway : RouteModeListedRoutes;
+    routes = ParseRouteList(body);
+    return true;
+  }
+
+  void Configure(CGeneralVpn& engine, const PolicyChoice& choice, uint32_t routeMode,
+                 const RouteList& routes) {
+    engine.callback = in_.callback;
+    engine.routeMode = routeMode;
+    engine.routeList.clear();
+    engine.routeList.insert(engine.routeList.end(), routes.begin(), routes.end());
+    engine.useMppe = choice.server.pptp_use_mppe != 0 ? 1 : 0;
+    engine.serverAddress = choice.server.server_host;
+    engine.userName = in_.userName;
+    engine.password = in_.password;
+    const ProxySettings proxy = ports_.settings.GetProxy();
+    engine.SetProxy(proxy.type, proxy.server.c_str(), static_cast<int32_t>(proxy.port),
+                    proxy.username.c_str(), proxy.password.c_str());
+  }
+
+  LoginPorts& ports_;
+  const LoginInputs& in_;
+  std::string userAnsi_;
+  ScrambledValue password_;
+};
+
+}  // namespace
+
+std::wstring AppendReferral(std::wstring url, const std::wstring& tag) {
+  url += url.find(L'?') == std::wstring::npos ? L'?' : L'&';
+  return url + L"rf=" + tag;
+}
+
+std::wstring BuildLoginUrl(const std::wstring& loginHost, const std::string& userAnsi,
+                           const ScrambledValue& password, const ScrambledValue& bios,
+                           const ScrambledValue& disk, const ScrambledValue& adapters, int32_t time,
+                           const std::wstring& referralTag) {
+  std::wstring url = loginHost + L"client_login.php?u=" + PercentEncode(userAnsi);
+  url += L"&p=" + Encoded(password.scrambled);
+  url += L"&s=" + Encoded(password.key);
+  url += L"&a=" + Encoded(bios.key);
+  url += L"&b=" + Encoded(bios.scrambled);
+  url += L"&c=" + Encoded(disk.key);
+  url += L"&d=" + Encoded(disk.scrambled);
+  url += L"&e=" + Encoded(adapters.key);
+  url += L"&f=" + Encoded(adapters.scrambled);
+  url += L"&t=" + std::to_wstring(time);
+  url += L"&v=";
+  url += kClientVersion;
+  url += L"&cmd=login";
+  return AppendReferral(std::move(url), referralTag);
+}
+
+std::wstring BuildRouteListUrl(const std::wstring& loginHost, const std::string& userAnsi,
+                               const ScrambledValue& password, const std::wstring& routeId,
+                               const std::wstring& referralTag) {
+  std::wstring url = loginHost + L"client_login.php?u=" + PercentEncode(userAnsi);
+  url += L"&p=" + Encoded(password.scrambled);
+  url += L"&s=" + Encoded(password.key);
+  // The id comes from the service; encoded so that no text in it can add parameters or break
+  // the request line. Ids of letters and digits pass unchanged.
+  url += L"&cmd=getvpnroutes&id=" + PercentEncode(WideToAnsi(routeId));
+  return AppendReferral(std::move(url), referralTag);
+}
+
+std::wstring FormatLocalDate(int64_t secondsSince1970) {
+  const auto time = static_cast<std::time_t>(secondsSince1970);
+  if (static_cast<int64_t>(time) != secondsSince1970) return {};
+  std::tm local{};
+#ifdef _WIN32
+  if (localtime_s(&local, &time) != 0) return {};
+#else
+  if (localtime_r(&time, &local) == nullptr) return {};
+#endif
+  wchar_t text[32] = {};
+  if (std::wcsftime(text, 32, L"%Y-%m-%d", &local) == 0) return {};
+  return text;
+}
+
+LoginOutcome RunLoginExchange(LoginPorts& ports, const LoginInputs& inputs) {
+  return LoginRun(ports, inputs).Run();
+}

@@ -1,0 +1,90 @@
+// OpenVPN tunnels: `openvpn.exe` from the component folder runs as a hidden console child; its
+// credential prompts are answered on standard input and its console lines become engine states.
+//
+// Threads: Connect, Disconnect and GetStatistics run on the owner's thread. The console handler
+// (OnOutput) and OnProcessEnded run on the redirector's reader thread, so SetState, route
+// modification and the callback run there.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "vpn/console_child.h"
+#include "vpn/console_redirector.h"
+#include "vpn/general_vpn.h"
+
+enum OpenVpnError : int32_t {
+  OPEN_VPN_ERROR_EXEC = 9,         // the child could not be started
+  OPEN_VPN_ERROR_NO_ADAPTER = 10,  // the child found no TAP adapter
+  OPEN_VPN_ERROR_TLS_ERROR = 11,   // has a text; nothing raises it
+  // A server address, proxy host or credential the child cannot be given safely: a line end
+  // would answer prompts nobody asked, a blank or quote would add command-line options.
+  OPEN_VPN_ERROR_INVALID_SETTING = 12,
+};
+
+// The named event the child watches ("--service"); signalling it makes the child exit.
+inline constexpr wchar_t kOpenVpnExitEventName[] =
+    L"KAVRIN_OPENVPN_EXIT_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";
+
+// The exit event as the connector reaches it.
+class ExitSignal {
+ public:
+  virtual ~ExitSignal() = default;
+  // Opens the named event (creating it, automatic reset and not signalled, when it does not
+  // exist yet) and signals it; keeps it open until Clear.
+  virtual void Raise(const std::wstring& name) = 0;
+  // Resets and closes what Raise opened, so a signal nobody consumed cannot end the next child.
+  virtual void Clear() = 0;
+};
+
+class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
+ public:
+  // How long Disconnect lets the child take to leave on its own before it is ended.
+  static constexpr uint32_t kExitWaitMs = 2000;
+
+  // The child and the exit signal belong to this engine; the route table and clock must
+  // outlive it.
+  COpenVpn(std::unique_ptr<ConsoleChild> child, std::unique_ptr<ExitSignal> exitSignal,
+           RouteTable& routeTable, TickClock& clock,
+           std::unique_ptr<CVpnRouteRequestBaseServer> routeServer = nullptr);
+  // Ends a child still running; does not restore routes (the owner disconnects first).
+  ~COpenVpn() override;
+
+  // Starts the child in the component folder (OpenVpnFolder()). A host without a default
+  // route still connects. 0 means reports will follow; otherwise OPEN_VPN_ERROR_EXEC or
+  // OPEN_VPN_ERROR_INVALID_SETTING, also stored in `error`.
+  int32_t Connect() override;
+  // Asks the child to exit through the exit event, gives it kExitWaitMs, ends it if it is
+  // still there, then the common cleanup.
+  int32_t Disconnect() override;
+  // Packet marks ("w" and "r") the child printed since the connection was complete.
+  int32_t GetStatistics(uint32_t& sent, uint32_t& received) override;
+  // The child gives no detail numbers.
+  std::wstring GetErrorDetailText(int32_t detail) override;
+  std::wstring GetErrorText(int32_t code) override;
+
+  // The child's command line for the current settings.
+  std::wstring BuildCommandLine() const;
+
+  // The console handler: one chunk of the child's output. Public so recorded output can be
+  // replayed without a child.
+  void OnOutput(const char* data, size_t length) override;
+  void OnProcessEnded() override;
+
+  // Written by the reader thread, read by the owner's.
+  std::atomic<uint32_t> sentCount = 0;
+  std::atomic<uint32_t> receivedCount = 0;
+
+ private:
+  // False when a value would reach the child's command line or standard input unsafely.
+  bool SettingsAreSafe() const;
+  // Reads the status lines of the whole output; false when the handler must stop for this
+  // chunk.
+  bool ReadStatusLines();
+  void CountPacketMarks();
+
+  const std::unique_ptr<ExitSignal> exitSignal_;
+};

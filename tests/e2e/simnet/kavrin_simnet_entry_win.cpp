@@ -1,0 +1,24 @@
+// KavrinSimNet.exe: the program with a simulated dial-up network, routing table and tray, for
+// end-to-end tests only. Never shipped. Events go to the executable's path + ".events.log".
+#include <windows.h>
+
+#include "app/dlg_vpn_main_win.h"
+#include "app/vpn_app_win.h"
+#include "framework/application_win.h"
+#include "framework/module_win.h"
+#include "sim_network.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  HardenModuleSearchPath();
+  EventLog log(CApplication::ModulePath() + L".events.log");
+  SimRasDialer dialer(log);
+  SimRouteTable routes(log);
+  LoggingTray tray(log);
+  MainWindowOptions options;
+  options.dialer = &dialer;
+  options.routes = &routes;
+  options.tray = &tray;
+  CVpnApp app;
+  app.SetMainWindowOptions(&options);
+  return RunApplication(app, instance);
+}

@@ -1,0 +1,193 @@
+#include "sim_network.h"
+
+#include <chrono>
+
+#include "base/text.h"
+
+namespace {
+
+constexpr uint32_t kLanInterface = 7;
+constexpr uint32_t kTunnelInterface = 23;
+
+uint32_t Address(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+  // Network byte order, as the system keeps it.
+  return uint32_t{a} | (uint32_t{b} << 8) | (uint32_t{c} << 16) | (uint32_t{d} << 24);
+}
+
+std::string Dotted(uint32_t address) {
+  return std::to_string(address & 0xFF) + "." + std::to_string((address >> 8) & 0xFF) + "." +
+         std::to_string((address >> 16) & 0xFF) + "." + std::to_string(address >> 24);
+}
+
+std::string Describe(const RouteRow& row) {
+  return Dotted(row.destination) + " mask " + Dotted(row.mask) + " via " + Dotted(row.nextHop) +
+         " if " + std::to_string(row.interfaceIndex);
+}
+
+}  // namespace
+
+EventLog::EventLog(const std::wstring& path) { file_ = _wfopen(path.c_str(), L"ab"); }
+
+EventLog::~EventLog() {
+  if (file_) std::fclose(file_);
+}
+
+void EventLog::Write(const std::string& line) {
+  std::lock_guard lock(mutex_);
+  if (!file_) return;
+  std::fputs((line + "\n").c_str(), file_);
+  std::fflush(file_);
+}
+
+// ---- dial-up ----------------------------------------------------------------------------------
+
+SimRasDialer::~SimRasDialer() {
+  hungUp_ = true;
+  JoinProgress();
+}
+
+void SimRasDialer::JoinProgress() {
+  if (progress_.joinable() && progress_.get_id() != std::this_thread::get_id()) progress_.join();
+}
+
+uint32_t SimRasDialer::EnumConnections(uint32_t& bufferBytes,
+                                       std::vector<RasConnectionInfo>& connections) {
+  if (bufferBytes < kConnectionRecordSize) {
+    bufferBytes = kConnectionRecordSize;
+    return kRasErrorBufferTooSmall;
+  }
+  std::lock_guard lock(mutex_);
+  connections.clear();
+  if (connected_) connections.push_back({kHandle, L"Kavrin"});
+  return 0;
+}
+
+uint32_t SimRasDialer::SetEntryProperties(const std::wstring& entryName,
+                                          const RasEntryProperties& entry) {
+  log_.Write("entry " + WideToUtf8(entryName) + " server " + WideToUtf8(entry.localPhoneNumber));
+  return 0;
+}
+
+uint32_t SimRasDialer::Dial(const RasDialParameters& parameters, RasDialEvents* events,
+                            RasConnectionHandle& connection) {
+  log_.Write("dial " + WideToUtf8(parameters.phoneNumber) + " user " +
+             WideToUtf8(parameters.userName));
+  hungUp_ = true;
+  JoinProgress();
+  hungUp_ = false;
+  {
+    std::lock_guard lock(mutex_);
+    connected_ = true;
+    sent_ = received_ = statisticsCalls_ = 0;
+  }
+  connection = kHandle;
+  progress_ = std::thread([this, events] {
+    for (uint32_t state : {kRasStateConnectDevice, kRasStateAuthenticate, kRasStateAuthenticated,
+                           kRasStateConnected}) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      if (hungUp_) return;
+      events->OnRasProgress(kHandle, state, 0);
+    }
+  });
+  return 0;
+}
+
+uint32_t SimRasDialer::HangUp(RasConnectionHandle) {
+  log_.Write("hangup");
+  hungUp_ = true;
+  JoinProgress();
+  std::lock_guard lock(mutex_);
+  connected_ = false;
+  return 0;
+}
+
+uint32_t SimRasDialer::GetStatistics(RasConnectionHandle, uint32_t& bytesSent,
+                                     uint32_t& bytesReceived) {
+  std::lock_guard lock(mutex_);
+  if (!connected_) return 6;  // ERROR_INVALID_HANDLE
+  // Sometimes one way, sometimes both, sometimes quiet: every traffic picture shows up.
+  const uint32_t tick = ++statisticsCalls_;
+  if (tick % 4 == 1 || tick % 4 == 2) sent_ += 1200;
+  if (tick % 4 == 2 || tick % 4 == 3) received_ += 4800;
+  bytesSent = sent_;
+  bytesReceived = received_;
+  return 0;
+}
+
+uint32_t SimRasDialer::GetIpProjection(RasConnectionHandle, uint32_t& bufferBytes,
+                                       std::wstring& localAddress) {
+  const uint32_t offered = bufferBytes;
+  bufferBytes = kIpProjectionSize;
+  if (offered < kIpProjectionSize) return kRasErrorBufferTooSmall;
+  localAddress = L"10.8.0.6";
+  return 0;
+}
+
+std::wstring SimRasDialer::GetErrorString(uint32_t error) {
+  return L"simulated error " + std::to_wstring(error);
+}
+
+// ---- routing ----------------------------------------------------------------------------------
+
+SimRouteTable::SimRouteTable(EventLog& log) : log_(log) {
+  RouteRow lanDefault{};
+  lanDefault.nextHop = Address(192, 168, 1, 1);
+  lanDefault.interfaceIndex = kLanInterface;
+  lanDefault.type = 4;
+  lanDefault.protocol = 3;
+  lanDefault.metric1 = 20;
+  base_.push_back(lanDefault);
+}
+
+uint32_t SimRouteTable::ReadForwardTable(std::vector<RouteRow>& rows) {
+  std::lock_guard lock(mutex_);
+  rows = base_;
+  rows.insert(rows.end(), added_.begin(), added_.end());
+  return 0;
+}
+
+uint32_t SimRouteTable::CreateRow(const RouteRow& row) {
+  std::lock_guard lock(mutex_);
+  added_.push_back(row);
+  log_.Write("route add " + Describe(row));
+  LogCount();
+  return 0;
+}
+
+uint32_t SimRouteTable::DeleteRow(const RouteRow& row) {
+  std::lock_guard lock(mutex_);
+  for (auto it = added_.begin(); it != added_.end(); ++it) {
+    if (*it == row) {
+      added_.erase(it);
+      log_.Write("route delete " + Describe(row));
+      LogCount();
+      return 0;
+    }
+  }
+  log_.Write("route delete missing " + Describe(row));
+  return 1168;  // ERROR_NOT_FOUND
+}
+
+void SimRouteTable::LogCount() { log_.Write("routes added " + std::to_string(added_.size())); }
+
+uint32_t SimRouteTable::ReadAdapters(std::vector<AdapterAddress>& adapters) {
+  adapters = {{kLanInterface, "192.168.1.20"}, {kTunnelInterface, "10.8.0.6"}};
+  return 0;
+}
+
+bool SimRouteTable::ReadInterfaceMetrics(std::vector<InterfaceMetric>& metrics) {
+  metrics = {{kLanInterface, 20}, {kTunnelInterface, 1}};
+  return true;
+}
+
+// ---- tray ---------------------------------------------------------------------------------------
+
+void LoggingTray::SetIcon(uint32_t iconId) {
+  if (iconId == icon_) return;
+  icon_ = iconId;
+  log_.Write("tray " + std::to_string(iconId));
+}
+
+void LoggingTray::ShowBalloon(const std::wstring& text) {
+  log_.Write("balloon " + WideToUtf8(text));
+}

@@ -1,0 +1,92 @@
+// A simulated dial-up network and routing table for the test-only build KavrinSimNet.exe, so
+// the end-to-end run can go all the way to a connected tunnel on a machine (or under Wine)
+// where the system's dial-up networking cannot. Everything they are asked to do is written to
+// an event log the test reads.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/main_window_ports.h"
+#include "vpn/ras_dialer.h"
+#include "vpn/route_table.h"
+
+class EventLog {
+ public:
+  explicit EventLog(const std::wstring& path);
+  ~EventLog();
+  void Write(const std::string& line);
+
+ private:
+  std::mutex mutex_;
+  std::FILE* file_ = nullptr;
+};
+
+// Dials successfully every time: the progress comes on a thread of its own, as from the
+// system, a little apart, and the byte counters move while the connection lasts.
+class SimRasDialer : public RasDialer {
+ public:
+  explicit SimRasDialer(EventLog& log) : log_(log) {}
+  ~SimRasDialer() override;
+
+  uint32_t EnumConnections(uint32_t& bufferBytes,
+                           std::vector<RasConnectionInfo>& connections) override;
+  uint32_t SetEntryProperties(const std::wstring& entryName,
+                              const RasEntryProperties& entry) override;
+  uint32_t Dial(const RasDialParameters& parameters, RasDialEvents* events,
+                RasConnectionHandle& connection) override;
+  uint32_t HangUp(RasConnectionHandle connection) override;
+  uint32_t GetStatistics(RasConnectionHandle connection, uint32_t& bytesSent,
+                         uint32_t& bytesReceived) override;
+  uint32_t GetIpProjection(RasConnectionHandle connection, uint32_t& bufferBytes,
+                           std::wstring& localAddress) override;
+  std::wstring GetErrorString(uint32_t error) override;
+
+ private:
+  static constexpr RasConnectionHandle kHandle = 0x5150;
+  void JoinProgress();
+
+  EventLog& log_;
+  std::mutex mutex_;
+  bool connected_ = false;
+  uint32_t statisticsCalls_ = 0;
+  uint32_t sent_ = 0;
+  uint32_t received_ = 0;
+  std::atomic<bool> hungUp_{false};
+  std::thread progress_;
+};
+
+// One default route through a LAN adapter, one tunnel adapter, and the routes the engine adds.
+class SimRouteTable : public RouteTable {
+ public:
+  explicit SimRouteTable(EventLog& log);
+
+  uint32_t ReadForwardTable(std::vector<RouteRow>& rows) override;
+  uint32_t CreateRow(const RouteRow& row) override;
+  uint32_t DeleteRow(const RouteRow& row) override;
+  uint32_t ReadAdapters(std::vector<AdapterAddress>& adapters) override;
+  bool ReadInterfaceMetrics(std::vector<InterfaceMetric>& metrics) override;
+
+ private:
+  void LogCount();
+
+  EventLog& log_;
+  std::mutex mutex_;
+  std::vector<RouteRow> base_;
+  std::vector<RouteRow> added_;
+};
+
+class LoggingTray : public TrayIcon {
+ public:
+  explicit LoggingTray(EventLog& log) : log_(log) {}
+  void SetIcon(uint32_t iconId) override;
+  void ShowBalloon(const std::wstring& text) override;
+
+ private:
+  EventLog& log_;
+  uint32_t icon_ = 0;
+};

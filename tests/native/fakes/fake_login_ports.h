@@ -1,0 +1,166 @@
+// Stand-ins for the ports of the login exchange and the main window: a scripted fetch dialog,
+// a policy choice made in code, engines whose connection the test drives, and a view that
+// records what the user would have seen.
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "policy/policy_chooser.h"
+#include "service/login_exchange.h"
+#include "vpn/general_vpn.h"
+
+class FakeLoginFetcher : public LoginFetcher {
+ public:
+  struct Answer {
+    Result result = Result::kOk;
+    std::string body;
+  };
+  struct Call {
+    std::vector<std::wstring> urls;
+    bool requireMarker;
+  };
+
+  Result Fetch(const std::vector<std::wstring>& urls, bool requireMarker,
+               std::string& body) override {
+    calls.push_back({urls, requireMarker});
+    if (answers.empty()) return Result::kFailed;
+    Answer answer = std::move(answers.front());
+    answers.pop_front();
+    body = std::move(answer.body);
+    return answer.result;
+  }
+
+  std::deque<Answer> answers;
+  std::vector<Call> calls;
+};
+
+class FakeUpdateCheck : public OnlineUpdateCheck {
+ public:
+  int Check(const std::wstring& file) override {
+    files.push_back(file);
+    return result;
+  }
+  int result = kContinue;
+  std::vector<std::wstring> files;
+};
+
+class FakePolicyChooser : public PolicyChooser {
+ public:
+  bool ChoosePolicy(const std::wstring& responseFile, PolicyChoice& picked) override {
+    ++calls;
+    responseExisted = std::filesystem::exists(std::filesystem::path(responseFile));
+    if (!accept) return false;
+    picked = choice;
+    return true;
+  }
+  bool accept = true;
+  PolicyChoice choice;
+  int calls = 0;
+  bool responseExisted = false;
+};
+
+// An engine whose connection is whatever the test says.
+class FakeEngine : public CGeneralVpn {
+ public:
+  FakeEngine(RouteTable& routes, TickClock& clock, int32_t tunnelType)
+      : CGeneralVpn(routes, clock, nullptr), tunnelType(tunnelType) {}
+
+  int32_t Connect() override {
+    ++connects;
+    error = connectResult == GENERAL_VPN_ERROR_ALREADY_CONNECTED ? connectResult : connectError;
+    return connectResult;
+  }
+  int32_t Disconnect() override {
+    ++disconnects;
+    return CGeneralVpn::Disconnect();
+  }
+  int32_t GetStatistics(uint32_t& s, uint32_t& r) override {
+    if (statisticsFail) {
+      error = GENERAL_VPN_ERROR_INTERNAL;
+      errorDetail = 628;
+      return 1;
+    }
+    s = sent;
+    r = received;
+    return 0;
+  }
+  std::wstring GetErrorDetailText(int32_t detail) override {
+    return detail == 0 ? L"" : L"detail " + std::to_wstring(detail);
+  }
+
+  // Sets state and error as a connector's thread would, without reporting.
+  void Reach(uint32_t newState, int32_t newError = 0) {
+    state = newState;
+    error = newError;
+  }
+
+  const int32_t tunnelType;
+  int32_t connectResult = 0;
+  int32_t connectError = 0;
+  int connects = 0;
+  int disconnects = 0;
+  bool statisticsFail = false;
+  uint32_t sent = 0;
+  uint32_t received = 0;
+};
+
+class FakeEngineFactory : public EngineFactory {
+ public:
+  FakeEngineFactory(RouteTable& routes, TickClock& clock) : routes_(routes), clock_(clock) {}
+  std::unique_ptr<CGeneralVpn> CreateEngine(int32_t tunnelType) override {
+    types.push_back(tunnelType);
+    if (tunnelType != 1 && tunnelType != 2) return nullptr;
+    auto engine = std::make_unique<FakeEngine>(routes_, clock_, tunnelType);
+    if (prepare) prepare(*engine);
+    last = engine.get();
+    return engine;
+  }
+  std::vector<int32_t> types;
+  FakeEngine* last = nullptr;
+  std::function<void(FakeEngine&)> prepare;
+
+ private:
+  RouteTable& routes_;
+  TickClock& clock_;
+};
+
+// What the login exchange showed, in order.
+class RecordingLoginView : public virtual LoginView {
+ public:
+  struct Box {
+    std::wstring text;
+    MessageIcon icon;
+  };
+  void SetStatus(const std::wstring& text, bool showBox) override {
+    status = text;
+    statuses.push_back(text);
+    if (showBox) boxes.push_back({text, MessageIcon::kNone});
+  }
+  void ShowMessage(const std::wstring& text, MessageIcon icon) override {
+    boxes.push_back({text, icon});
+  }
+  void SetExpiryText(const std::wstring& text) override { expiry = text; }
+  void OpenWebPage(const std::wstring& url) override { pages.push_back(url); }
+
+  std::wstring status;
+  std::vector<std::wstring> statuses;
+  std::vector<Box> boxes;
+  std::wstring expiry;
+  std::vector<std::wstring> pages;
+};
+
+// A service answer: the marker, section "VPN" with `vpn` lines, then any further text.
+inline std::string ServiceAnswer(const std::string& vpn, const std::string& rest = "") {
+  return "MagicTag=VpnServerResponse\r\n[VPN]\r\nRequiredClientVersion=2.1.0.0\r\n" + vpn + rest;
+}
+
+inline const std::string kTwoServersOneRouteSet =
+    "[Servers]\r\nServerId0=101\r\nServerHost0=vpn1.example.com\r\nProtocols0=l2tp\r\n"
+    "PPTPUseMPPE0=1\r\nServerId1=102\r\nServerHost1=vpn2.example.com\r\nProtocols1=pptp\r\n"
+    "[Routes]\r\nTitle0=Overseas\r\nRouteId0=overseas\r\n";

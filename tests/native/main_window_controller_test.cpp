@@ -1,0 +1,570 @@
+#include "app/main_window_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "base/text.h"
+#include "config/native_private_profile.h"
+#include "config/text_table.h"
+#include "fakes/fake_bind_module.h"
+#include "fakes/fake_clock.h"
+#include "fakes/fake_data_protection.h"
+#include "fakes/fake_login_ports.h"
+#include "fakes/fake_registry_profile.h"
+#include "fakes/fake_route_table.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace main_window;
+
+class FakeMainView : public RecordingLoginView, public MainWindowView {
+ public:
+  void EnableConnect(bool enable) override { connectEnabled = enable; }
+  void EnableDisconnect(bool enable) override { disconnectEnabled = enable; }
+  bool AskYesNo(const std::wstring& text, bool defaultNo) override {
+    questions.push_back(text);
+    questionDefaultsNo.push_back(defaultNo);
+    return answerYes;
+  }
+  std::wstring UserName() override { return user; }
+  std::wstring Password() override { return password; }
+  bool SavePasswordChecked() override { return savePassword; }
+  void SetUserName(const std::wstring& text) override { user = text; }
+  void SetPassword(const std::wstring& text) override { password = text; }
+  void SetSavePasswordChecked(bool checked) override { savePassword = checked; }
+  std::wstring NewsLink(int slot) override { return links[slot]; }
+  void ShowMainWindow() override {
+    ++shows;
+    visible = true;
+  }
+  void HideMainWindow() override { visible = false; }
+  bool PumpOneMessage() override { return pump ? pump() : false; }
+  void StartTimer(uint32_t id, uint32_t ms) override { timers[id] = ms; }
+  void StopTimer(uint32_t id) override { timers.erase(id); }
+  void CloseMainWindow() override { closed = true; }
+  void ShowMessage(const std::wstring& text, MessageIcon icon) override {
+    RecordingLoginView::ShowMessage(text, icon);
+    if (onBox) onBox();
+  }
+  std::wstring BuildDate() override { return L"2026-01-02"; }
+  void ShowAbout(const std::wstring& text) override { about = text; }
+
+  bool connectEnabled = false;
+  bool disconnectEnabled = true;
+  bool answerYes = false;
+  std::vector<std::wstring> questions;
+  std::vector<bool> questionDefaultsNo;
+  std::wstring user = L"demo";
+  std::wstring password = L"demo123";
+  bool savePassword = true;
+  std::wstring links[kNewsSlots];
+  int shows = 0;
+  bool visible = true;
+  std::function<bool()> pump;
+  std::map<uint32_t, uint32_t> timers;
+  bool closed = false;
+  std::wstring about;
+  std::function<void()> onBox;
+};
+
+class FakeTray : public TrayIcon {
+ public:
+  void SetIcon(uint32_t id) override { icons.push_back(id); }
+  void ShowBalloon(const std::wstring& text) override { balloons.push_back(text); }
+  std::vector<uint32_t> icons;
+  std::vector<std::wstring> balloons;
+};
+
+class CountingRas : public RasServices {
+ public:
+  void EnsureRasServicesRunning() override { ++checks; }
+  int checks = 0;
+};
+
+class RecordingRepairs : public AdapterRepairs {
+ public:
+  void FixBindingOrder() override { calls.push_back(L"binding"); }
+  void CheckDhcp(const std::wstring& address) override { calls.push_back(L"dhcp " + address); }
+  std::vector<std::wstring> calls;
+};
+
+class RecordingAnnouncements : public Announcements {
+ public:
+  void ShowAnnouncements(bool storedOnly) override { calls.push_back(storedOnly); }
+  std::vector<bool> calls;
+};
+
+class FakeProbe : public HostProbe {
+ public:
+  explicit FakeProbe(std::wstring url) : url(std::move(url)) {}
+  bool Start() override { return startResult; }
+  const void* Id() const override { return this; }
+  int32_t StatusCode() const override { return status; }
+  bool Complete() const override { return complete; }
+  const std::string& Body() const override { return body; }
+
+  std::wstring url;
+  bool startResult = true;
+  int32_t status = 0;
+  bool complete = false;
+  std::string body;
+};
+
+class FakeProbes : public HostProbeFactory {
+ public:
+  std::unique_ptr<HostProbe> Create(const std::wstring& url) override {
+    auto probe = std::make_unique<FakeProbe>(url);
+    probe->startResult = startResult;
+    live.push_back(probe.get());
+    urls.push_back(url);
+    return probe;
+  }
+  // Probes of the pass in progress, in host order.
+  std::vector<FakeProbe*> live;
+  std::vector<std::wstring> urls;
+  bool startResult = true;
+};
+
+class NullCallback : public CGeneralVpnCallbackInterface {
+ public:
+  void OnVpnStateChanged(CGeneralVpn*) override {}
+};
+
+const std::string kAnnouncement = "MagicTag=VpnServerResponse\r\n[VPN]\r\nClientIP=203.0.113.7\r\n";
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BuildTextTable();
+    dir_ =
+        fs::temp_directory_path() /
+        ("kv_main_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::create_directories(dir_);
+    exe_ = AnsiToWide((dir_ / "Kavrin.exe").string());
+    MainWindowSettings settings;
+    settings.builtInLoginHosts = L"http://a/;;http://b/;http://c/";
+    settings.referralTag = L"main";
+    settings.responseFile = AnsiToWide((dir_ / "Kavrin.ini").string());
+    settings.announcementFile = AnsiToWide((dir_ / "KavrinAnns.ini").string());
+    MainWindowPorts ports{view_,
+                          settings_,
+                          program_,
+                          clock_,
+                          tray_,
+                          ras_,
+                          repairs_,
+                          news_,
+                          bind_,
+                          probes_,
+                          profile_,
+                          fetcher_,
+                          update_,
+                          policy_,
+                          engines_,
+                          [] { return 1; },
+                          [] { return int64_t{1700000000}; },
+                          callback_};
+    controller_ = std::make_unique<MainWindowController>(std::move(ports), std::move(settings));
+    policy_.choice.route_set_code = -2;
+    policy_.choice.tunnel_type = 1;
+    registry_.Put(L"Main", L"Tip_HideAfterConnection", uint32_t{1});
+    settings_.SaveCredentials(L"demo", L"demo123");
+  }
+  void TearDown() override {
+    controller_.reset();
+    fs::remove_all(dir_);
+  }
+
+  void End(FakeProbe* probe, int32_t status, std::string body) {
+    probe->status = status;
+    probe->complete = true;
+    probe->body = std::move(body);
+    controller_->OnHostProbeEvent(kRequestEnded, probe);
+  }
+  // Initialises the window and lets host `winner` answer the race.
+  void StartWithHost(size_t winner = 0) {
+    controller_->Initialize();
+    std::vector<FakeProbe*> pass = probes_.live;
+    End(pass[winner], 200, kAnnouncement);
+    for (size_t i = 0; i < pass.size(); ++i) {
+      if (i != winner) End(pass[i], 0, "");
+    }
+  }
+  // Logs in and starts an engine; returns it.
+  FakeEngine& Connected() {
+    StartWithHost();
+    fetcher_.answers.push_back(
+        {LoginFetcher::Result::kOk, ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet)});
+    controller_->OnCommand(kConnect);
+    return *engines_.last;
+  }
+  void Report(FakeEngine& engine, uint32_t state, int32_t error = 0) {
+    engine.Reach(state, error);
+    controller_->OnEngineReport(&engine);
+  }
+
+  fs::path dir_;
+  std::wstring exe_;
+  FakeMainView view_;
+  FakeRegistryProfile registry_;
+  FakeDataProtection protection_;
+  SettingsStore settings_{registry_, protection_};
+  NativePrivateProfile profile_;
+  ProgramSettings program_{profile_, exe_};
+  FakeClock clock_;
+  FakeTray tray_;
+  CountingRas ras_;
+  RecordingRepairs repairs_;
+  RecordingAnnouncements news_;
+  FakeBindModule bind_;
+  FakeProbes probes_;
+  FakeLoginFetcher fetcher_;
+  FakeUpdateCheck update_;
+  FakePolicyChooser policy_;
+  FakeRouteTable routes_;
+  FakeEngineFactory engines_{routes_, clock_};
+  NullCallback callback_;
+  std::unique_ptr<MainWindowController> controller_;
+};
+
+}  // namespace
+
+TEST_F(MainWindowTest, InitialisationFillsTheFormAndStartsTheRace) {
+  settings_.SaveCredentials(L"alice", L"pw");
+  settings_.SetSavePassword(false);
+  view_.user.clear();
+  view_.password.clear();
+  controller_->Initialize();
+  EXPECT_EQ(view_.user, L"alice");
+  EXPECT_EQ(view_.password, L"pw");
+  EXPECT_FALSE(view_.savePassword);
+  EXPECT_TRUE(view_.connectEnabled);
+  EXPECT_FALSE(view_.disconnectEnabled);
+  EXPECT_EQ(view_.status, GetText("Ready"));
+  EXPECT_EQ(view_.timers, (std::map<uint32_t, uint32_t>{{kWatchTimer, 1000}}));
+  EXPECT_EQ(news_.calls, std::vector<bool>{true});
+  EXPECT_EQ(probes_.urls,
+            (std::vector<std::wstring>{L"http://a/client_announcements.php?v=2.1.0.0",
+                                       L"http://b/client_announcements.php?v=2.1.0.0",
+                                       L"http://c/client_announcements.php?v=2.1.0.0"}));
+}
+
+TEST_F(MainWindowTest, RaceTakesTheFirstValidAnswerAndKeepsItsHost) {
+  controller_->Initialize();
+  auto pass = probes_.live;
+  End(pass[1], 200, "no marker here");
+  End(pass[2], 200, kAnnouncement);
+  EXPECT_EQ(controller_->loginHost(), L"http://c/");
+  EXPECT_EQ(news_.calls, (std::vector<bool>{true, false}));
+  std::ifstream saved(dir_ / "KavrinAnns.ini", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), kAnnouncement);
+
+  End(pass[0], 200, kAnnouncement);  // a later good answer changes nothing
+  EXPECT_EQ(controller_->loginHost(), L"http://c/");
+  EXPECT_EQ(controller_->pendingProbes(), 0u);
+  EXPECT_EQ(view_.timers.count(kRaceTimer), 0u);
+}
+
+TEST_F(MainWindowTest, CutOffAnswerDoesNotWin) {
+  controller_->Initialize();
+  auto pass = probes_.live;
+  pass[0]->complete = false;
+  pass[0]->status = 200;
+  pass[0]->body = kAnnouncement;
+  controller_->OnHostProbeEvent(kRequestEnded, pass[0]);
+  EXPECT_TRUE(controller_->loginHost().empty());
+}
+
+TEST_F(MainWindowTest, FailedPassRetriesFiveSecondsAfterItsLastRequest) {
+  controller_->Initialize();
+  auto pass = probes_.live;
+  controller_->OnHostProbeEvent(3, pass[0]);  // progress events do not count
+  End(pass[0], 500, "");
+  End(pass[1], 0, "");
+  EXPECT_EQ(view_.timers.count(kRaceTimer), 0u);
+  End(pass[2], 200, "");
+  EXPECT_EQ(view_.timers.at(kRaceTimer), 5000u);
+  EXPECT_EQ(controller_->pendingProbes(), 0u);
+
+  controller_->OnTimer(kRaceTimer);
+  EXPECT_EQ(view_.timers.count(kRaceTimer), 0u);
+  EXPECT_EQ(probes_.urls.size(), 6u);
+  EXPECT_EQ(controller_->pendingProbes(), 3u);
+}
+
+TEST_F(MainWindowTest, RequestsThatCannotStartDoNotStallTheRace) {
+  probes_.startResult = false;
+  controller_->Initialize();
+  EXPECT_EQ(view_.timers.at(kRaceTimer), 5000u);
+  EXPECT_EQ(controller_->pendingProbes(), 0u);
+}
+
+TEST_F(MainWindowTest, FirstConnectEverShowsTheTipOnce) {
+  registry_.Put(L"Main", L"Tip_HideAfterConnection", uint32_t{0});
+  StartWithHost();
+  fetcher_.answers.push_back({LoginFetcher::Result::kCancelled, ""});
+  fetcher_.answers.push_back({LoginFetcher::Result::kCancelled, ""});
+  controller_->OnCommand(kConnect);
+  controller_->OnCommand(kConnect);
+  int tips = 0;
+  for (const auto& box : view_.boxes) tips += box.text == GetText("FirstClickConnect");
+  EXPECT_EQ(tips, 1);
+  EXPECT_TRUE(settings_.GetTipHideAfterConnection());
+  EXPECT_EQ(ras_.checks, 2);
+}
+
+TEST_F(MainWindowTest, ConnectWaitsForAHostWhilePumpingThenGivesUp) {
+  controller_->Initialize();
+  int pumped = 0;
+  view_.pump = [&] {
+    ++pumped;
+    EXPECT_FALSE(view_.connectEnabled);
+    clock_.now += 1000;
+    return true;
+  };
+  controller_->OnCommand(kConnect);
+  EXPECT_EQ(pumped, 7);
+  EXPECT_TRUE(view_.connectEnabled);
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_EQ(view_.boxes[0].text, GetText("CanNotFindFastestServer"));
+  EXPECT_EQ(ras_.checks, 0);
+  EXPECT_TRUE(fetcher_.calls.empty());
+}
+
+TEST_F(MainWindowTest, HostAnsweringDuringTheWaitLetsTheLoginGoOn) {
+  controller_->Initialize();
+  view_.pump = [&] {
+    End(probes_.live[1], 200, kAnnouncement);
+    return true;
+  };
+  controller_->OnCommand(kConnect);
+  ASSERT_EQ(fetcher_.calls.size(), 1u);
+  EXPECT_EQ(fetcher_.calls[0].urls[0].rfind(L"http://b/client_login.php?", 0), 0u);
+}
+
+TEST_F(MainWindowTest, GoodStartSwapsTheButtons) {
+  FakeEngine& engine = Connected();
+  EXPECT_EQ(engine.connects, 1);
+  EXPECT_EQ(engine.callback.load(), &callback_);
+  EXPECT_FALSE(view_.connectEnabled);
+  EXPECT_TRUE(view_.disconnectEnabled);
+  EXPECT_EQ(controller_->routeSetCode(), -2);
+}
+
+TEST_F(MainWindowTest, FailedStartReportsTheEngineAndStops) {
+  engines_.prepare = [](FakeEngine& e) {
+    e.connectResult = 10;
+    e.connectError = 10;
+    e.errorDetail = 1;
+  };
+  FakeEngine& engine = Connected();
+  EXPECT_EQ(controller_->currentEngine(), nullptr);
+  EXPECT_EQ(controller_->retiredEngine(), &engine);
+  EXPECT_EQ(engine.disconnects, 1);
+  EXPECT_EQ(view_.status, L"detail 1");
+  ASSERT_FALSE(view_.boxes.empty());
+  // The report as it stood before the stop reset the engine.
+  EXPECT_NE(view_.boxes.back().text.find(L":detail 1\r\n"), std::wstring::npos);
+  EXPECT_TRUE(view_.connectEnabled);
+  EXPECT_FALSE(view_.disconnectEnabled);
+  EXPECT_EQ(tray_.icons.back(), kIconIdle);
+}
+
+TEST_F(MainWindowTest, ExistingConnectionIsReportedAndKept) {
+  engines_.prepare = [](FakeEngine& e) { e.connectResult = GENERAL_VPN_ERROR_ALREADY_CONNECTED; };
+  FakeEngine& engine = Connected();
+  EXPECT_EQ(controller_->currentEngine(), &engine);
+  EXPECT_EQ(view_.boxes.back().text, GetText("VpnConnectionAlreadyExistsCloseFirst"));
+  EXPECT_TRUE(view_.disconnectEnabled);
+}
+
+TEST_F(MainWindowTest, MoreThanTenFailedRoutesListTenAndAnEllipsis) {
+  FakeEngine& engine = Connected();
+  for (int i = 1; i <= 12; ++i) engine.failedRoutes.push_back(L"r" + std::to_wstring(i));
+  Report(engine, GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_MODIFY_ROUTE);
+  ASSERT_EQ(view_.questions.size(), 1u);
+  EXPECT_EQ(view_.questions[0], GetText("CannotModifyFollowingRoutesContinueYesOrNot") +
+                                    L"r1\r\nr2\r\nr3\r\nr4\r\nr5\r\nr6\r\nr7\r\nr8\r\nr9\r\nr10"
+                                    L"\r\n...");
+  // No: the connection goes.
+  EXPECT_EQ(view_.status, GetText("CannotModifyRoutes"));
+  EXPECT_EQ(controller_->currentEngine(), nullptr);
+  EXPECT_EQ(engine.disconnects, 1);
+}
+
+TEST_F(MainWindowTest, GoingOnDespiteFailedRoutesKeepsTheConnection) {
+  FakeEngine& engine = Connected();
+  engine.failedRoutes = {L"10.0.0.0 mask 255.0.0.0"};
+  view_.answerYes = true;
+  Report(engine, GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_MODIFY_ROUTE);
+  EXPECT_EQ(view_.questions[0],
+            GetText("CannotModifyFollowingRoutesContinueYesOrNot") + L"10.0.0.0 mask 255.0.0.0");
+  EXPECT_EQ(view_.status, GetText("LoginWithCannotModifyAllRoutes"));
+  EXPECT_TRUE(controller_->connected());
+  EXPECT_EQ(controller_->currentEngine(), &engine);
+}
+
+TEST_F(MainWindowTest, AllDoneHidesToTheTrayAndRepairsTheAdapter) {
+  policy_.choice.route_set_code = -3;
+  FakeEngine& engine = Connected();
+  bind_.loaded = true;
+  engine.localAddress = L"10.8.0.6";
+  Report(engine, GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_EQ(view_.status, engine.GetStateText(GENERAL_VPN_STATE_ALL_DONE));
+  EXPECT_EQ(bind_.startCount, 8u);
+  EXPECT_EQ(bind_.startAddress, Ip("10.8.0.6"));
+  EXPECT_EQ(tray_.icons.back(), kIconConnected);
+  EXPECT_EQ(tray_.balloons, std::vector<std::wstring>{GetText("LoginOKClickToOpenMainWindow")});
+  EXPECT_FALSE(view_.visible);
+  EXPECT_TRUE(controller_->connected());
+  EXPECT_EQ(repairs_.calls, (std::vector<std::wstring>{L"binding", L"dhcp 10.8.0.6"}));
+
+  // Disconnect stops the binding module too.
+  controller_->OnCommand(kDisconnect);
+  EXPECT_EQ(bind_.calls.back(), FakeBindModule::Call::kStop);
+  EXPECT_EQ(controller_->routeSetCode(), -1);
+  EXPECT_EQ(view_.status, GetText("AlreadyDisconnected"));
+}
+
+TEST_F(MainWindowTest, BrokenBindingModuleIsToldButTheConnectionStays) {
+  policy_.choice.route_set_code = -3;
+  FakeEngine& engine = Connected();
+  bind_.loaded = false;
+  Report(engine, GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_EQ(view_.boxes.back().text, GetText("VpnBindIsBroken"));
+  EXPECT_TRUE(controller_->connected());
+}
+
+TEST_F(MainWindowTest, ReportOfAStoppedEngineChangesNothing) {
+  FakeEngine& engine = Connected();
+  controller_->Stop();
+  const auto icons = tray_.icons;
+  const auto statuses = view_.statuses;
+  Report(engine, GENERAL_VPN_STATE_ALL_DONE);
+  Report(engine, GENERAL_VPN_STATE_CONNECT, 2);
+  EXPECT_EQ(tray_.icons, icons);
+  EXPECT_EQ(view_.statuses, statuses);
+  EXPECT_TRUE(view_.visible);
+  EXPECT_FALSE(controller_->connected());
+  EXPECT_EQ(engine.callback.load(), nullptr);
+}
+
+TEST_F(MainWindowTest, ErrorReportOrDisconnectedStateStops) {
+  FakeEngine& first = Connected();
+  Report(first, GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_CONNECT);
+  EXPECT_EQ(controller_->currentEngine(), nullptr);
+  EXPECT_NE(view_.boxes.back().text.find(first.GetErrorText(GENERAL_VPN_ERROR_CONNECT)),
+            std::wstring::npos);
+
+  fetcher_.answers.push_back(
+      {LoginFetcher::Result::kOk, ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet)});
+  controller_->OnCommand(kConnect);
+  FakeEngine& second = *engines_.last;
+  Report(second, GENERAL_VPN_STATE_DISCONNECTED);
+  EXPECT_EQ(controller_->currentEngine(), nullptr);
+  // The first engine had to settle before the second could retire.
+  EXPECT_EQ(controller_->retiredEngine(), &second);
+  EXPECT_FALSE(clock_.sleeps.empty());
+}
+
+TEST_F(MainWindowTest, TrafficIconFollowsTheCounters) {
+  FakeEngine& engine = Connected();
+  const struct {
+    uint32_t sent, received, icon;
+  } ticks[] = {{0, 0, kIconConnected},
+               {5, 5, kIconBoth},
+               {9, 5, kIconSent},
+               {9, 8, kIconReceived},
+               {9, 8, kIconConnected}};
+  for (const auto& tick : ticks) {
+    engine.sent = tick.sent;
+    engine.received = tick.received;
+    controller_->OnTimer(kWatchTimer);
+    EXPECT_EQ(tray_.icons.back(), tick.icon) << tick.sent << "/" << tick.received;
+  }
+}
+
+TEST_F(MainWindowTest, LostConnectionShowsTheWindowAndTellsWhenItWasUp) {
+  FakeEngine& engine = Connected();
+  Report(engine, GENERAL_VPN_STATE_ALL_DONE);
+  const size_t boxes = view_.boxes.size();
+  engine.statisticsFail = true;
+  controller_->OnTimer(kWatchTimer);
+  EXPECT_TRUE(view_.visible);
+  EXPECT_EQ(view_.status, GetText("DisconnectedUnexcepted"));
+  EXPECT_EQ(controller_->currentEngine(), nullptr);
+  ASSERT_EQ(view_.boxes.size(), boxes + 1);
+  EXPECT_EQ(view_.boxes.back().text, GetText("VpnErrorMessage") + L":" +
+                                         engine.GetErrorText(GENERAL_VPN_ERROR_INTERNAL) + L"\r\n" +
+                                         GetText("VpnErrorDetail") + L":detail 628\r\n");
+}
+
+TEST_F(MainWindowTest, ConnectionLostBeforeItWasUpIsOnlyInTheStatusLine) {
+  FakeEngine& engine = Connected();
+  engine.statisticsFail = true;
+  const size_t boxes = view_.boxes.size();
+  controller_->OnTimer(kWatchTimer);
+  EXPECT_EQ(view_.status, GetText("DisconnectedUnexcepted"));
+  EXPECT_EQ(view_.boxes.size(), boxes);
+}
+
+TEST_F(MainWindowTest, ClosingWhileConnectedAsksAndNoKeepsEverything) {
+  FakeEngine& engine = Connected();
+  Report(engine, GENERAL_VPN_STATE_ALL_DONE);
+  controller_->OnCancel();
+  ASSERT_EQ(view_.questions.size(), 1u);
+  EXPECT_EQ(view_.questions[0], GetText("VpnConnectedAreYouSureToExit"));
+  EXPECT_TRUE(view_.questionDefaultsNo[0]);
+  EXPECT_FALSE(view_.closed);
+  EXPECT_EQ(controller_->currentEngine(), &engine);
+  EXPECT_TRUE(controller_->connected());
+  EXPECT_EQ(engine.disconnects, 0);
+
+  view_.answerYes = true;
+  controller_->OnCancel();
+  EXPECT_TRUE(view_.closed);
+  EXPECT_EQ(engine.disconnects, 1);
+}
+
+TEST_F(MainWindowTest, ClosingWhileIdleExitsWithoutAsking) {
+  controller_->Initialize();
+  controller_->OnCancel();
+  EXPECT_TRUE(view_.questions.empty());
+  EXPECT_TRUE(view_.closed);
+  EXPECT_EQ(controller_->pendingProbes(), 0u);
+}
+
+TEST_F(MainWindowTest, WebPagesCarryTheReferral) {
+  controller_->OnCommand(kPurchase);
+  controller_->OnCommand(kSupport);
+  controller_->OnCommand(kForgotPassword);
+  controller_->OnCommand(kFirstNews + 1);  // blank slot: nothing
+  view_.links[2] = L"http://news/1";
+  controller_->OnCommand(kFirstNews + 2);
+  EXPECT_EQ(view_.pages, (std::vector<std::wstring>{
+                             L"http://www.orumavpn.com/purchase.php?rf=main",
+                             L"http://www.orumavpn.com/?rf=main",
+                             L"http://www.orumavpn.com/retrieve_password.php", L"http://news/1"}));
+  controller_->OnCommand(kTrayAbout);
+  EXPECT_EQ(view_.about.rfind(L"OrumaVPN 2.1.0.0 (2026-01-02)\r\n\r\n", 0), 0u);
+  EXPECT_FALSE(controller_->OnCommand(kSavePassword));
+}
+
+TEST_F(MainWindowTest, FailedStartIsNotTakenForALostConnectionWhileItsBoxIsOpen) {
+  engines_.prepare = [](FakeEngine& e) {
+    e.connectResult = 10;
+    e.connectError = 10;
+    e.errorDetail = 1;
+    e.statisticsFail = true;
+  };
+  // The box is modal: the watch timer keeps ticking while it is open.
+  view_.onBox = [&] { controller_->OnTimer(kWatchTimer); };
+  Connected();
+  EXPECT_EQ(view_.status, L"detail 1");
+  EXPECT_EQ(view_.boxes.size(), 1u);
+}

@@ -1,0 +1,183 @@
+#include "vpn/open_vpn_win.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/clock.h"
+#include "config/text_table.h"
+#include "vpn/open_vpn.h"
+#include "vpn/open_vpn_components_win.h"
+#include "vpn/route_modification.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool WaitUntil(const std::function<bool()>& condition) {
+  for (int waited = 0; waited < 15000 && !condition(); waited += 20) Sleep(20);
+  return condition();
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A program folder whose component folder holds the stand-ins built beside this test program.
+class ProgramLayout {
+ public:
+  ProgramLayout() {
+    static int serial = 0;
+    root = fs::temp_directory_path() / ("kavrin-ovpn-" + std::to_string(GetCurrentProcessId()) +
+                                        "-" + std::to_string(++serial));
+    fs::create_directories(root / "openvpn");
+    wchar_t self[MAX_PATH] = {};
+    const fs::path built =
+        fs::path(std::wstring(self, GetModuleFileNameW(nullptr, self, MAX_PATH))).parent_path();
+    for (const char* program : {"openvpn.exe", "tapinstall.exe"}) {
+      fs::copy_file(built / program, root / "openvpn" / program);
+    }
+    for (const char* file : {"ca.crt", "tap_kavrin.inf", "tap_kavrin.sys"}) {
+      WriteText(root / "openvpn" / file, "dummy\n");
+    }
+    folder = (root / "openvpn").wstring() + L"\\";
+  }
+  ~ProgramLayout() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+  void Configure(const std::string& lines) { WriteText(folder + L"openvpn_standin.txt", lines); }
+  void InstallDriver() { WriteText(folder + L"tap_kavrin.installed", ""); }
+  std::string Log() {
+    std::ifstream log(fs::path(folder + L"openvpn_standin.log"), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(log), {});
+  }
+
+  fs::path root;
+  std::wstring folder;
+};
+
+// A host with one default route and the tunnel's adapter.
+class HostRoutes : public RouteTable {
+ public:
+  uint32_t ReadForwardTable(std::vector<RouteRow>& rows) override {
+    rows = {RouteRow{}};
+    rows[0].nextHop = *ParseIpv4Address("192.168.1.1");
+    rows[0].interfaceIndex = 7;
+    return 0;
+  }
+  uint32_t CreateRow(const RouteRow&) override { return 0; }
+  uint32_t DeleteRow(const RouteRow&) override { return 0; }
+  uint32_t ReadAdapters(std::vector<AdapterAddress>& adapters) override {
+    adapters = {{7, "192.168.1.20"}, {23, "10.8.0.6"}};
+    return 0;
+  }
+  bool ReadInterfaceMetrics(std::vector<InterfaceMetric>&) override { return false; }
+};
+
+using Report = std::pair<uint32_t, int32_t>;
+
+// Repeats of the same report (each chunk repeats "Peer Connection Initiated") are kept once.
+class Reports : public CGeneralVpnCallbackInterface {
+ public:
+  void OnVpnStateChanged(CGeneralVpn* vpn) override {
+    std::lock_guard lock(mutex_);
+    const Report report(vpn->state, vpn->error);
+    if (list_.empty() || list_.back() != report) list_.push_back(report);
+  }
+  std::vector<Report> List() {
+    std::lock_guard lock(mutex_);
+    return list_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Report> list_;
+};
+
+class OpenVpnWinTest : public ::testing::Test {
+ protected:
+  OpenVpnWinTest() {
+    BuildTextTable();
+    SetOpenVpnFolder(layout_.folder);
+    vpn_ = MakeSystemOpenVpn(routes_, SystemTickClock());
+    vpn_->callback = &reports_;
+    vpn_->routeMode = RouteModeListedRoutes;
+    vpn_->serverAddress = L"203.0.113.9";
+    vpn_->userName = L"alice";
+    vpn_->password = L"s3cret";
+    layout_.Configure("user=alice\npassword=s3cret\n");
+  }
+  ~OpenVpnWinTest() override {
+    vpn_->callback = nullptr;
+    vpn_.reset();
+  }
+
+  ProgramLayout layout_;
+  HostRoutes routes_;
+  Reports reports_;
+  std::unique_ptr<COpenVpn> vpn_;
+};
+
+TEST_F(OpenVpnWinTest, ComponentChecksFindTheFilesAndInstallTheAdapter) {
+  SystemOpenVpnComponents components;
+  EXPECT_TRUE(components.CheckOpenVpnComponents(layout_.root.wstring() + L"\\"));
+  EXPECT_EQ(OpenVpnFolder(), layout_.folder);
+  EXPECT_FALSE(components.HasTapAdapter());
+  EXPECT_TRUE(components.InstallTapAdapter());
+  EXPECT_TRUE(components.HasTapAdapter());
+}
+
+TEST_F(OpenVpnWinTest, FullConnectionCountsPacketsAndEndsThroughTheExitEvent) {
+  layout_.InstallDriver();
+  layout_.Configure("user=alice\npassword=s3cret\nproxy_user=pu\nproxy_password=pp\n");
+  vpn_->SetProxy(1, L"127.0.0.1", 8080, L"pu", L"pp");
+  ASSERT_EQ(vpn_->Connect(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return vpn_->state == GENERAL_VPN_STATE_ALL_DONE; }))
+      << layout_.Log();
+  EXPECT_EQ(reports_.List(), (std::vector<Report>{{4, 0}, {10, 0}, {8, 0}}));
+  EXPECT_EQ(vpn_->GetLocalAddress(), L"10.8.0.6");
+  EXPECT_EQ(vpn_->tunnelGateway, L"10.8.0.5");
+
+  uint32_t sent = 0;
+  uint32_t received = 0;
+  ASSERT_TRUE(WaitUntil([&] { return vpn_->GetStatistics(sent, received) == 0 && sent > 2; }));
+  const uint32_t sentBefore = sent;
+  ASSERT_TRUE(
+      WaitUntil([&] { return vpn_->GetStatistics(sent, received) == 0 && sent > sentBefore; }));
+  EXPECT_GT(received, 0u);
+
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(vpn_->Disconnect(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(1900));
+  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_DISCONNECTED);
+  EXPECT_TRUE(vpn_->WaitForReader(0));
+  const std::string log = layout_.Log();
+  EXPECT_NE(log.find("proxy-user pu\nproxy-password pp\nuser alice\npassword s3cret\nexit event"),
+            std::string::npos)
+      << log;
+}
+
+TEST_F(OpenVpnWinTest, ChildThatDiesAtItsPromptEndsDisconnected) {
+  layout_.Configure("behaviour=die_at_prompt\n");
+  ASSERT_EQ(vpn_->Connect(), 0);
+  ASSERT_TRUE(WaitUntil([&] {
+    return reports_.List() == std::vector<Report>{{1, 0}};
+  })) << layout_.Log();
+  EXPECT_TRUE(vpn_->WaitForReader(5000));
+
+  fs::remove(layout_.root / "openvpn" / "openvpn.exe");
+  EXPECT_EQ(vpn_->Connect(), OPEN_VPN_ERROR_EXEC);
+}
+
+}  // namespace

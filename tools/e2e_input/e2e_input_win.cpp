@@ -1,0 +1,99 @@
+// e2e_input: what an end-to-end test needs beyond windriver to use a form of another process.
+//
+//   settext <caption> <control id> <text> <timeout_ms>   sets the text of a control of the first
+//                                                        visible dialog with that caption
+//   enabled <caption> <control id> <timeout_ms>          prints 1 or 0: whether the control of a
+//                                                        visible dialog is enabled
+//   post <caption> <message> <wparam> <lparam>           posts a message to the dialog with that
+//                                                        caption, visible or hidden
+//   shown <caption>                                      prints 1 when a dialog with that caption
+//                                                        is visible, 0 when all are hidden
+//
+// Numbers may be decimal or 0x hex. Exit code 0: done; 1: no such window or control within the
+// timeout; 2: usage.
+#include <windows.h>
+// Needs the types of <windows.h>.
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+constexpr DWORD kPollMs = 50;
+constexpr UINT kSendTimeoutMs = 2000;
+constexpr int kUsage = 2;
+
+HWND FindDialog(const std::wstring& caption, bool visibleOnly) {
+  for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", caption.c_str()); w;
+       w = FindWindowExW(nullptr, w, L"#32770", caption.c_str())) {
+    if (!visibleOnly || IsWindowVisible(w)) return w;
+  }
+  return nullptr;
+}
+
+template <typename Try>
+bool Poll(DWORD timeoutMs, Try attempt) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (attempt()) return true;
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(kPollMs);
+  }
+}
+
+HWND Control(const std::wstring& caption, int id) {
+  HWND dialog = FindDialog(caption, true);
+  return dialog ? GetDlgItem(dialog, id) : nullptr;
+}
+
+unsigned long Number(const wchar_t* text) { return std::wcstoul(text, nullptr, 0); }
+
+}  // namespace
+
+int main() {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (!argv || argc < 2) return kUsage;
+  const std::wstring command = argv[1];
+  if (command == L"settext" && argc == 6) {
+    const int id = static_cast<int>(Number(argv[3]));
+    const std::wstring text = argv[4];
+    return Poll(static_cast<DWORD>(Number(argv[5])),
+                [&] {
+                  HWND control = Control(argv[2], id);
+                  DWORD_PTR ignored = 0;
+                  return control &&
+                         SendMessageTimeoutW(control, WM_SETTEXT, 0,
+                                             reinterpret_cast<LPARAM>(text.c_str()),
+                                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored) != 0;
+                })
+               ? 0
+               : 1;
+  }
+  if (command == L"enabled" && argc == 5) {
+    HWND control = nullptr;
+    const int id = static_cast<int>(Number(argv[3]));
+    if (!Poll(static_cast<DWORD>(Number(argv[4])),
+              [&] { return (control = Control(argv[2], id)) != nullptr; })) {
+      return 1;
+    }
+    std::printf("%d\n", IsWindowEnabled(control) ? 1 : 0);
+    return 0;
+  }
+  if (command == L"post" && argc == 6) {
+    HWND dialog = FindDialog(argv[2], false);
+    if (!dialog) return 1;
+    return PostMessageW(dialog, static_cast<UINT>(Number(argv[3])),
+                        static_cast<WPARAM>(Number(argv[4])), static_cast<LPARAM>(Number(argv[5])))
+               ? 0
+               : 1;
+  }
+  if (command == L"shown" && argc == 3) {
+    if (!FindDialog(argv[2], false)) return 1;
+    std::printf("%d\n", FindDialog(argv[2], true) ? 1 : 0);
+    return 0;
+  }
+  return kUsage;
+}
