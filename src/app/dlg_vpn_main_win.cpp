@@ -271,8 +271,7 @@ void CDlgVpnMain::OnDestroy() {
 }
 
 void CDlgVpnMain::OnOK() {
-  // Enter in the form is Connect, while Connect can be pressed.
-  if (controller_ && IsWindowEnabled(connect_.hwnd())) controller_->OnCommand(kConnect);
+  if (controller_) controller_->OnEnter();
 }
 
 void CDlgVpnMain::OnCancel() {

@@ -29,7 +29,7 @@ void MainWindowController::Initialize() {
   MainWindowView& view = ports_.view;
   ports_.tray.SetIcon(kIconIdle);
   view.StartTimer(kWatchTimer, kWatchIntervalMs);
-  view.EnableConnect(true);
+  SetConnectEnabled(true);
   view.EnableDisconnect(false);
   view.SetStatus(GetText("Ready"), false);
 
@@ -165,13 +165,22 @@ void MainWindowController::OnHostProbeEvent(uintptr_t event, const void* probeId
 
 // ---- connect ----------------------------------------------------------------------------------
 
+void MainWindowController::SetConnectEnabled(bool enable) {
+  connectEnabled_ = enable;
+  ports_.view.EnableConnect(enable);
+}
+
+void MainWindowController::OnEnter() {
+  if (connectEnabled_) Connect();
+}
+
 void MainWindowController::Connect() {
   MainWindowView& view = ports_.view;
   if (!ports_.settings.GetTipHideAfterConnection()) {
     view.ShowMessage(GetText("FirstClickConnect"), MessageIcon::kInformation);
     ports_.settings.SetTipHideAfterConnection(true);
   }
-  view.EnableConnect(false);
+  SetConnectEnabled(false);
   const uint32_t started = ports_.clock.Ticks();
   while (loginHost_.empty() && !exiting_) {
     if (!view.PumpOneMessage()) break;
@@ -179,7 +188,7 @@ void MainWindowController::Connect() {
   }
   // The window may have been closed while we waited.
   if (exiting_) return;
-  view.EnableConnect(true);
+  SetConnectEnabled(true);
   if (loginHost_.empty()) {
     view.ShowMessage(GetText("CanNotFindFastestServer"), MessageIcon::kNone);
     return;
@@ -215,7 +224,7 @@ void MainWindowController::Login() {
   if (result == GENERAL_VPN_ERROR_ALREADY_CONNECTED) {
     view.ShowMessage(GetText("VpnConnectionAlreadyExistsCloseFirst"), MessageIcon::kNone);
   }
-  view.EnableConnect(false);
+  SetConnectEnabled(false);
   view.EnableDisconnect(true);
 }
 
@@ -365,7 +374,7 @@ void MainWindowController::Stop() {
     current_->callback = nullptr;
     retired_ = std::move(current_);
   }
-  ports_.view.EnableConnect(true);
+  SetConnectEnabled(true);
   ports_.view.EnableDisconnect(false);
   ports_.tray.SetIcon(kIconIdle);
 }

@@ -135,6 +135,8 @@ class MainWindowController {
 
   // False for ids that are not the window's own.
   bool OnCommand(uint32_t id);
+  // Enter in the login form: Connect, while the Connect button can be pressed.
+  void OnEnter();
   void OnTimer(uint32_t id);
   void OnHostProbeEvent(uintptr_t event, const void* probeId);
   // A report posted by `engine`; ignored unless it is the current engine.
@@ -177,6 +179,7 @@ class MainWindowController {
   void Login();
   void OnRouteFailures(CGeneralVpn& engine);
   void OnAllDone(CGeneralVpn& engine);
+  void SetConnectEnabled(bool enable);
   void WatchConnection();
   EngineReport DescribeEngine(CGeneralVpn& vpn);
   void ShowEngineReport(const EngineReport& report);
@@ -191,6 +194,7 @@ class MainWindowController {
   bool hostChosen_ = false;
   bool connected_ = false;
   bool exiting_ = false;
+  bool connectEnabled_ = false;
   int32_t routeSetCode_ = -1;
   std::wstring loginHost_;
   uint32_t lastSent_ = 0;

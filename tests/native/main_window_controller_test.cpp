@@ -356,6 +356,19 @@ TEST_F(MainWindowTest, GoodStartSwapsTheButtons) {
   EXPECT_EQ(controller_->routeSetCode(), -2);
 }
 
+TEST_F(MainWindowTest, EnterActsAsConnectOnlyWhileConnectCanBePressed) {
+  FakeEngine& engine = Connected();
+  const size_t logins = fetcher_.calls.size();
+  controller_->OnEnter();  // connected: Connect is disabled
+  EXPECT_EQ(fetcher_.calls.size(), logins);
+  EXPECT_EQ(engine.connects, 1);
+
+  controller_->OnCommand(kDisconnect);
+  fetcher_.answers.push_back({LoginFetcher::Result::kCancelled, ""});
+  controller_->OnEnter();
+  EXPECT_EQ(fetcher_.calls.size(), logins + 1) << "Enter logs in again once Connect is back";
+}
+
 TEST_F(MainWindowTest, FailedStartReportsTheEngineAndStops) {
   engines_.prepare = [](FakeEngine& e) {
     e.connectResult = 10;
