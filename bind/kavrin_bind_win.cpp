@@ -9,6 +9,7 @@
 
 #include "bind_target.h"
 #include "registration_record_win.h"
+#include "route_request_client_win.h"
 
 namespace {
 
@@ -73,6 +74,16 @@ void __stdcall VpnBindStart(DWORD count, DWORD localAddress) {
 void __stdcall VpnBindStop() {
   Locked lock;
   g_target.reset();
+}
+
+// The route request an accelerated application's connection makes, on its own: for tests and
+// the command-line tool. 0 with the reply byte in `reply`, or a system error number.
+DWORD __stdcall VpnBindRequestRoute(DWORD address, BYTE* reply) {
+  if (reply == nullptr) return ERROR_INVALID_PARAMETER;
+  uint8_t answer = 0;
+  const DWORD error = RequestHostRoute(address, answer);
+  *reply = answer;
+  return error;
 }
 
 }  // extern "C"

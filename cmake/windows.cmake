@@ -44,6 +44,16 @@ foreach(dir ${KAVRIN_TOOL_DIRS})
   endif()
 endforeach()
 
+# Benchmarks of what only the real system shows (named pipes, ...): bench/<name>_win.cpp is
+# bench_<name>.exe, a plain program run under Wine that prints its figures.
+file(GLOB KAVRIN_WIN_BENCHES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bench/*_win.cpp)
+foreach(src ${KAVRIN_WIN_BENCHES})
+  get_filename_component(name ${src} NAME_WE)
+  string(REGEX REPLACE "_win$" "" name ${name})
+  add_executable(bench_${name} ${src})
+  target_link_libraries(bench_${name} PRIVATE kv_core)
+endforeach()
+
 # GoogleTest from Debian's sources, built for mingw.
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)

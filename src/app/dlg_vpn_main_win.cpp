@@ -5,14 +5,17 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "app/app_paths.h"
 #include "app/module_version_win.h"
 #include "app/vpn_app_win.h"
 #include "config/private_profile.h"
 #include "config/program_data_folder.h"
 #include "config/text_table.h"
 #include "framework/application_win.h"
+#include "policy/machine_registry_win.h"
 #include "resource.h"
 #include "vpn/ras_dialer_win.h"
+#include "vpn/route_request_pipe_server_win.h"
 #include "vpn/route_table_win.h"
 
 using namespace main_window;
@@ -99,9 +102,16 @@ bool CDlgVpnMain::OnInitDialog() {
   SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
   TrayIcon* tray = options_.tray;
   if (!tray) {
-    notifyIcon_.Add(hwnd(), kTrayMessage, kIconIdle, kMainWindowCaption);
-    tray = &notifyIcon_;
+    trayIcon_.CreateWithIconResource(hwnd(), kIconIdle);
+    tray = &trayIcon_;
   }
+  repairs_ = std::make_unique<RegistryAdapterRepairs>(
+      machineRegistry_, OperatingSystemMajorVersion(), [this] {
+        ShowMainWindow();
+        ShowMessage(GetText("DHCPOnVPNDetected"), MessageIcon::kWarning);
+        // The tunnel cannot work while the adapter holds its address; connecting again will.
+        controller_->Stop();
+      });
 
   if (!options_.dialer) {
     systemDialer_ = std::make_unique<RasApiDialer>();
@@ -111,17 +121,31 @@ bool CDlgVpnMain::OnInitDialog() {
     systemRoutes_ = std::make_unique<IpHelperRouteTable>();
     options_.routes = systemRoutes_.get();
   }
-  engines_ =
-      std::make_unique<VpnEngineFactory>(*options_.dialer, *options_.routes, SystemTickClock());
-  announcements_ = std::make_unique<ClientAddressAnnouncements>(
-      SystemPrivateProfile(), announcementFile_,
-      [this](const std::wstring& ip) { SetLabel(clientIp_, ip); },
-      [this](int slot, const std::wstring& caption, const std::wstring& link) {
-        ShowNewsSlot(slot, caption, link);
+  engines_ = std::make_unique<VpnEngineFactory>(
+      *options_.dialer, *options_.routes, SystemTickClock(),
+      [routes = options_.routes](const CGeneralVpn& engine) {
+        return MakeEngineRouteServer(*routes, SystemTickClock(), engine);
       });
+  launcher_.SetOwner(hwnd());
+  const AppPaths paths =
+      ComputeAppPaths(CApplication::ModulePath(), L"", SystemProgramDataFolder().Path());
+  update_ = std::make_unique<OnlineUpdate>(
+      OnlineUpdatePorts{*this, updateDownloader_, launcher_, version_, SystemPrivateProfile(),
+                        *programSettings_, [this] { controller_->Exit(); }},
+      OnlineUpdatePaths{paths.module_path, paths.module_folder, paths.installer_download_path,
+                        paths.portable_download_path});
+  announcements_ = std::make_unique<AnnouncementBoard>(
+      SystemPrivateProfile(), announcementFile_, *update_,
+      AnnouncementSinks{
+          [this](const std::wstring& text, bool showBox) { SetStatus(text, showBox); },
+          [this](const std::wstring& ip) { SetLabel(clientIp_, ip); },
+          [this](int slot, const std::wstring& caption, const std::wstring& link) {
+            ShowNewsSlot(slot, caption, link);
+          }});
   probes_ = std::make_unique<HttpHostProbeFactory>(target_, kHostMessage);
   restarter_.SetOwner(hwnd());
-  policy_ = std::make_unique<DialogPolicyChooser>(hwnd(), *settings_, bind_, restarter_);
+  BindModule& bind = options_.bind ? *options_.bind : bind_;
+  policy_ = std::make_unique<DialogPolicyChooser>(hwnd(), *settings_, bind, restarter_);
 
   MainWindowPorts ports{*this,
                         *settings_,
@@ -129,13 +153,13 @@ bool CDlgVpnMain::OnInitDialog() {
                         SystemTickClock(),
                         *tray,
                         rasServices_,
-                        repairs_,
+                        *repairs_,
                         *announcements_,
-                        bind_,
+                        bind,
                         *probes_,
                         SystemPrivateProfile(),
                         fetcher_,
-                        update_,
+                        *update_,
                         *policy_,
                         *engines_,
                         [] { return std::rand(); },
@@ -212,12 +236,10 @@ bool CDlgVpnMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
   switch (message) {
     case kTrayMessage:
       result = 0;
-      if (wParam != NotifyAreaIcon::kIconId) return true;
-      if (lParam == WM_RBUTTONUP) {
-        notifyIcon_.ShowMenu(IDR_TRAY_MENU);
-      } else if (lParam == WM_LBUTTONUP || lParam == WM_LBUTTONDBLCLK) {
-        controller_->ShowWindow();
+      if (trayIcon_.OnTrayNotification(static_cast<UINT>(wParam), static_cast<UINT>(lParam))) {
+        return true;
       }
+      if (wParam == CTrayNotifyIcon::kIconId && lParam == WM_LBUTTONUP) controller_->ShowWindow();
       return true;
     case kEngineMessage:
       controller_->OnEngineReport(reinterpret_cast<const CGeneralVpn*>(lParam));
@@ -266,7 +288,7 @@ void CDlgVpnMain::OnSize(UINT type, int cx, int cy) {
 }
 
 void CDlgVpnMain::OnDestroy() {
-  notifyIcon_.Remove();
+  trayIcon_.Remove();
   CDialog::OnDestroy();
 }
 

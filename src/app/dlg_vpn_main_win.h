@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "app/adapter_repairs.h"
+#include "app/adapter_repairs_win.h"
 #include "app/vpn_engine_factory_win.h"
 #include "app/http_host_probe.h"
-#include "app/interim_ports.h"
 #include "app/main_window_controller.h"
-#include "app/notify_icon_win.h"
+#include "app/tray_notify_icon_win.h"
 #include "config/data_protection_win.h"
 #include "config/program_settings.h"
 #include "config/settings_store.h"
@@ -23,7 +24,10 @@
 #include "policy/bind_module_win.h"
 #include "policy/blocked_operation_runner_win.h"
 #include "policy/dialog_policy_chooser_win.h"
+#include "service/announcements.h"
 #include "service/dlg_download_win.h"
+#include "service/dlg_online_update_win.h"
+#include "service/online_update_win.h"
 #include "skin/skin_button_win.h"
 #include "skin/skin_check_box_win.h"
 #include "skin/skin_edit_win.h"
@@ -31,6 +35,7 @@
 #include "skin/skin_window_win.h"
 #include "vpn/ras_dialer.h"
 #include "vpn/route_table.h"
+#include "vpn/service_control_win.h"
 
 // What a build of the program may put in place of the system's pieces. Null means the
 // system's own.
@@ -38,6 +43,8 @@ struct MainWindowOptions {
   RasDialer* dialer = nullptr;
   RouteTable* routes = nullptr;
   TrayIcon* tray = nullptr;
+  // The binding module as the window starts and stops it; the system's when null.
+  BindModule* bind = nullptr;
 };
 
 class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCallbackInterface {
@@ -105,15 +112,19 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
   DpapiDataProtection protection_;
   std::unique_ptr<SettingsStore> settings_;
   std::unique_ptr<ProgramSettings> programSettings_;
-  NotifyAreaIcon notifyIcon_;
-  NoRasServiceCheck rasServices_;
-  NoAdapterRepairs repairs_;
-  NoUpdateRequired update_;
-  std::unique_ptr<ClientAddressAnnouncements> announcements_;
+  CTrayNotifyIcon trayIcon_;
+  DialUpServiceStarter rasServices_{SystemServiceControl(), SystemTickClock()};
+  LocalMachineRegistry machineRegistry_;
+  std::unique_ptr<RegistryAdapterRepairs> repairs_;
+  DialogUpdateDownloader updateDownloader_;
+  ShellProgramLauncher launcher_;
+  ExecutableVersionSource version_;
+  std::unique_ptr<OnlineUpdate> update_;
+  std::unique_ptr<AnnouncementBoard> announcements_;
   SystemBindModule bind_;
   std::unique_ptr<HttpHostProbeFactory> probes_;
   DownloadDialogFetcher fetcher_;
-  PendingBlockedOperationRunner restarter_;
+  DialogBlockedOperationRunner restarter_;
   std::unique_ptr<DialogPolicyChooser> policy_;
   std::unique_ptr<VpnEngineFactory> engines_;
 

@@ -22,6 +22,8 @@
 #include "skin/busy_bar_win.h"
 #include "skin/skin_registry_win.h"
 #include "skin/skin_startup_win.h"
+#include "vpn/route_journal.h"
+#include "vpn/route_table_win.h"
 
 namespace {
 
@@ -96,6 +98,8 @@ bool CVpnApp::InitInstance() {
 
   if (HandleCommandLine(action, bind)) return true;
   if (!EnforceSingleInstance()) return false;
+  // Only now: a second instance must never touch the routes of the running one.
+  RecoverLeftRoutes();
 
   DeleteFileW(paths_.installer_download_path.c_str());
   DeleteFileW(paths_.portable_download_path.c_str());
@@ -178,6 +182,21 @@ bool CVpnApp::EnforceSingleInstance() {
   if (running) PostMessageW(running, kShowMainWindowMessage, 0, 0);
   instance_mutex_.reset();
   return false;
+}
+
+// A journal is left only when a connection ended without restoring its routes (a crash, a
+// kill, lost power); what it created and nobody has changed since comes out before the main
+// window can start another connection.
+void CVpnApp::RecoverLeftRoutes() {
+  const std::wstring journal = SystemRouteJournalPath();
+  if (GetFileAttributesW(journal.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  RouteTable* routes = main_window_options_ ? main_window_options_->routes : nullptr;
+  std::unique_ptr<IpHelperRouteTable> system;
+  if (!routes) {
+    system = std::make_unique<IpHelperRouteTable>();
+    routes = system.get();
+  }
+  RecoverRouteJournal(*routes, journal);
 }
 
 void CVpnApp::ComputeClientIdentification() {

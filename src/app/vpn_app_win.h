@@ -45,6 +45,8 @@ class CVpnApp : public CApplication {
   void RunUpdateCopy(const std::wstring& target);
   // False when another instance runs (it has been asked to show itself).
   bool EnforceSingleInstance();
+  // Takes back the routes of a connection that ended without restoring them.
+  void RecoverLeftRoutes();
   void ComputeClientIdentification();
   void RunMainWindow();
 

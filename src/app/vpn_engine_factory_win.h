@@ -1,45 +1,56 @@
 // The engines of every tunnel type over the ports the owner keeps for the whole process: the
-// dial-up networking for PPTP and L2TP, an openvpn.exe child for OpenVPN.
+// dial-up networking for PPTP and L2TP, an openvpn.exe child for OpenVPN. Each engine journals
+// the routes it changes (see RouteJournal).
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "base/clock.h"
 #include "service/login_exchange.h"
 #include "vpn/open_vpn_win.h"
 #include "vpn/ras_dialer.h"
+#include "vpn/route_journal.h"
 #include "vpn/route_table.h"
 #include "vpn/vpn_route_request_base_server.h"
 #include "vpn/windows_vpn.h"
 
 class VpnEngineFactory : public EngineFactory {
  public:
-  // Each engine gets a route-request server of its own from `routeServers` (none when empty).
-  using RouteServerMaker = std::function<std::unique_ptr<CVpnRouteRequestBaseServer>()>;
+  // Each engine gets a route-request server of its own from `routeServers` (none when empty),
+  // made once the engine exists, so the server may ask it about the tunnel when it starts.
+  using RouteServerMaker =
+      std::function<std::unique_ptr<CVpnRouteRequestBaseServer>(const CGeneralVpn& engine)>;
 
   VpnEngineFactory(RasDialer& dialer, RouteTable& routes, TickClock& clock,
-                   RouteServerMaker routeServers = {})
-      : dialer_(dialer), routes_(routes), clock_(clock), routeServers_(std::move(routeServers)) {}
+                   RouteServerMaker routeServers = {},
+                   std::wstring routeJournalPath = SystemRouteJournalPath())
+      : dialer_(dialer),
+        routes_(routes),
+        clock_(clock),
+        routeServers_(std::move(routeServers)),
+        routeJournalPath_(std::move(routeJournalPath)) {}
 
   std::unique_ptr<CGeneralVpn> CreateEngine(int32_t tunnelType) override {
+    std::unique_ptr<CGeneralVpn> engine;
     if (tunnelType == WindowsVpnTunnelPptp || tunnelType == WindowsVpnTunnelL2tp) {
-      return std::make_unique<CWindowsVpn>(static_cast<uint32_t>(tunnelType), dialer_, routes_,
-                                           clock_, RouteServer());
+      engine = std::make_unique<CWindowsVpn>(static_cast<uint32_t>(tunnelType), dialer_, routes_,
+                                             clock_, nullptr);
+    } else if (tunnelType == kOpenVpnTunnel) {
+      engine = MakeSystemOpenVpn(routes_, clock_, nullptr);
     }
-    if (tunnelType == kOpenVpnTunnel) return MakeSystemOpenVpn(routes_, clock_, RouteServer());
-    return nullptr;
+    if (engine && routeServers_) engine->routeServer = routeServers_(*engine);
+    if (engine) engine->SetRouteJournal(std::make_unique<RouteJournal>(routes_, routeJournalPath_));
+    return engine;
   }
 
  private:
   static constexpr int32_t kOpenVpnTunnel = 3;
 
-  std::unique_ptr<CVpnRouteRequestBaseServer> RouteServer() {
-    return routeServers_ ? routeServers_() : nullptr;
-  }
-
   RasDialer& dialer_;
   RouteTable& routes_;
   TickClock& clock_;
   RouteServerMaker routeServers_;
+  std::wstring routeJournalPath_;
 };

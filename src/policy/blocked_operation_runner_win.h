@@ -1,18 +1,28 @@
-// Stand-in for the restart of the VPN-related services behind the blocked-operation dialog
-// until that dialog exists: restarts nothing, as if the restart had finished at once.
+// The restart of the VPN-related services behind the blocked-operation dialog, which keeps the
+// calling window blocked but painting until the restart is over.
 #pragma once
 
 #include <windows.h>
 
+#include "base/clock.h"
 #include "policy/l2tp_preparation.h"
+#include "vpn/service_restart.h"
 
-class PendingBlockedOperationRunner : public BlockedOperationRunner {
+class DialogBlockedOperationRunner : public BlockedOperationRunner {
  public:
-  // `owner` is the window the blocked-operation dialog will block.
-  explicit PendingBlockedOperationRunner(HWND owner = nullptr) : owner_(owner) {}
+  // The dialog is owned by the last active window over `owner` (null: over the main window).
+  // Null ports mean the system's service control manager and clock.
+  explicit DialogBlockedOperationRunner(HWND owner = nullptr, ServiceControl* control = nullptr,
+                                        TickClock* clock = nullptr)
+      : owner_(owner), control_(control), clock_(clock) {}
   void SetOwner(HWND owner) { owner_ = owner; }
-  void RestartVpnRelatedServices() override {}
+
+  // Runs the dialog modally until the restart has returned. Defined beside the dialog
+  // (app/dlg_blocked_operation_win.cpp): the policy layer does not see the shell's windows.
+  void RestartVpnRelatedServices() override;
 
  private:
   HWND owner_;
+  ServiceControl* control_;
+  TickClock* clock_;
 };

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include "config/program_data_folder.h"
 #include "config/text_table.h"
 #include "framework/application_win.h"
 #include "skin/skin_registry_win.h"
@@ -125,9 +126,11 @@ void CDlgVpnPolicy::CreateControls() {
   const RECT body = tabs_.PageRect();
   servers_.MoveWindow(body);
 
-  applications_.Create(me, kApplicationsRect, kAppListId, LVS_SINGLESEL | LVS_SHOWSELALWAYS);
-  ::SendMessageW(applications_.hwnd(), LVM_SETEXTENDEDLISTVIEWSTYLE,
-                 LVS_EX_FULLROWSELECT | LVS_EX_CHECKBOXES, LVS_EX_FULLROWSELECT | LVS_EX_CHECKBOXES);
+  const std::wstring app_list_file = ports_.app_list_file.empty()
+                                         ? SystemProgramDataFolder().FilePath(kAppListFileName)
+                                         : ports_.app_list_file;
+  applications_.Create(me, kApplicationsRect, kAppListId, app_list_file, ports_.profile);
+  applications_.Load();
   applications_.Hide();
 
   tip_.Create(me, R(22, 370, 462, 415), kStaticId, GetText("VpnRoutesTipPleaseSelect"));
@@ -333,8 +336,7 @@ void CDlgVpnPolicy::ShowApplicationLayout(bool applications) {
   InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
-// The application list arrives with its own control; until then nothing can be checked.
-bool CDlgVpnPolicy::SaveApplicationChecks() { return false; }
+bool CDlgVpnPolicy::SaveApplicationChecks() { return applications_.SaveChecks(); }
 
 void CDlgVpnPolicy::ShowMessage(const std::wstring& text) {
   if (CApplication* app = CApplication::Current()) {

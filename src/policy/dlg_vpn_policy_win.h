@@ -17,6 +17,7 @@
 #include "policy/l2tp_preparation.h"
 #include "policy/policy_chooser.h"
 #include "policy/speed_test.h"
+#include "policy/vpn_app_list_ctrl_win.h"
 #include "policy/vpn_policy_controller.h"
 #include "policy/vpn_server_list_ctrl_win.h"
 #include "vpn/open_vpn_components_win.h"
@@ -51,6 +52,8 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
     uint32_t os_major_version;
     EchoProbeFactory echo_probe;
     SpeedTest::Options speed_test;
+    // The accelerated-application list; empty means "applist.ini" in the program data folder.
+    std::wstring app_list_file = {};
   };
 
   CDlgVpnPolicy(std::wstring response_file, Ports ports);
@@ -129,6 +132,6 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
   CVpnServerListCtrl servers_;
   CSkinStatic servers_title_;
   CSkinButton retest_{"LinkButton"};
-  CSkinListCtrl applications_;
+  CVpnAppListCtrl applications_;
   CSkinStatic tip_;
 };

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "base/file_path.h"
 #include "base/text.h"
 #include "config/profile_access.h"
 #include "config/text_table.h"
@@ -12,26 +13,17 @@
 
 namespace {
 
-std::filesystem::path PathOf(const std::wstring& file) {
-#ifdef _WIN32
-  return std::filesystem::path(file);
-#else
-  const std::string utf8 = WideToUtf8(file);
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-#endif
-}
-
 // A read-only leftover would make the fresh answer unwritable and undeletable.
 void MakeWritable(const std::wstring& file) {
   std::error_code ignored;
-  std::filesystem::permissions(PathOf(file), std::filesystem::perms::owner_write,
+  std::filesystem::permissions(FileSystemPath(file), std::filesystem::perms::owner_write,
                                std::filesystem::perm_options::add, ignored);
 }
 
 void RemoveFile(const std::wstring& file) {
   MakeWritable(file);
   std::error_code ignored;
-  std::filesystem::remove(PathOf(file), ignored);
+  std::filesystem::remove(FileSystemPath(file), ignored);
 }
 
 std::wstring Encoded(const std::string& bytes) { return PercentEncode(Base64Encode(bytes)); }

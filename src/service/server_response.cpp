@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/file_path.h"
 #include "base/text.h"
 #include "config/profile_access.h"
 
@@ -50,15 +51,6 @@ bool ScanUnsigned(std::wstring_view text, size_t& i, uint32_t& value) {
   return true;
 }
 
-std::filesystem::path PathOf(const std::wstring& file) {
-#ifdef _WIN32
-  return std::filesystem::path(file);
-#else
-  const std::string utf8 = WideToUtf8(file);
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-#endif
-}
-
 }  // namespace
 
 bool ContainsResponseMarker(const void* data, size_t length) {
@@ -72,7 +64,7 @@ bool IsAcceptedResponse(int32_t status_code, std::string_view body) {
 }
 
 bool SaveResponseBody(const std::wstring& path, std::string_view body) {
-  std::ofstream out(PathOf(path), std::ios::binary | std::ios::trunc);
+  std::ofstream out(FileSystemPath(path), std::ios::binary | std::ios::trunc);
   if (!out) return false;
   out.write(body.data(), static_cast<std::streamsize>(body.size()));
   return static_cast<bool>(out.flush());

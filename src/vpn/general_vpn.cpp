@@ -169,7 +169,7 @@ bool CGeneralVpn::ModifyRoutes() {
 
   if (proxyType != 0) {
     // The tunnel runs through the proxy, so the proxy must stay reachable the host's own way.
-    if (CreateRoute(routeTable_, WideToAnsi(proxyHost), kHostMaskText, hostDefaultRoute) == 0) {
+    if (CreateRoute(ChangedRoutes(), WideToAnsi(proxyHost), kHostMaskText, hostDefaultRoute) == 0) {
       proxyRouteCreated_ = true;
     } else {
       failedRoutes.push_back(proxyHost);
@@ -182,7 +182,7 @@ bool CGeneralVpn::ModifyRoutes() {
   for (const std::wstring& line : routeList) {
     if (!SplitRouteLine(line, destination, netmask)) continue;
     if (destination.empty() || netmask.empty()) continue;
-    if (CreateRoute(routeTable_, destination, netmask, tunnelRouteTemplate) != 0) {
+    if (CreateRoute(ChangedRoutes(), destination, netmask, tunnelRouteTemplate) != 0) {
       failedRoutes.push_back(line);
     }
   }
@@ -205,15 +205,16 @@ bool CGeneralVpn::RestoreRoutes() {
     for (const std::wstring& line : routeList) {
       if (!SplitRouteLine(line, destination, netmask)) continue;
       if (destination.empty() || netmask.empty()) continue;
-      DeleteRoute(routeTable_, destination, netmask, tunnelRouteTemplate);
+      DeleteRoute(ChangedRoutes(), destination, netmask, tunnelRouteTemplate);
     }
   }
   // A host route to the proxy left behind would make the next connection's identical route
   // fail as already existing.
   if (proxyRouteCreated_) {
-    DeleteRoute(routeTable_, WideToAnsi(proxyHost), kHostMaskText, hostDefaultRoute);
+    DeleteRoute(ChangedRoutes(), WideToAnsi(proxyHost), kHostMaskText, hostDefaultRoute);
   }
   listedRoutesAttempted_ = false;
   proxyRouteCreated_ = false;
+  if (routeJournal_) routeJournal_->Settle();
   return true;
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "vpn/route_journal.h"
 #include "vpn/route_table.h"
 #include "vpn/vpn_route_request_base_server.h"
 
@@ -117,6 +118,12 @@ class CGeneralVpn {
   // Removes the routes ModifyRoutes added; reports RESTORE_ROUTE. Always true.
   bool RestoreRoutes();
 
+  // Optional, set before Connect: the routes this connection creates and deletes go through
+  // the journal, so a start after a crash can take back what was never restored.
+  void SetRouteJournal(std::unique_ptr<RouteJournal> journal) {
+    routeJournal_ = std::move(journal);
+  }
+
   // The owner may clear it at any time, from its own thread; reports after that go nowhere.
   std::atomic<CGeneralVpnCallbackInterface*> callback = nullptr;
   // Copied for every route the engine creates or deletes.
@@ -152,8 +159,12 @@ class CGeneralVpn {
   TickClock& clock() { return clock_; }
 
  private:
+  // Where routes are created and deleted: through the journal when there is one.
+  RouteTable& ChangedRoutes() { return routeJournal_ ? *routeJournal_ : routeTable_; }
+
   RouteTable& routeTable_;
   TickClock& clock_;
+  std::unique_ptr<RouteJournal> routeJournal_;
   // What RestoreRoutes may take back: only routes a modification of this connection tried to
   // create, so a connection that never came up removes nothing the host already had.
   bool listedRoutesAttempted_ = false;

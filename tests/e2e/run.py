@@ -36,6 +36,17 @@ TEXTS = {
     "GENERAL_VPN_STATE_ALL_DONE": "登录成功",
     "AlreadyDisconnected": "已经断开连接",
     "DisconnectedUnexcepted": "连接被意外断开",
+    # First lines only: windriver reports a box's text line by line.
+    "ClientNeedUpdate": "您的OrumaVPN需要升级。点击确定开始自动升级。",
+    "DownloadUpdateCompletedReadyToExecuteUpdateFile":
+        "已经下载完毕更新文件。点击“确定”后完成升级过程。",
+    "CanNotDownloadFileCorrectly_Tip": "下载更新文件出错。",
+    "UpdateCancelledByUser_Tip": "您取消了在线升级过程。只有升级到最新版本您才能继续使用我们的服务。",
+    "DoYouWantToCancelOnlineUpdate": "您确定要取消在线升级吗？",
+    "DownloadingUpdateFileSpeed": "正在下载更新文件 ... 速度：",
+    "OnlineUpdateFailureTip":
+        "您可以重新运行程序进行在线升级，也可以在浏览器中访问http://www.orumavpn.com/获取最新版本。",
+    "VpnAppOnlineUpdateTitle": "OrumaVPN 在线升级",
 }
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -230,16 +241,36 @@ def case_single_instance(d):
     close_main_window(d, first)
 
 
+TRAY_CALLBACK, WM_LBUTTONUP, WM_LBUTTONDBLCLK = 0x0401, 0x0202, 0x0203
+
+
+def case_tray_icon_brings_the_window_back(d):
+    proc = d.start("Kavrin.exe")
+    try:
+        expect(d.wait_window(MAIN_CAPTION), "main window did not open")
+        # A double click runs the tray menu's default item (resource 128), a click the window's
+        # own handling; both show the window.
+        for what, mouse in (("double click", WM_LBUTTONDBLCLK), ("click", WM_LBUTTONUP)):
+            d.drive("hide", "#32770", MAIN_CAPTION, "5000")
+            rc, out = d.input("shown", MAIN_CAPTION)
+            expect(rc == 0 and out == "0", "the window did not hide")
+            d.input("post", MAIN_CAPTION, str(TRAY_CALLBACK), "1", str(mouse))
+            rc, _ = d.drive("visible", "#32770", MAIN_CAPTION, "5000")
+            expect(rc == 0, f"a {what} on the tray icon did not show the window")
+    finally:
+        close_main_window(d, proc)
+
+
 # ---- login against the service simulator ---------------------------------------------------------
 
 class Simulator:
     """One service_sim process on a free port, logging its requests as JSON lines."""
 
-    def __init__(self, *misbehave):
+    def __init__(self, *misbehave, options=()):
         self.folder = tempfile.mkdtemp(prefix="kv-sim-")
         self.log = os.path.join(self.folder, "requests.log")
         self.err = open(os.path.join(self.folder, "stderr"), "w+")
-        args = [sys.executable, SIM, "--port", "0", "--log", self.log]
+        args = [sys.executable, SIM, "--port", "0", "--log", self.log, *options]
         for m in misbehave:
             args += ["--misbehave", m]
         self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -290,8 +321,10 @@ class Session:
         with open(self.ini, "w", newline="") as f:
             f.write("[Main]\r\nLoginHosts=" + ";".join(hosts) + "\r\n")
         self.events = os.path.join(d.build, exe + ".events.log")
-        if os.path.exists(self.events):
-            os.remove(self.events)
+        # The simulated routing table keeps what a run added; every session starts clean.
+        for left in (self.events, os.path.join(d.build, exe + ".routes")):
+            if os.path.exists(left):
+                os.remove(left)
         self.proc = d.start(exe)
         expect(d.wait_window(MAIN_CAPTION), "main window did not open")
 
@@ -480,16 +513,416 @@ def case_simulated_network_connects_and_disconnects(d):
         s.close()
 
 
+PROXY_KEY = r"HKCU\Software\Kavrin\Kavrin\Proxy"
+
+
+def route_journal_file():
+    prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
+    return os.path.join(prefix, "drive_c", "ProgramData", "Kavrin", "RouteJournal.dat")
+
+
+def case_routes_of_a_killed_client_are_taken_back_at_the_next_start(d):
+    # A route set that makes the tunnel the default gateway: its routes, and the host route to
+    # the proxy, go through the LAN's own gateway and outlive the process that made them.
+    with open(os.path.join(ROOT, "tools", "service_sim", "config.json"), encoding="utf-8") as f:
+        config = json.load(f)
+    routes = ["198.18.0.0 mask 255.254.0.0", "203.0.113.0 mask 255.255.255.0"]
+    config["route_sets"].insert(0, {"id": "direct", "title": "国内直连",
+                                    "comment": "国内地址不走 VPN", "default_gateway": True,
+                                    "routes": routes})
+    folder = tempfile.mkdtemp(prefix="kv-journal-")
+    config_file = os.path.join(folder, "config.json")
+    with open(config_file, "w", encoding="utf-8") as f:
+        json.dump(config, f, ensure_ascii=False)
+    for name, kind, value in (("Type", "REG_DWORD", "1"), ("Server", "REG_SZ", "198.51.100.7"),
+                              ("Port", "REG_DWORD", "8080")):
+        reg("add", PROXY_KEY, "/v", name, "/t", kind, "/d", value, "/f")
+    journal = route_journal_file()
+    if os.path.exists(journal):
+        os.remove(journal)
+    ours = [f"{r} via 192.168.1.1 if 7"
+            for r in ["198.51.100.7 mask 255.255.255.255"] + routes]
+    s = Session(d, exe="KavrinSimNet.exe", sims=[Simulator(options=("--config", config_file))])
+    try:
+        s.client_address_shown()
+        s.login("demo", "demo123")
+        s.next_box()
+        d.press(APP_CAPTION)
+        choose_policy(d)
+        s.wait_event(lambda l: l == "tray 135", "no connected icon")
+        lines = s.event_lines()
+        expect(all("route add " + r in lines for r in ours), f"routes {lines}")
+        expect(os.path.exists(journal), "no route journal while connected")
+
+        s.proc.kill()
+        s.proc.wait()
+        expect(d.wait_gone(MAIN_CAPTION, 20000), "the killed program's window stayed")
+        expect(os.path.exists(journal), "the journal went with the killed program")
+
+        s.proc = d.start(s.exe)
+        expect(d.wait_window(MAIN_CAPTION), "the program did not start again")
+        lines = s.event_lines()
+        expect(all("route delete " + r in lines for r in ours), f"not taken back: {lines}")
+        added = [l for l in lines if l.startswith("routes added ")]
+        expect(added[-1] == "routes added 0", f"routes left behind: {added}")
+        expect(not os.path.exists(journal), "the journal is still there after the start")
+    finally:
+        s.close()
+        reg("delete", PROXY_KEY, "/f")
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+TUNNEL_INTERFACE = (r"HKLM\SYSTEM\CurrentControlSet\Services\Tcpip\Parameters\Interfaces"
+                    r"\{0E2E0000-KAVRIN-E2E-TUNNEL}")
+
+
+def reg(*args):
+    with tempfile.TemporaryFile() as out:
+        r = subprocess.run(["wine", "reg", *args], stdin=subprocess.DEVNULL, stdout=out,
+                           stderr=subprocess.DEVNULL, timeout=60)
+        out.seek(0)
+        return r.returncode, out.read().decode("utf-8", "replace")
+
+
+def case_dhcp_on_the_tunnel_address_is_switched_off(d):
+    # An adapter that took the tunnel's address (the simulated network's 10.8.0.6) by DHCP.
+    reg("add", TUNNEL_INTERFACE, "/v", "DhcpIPAddress", "/t", "REG_SZ", "/d", "10.8.0.6", "/f")
+    reg("add", TUNNEL_INTERFACE, "/v", "EnableDHCP", "/t", "REG_DWORD", "/d", "1", "/f")
+    s = Session(d, exe="KavrinSimNet.exe")
+    try:
+        s.client_address_shown()
+        s.login("demo", "demo123")
+        s.next_box()
+        d.press(APP_CAPTION)
+        choose_policy(d)
+        text, icon = s.next_box()
+        expect(text.startswith("检测到您的VPN设备上启用了DHCP。"), f"the box said {text!r}")
+        expect(icon == "warning", f"icon {icon!r}")
+        rc, out = reg("query", TUNNEL_INTERFACE, "/v", "EnableDHCP")
+        expect(rc == 0 and "0x0" in out.split(), f"EnableDHCP is still {out!r}")
+        d.press(APP_CAPTION)
+        s.wait_event(lambda l: l == "hangup", "the connection was not stopped")
+        rc, out = d.input("shown", MAIN_CAPTION)
+        expect(rc == 0 and out == "1", "the window is not shown")
+        expect(d.enabled(MAIN_CAPTION, CONNECT), "Connect is not enabled to connect again")
+    finally:
+        s.close()
+        reg("delete", TUNNEL_INTERFACE, "/f")
+
+
+# ---- accelerated applications ------------------------------------------------------------
+
+def route_request(d, *addresses):
+    """Asks the running program for host routes the way an accelerated application does."""
+    with tempfile.TemporaryFile() as out:
+        r = subprocess.run(["wine", os.path.join(d.build, "route_request.exe"), *addresses],
+                           stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
+                           timeout=60)
+        out.seek(0)
+        return r.returncode, out.read().decode("utf-8", "replace").replace("\r\n", "\n")
+
+
+def case_accelerated_application_gets_routes_on_request(d):
+    program = r"C:\windows\notepad.exe"
+    folder = os.path.join(os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine")),
+                          "drive_c", "ProgramData", "Kavrin")
+    os.makedirs(folder, exist_ok=True)
+    app_list = os.path.join(folder, "applist.ini")
+    with open(app_list, "w", newline="") as f:
+        f.write(f"[{program}]\r\nAppFullname={program}\r\nUseAsyncMode=0\r\n"
+                "ForceWSPBind=0\r\nActive=1\r\n")
+    # The route set of the chosen applications (-3) comes preselected.
+    s = Session(d, exe="KavrinSimNet.exe",
+                policy={"LastVpnRouteIndex": -3, "LastVpnTabGroupIndex": 2,
+                        "LastVpnServerId": 101, "VpnType": 1})
+    try:
+        s.client_address_shown()
+        s.login("demo", "demo123")
+        s.next_box()
+        d.press(APP_CAPTION)
+        choose_policy(d)
+        s.wait_event(lambda l: l == "bind start 8 10.8.0.6", "the binding module was not started")
+        s.wait_hidden()
+        expect(not any(l.startswith("route add") for l in s.event_lines()),
+               f"routes were added at connect time: {s.event_lines()}")
+
+        rc, out = route_request(d, "10.20.30.40", "127.0.0.1", "10.20.30.40")
+        expect(out.splitlines() == ["10.20.30.40 reply 1", "127.0.0.1 reply 0",
+                                    "10.20.30.40 reply 1"], f"route_request said {out!r}")
+        added = [l for l in s.event_lines() if l.startswith("route add")]
+        expect(added == ["route add 10.20.30.40 mask 255.255.255.255 via 10.8.0.6 if 23"],
+               f"host routes {added}")
+
+        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
+        d.press(MAIN_CAPTION, f"#{DISCONNECT}")
+        s.wait_event(lambda l: l == "hangup", "no hang-up")
+        lines = s.event_lines()
+        expect("bind stop" in lines and lines.index("bind stop") < lines.index("hangup"),
+               f"the binding module was not stopped before the hang-up: {lines}")
+        # The server went with the connection.
+        rc, out = route_request(d, "10.20.30.41")
+        expect(out.strip() == "10.20.30.41 error 2", f"after Disconnect route_request said {out!r}")
+        with open(app_list, encoding="utf-8", newline="") as f:
+            expect("Active=1" in f.read(), "the check state was not kept")
+    finally:
+        s.close()
+        if os.path.exists(app_list):
+            os.remove(app_list)
+        # The host routes stay after Disconnect: a real system drops them with the tunnel's
+        # interface, the simulated table would keep them for the next run.
+        routes = os.path.join(d.build, "KavrinSimNet.exe.routes")
+        if os.path.exists(routes):
+            os.remove(routes)
+
+
+# ---- online update -------------------------------------------------------------------------
+
+UPDATE_PROGRESS, UPDATE_BUSY_BAR, UPDATE_STATUS = 1101, 1102, 1103
+
+
+def data_folder():
+    prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
+    return os.path.join(prefix, "drive_c", "ProgramData", "Kavrin")
+
+
+def remove_quietly(*paths):
+    for path in paths:
+        if os.path.exists(path):
+            os.remove(path)
+
+
+def probe(d, control):
+    """visible, position and text of a control of the update dialog, or None while it is away."""
+    with tempfile.TemporaryFile() as out:
+        r = subprocess.run(["wine", os.path.join(d.build, "control_probe.exe"),
+                            TEXTS["VpnAppOnlineUpdateTitle"], str(control)],
+                           stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
+                           timeout=60)
+        out.seek(0)
+        text = out.read().decode("utf-8", "replace")
+    if r.returncode != 0:
+        return None
+    fields = dict(line.split("\t", 1) for line in text.splitlines() if "\t" in line)
+    return fields.get("visible") == "1", int(fields.get("position", "0")), fields.get("text", "")
+
+
+def watch_download(d, seconds=40):
+    """Samples the update dialog until it goes; returns what its bars and status line showed."""
+    seen = {"progress": False, "busy": False, "positions": [], "statuses": []}
+    expect(d.wait_window(TEXTS["VpnAppOnlineUpdateTitle"], 20000), "no update dialog")
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        progress = probe(d, UPDATE_PROGRESS)
+        busy = probe(d, UPDATE_BUSY_BAR)
+        status = probe(d, UPDATE_STATUS)
+        if progress is None or busy is None or status is None:
+            return seen
+        seen["progress"] |= progress[0]
+        seen["busy"] |= busy[0] and not progress[0]
+        if progress[0]:
+            seen["positions"].append(progress[1])
+        if not seen["statuses"] or seen["statuses"][-1] != status[2]:
+            seen["statuses"].append(status[2])
+    raise AssertionError(f"the download did not end: {seen}")
+
+
+def wait_for(predicate, what, seconds=30):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if predicate():
+            return
+        time.sleep(0.3)
+    raise AssertionError(what)
+
+
+def sim_get(sim, path):
+    with socket.create_connection(("127.0.0.1", sim.port), timeout=10) as c:
+        c.sendall(f"GET /{path} HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n".encode())
+        answer = b""
+        while chunk := c.recv(4096):
+            answer += chunk
+    expect(answer.startswith(b"HTTP/1.1 200"), f"simulator said {answer[:60]!r}")
+
+
+def update_offer(d, *misbehave, package=None, kind="setup"):
+    package = package or os.path.join(d.build, "update_package.exe")
+    return Simulator(*misbehave, options=["--required-version", "2.1.0.1", "--slow-seconds", "5",
+                                          "--package", f"{kind}={package}"])
+
+
+def accept_update_box(d):
+    text, icon = d.message_box(APP_CAPTION, 30000)
+    expect(text == TEXTS["ClientNeedUpdate"], f"the race's update said {text!r}")
+    expect(icon == "information", f"update announced with icon {icon!r}")
+    d.press(APP_CAPTION)
+
+
+def case_update_installer_with_progress_bar(d):
+    log = os.path.join(data_folder(), "update_package.log")
+    remove_quietly(log)
+    sim = update_offer(d, "package:setup=slow")
+    s = Session(d, sims=[sim])
+    try:
+        accept_update_box(d)
+        seen = watch_download(d)
+        expect(seen["progress"] and not seen["busy"], f"bars: {seen}")
+        expect(any(0 < p < 100 for p in seen["positions"]), f"the bar did not move: {seen}")
+        expect(any(t.startswith(TEXTS["DownloadingUpdateFileSpeed"]) for t in seen["statuses"]),
+               f"no speed line: {seen['statuses']}")
+        text, icon = d.message_box(APP_CAPTION, 30000)
+        expect(text == TEXTS["DownloadUpdateCompletedReadyToExecuteUpdateFile"], f"said {text!r}")
+        d.press(APP_CAPTION)
+        expect(wait_exit(s.proc, 30), "the client did not close for the update")
+        wait_for(lambda: os.path.exists(log), "the installer was not started")
+        with open(log, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+        expect(lines[0].lower().endswith("\\programdata\\kavrin\\kavrininstaller.exe"),
+               f"started {lines}")
+        expect("arguments 0" in lines, f"the installer got parameters: {lines}")
+        expect(not os.path.exists(os.path.join(data_folder(), "KavrinAnns.ini")),
+               "the news file outlived the update")
+        expect(len(sim.requests("package:setup")) == 1, "the package was not fetched once")
+    finally:
+        s.close()
+        remove_quietly(log)
+
+
+def case_update_portable_hands_over_with_busy_bar(d):
+    folder = tempfile.mkdtemp(prefix="kv-green-", dir=d.build)
+    exe = os.path.join(folder, "Kavrin.exe")
+    shutil.copy(os.path.join(d.build, "Kavrin.exe"), exe)
+    # The "new version": the same program with bytes after its image, still runnable.
+    package = os.path.join(folder, "package.bin")
+    with open(exe, "rb") as f, open(package, "wb") as g:
+        g.write(f.read() + b"\0new build for the update hand-over\0" * 64)
+    sim = update_offer(d, "package:green=no_length,slow", package=package, kind="green")
+    s = Session(d, exe=exe, sims=[sim])
+    try:
+        accept_update_box(d)
+        seen = watch_download(d)
+        expect(seen["busy"] and not seen["progress"], f"bars: {seen}")
+        speed = [t for t in seen["statuses"] if t.startswith(TEXTS["DownloadingUpdateFileSpeed"])]
+        expect(speed, f"no speed line: {seen['statuses']}")
+        expect(not any("%" in t for t in seen["statuses"]), f"a percentage: {seen['statuses']}")
+        text, _ = d.message_box(APP_CAPTION, 30000)
+        expect(text == TEXTS["DownloadUpdateCompletedReadyToExecuteUpdateFile"], f"said {text!r}")
+        # The restarted program must find nothing newer.
+        sim_get(sim, "_sim/offer?required_version=2.1.0.0")
+        d.press(APP_CAPTION)
+        expect(wait_exit(s.proc, 30), "the client did not close for the update")
+
+        def replaced():
+            with open(exe, "rb") as f, open(package, "rb") as g:
+                return f.read() == g.read()
+        wait_for(replaced, "the running program's file was not replaced", 40)
+        expect(d.wait_window(MAIN_CAPTION, 30000), "the updated program did not start")
+        d.drive("close", "#32770", MAIN_CAPTION, "5000")
+        expect(d.wait_gone(MAIN_CAPTION, 20000), "the updated program did not exit")
+    finally:
+        s.close()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+class BrowserRecorder:
+    """Makes Wine's browser launcher record the addresses it is given instead of opening them."""
+
+    KEY = "HKCU\\Software\\Wine\\WineBrowser"
+
+    def __init__(self):
+        self.folder = tempfile.mkdtemp(prefix="kv-browser-")
+        self.opened = os.path.join(self.folder, "opened")
+        script = os.path.join(self.folder, "browser.sh")
+        with open(script, "w") as f:
+            f.write(f'#!/bin/sh\necho "$@" >> "{self.opened}"\n')
+        os.chmod(script, 0o755)
+        self.reg("add", self.KEY, "/v", "Browsers", "/d", script, "/f")
+
+    @staticmethod
+    def reg(*args):
+        subprocess.run(["wine", "reg", *args], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    def pages(self):
+        if not os.path.exists(self.opened):
+            return []
+        with open(self.opened) as f:
+            return f.read().split()
+
+    def stop(self):
+        self.reg("delete", self.KEY, "/v", "Browsers", "/f")
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
+def case_update_with_wrong_md5_is_refused(d):
+    log = os.path.join(data_folder(), "update_package.log")
+    remove_quietly(log)
+    browser = BrowserRecorder()
+    s = Session(d, sims=[update_offer(d, "package:setup=wrong_md5")])
+    try:
+        accept_update_box(d)
+        rc, out = d.drive("msgbox", APP_CAPTION, "40000")
+        expect(rc == 0, "no box after the download")
+        expect(f"text\t{TEXTS['CanNotDownloadFileCorrectly_Tip']}\n" in out, f"said {out!r}")
+        expect(TEXTS["OnlineUpdateFailureTip"] in out, f"no failure tip: {out!r}")
+        expect("icon\twarning" in out, f"box {out!r}")
+        d.press(APP_CAPTION)
+        expect(wait_exit(s.proc, 30), "the client did not close after the failed update")
+        update_page = s.sims[0].base + "update.html"
+        wait_for(lambda: update_page in browser.pages(),
+                 f"the update page was not opened: {browser.pages()}", 20)
+        expect(not os.path.exists(log), "a package with the wrong MD5 was started")
+        # Left for the next start to delete.
+        expect(os.path.exists(os.path.join(data_folder(), "KavrinInstaller.exe")),
+               "the refused download is gone")
+    finally:
+        s.close()
+        browser.stop()
+
+
+def case_update_cancel_asks_first(d):
+    s = Session(d, sims=[update_offer(d, "package:setup=hang")])
+    try:
+        accept_update_box(d)
+        expect(d.wait_window(TEXTS["VpnAppOnlineUpdateTitle"], 20000), "no update dialog")
+        d.press(TEXTS["VpnAppOnlineUpdateTitle"], "#2")
+        text, icon = d.message_box(APP_CAPTION)
+        expect(text == TEXTS["DoYouWantToCancelOnlineUpdate"], f"Cancel asked {text!r}")
+        expect(icon == "question", f"icon {icon!r}")
+        d.press(APP_CAPTION, "#2")  # no: the download goes on
+        expect(d.wait_gone(APP_CAPTION, 10000), "the question stayed")
+        expect(d.wait_window(TEXTS["VpnAppOnlineUpdateTitle"], 5000), "the dialog went")
+        d.press(TEXTS["VpnAppOnlineUpdateTitle"], "#2")
+        text, _ = d.message_box(APP_CAPTION)
+        expect(text == TEXTS["DoYouWantToCancelOnlineUpdate"], f"Cancel asked {text!r}")
+        d.press(APP_CAPTION, "#1")
+        text, icon = d.message_box(APP_CAPTION, 20000)
+        expect(text == TEXTS["UpdateCancelledByUser_Tip"], f"cancelling said {text!r}")
+        expect(icon == "information", f"icon {icon!r}")
+        d.press(APP_CAPTION)
+        expect(wait_exit(s.proc, 30), "the client did not close after the cancelled update")
+    finally:
+        s.close()
+
+
 CASES = [
     case_register_and_unregister,
     case_register_without_module,
     case_update_to_unwritable_target,
     case_update_copies_and_starts_target,
     case_single_instance,
+    case_tray_icon_brings_the_window_back,
     case_host_race_and_wrong_password,
     case_expired_account,
     case_good_login_fails_to_dial_under_wine,
     case_simulated_network_connects_and_disconnects,
+    case_routes_of_a_killed_client_are_taken_back_at_the_next_start,
+    case_dhcp_on_the_tunnel_address_is_switched_off,
+    case_accelerated_application_gets_routes_on_request,
+    case_update_installer_with_progress_bar,
+    case_update_portable_hands_over_with_busy_bar,
+    case_update_with_wrong_md5_is_refused,
+    case_update_cancel_asks_first,
 ]
 
 

@@ -125,7 +125,7 @@ TEST(PolicyDialogWin, MeasuresLoopbackServersAndOkReturnsTheThreeResults) {
   settings.SetVpnType(2);
   SystemBindModule bind_module;
   NoMachineRegistry machine;
-  PendingBlockedOperationRunner restarter;
+  DialogBlockedOperationRunner restarter;
   SpeedTest::Options options;
   options.ntp_port = time_service.port();
   options.idle_sleep_ms = 20;

@@ -155,7 +155,7 @@ int main() {
   SettingsStore settings(registry, protection);
   SystemBindModule bind_module;
   SystemMachineRegistry machine;
-  PendingBlockedOperationRunner restarter;
+  DialogBlockedOperationRunner restarter;
   SpeedTest::Options speed_options;
   speed_options.ntp_port = ntp_port;
 

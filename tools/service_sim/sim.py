@@ -22,7 +22,8 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 MARKER = "MagicTag=VpnServerResponse"
-MODES = ("chunked", "no_length", "slow", "hang", "cut", "no_marker", "http500", "wrong_md5")
+MODES = ("chunked", "no_length", "slow", "hang", "cut", "no_marker", "http500", "wrong_md5",
+         "endless")
 ENDPOINTS = ("announcements", "login", "routes", "package:setup", "package:green", "*")
 DEFAULT_CONFIG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "config.json")
 
@@ -124,6 +125,28 @@ class Service:
         rng = random.Random(kind)
         return bytes(rng.getrandbits(8) for _ in range(size))
 
+    def set_offer(self, values):
+        """Changes the update offer while running: required_version, update_url, and per package
+        kind KIND_file (a path to serve), KIND_md5 and KIND_url (what is advertised; an empty
+        value clears an override)."""
+        with self.lock:
+            for name, value in values.items():
+                if name in ("required_version", "update_url"):
+                    self.config[name] = value
+                    continue
+                kind, _, field = name.rpartition("_")
+                if field not in ("file", "md5", "url") or not kind:
+                    raise ValueError("unknown offer field: %s" % name)
+                package = self.packages.setdefault(
+                    kind, {"path": "packages/%s.exe" % kind, "content": b""})
+                if field == "file":
+                    with open(value, "rb") as f:
+                        package["content"] = f.read()
+                elif value:
+                    package[field] = value
+                else:
+                    package.pop(field, None)
+
     def set_modes(self, endpoint, modes):
         if isinstance(modes, str):
             modes = [m for m in modes.split(",") if m]
@@ -153,7 +176,10 @@ class Service:
         return None
 
     def package_md5(self, kind):
-        content = self.packages[kind]["content"]
+        package = self.packages[kind]
+        if "md5" in package:
+            return package["md5"]
+        content = package["content"]
         if "wrong_md5" in self.modes_for("package:" + kind):
             content = content + b"x"
         return hashlib.md5(content).hexdigest()
@@ -212,7 +238,9 @@ class Handler(BaseHTTPRequestHandler):
                 status, body = self.routes(credentials, values.get("id", b"").decode("latin-1"))
                 return "routes", status, body, "text/plain"
             return None, 400, b"unknown cmd", "text/plain"
-        for kind, package in self.service.packages.items():
+        with self.service.lock:
+            packages = list(self.service.packages.items())
+        for kind, package in packages:
             if path == package["path"]:
                 return "package:" + kind, 200, package["content"], "application/octet-stream"
         if path == "update.html":
@@ -228,6 +256,8 @@ class Handler(BaseHTTPRequestHandler):
         elif command == "reset":
             with self.service.lock:
                 self.service.modes.clear()
+        elif command == "offer":
+            self.service.set_offer({name: value.decode("utf-8") for name, value in values.items()})
         else:
             return None, 404, b"unknown control", "text/plain"
         return None, 200, b"ok", "text/plain"
@@ -264,11 +294,15 @@ class Handler(BaseHTTPRequestHandler):
 
     def version_lines(self):
         config = self.service.config
-        lines = ["RequiredClientVersion=" + config.get("required_version", "2.1.0.0"),
-                 "UpdateURL=" + config.get("update_url", "{base}update.html").format(base=self.base)]
+        with self.service.lock:
+            lines = ["RequiredClientVersion=" + config.get("required_version", "2.1.0.0"),
+                     "UpdateURL=" + config.get("update_url", "{base}update.html").format(
+                         base=self.base)]
+            packages = {kind: dict(package) for kind, package in self.service.packages.items()}
         for kind, key in (("setup", "DownloadSetup"), ("green", "DownloadGreen")):
-            if kind in self.service.packages:
-                lines.append(key + "=" + self.base + self.service.packages[kind]["path"])
+            if kind in packages:
+                url = packages[kind].get("url", "{base}" + packages[kind]["path"])
+                lines.append(key + "=" + url.format(base=self.base))
                 lines.append(key + "MD5=" + self.service.package_md5(kind))
         return lines
 
@@ -333,6 +367,9 @@ class Handler(BaseHTTPRequestHandler):
         if "hang" in modes:
             self.hang()
             return
+        if "endless" in modes:
+            self.send_endlessly(status, content_type)
+            return
         reason = {200: "OK", 400: "Bad Request", 403: "Forbidden", 404: "Not Found",
                   405: "Method Not Allowed", 500: "Internal Server Error"}.get(status, "Status")
         head = ["HTTP/1.1 %d %s" % (status, reason), "Content-Type: " + content_type,
@@ -381,6 +418,17 @@ class Handler(BaseHTTPRequestHandler):
             if self.service.stopping.wait(seconds / pieces):
                 return
 
+    def send_endlessly(self, status, content_type):
+        """No length and no end: the body goes on until the client gives up."""
+        block = bytes(random.Random(status).getrandbits(8) for _ in range(16384))
+        try:
+            self.wfile.write(("HTTP/1.1 %d OK\r\nContent-Type: %s\r\nConnection: close\r\n\r\n"
+                              % (status, content_type)).encode("ascii"))
+            while not self.service.stopping.is_set():
+                self.wfile.write(block)
+        except OSError:
+            pass  # the client went away
+
     def hang(self):
         """Reads and ignores whatever comes until the client gives up or the simulator stops."""
         self.connection.settimeout(0.2)
@@ -426,11 +474,36 @@ class Simulator:
             server.server_close()
 
 
+def kind_values(items, what):
+    values = {}
+    for item in items or []:
+        kind, sep, value = item.partition("=")
+        if not sep or not kind:
+            raise SystemExit("%s: expected KIND=VALUE, got %r" % (what, item))
+        values[kind] = value
+    return values
+
+
 def load_config(path, overrides):
     with open(path, encoding="utf-8") as f:
         config = json.load(f)
     if overrides.required_version:
         config["required_version"] = overrides.required_version
+    if overrides.update_url is not None:
+        config["update_url"] = overrides.update_url
+    packages = config.setdefault("packages", {})
+    shipped = []
+    if overrides.packages:
+        shipped = ["setup=" + os.path.join(overrides.packages, "KavrinInstaller.exe"),
+                   "green=" + os.path.join(overrides.packages, "Kavrin.exe")]
+    for kind, file in kind_values(shipped + (overrides.package or []), "--package").items():
+        package = packages.setdefault(kind, {"path": "packages/%s.exe" % kind})
+        package.pop("size", None)
+        package["file"] = os.path.abspath(file)
+    for kind, md5 in kind_values(overrides.package_md5, "--package-md5").items():
+        packages.setdefault(kind, {"path": "packages/%s.exe" % kind})["md5"] = md5
+    for kind, url in kind_values(overrides.download_url, "--download-url").items():
+        packages.setdefault(kind, {"path": "packages/%s.exe" % kind})["url"] = url
     if overrides.slow_seconds is not None:
         config["slow_seconds"] = overrides.slow_seconds
     misbehave = config.setdefault("misbehave", {})
@@ -440,7 +513,7 @@ def load_config(path, overrides):
     return config
 
 
-def main(argv=None):
+def main_parser():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--port", type=int, action="append",
                         help="port on 127.0.0.1; repeat for several hosts; 0 picks a free one")
@@ -449,8 +522,23 @@ def main(argv=None):
     parser.add_argument("--misbehave", action="append", metavar="ENDPOINT=MODE[,MODE]",
                         help="endpoints: %s; modes: %s" % (", ".join(ENDPOINTS), ", ".join(MODES)))
     parser.add_argument("--required-version", help="override RequiredClientVersion")
+    parser.add_argument("--update-url", help="override UpdateURL ({base} is this simulator)")
+    parser.add_argument("--package", action="append", metavar="KIND=FILE",
+                        help="serve FILE as the setup or green package (repeatable)")
+    parser.add_argument("--packages", metavar="DIR",
+                        help="serve scripts/package's output: DIR/KavrinInstaller.exe as setup, "
+                             "DIR/Kavrin.exe as green (--package overrides either)")
+    parser.add_argument("--package-md5", action="append", metavar="KIND=MD5",
+                        help="advertise this MD5 for a package instead of its own")
+    parser.add_argument("--download-url", action="append", metavar="KIND=URL",
+                        help="advertise this download address for a package ({base} is this "
+                             "simulator; empty leaves the address empty)")
     parser.add_argument("--slow-seconds", type=float, help="how long a slow body takes")
-    args = parser.parse_args(argv)
+    return parser
+
+
+def main(argv=None):
+    args = main_parser().parse_args(argv)
 
     config = load_config(args.config, args)
     log = open(args.log, "a", encoding="utf-8") if args.log else sys.stdout

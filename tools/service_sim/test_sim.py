@@ -8,8 +8,10 @@ import io
 import json
 import os
 import random
+import shutil
 import socket
 import sys
+import tempfile
 import time
 import unittest
 import urllib.parse
@@ -178,6 +180,95 @@ class SimulatorTest(unittest.TestCase):
         self.assertEqual(response.status, 200)
         response, _ = self.get("client_announcements.php?v=2.1.0.0")
         self.assertEqual(response.status, 200)
+
+    def package_file(self, name, content):
+        folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, folder)
+        path = os.path.join(folder, name)
+        with open(path, "wb") as f:
+            f.write(content)
+        return path
+
+    def advertised(self):
+        _, body = self.get("client_announcements.php?v=2.1.0.0")
+        return dict(line.split("=", 1) for line in body.decode().splitlines() if "=" in line)
+
+    def test_update_offer_from_the_command_line(self):
+        package = self.package_file("KavrinSetup.exe", b"MZ installer")
+        args = sim.main_parser().parse_args([
+            "--required-version", "2.2.0.0", "--update-url", "http://example.com/u",
+            "--package", "setup=" + package, "--package-md5", "green=ABCDEF",
+            "--download-url", "green="])
+        config = sim.load_config(sim.DEFAULT_CONFIG, args)
+        simulator = sim.Simulator(config, [0], io.StringIO(), os.path.dirname(package))
+        simulator.start()
+        self.addCleanup(simulator.stop)
+        self.port = simulator.ports[0]
+        offer = self.advertised()
+        self.assertEqual(offer["RequiredClientVersion"], "2.2.0.0")
+        self.assertEqual(offer["UpdateURL"], "http://example.com/u")
+        self.assertEqual(offer["DownloadSetupMD5"], hashlib.md5(b"MZ installer").hexdigest())
+        self.assertEqual(offer["DownloadGreenMD5"], "ABCDEF")
+        self.assertEqual(offer["DownloadGreen"], "")
+        _, body = self.get(offer["DownloadSetup"].split("/", 3)[3])
+        self.assertEqual(body, b"MZ installer")
+
+    def test_packages_folder_serves_both_kinds(self):
+        folder = tempfile.mkdtemp()
+        try:
+            contents = {"KavrinInstaller.exe": b"MZ setup", "Kavrin.exe": b"MZ green"}
+            for name, content in contents.items():
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(content)
+            other = os.path.join(folder, "other.exe")
+            with open(other, "wb") as f:
+                f.write(b"MZ other")
+            args = sim.main_parser().parse_args(
+                ["--packages", folder, "--package", "green=" + other])
+            simulator = sim.Simulator(sim.load_config(sim.DEFAULT_CONFIG, args), [0],
+                                      io.StringIO(), folder)
+            simulator.start()
+            try:
+                self.port = simulator.ports[0]
+                offer = self.advertised()
+                for key, content in (("DownloadSetup", b"MZ setup"),
+                                     ("DownloadGreen", b"MZ other")):
+                    self.assertEqual(offer[key + "MD5"], hashlib.md5(content).hexdigest())
+                    _, body = self.get(offer[key].split("/", 3)[3])
+                    self.assertEqual(body, content)
+            finally:
+                simulator.stop()
+        finally:
+            shutil.rmtree(folder)
+
+    def test_update_offer_changes_at_run_time(self):
+        package = self.package_file("Kavrin.exe", b"MZ portable")
+        response, _ = self.get("_sim/offer?required_version=2.1.0.1&green_file=%s"
+                               "&setup_url=http://elsewhere/s.exe&setup_md5=0123"
+                               % urllib.parse.quote(package))
+        self.assertEqual(response.status, 200)
+        offer = self.advertised()
+        self.assertEqual(offer["RequiredClientVersion"], "2.1.0.1")
+        self.assertEqual(offer["DownloadGreenMD5"], hashlib.md5(b"MZ portable").hexdigest())
+        self.assertEqual(offer["DownloadSetup"], "http://elsewhere/s.exe")
+        self.assertEqual(offer["DownloadSetupMD5"], "0123")
+        _, body = self.get("packages/Kavrin.exe")
+        self.assertEqual(body, b"MZ portable")
+        self.get("_sim/offer?required_version=2.1.0.0&setup_url=&setup_md5=")
+        offer = self.advertised()
+        self.assertEqual(offer["RequiredClientVersion"], "2.1.0.0")
+        self.assertTrue(offer["DownloadSetup"].endswith("/packages/KavrinInstaller.exe"))
+        response, _ = self.get("_sim/offer?nonsense=1")
+        self.assertEqual(response.status, 500)
+
+    def test_endless_package_goes_on_until_the_client_leaves(self):
+        self.set_modes("package:green", "endless")
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=5)
+        connection.request("GET", "/packages/Kavrin.exe")
+        response = connection.getresponse()
+        self.assertIsNone(response.getheader("Content-Length"))
+        self.assertEqual(len(response.read(1 << 20)), 1 << 20)
+        connection.close()
 
     def test_every_request_is_one_json_line(self):
         self.get("client_announcements.php?v=2.1.0.0")

@@ -1,5 +1,6 @@
 // KavrinSimNet.exe: the program with a simulated dial-up network, routing table and tray, for
-// end-to-end tests only. Never shipped. Events go to the executable's path + ".events.log".
+// end-to-end tests only. Never shipped. Events go to the executable's path + ".events.log", the
+// routes it added to the path + ".routes".
 #include <windows.h>
 
 #include "app/dlg_vpn_main_win.h"
@@ -12,12 +13,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   HardenModuleSearchPath();
   EventLog log(CApplication::ModulePath() + L".events.log");
   SimRasDialer dialer(log);
-  SimRouteTable routes(log);
+  SimRouteTable routes(log, CApplication::ModulePath() + L".routes");
   LoggingTray tray(log);
+  LoggingBindModule bind(log);
   MainWindowOptions options;
   options.dialer = &dialer;
   options.routes = &routes;
   options.tray = &tray;
+  options.bind = &bind;
   CVpnApp app;
   app.SetMainWindowOptions(&options);
   return RunApplication(app, instance);

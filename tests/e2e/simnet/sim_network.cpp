@@ -1,6 +1,7 @@
 #include "sim_network.h"
 
 #include <chrono>
+#include <utility>
 
 #include "base/text.h"
 
@@ -129,7 +130,8 @@ std::wstring SimRasDialer::GetErrorString(uint32_t error) {
 
 // ---- routing ----------------------------------------------------------------------------------
 
-SimRouteTable::SimRouteTable(EventLog& log) : log_(log) {
+SimRouteTable::SimRouteTable(EventLog& log, std::wstring stateFile)
+    : log_(log), stateFile_(std::move(stateFile)) {
   RouteRow lanDefault{};
   lanDefault.nextHop = Address(192, 168, 1, 1);
   lanDefault.interfaceIndex = kLanInterface;
@@ -137,6 +139,32 @@ SimRouteTable::SimRouteTable(EventLog& log) : log_(log) {
   lanDefault.protocol = 3;
   lanDefault.metric1 = 20;
   base_.push_back(lanDefault);
+  Load();
+}
+
+// One route a line, its fourteen fields in decimal.
+void SimRouteTable::Load() {
+  std::FILE* file = _wfopen(stateFile_.c_str(), L"rb");
+  if (!file) return;
+  RouteRow row{};
+  while (std::fscanf(file, "%u %u %u %u %u %u %u %u %u %u %u %u %u %u", &row.destination, &row.mask,
+                     &row.policy, &row.nextHop, &row.interfaceIndex, &row.type, &row.protocol,
+                     &row.age, &row.nextHopAs, &row.metric1, &row.metric2, &row.metric3,
+                     &row.metric4, &row.metric5) == 14) {
+    added_.push_back(row);
+  }
+  std::fclose(file);
+}
+
+void SimRouteTable::Save() {
+  std::FILE* file = _wfopen(stateFile_.c_str(), L"wb");
+  if (!file) return;
+  for (const RouteRow& r : added_) {
+    std::fprintf(file, "%u %u %u %u %u %u %u %u %u %u %u %u %u %u\n", r.destination, r.mask,
+                 r.policy, r.nextHop, r.interfaceIndex, r.type, r.protocol, r.age, r.nextHopAs,
+                 r.metric1, r.metric2, r.metric3, r.metric4, r.metric5);
+  }
+  std::fclose(file);
 }
 
 uint32_t SimRouteTable::ReadForwardTable(std::vector<RouteRow>& rows) {
@@ -149,6 +177,7 @@ uint32_t SimRouteTable::ReadForwardTable(std::vector<RouteRow>& rows) {
 uint32_t SimRouteTable::CreateRow(const RouteRow& row) {
   std::lock_guard lock(mutex_);
   added_.push_back(row);
+  Save();
   log_.Write("route add " + Describe(row));
   LogCount();
   return 0;
@@ -159,6 +188,7 @@ uint32_t SimRouteTable::DeleteRow(const RouteRow& row) {
   for (auto it = added_.begin(); it != added_.end(); ++it) {
     if (*it == row) {
       added_.erase(it);
+      Save();
       log_.Write("route delete " + Describe(row));
       LogCount();
       return 0;
@@ -178,6 +208,18 @@ uint32_t SimRouteTable::ReadAdapters(std::vector<AdapterAddress>& adapters) {
 bool SimRouteTable::ReadInterfaceMetrics(std::vector<InterfaceMetric>& metrics) {
   metrics = {{kLanInterface, 20}, {kTunnelInterface, 1}};
   return true;
+}
+
+// ---- binding module -----------------------------------------------------------------------------
+
+bool LoggingBindModule::Start(uint32_t count, uint32_t localAddress) {
+  log_.Write("bind start " + std::to_string(count) + " " + Dotted(localAddress));
+  return module_.Start(count, localAddress);
+}
+
+bool LoggingBindModule::Stop() {
+  log_.Write("bind stop");
+  return module_.Stop();
 }
 
 // ---- tray ---------------------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/main_window_ports.h"
+#include "policy/bind_module_win.h"
 #include "vpn/ras_dialer.h"
 #include "vpn/route_table.h"
 
@@ -61,9 +62,11 @@ class SimRasDialer : public RasDialer {
 };
 
 // One default route through a LAN adapter, one tunnel adapter, and the routes the engine adds.
+// The added routes are kept in `stateFile` as they change, so a run that starts after a killed
+// one finds what that one left, as a real table would.
 class SimRouteTable : public RouteTable {
  public:
-  explicit SimRouteTable(EventLog& log);
+  SimRouteTable(EventLog& log, std::wstring stateFile);
 
   uint32_t ReadForwardTable(std::vector<RouteRow>& rows) override;
   uint32_t CreateRow(const RouteRow& row) override;
@@ -73,11 +76,28 @@ class SimRouteTable : public RouteTable {
 
  private:
   void LogCount();
+  void Load();
+  void Save();
 
   EventLog& log_;
+  const std::wstring stateFile_;
   std::mutex mutex_;
   std::vector<RouteRow> base_;
   std::vector<RouteRow> added_;
+};
+
+// The real binding module, with every start and stop written to the log first.
+class LoggingBindModule : public BindModule {
+ public:
+  explicit LoggingBindModule(EventLog& log) : log_(log) {}
+  int Register(bool install) override { return module_.Register(install); }
+  bool IsLoaded(const std::wstring& moduleFile) override { return module_.IsLoaded(moduleFile); }
+  bool Start(uint32_t count, uint32_t localAddress) override;
+  bool Stop() override;
+
+ private:
+  EventLog& log_;
+  SystemBindModule module_;
 };
 
 class LoggingTray : public TrayIcon {

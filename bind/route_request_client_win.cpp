@@ -1,0 +1,73 @@
+#include "route_request_client_win.h"
+
+#include "vpn/route_request.h"
+
+namespace {
+
+class Pipe {
+ public:
+  explicit Pipe(HANDLE handle) : handle_(handle) {}
+  ~Pipe() {
+    if (valid()) CloseHandle(handle_);
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+// The pipe is opened at identification level: whoever answers on it learns who asks, but cannot
+// act as the application.
+HANDLE OpenRequestPipe(DWORD& error) {
+  const DWORD started = GetTickCount();
+  for (;;) {
+    const HANDLE pipe =
+        CreateFileW(kRouteRequestPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                    SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+    if (pipe != INVALID_HANDLE_VALUE) return pipe;
+    error = GetLastError();
+    if (error != ERROR_PIPE_BUSY) return INVALID_HANDLE_VALUE;
+    const DWORD waited = GetTickCount() - started;
+    if (waited >= kRouteRequestWaitMs) {
+      error = ERROR_SEM_TIMEOUT;
+      return INVALID_HANDLE_VALUE;
+    }
+    // Another client may take the instance that frees up first; then the loop waits again.
+    if (!WaitNamedPipeW(kRouteRequestPipeName, kRouteRequestWaitMs - waited)) {
+      error = GetLastError();
+      if (error != ERROR_SEM_TIMEOUT && error != ERROR_PIPE_BUSY) return INVALID_HANDLE_VALUE;
+    }
+  }
+}
+
+}  // namespace
+
+DWORD RequestHostRoute(uint32_t address, uint8_t& reply) {
+  reply = kRouteReplyNoRoute;
+  DWORD error = ERROR_SUCCESS;
+  Pipe pipe(OpenRequestPipe(error));
+  if (!pipe.valid()) return error;
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  if (!SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) return GetLastError();
+
+  const auto request = BuildRouteRequest(address);
+  DWORD written = 0;
+  if (!WriteFile(pipe.get(), request.data(), static_cast<DWORD>(request.size()), &written,
+                 nullptr)) {
+    return GetLastError();
+  }
+  if (written != request.size()) return ERROR_WRITE_FAULT;
+
+  uint8_t answer[2] = {};
+  DWORD read = 0;
+  if (!ReadFile(pipe.get(), answer, sizeof(answer), &read, nullptr)) {
+    const DWORD failed = GetLastError();
+    return failed == ERROR_MORE_DATA ? ERROR_INVALID_DATA : failed;
+  }
+  if (read != 1) return ERROR_INVALID_DATA;
+  reply = answer[0];
+  return ERROR_SUCCESS;
+}

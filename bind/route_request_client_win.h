@@ -1,0 +1,17 @@
+// The binding module's side of the route-request pipe: what it does for each destination an
+// accelerated application connects to, before the connection goes out.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// How long a request waits for a free pipe instance when the client's are all busy.
+inline constexpr DWORD kRouteRequestWaitMs = 5000;
+
+// Connects to the client's pipe, sends the request for `address` (network byte order) and reads
+// the one-byte reply into `reply` (1 = a host route into the tunnel exists). 0, or the system
+// error number of the step that failed (ERROR_FILE_NOT_FOUND when no client is listening,
+// ERROR_SEM_TIMEOUT when every instance stayed busy, ERROR_INVALID_DATA for a reply that is not
+// one byte).
+DWORD RequestHostRoute(uint32_t address, uint8_t& reply);

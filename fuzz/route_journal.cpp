@@ -1,0 +1,286 @@
+// Random connections against a routing table that behaves as the system's. Each connection
+// creates and deletes routes through a journal and may die anywhere: inside a system call
+// before or after it takes effect, between calls, or halfway through writing a record. Starts
+// recover in between; others add, change and delete routes of their own. Recovery never takes
+// a route that is not ours, and after the last one the table holds exactly the routes that are
+// not ours: those that were there before and whatever the others left.
+//
+// What the others do is kept to what a journal can tell apart: they never create a route
+// identical to one of ours while a journal might list it, and never delete such a route of
+// theirs while a connection runs (the connection could not tell its own creation from theirs).
+#include "vpn/route_journal.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "vpn/route_modification.h"
+
+namespace {
+
+struct Crash {};
+
+enum class Fault { kNone, kCrashBefore, kCrashAfter, kFail };
+
+constexpr uint32_t kOurGateway = 0x0101A8C0u;  // 192.168.1.1
+constexpr uint32_t kPoolSize = 8;
+
+// Duplicates by destination, mask, next hop and interface are refused, only network-management
+// rows are taken, and a deletion matches by those four fields, as the system does. The next
+// create or delete may be made to fail or to end the process.
+class SystemTable : public RouteTable {
+ public:
+  uint32_t ReadForwardTable(std::vector<RouteRow>& out) override {
+    out = rows;
+    return 0;
+  }
+  uint32_t CreateRow(const RouteRow& row) override {
+    const Fault fault = Take();
+    if (fault == Fault::kCrashBefore) throw Crash{};
+    if (fault == Fault::kFail) return 31;
+    if (row.protocol != kRouteProtocolNetMgmt) return 87;
+    if (Find(row) != rows.end()) return 5010;
+    RouteRow stored = row;
+    stored.age = 60;
+    rows.push_back(stored);
+    if (fault == Fault::kCrashAfter) throw Crash{};
+    return 0;
+  }
+  uint32_t DeleteRow(const RouteRow& row) override {
+    const Fault fault = Take();
+    if (fault == Fault::kCrashBefore) throw Crash{};
+    if (fault == Fault::kFail) return 5;
+    const auto found = Find(row);
+    if (found == rows.end()) return kRouteErrorNotFound;
+    rows.erase(found);
+    if (fault == Fault::kCrashAfter) throw Crash{};
+    return 0;
+  }
+  uint32_t ReadAdapters(std::vector<AdapterAddress>& out) override {
+    out.clear();
+    return 0;
+  }
+  bool ReadInterfaceMetrics(std::vector<InterfaceMetric>&) override { return false; }
+
+  std::vector<RouteRow>::iterator Find(const RouteRow& row) {
+    return std::find_if(rows.begin(), rows.end(), [&](const RouteRow& r) {
+      return r.destination == row.destination && r.mask == row.mask && r.nextHop == row.nextHop &&
+             r.interfaceIndex == row.interfaceIndex;
+    });
+  }
+
+  std::vector<RouteRow> rows;
+  Fault next = Fault::kNone;
+
+ private:
+  Fault Take() {
+    const Fault fault = next;
+    next = Fault::kNone;
+    return fault;
+  }
+};
+
+// The routes a connection creates: 10.0.n.0/24 through the host's gateway.
+RouteRow Ours(uint32_t n) {
+  RouteRow row{};
+  row.destination = 0x0000000Au | ((n % kPoolSize) << 16);
+  row.mask = 0x00FFFFFFu;
+  row.nextHop = kOurGateway;
+  row.interfaceIndex = 7;
+  row.type = 4;
+  row.protocol = kRouteProtocolNetMgmt;
+  row.metric1 = 21;
+  row.metric2 = row.metric3 = row.metric4 = row.metric5 = 0xFFFFFFFFu;
+  return row;
+}
+
+bool IsOurs(const RouteKey& key) {
+  for (uint32_t n = 0; n < kPoolSize; ++n) {
+    if (RouteKeyOf(Ours(n)) == key) return true;
+  }
+  return false;
+}
+
+std::multiset<RouteKey> Keys(const std::vector<RouteRow>& rows) {
+  std::multiset<RouteKey> keys;
+  for (const RouteRow& row : rows) keys.insert(RouteKeyOf(row));
+  return keys;
+}
+
+std::multiset<RouteKey> Minus(const std::multiset<RouteKey>& a, const std::multiset<RouteKey>& b) {
+  std::multiset<RouteKey> rest;
+  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::inserter(rest, rest.end()));
+  return rest;
+}
+
+class Run {
+ public:
+  explicit Run(std::filesystem::path file) : file_(std::move(file)), path_(file_.wstring()) {
+    std::filesystem::remove(file_);
+  }
+  ~Run() { std::filesystem::remove(file_); }
+
+  void Step(uint8_t op, uint8_t arg) {
+    const Fault fault = static_cast<Fault>((arg >> 3) % 4);
+    const std::multiset<RouteKey> before = Keys(table_.rows);
+    switch (op % 8) {
+      case 0:
+        if (!journal_) {
+          journal_ = std::make_unique<RouteJournal>(table_, path_);
+          opened_ = false;
+        }
+        break;
+      case 1:
+        if (!journal_) break;
+        Change(fault, Ours(arg), before, [&] { journal_->CreateRow(Ours(arg)); });
+        for (const RouteKey& key : Minus(Keys(table_.rows), before)) ours_.insert(key);
+        break;
+      case 2:
+        // The connection's own restore, which may take a route of theirs with it.
+        if (!journal_) break;
+        Change(fault, Ours(arg), before, [&] { journal_->DeleteRow(Ours(arg)); });
+        for (const RouteKey& key : Minus(before, Keys(table_.rows))) {
+          auto& owner = ours_.count(key) != 0 ? ours_ : theirs_;
+          owner.erase(owner.find(key));
+        }
+        break;
+      case 3:
+        if (journal_) journal_->Settle();
+        journal_.reset();
+        break;
+      case 4:
+        journal_.reset();
+        break;
+      case 5:
+        TornCrash(arg);
+        break;
+      case 6:
+        if (journal_) break;
+        RecoverRouteJournal(table_, path_);
+        unsure_.clear();
+        break;
+      default:
+        Others(arg);
+        break;
+    }
+    // Ours may also go by recovery; nothing else may come or go.
+    for (const RouteKey& key : Minus(ours_, Keys(table_.rows))) ours_.erase(ours_.find(key));
+    std::multiset<RouteKey> model = ours_;
+    model.insert(theirs_.begin(), theirs_.end());
+    if (model != Keys(table_.rows)) std::abort();
+  }
+
+  // The last crash and the start after it.
+  void Finish() {
+    journal_.reset();
+    RecoverRouteJournal(table_, path_);
+    if (Keys(table_.rows) != theirs_) std::abort();
+    if (std::filesystem::exists(file_)) std::abort();
+  }
+
+ private:
+  // One change through the journal, which may end the process; the first change of a journal
+  // opens its file, recovering what an earlier one left there and starting it anew.
+  template <typename Call>
+  void Change(Fault fault, const RouteRow& row, const std::multiset<RouteKey>& before, Call call) {
+    const bool opening = !opened_;
+    opened_ = true;
+    table_.next = fault;
+    try {
+      call();
+      if (opening) unsure_.clear();
+    } catch (const Crash&) {
+      journal_.reset();
+      // The row's record may be on file without the row (or unstruck after its deletion), and
+      // so may those of rows an interrupted recovery of the earlier file had deleted.
+      unsure_.insert(RouteKeyOf(row));
+      for (const RouteKey& key : Minus(before, Keys(table_.rows))) unsure_.insert(key);
+    }
+    table_.next = Fault::kNone;
+  }
+
+  // Dies halfway through a record of its own file: whatever part of it reached the file.
+  void TornCrash(uint8_t arg) {
+    if (!journal_ || !opened_) return;
+    journal_.reset();
+    if (!std::filesystem::exists(file_)) return;
+    const uint8_t kind = (arg & 1) ? route_journal::kStruck : route_journal::kCreated;
+    const std::string record = route_journal::EncodeRecord(kind, Ours(arg >> 1));
+    std::ofstream(file_, std::ios::binary | std::ios::app)
+        << record.substr(0, 1 + arg % (route_journal::kRecordSize - 1));
+  }
+
+  void Others(uint8_t arg) {
+    RouteRow row = Ours(arg);
+    const RouteKey key = RouteKeyOf(row);
+    switch ((arg >> 3) % 4) {
+      case 0:  // a route of theirs to one of our destinations, through another gateway
+        row.nextHop = 0xFE01A8C0u;
+        row.protocol = (arg & 0x80) ? 2 : kRouteProtocolNetMgmt;
+        Add(row);
+        break;
+      case 1:  // exactly one of ours, where no journal can list it
+        if (!journal_ && ours_.count(key) == 0 && unsure_.count(key) == 0) Add(row);
+        break;
+      case 2: {  // one of ours changed: it is theirs now, and its record stays on file
+        const auto found = table_.Find(row);
+        if (found == table_.rows.end() || ours_.count(RouteKeyOf(*found)) == 0) break;
+        ours_.erase(ours_.find(RouteKeyOf(*found)));
+        unsure_.insert(RouteKeyOf(*found));
+        found->metric1 = 50;
+        theirs_.insert(RouteKeyOf(*found));
+        break;
+      }
+      default: {  // one of theirs deleted; one like ours only while no connection runs
+        for (auto it = table_.rows.begin(); it != table_.rows.end(); ++it) {
+          const RouteKey found = RouteKeyOf(*it);
+          if (theirs_.count(found) == 0 || (journal_ && IsOurs(found))) continue;
+          if ((arg & 0x80) && IsOurs(found)) continue;
+          theirs_.erase(theirs_.find(found));
+          table_.rows.erase(it);
+          break;
+        }
+      }
+    }
+  }
+
+  void Add(const RouteRow& row) {
+    if (table_.Find(row) != table_.rows.end()) return;
+    table_.rows.push_back(row);
+    theirs_.insert(RouteKeyOf(row));
+  }
+
+  const std::filesystem::path file_;
+  const std::wstring path_;
+  SystemTable table_;
+  std::unique_ptr<RouteJournal> journal_;
+  bool opened_ = false;
+  // The model: the routes in the table that are ours (created through a journal) and theirs.
+  std::multiset<RouteKey> ours_;
+  std::multiset<RouteKey> theirs_;
+  // Routes whose record may be on file although they are not ours: never created, changed by
+  // others, or deleted by a connection that died before striking them.
+  std::set<RouteKey> unsure_;
+};
+
+}  // namespace
+
+// Input: pairs of bytes, an operation and its argument.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::filesystem::path file =
+      std::filesystem::temp_directory_path() /
+      ("kv_fuzz_route_journal_" + std::to_string(getpid()) + ".dat");
+  Run run(file);
+  for (size_t at = 0; at + 1 < size; at += 2) run.Step(data[at], data[at + 1]);
+  run.Finish();
+  return 0;
+}

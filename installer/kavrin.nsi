@@ -1,0 +1,239 @@
+; KavrinInstaller.exe: installs OrumaVPN into the program files folder for all users.
+;
+; scripts/package builds it; it defines STAGE, the folder holding the Kavrin.exe and
+; KavrinBind.dll to ship and the component.nsh written for the "openvpn" component folder
+; (empty macros when there is none), and OUTFILE:
+;   makensis -INPUTCHARSET UTF8 -DSTAGE=DIR -DOUTFILE=FILE installer/kavrin.nsi
+;
+; The version shown, recorded in the uninstall entry and carried in this installer's own
+; version resource is read from Kavrin.exe's version resource.
+;
+; Command line: /S installs silently, /D=FOLDER (last, unquoted) picks the folder.
+; Exit codes: 0 installed; 1 cancelled by the user; 2 aborted (the program kept running);
+; 3 installed, but the binding module could not be registered; 740 no administrator rights.
+; The uninstaller (uninst.exe in the installed folder) takes /S as well.
+
+Unicode true
+ManifestSupportedOS all
+RequestExecutionLevel admin
+SetCompressor /SOLID lzma
+; Files carry no build-machine times, so the same build always gives the same installer.
+SetDateSave off
+
+!ifndef STAGE
+  !error "STAGE is not defined: build the installer with scripts/package"
+!endif
+!ifndef OUTFILE
+  !define OUTFILE "KavrinInstaller.exe"
+!endif
+
+!getdllversion "${STAGE}/Kavrin.exe" KAVRIN_VERSION_
+!define VERSION "${KAVRIN_VERSION_1}.${KAVRIN_VERSION_2}.${KAVRIN_VERSION_3}.${KAVRIN_VERSION_4}"
+
+!define PRODUCT "OrumaVPN"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\OrumaVPN"
+!define UNINSTALLER "uninst.exe"
+!define BIND_KEY "SOFTWARE\Kavrin\Bind"
+!define INSTANCE_MUTEX "Global\ORUMAVPN_SINGLE_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}"
+!define SYNCHRONIZE 0x00100000
+!define ERROR_ACCESS_DENIED 5
+
+!include "MUI2.nsh"
+!include "LogicLib.nsh"
+!include "FileFunc.nsh"
+!include "${STAGE}/component.nsh"
+
+; The program finds its running instance by a dialog captioned exactly "OrumaVPN"; with the
+; version after the name, the captions of these windows ("OrumaVPN 2.1.0.0 安装") never match.
+Name "${PRODUCT} ${VERSION}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES\${PRODUCT}"
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+BrandingText "${PRODUCT} ${VERSION}"
+ShowInstDetails show
+ShowUninstDetails show
+
+!define MUI_ICON "${__FILEDIR__}/../res/icons/kavrin.ico"
+!define MUI_UNICON "${__FILEDIR__}/../res/icons/kavrin.ico"
+; Drawn by art/draw.py.
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${__FILEDIR__}/art/wizard.bmp"
+!define MUI_UNWELCOMEFINISHPAGE_BITMAP "${__FILEDIR__}/art/wizard.bmp"
+!define MUI_ABORTWARNING
+
+; Every page keeps the window's caption as it is on the first ("OrumaVPN 2.1.0.0 安装"); the
+; wizard would add a blank after it on the later pages, which tools looking for the window trip on.
+!insertmacro MUI_PAGE_WELCOME
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW KeepSetupCaption
+!insertmacro MUI_PAGE_DIRECTORY
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW KeepSetupCaption
+!insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_RUN "$INSTDIR\Kavrin.exe"
+!define MUI_FINISHPAGE_RUN_TEXT "$(RunProgram)"
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW KeepSetupCaption
+!insertmacro MUI_PAGE_FINISH
+
+!define MUI_UNCONFIRMPAGE_TEXT_TOP "$(UninstallKeepsSettings)"
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW un.KeepSetupCaption
+!insertmacro MUI_UNPAGE_CONFIRM
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW un.KeepSetupCaption
+!insertmacro MUI_UNPAGE_INSTFILES
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW un.KeepSetupCaption
+!insertmacro MUI_UNPAGE_FINISH
+
+!insertmacro MUI_LANGUAGE "SimpChinese"
+!include "${__FILEDIR__}/texts_zh.nsh"
+
+VIProductVersion "${VERSION}"
+VIFileVersion "${VERSION}"
+
+; The installer and the uninstaller each need their own copy ("un." names).
+!macro DefineStartFunctions un
+  Function ${un}RequireAdministrator
+    UserInfo::GetAccountType
+    Pop $0
+    ${If} $0 != "admin"
+      MessageBox MB_OK|MB_ICONSTOP "$(NeedAdministrator)" /SD IDOK
+      SetErrorLevel 740
+      Quit
+    ${EndIf}
+    ; Shortcuts go to every user's Start menu and desktop, as the program goes to every user.
+    SetShellVarContext all
+  FunctionEnd
+
+  ; $R0 = 1 while the program runs: its instance mutex exists (also when only another user
+  ; may open it) or its main window is there.
+  Function ${un}IsProgramRunning
+    StrCpy $R0 0
+    FindWindow $0 "#32770" "${PRODUCT}"
+    ${If} $0 <> 0
+      StrCpy $R0 1
+      Return
+    ${EndIf}
+    System::Call 'kernel32::OpenMutexW(i ${SYNCHRONIZE}, i 0, w "${INSTANCE_MUTEX}") i .r0 ?e'
+    Pop $1
+    ${If} $0 <> 0
+      System::Call 'kernel32::CloseHandle(i r0)'
+      StrCpy $R0 1
+    ${ElseIf} $1 = ${ERROR_ACCESS_DENIED}
+      StrCpy $R0 1
+    ${EndIf}
+  FunctionEnd
+
+  ; Files of a running program cannot be replaced. The online update starts the installer and
+  ; then closes the program, so it gets ten seconds to go before the user is asked.
+  Function ${un}WaitForProgramExit
+    StrCpy $R1 0
+    ${Do}
+      Call ${un}IsProgramRunning
+      ${If} $R0 = 0
+        Return
+      ${EndIf}
+      ${If} $R1 = 0
+        DetailPrint "$(WaitingForProgram)"
+      ${EndIf}
+      ${If} $R1 >= 20
+        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(ProgramStillRunning)" /SD IDCANCEL IDRETRY +3
+        SetErrorLevel 2
+        Abort "$(ProgramStillRunningAbort)"
+        StrCpy $R1 0
+      ${EndIf}
+      IntOp $R1 $R1 + 1
+      Sleep 500
+    ${Loop}
+  FunctionEnd
+!macroend
+!insertmacro DefineStartFunctions ""
+!insertmacro DefineStartFunctions "un."
+
+Function KeepSetupCaption
+  SendMessage $HWNDPARENT ${WM_SETTEXT} 0 "STR:$(^SetupCaption)"
+FunctionEnd
+
+Function un.KeepSetupCaption
+  SendMessage $HWNDPARENT ${WM_SETTEXT} 0 "STR:$(^UninstallCaption)"
+FunctionEnd
+
+Function .onInit
+  Call RequireAdministrator
+FunctionEnd
+
+Function un.onInit
+  Call un.RequireAdministrator
+FunctionEnd
+
+; The program's "/register" reports in a message box, which a silent run must not show (it would
+; wait for a click nobody makes); there the module's own entry points do the same work:
+; unregister first, so a stale record goes, then register.
+Function RegisterBindModule
+  ${If} ${Silent}
+    UnRegDLL "$INSTDIR\KavrinBind.dll"
+    ClearErrors
+    RegDLL "$INSTDIR\KavrinBind.dll"
+    ${If} ${Errors}
+      DetailPrint "$(RegistrationFailed)"
+      SetErrorLevel 3
+    ${EndIf}
+  ${Else}
+    ExecWait '"$INSTDIR\Kavrin.exe" /register'
+  ${EndIf}
+FunctionEnd
+
+Section "${PRODUCT}" SectionProgram
+  SectionIn RO
+  Call WaitForProgramExit
+
+  SetOutPath "$INSTDIR"
+  SetOverwrite on
+  File "${STAGE}/Kavrin.exe"
+  File "${STAGE}/KavrinBind.dll"
+  !insertmacro InstallComponent
+  SetOutPath "$INSTDIR"
+  WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+
+  CreateDirectory "$SMPROGRAMS\${PRODUCT}"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\Kavrin.exe"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\$(UninstallShortcut).lnk" "$INSTDIR\${UNINSTALLER}"
+  CreateShortcut "$DESKTOP\${PRODUCT}.lnk" "$INSTDIR\Kavrin.exe"
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Kavrin.exe,0"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+
+  Call RegisterBindModule
+SectionEnd
+
+; Removes what the installer put there and nothing else: the per-user settings, the program data
+; folder and any file the user added to the program folder stay.
+Section "Uninstall"
+  Call un.WaitForProgramExit
+
+  ${If} ${Silent}
+    UnRegDLL "$INSTDIR\KavrinBind.dll"
+  ${Else}
+    ExecWait '"$INSTDIR\Kavrin.exe" /unregister'
+  ${EndIf}
+  DeleteRegKey /ifempty HKLM "${BIND_KEY}"
+  DeleteRegKey /ifempty HKLM "SOFTWARE\Kavrin"
+
+  Delete "$INSTDIR\Kavrin.exe"
+  ; A process may still hold the module; then it goes at the next restart.
+  Delete /REBOOTOK "$INSTDIR\KavrinBind.dll"
+  !insertmacro RemoveComponent
+  Delete "$INSTDIR\${UNINSTALLER}"
+  RMDir "$INSTDIR"
+
+  Delete "$DESKTOP\${PRODUCT}.lnk"
+  Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
+  Delete "$SMPROGRAMS\${PRODUCT}\$(UninstallShortcut).lnk"
+  RMDir "$SMPROGRAMS\${PRODUCT}"
+
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd

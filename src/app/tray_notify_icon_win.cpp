@@ -1,0 +1,321 @@
+#include "app/tray_notify_icon_win.h"
+
+#include <shlwapi.h>
+
+#include <cwchar>
+#include <mutex>
+#include <unordered_map>
+
+#include "framework/application_win.h"
+#include "framework/module_win.h"
+
+namespace {
+
+// The product's name is the tip and the balloon's title; it is not translated.
+constexpr wchar_t kProductName[] = L"OrumaVPN";
+constexpr DWORD kShellVersionUnknown = 4;
+constexpr int kSmallIconSize = 16;
+
+// What the hook knows of a window: whose it is (null once unhooked while buried under
+// another procedure, when it only passes messages on) and the procedure it replaced.
+struct HookEntry {
+  CTrayIconHooker* hooker = nullptr;
+  WNDPROC previous = nullptr;
+};
+
+std::mutex& HookLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::unordered_map<HWND, HookEntry>& Hooks() {
+  static std::unordered_map<HWND, HookEntry> hooks;
+  return hooks;
+}
+
+UINT TaskbarCreatedMessage() {
+  static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+  return message;
+}
+
+template <size_t N>
+void CopyText(wchar_t (&target)[N], const std::wstring& text) {
+  wcsncpy(target, text.c_str(), N - 1);
+  target[N - 1] = L'\0';
+}
+
+HINSTANCE ResourceModule() {
+  CApplication* app = CApplication::Current();
+  return app && app->Instance() ? app->Instance() : GetModuleHandleW(nullptr);
+}
+
+DWORD QueryShellMajorVersion() {
+  UniqueModule shell = LoadSystemModule(L"shell32.dll");
+  if (!shell) return kShellVersionUnknown;
+  const auto getVersion =
+      reinterpret_cast<DLLGETVERSIONPROC>(GetProcAddress(shell.get(), "DllGetVersion"));
+  DLLVERSIONINFO info = {};
+  info.cbSize = sizeof info;
+  if (!getVersion || FAILED(getVersion(&info))) return kShellVersionUnknown;
+  return info.dwMajorVersion;
+}
+
+class ShellTray : public TraySystem {
+ public:
+  DWORD ShellMajorVersion() override {
+    static const DWORD version = QueryShellMajorVersion();
+    return version;
+  }
+
+  bool NotifyIcon(DWORD message, NOTIFYICONDATAW& data) override {
+    return Shell_NotifyIconW(message, &data) != FALSE;
+  }
+
+  HMENU LoadMenuResource(UINT id) override {
+    return LoadMenuW(ResourceModule(), MAKEINTRESOURCEW(id));
+  }
+
+  HICON LoadIconResource(UINT id, bool& owned) override {
+    HINSTANCE module = ResourceModule();
+    HICON icon = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                               kSmallIconSize, kSmallIconSize, LR_DEFAULTCOLOR));
+    owned = icon != nullptr;
+    return icon ? icon : LoadIconW(module, MAKEINTRESOURCEW(id));
+  }
+};
+
+// Takes the hook (`hookProc`) out of `window`'s chain when it is on top. Otherwise calls
+// still arrive through it from above, so it stays as a pass-through until the window is gone.
+void ReleaseWindow(HWND window, WNDPROC hookProc, bool windowGone) {
+  std::lock_guard<std::mutex> guard(HookLock());
+  const auto it = Hooks().find(window);
+  if (it == Hooks().end()) return;
+  const bool onTop =
+      reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC)) == hookProc;
+  if (onTop) {
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(it->second.previous));
+  }
+  if (onTop || windowGone) {
+    Hooks().erase(it);
+  } else {
+    it->second.hooker = nullptr;
+  }
+}
+
+}  // namespace
+
+TraySystem& SystemTray() {
+  static ShellTray tray;
+  return tray;
+}
+
+DWORD TrayIconDataSize(DWORD majorVersion) {
+  if (majorVersion >= 6) return 952;
+  if (majorVersion == 5) return 936;
+  return 152;
+}
+
+// ---- hooker -------------------------------------------------------------------------------------
+
+CTrayIconHooker::~CTrayIconHooker() { Unhook(); }
+
+bool CTrayIconHooker::Hook(HWND window) {
+  if (window_ || !IsWindow(window)) return false;
+  if (GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId()) return false;
+  std::lock_guard<std::mutex> guard(HookLock());
+  const auto it = Hooks().find(window);
+  if (it != Hooks().end()) {
+    if (it->second.hooker) return false;
+    // Still in the chain from an earlier hook, under someone else's procedure: take it up again.
+    it->second.hooker = this;
+  } else {
+    SetLastError(0);
+    const auto previous = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(HookProc)));
+    if (!previous && GetLastError() != 0) return false;
+    Hooks().emplace(window, HookEntry{this, previous ? previous : DefWindowProcW});
+  }
+  window_ = window;
+  state_ = 0;
+  return true;
+}
+
+void CTrayIconHooker::Unhook() {
+  if (!window_) return;
+  ReleaseWindow(window_, HookProc, false);
+  Forget();
+}
+
+void CTrayIconHooker::Forget() {
+  window_ = nullptr;
+  state_ = 0;
+}
+
+LRESULT CALLBACK CTrayIconHooker::HookProc(HWND window, UINT message, WPARAM wParam,
+                                           LPARAM lParam) {
+  HookEntry entry;
+  {
+    std::lock_guard<std::mutex> guard(HookLock());
+    const auto it = Hooks().find(window);
+    if (it == Hooks().end()) return DefWindowProcW(window, message, wParam, lParam);
+    entry = it->second;
+  }
+  if (entry.hooker) return entry.hooker->WindowProc(window, entry.previous, message, wParam, lParam);
+  const LRESULT result = CallWindowProcW(entry.previous, window, message, wParam, lParam);
+  if (message == WM_NCDESTROY) ReleaseWindow(window, HookProc, true);
+  return result;
+}
+
+LRESULT CTrayIconHooker::WindowProc(HWND window, WNDPROC previous, UINT message, WPARAM wParam,
+                                    LPARAM lParam) {
+  ++depth_;
+  LRESULT result = 0;
+  if (message == WM_NCDESTROY) {
+    result = CallWindowProcW(previous, window, message, wParam, lParam);
+    ReleaseWindow(window, HookProc, true);
+    if (window_ == window) state_ |= kWindowDestroyed;
+  } else if (!ProcessWindowMessage(window, message, wParam, lParam, result)) {
+    result = CallWindowProcW(previous, window, message, wParam, lParam);
+  }
+  --depth_;
+  if (depth_ == 0 && window_ == window && (state_ & kWindowDestroyed)) {
+    Forget();
+    OnFinalMessage(window);
+  }
+  return result;
+}
+
+bool CTrayIconHooker::ProcessWindowMessage(HWND, UINT message, WPARAM, LPARAM,
+                                           LRESULT& result) {
+  // Registration fails with 0, which must not turn every WM_NULL into a taskbar restart.
+  const UINT taskbarCreated = TaskbarCreatedMessage();
+  if (taskbarCreated != 0 && message == taskbarCreated) {
+    icon_.OnTaskbarCreated();
+    result = 0;
+    return true;
+  }
+  // The owner still sees its destruction: it may have its own clean-up to do.
+  if (message == WM_DESTROY) icon_.Remove();
+  return false;
+}
+
+// ---- icon ---------------------------------------------------------------------------------------
+
+CTrayNotifyIcon::CTrayNotifyIcon(TraySystem& system) : system_(system) {}
+
+CTrayNotifyIcon::~CTrayNotifyIcon() { Remove(); }
+
+bool CTrayNotifyIcon::Create(HWND owner, HICON icon) {
+  Remove();
+  UniqueMenu menu(system_.LoadMenuResource(kMenuId));
+  HMENU popup = menu ? GetSubMenu(menu.get(), 0) : nullptr;
+  if (!popup) return false;
+  SetMenuDefaultItem(popup, 0, TRUE);
+  HWND top = GetAncestor(owner, GA_ROOT);
+  if (!hooker_.Hook(top ? top : owner)) return false;
+  menu_ = std::move(menu);
+  owner_ = owner;
+  data_ = {};
+  data_.cbSize = TrayIconDataSize(system_.ShellMajorVersion());
+  data_.hWnd = owner;
+  data_.uID = kIconId;
+  data_.uCallbackMessage = kCallbackMessage;
+  data_.hIcon = icon;
+  CopyText(data_.szTip, kProductName);
+  iconResource_ = 0;
+  return AddToShell();
+}
+
+bool CTrayNotifyIcon::CreateWithIconResource(HWND owner, UINT iconId) {
+  bool owned = false;
+  HICON icon = system_.LoadIconResource(iconId, owned);
+  KeepLoadedIcon(icon, owned);
+  const bool created = Create(owner, icon);
+  iconResource_ = iconId;
+  return created;
+}
+
+bool CTrayNotifyIcon::AddToShell() {
+  data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  created_ = system_.NotifyIcon(NIM_ADD, data_);
+  if (created_ && system_.ShellMajorVersion() > 4) {
+    data_.uVersion = NOTIFYICON_VERSION;
+    system_.NotifyIcon(NIM_SETVERSION, data_);
+  }
+  return created_;
+}
+
+void CTrayNotifyIcon::OnTaskbarCreated() {
+  if (hidden_) return;
+  data_.uFlags = 0;
+  system_.NotifyIcon(NIM_DELETE, data_);
+  hidden_ = true;
+  // Also brings up an icon the shell refused at creation, before the taskbar existed.
+  AddToShell();
+  hidden_ = false;
+}
+
+void CTrayNotifyIcon::KeepLoadedIcon(HICON icon, bool owned) {
+  ownedIcon_.reset(owned ? icon : nullptr);
+}
+
+void CTrayNotifyIcon::SetIconHandle(HICON icon) {
+  if (!created_) return;
+  data_.uFlags = NIF_ICON;
+  data_.hIcon = icon;
+  system_.NotifyIcon(NIM_MODIFY, data_);
+  iconResource_ = 0;
+}
+
+void CTrayNotifyIcon::SetIcon(uint32_t iconId) {
+  if (!created_ || iconId == iconResource_) return;
+  bool owned = false;
+  HICON icon = system_.LoadIconResource(iconId, owned);
+  if (!icon) return;
+  SetIconHandle(icon);
+  KeepLoadedIcon(icon, owned);
+  iconResource_ = iconId;
+}
+
+void CTrayNotifyIcon::ShowBalloon(const std::wstring& text) {
+  if (!created_) return;
+  data_.uFlags = NIF_INFO;
+  CopyText(data_.szInfo, text);
+  CopyText(data_.szInfoTitle, kProductName);
+  data_.uTimeout = kBalloonTimeoutMs;
+  data_.dwInfoFlags = NIIF_INFO;
+  system_.NotifyIcon(NIM_MODIFY, data_);
+}
+
+void CTrayNotifyIcon::Remove() {
+  if (created_) {
+    data_.uFlags = 0;
+    system_.NotifyIcon(NIM_DELETE, data_);
+    created_ = false;
+  }
+  hooker_.Unhook();
+}
+
+bool CTrayNotifyIcon::OnTrayNotification(UINT iconId, UINT mouseMessage) {
+  HMENU menu = popup();
+  if (iconId != kIconId || !menu || !owner_) return false;
+  switch (mouseMessage) {
+    case WM_RBUTTONUP: {
+      POINT cursor = {};
+      GetCursorPos(&cursor);
+      // Without the owner in front the menu would not close when the user clicks elsewhere.
+      SetForegroundWindow(owner_);
+      TrackPopupMenu(menu, TPM_LEFTBUTTON, cursor.x, cursor.y, 0, owner_, nullptr);
+      PostMessageW(owner_, WM_NULL, 0, 0);
+      return true;
+    }
+    case WM_LBUTTONDBLCLK: {
+      SetForegroundWindow(owner_);
+      const UINT item = GetMenuDefaultItem(menu, FALSE, GMDI_GOINTOPOPUPS);
+      if (item != static_cast<UINT>(-1)) SendMessageW(owner_, WM_COMMAND, item, 0);
+      return true;
+    }
+    default:
+      return false;
+  }
+}

@@ -1,0 +1,8 @@
+// File-system paths from the program's wide texts: the wide path itself on Windows, its UTF-8
+// bytes natively, so portable code can open, test and delete files by the names it holds.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+std::filesystem::path FileSystemPath(const std::wstring& file);

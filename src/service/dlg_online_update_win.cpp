@@ -1,0 +1,193 @@
+#include "service/dlg_online_update_win.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "config/text_table.h"
+#include "framework/application_win.h"
+#include "skin/busy_bar_win.h"
+#include "skin/skin_registry_win.h"
+
+namespace {
+
+constexpr RECT kCancelRect = {310, 60, 400, 90};
+constexpr RECT kBarRect = {70, 65, 290, 85};
+constexpr RECT kStatusRect = {70, 100, 370, 120};
+constexpr RECT kIconAt = {25, 60, 25, 60};  // an empty target: the picture's natural size
+
+int AppBox(const std::wstring& text, UINT type) {
+  CApplication* app = CApplication::Current();
+  return app ? app->AppMessageBox(text, type) : MessageBoxW(nullptr, text.c_str(), L"", type);
+}
+
+HWND CreateBar(const wchar_t* className, DWORD style, HWND parent, int id) {
+  return CreateWindowExW(0, className, L"", WS_CHILD | style, kBarRect.left, kBarRect.top,
+                         kBarRect.right - kBarRect.left, kBarRect.bottom - kBarRect.top, parent,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                         GetModuleHandleW(nullptr), nullptr);
+}
+
+}  // namespace
+
+// Writes the body into the target file from the request's worker thread.
+class CDlgOnlineUpdate::FileSink final : public HttpBodySink {
+ public:
+  explicit FileSink(HANDLE file) : file_(file) {}
+  bool Write(const char* data, size_t size) override {
+    while (size > 0) {
+      const DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+      DWORD written = 0;
+      if (!WriteFile(file_, data, chunk, &written, nullptr) || written == 0) return false;
+      data += written;
+      size -= written;
+    }
+    return true;
+  }
+
+ private:
+  HANDLE file_;
+};
+
+CDlgOnlineUpdate::CDlgOnlineUpdate(std::wstring url, std::wstring target)
+    : url_(std::move(url)), target_(std::move(target)) {}
+
+CDlgOnlineUpdate::~CDlgOnlineUpdate() {
+  if (request_) request_->Close();
+}
+
+bool CDlgOnlineUpdate::OnInitDialog() {
+  SetWindowText(GetText("VpnAppOnlineUpdateTitle"));
+  frame_.IntAttribute("MaximizeBox") = 0;
+  frame_.IntAttribute("CloseBox") = 0;
+  frame_.IntAttribute("MinimizeBox") = 0;
+  // Over the middle of the owner (or the screen), but whole on the screen: the main window is
+  // narrower than this dialog and often sits at a screen edge.
+  RECT work;
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  RECT area = work;
+  HWND owner = ::GetWindow(hwnd(), GW_OWNER);
+  if (owner && IsWindowVisible(owner)) ::GetWindowRect(owner, &area);
+  const auto middle = [](LONG low, LONG high, LONG size, LONG lowest, LONG highest) {
+    return std::clamp<LONG>(low + (high - low - size) / 2, lowest,
+                            std::max(lowest, highest - size));
+  };
+  SetWindowPos(nullptr, middle(area.left, area.right, kWidth, work.left, work.right),
+               middle(area.top, area.bottom, kHeight, work.top, work.bottom), kWidth, kHeight,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  frame_.Attach(hwnd());
+  CreateControls();
+  messages_.SetWindow(hwnd());
+  // Started once the dialog runs, so a box about a failed start has a window to sit on.
+  PostMessage(kStartMessage);
+  return true;
+}
+
+void CDlgOnlineUpdate::CreateControls() {
+  cancel_.Create(hwnd(), kCancelRect, IDCANCEL, GetText("Cancel"));
+  progress_ = CreateBar(PROGRESS_CLASSW, 0, hwnd(), kProgressId);
+  ::SendMessageW(progress_, PBM_SETRANGE32, 0, 100);
+  busyBar_ = CreateBar(kBusyBarClassName, WS_VISIBLE, hwnd(), kBusyBarId);
+  status_.Create(hwnd(), kStatusRect, kStatusId, GetText("ConnectingToOnlineUpdateServer"));
+}
+
+void CDlgOnlineUpdate::OnPaint() {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(hwnd(), &paint);
+  CSkinRegistry::Instance().DrawPart("IconOnlineUpdate", "", dc, kIconAt);
+  EndPaint(hwnd(), &paint);
+}
+
+void CDlgOnlineUpdate::Start() {
+  file_.reset(CreateFileW(target_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file_) {
+    // Nowhere to put the package: the update has failed before it began.
+    Finish(IDCANCEL);
+    return;
+  }
+  sink_ = std::make_unique<FileSink>(file_.get());
+  bounded_ = std::make_unique<BoundedBodySink>(*sink_, limit_);
+  request_ = std::make_unique<HttpRequest>(url_);
+  request_->SetOutput(bounded_.get());
+  meter_.emplace(GetTickCount());
+  if (request_->Start(messages_, kRequestMessage)) return;
+  AppBox(GetText("CannotStartInternetConnection"), MB_OK);
+  // Nothing will ever report; waiting for a Cancel would only pass the failure off as the
+  // user's choice.
+  Finish(IDCANCEL);
+}
+
+bool CDlgOnlineUpdate::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  if (message == kStartMessage) {
+    if (!finished_) Start();
+    result = 0;
+    return true;
+  }
+  if (message != kRequestMessage) return false;
+  result = 0;
+  if (!finished_ && request_ && reinterpret_cast<HttpRequest*>(lParam) == request_.get()) {
+    OnRequestEvent(wParam);
+  }
+  return true;
+}
+
+void CDlgOnlineUpdate::OnRequestEvent(WPARAM event) {
+  switch (event) {
+    case HttpRequest::kEventHeaders:
+      ShowProgressBar(request_->content_length() >= 0);
+      break;
+    case HttpRequest::kEventProgress:
+    case HttpRequest::kEventEnded: {
+      const DownloadMeter::Reading reading =
+          meter_->Measure(GetTickCount(), request_->bytes_received(), request_->content_length());
+      if (!reading.status.empty()) {
+        status_.SetWindowText(reading.status);
+        InvalidateRect(status_.hwnd(), nullptr, FALSE);
+      }
+      if (reading.position >= 0) ::SendMessageW(progress_, PBM_SETPOS, reading.position, 0);
+      if (event == HttpRequest::kEventEnded) Finish(IDOK);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void CDlgOnlineUpdate::ShowProgressBar(bool known) {
+  ShowWindow(progress_, known ? SW_SHOW : SW_HIDE);
+  ShowWindow(busyBar_, known ? SW_HIDE : SW_SHOW);
+}
+
+void CDlgOnlineUpdate::OnOK() {
+  // Enter gives up at once; only the button and Escape ask first.
+  if (finished_) return;
+  cancelled_ = true;
+  Finish(IDCANCEL);
+}
+
+void CDlgOnlineUpdate::OnCancel() {
+  if (finished_) return;
+  const int answer = AppBox(GetText("DoYouWantToCancelOnlineUpdate"),
+                            MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2);
+  // The download may have ended while the question was up; then it stands.
+  if (answer != IDOK || finished_) return;
+  cancelled_ = true;
+  Finish(IDCANCEL);
+}
+
+void CDlgOnlineUpdate::Finish(INT_PTR code) {
+  if (finished_) return;
+  finished_ = true;
+  if (request_) request_->Close();
+  file_.reset();
+  EndDialog(code);
+}
+
+UpdateDownloader::Result DialogUpdateDownloader::Download(const std::wstring& url,
+                                                          const std::wstring& target) {
+  CDlgOnlineUpdate dialog(url, target);
+  const INT_PTR result = dialog.DoModal();
+  if (result == IDOK) return Result::kCompleted;
+  return dialog.cancelled() ? Result::kCancelled : Result::kFailed;
+}

@@ -1,0 +1,140 @@
+// The compulsory online update. Every service answer the client acts on passes this check
+// first: when the service requires a newer client, the client says so, downloads the package
+// with a progress dialog, verifies its MD5, starts it and closes itself, whatever the outcome.
+//
+// Two package kinds exist: the installer, which is simply started, and the portable program,
+// which is started with "/update" and the path of the running program so that it copies itself
+// over that file once this process has gone.
+//
+// The check decides everything here; the dialog, the shell and the version resource come in
+// through the ports below, so every branch runs natively in tests.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "config/private_profile.h"
+#include "config/program_settings.h"
+#include "service/http_body.h"
+#include "service/login_exchange.h"
+#include "service/server_response.h"
+
+// "1024 B", "1.50 KB", "5120 GB": divided by 1024 while above 1024, at most up to GB; two
+// decimals unless the value is (within 0.01) a whole number.
+std::wstring FormatByteSize(double value);
+
+// Only web addresses leave the program through the shell: a service text naming a local
+// program or document must not be run by a click or an update failure.
+bool IsWebAddress(const std::wstring& text);
+
+// A package larger than this is not one of ours; the download is stopped there.
+inline constexpr int64_t kMaxUpdatePackageBytes = 128ll * 1024 * 1024;
+
+// Passes body bytes on to `inner` until more than `limit` bytes have come, then refuses them,
+// which ends the request as incomplete: an endless body cannot fill the disk.
+class BoundedBodySink final : public HttpBodySink {
+ public:
+  BoundedBodySink(HttpBodySink& inner, int64_t limit) : inner_(inner), limit_(limit) {}
+  bool Write(const char* data, size_t size) override;
+  int64_t written() const { return written_; }
+
+ private:
+  HttpBodySink& inner_;
+  const int64_t limit_;
+  int64_t written_ = 0;
+};
+
+// The download dialog's speed line and progress bar, from the request's counters.
+class DownloadMeter {
+ public:
+  struct Reading {
+    std::wstring status;  // the new speed line; empty leaves the line as it is
+    int position = -1;    // 0 to 100; -1 leaves the bar as it is
+  };
+
+  explicit DownloadMeter(uint32_t startTicks) : previousTicks_(startTicks) {}
+  // On every progress report and at the end. `contentLength` is -1 when the server gave none.
+  Reading Measure(uint32_t nowTicks, int64_t bytesReceived, int64_t contentLength);
+
+ private:
+  uint32_t previousTicks_;
+  int64_t previousBytes_ = 0;
+};
+
+enum class UpdatePackageKind { kInstaller, kPortable };
+
+// Where the running program lives and where downloads go.
+struct OnlineUpdatePaths {
+  std::wstring modulePath;    // the running executable
+  std::wstring moduleFolder;  // its folder, ending with a separator
+  std::wstring installerTarget;
+  std::wstring portableTarget;
+};
+
+struct UpdatePackage {
+  UpdatePackageKind kind = UpdatePackageKind::kInstaller;
+  std::wstring url;
+  std::wstring md5;
+  std::wstring target;
+  std::wstring parameters;  // for the shell's start of the target
+};
+
+// `force` is "ForceOnlineUpdateTest": "setup" and "green" pick the kind whatever
+// `bindModulePresent` (an installation has the binding module beside the program) says.
+UpdatePackage ChooseUpdatePackage(const AccountState& offer, const std::wstring& force,
+                                  bool bindModulePresent, const OnlineUpdatePaths& paths);
+
+// The download dialog.
+class UpdateDownloader {
+ public:
+  enum class Result { kCompleted, kCancelled, kFailed };
+  virtual ~UpdateDownloader() = default;
+  // kCompleted once the download has ended, however it ended (the MD5 check judges the file);
+  // kCancelled when the user gave up; kFailed when it could not even begin.
+  virtual Result Download(const std::wstring& url, const std::wstring& target) = 0;
+};
+
+// Starts programs and opens web pages through the shell ("open", shown normally).
+class ProgramLauncher {
+ public:
+  virtual ~ProgramLauncher() = default;
+  // False when the shell could not start it.
+  virtual bool Open(const std::wstring& file, const std::wstring& parameters) = 0;
+};
+
+// The running program's file version, 16 bits a part from the major version down; 0 when its
+// version resource cannot be read.
+class ClientVersionSource {
+ public:
+  virtual ~ClientVersionSource() = default;
+  virtual uint64_t CurrentVersion() = 0;
+};
+
+struct OnlineUpdatePorts {
+  LoginView& view;  // the main window: message boxes
+  UpdateDownloader& downloader;
+  ProgramLauncher& launcher;
+  ClientVersionSource& version;
+  PrivateProfile& profile;
+  const ProgramSettings& settings;
+  // The main window's Exit.
+  std::function<void()> exit;
+};
+
+class OnlineUpdate : public OnlineUpdateCheck {
+ public:
+  OnlineUpdate(OnlineUpdatePorts ports, OnlineUpdatePaths paths)
+      : ports_(std::move(ports)), paths_(std::move(paths)) {}
+
+  // kContinue when this client may go on, kInvalidResponse when the answer names no usable
+  // required version, kUpdateStarted once an update was attempted and Exit has been called.
+  int Check(const std::wstring& responseFile) override;
+
+ private:
+  void Update(const AccountState& offer, const std::wstring& force);
+  void Fail(const char* key, MessageIcon icon, const std::wstring& updateUrl);
+
+  OnlineUpdatePorts ports_;
+  OnlineUpdatePaths paths_;
+};

@@ -1,0 +1,48 @@
+// The route-request protocol between the binding module, inside an accelerated application, and
+// the client: one 5-byte message per address (type 1, then the IPv4 address in network byte
+// order) answered with one byte, 1 when a host route into the tunnel exists for it, else 0.
+//
+// Everything here works on bytes, so the transport (a named pipe on Windows) stays thin and the
+// decisions are tested and fuzzed without one. The constants and BuildRouteRequest are inline:
+// the binding module uses them without linking the client's code.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class CVpnRouteRequestBaseServer;
+
+inline constexpr wchar_t kRouteRequestPipeName[] =
+    L"\\\\.\\pipe\\VpnBindRouteRequest_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";
+inline constexpr size_t kRouteRequestSize = 5;
+inline constexpr uint8_t kRouteRequestHostRoute = 1;
+inline constexpr uint8_t kRouteReplyNoRoute = 0;
+inline constexpr uint8_t kRouteReplyRouted = 1;
+
+// `address` in network byte order, first octet first on the wire.
+inline std::array<uint8_t, kRouteRequestSize> BuildRouteRequest(uint32_t address) {
+  return {kRouteRequestHostRoute, static_cast<uint8_t>(address & 0xFF),
+          static_cast<uint8_t>((address >> 8) & 0xFF), static_cast<uint8_t>((address >> 16) & 0xFF),
+          static_cast<uint8_t>(address >> 24)};
+}
+
+// The address a message asks for (network byte order), or 0 when the message is not a request
+// (wrong length or type).
+uint32_t ParseRouteRequest(const uint8_t* message, size_t size);
+
+// Whether a host route to `address` may be sent into the tunnel. Never: 0.0.0.0, the broadcast
+// address, loopback (127/8), multicast (224/4), and the tunnel's own server `tunnelServer` (a
+// host route for it through the tunnel would carry the tunnel inside itself and cut it). A
+// `tunnelServer` of 0 stands for "not known".
+bool MayRouteThroughTunnel(uint32_t address, uint32_t tunnelServer);
+
+// The reply byte to one message: a host route through `server` for a well-formed request of an
+// address that may go into the tunnel, else 0 without touching the routing table.
+uint8_t AnswerRouteRequest(CVpnRouteRequestBaseServer& server, const uint8_t* message, size_t size,
+                           uint32_t tunnelServer);
+
+// The address of the tunnel's server as the engine names it: a dotted address, or a host name
+// resolved now. 0 when it names none.
+uint32_t TunnelServerAddress(const std::wstring& host);

@@ -1,0 +1,288 @@
+#include "service/online_update.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "config/text_table.h"
+#include "fakes/fake_login_ports.h"
+#include "fakes/loopback_http_server.h"
+#include "service/http_request.h"
+#include "service/md5.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPackage = "MZ the new client, version 2.1.0.1";
+const std::wstring kUpdatePage = L"http://www.example.com/update.html";
+
+class FixedVersion : public ClientVersionSource {
+ public:
+  uint64_t CurrentVersion() override { return 0x0002000100000000ULL; }  // 2.1.0.0
+};
+
+// The download dialog, reduced to what it leaves behind.
+class ScriptedDownloader : public UpdateDownloader {
+ public:
+  Result Download(const std::wstring& url, const std::wstring& target) override {
+    urls.push_back(url);
+    if (writes) std::ofstream(fs::path(target), std::ios::binary) << kPackage;
+    return result;
+  }
+  Result result = Result::kCompleted;
+  bool writes = true;
+  std::vector<std::wstring> urls;
+};
+
+// What the dialog does, without the window: the request writes into the target through the size
+// bound, and the download ends when the request does.
+class HttpFileDownloader : public UpdateDownloader {
+ public:
+  explicit HttpFileDownloader(int64_t limit) : limit_(limit) {}
+  Result Download(const std::wstring& url, const std::wstring& target) override {
+    std::FILE* file = std::fopen(WideToUtf8(target).c_str(), "wb");
+    if (!file) return Result::kFailed;
+    FileBodySink sink(file);
+    BoundedBodySink bounded(sink, limit_);
+    QueueTarget queue;
+    HttpRequest request(url);
+    request.SetOutput(&bounded);
+    if (request.Start(queue, 1)) queue.WaitFor(HttpRequest::kEventEnded);
+    request.Close();
+    outcome = request.outcome();
+    std::fclose(file);
+    return Result::kCompleted;
+  }
+  HttpOutcome outcome = HttpOutcome::kRunning;
+
+ private:
+  const int64_t limit_;
+};
+
+class RecordingLauncher : public ProgramLauncher {
+ public:
+  bool Open(const std::wstring& file, const std::wstring& parameters) override {
+    opened.push_back(file + L"|" + parameters);
+    return succeeds;
+  }
+  bool succeeds = true;
+  std::vector<std::wstring> opened;
+};
+
+class OnlineUpdateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BuildTextTable();
+    dir_ = fs::temp_directory_path() /
+           ("kv-update-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "program");
+    paths_ = {Path("program/Kavrin.exe"), Path("program/"), Path("KavrinInstaller.exe"),
+              Path("Kavrin.exe")};
+    settings_ = std::make_unique<ProgramSettings>(SystemPrivateProfile(), paths_.modulePath);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::wstring Path(const std::string& relative) const {
+    return Utf8ToWide((dir_ / relative).string());
+  }
+  void Installed() { std::ofstream(dir_ / "program" / "KavrinBind.dll") << "module"; }
+  void Force(const std::string& value) {
+    std::ofstream(dir_ / "program" / "Kavrin.exe.ini")
+        << "[Main]\r\nForceOnlineUpdateTest=" << value << "\r\n";
+  }
+
+  // An answer requiring `required` and offering both packages from `base` with `md5`.
+  std::wstring Offer(const std::string& required, const std::string& md5,
+                     const std::string& base = "http://dl.example.com/") {
+    std::ofstream(dir_ / "answer.ini", std::ios::binary)
+        << "[VPN]\r\nRequiredClientVersion=" << required
+        << "\r\nUpdateURL=" << WideToUtf8(kUpdatePage) << "\r\nDownloadSetup=" << base
+        << "setup.exe\r\nDownloadSetupMD5=" << md5 << "\r\nDownloadGreen=" << base
+        << "green.exe\r\nDownloadGreenMD5=" << md5 << "\r\n";
+    return Path("answer.ini");
+  }
+  std::string Md5() const { return WideToUtf8(Md5Hex(kPackage)); }
+
+  int Check(const std::wstring& file, UpdateDownloader* downloader = nullptr) {
+    view_ = {};
+    launcher_.opened.clear();
+    OnlineUpdate update({view_, downloader ? *downloader : downloader_, launcher_, version_,
+                         SystemPrivateProfile(), *settings_, [this] { ++exits_; }},
+                        paths_);
+    return update.Check(file);
+  }
+
+  std::wstring LastBox() const { return view_.boxes.empty() ? L"" : view_.boxes.back().text; }
+  static std::wstring Failure(const char* key) {
+    return GetText(key) + L"\n\n" + GetText("OnlineUpdateFailureTip");
+  }
+
+  fs::path dir_;
+  OnlineUpdatePaths paths_;
+  std::unique_ptr<ProgramSettings> settings_;
+  RecordingLoginView view_;
+  ScriptedDownloader downloader_;
+  RecordingLauncher launcher_;
+  FixedVersion version_;
+  int exits_ = 0;
+};
+
+}  // namespace
+
+TEST_F(OnlineUpdateTest, RequiredVersionDecidesAndMustScanAsFourNumbers) {
+  EXPECT_EQ(Check(Offer("2.1.0.0", Md5())), OnlineUpdateCheck::kContinue);
+  EXPECT_EQ(Check(Offer("2.0.65535.65535", Md5())), OnlineUpdateCheck::kContinue);
+  EXPECT_TRUE(view_.boxes.empty());
+  EXPECT_EQ(exits_, 0);
+  for (const char* required : {"2.1", "", "2.1.0.", "latest"}) {
+    EXPECT_EQ(Check(Offer(required, Md5())), OnlineUpdateCheck::kInvalidResponse) << required;
+  }
+  Force("setup");  // even a forced update needs a usable answer
+  EXPECT_EQ(Check(Offer("2.1", Md5())), OnlineUpdateCheck::kInvalidResponse);
+  EXPECT_EQ(exits_, 0);
+  for (const char* required : {"2.1.0.1", "2.1.1.0", "3.0.0.0"}) {
+    EXPECT_EQ(Check(Offer(required, Md5())), OnlineUpdateCheck::kUpdateStarted) << required;
+  }
+  EXPECT_EQ(exits_, 3);
+}
+
+TEST_F(OnlineUpdateTest, InstallerOrPortableProgramWithItsTargetAndParameters) {
+  Installed();
+  EXPECT_EQ(Check(Offer("2.1.0.1", Md5())), OnlineUpdateCheck::kUpdateStarted);
+  EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{paths_.installerTarget + L"|"});
+  ASSERT_EQ(view_.boxes.size(), 2u);
+  EXPECT_EQ(view_.boxes[0].text, GetText("ClientNeedUpdate"));
+  EXPECT_EQ(view_.boxes[1].text, GetText("DownloadUpdateCompletedReadyToExecuteUpdateFile"));
+  EXPECT_EQ(view_.boxes[1].icon, MessageIcon::kInformation);
+
+  Force("green");  // on an installation, with equal versions
+  EXPECT_EQ(Check(Offer("2.1.0.0", Md5())), OnlineUpdateCheck::kUpdateStarted);
+  EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{paths_.portableTarget + L"| /update \"" +
+                                                        paths_.modulePath + L"\""});
+  fs::remove(dir_ / "program" / "KavrinBind.dll");
+  Force("setup");  // on a portable installation
+  EXPECT_EQ(Check(Offer("2.1.0.0", Md5())), OnlineUpdateCheck::kUpdateStarted);
+  Force("yes");  // any other text forces the update, the kind as installed
+  EXPECT_EQ(Check(Offer("2.1.0.0", Md5())), OnlineUpdateCheck::kUpdateStarted);
+  EXPECT_EQ(downloader_.urls,
+            (std::vector<std::wstring>{
+                L"http://dl.example.com/setup.exe", L"http://dl.example.com/green.exe",
+                L"http://dl.example.com/setup.exe", L"http://dl.example.com/green.exe"}));
+  EXPECT_EQ(exits_, 4);
+}
+
+TEST_F(OnlineUpdateTest, DigestMustMatchAsSent) {
+  EXPECT_EQ(Check(Offer("2.1.0.1", " \t" + Md5() + " ")), OnlineUpdateCheck::kUpdateStarted);
+  EXPECT_EQ(launcher_.opened.size(), 1u);  // blanks around it do not matter
+
+  std::string upper = Md5();
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  // Upper case, and no digest at all for a download that left no file: two empty texts.
+  for (const std::string& digest : {upper, std::string()}) {
+    fs::remove(dir_ / "Kavrin.exe");
+    downloader_.writes = !digest.empty();
+    EXPECT_EQ(Check(Offer("2.1.0.1", digest)), OnlineUpdateCheck::kUpdateStarted);
+    EXPECT_EQ(LastBox(), Failure("CanNotDownloadFileCorrectly_Tip")) << digest;
+    EXPECT_EQ(view_.boxes.back().icon, MessageIcon::kWarning);
+    EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{kUpdatePage + L"|"}) << digest;
+  }
+}
+
+TEST_F(OnlineUpdateTest, EachFailureShowsItsTextAndIconThenTheUpdatePage) {
+  const struct {
+    UpdateDownloader::Result download;
+    bool starts;
+    const char* key;
+    MessageIcon icon;
+  } cases[] = {
+      {UpdateDownloader::Result::kCancelled, true, "UpdateCancelledByUser_Tip",
+       MessageIcon::kInformation},
+      {UpdateDownloader::Result::kFailed, true, "DownloadUpdateFileFailed_Tip",
+       MessageIcon::kWarning},
+      {UpdateDownloader::Result::kCompleted, false, "CanNotExecuteUpdateFile_Tip",
+       MessageIcon::kWarning},
+  };
+  for (const auto& c : cases) {
+    downloader_.result = c.download;
+    launcher_.succeeds = c.starts;
+    EXPECT_EQ(Check(Offer("2.1.0.1", Md5())), OnlineUpdateCheck::kUpdateStarted);
+    EXPECT_EQ(LastBox(), Failure(c.key));
+    EXPECT_EQ(view_.boxes.back().icon, c.icon);
+    EXPECT_EQ(launcher_.opened.back(), kUpdatePage + L"|");
+  }
+  EXPECT_EQ(exits_, 3);
+
+  // No address: the dialog never opens. An update page that is no web address stays shut.
+  downloader_.urls.clear();
+  std::ofstream(dir_ / "answer.ini") << "[VPN]\r\nRequiredClientVersion=9.0.0.0\r\n"
+                                     << "UpdateURL=C:\\Windows\\system32\\cmd.exe\r\n";
+  EXPECT_EQ(Check(Path("answer.ini")), OnlineUpdateCheck::kUpdateStarted);
+  EXPECT_TRUE(downloader_.urls.empty());
+  EXPECT_EQ(LastBox(), Failure("CanNotFindDownloadURL_Tip"));
+  EXPECT_TRUE(launcher_.opened.empty());
+  EXPECT_TRUE(IsWebAddress(L" HTTPS://a/"));
+  EXPECT_FALSE(IsWebAddress(L"file:///c:/x.exe"));
+}
+
+TEST_F(OnlineUpdateTest, BrokenDownloadsAreRefusedAndLeftForTheNextStart) {
+  auto sends = [](std::string bytes) {
+    return [bytes](LoopbackHttpServer::Connection& c) { c.Send(bytes); };
+  };
+  const std::string length = "Content-Length: " + std::to_string(kPackage.size()) + "\r\n\r\n";
+  LoopbackHttpServer whole(sends("HTTP/1.1 200 OK\r\n" + length + kPackage));
+  LoopbackHttpServer cut(sends("HTTP/1.1 200 OK\r\n" + length + kPackage.substr(0, 10)));
+  LoopbackHttpServer errorPage(sends("HTTP/1.1 404 X\r\nContent-Length: 7\r\n\r\n<html/>"));
+  LoopbackHttpServer endless([](LoopbackHttpServer::Connection& c) {
+    c.Send("HTTP/1.1 200 OK\r\n\r\n");
+    while (c.Send(std::string(4096, 'x'))) {
+    }
+  });
+  const struct {
+    LoopbackHttpServer* server;
+    bool started;
+  } cases[] = {{&whole, true}, {&cut, false}, {&errorPage, false}, {&endless, false}};
+  for (const auto& c : cases) {
+    HttpFileDownloader downloader(64 * 1024);
+    const std::wstring base = c.server->Url(L"127.0.0.1/");
+    EXPECT_EQ(Check(Offer("2.1.0.1", Md5(), WideToUtf8(base)), &downloader),
+              OnlineUpdateCheck::kUpdateStarted);
+    const std::wstring start = paths_.portableTarget + L"| /update \"" + paths_.modulePath + L"\"";
+    EXPECT_EQ(launcher_.opened == std::vector<std::wstring>{start}, c.started) << WideToUtf8(base);
+    // Whatever arrived stays, within the bound, for start-up to delete.
+    EXPECT_LE(fs::file_size(dir_ / "Kavrin.exe"), 64u * 1024);
+  }
+}
+
+TEST(FormatByteSize, UnitsAndDecimals) {
+  EXPECT_EQ(FormatByteSize(1024), L"1024 B");
+  EXPECT_EQ(FormatByteSize(1536), L"1.50 KB");
+  EXPECT_EQ(FormatByteSize(5.0 * 1024 * 1024 * 1024 * 1024), L"5120 GB");
+  EXPECT_EQ(FormatByteSize(1025), L"1 KB");  // 1.00098: closer than 0.01 to a whole number
+  EXPECT_EQ(FormatByteSize(-5), L"0 B");
+}
+
+TEST(DownloadMeter, SpeedLineAndProgressFromTheCounters) {
+  BuildTextTable();
+  const std::wstring prefix = GetText("DownloadingUpdateFileSpeed");
+  DownloadMeter meter(10000);
+  DownloadMeter::Reading r = meter.Measure(10500, 1536, 3072);
+  EXPECT_EQ(r.status, prefix + L"3 KB/s");
+  EXPECT_EQ(r.position, 50);
+  r = meter.Measure(10500, 4000, 3072);  // same tick, and more than announced
+  EXPECT_EQ(r.status, L"");
+  EXPECT_EQ(r.position, 100);
+
+  DownloadMeter unknown(0xFFFFFE00u);  // the tick count wraps during the download
+  r = unknown.Measure(0x00000200u, 512 * 1024, -1);
+  EXPECT_EQ(r.status, prefix + L"500 KB/s");
+  EXPECT_EQ(r.position, -1);
+}

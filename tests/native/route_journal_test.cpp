@@ -1,0 +1,358 @@
+#include "vpn/route_journal.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "fakes/fake_clock.h"
+#include "fakes/fake_route_table.h"
+#include "vpn/general_vpn.h"
+#include "vpn/route_modification.h"
+
+namespace {
+
+// Thrown by the table where the process is to die: nothing after it runs, as after a kill.
+struct Crash {};
+
+constexpr uint32_t kAlreadyExists = 5010;
+constexpr uint32_t kLanInterface = 7;
+constexpr uint32_t kTunnelInterface = 23;
+
+// The routing table as the system keeps it: what is created shows up when the table is read
+// (with an age), an identical route is refused, only network-management rows are taken, and a
+// deletion matches by destination, mask, next hop and interface.
+class SystemTable : public RouteTable {
+ public:
+  uint32_t ReadForwardTable(std::vector<RouteRow>& out) override {
+    ++reads;
+    if (readError != 0) return readError;
+    out = rows;
+    return 0;
+  }
+  uint32_t CreateRow(const RouteRow& row) override {
+    if (++creations == crashAtCreation) throw Crash{};
+    if (row.protocol != kRouteProtocolNetMgmt) return kRouteErrorInvalidParameter;
+    if (Find(row) != rows.end()) return kAlreadyExists;
+    RouteRow stored = row;
+    stored.age = 30;
+    rows.push_back(stored);
+    if (creations == crashAfterCreation) throw Crash{};
+    return 0;
+  }
+  uint32_t DeleteRow(const RouteRow& row) override {
+    ++deletions;
+    if (deleteError != 0) return deleteError;
+    const auto found = Find(row);
+    if (found == rows.end()) return kRouteErrorNotFound;
+    rows.erase(found);
+    return 0;
+  }
+  uint32_t ReadAdapters(std::vector<AdapterAddress>& out) override {
+    out = {{kLanInterface, "192.168.1.20"}, {kTunnelInterface, "10.8.0.6"}};
+    return 0;
+  }
+  bool ReadInterfaceMetrics(std::vector<InterfaceMetric>& out) override {
+    out = {{kLanInterface, 20}, {kTunnelInterface, 1}};
+    return true;
+  }
+
+  std::vector<RouteRow>::iterator Find(const RouteRow& row) {
+    return std::find_if(rows.begin(), rows.end(), [&](const RouteRow& r) {
+      return r.destination == row.destination && r.mask == row.mask && r.nextHop == row.nextHop &&
+             r.interfaceIndex == row.interfaceIndex;
+    });
+  }
+
+  std::vector<RouteRow> rows;
+  // Dies inside the system call: before the route exists, or just after.
+  int crashAtCreation = 0;
+  int crashAfterCreation = 0;
+  int creations = 0;
+  int deletions = 0;
+  int reads = 0;
+  uint32_t readError = 0;
+  uint32_t deleteError = 0;
+};
+
+// The table as a multiset, ages aside.
+std::vector<RouteKey> Keys(const std::vector<RouteRow>& rows) {
+  std::vector<RouteKey> keys;
+  for (const RouteRow& row : rows) keys.push_back(RouteKeyOf(row));
+  std::sort(keys.begin(), keys.end());
+  return keys;
+}
+
+RouteRow Row(const char* destination, const char* mask, const char* gateway,
+             uint32_t protocol = kRouteProtocolNetMgmt) {
+  RouteRow row{};
+  row.destination = Ip(destination);
+  row.mask = Ip(mask);
+  row.nextHop = Ip(gateway);
+  row.interfaceIndex = kLanInterface;
+  row.type = 4;
+  row.protocol = protocol;
+  row.metric1 = 21;
+  row.metric2 = row.metric3 = row.metric4 = row.metric5 = 0xFFFFFFFFu;
+  return row;
+}
+
+std::wstring DottedLine(uint32_t n) {
+  return std::to_wstring(20 + n / 65536) + L"." + std::to_wstring(n / 256 % 256) + L"." +
+         std::to_wstring(n % 256) + L".0 mask 255.255.255.0";
+}
+
+class TestVpn : public CGeneralVpn {
+ public:
+  using CGeneralVpn::CGeneralVpn;
+  int32_t GetStatistics(uint32_t& sent, uint32_t& received) override {
+    sent = received = 0;
+    return 0;
+  }
+  std::wstring GetErrorDetailText(int32_t) override { return L""; }
+};
+
+class RouteJournalTest : public ::testing::Test {
+ protected:
+  RouteJournalTest() {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    file_ = std::filesystem::temp_directory_path() /
+            ("kv_route_journal_" + std::to_string(getpid()) + "_" + test->name() + ".dat");
+    path_ = file_.wstring();
+    std::filesystem::remove(file_);
+
+    RouteRow hostDefault = Row("0.0.0.0", "0.0.0.0", "192.168.1.1");
+    hostDefault.metric1 = 20;
+    table_.rows = {hostDefault, Row("192.168.1.0", "255.255.255.0", "192.168.1.20", 2),
+                   Row("127.0.0.0", "255.0.0.0", "127.0.0.1", 2),
+                   // Put there by hand: same destination as a listed route, another gateway.
+                   Row("20.0.5.0", "255.255.255.0", "192.168.1.254")};
+    for (RouteRow& row : table_.rows) row.age = 900;
+  }
+  ~RouteJournalTest() override { std::filesystem::remove(file_); }
+
+  // An engine in route mode 1 with `count` listed routes, journaling, tunnel up at 10.8.0.6.
+  std::unique_ptr<TestVpn> ConnectInModeOne(uint32_t count) {
+    auto vpn = std::make_unique<TestVpn>(table_, clock_, nullptr);
+    vpn->SetRouteJournal(std::make_unique<RouteJournal>(table_, path_));
+    vpn->routeMode = RouteModeDefaultGateway;
+    for (uint32_t n = 0; n < count; ++n) vpn->routeList.push_back(DottedLine(n));
+    vpn->SetProxy(1, L"198.51.100.7", 8080, nullptr, nullptr);
+    EXPECT_EQ(vpn->Connect(), 0);
+    vpn->localAddress = L"10.8.0.6";
+    return vpn;
+  }
+
+  std::string JournalBytes() {
+    std::ifstream in(file_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  void WriteJournal(const std::string& bytes) {
+    std::ofstream(file_, std::ios::binary | std::ios::trunc) << bytes;
+  }
+
+  std::filesystem::path file_;
+  std::wstring path_;
+  SystemTable table_;
+  FakeClock clock_;
+};
+
+TEST_F(RouteJournalTest, CrashHalfwayThroughThreeThousandRoutesIsUndoneAtTheNextStart) {
+  const std::vector<RouteRow> before = table_.rows;
+  auto vpn = ConnectInModeOne(3000);
+  // The proxy host route first, then 1,500 listed routes; the process dies as the system
+  // finishes the last of them.
+  table_.crashAfterCreation = 1 + 1500;
+  EXPECT_THROW(vpn->SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0), Crash);
+  vpn.reset();
+  ASSERT_EQ(table_.rows.size(), before.size() + 1 + 1500);
+  ASSERT_TRUE(std::filesystem::exists(file_));
+
+  const RouteRecovery recovery = RecoverRouteJournal(table_, path_);
+
+  EXPECT_EQ(recovery.deleted, 1u + 1500u);
+  EXPECT_FALSE(recovery.kept);
+  EXPECT_EQ(Keys(table_.rows), Keys(before));
+  EXPECT_NE(table_.Find(Row("20.0.5.0", "255.255.255.0", "192.168.1.254")), table_.rows.end());
+  EXPECT_FALSE(std::filesystem::exists(file_));
+
+  // Twice is harmless: nothing left to read, nothing touched.
+  const int readsBefore = table_.reads;
+  const RouteRecovery again = RecoverRouteJournal(table_, path_);
+  EXPECT_EQ(again.listed, 0u);
+  EXPECT_EQ(again.deleted, 0u);
+  EXPECT_EQ(table_.reads, readsBefore);
+  EXPECT_EQ(Keys(table_.rows), Keys(before));
+}
+
+TEST_F(RouteJournalTest, NormalConnectionMakesTheSameCallsAndLeavesNoJournal) {
+  FakeRouteTable plain;
+  FakeRouteTable journaled;
+  for (FakeRouteTable* table : {&plain, &journaled}) {
+    table->forwardTable = {Row("0.0.0.0", "0.0.0.0", "192.168.1.1")};
+    table->adapters = {{kLanInterface, "192.168.1.20"}, {kTunnelInterface, "10.8.0.6"}};
+    table->interfaceMetrics = std::vector<InterfaceMetric>{{kLanInterface, 20}};
+    table->createErrors[Ip("20.0.1.0")] = 87;
+    table->createErrors[Ip("198.51.100.7")] = 87;
+  }
+  auto run = [&](FakeRouteTable& table, bool journal) {
+    TestVpn vpn(table, clock_, nullptr);
+    if (journal) vpn.SetRouteJournal(std::make_unique<RouteJournal>(table, path_));
+    vpn.routeMode = RouteModeDefaultGateway;
+    vpn.routeList = {DottedLine(0), DottedLine(1), L"no route here", DottedLine(2)};
+    vpn.SetProxy(2, L"198.51.100.7", 1080, nullptr, nullptr);
+    EXPECT_EQ(vpn.Connect(), 0);
+    vpn.localAddress = L"10.8.0.6";
+    vpn.SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
+    EXPECT_EQ(std::filesystem::exists(file_), journal);
+    const auto results = std::make_tuple(vpn.state, vpn.error, vpn.failedRoutes);
+    vpn.Disconnect();
+    return results;
+  };
+  const auto withoutJournal = run(plain, false);
+  const auto withJournal = run(journaled, true);
+
+  EXPECT_EQ(withJournal, withoutJournal);
+  EXPECT_EQ(journaled.createCalls, plain.createCalls);
+  EXPECT_EQ(journaled.deleteCalls, plain.deleteCalls);
+  EXPECT_TRUE(journaled.installed.empty());
+  EXPECT_FALSE(std::filesystem::exists(file_));
+}
+
+TEST_F(RouteJournalTest, JournalCutAnywhereInItsLastRecordStillRecoversTheCompleteOnes) {
+  {
+    RouteJournal journal(table_, path_);
+    for (const char* to : {"20.0.0.0", "20.0.1.0", "20.0.2.0"}) {
+      ASSERT_EQ(journal.CreateRow(Row(to, "255.255.255.0", "192.168.1.1")), 0u);
+    }
+  }
+  const std::string whole = JournalBytes();
+  const std::vector<RouteRow> crashed = table_.rows;
+  const size_t lastRecord = whole.size() - route_journal::kRecordSize;
+
+  for (size_t cut = lastRecord; cut <= whole.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    table_.rows = crashed;
+    WriteJournal(whole.substr(0, cut));
+    const RouteRecovery recovery = RecoverRouteJournal(table_, path_);
+    const bool lastComplete = cut == whole.size();
+    EXPECT_EQ(recovery.deleted, lastComplete ? 3u : 2u);
+    EXPECT_EQ(table_.Find(Row("20.0.2.0", "255.255.255.0", "192.168.1.1")) != table_.rows.end(),
+              !lastComplete);
+    EXPECT_FALSE(std::filesystem::exists(file_));
+  }
+  // A tail the system extended with zeros ends the journal there; so does a garbled record,
+  // even one that now reads as a route of someone else's.
+  const RouteRow handMade = Row("20.0.5.0", "255.255.255.0", "192.168.1.254");
+  const std::string garbled =
+      whole.substr(0, lastRecord) +
+      route_journal::EncodeRecord(route_journal::kCreated, handMade).substr(0, 57) +
+      whole.substr(lastRecord + 57);
+  for (const std::string& bytes :
+       {whole + std::string(route_journal::kRecordSize, '\0'), garbled}) {
+    table_.rows = crashed;
+    WriteJournal(bytes);
+    EXPECT_EQ(RecoverRouteJournal(table_, path_).deleted, bytes == garbled ? 2u : 3u);
+    EXPECT_NE(table_.Find(handMade), table_.rows.end());
+  }
+  // Cut inside the header, or a file of another format: nothing is taken, the file goes.
+  for (const std::string& bytes :
+       {whole.substr(0, 5), std::string("KVRJ\x02\x00", 6) + whole.substr(6)}) {
+    table_.rows = crashed;
+    WriteJournal(bytes);
+    EXPECT_EQ(RecoverRouteJournal(table_, path_).deleted, 0u);
+    EXPECT_EQ(table_.rows, crashed);
+    EXPECT_FALSE(std::filesystem::exists(file_));
+  }
+}
+
+TEST_F(RouteJournalTest, RowsChangedGoneOrThereBeforeAreLeftAlone) {
+  const RouteRow kept = Row("20.0.0.0", "255.255.255.0", "192.168.1.1");
+  const RouteRow changed = Row("20.0.1.0", "255.255.255.0", "192.168.1.1");
+  const RouteRow gone = Row("20.0.2.0", "255.255.255.0", "192.168.1.1");
+  const RouteRow before = Row("20.0.3.0", "255.255.255.0", "192.168.1.1");
+  table_.rows.push_back(before);
+  {
+    RouteJournal journal(table_, path_);
+    for (const RouteRow& row : {kept, changed, gone}) ASSERT_EQ(journal.CreateRow(row), 0u);
+    EXPECT_EQ(journal.CreateRow(before), kAlreadyExists);
+    // The process dies inside the system call, after the record and before the route.
+    table_.crashAtCreation = table_.creations + 1;
+    EXPECT_THROW(journal.CreateRow(before), Crash);
+    EXPECT_EQ(journal.ListedRows(), 3u);
+  }
+  // Someone else changes one route's metric and deletes another meanwhile.
+  table_.Find(changed)->metric1 = 5;
+  table_.rows.erase(table_.Find(gone));
+  const std::vector<RouteRow> expected = [&] {
+    std::vector<RouteRow> rows = table_.rows;
+    rows.erase(std::find(rows.begin(), rows.end(), *table_.Find(kept)));
+    return rows;
+  }();
+
+  const RouteRecovery recovery = RecoverRouteJournal(table_, path_);
+  EXPECT_EQ(recovery.listed, 3u);
+  EXPECT_EQ(recovery.deleted, 1u);
+  EXPECT_EQ(table_.rows, expected);
+}
+
+TEST_F(RouteJournalTest, PlantedJournalNeverTakesDefaultOrSystemRoutes) {
+  std::string bytes = route_journal::Header();
+  for (const RouteRow& row : table_.rows) {
+    bytes += route_journal::EncodeRecord(route_journal::kCreated, row);
+  }
+  WriteJournal(bytes);
+  const std::vector<RouteRow> before = table_.rows;
+
+  const RouteRecovery recovery = RecoverRouteJournal(table_, path_);
+  // Only the hand-made network-management route could have been one of ours.
+  EXPECT_EQ(recovery.listed, 4u);
+  EXPECT_EQ(recovery.deleted, 1u);
+  EXPECT_EQ(Keys(table_.rows), Keys({before[0], before[1], before[2]}));
+}
+
+TEST_F(RouteJournalTest, JournalStaysWhileItsRowsMayStillBeThere) {
+  const RouteRow row = Row("20.0.0.0", "255.255.255.0", "192.168.1.1");
+  {
+    RouteJournal journal(table_, path_);
+    ASSERT_EQ(journal.CreateRow(row), 0u);
+    table_.deleteError = 5;  // access denied
+    EXPECT_EQ(journal.DeleteRow(row), 5u);
+    journal.Settle();
+    EXPECT_TRUE(std::filesystem::exists(file_));
+  }
+  EXPECT_TRUE(RecoverRouteJournal(table_, path_).kept);
+  table_.deleteError = 0;
+  table_.readError = 21;
+  EXPECT_TRUE(RecoverRouteJournal(table_, path_).kept);
+  table_.readError = 0;
+
+  // The next connection takes the leftover back before it starts a journal of its own.
+  const RouteRow next = Row("20.0.9.0", "255.255.255.0", "192.168.1.1");
+  RouteJournal journal(table_, path_);
+  ASSERT_EQ(journal.CreateRow(next), 0u);
+  EXPECT_EQ(table_.Find(row), table_.rows.end());
+  EXPECT_EQ(journal.ListedRows(), 1u);
+  EXPECT_EQ(journal.DeleteRow(next), 0u);
+  journal.Settle();
+  EXPECT_FALSE(std::filesystem::exists(file_));
+}
+
+TEST_F(RouteJournalTest, UnwritableJournalNeverStopsTheRoutes) {
+  path_ = (std::filesystem::temp_directory_path() / "kv-no-such-folder" / "journal.dat").wstring();
+  auto vpn = ConnectInModeOne(20);
+  vpn->SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
+  EXPECT_EQ(vpn->state, GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_EQ(table_.rows.size(), 4u + 1u + 20u);
+  vpn->Disconnect();
+  EXPECT_EQ(table_.rows.size(), 4u);
+}
+
+}  // namespace

@@ -1,0 +1,235 @@
+#include <windows.h>
+// Needs the types of <windows.h>.
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "config/text_table.h"
+#include "fakes/loopback_http_server.h"
+#include "service/dlg_online_update_win.h"
+#include "skin/busy_bar_win.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// What the dialog showed while it ran, sampled from a timer on the dialog's own thread.
+struct Observed {
+  bool progressShown = false;
+  bool busyShown = false;
+  int maxPosition = 0;
+  unsigned busySteps = 0;
+  std::vector<std::wstring> statuses;
+  int questions = 0;
+};
+
+Observed g_seen;
+// What the sampler does once it sees the dialog: 0 watch only, IDOK press Enter, IDCANCEL press
+// the Cancel button and answer the question with g_answer.
+int g_action = 0;
+int g_answer = IDOK;
+
+HWND UpdateDialog() { return FindWindowW(L"#32770", GetText("VpnAppOnlineUpdateTitle").c_str()); }
+
+struct BoxSearch {
+  HWND dialog;
+  HWND found;
+};
+
+BOOL CALLBACK FindOtherDialog(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<BoxSearch*>(param);
+  wchar_t name[16] = {};
+  GetClassNameW(window, name, 16);
+  if (window == search->dialog || std::wstring(name) != L"#32770" || !IsWindowVisible(window)) {
+    return TRUE;
+  }
+  search->found = window;
+  return FALSE;
+}
+
+// A message box of this thread: the dialog's question.
+HWND QuestionBox(HWND dialog) {
+  BoxSearch search{dialog, nullptr};
+  EnumThreadWindows(GetCurrentThreadId(), FindOtherDialog, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// Later in a run: press Cancel once more and agree this time.
+void CALLBACK CancelAgain(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  g_answer = IDOK;
+  g_action = IDCANCEL;
+}
+
+void CALLBACK Sample(HWND, UINT, UINT_PTR, DWORD) {
+  HWND dialog = UpdateDialog();
+  if (!dialog) return;
+  if (HWND box = QuestionBox(dialog)) {
+    ++g_seen.questions;
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(g_answer, BN_CLICKED), 0);
+    g_action = 0;
+    return;
+  }
+  HWND progress = GetDlgItem(dialog, CDlgOnlineUpdate::kProgressId);
+  HWND busy = GetDlgItem(dialog, CDlgOnlineUpdate::kBusyBarId);
+  if (IsWindowVisible(progress)) g_seen.progressShown = true;
+  if (IsWindowVisible(busy)) {
+    g_seen.busyShown = true;
+    g_seen.busySteps = std::max(g_seen.busySteps, BusyBarStep(busy));
+  }
+  g_seen.maxPosition =
+      std::max(g_seen.maxPosition, static_cast<int>(SendMessageW(progress, PBM_GETPOS, 0, 0)));
+  wchar_t text[256] = {};
+  GetDlgItemTextW(dialog, CDlgOnlineUpdate::kStatusId, text, 256);
+  if (g_seen.statuses.empty() || g_seen.statuses.back() != text) g_seen.statuses.push_back(text);
+  if (g_action != 0) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(g_action, BN_CLICKED), 0);
+    g_action = 0;
+  }
+}
+
+std::string Package(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 13 + 5);
+  return bytes;
+}
+
+// The body in pieces with pauses, so the dialog sees several progress reports.
+LoopbackHttpServer::Script Slowly(const std::string& body, bool withLength) {
+  return [body, withLength](LoopbackHttpServer::Connection& c) {
+    std::string head = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
+    if (withLength) head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    c.Send(head + "\r\n");
+    std::vector<std::string> pieces;
+    for (size_t at = 0; at < body.size(); at += body.size() / 8) {
+      pieces.push_back(body.substr(at, body.size() / 8));
+    }
+    c.SendPaced(pieces, std::chrono::milliseconds(250));
+  };
+}
+
+class OnlineUpdateDialogWin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BuildTextTable();
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    ASSERT_TRUE(RegisterBusyBarClass(GetModuleHandleW(nullptr)));
+    g_seen = {};
+    g_action = 0;
+    g_answer = IDOK;
+    dir_ =
+        fs::temp_directory_path() /
+        ("kv-upd-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    target_ = (dir_ / "Kavrin.exe").wstring();
+    timer_ = SetTimer(nullptr, 0, 50, Sample);
+  }
+  void TearDown() override {
+    KillTimer(nullptr, timer_);
+    fs::remove_all(dir_);
+  }
+
+  std::string Downloaded() const {
+    std::ifstream in(dir_ / "Kavrin.exe", std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+
+  fs::path dir_;
+  std::wstring target_;
+  UINT_PTR timer_ = 0;
+  DialogUpdateDownloader downloader_;
+};
+
+}  // namespace
+
+TEST_F(OnlineUpdateDialogWin, KnownLengthMovesTheProgressBar) {
+  const std::string body = Package(64 * 1024);
+  LoopbackHttpServer server(Slowly(body, true));
+  EXPECT_EQ(downloader_.Download(server.Url(L"127.0.0.1/Kavrin.exe"), target_),
+            UpdateDownloader::Result::kCompleted);
+  EXPECT_EQ(Downloaded(), body);
+  EXPECT_TRUE(g_seen.progressShown);
+  EXPECT_GT(g_seen.maxPosition, 0);
+  const std::wstring speed = GetText("DownloadingUpdateFileSpeed");
+  EXPECT_TRUE(std::any_of(g_seen.statuses.begin(), g_seen.statuses.end(),
+                          [&](const std::wstring& s) { return s.rfind(speed, 0) == 0; }));
+}
+
+TEST_F(OnlineUpdateDialogWin, UnknownLengthRunsTheBusyBarAndShowsNoPercentage) {
+  const std::string body = Package(32 * 1024);
+  LoopbackHttpServer server(Slowly(body, false));
+  EXPECT_EQ(downloader_.Download(server.Url(L"127.0.0.1/Kavrin.exe"), target_),
+            UpdateDownloader::Result::kCompleted);
+  EXPECT_EQ(Downloaded(), body);
+  EXPECT_TRUE(g_seen.busyShown);
+  EXPECT_GT(g_seen.busySteps, 0u);
+  EXPECT_FALSE(g_seen.progressShown);
+  const std::wstring speed = GetText("DownloadingUpdateFileSpeed");
+  bool sawSpeed = false;
+  for (const std::wstring& status : g_seen.statuses) {
+    if (status.rfind(speed, 0) == 0) sawSpeed = true;
+    EXPECT_EQ(status.find(L'%'), std::wstring::npos) << "percentage in " << status.size();
+  }
+  EXPECT_TRUE(sawSpeed);
+}
+
+TEST_F(OnlineUpdateDialogWin, CancelAsksFirstAndOnlyYesCancels) {
+  LoopbackHttpServer hanging([](LoopbackHttpServer::Connection& c) {
+    c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nMZ");
+    c.Hang();
+  });
+  // First answer "Cancel" to the question: the download goes on; then Escape and OK.
+  g_action = IDCANCEL;
+  g_answer = IDCANCEL;
+  CDlgOnlineUpdate dialog(hanging.Url(L"127.0.0.1/Kavrin.exe"), target_);
+  const UINT_PTR again = SetTimer(nullptr, 0, 1500, CancelAgain);
+  const INT_PTR result = dialog.DoModal();
+  KillTimer(nullptr, again);
+  hanging.Release();
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_TRUE(dialog.cancelled());
+  EXPECT_EQ(g_seen.questions, 2);
+}
+
+TEST_F(OnlineUpdateDialogWin, EnterCancelsWithoutAsking) {
+  LoopbackHttpServer hanging([](LoopbackHttpServer::Connection& c) { c.Hang(); });
+  g_action = IDOK;
+  EXPECT_EQ(downloader_.Download(hanging.Url(L"127.0.0.1/Kavrin.exe"), target_),
+            UpdateDownloader::Result::kCancelled);
+  hanging.Release();
+  EXPECT_EQ(g_seen.questions, 0);
+  // Nothing arrived: the dialog still said it was connecting, with the busy bar running.
+  EXPECT_EQ(g_seen.statuses, std::vector<std::wstring>{GetText("ConnectingToOnlineUpdateServer")});
+  EXPECT_TRUE(g_seen.busyShown);
+  EXPECT_FALSE(g_seen.progressShown);
+}
+
+TEST_F(OnlineUpdateDialogWin, EndlessBodyStopsAtTheSizeBound) {
+  LoopbackHttpServer endless([](LoopbackHttpServer::Connection& c) {
+    c.Send("HTTP/1.1 200 OK\r\n\r\n");
+    const std::string block(8192, 'x');
+    while (c.Send(block)) {
+    }
+  });
+  CDlgOnlineUpdate dialog(endless.Url(L"127.0.0.1/Kavrin.exe"), target_);
+  dialog.SetSizeLimit(256 * 1024);
+  EXPECT_EQ(dialog.DoModal(), IDOK);  // ended: the digest will refuse it
+  EXPECT_FALSE(dialog.cancelled());
+  EXPECT_LE(fs::file_size(dir_ / "Kavrin.exe"), 256u * 1024);
+}
+
+TEST_F(OnlineUpdateDialogWin, TargetThatCannotBeWrittenFailsAtOnce) {
+  LoopbackHttpServer server(Slowly(Package(1024), true));
+  EXPECT_EQ(downloader_.Download(server.Url(L"127.0.0.1/Kavrin.exe"),
+                                 (dir_ / "no-such-folder" / "Kavrin.exe").wstring()),
+            UpdateDownloader::Result::kFailed);
+  EXPECT_TRUE(server.requests().empty());
+}

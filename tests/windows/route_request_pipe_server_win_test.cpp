@@ -1,0 +1,321 @@
+// The route-request server on its real named pipe, over a route table that only records.
+#include "vpn/route_request_pipe_server_win.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+  return uint32_t{a} | (uint32_t{b} << 8) | (uint32_t{c} << 16) | (uint32_t{d} << 24);
+}
+
+// Called from the server thread; read from the test.
+class RecordingRouteTable : public RouteTable {
+ public:
+  uint32_t ReadForwardTable(std::vector<RouteRow>& rows) override {
+    rows.clear();
+    return 0;
+  }
+  uint32_t CreateRow(const RouteRow& row) override {
+    std::lock_guard lock(mutex_);
+    created_.push_back(row);
+    installed_.push_back(row);
+    return 0;
+  }
+  uint32_t DeleteRow(const RouteRow& row) override {
+    std::lock_guard lock(mutex_);
+    for (auto it = installed_.begin(); it != installed_.end(); ++it) {
+      if (*it == row) {
+        installed_.erase(it);
+        return 0;
+      }
+    }
+    return ERROR_NOT_FOUND;
+  }
+  uint32_t ReadAdapters(std::vector<AdapterAddress>& adapters) override {
+    adapters.clear();
+    return 0;
+  }
+  bool ReadInterfaceMetrics(std::vector<InterfaceMetric>&) override { return false; }
+
+  std::vector<RouteRow> created() {
+    std::lock_guard lock(mutex_);
+    return created_;
+  }
+  std::vector<uint32_t> installedDestinations() {
+    std::lock_guard lock(mutex_);
+    std::vector<uint32_t> destinations;
+    for (const RouteRow& row : installed_) destinations.push_back(row.destination);
+    return destinations;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<RouteRow> created_;
+  std::vector<RouteRow> installed_;
+};
+
+class SettableClock : public TickClock {
+ public:
+  uint32_t Ticks() override { return now; }
+  void Sleep(uint32_t) override {}
+  std::atomic<uint32_t> now{1000};
+};
+
+// One client connection in message mode.
+class Client {
+ public:
+  Client() {
+    handle_ = CreateFileW(kRouteRequestPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                          OPEN_EXISTING, 0, nullptr);
+    error_ = handle_ == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (handle_ != INVALID_HANDLE_VALUE) {
+      DWORD mode = PIPE_READMODE_MESSAGE;
+      SetNamedPipeHandleState(handle_, &mode, nullptr, nullptr);
+    }
+  }
+  ~Client() { Close(); }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  bool connected() const { return handle_ != INVALID_HANDLE_VALUE; }
+  DWORD error() const { return error_; }
+  void Close() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+  // The reply bytes to one message; empty when the exchange failed.
+  std::vector<uint8_t> Exchange(const std::vector<uint8_t>& message) {
+    DWORD written = 0;
+    if (!WriteFile(handle_, message.data(), static_cast<DWORD>(message.size()), &written,
+                   nullptr)) {
+      return {};
+    }
+    uint8_t reply[16] = {};
+    DWORD read = 0;
+    if (!ReadFile(handle_, reply, sizeof(reply), &read, nullptr)) return {};
+    return std::vector<uint8_t>(reply, reply + read);
+  }
+  std::vector<uint8_t> Ask(uint32_t address) {
+    const auto request = BuildRouteRequest(address);
+    return Exchange(std::vector<uint8_t>(request.begin(), request.end()));
+  }
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  DWORD error_ = 0;
+};
+
+// A free instance may take a moment to appear after the previous client took one.
+std::unique_ptr<Client> Connect() {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    auto client = std::make_unique<Client>();
+    if (client->connected()) return client;
+    if (client->error() == ERROR_PIPE_BUSY) {
+      WaitNamedPipeW(kRouteRequestPipeName, 200);
+    } else {
+      Sleep(20);
+    }
+  }
+  return std::make_unique<Client>();
+}
+
+// The server thread creates its first instance a moment after Start returns.
+bool WaitForListener() {
+  for (int attempt = 0; attempt < 250; ++attempt) {
+    if (WaitNamedPipeW(kRouteRequestPipeName, 100)) return true;
+    Sleep(20);
+  }
+  return false;
+}
+
+const std::vector<uint8_t> kRouted = {1};
+const std::vector<uint8_t> kNoRoute = {0};
+
+class RouteRequestPipeServerTest : public ::testing::Test {
+ protected:
+  RouteRequestPipeServerTest() {
+    tunnel_.nextHop = Ip(10, 8, 0, 6);
+    tunnel_.interfaceIndex = 23;
+    tunnel_.type = 3;
+    tunnel_.protocol = 3;
+    tunnel_.metric1 = 2;
+    tunnel_.metric2 = tunnel_.metric3 = tunnel_.metric4 = tunnel_.metric5 = 0xFFFFFFFFu;
+  }
+
+  RecordingRouteTable table_;
+  SettableClock clock_;
+  RouteRow tunnel_{};
+  CVpnRouteRequestPipeServer server_{table_, clock_};
+};
+
+TEST_F(RouteRequestPipeServerTest, ARequestGetsOneHostRouteThroughTheTunnel) {
+  ASSERT_TRUE(server_.Start(tunnel_));
+  auto client = Connect();
+  ASSERT_TRUE(client->connected()) << client->error();
+  EXPECT_EQ(client->Exchange({0x01, 0x0A, 0x00, 0x00, 0x05}), kRouted);
+  EXPECT_EQ(client->Exchange({0x01, 0x0A, 0x00, 0x00, 0x05}), kRouted);
+  client->Close();
+  // Later connections reuse the instances the earlier ones left.
+  for (int n = 0; n < 10; ++n) {
+    auto again = Connect();
+    ASSERT_TRUE(again->connected());
+    EXPECT_EQ(again->Ask(Ip(10, 0, 0, 5)), kRouted);
+  }
+  server_.Stop();
+
+  RouteRow expected = tunnel_;
+  expected.destination = Ip(10, 0, 0, 5);
+  expected.mask = 0xFFFFFFFFu;
+  EXPECT_EQ(table_.created(), std::vector<RouteRow>{expected});
+}
+
+TEST_F(RouteRequestPipeServerTest, MalformedMessagesAreAnsweredZeroAndTheConnectionGoesOn) {
+  ASSERT_TRUE(server_.Start(tunnel_));
+  auto client = Connect();
+  ASSERT_TRUE(client->connected());
+  EXPECT_EQ(client->Exchange({0x01, 0x0A, 0x00, 0x00}), kNoRoute);
+  EXPECT_EQ(client->Exchange({0x01, 0x0A, 0x00, 0x00, 0x05, 0x00}), kNoRoute);
+  EXPECT_EQ(client->Exchange({0x02, 0x0A, 0x00, 0x00, 0x05}), kNoRoute);
+  EXPECT_EQ(client->Exchange({}), kNoRoute);
+  // Longer than the server's buffer: read to its end and refused as a whole.
+  std::vector<uint8_t> oversized(10000, 0x01);
+  EXPECT_EQ(client->Exchange(oversized), kNoRoute);
+  EXPECT_EQ(client->Ask(Ip(10, 0, 0, 9)), kRouted);
+  server_.Stop();
+  EXPECT_EQ(table_.installedDestinations(), std::vector<uint32_t>{Ip(10, 0, 0, 9)});
+}
+
+TEST_F(RouteRequestPipeServerTest, AddressesThatMustStayOutOfTheTunnelAreRefused) {
+  server_.tunnelServerLookup = [] { return Ip(203, 0, 113, 9); };
+  ASSERT_TRUE(server_.Start(tunnel_));
+  auto client = Connect();
+  ASSERT_TRUE(client->connected());
+  EXPECT_EQ(client->Ask(Ip(203, 0, 113, 9)), kNoRoute);
+  EXPECT_EQ(client->Ask(Ip(127, 0, 0, 1)), kNoRoute);
+  EXPECT_EQ(client->Ask(Ip(224, 0, 0, 251)), kNoRoute);
+  EXPECT_EQ(client->Ask(Ip(255, 255, 255, 255)), kNoRoute);
+  EXPECT_EQ(client->Ask(0), kNoRoute);
+  server_.Stop();
+  EXPECT_TRUE(table_.created().empty());
+}
+
+TEST_F(RouteRequestPipeServerTest, ARequestAfterTheServersReadIsPendingIsAnsweredAlike) {
+  ASSERT_TRUE(server_.Start(tunnel_));
+  auto late = Connect();
+  ASSERT_TRUE(late->connected());
+  // By now the server has asked for the request and waits for it.
+  Sleep(300);
+  EXPECT_EQ(late->Ask(Ip(10, 0, 0, 11)), kRouted);
+  auto early = Connect();
+  ASSERT_TRUE(early->connected());
+  EXPECT_EQ(early->Ask(Ip(10, 0, 0, 11)), kRouted);
+  server_.Stop();
+  EXPECT_EQ(table_.installedDestinations(), std::vector<uint32_t>{Ip(10, 0, 0, 11)});
+}
+
+TEST_F(RouteRequestPipeServerTest, SixtyTwoClientsAreServedAtOnceAndTheNextWaitsForAFreeOne) {
+  ASSERT_TRUE(server_.Start(tunnel_));
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int n = 0; n < 62; ++n) {
+    clients.push_back(Connect());
+    ASSERT_TRUE(clients.back()->connected()) << "client " << n << ": " << clients.back()->error();
+  }
+  for (size_t n = 0; n < clients.size(); ++n) {
+    EXPECT_EQ(clients[n]->Ask(Ip(10, 1, 0, static_cast<uint8_t>(n + 1))), kRouted) << n;
+  }
+
+  Client refused;
+  EXPECT_FALSE(refused.connected());
+  EXPECT_EQ(refused.error(), static_cast<DWORD>(ERROR_PIPE_BUSY));
+  EXPECT_FALSE(WaitNamedPipeW(kRouteRequestPipeName, 300));
+
+  clients[17]->Close();
+  ASSERT_TRUE(WaitNamedPipeW(kRouteRequestPipeName, 5000));
+  auto next = Connect();
+  ASSERT_TRUE(next->connected()) << next->error();
+  EXPECT_EQ(next->Ask(Ip(10, 2, 0, 1)), kRouted);
+  // The others are still served.
+  EXPECT_EQ(clients[61]->Ask(Ip(10, 2, 0, 2)), kRouted);
+  server_.Stop();
+  EXPECT_EQ(table_.created().size(), 64u);
+}
+
+TEST_F(RouteRequestPipeServerTest, StopClosesEveryConnectionAndARestartKeepsTheRoutes) {
+  ASSERT_TRUE(server_.Start(tunnel_));
+  EXPECT_FALSE(server_.Start(tunnel_));
+  auto client = Connect();
+  ASSERT_TRUE(client->connected());
+  EXPECT_EQ(client->Ask(Ip(10, 0, 0, 5)), kRouted);
+  auto waiting = Connect();  // its read is pending when the server stops
+  ASSERT_TRUE(waiting->connected());
+  server_.Stop();
+  EXPECT_TRUE(client->Ask(Ip(10, 0, 0, 6)).empty());
+  EXPECT_EQ(server_.instances.size(), 0u);
+  EXPECT_EQ(server_.events.size(), 1u);
+  EXPECT_EQ(server_.hostRoutes.count(Ip(10, 0, 0, 5)), 1u);
+  Client gone;
+  EXPECT_EQ(gone.error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  ASSERT_TRUE(server_.Start(tunnel_));
+  auto again = Connect();
+  ASSERT_TRUE(again->connected());
+  EXPECT_EQ(again->Ask(Ip(10, 0, 0, 5)), kRouted);
+  server_.Stop();
+  EXPECT_EQ(table_.created().size(), 1u);
+}
+
+TEST_F(RouteRequestPipeServerTest, IdleRoutesAreDroppedWhenTheNextClientConnects) {
+  ASSERT_TRUE(server_.Start(tunnel_));
+  clock_.now = 10'000;
+  EXPECT_EQ(Connect()->Ask(Ip(10, 0, 0, 1)), kRouted);
+  clock_.now = 10'000 + 60'000;
+  EXPECT_EQ(Connect()->Ask(Ip(10, 0, 0, 2)), kRouted);
+
+  clock_.now = 10'000 + 6 * 60'000;  // the first is six minutes old, the second five
+  auto client = Connect();
+  ASSERT_TRUE(client->connected());
+  EXPECT_EQ(client->Ask(Ip(10, 0, 0, 3)), kRouted);
+  EXPECT_EQ(table_.installedDestinations(),
+            (std::vector<uint32_t>{Ip(10, 0, 0, 2), Ip(10, 0, 0, 3)}));
+  server_.Stop();
+}
+
+TEST_F(RouteRequestPipeServerTest, TheBindingModuleAsksTheWayAnApplicationWould) {
+  const HMODULE module = LoadLibraryW(L"KavrinBind.dll");
+  ASSERT_NE(module, nullptr);
+  using RequestRoute = DWORD(__stdcall*)(DWORD, BYTE*);
+  const auto request = reinterpret_cast<RequestRoute>(
+      reinterpret_cast<void*>(GetProcAddress(module, "VpnBindRequestRoute")));
+  ASSERT_NE(request, nullptr);
+
+  BYTE reply = 7;
+  EXPECT_EQ(request(Ip(10, 0, 0, 5), &reply), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(reply, 0);
+
+  ASSERT_TRUE(server_.Start(tunnel_));
+  ASSERT_TRUE(WaitForListener());
+  EXPECT_EQ(request(Ip(10, 0, 0, 5), &reply), 0u);
+  EXPECT_EQ(reply, 1);
+  EXPECT_EQ(request(Ip(127, 0, 0, 1), &reply), 0u);
+  EXPECT_EQ(reply, 0);
+  server_.Stop();
+  EXPECT_EQ(table_.installedDestinations(), std::vector<uint32_t>{Ip(10, 0, 0, 5)});
+}
+
+TEST(LowIntegrityLabelTest, AMissingFileIsReportedAsNotFound) {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring missing = std::wstring(temp) + L"kavrin-no-such-file.ini";
+  DeleteFileW(missing.c_str());
+  EXPECT_EQ(SetLowIntegrityLabel(missing), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+}  // namespace

@@ -1,0 +1,345 @@
+#include "app/tray_notify_icon_win.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr UINT kShow = 32772;
+
+// The shell and the resources, recorded; the menu is menu 128's layout built in memory, since
+// the test binary carries no resources.
+class RecordingTray : public TraySystem {
+ public:
+  struct Call {
+    DWORD message;
+    NOTIFYICONDATAW data;
+  };
+
+  DWORD ShellMajorVersion() override { return version; }
+
+  bool NotifyIcon(DWORD message, NOTIFYICONDATAW& data) override {
+    calls.push_back({message, data});
+    if (message == NIM_ADD && refuseAdds > 0 && refuseAdds-- > 0) return false;
+    return !toShell || SystemTray().NotifyIcon(message, data);
+  }
+
+  HMENU LoadMenuResource(UINT id) override {
+    if (id != CTrayNotifyIcon::kMenuId || noMenu) return nullptr;
+    HMENU bar = CreateMenu();
+    HMENU popup = CreatePopupMenu();
+    AppendMenuW(popup, MF_STRING, kShow, L"显示主窗口(&S)");
+    AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(popup, MF_STRING, 32779, L"Oruma主页(&H)");
+    AppendMenuW(popup, MF_STRING, 32781, L"帐号充值(&P)");
+    AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(popup, MF_STRING, 32775, L"关于(&A)...");
+    AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(popup, MF_STRING, 32774, L"退出(&X)");
+    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), L"Tray");
+    return bar;
+  }
+
+  HICON LoadIconResource(UINT id, bool& owned) override {
+    owned = false;
+    if (id == 132) return LoadIconW(nullptr, IDI_APPLICATION);
+    if (id == 135) return LoadIconW(nullptr, IDI_INFORMATION);
+    return nullptr;
+  }
+
+  std::vector<DWORD> Messages() const {
+    std::vector<DWORD> out;
+    for (const Call& call : calls) out.push_back(call.message);
+    return out;
+  }
+
+  DWORD version = 6;
+  int refuseAdds = 0;
+  // Passes every call on to the system's shell as well.
+  bool toShell = false;
+  bool noMenu = false;
+  std::vector<Call> calls;
+};
+
+// The owner window: hands tray callbacks to the icon and records what reaches its procedure.
+struct OwnerLog {
+  CTrayNotifyIcon* icon = nullptr;
+  std::vector<UINT> commands;
+  std::vector<UINT> seen;
+};
+OwnerLog g_owner;
+
+LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  g_owner.seen.push_back(message);
+  if (message == CTrayNotifyIcon::kCallbackMessage && g_owner.icon) {
+    return g_owner.icon->OnTrayNotification(static_cast<UINT>(wParam), static_cast<UINT>(lParam))
+               ? 1
+               : 2;
+  }
+  if (message == WM_COMMAND) g_owner.commands.push_back(LOWORD(wParam));
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND CreateOwner() {
+  static const bool registered = [] {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = OwnerProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KavrinTrayTestOwner";
+    return RegisterClassW(&wc) != 0;
+  }();
+  EXPECT_TRUE(registered);
+  return CreateWindowExW(0, L"KavrinTrayTestOwner", L"OrumaVPN", WS_OVERLAPPEDWINDOW, 10, 10, 200,
+                         100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+}
+
+bool Seen(UINT message) {
+  for (UINT m : g_owner.seen) {
+    if (m == message) return true;
+  }
+  return false;
+}
+
+UINT TaskbarCreated() { return RegisterWindowMessageW(L"TaskbarCreated"); }
+
+class TrayNotifyIconWin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_owner = OwnerLog{};
+    owner = CreateOwner();
+    ASSERT_NE(owner, nullptr);
+    g_owner.icon = &icon;
+  }
+  void TearDown() override {
+    if (IsWindow(owner)) DestroyWindow(owner);
+    g_owner.icon = nullptr;
+  }
+
+  RecordingTray tray;
+  CTrayNotifyIcon icon{tray};
+  HWND owner = nullptr;
+};
+
+// Closes the tray menu once it is up, noting which menu it showed.
+HMENU g_menu_shown = nullptr;
+void CALLBACK CloseMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND menu = FindWindowW(L"#32768", nullptr);
+  if (!menu || !IsWindowVisible(menu)) return;
+  KillTimer(nullptr, timer);
+  g_menu_shown = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
+  EndMenu();
+}
+
+}  // namespace
+
+TEST(TrayIconDataSize, FollowsTheShellVersion) {
+  EXPECT_EQ(TrayIconDataSize(10), 952u);
+  EXPECT_EQ(TrayIconDataSize(6), 952u);
+  EXPECT_EQ(TrayIconDataSize(5), 936u);
+  EXPECT_EQ(TrayIconDataSize(4), 152u);
+  EXPECT_GT(SystemTray().ShellMajorVersion(), 4u) << "the system's shell knows its version";
+}
+
+TEST_F(TrayNotifyIconWin, CreateAddsTheIconAndSetsTheVersion) {
+  HICON picture = LoadIconW(nullptr, IDI_APPLICATION);
+  ASSERT_TRUE(icon.Create(owner, picture));
+  EXPECT_TRUE(icon.created());
+  ASSERT_EQ(tray.Messages(), (std::vector<DWORD>{NIM_ADD, NIM_SETVERSION}));
+  const NOTIFYICONDATAW& added = tray.calls[0].data;
+  EXPECT_EQ(added.cbSize, 952u);
+  EXPECT_EQ(added.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+  EXPECT_EQ(added.hWnd, owner);
+  EXPECT_EQ(added.uID, 1u);
+  EXPECT_EQ(added.uCallbackMessage, 0x0401u);
+  EXPECT_EQ(added.hIcon, picture);
+  EXPECT_STREQ(added.szTip, L"OrumaVPN");
+  EXPECT_EQ(tray.calls[1].data.uVersion, static_cast<UINT>(NOTIFYICON_VERSION));
+  EXPECT_EQ(GetMenuDefaultItem(icon.popup(), FALSE, 0), kShow);
+}
+
+TEST_F(TrayNotifyIconWin, OlderShellsGetTheirOwnDataSize) {
+  tray.version = 5;
+  ASSERT_TRUE(icon.Create(owner, nullptr));
+  EXPECT_EQ(tray.calls[0].data.cbSize, 936u);
+  EXPECT_EQ(tray.Messages(), (std::vector<DWORD>{NIM_ADD, NIM_SETVERSION}));
+  icon.Remove();
+
+  tray.version = 4;
+  tray.calls.clear();
+  ASSERT_TRUE(icon.Create(owner, nullptr));
+  EXPECT_EQ(tray.calls[0].data.cbSize, 152u);
+  EXPECT_EQ(tray.Messages(), std::vector<DWORD>{NIM_ADD}) << "no version to set";
+}
+
+TEST_F(TrayNotifyIconWin, NothingHappensBeforeCreate) {
+  icon.SetIcon(135);
+  icon.SetIconHandle(LoadIconW(nullptr, IDI_APPLICATION));
+  icon.ShowBalloon(L"note");
+  icon.Remove();
+  EXPECT_FALSE(icon.OnTrayNotification(1, WM_LBUTTONDBLCLK));
+  EXPECT_TRUE(tray.calls.empty());
+  EXPECT_TRUE(g_owner.commands.empty());
+}
+
+TEST_F(TrayNotifyIconWin, CreateFailsWithoutMenuOrHook) {
+  tray.noMenu = true;
+  EXPECT_FALSE(icon.Create(owner, nullptr));
+  tray.noMenu = false;
+  EXPECT_FALSE(icon.Create(nullptr, nullptr)) << "no window to hook";
+  EXPECT_TRUE(tray.calls.empty());
+  EXPECT_FALSE(icon.created());
+}
+
+TEST_F(TrayNotifyIconWin, PictureChangesByResourceAndStaysWhenItCannotLoad) {
+  ASSERT_TRUE(icon.CreateWithIconResource(owner, 132));
+  EXPECT_EQ(tray.calls[0].data.hIcon, LoadIconW(nullptr, IDI_APPLICATION));
+  tray.calls.clear();
+
+  icon.SetIcon(135);
+  icon.SetIcon(135);
+  icon.SetIcon(999);
+  ASSERT_EQ(tray.Messages(), std::vector<DWORD>{NIM_MODIFY}) << "same picture, missing picture";
+  EXPECT_EQ(tray.calls[0].data.uFlags, static_cast<UINT>(NIF_ICON));
+  EXPECT_EQ(tray.calls[0].data.hIcon, LoadIconW(nullptr, IDI_INFORMATION));
+
+}
+
+TEST_F(TrayNotifyIconWin, BalloonCarriesTitleTimeoutAndIcon) {
+  ASSERT_TRUE(icon.Create(owner, nullptr));
+  tray.calls.clear();
+  icon.ShowBalloon(L"已连接");
+  ASSERT_EQ(tray.Messages(), std::vector<DWORD>{NIM_MODIFY});
+  const NOTIFYICONDATAW& balloon = tray.calls[0].data;
+  EXPECT_EQ(balloon.uFlags, static_cast<UINT>(NIF_INFO));
+  EXPECT_STREQ(balloon.szInfo, L"已连接");
+  EXPECT_STREQ(balloon.szInfoTitle, L"OrumaVPN");
+  EXPECT_EQ(balloon.uTimeout, 5000u);
+  EXPECT_EQ(balloon.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
+
+  icon.ShowBalloon(std::wstring(400, L'x'));
+  EXPECT_EQ(std::wstring(tray.calls[1].data.szInfo).size(), 255u);
+}
+
+TEST_F(TrayNotifyIconWin, RightClickShowsTheMenuAndDoubleClickRunsItsDefaultItem) {
+  ASSERT_TRUE(icon.Create(owner, nullptr));
+  ShowWindow(owner, SW_SHOW);
+
+  g_menu_shown = nullptr;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, CloseMenu);
+  EXPECT_EQ(SendMessageW(owner, CTrayNotifyIcon::kCallbackMessage, 1, WM_RBUTTONUP), 1);
+  KillTimer(nullptr, timer);
+  EXPECT_EQ(g_menu_shown, icon.popup());
+
+  EXPECT_EQ(SendMessageW(owner, CTrayNotifyIcon::kCallbackMessage, 1, WM_LBUTTONDBLCLK), 1);
+  EXPECT_EQ(g_owner.commands, std::vector<UINT>{kShow});
+
+  EXPECT_EQ(SendMessageW(owner, CTrayNotifyIcon::kCallbackMessage, 1, WM_LBUTTONUP), 2)
+      << "a single click is the owner's";
+  EXPECT_EQ(SendMessageW(owner, CTrayNotifyIcon::kCallbackMessage, 2, WM_LBUTTONDBLCLK), 2)
+      << "another icon";
+  EXPECT_EQ(g_owner.commands.size(), 1u);
+}
+
+TEST_F(TrayNotifyIconWin, ComesBackWithItsLastPictureAfterTheTaskbarIsCreated) {
+  ASSERT_TRUE(icon.CreateWithIconResource(owner, 132));
+  icon.SetIcon(135);
+  tray.calls.clear();
+  g_owner.seen.clear();
+
+  EXPECT_EQ(SendMessageW(owner, TaskbarCreated(), 0, 0), 0);
+
+  ASSERT_EQ(tray.Messages(), (std::vector<DWORD>{NIM_DELETE, NIM_ADD, NIM_SETVERSION}));
+  const NOTIFYICONDATAW& added = tray.calls[1].data;
+  EXPECT_EQ(added.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+  EXPECT_EQ(added.hIcon, LoadIconW(nullptr, IDI_INFORMATION));
+  EXPECT_STREQ(added.szTip, L"OrumaVPN");
+  EXPECT_FALSE(icon.hidden());
+  EXPECT_FALSE(Seen(TaskbarCreated())) << "the hook handled it";
+}
+
+TEST_F(TrayNotifyIconWin, IconTheShellRefusedAppearsOnceTheTaskbarExists) {
+  tray.refuseAdds = 1;
+  EXPECT_FALSE(icon.Create(owner, nullptr));
+  icon.SetIcon(135);
+  EXPECT_EQ(tray.Messages(), std::vector<DWORD>{NIM_ADD});
+
+  SendMessageW(owner, TaskbarCreated(), 0, 0);
+  EXPECT_TRUE(icon.created());
+  icon.SetIcon(135);
+  EXPECT_EQ(tray.calls.back().message, static_cast<DWORD>(NIM_MODIFY));
+}
+
+TEST_F(TrayNotifyIconWin, DestroyingTheWindowRemovesTheIconAndTheOwnerStillSeesIt) {
+  ASSERT_TRUE(icon.Create(owner, nullptr));
+  tray.calls.clear();
+  ASSERT_TRUE(DestroyWindow(owner));
+  EXPECT_EQ(tray.Messages(), std::vector<DWORD>{NIM_DELETE});
+  EXPECT_EQ(tray.calls[0].data.uFlags, 0u);
+  EXPECT_FALSE(icon.created());
+  EXPECT_TRUE(Seen(WM_DESTROY));
+  EXPECT_TRUE(Seen(WM_NCDESTROY));
+}
+
+TEST_F(TrayNotifyIconWin, RemoveGivesTheWindowItsProcedureBack) {
+  ASSERT_TRUE(icon.Create(owner, nullptr));
+  EXPECT_NE(GetWindowLongPtrW(owner, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(OwnerProc));
+  icon.Remove();
+  EXPECT_EQ(GetWindowLongPtrW(owner, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(OwnerProc));
+  EXPECT_EQ(tray.calls.back().message, static_cast<DWORD>(NIM_DELETE));
+
+  tray.calls.clear();
+  SendMessageW(owner, TaskbarCreated(), 0, 0);
+  EXPECT_TRUE(tray.calls.empty()) << "no longer hooked";
+}
+
+// A procedure installed over the hook keeps working when the hook goes, and the hook can come
+// back under it.
+WNDPROC g_under = nullptr;
+int g_over_calls = 0;
+LRESULT CALLBACK OverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  ++g_over_calls;
+  return CallWindowProcW(g_under, window, message, wParam, lParam);
+}
+
+TEST_F(TrayNotifyIconWin, UnhookUnderAnotherProcedureLeavesTheChainWhole) {
+  ASSERT_TRUE(icon.Create(owner, nullptr));
+  g_under = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(owner, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OverProc)));
+  icon.Remove();
+  EXPECT_EQ(GetWindowLongPtrW(owner, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(OverProc));
+
+  g_owner.seen.clear();
+  g_over_calls = 0;
+  SendMessageW(owner, WM_USER + 7, 0, 0);
+  EXPECT_EQ(g_over_calls, 1);
+  EXPECT_TRUE(Seen(WM_USER + 7)) << "passed on to the owner's own procedure";
+
+  tray.calls.clear();
+  ASSERT_TRUE(icon.Create(owner, nullptr));
+  g_owner.seen.clear();
+  EXPECT_EQ(SendMessageW(owner, TaskbarCreated(), 0, 0), 0);
+  EXPECT_EQ(tray.Messages(),
+            (std::vector<DWORD>{NIM_ADD, NIM_SETVERSION, NIM_DELETE, NIM_ADD, NIM_SETVERSION}));
+  EXPECT_FALSE(Seen(TaskbarCreated()));
+
+  ASSERT_TRUE(DestroyWindow(owner));
+  EXPECT_FALSE(icon.created());
+  EXPECT_TRUE(Seen(WM_NCDESTROY));
+}
+
+TEST_F(TrayNotifyIconWin, TheSystemShellTakesTheIcon) {
+  tray.toShell = true;
+  tray.version = SystemTray().ShellMajorVersion();
+  ASSERT_TRUE(icon.Create(owner, LoadIconW(nullptr, IDI_APPLICATION)));
+  icon.SetIconHandle(LoadIconW(nullptr, IDI_INFORMATION));
+  icon.ShowBalloon(L"OrumaVPN");
+  SendMessageW(owner, TaskbarCreated(), 0, 0);
+  EXPECT_TRUE(icon.created()) << "added again after the taskbar came back";
+  ASSERT_TRUE(DestroyWindow(owner));
+  EXPECT_FALSE(icon.created());
+  NOTIFYICONDATAW gone = tray.calls.back().data;
+  gone.uFlags = 0;
+  EXPECT_FALSE(SystemTray().NotifyIcon(NIM_DELETE, gone)) << "the shell no longer has it";
+}
