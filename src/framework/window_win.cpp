@@ -2,6 +2,7 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
@@ -280,4 +281,19 @@ RECT CWindow::GetWindowRect() const {
 
 void CWindow::SetFont(HFONT font, bool redraw) {
   SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw ? TRUE : FALSE);
+}
+
+void CenterOverOwner(HWND window, int width, int height) {
+  RECT work = {};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  RECT area = work;
+  HWND owner = GetWindow(window, GW_OWNER);
+  if (owner && IsWindowVisible(owner)) GetWindowRect(owner, &area);
+  const auto middle = [](LONG low, LONG high, LONG size, LONG lowest, LONG highest) {
+    const LONG wanted = low + (high - low - size) / 2;
+    return std::max(lowest, std::min(wanted, highest - size));
+  };
+  SetWindowPos(window, nullptr, middle(area.left, area.right, width, work.left, work.right),
+               middle(area.top, area.bottom, height, work.top, work.bottom), width, height,
+               SWP_NOZORDER | SWP_NOACTIVATE);
 }

@@ -115,3 +115,8 @@ class CWindow {
   WNDPROC previous_proc_ = nullptr;
   const CurrentMessage* current_ = nullptr;
 };
+
+// Sizes `window` and places it over the middle of its owner when the owner is visible, else of
+// the work area, but always whole inside the work area: our dialogs are wider than the main
+// window, which often sits at a screen edge.
+void CenterOverOwner(HWND window, int width, int height);

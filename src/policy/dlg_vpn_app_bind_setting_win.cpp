@@ -1,27 +1,6 @@
 #include "policy/dlg_vpn_app_bind_setting_win.h"
 
-#include <algorithm>
-
 #include "config/text_table.h"
-
-namespace {
-
-// Over the owner, inside the work area.
-void CenterOnOwner(HWND window, int width, int height) {
-  RECT work = {};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  RECT area = work;
-  if (HWND owner = GetWindow(window, GW_OWNER)) GetWindowRect(owner, &area);
-  const int left = std::max<int>(
-      work.left,
-      std::min<int>(work.right - width, area.left + ((area.right - area.left) - width) / 2));
-  const int top = std::max<int>(
-      work.top,
-      std::min<int>(work.bottom - height, area.top + ((area.bottom - area.top) - height) / 2));
-  SetWindowPos(window, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-}  // namespace
 
 bool CDlgVpnAppBindSetting::OnInitDialog() {
   SetWindowText(L"OrumaVPN" + GetText("AcceleratedAppSetting"));
@@ -29,7 +8,7 @@ bool CDlgVpnAppBindSetting::OnInitDialog() {
   frame_.IntAttribute("CloseBox") = 0;
   frame_.IntAttribute("MinimizeBox") = 0;
   frame_.Attach(hwnd());
-  CenterOnOwner(hwnd(), kWidth, kHeight);
+  CenterOverOwner(hwnd(), kWidth, kHeight);
 
   HWND me = hwnd();
   useAsyncMode_.Create(me, RECT{30, 60, 180, 80}, kUseAsyncModeId, GetText("VpnBindUseAsyncMode"));

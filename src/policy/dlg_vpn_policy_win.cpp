@@ -1,7 +1,5 @@
 #include "policy/dlg_vpn_policy_win.h"
 
-#include <algorithm>
-
 #include <commctrl.h>
 #include <windowsx.h>
 
@@ -61,18 +59,7 @@ bool CDlgVpnPolicy::OnInitDialog() {
   frame_.IntAttribute("MaximizeBox") = 0;
   frame_.IntAttribute("CloseBox") = 0;
   frame_.IntAttribute("MinimizeBox") = 0;
-  // Centred over the owner, or the screen without one, and kept inside the work area: the
-  // main window is much narrower than this dialog and often sits at a screen edge.
-  RECT work;
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  RECT area = work;
-  HWND owner = ::GetWindow(hwnd(), GW_OWNER);
-  if (owner) ::GetWindowRect(owner, &area);
-  int left = area.left + ((area.right - area.left) - kWidth) / 2;
-  int top = area.top + ((area.bottom - area.top) - kHeight) / 2;
-  left = std::max<int>(work.left, std::min<int>(left, work.right - kWidth));
-  top = std::max<int>(work.top, std::min<int>(top, work.bottom - kHeight));
-  SetWindowPos(nullptr, left, top, kWidth, kHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+  CenterOverOwner(hwnd(), kWidth, kHeight);
   frame_.Attach(hwnd());
   CreateControls();
   target_.SetWindow(hwnd());

@@ -64,20 +64,7 @@ void CVpnServerListCtrl::DrawSpeedCell(const DRAWITEMSTRUCT& item) {
 }
 
 void CVpnServerListCtrl::DrawEmptyNotice() {
-  RECT area = GetClientRect();
-  if (HWND header = reinterpret_cast<HWND>(::SendMessageW(hwnd(), LVM_GETHEADER, 0, 0))) {
-    RECT header_rect;
-    ::GetWindowRect(header, &header_rect);
-    area.top += header_rect.bottom - header_rect.top;
-  }
-  WindowDc dc(hwnd());
-  HFONT font = reinterpret_cast<HFONT>(::SendMessageW(hwnd(), WM_GETFONT, 0, 0));
-  SelectedObject use_font(dc.get(), font);
-  SetBkMode(dc.get(), TRANSPARENT);
-  SetTextColor(dc.get(), kNoticeColor);
-  const std::wstring notice = GetText("VpnServersInMaintenance");
-  DrawTextW(dc.get(), notice.c_str(), -1, &area,
-            DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  DrawEmptyListText(hwnd(), GetText("VpnServersInMaintenance"), kNoticeColor);
 }
 
 bool CVpnServerListCtrl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {

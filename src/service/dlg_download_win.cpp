@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-
 #include "config/text_table.h"
 #include "framework/application_win.h"
 #include "service/server_response.h"
@@ -11,26 +9,6 @@
 namespace {
 
 constexpr int kAnimationResource = 141;
-
-void CenterOnOwner(HWND window, int width, int height) {
-  RECT area = {};
-  HWND owner = GetWindow(window, GW_OWNER);
-  if (owner && IsWindowVisible(owner)) {
-    GetWindowRect(owner, &area);
-  } else {
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  }
-  RECT screen = {};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &screen, 0);
-  // Centred on a small owner it would hang off the screen's edge.
-  const int x = std::max<int>(
-      screen.left,
-      std::min<int>(screen.right - width, area.left + ((area.right - area.left) - width) / 2));
-  const int y = std::max<int>(
-      screen.top,
-      std::min<int>(screen.bottom - height, area.top + ((area.bottom - area.top) - height) / 2));
-  SetWindowPos(window, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-}
 
 int AppBox(const std::wstring& text) {
   CApplication* app = CApplication::Current();
@@ -53,7 +31,7 @@ bool CDlgDownload::OnInitDialog() {
   frame_.IntAttribute("CloseBox") = 0;
   frame_.IntAttribute("MinimizeBox") = 0;
   frame_.Attach(hwnd());
-  CenterOnOwner(hwnd(), kWidth, kHeight);
+  CenterOverOwner(hwnd(), kWidth, kHeight);
 
   cancel_.Create(hwnd(), RECT{300, 60, 390, 90}, IDCANCEL, GetText("Cancel"));
   text_.Create(hwnd(), RECT{65, 65, 265, 85}, 0xFFFF, GetText("LoadingVPNInformation"));

@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-
 #include "config/text_table.h"
 #include "framework/application_win.h"
 #include "skin/busy_bar_win.h"
@@ -61,20 +59,7 @@ bool CDlgOnlineUpdate::OnInitDialog() {
   frame_.IntAttribute("MaximizeBox") = 0;
   frame_.IntAttribute("CloseBox") = 0;
   frame_.IntAttribute("MinimizeBox") = 0;
-  // Over the middle of the owner (or the screen), but whole on the screen: the main window is
-  // narrower than this dialog and often sits at a screen edge.
-  RECT work;
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  RECT area = work;
-  HWND owner = ::GetWindow(hwnd(), GW_OWNER);
-  if (owner && IsWindowVisible(owner)) ::GetWindowRect(owner, &area);
-  const auto middle = [](LONG low, LONG high, LONG size, LONG lowest, LONG highest) {
-    return std::clamp<LONG>(low + (high - low - size) / 2, lowest,
-                            std::max(lowest, highest - size));
-  };
-  SetWindowPos(nullptr, middle(area.left, area.right, kWidth, work.left, work.right),
-               middle(area.top, area.bottom, kHeight, work.top, work.bottom), kWidth, kHeight,
-               SWP_NOZORDER | SWP_NOACTIVATE);
+  CenterOverOwner(hwnd(), kWidth, kHeight);
   frame_.Attach(hwnd());
   CreateControls();
   messages_.SetWindow(hwnd());

@@ -156,3 +156,20 @@ bool CSkinListCtrl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
       return false;
   }
 }
+
+void DrawEmptyListText(HWND list, const std::wstring& text, COLORREF color) {
+  RECT area = {};
+  ::GetClientRect(list, &area);
+  if (HWND header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0))) {
+    RECT header_rect;
+    ::GetWindowRect(header, &header_rect);
+    area.top += header_rect.bottom - header_rect.top;
+  }
+  WindowDc dc(list);
+  HFONT font = reinterpret_cast<HFONT>(::SendMessageW(list, WM_GETFONT, 0, 0));
+  SelectedObject use_font(dc.get(), font);
+  SetBkMode(dc.get(), TRANSPARENT);
+  SetTextColor(dc.get(), color);
+  DrawTextW(dc.get(), text.c_str(), -1, &area,
+            DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+}

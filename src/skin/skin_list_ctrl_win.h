@@ -49,3 +49,7 @@ class CSkinListCtrl : public CWindow, public ISkinItemDrawer {
   int sort_column_ = 0;
   int sort_direction_ = 1;
 };
+
+// Draws `text` centred in the rows area of an empty list view (below its header), in the list's
+// own font; list views paint nothing there themselves.
+void DrawEmptyListText(HWND list, const std::wstring& text, COLORREF color);

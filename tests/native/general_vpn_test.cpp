@@ -10,6 +10,7 @@
 #include "config/text_table.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_route_table.h"
+#include "fakes/test_vpn.h"
 #include "vpn/route_modification.h"
 
 namespace {
@@ -42,17 +43,6 @@ class ReportRecorder : public CGeneralVpnCallbackInterface {
  private:
   std::mutex mutex_;
   std::vector<Report> reports_;
-};
-
-// The engine with a tunnel that needs nothing: each test plays the connector by hand.
-class TestVpn : public CGeneralVpn {
- public:
-  using CGeneralVpn::CGeneralVpn;
-  int32_t GetStatistics(uint32_t& sent, uint32_t& received) override {
-    sent = received = 0;
-    return 0;
-  }
-  std::wstring GetErrorDetailText(int32_t) override { return L""; }
 };
 
 class GeneralVpnTest : public ::testing::Test {

@@ -14,6 +14,7 @@
 
 #include "fakes/fake_clock.h"
 #include "fakes/fake_route_table.h"
+#include "fakes/test_vpn.h"
 #include "vpn/general_vpn.h"
 #include "vpn/route_modification.h"
 
@@ -108,16 +109,6 @@ std::wstring DottedLine(uint32_t n) {
   return std::to_wstring(20 + n / 65536) + L"." + std::to_wstring(n / 256 % 256) + L"." +
          std::to_wstring(n % 256) + L".0 mask 255.255.255.0";
 }
-
-class TestVpn : public CGeneralVpn {
- public:
-  using CGeneralVpn::CGeneralVpn;
-  int32_t GetStatistics(uint32_t& sent, uint32_t& received) override {
-    sent = received = 0;
-    return 0;
-  }
-  std::wstring GetErrorDetailText(int32_t) override { return L""; }
-};
 
 class RouteJournalTest : public ::testing::Test {
  protected:

@@ -6,7 +6,8 @@ checks what each step leaves behind.
 
 First silently (/S): install, files, shortcuts, uninstall entry, the binding module's
 registration, the installed program started once from its desktop shortcut, a second install
-that waits for the running program, uninstall, and that the user's settings and the program
+that waits for the running program, the program's online update downloading and running this
+installer (served by the service simulator), uninstall, and that the user's settings and the program
 data folder survive it. Then (unless --quick) once
 more through the wizard's pages, where the program's own "/register" and "/unregister" report.
 
@@ -28,6 +29,9 @@ import traceback
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "installer"))
 import package_tools  # noqa: E402
+
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import run as e2e  # noqa: E402  (the service simulator and the program's texts)
 
 PRODUCT = "OrumaVPN"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\OrumaVPN"
@@ -323,6 +327,46 @@ class RoundTrip:
         self.check_installed()
         self.check_registered()
 
+    def check_update_runs_installer(self):
+        # The online update as users meet it: the service requires a newer version and offers
+        # this very installer; the installed program downloads it, checks its MD5, starts it
+        # and closes, and the installer's wizard upgrades the installation in place.
+        sim = e2e.Simulator(options=["--required-version", "2.1.0.1",
+                                     "--packages", self.packages])
+        ini = self.wine.unix(self.folder + r"\Kavrin.exe.ini")
+        program = None
+        setup = f"{PRODUCT} {self.version} 安装"
+        try:
+            with open(ini, "w", newline="") as f:
+                f.write(f"[Main]\r\nLoginHosts={sim.base}\r\n")
+            program = self.wine.start(self.wine.unix(self.folder + r"\Kavrin.exe"))
+            for key in ("ClientNeedUpdate", "DownloadUpdateCompletedReadyToExecuteUpdateFile"):
+                rc, out = self.wine.drive("msgbox", e2e.APP_CAPTION, "60000", timeout_ms=60000)
+                expect(rc == 0, f"no box for {key}")
+                expect(f"text\t{e2e.TEXTS[key]}\n" in out, f"wanted {key}, the box said {out!r}")
+                rc, _ = self.wine.drive("click", "#32770", e2e.APP_CAPTION, "#1", "10000",
+                                        timeout_ms=10000)
+                expect(rc == 0, "could not press OK")
+            expect(self.wine.wait_window(setup, 60000), "the update did not start the installer")
+            program.wait(timeout=30)
+            expect(len(sim.requests("package:setup")) == 1, "the installer was not fetched once")
+            self.wine.press_when(setup, NEXT)
+            self.wine.press_when(setup, INSTALL)
+            self.wine.confirm_report("RegisterModulesSuccessfully")
+            # The upgraded program must find nothing newer when the finish page starts it.
+            e2e.sim_get(sim, "_sim/offer?required_version=" + self.version)
+            self.wine.press_when(setup, FINISH)
+            expect(self.wine.wait_gone(setup), "the installer did not end")
+            self.close_program()
+        finally:
+            if program:
+                self.wine.end(program)
+            sim.stop()
+            if os.path.exists(ini):
+                os.remove(ini)  # a file of the user's: the uninstaller would rightly keep it
+        self.check_installed()
+        self.check_registered()
+
     def seed_user_data(self):
         rc, _ = self.wine.run("reg", "add", SETTINGS_KEY, "/v", "LastUserName", "/d", "demo",
                               "/f")
@@ -371,6 +415,8 @@ class RoundTrip:
         self.check("installed program runs from its shortcut", self.check_runs_from_shortcut)
         self.check("installing again waits for the running program",
                    self.check_reinstall_waits_for_program)
+        self.check("the online update downloads and runs this installer",
+                   self.check_update_runs_installer)
         self.check("user data seeded", self.seed_user_data)
         if self.check("silent uninstall", uninstall):
             self.check("uninstall removed the program", self.check_removed)
