@@ -65,7 +65,7 @@ int32_t CGeneralVpn::Connect() {
   state = GENERAL_VPN_STATE_START;
   error = GENERAL_VPN_ERROR_SUCCESS;
   errorDetail = 0;
-  listedRoutesAttempted_ = false;
+  createdListedRoutes_.clear();
   proxyRouteCreated_ = false;
 
   RouteRow found{};
@@ -176,7 +176,6 @@ bool CGeneralVpn::ModifyRoutes() {
     }
   }
 
-  listedRoutesAttempted_ = true;
   std::string destination;
   std::string netmask;
   for (const std::wstring& line : routeList) {
@@ -184,6 +183,8 @@ bool CGeneralVpn::ModifyRoutes() {
     if (destination.empty() || netmask.empty()) continue;
     if (CreateRoute(ChangedRoutes(), destination, netmask, tunnelRouteTemplate) != 0) {
       failedRoutes.push_back(line);
+    } else {
+      createdListedRoutes_.emplace_back(destination, netmask);
     }
   }
 
@@ -196,24 +197,17 @@ bool CGeneralVpn::ModifyRoutes() {
 
 bool CGeneralVpn::RestoreRoutes() {
   SetState(GENERAL_VPN_STATE_RESTORE_ROUTE, GENERAL_VPN_ERROR_SUCCESS, 0);
-  const bool listedMode =
-      routeMode == RouteModeDefaultGateway || routeMode == RouteModeListedRoutes;
-  if (listedMode && listedRoutesAttempted_) {
-    // Failed lines too: deleting a route that is not there changes nothing.
-    std::string destination;
-    std::string netmask;
-    for (const std::wstring& line : routeList) {
-      if (!SplitRouteLine(line, destination, netmask)) continue;
-      if (destination.empty() || netmask.empty()) continue;
-      DeleteRoute(ChangedRoutes(), destination, netmask, tunnelRouteTemplate);
-    }
+  // Only the lines this connection created: a failed line may be a route the host already had
+  // (the same destination through the same gateway fails as existing), and it stays.
+  for (const auto& [destination, netmask] : createdListedRoutes_) {
+    DeleteRoute(ChangedRoutes(), destination, netmask, tunnelRouteTemplate);
   }
   // A host route to the proxy left behind would make the next connection's identical route
   // fail as already existing.
   if (proxyRouteCreated_) {
     DeleteRoute(ChangedRoutes(), WideToAnsi(proxyHost), kHostMaskText, hostDefaultRoute);
   }
-  listedRoutesAttempted_ = false;
+  createdListedRoutes_.clear();
   proxyRouteCreated_ = false;
   if (routeJournal_) routeJournal_->Settle();
   return true;

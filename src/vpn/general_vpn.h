@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/clock.h"
@@ -165,8 +166,9 @@ class CGeneralVpn {
   RouteTable& routeTable_;
   TickClock& clock_;
   std::unique_ptr<RouteJournal> routeJournal_;
-  // What RestoreRoutes may take back: only routes a modification of this connection tried to
-  // create, so a connection that never came up removes nothing the host already had.
-  bool listedRoutesAttempted_ = false;
+  // What RestoreRoutes may take back: only routes this connection created, so neither a
+  // connection that never came up nor a listed line the host already had (its creation fails
+  // as existing) removes a route of the host's.
+  std::vector<std::pair<std::string, std::string>> createdListedRoutes_;
   bool proxyRouteCreated_ = false;
 };

@@ -247,7 +247,7 @@ TEST_F(GeneralVpnTest, ProxyGetsAHostRouteThroughTheHostGatewayUntilRestore) {
   EXPECT_TRUE(table_.installed.empty());
 }
 
-TEST_F(GeneralVpnTest, RestoreDeletesEveryListedLineIncludingTheFailedOnes) {
+TEST_F(GeneralVpnTest, RestoreDeletesTheListedLinesThisConnectionCreated) {
   table_.createErrors[Ip("172.16.0.0")] = 87;
   ConnectAndComeUp(RouteModeListedRoutes,
                    {L"10.0.0.0 mask 255.0.0.0", L"172.16.0.0 mask 255.240.0.0", L"junk",
@@ -257,7 +257,6 @@ TEST_F(GeneralVpnTest, RestoreDeletesEveryListedLineIncludingTheFailedOnes) {
   recorder_.Clear();
   EXPECT_EQ(vpn_->Disconnect(), 0);
   EXPECT_EQ(table_.deleteCalls, (std::vector<RouteRow>{TunnelRow("10.0.0.0", "255.0.0.0"),
-                                                       TunnelRow("172.16.0.0", "255.240.0.0"),
                                                        TunnelRow("0.0.0.0", "128.0.0.0")}));
   EXPECT_TRUE(table_.installed.empty());
   EXPECT_EQ(recorder_.reports(), (std::vector<Report>{{GENERAL_VPN_STATE_RESTORE_ROUTE, 0, 0}}));
@@ -265,6 +264,21 @@ TEST_F(GeneralVpnTest, RestoreDeletesEveryListedLineIncludingTheFailedOnes) {
   EXPECT_EQ(vpn_->error, 0);
   EXPECT_TRUE(vpn_->routeList.empty());
   EXPECT_EQ(vpn_->tunnelRouteTemplate, RouteRow{});
+}
+
+// A listed line the host already had fails as existing; disconnecting must not take the host's
+// route with it. A second report of the tunnel coming up keeps what the first one created.
+TEST_F(GeneralVpnTest, RouteTheHostAlreadyHadSurvivesTheConnection) {
+  const RouteRow hosts = TunnelRow("172.16.0.0", "255.240.0.0");
+  table_.installed.push_back(hosts);
+  table_.createErrors[Ip("172.16.0.0")] = 5010;
+  ConnectAndComeUp(RouteModeListedRoutes,
+                   {L"10.0.0.0 mask 255.0.0.0", L"172.16.0.0 mask 255.240.0.0"});
+  table_.createErrors[Ip("10.0.0.0")] = 5010;  // now ours, so it exists
+  vpn_->SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
+  EXPECT_EQ(vpn_->Disconnect(), 0);
+  EXPECT_EQ(table_.deleteCalls, (std::vector<RouteRow>{TunnelRow("10.0.0.0", "255.0.0.0")}));
+  EXPECT_EQ(table_.installed, (std::vector<RouteRow>{hosts}));
 }
 
 // In mode 1 the template is the host's own gateway: deleting the list there would remove
