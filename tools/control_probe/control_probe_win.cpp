@@ -18,21 +18,17 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+
 namespace {
 
 constexpr UINT kSendTimeoutMs = 2000;
 constexpr int kUsage = 2;
 
 void PrintUtf8(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string bytes(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-  if (size > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
-                        nullptr, nullptr);
-  }
-  bytes += '\n';
+  const std::string bytes = WideToUtf8(text) + '\n';
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  std::fflush(stdout);
 }
 
 HWND VisibleDialog(const std::wstring& caption) {

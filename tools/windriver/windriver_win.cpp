@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+
 namespace {
 
 constexpr DWORD kPollMs = 50;
@@ -42,14 +44,7 @@ struct Query {
 };
 
 void PrintUtf8(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string bytes(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-  if (size > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
-                        nullptr, nullptr);
-  }
-  bytes += '\n';
+  const std::string bytes = WideToUtf8(text) + '\n';
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
   std::fflush(stdout);
 }
