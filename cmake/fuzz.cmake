@@ -2,6 +2,11 @@
 add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
 add_library(kv_core STATIC ${KAVRIN_PORTABLE_SOURCES} ${KAVRIN_POSIX_SOURCES})
 target_include_directories(kv_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
+file(GLOB KAVRIN_BIND_PORTABLE CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bind/*.cpp)
+list(FILTER KAVRIN_BIND_PORTABLE EXCLUDE REGEX "_win\\.cpp$")
+if(KAVRIN_BIND_PORTABLE)
+  target_sources(kv_core PRIVATE ${KAVRIN_BIND_PORTABLE})
+endif()
 
 file(GLOB KAVRIN_FUZZERS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/fuzz/*.cpp)
 foreach(src ${KAVRIN_FUZZERS})

@@ -8,6 +8,14 @@ add_compile_options(-Wall -Wextra)
 add_library(kv_core STATIC ${KAVRIN_PORTABLE_SOURCES} ${KAVRIN_POSIX_SOURCES})
 target_include_directories(kv_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
 
+# The binding module's portable half (bind/*.cpp that are not *_win.cpp): its decisions are
+# tested here like the client's.
+file(GLOB KAVRIN_BIND_PORTABLE CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bind/*.cpp)
+list(FILTER KAVRIN_BIND_PORTABLE EXCLUDE REGEX "_win\\.cpp$")
+if(KAVRIN_BIND_PORTABLE)
+  target_sources(kv_core PRIVATE ${KAVRIN_BIND_PORTABLE})
+endif()
+
 find_package(GTest REQUIRED)
 include(GoogleTest)
 enable_testing()
