@@ -8,7 +8,7 @@
 #include <string>
 
 #include "bind_target.h"
-#include "registration_record_win.h"
+#include "registration_win.h"
 #include "route_request_client_win.h"
 
 namespace {
@@ -61,10 +61,14 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 HRESULT __stdcall DllRegisterServer() {
   const std::wstring path = ModulePath();
   if (path.empty()) return E_FAIL;
-  return WriteRegistrationRecord(path);
+  return RegisterBindModule(path);
 }
 
-HRESULT __stdcall DllUnregisterServer() { return RemoveRegistrationRecord(); }
+HRESULT __stdcall DllUnregisterServer() {
+  const std::wstring path = ModulePath();
+  if (path.empty()) return E_FAIL;
+  return UnregisterBindModule(path);
+}
 
 void __stdcall VpnBindStart(DWORD count, DWORD localAddress) {
   Locked lock;

@@ -25,12 +25,15 @@ target_link_options(Kavrin PRIVATE -municode)
 set_source_files_properties(${PROJECT_SOURCE_DIR}/res/kavrin.rc PROPERTIES
     OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/resource.h;${PROJECT_SOURCE_DIR}/res/kavrin.manifest")
 
-# The binding module: plain, undecorated export names come from the .def file.
+# The binding module: plain, undecorated export names come from the .def file. Its place in the
+# socket catalog is the client's code too (the client checks it at start-up).
 file(GLOB KAVRIN_BIND_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bind/*.cpp)
 add_library(KavrinBind SHARED ${KAVRIN_BIND_SOURCES} ${PROJECT_SOURCE_DIR}/bind/kavrin_bind.def)
 set_target_properties(KavrinBind PROPERTIES PREFIX "" OUTPUT_NAME KavrinBind)
 target_include_directories(KavrinBind PRIVATE ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(KavrinBind PRIVATE advapi32)
+target_sources(KavrinBind PRIVATE ${PROJECT_SOURCE_DIR}/src/policy/bind_catalog.cpp
+               ${PROJECT_SOURCE_DIR}/src/policy/bind_catalog_win.cpp)
+target_link_libraries(KavrinBind PRIVATE advapi32 ws2_32)
 
 # Every folder under tools/ with C++ sources is one console program named after the folder:
 # windriver (the test-only window driver), stand-ins for outside programs, galleries.
@@ -80,3 +83,38 @@ target_link_libraries(KavrinSimNet PRIVATE kv_core)
 target_link_options(KavrinSimNet PRIVATE -municode)
 target_include_directories(KavrinSimNet PRIVATE ${CMAKE_BINARY_DIR}/generated
                            ${PROJECT_SOURCE_DIR}/res ${PROJECT_SOURCE_DIR}/tests/e2e/simnet)
+
+# KavrinBind64.dll beside KavrinBind.dll: the same module for 64-bit programs, built by the
+# x86-64 compiler in a tree of its own (build/windows/bind64) from whatever KavrinBind is made
+# of here. Left last, so that it sees everything added to KavrinBind above.
+include(ExternalProject)
+get_target_property(bind_sources KavrinBind SOURCES)
+list(FILTER bind_sources EXCLUDE REGEX "\\.def$")
+get_target_property(bind_includes KavrinBind INCLUDE_DIRECTORIES)
+get_target_property(bind_libraries KavrinBind LINK_LIBRARIES)
+# Options start as this folder's; definitions are this folder's plus the target's own.
+get_target_property(bind_options KavrinBind COMPILE_OPTIONS)
+get_target_property(bind_link_options KavrinBind LINK_OPTIONS)
+get_directory_property(bind_definitions COMPILE_DEFINITIONS)
+get_target_property(bind_own_definitions KavrinBind COMPILE_DEFINITIONS)
+if(bind_own_definitions)
+  list(APPEND bind_definitions ${bind_own_definitions})
+endif()
+ExternalProject_Add(KavrinBind64
+  SOURCE_DIR ${PROJECT_SOURCE_DIR}/cmake/bind64
+  BINARY_DIR ${CMAKE_BINARY_DIR}/bind64
+  CMAKE_GENERATOR Ninja
+  CMAKE_CACHE_ARGS
+    -DCMAKE_TOOLCHAIN_FILE:FILEPATH=${PROJECT_SOURCE_DIR}/cmake/mingw-x86_64.cmake
+    -DCMAKE_BUILD_TYPE:STRING=${CMAKE_BUILD_TYPE}
+    -DCMAKE_RUNTIME_OUTPUT_DIRECTORY:PATH=${CMAKE_BINARY_DIR}
+    -DKAVRIN_BIND_DEF:FILEPATH=${PROJECT_SOURCE_DIR}/bind/kavrin_bind.def
+    -DKAVRIN_BIND_SOURCES:STRING=${bind_sources}
+    -DKAVRIN_BIND_INCLUDES:STRING=${bind_includes}
+    -DKAVRIN_BIND_LIBRARIES:STRING=${bind_libraries}
+    -DKAVRIN_BIND_DEFINITIONS:STRING=${bind_definitions}
+    -DKAVRIN_BIND_OPTIONS:STRING=${bind_options}
+    -DKAVRIN_BIND_LINK_OPTIONS:STRING=${bind_link_options}
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON
+  BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/KavrinBind64.dll)

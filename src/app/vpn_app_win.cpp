@@ -119,17 +119,9 @@ int CVpnApp::ExitInstance() {
   return CApplication::ExitInstance();
 }
 
-// A registered binding module is loaded into every process that opens a socket. When opening
-// one does not bring it in, its registration is missing or stale and is made afresh.
-void CVpnApp::RepairBindModule(BindModule& bind) {
-  WSADATA wsa;
-  const bool started = WSAStartup(MAKEWORD(2, 0), &wsa) == 0;
-  SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
-  if (probe != INVALID_SOCKET) closesocket(probe);
-  // Asked before the clean-up, which unloads the socket layer's providers again.
-  RepairBindModuleRegistration(bind);
-  if (started) WSACleanup();
-}
+// The binding module's entries in the socket catalog are looked at directly; when they are
+// missing, stale or half-written, the registration is made afresh.
+void CVpnApp::RepairBindModule(BindModule& bind) { RepairBindModuleRegistration(bind); }
 
 bool CVpnApp::HandleCommandLine(const CommandLineAction& action, BindModule& bind) {
   switch (action.kind) {

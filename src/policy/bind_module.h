@@ -22,6 +22,10 @@ class BindModule {
   // Whether a module of that file name is loaded in this process; never loads it.
   virtual bool IsLoaded(const std::wstring& moduleFile) = 0;
 
+  // Whether the socket catalog this process sees holds the module's whole set of entries, for
+  // this module file (a registration for a moved or other copy does not count). Reads only.
+  virtual bool IsRegistered() = 0;
+
   // Call the module's start and stop entry points, only in a module that is already loaded.
   // False when the module or the entry point is absent.
   virtual bool Start(uint32_t count, uint32_t localAddress) = 0;

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "policy/bind_catalog_win.h"
+
 namespace {
 
 using RegistrationEntry = HRESULT(__stdcall*)();
@@ -29,16 +31,19 @@ std::wstring ProgramFolder() {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
+// The file a bare name stands for, as LoadModuleFile finds it.
+std::wstring ModuleFilePath(const std::wstring& moduleFile) {
+  if (moduleFile.find_first_of(L"\\/:") != std::wstring::npos) return moduleFile;
+  const std::wstring folder = ProgramFolder();
+  return folder.empty() ? std::wstring() : folder + moduleFile;
+}
+
 // The client runs elevated. Left to the normal search order, a bare name that is missing from
 // the program folder would next be looked for in the system folders, the current folder and
 // PATH, where anyone could have put a file of that name; so only the program folder is tried.
 HMODULE LoadModuleFile(const std::wstring& moduleFile) {
-  if (moduleFile.find_first_of(L"\\/:") != std::wstring::npos) {
-    return LoadLibraryW(moduleFile.c_str());
-  }
-  const std::wstring folder = ProgramFolder();
-  if (folder.empty()) return nullptr;
-  return LoadLibraryW((folder + moduleFile).c_str());
+  const std::wstring path = ModuleFilePath(moduleFile);
+  return path.empty() ? nullptr : LoadLibraryW(path.c_str());
 }
 
 template <typename Entry>
@@ -67,6 +72,13 @@ int SystemBindModule::Register(bool install) {
 
 bool SystemBindModule::IsLoaded(const std::wstring& moduleFile) {
   return LoadedModule(moduleFile) != nullptr;
+}
+
+bool SystemBindModule::IsRegistered() {
+  const std::wstring path = ModuleFilePath(moduleFile_);
+  SystemSocketCatalog catalog;
+  std::vector<CatalogEntry> entries;
+  return !path.empty() && catalog.Entries(entries) == 0 && HasBindLayer(entries, path, false);
 }
 
 bool SystemBindModule::Start(uint32_t count, uint32_t localAddress) {

@@ -13,6 +13,7 @@ class SystemBindModule : public BindModule {
   // A bare file name is loaded from the program's own folder only (see the .cpp).
   int Register(bool install) override;
   bool IsLoaded(const std::wstring& moduleFile) override;
+  bool IsRegistered() override;
   bool Start(uint32_t count, uint32_t localAddress) override;
   bool Stop() override;
 

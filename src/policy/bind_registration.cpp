@@ -8,7 +8,7 @@ int RegisterModules(BindModule& module) {
 int UnregisterModules(BindModule& module) { return module.Register(false); }
 
 void RepairBindModuleRegistration(BindModule& module) {
-  if (module.IsLoaded(kBindModuleFile)) return;
+  if (module.IsRegistered()) return;
   module.Register(false);
   module.Register(true);
 }

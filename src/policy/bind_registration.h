@@ -9,7 +9,9 @@ int RegisterModules(BindModule& module);
 
 int UnregisterModules(BindModule& module);
 
-// A registered module is loaded into every process that has opened a socket. Call this after
-// opening one: when the module is still not loaded, its registration is missing or stale, so
-// it is made afresh. Failures are left for the "/register" action to report.
+// When the socket catalog lacks the module's whole set (never registered, registered from another
+// folder, or left half-written), the registration is made afresh. Whether the module is loaded
+// says little: the socket layer brings it in only for sockets it hands to our chains and lets
+// it go at the last clean-up, and a module loaded by a registration call proves nothing about
+// the catalog. Failures are left for the "/register" action to report.
 void RepairBindModuleRegistration(BindModule& module);

@@ -33,21 +33,20 @@ TEST(BindRegistrationTest, UnregisterReportsTheModulesAnswer) {
   EXPECT_THAT(module.calls, ElementsAre(Call::kUnregister, Call::kUnregister));
 }
 
-TEST(BindRegistrationTest, RepairLeavesALoadedModuleAlone) {
-  FakeBindModule module;
-  module.loaded = true;
-  RepairBindModuleRegistration(module);
-  EXPECT_THAT(module.calls, ElementsAre(Call::kIsLoaded));
-  EXPECT_THAT(module.presenceQueries, ElementsAre(std::wstring(L"KavrinBind.dll")));
-}
+// The catalog decides, not whether the module happens to be loaded.
+TEST(BindRegistrationTest, RepairReregistersOnlyWhenTheCatalogLacksTheSet) {
+  FakeBindModule registered;
+  registered.registered = true;
+  RepairBindModuleRegistration(registered);
+  EXPECT_THAT(registered.calls, ElementsAre(Call::kIsRegistered));
 
-TEST(BindRegistrationTest, RepairReregistersAModuleThatIsNotLoadedWhateverTheResults) {
-  FakeBindModule module;
-  module.loaded = false;
-  module.unregisterResult = 1;
-  module.registerResult = 1;
-  RepairBindModuleRegistration(module);
-  EXPECT_THAT(module.calls, ElementsAre(Call::kIsLoaded, Call::kUnregister, Call::kRegister));
+  FakeBindModule loadedButMissing;
+  loadedButMissing.loaded = true;
+  loadedButMissing.unregisterResult = 1;
+  loadedButMissing.registerResult = 1;
+  RepairBindModuleRegistration(loadedButMissing);
+  EXPECT_THAT(loadedButMissing.calls,
+              ElementsAre(Call::kIsRegistered, Call::kUnregister, Call::kRegister));
 }
 
 }  // namespace

@@ -5,33 +5,18 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
-#include "framework/unique_handle_win.h"
+#include "policy/bind_catalog_win.h"
 #include "policy/bind_registration.h"
 
 namespace {
 
-constexpr wchar_t kRecordKey[] = L"SOFTWARE\\Kavrin\\Bind";
-constexpr wchar_t kRecordValue[] = L"ModulePath";
 constexpr wchar_t kAbsentModule[] = L"KavrinBindAbsent.dll";
 // 10.8.0.6 as inet_addr gives it.
 constexpr uint32_t kTunnelAddress = 0x0600080Au;
-
-std::wstring ReadRecord(HKEY root) {
-  wchar_t path[1024] = {};
-  DWORD bytes = sizeof(path) - sizeof(wchar_t);
-  if (RegGetValueW(root, kRecordKey, kRecordValue, RRF_RT_REG_SZ, nullptr, path, &bytes) !=
-      ERROR_SUCCESS) {
-    return {};
-  }
-  return path;
-}
-
-void DeleteRecord(HKEY root) {
-  UniqueRegKey key;
-  if (RegOpenKeyExW(root, kRecordKey, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return;
-  RegDeleteValueW(key.get(), kRecordValue);
-}
+constexpr int kNothingRegistered = static_cast<int>(0x80070002u);
+constexpr int kCatalogKeptNothing = static_cast<int>(0x80070643u);
 
 std::wstring ProgramFolder() {
   wchar_t path[MAX_PATH];
@@ -46,43 +31,43 @@ std::wstring SystemModulePath(const wchar_t* name) {
   return std::wstring(folder, length) + L"\\" + name;
 }
 
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+class BindModuleWinTest : public ::testing::Test {};
+
+TEST_F(BindModuleWinTest, TheCatalogIsReadWithItsIpv4TcpAndUdpBases) {
+  SystemSocketCatalog catalog;
+  std::vector<CatalogEntry> entries;
+  ASSERT_EQ(catalog.Entries(entries), 0);
+  int tcp = 0;
+  int udp = 0;
+  for (const CatalogEntry& e : entries) {
+    EXPECT_NE(e.id, 0u);
+    EXPECT_FALSE(e.name.empty());
+    if (e.chainLength != CatalogEntry::kBase || e.addressFamily != kAfInet) continue;
+    tcp += e.socketType == kSockStream && e.protocol == kIpProtoTcp;
+    udp += e.socketType == kSockDgram && e.protocol == kIpProtoUdp;
+  }
+  EXPECT_GE(tcp, 1);
+  EXPECT_GE(udp, 1);
 }
 
-class BindModuleWinTest : public ::testing::Test {
- protected:
-  void SetUp() override { DeleteRecords(); }
-  void TearDown() override { DeleteRecords(); }
+// Wine's socket layer answers every catalog change with success and keeps none of it (and never
+// loads layered providers). Registration must say so rather than claim a module that does
+// nothing, and must leave the catalog as it found it.
+TEST_F(BindModuleWinTest, ACatalogThatKeepsNothingFailsRegistrationAndIsLeftAsItWas) {
+  SystemSocketCatalog catalog;
+  std::vector<CatalogEntry> before;
+  ASSERT_EQ(catalog.Entries(before), 0);
 
-  static void DeleteRecords() {
-    DeleteRecord(HKEY_LOCAL_MACHINE);
-    DeleteRecord(HKEY_CURRENT_USER);
-  }
-  static std::wstring RecordedPath() {
-    const std::wstring machine = ReadRecord(HKEY_LOCAL_MACHINE);
-    return machine.empty() ? ReadRecord(HKEY_CURRENT_USER) : machine;
-  }
-};
-
-TEST_F(BindModuleWinTest, RegistrationIsIdempotentAndUnregisteringTwiceFails) {
   SystemBindModule module;
-  EXPECT_EQ(module.Register(true), 0);
-  EXPECT_EQ(module.Register(true), 0);
-  EXPECT_TRUE(SamePath(RecordedPath(), ProgramFolder() + L"KavrinBind.dll")) << RecordedPath();
+  EXPECT_EQ(module.Register(true), kCatalogKeptNothing);
+  EXPECT_FALSE(module.IsRegistered());
+  EXPECT_EQ(module.Register(false), kNothingRegistered);
+  EXPECT_NE(RegisterModules(module), 0);
+  EXPECT_EQ(UnregisterModules(module), kNothingRegistered);
 
-  EXPECT_EQ(module.Register(false), 0);
-  EXPECT_EQ(RecordedPath(), L"");
-  // The client then asks whether the module was perhaps already unregistered.
-  EXPECT_NE(module.Register(false), 0);
-}
-
-TEST_F(BindModuleWinTest, CommandLineActionsSucceedFromAnyPriorState) {
-  SystemBindModule module;
-  EXPECT_EQ(RegisterModules(module), 0);  // nothing to clear first
-  EXPECT_EQ(RegisterModules(module), 0);  // an existing registration is replaced
-  EXPECT_EQ(UnregisterModules(module), 0);
-  EXPECT_NE(UnregisterModules(module), 0);
+  std::vector<CatalogEntry> after;
+  ASSERT_EQ(catalog.Entries(after), 0);
+  EXPECT_EQ(after, before);
 }
 
 TEST_F(BindModuleWinTest, MissingModuleOrEntryPointCountsAsFailureOne) {
@@ -116,7 +101,6 @@ TEST_F(BindModuleWinTest, BareNameIsNotLoadedFromTheCurrentFolder) {
   RemoveDirectoryW(folder.c_str());
   EXPECT_EQ(result, 1);
   EXPECT_EQ(loaded, nullptr);
-  EXPECT_EQ(RecordedPath(), L"");
 }
 
 TEST_F(BindModuleWinTest, StartAndStopOnlyReachAModuleAlreadyLoaded) {
@@ -140,13 +124,6 @@ TEST_F(BindModuleWinTest, StartAndStopOnlyReachAModuleAlreadyLoaded) {
   EXPECT_TRUE(module.Stop());
   EXPECT_TRUE(module.Start(kBindStartCount, 0xFFFFFFFFu));  // unusable address: stays stopped
   EXPECT_TRUE(module.Stop());
-}
-
-TEST_F(BindModuleWinTest, RepairLeavesALoadedModulesRegistrationAlone) {
-  ASSERT_NE(LoadLibraryW((ProgramFolder() + L"KavrinBind.dll").c_str()), nullptr);
-  SystemBindModule module;
-  RepairBindModuleRegistration(module);
-  EXPECT_EQ(RecordedPath(), L"");
 }
 
 }  // namespace

@@ -92,6 +92,7 @@ class LoggingBindModule : public BindModule {
   explicit LoggingBindModule(EventLog& log) : log_(log) {}
   int Register(bool install) override { return module_.Register(install); }
   bool IsLoaded(const std::wstring& moduleFile) override { return module_.IsLoaded(moduleFile); }
+  bool IsRegistered() override { return module_.IsRegistered(); }
   bool Start(uint32_t count, uint32_t localAddress) override;
   bool Stop() override;
 

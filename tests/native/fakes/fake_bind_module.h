@@ -9,7 +9,7 @@
 
 class FakeBindModule : public BindModule {
  public:
-  enum class Call { kUnregister, kRegister, kIsLoaded, kStart, kStop };
+  enum class Call { kUnregister, kRegister, kIsLoaded, kIsRegistered, kStart, kStop };
 
   int Register(bool install) override {
     calls.push_back(install ? Call::kRegister : Call::kUnregister);
@@ -19,6 +19,10 @@ class FakeBindModule : public BindModule {
     calls.push_back(Call::kIsLoaded);
     presenceQueries.push_back(moduleFile);
     return loaded;
+  }
+  bool IsRegistered() override {
+    calls.push_back(Call::kIsRegistered);
+    return registered;
   }
   bool Start(uint32_t count, uint32_t localAddress) override {
     calls.push_back(Call::kStart);
@@ -34,6 +38,7 @@ class FakeBindModule : public BindModule {
   int registerResult = 0;
   int unregisterResult = 0;
   bool loaded = false;
+  bool registered = false;
   bool hasEntryPoints = true;
 
   std::vector<Call> calls;
