@@ -1,7 +1,7 @@
 ; KavrinInstaller.exe: installs OrumaVPN into the program files folder for all users.
 ;
 ; scripts/package builds it; it defines STAGE, the folder holding the Kavrin.exe and
-; KavrinBind.dll to ship and the component.nsh written for the "openvpn" component folder
+; KavrinBind.dll and KavrinBind64.dll to ship and the component.nsh written for the "openvpn" component folder
 ; (empty macros when there is none), and OUTFILE:
 ;   makensis -INPUTCHARSET UTF8 -DSTAGE=DIR -DOUTFILE=FILE installer/kavrin.nsi
 ;
@@ -41,6 +41,7 @@ SetDateSave off
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
 !include "FileFunc.nsh"
+!include "x64.nsh"
 !include "${STAGE}/component.nsh"
 
 ; The program finds its running instance by a dialog captioned exactly "OrumaVPN"; with the
@@ -163,7 +164,9 @@ FunctionEnd
 
 ; The program's "/register" reports in a message box, which a silent run must not show (it would
 ; wait for a click nobody makes); there the module's own entry points do the same work:
-; unregister first, so a stale record goes, then register.
+; unregister first, so a stale registration goes, then register. On 64-bit Windows the 32-bit
+; module's registration also registers KavrinBind64.dll in the 64-bit catalog (and its
+; unregistration unregisters it), so both are done by this one call.
 Function RegisterBindModule
   ${If} ${Silent}
     UnRegDLL "$INSTDIR\KavrinBind.dll"
@@ -186,6 +189,10 @@ Section "${PRODUCT}" SectionProgram
   SetOverwrite on
   File "${STAGE}/Kavrin.exe"
   File "${STAGE}/KavrinBind.dll"
+  ; 64-bit programs load only 64-bit modules.
+  ${If} ${RunningX64}
+    File "${STAGE}/KavrinBind64.dll"
+  ${EndIf}
   !insertmacro InstallComponent
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
@@ -220,12 +227,15 @@ Section "Uninstall"
   ${Else}
     ExecWait '"$INSTDIR\Kavrin.exe" /unregister'
   ${EndIf}
+  ; The record earlier versions kept instead of a real registration.
+  DeleteRegValue HKLM "${BIND_KEY}" "ModulePath"
   DeleteRegKey /ifempty HKLM "${BIND_KEY}"
   DeleteRegKey /ifempty HKLM "SOFTWARE\Kavrin"
 
   Delete "$INSTDIR\Kavrin.exe"
   ; A process may still hold the module; then it goes at the next restart.
   Delete /REBOOTOK "$INSTDIR\KavrinBind.dll"
+  Delete /REBOOTOK "$INSTDIR\KavrinBind64.dll"
   !insertmacro RemoveComponent
   Delete "$INSTDIR\${UNINSTALLER}"
   RMDir "$INSTDIR"

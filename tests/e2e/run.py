@@ -162,21 +162,17 @@ def close_main_window(d, proc):
 # ---- cases -------------------------------------------------------------------------------
 
 def case_register_and_unregister(d):
-    p = d.start("Kavrin.exe", "/REGISTER", "extra")
-    text, icon = d.message_box(MAIN_CAPTION)
-    expect(text == TEXTS["RegisterModulesSuccessfully"], f"register said {text!r}")
-    expect(icon == "information", f"register icon {icon!r}")
-    d.press(MAIN_CAPTION)
-    expect(wait_exit(p, 20), "/register did not exit")
-
-    for expected, want_icon in (("UnregisterModulesSuccessfully", "information"),
-                                ("UnregisterModulesFailed", "warning")):
-        p = d.start("Kavrin.exe", "/unregister")
+    # Wine's socket layer accepts catalog changes and keeps none of them, so the module cannot
+    # be registered here: "/register" must say so (not claim a module that steers nothing), and
+    # "/unregister" then finds nothing of ours, as on a machine where it was never registered.
+    for arg, expected in (("/REGISTER", "RegisterModulesFailed"),
+                          ("/unregister", "UnregisterModulesFailed")):
+        p = d.start("Kavrin.exe", arg, "extra")
         text, icon = d.message_box(MAIN_CAPTION)
-        expect(text == TEXTS[expected], f"unregister said {text!r}, wanted {expected}")
-        expect(icon == want_icon, f"unregister icon {icon!r}, wanted {want_icon}")
+        expect(text == TEXTS[expected], f"{arg} said {text!r}, wanted {expected}")
+        expect(icon == "warning", f"{arg} icon {icon!r}")
         d.press(MAIN_CAPTION)
-        expect(wait_exit(p, 20), "/unregister did not exit")
+        expect(wait_exit(p, 20), f"{arg} did not exit")
 
 
 def case_register_without_module(d):

@@ -4,8 +4,8 @@ checks what each step leaves behind.
 
     round_trip.py --build DIR [--packages DIR] [--openvpn DIR] [--prefix DIR] [--quick]
 
-First silently (/S): install, files, shortcuts, uninstall entry, the binding module's
-registration, the installed program started once from its desktop shortcut, a second install
+First silently (/S): install, files, shortcuts, uninstall entry, the binding modules and
+their registration, the installed program started once from its desktop shortcut, a second install
 that waits for the running program, the program's online update downloading and running this
 installer (served by the service simulator), uninstall, and that the user's settings and the program
 data folder survive it. Then (unless --quick) once
@@ -41,8 +41,18 @@ SHELL_FOLDERS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell 
 UNINSTALL_SHORTCUT = "卸载 OrumaVPN.lnk"
 TEXTS = {
     "RegisterModulesSuccessfully": "OrumaVPN的模块安装成功。",
+    "RegisterModulesFailed": "OrumaVPN的模块安装失败。或许已经安装过了？",
     "UnregisterModulesSuccessfully": "OrumaVPN的模块卸载成功。",
+    "UnregisterModulesFailed": "OrumaVPN的模块卸载失败。或许已经卸载过了？",
 }
+# Wine's socket layer accepts catalog changes and keeps none of them, so the binding module
+# cannot be registered here: the installer must say so (exit code 3 when silent, the program's
+# failure box in the wizard) rather than claim a module that steers nothing. On Windows these
+# are 0 and the two success boxes.
+INSTALL_EXIT = 3
+REGISTER_REPORT = ("RegisterModulesFailed", "warning")
+UNREGISTER_REPORT = ("UnregisterModulesFailed", "warning")
+IMAGE_FILE_MACHINE_AMD64 = 0x8664
 NEXT, INSTALL, UNINSTALL, FINISH = "下一步(&N) >", "安装(&I)", "卸载(&U)", "完成(&F)"
 DIRECTORY_EDIT = 1019
 
@@ -158,13 +168,14 @@ class Wine:
             time.sleep(0.3)
         raise AssertionError(f"{caption!r}: button 1 shows {seen!r}, wanted {button_text!r}")
 
-    def confirm_report(self, text_key, timeout_ms=30000):
-        """Waits for the program's information box with this text and presses its OK."""
+    def confirm_report(self, report, timeout_ms=30000):
+        """Waits for the program's box with this (text key, icon) and presses its OK."""
+        text_key, want_icon = report
         rc, out = self.drive("msgbox", PRODUCT, str(timeout_ms), timeout_ms=timeout_ms)
         expect(rc == 0, f"no message box captioned {PRODUCT!r}")
         fields = dict(line.split("\t", 1) for line in out.splitlines() if "\t" in line)
         text, icon = fields.get("text", ""), fields.get("icon", "")
-        expect(text == TEXTS[text_key] and icon == "information",
+        expect(text == TEXTS[text_key] and icon == want_icon,
                f"the box said {text!r} ({icon}), wanted {text_key}")
         rc, _ = self.drive("click", "#32770", PRODUCT, "#1", "10000", timeout_ms=10000)
         expect(rc == 0, "could not press OK in the box")
@@ -284,10 +295,34 @@ class RoundTrip:
             found = self.wine.reg(UNINSTALL_KEY, name)
             expect(found == value, f"uninstall entry {name} is {found!r}, wanted {value!r}")
 
-    def check_registered(self):
-        found = self.wine.reg(BIND_KEY, "ModulePath")
-        wanted = self.folder + r"\KavrinBind.dll"
-        expect(found == wanted, f"binding module recorded as {found!r}, wanted {wanted!r}")
+    def is_64bit_windows(self):
+        return os.path.isdir(self.wine.unix(r"C:\windows\syswow64"))
+
+    def check_bind_modules(self):
+        """KavrinBind64.dll goes only where 64-bit programs run; the record earlier versions
+        wrote in place of a registration is never written."""
+        module64 = os.path.exists(self.wine.unix(self.folder + r"\KavrinBind64.dll"))
+        expect(module64 == self.is_64bit_windows(),
+               f"KavrinBind64.dll {'is' if module64 else 'is not'} installed on this Windows")
+        expect(self.wine.reg(BIND_KEY, "ModulePath") is None, "a registration record was written")
+
+    def check_module64_built(self):
+        """The 64-bit module the installer carries: a PE32+ x86-64 file with the same entry
+        points as the 32-bit one."""
+        names = {}
+        for name in ("KavrinBind.dll", "KavrinBind64.dll"):
+            with open(os.path.join(self.build, name), "rb") as f:
+                data = f.read()
+            pe = int.from_bytes(data[0x3C:0x40], "little")
+            expect(data[pe:pe + 4] == b"PE\0\0", f"{name} is not a PE file")
+            machine = int.from_bytes(data[pe + 4:pe + 6], "little")
+            magic = int.from_bytes(data[pe + 24:pe + 26], "little")
+            names[name] = (machine, magic)
+            for entry in (b"DllRegisterServer", b"DllUnregisterServer", b"VpnBindStart",
+                          b"VpnBindStop"):
+                expect(entry + b"\0" in data, f"{name} lacks {entry.decode()}")
+        expect(names["KavrinBind64.dll"] == (IMAGE_FILE_MACHINE_AMD64, 0x20B),
+               f"KavrinBind64.dll is machine/magic {names['KavrinBind64.dll']}, not PE32+ x86-64")
 
     def close_program(self):
         expect(self.wine.wait_window(PRODUCT, 30000), "the program's main window did not appear")
@@ -302,9 +337,8 @@ class RoundTrip:
             self.close_program()
         finally:
             self.wine.end(process)
-        # Its start-up repairs the registration when the module is not loaded; it must still
-        # point at the installed module afterwards.
-        self.check_registered()
+        # Its start-up repairs a registration the catalog lacks, and must write nothing else.
+        self.check_bind_modules()
 
     def check_reinstall_waits_for_program(self):
         # The online update starts the installer, then closes the program: the installer must
@@ -319,13 +353,14 @@ class RoundTrip:
                    f"the installer ended ({installer.returncode}) while the program ran")
             self.close_program()
             installer.wait(timeout=30)
-            expect(installer.returncode == 0, f"the installer exited with {installer.returncode}")
+            expect(installer.returncode == INSTALL_EXIT,
+                   f"the installer exited with {installer.returncode}")
         finally:
             self.wine.end(program)
             if installer:
                 self.wine.end(installer)
         self.check_installed()
-        self.check_registered()
+        self.check_bind_modules()
 
     def check_update_runs_installer(self):
         # The online update as users meet it: the service requires a newer version and offers
@@ -352,7 +387,7 @@ class RoundTrip:
             expect(len(sim.requests("package:setup")) == 1, "the installer was not fetched once")
             self.wine.press_when(setup, NEXT)
             self.wine.press_when(setup, INSTALL)
-            self.wine.confirm_report("RegisterModulesSuccessfully")
+            self.wine.confirm_report(REGISTER_REPORT)
             # The upgraded program must find nothing newer when the finish page starts it.
             e2e.sim_get(sim, "_sim/offer?required_version=" + self.version)
             self.wine.press_when(setup, FINISH)
@@ -365,7 +400,7 @@ class RoundTrip:
             if os.path.exists(ini):
                 os.remove(ini)  # a file of the user's: the uninstaller would rightly keep it
         self.check_installed()
-        self.check_registered()
+        self.check_bind_modules()
 
     def seed_user_data(self):
         rc, _ = self.wine.run("reg", "add", SETTINGS_KEY, "/v", "LastUserName", "/d", "demo",
@@ -398,7 +433,7 @@ class RoundTrip:
     def silent(self):
         def install():
             rc, _ = self.wine.run(self.installer, "/S", timeout=120)
-            expect(rc == 0, f"silent install exited with {rc}")
+            expect(rc == INSTALL_EXIT, f"silent install exited with {rc}")
 
         def uninstall():
             # The uninstaller copies itself away and returns at once; the copy does the work.
@@ -411,7 +446,7 @@ class RoundTrip:
         self.check("installed files", self.check_installed)
         self.check("shortcuts", self.check_shortcuts)
         self.check("uninstall entry", self.check_uninstall_entry)
-        self.check("binding module registered", self.check_registered)
+        self.check("binding modules", self.check_bind_modules)
         self.check("installed program runs from its shortcut", self.check_runs_from_shortcut)
         self.check("installing again waits for the running program",
                    self.check_reinstall_waits_for_program)
@@ -433,7 +468,7 @@ class RoundTrip:
                 self.wine.press_when(setup, NEXT)
                 shown = self.wine.press_when(setup, INSTALL).get(DIRECTORY_EDIT, [])
                 expect(self.folder in shown, f"the folder page offered {shown!r}")
-                self.wine.confirm_report("RegisterModulesSuccessfully")
+                self.wine.confirm_report(REGISTER_REPORT)
                 # The finish page starts the program (its box is ticked).
                 self.wine.press_when(setup, FINISH)
                 expect(self.wine.wait_gone(setup), "the installer did not end")
@@ -441,13 +476,13 @@ class RoundTrip:
             finally:
                 self.wine.end(process)
             self.check_installed()
-            self.check_registered()
+            self.check_bind_modules()
 
         def uninstall():
             process = self.wine.start(self.wine.unix(self.folder + r"\uninst.exe"))
             try:
                 self.wine.press_when(remove, UNINSTALL)
-                self.wine.confirm_report("UnregisterModulesSuccessfully")
+                self.wine.confirm_report(UNREGISTER_REPORT)
                 self.wine.press_when(remove, FINISH)
                 expect(self.wine.wait_gone(remove), "the uninstaller did not end")
             finally:
@@ -461,6 +496,7 @@ class RoundTrip:
     def run(self, quick):
         if not self.check("packages and their version", self.check_packages):
             return
+        self.check("the 64-bit binding module", self.check_module64_built)
         if not self.check("fresh Wine prefix", lambda: self.wine.fresh(self.base)):
             return
         try:
