@@ -14,7 +14,8 @@ void CSkinButton::TakeParentFont(HWND parent) {
 bool CSkinButton::Create(HWND parent, const RECT& rect, UINT id, const std::wstring& text) {
   ChooseDefaultStyle(id);
   if (!CWindow::Create(0, L"BUTTON", text,
-                       WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | BS_OWNERDRAW,
+                       WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN |
+                           BS_OWNERDRAW,
                        rect, parent, id)) {
     return false;
   }
@@ -81,4 +82,5 @@ void CSkinButton::DrawSkinItem(const DRAWITEMSTRUCT& item) {
     format |= DT_VCENTER;
   }
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &text_rect, format);
+  DrawSkinFocus(dc, item, RECT{rc.left + 2, rc.top + 2, rc.right - 2, rc.bottom - 2});
 }

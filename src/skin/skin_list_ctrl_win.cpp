@@ -88,6 +88,9 @@ void CSkinListCtrl::DrawSkinItem(const DRAWITEMSTRUCT& item) {
     DrawTextW(dc, text, -1, &text_rect,
               DT_LEFT | DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
   }
+  RECT row_rect = item.rcItem;
+  if (row_rect.right < client.right) row_rect.right = client.right;
+  DrawSkinFocus(dc, item, row_rect);
 }
 
 int CALLBACK CSkinListCtrl::CompareThunk(LPARAM first, LPARAM second, LPARAM self) {
