@@ -82,5 +82,7 @@ void CSkinButton::DrawSkinItem(const DRAWITEMSTRUCT& item) {
     format |= DT_VCENTER;
   }
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &text_rect, format);
-  DrawSkinFocus(dc, item, RECT{rc.left + 2, rc.top + 2, rc.right - 2, rc.bottom - 2});
+  // Inside the face of a full-size button; round a small link button, which has no face.
+  const int inset = rc.bottom - rc.top >= 24 ? 4 : 0;
+  DrawSkinFocus(dc, item, RECT{rc.left + inset, rc.top + inset, rc.right - inset, rc.bottom - inset});
 }

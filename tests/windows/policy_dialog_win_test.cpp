@@ -217,7 +217,7 @@ TEST(PolicyDialogWin, CentresOnItsOwnerInsideTheWorkAreaAndTabReachesEveryContro
   }
   DestroyWindow(owner);
   DeleteFileW(response.c_str());
-  registry.WriteProfileInt(L"Main", L"LastVpnServerId", 0);
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Kavrin\\KavrinPolicyDialogKeysTest");
 
   EXPECT_EQ(g_dialog_rect.right, work.right) << "kept whole inside the work area";
   EXPECT_EQ(g_dialog_rect.right - g_dialog_rect.left, CDlgVpnPolicy::kWidth);
