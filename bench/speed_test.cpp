@@ -3,7 +3,9 @@
 // five workers (10 s in all) while the NTP worker times them out five at a time alongside.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -79,5 +81,39 @@ void BM_SpeedTestAllTimeOut(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SpeedTestAllTimeOut)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// How long Stop (OK or Cancel of the policy dialog) takes while all five echo workers sit in name
+// lookups that would take ten seconds: the target is under 200 ms.
+void BM_StopDuringHangingLookups(benchmark::State& state) {
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  auto entered = std::make_shared<std::atomic<int>>(0);
+  SpeedTest::Options options{SilentPort(), 100};
+  options.resolve = [release, entered](const std::string&, uint32_t*) {
+    ++*entered;
+    for (int i = 0; i < 1000 && !*release; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  };
+  for (auto _ : state) {
+    Finished finished;
+    SpeedTest test(finished, [] { return std::make_unique<SilentEcho>(); }, SystemTickClock(),
+                   options);
+    std::vector<SpeedProbeTarget> targets;
+    for (int id = 1; id <= 5; ++id) targets.push_back({id, L"hangs.example"});
+    *entered = 0;
+    test.ReplaceQueues(targets, {});
+    test.Start();
+    while (*entered < 5) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto start = std::chrono::steady_clock::now();
+    test.Stop();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    state.counters["stop_ms"] = seconds * 1000;
+  }
+  *release = true;
+}
+BENCHMARK(BM_StopDuringHangingLookups)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

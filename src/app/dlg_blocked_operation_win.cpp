@@ -16,7 +16,7 @@ CDlgBlockedOperation::~CDlgBlockedOperation() { worker_.Join(); }
 
 bool CDlgBlockedOperation::OnInitDialog() {
   CDialog::OnInitDialog();
-  SetWindowPos(nullptr, 0, 0, kWidth, kHeight, SWP_NOZORDER | SWP_NOMOVE);
+  CenterOverOwner(hwnd(), kWidth, kHeight);
   SetWindowText(kCaption);
   frame_.IntAttribute("MaximizeBox") = 0;
   frame_.IntAttribute("CloseBox") = 0;

@@ -7,6 +7,7 @@
 
 #include "app/app_paths.h"
 #include "app/module_version_win.h"
+#include "app/window_placement.h"
 #include "app/vpn_app_win.h"
 #include "config/private_profile.h"
 #include "config/program_data_folder.h"
@@ -63,6 +64,23 @@ int AppBox(const std::wstring& text, UINT type) {
   return app ? app->AppMessageBox(text, type) : MessageBoxW(nullptr, text.c_str(), L"", type);
 }
 
+BOOL CALLBACK AddWorkArea(HMONITOR monitor, HDC, RECT*, LPARAM list) {
+  MONITORINFO info = {};
+  info.cbSize = sizeof(info);
+  if (GetMonitorInfoW(monitor, &info)) {
+    const RECT& r = info.rcWork;
+    reinterpret_cast<std::vector<ScreenRect>*>(list)->push_back(
+        {r.left, r.top, r.right, r.bottom});
+  }
+  return TRUE;
+}
+
+std::vector<ScreenRect> MonitorWorkAreas() {
+  std::vector<ScreenRect> areas;
+  EnumDisplayMonitors(nullptr, nullptr, AddWorkArea, reinterpret_cast<LPARAM>(&areas));
+  return areas;
+}
+
 ClientIdentity IdentityOfThisMachine() {
   auto* app = dynamic_cast<CVpnApp*>(CApplication::Current());
   if (!app) return {};
@@ -92,8 +110,7 @@ bool CDlgVpnMain::OnInitDialog() {
   frame_.TextAttribute("Title") = L"";
   frame_.Attach(hwnd());
   SetWindowText(kMainWindowCaption);
-  const RECT window = GetWindowRect();
-  SetWindowPos(nullptr, window.left, window.top, kWidth, kHeight, SWP_NOZORDER | SWP_NOMOVE);
+  PlaceWindow();
 
   CreateControls();
 
@@ -177,6 +194,18 @@ bool CDlgVpnMain::OnInitDialog() {
   return false;
 }
 
+// Where the user left it, while that is still on a monitor; else centred on the work area.
+void CDlgVpnMain::PlaceWindow() {
+  const auto saved =
+      RestoredWindowPosition(settings_->GetMainWindowPosition(), kWidth, MonitorWorkAreas());
+  if (saved) {
+    SetWindowPos(nullptr, saved->first, saved->second, kWidth, kHeight,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  } else {
+    CenterOverOwner(hwnd(), kWidth, kHeight);
+  }
+}
+
 void CDlgVpnMain::CreateControls() {
   HWND me = hwnd();
   for (int n = 0; n < kNewsSlots; ++n) {
@@ -215,6 +244,8 @@ void CDlgVpnMain::CreateControls() {
   for (CSkinButton* button : {&register_, &purchase_, &freeTrial_, &help_, &support_}) {
     button->TextAttribute("VAlign") = L"Bottom";
   }
+  // The news lines come first on screen but last for the keyboard: Tab starts in the form.
+  for (auto& link : news_) MoveToEndOfTabOrder(link->hwnd());
 }
 
 void CDlgVpnMain::SetLabel(CSkinStatic& label, const std::wstring& text) {
@@ -288,6 +319,10 @@ void CDlgVpnMain::OnSize(UINT type, int cx, int cy) {
 }
 
 void CDlgVpnMain::OnDestroy() {
+  if (settings_ && !IsIconic(hwnd())) {
+    const RECT window = GetWindowRect();
+    settings_->SetMainWindowPosition(window.left, window.top);
+  }
   trayIcon_.Remove();
   CDialog::OnDestroy();
 }

@@ -98,6 +98,7 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
   void OnCancel() override;
 
  private:
+  void PlaceWindow();
   void CreateControls();
   void ShowNewsSlot(int slot, const std::wstring& caption, const std::wstring& link);
   void SetLabel(CSkinStatic& label, const std::wstring& text);

@@ -202,6 +202,8 @@ void MainWindowController::Login() {
   MainWindowView& view = ports_.view;
   LoginPorts login{ports_.settings, ports_.profile, ports_.fetcher, ports_.update, ports_.policy,
                    ports_.engines,  view,           ports_.random,  ports_.now};
+  // Exit from the tray while one of the login's boxes or dialogs is open.
+  login.abandoned = [this] { return exiting_; };
   LoginInputs inputs;
   inputs.loginHost = loginHost_;
   inputs.userName = view.UserName();

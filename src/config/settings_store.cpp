@@ -94,3 +94,25 @@ ProxySettings SettingsStore::GetProxy() {
   proxy.password = profile_.GetProfileString(kProxy, L"Password", std::wstring());
   return proxy;
 }
+
+// Two little-endian 32-bit numbers, left then top; they may be negative (a monitor left of or
+// above the main one).
+std::optional<std::pair<int32_t, int32_t>> SettingsStore::GetMainWindowPosition() {
+  const auto blob = profile_.GetProfileBinary(kMain, L"WindowPosition");
+  if (!blob || blob->size() != 8) return std::nullopt;
+  auto read = [&](size_t at) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4; ++i) value |= static_cast<uint32_t>((*blob)[at + i]) << (8 * i);
+    return static_cast<int32_t>(value);
+  };
+  return std::make_pair(read(0), read(4));
+}
+
+void SettingsStore::SetMainWindowPosition(int32_t left, int32_t top) {
+  std::vector<uint8_t> blob;
+  for (const int32_t number : {left, top}) {
+    const auto value = static_cast<uint32_t>(number);
+    for (size_t i = 0; i < 4; ++i) blob.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  }
+  profile_.WriteProfileBinary(kMain, L"WindowPosition", blob);
+}

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "config/data_protection.h"
 #include "config/registry_profile.h"
@@ -52,6 +53,11 @@ class SettingsStore {
 
   // Only ever set by hand; read at every connection attempt.
   ProxySettings GetProxy();
+
+  // Screen position of the main window's top-left corner when the program last ended; nothing
+  // before the first exit (or when the value is not ours).
+  std::optional<std::pair<int32_t, int32_t>> GetMainWindowPosition();
+  void SetMainWindowPosition(int32_t left, int32_t top);
 
  private:
   RegistryProfile& profile_;

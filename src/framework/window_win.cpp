@@ -284,11 +284,19 @@ void CWindow::SetFont(HFONT font, bool redraw) {
 }
 
 void CenterOverOwner(HWND window, int width, int height) {
-  RECT work = {};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  RECT area = work;
   HWND owner = GetWindow(window, GW_OWNER);
-  if (owner && IsWindowVisible(owner)) GetWindowRect(owner, &area);
+  // The work area of the owner's monitor; without an owner, of the monitor the window is on.
+  RECT work = {};
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof(monitor);
+  if (GetMonitorInfoW(MonitorFromWindow(owner ? owner : window, MONITOR_DEFAULTTONEAREST),
+                      &monitor)) {
+    work = monitor.rcWork;
+  } else {
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  }
+  RECT area = work;
+  if (owner && IsWindowVisible(owner) && !IsIconic(owner)) GetWindowRect(owner, &area);
   const auto middle = [](LONG low, LONG high, LONG size, LONG lowest, LONG highest) {
     const LONG wanted = low + (high - low - size) / 2;
     return std::max(lowest, std::min(wanted, highest - size));
@@ -296,4 +304,8 @@ void CenterOverOwner(HWND window, int width, int height) {
   SetWindowPos(window, nullptr, middle(area.left, area.right, width, work.left, work.right),
                middle(area.top, area.bottom, height, work.top, work.bottom), width, height,
                SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void MoveToEndOfTabOrder(HWND child) {
+  SetWindowPos(child, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }

@@ -118,5 +118,9 @@ class CWindow {
 
 // Sizes `window` and places it over the middle of its owner when the owner is visible, else of
 // the work area, but always whole inside the work area: our dialogs are wider than the main
-// window, which often sits at a screen edge.
+// window, which often sits at a screen edge. The work area is that of the owner's monitor (the
+// window's own without an owner).
 void CenterOverOwner(HWND window, int width, int height);
+
+// Tab and Shift+Tab follow the order of a parent's children; this puts `child` last.
+void MoveToEndOfTabOrder(HWND child);

@@ -123,6 +123,11 @@ void CDlgVpnPolicy::CreateControls() {
   tip_.Create(me, R(22, 370, 462, 415), kStaticId, GetText("VpnRoutesTipPleaseSelect"));
   tip_.IntAttribute("TextColor") = RGB(0, 106, 146);
   tip_.TextAttribute("Icon") = L"IconTipInfo";
+
+  // Keyboard order: route, type, servers, retest, applications, then OK and Cancel.
+  MoveToEndOfTabOrder(retest_.hwnd());
+  MoveToEndOfTabOrder(ok_.hwnd());
+  MoveToEndOfTabOrder(cancel_.hwnd());
 }
 
 void CDlgVpnPolicy::OnOK() { controller_->OnOk(); }

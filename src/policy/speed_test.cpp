@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <system_error>
+#include <thread>
 
 #include "base/socket.h"
 #include "base/text.h"
@@ -25,11 +30,56 @@ int32_t ElapsedSince(uint32_t since, uint32_t now) {
 
 }  // namespace
 
-bool EchoOnce(EchoProbe* probe, const std::wstring& host, uint32_t* round_trip_ms) {
+bool ResolveWithin(const NameResolver& resolve, const std::string& name, uint32_t limit_ms,
+                   const std::function<bool()>& keep_going, uint32_t* address) {
+  struct Lookup {
+    std::mutex lock;
+    std::condition_variable done_signal;
+    bool done = false;
+    bool found = false;
+    uint32_t address = 0;
+  };
+  auto lookup = std::make_shared<Lookup>();
+  try {
+    // Detached: nobody may have to wait for the resolver. The thread owns everything it uses.
+    std::thread([lookup, resolve, name] {
+      SocketLibraryStartup();
+      uint32_t resolved = 0;
+      const bool found = resolve ? resolve(name, &resolved) : ResolveIpv4Address(name, &resolved);
+      SocketLibraryCleanup();
+      std::lock_guard<std::mutex> hold(lookup->lock);
+      lookup->done = true;
+      lookup->found = found;
+      lookup->address = resolved;
+      lookup->done_signal.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return false;
+  }
+  constexpr auto kSlice = std::chrono::milliseconds(10);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  std::unique_lock<std::mutex> hold(lookup->lock);
+  while (!lookup->done) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline || (keep_going && !keep_going())) return false;
+    lookup->done_signal.wait_for(hold, std::min<std::chrono::steady_clock::duration>(
+                                           kSlice, deadline - now));
+  }
+  if (lookup->found) *address = lookup->address;
+  return lookup->found;
+}
+
+bool EchoOnce(EchoProbe* probe, const std::wstring& host, uint32_t* round_trip_ms,
+              const NameResolver& resolve) {
   if (probe == nullptr) return false;
   const std::string name = WideToAnsi(host);
+  // An empty name would resolve to this machine and look like the fastest server of all.
+  if (TrimText(name).empty()) return false;
   uint32_t address = ParseIpv4Address(name);
-  if (address == kNoAddress && !ResolveIpv4Address(name, &address)) return false;
+  if (address == kNoAddress) {
+    const bool found = resolve ? resolve(name, &address) : ResolveIpv4Address(name, &address);
+    if (!found) return false;
+  }
   const std::vector<uint8_t> request(kEchoBodySize, kEchoBodyByte);
   EchoReply reply;
   if (!probe->SendEcho(address, request, kSpeedProbeCutoffMs, reply)) return false;
@@ -39,13 +89,13 @@ bool EchoOnce(EchoProbe* probe, const std::wstring& host, uint32_t* round_trip_m
 }
 
 int32_t EchoTwice(EchoProbe* probe, const std::wstring& host,
-                  const std::function<bool()>& keep_going) {
+                  const std::function<bool()>& keep_going, const NameResolver& resolve) {
   uint64_t total = 0;
   uint32_t successes = 0;
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (attempt > 0 && !keep_going()) break;
     uint32_t round_trip = 0;
-    if (EchoOnce(probe, host, &round_trip)) {
+    if (EchoOnce(probe, host, &round_trip, resolve)) {
       total += round_trip;
       ++successes;
     }
@@ -105,7 +155,11 @@ void SpeedTest::EchoWorker() {
       target_.Post(kEchoSpeedMessage, static_cast<uintptr_t>(target.server_id), kSpeedTesting);
       echo_queue_.pop_front();
     }
-    const int32_t result = EchoTwice(probe.get(), target.host, [this] { return Running(); });
+    const auto keep_going = [this] { return Running(); };
+    const NameResolver bounded = [&](const std::string& name, uint32_t* address) {
+      return ResolveWithin(options_.resolve, name, kSpeedProbeCutoffMs, keep_going, address);
+    };
+    const int32_t result = EchoTwice(probe.get(), target.host, keep_going, bounded);
     target_.Post(kEchoSpeedMessage, static_cast<uintptr_t>(target.server_id), result);
   }
   probe.reset();

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -31,6 +32,17 @@ inline constexpr size_t kNtpRequestSize = 48;
 inline constexpr size_t kNtpMaxInFlight = 5;
 inline constexpr int kEchoWorkerCount = 5;
 
+// Resolves a host name to its first IPv4 address; may block as long as the system's resolver
+// likes.
+using NameResolver = std::function<bool(const std::string& name, uint32_t* address)>;
+
+// Runs `resolve` on a thread of its own and waits for it at most `limit_ms`, giving up as soon as
+// `keep_going` turns false (looked at every few milliseconds). A lookup still running when the
+// wait ends finishes on its own and its answer is dropped, so a hanging resolver never holds up
+// the caller.
+bool ResolveWithin(const NameResolver& resolve, const std::string& name, uint32_t limit_ms,
+                   const std::function<bool()>& keep_going, uint32_t* address);
+
 // What a worker needs of a server: a copy, never a reference into the dialog's table.
 struct SpeedProbeTarget {
   int32_t server_id = 0;
@@ -48,15 +60,17 @@ class SpeedTestControl {
                              std::vector<SpeedProbeTarget> ntp) = 0;
 };
 
-// One echo: the host read as a dotted address or resolved by name, a 32-byte body of 'E', and a
-// reply that counts only when its status is 0 and it carries exactly that body back (a reply with
-// another body is not an answer to this request). False when the echo failed.
-bool EchoOnce(EchoProbe* probe, const std::wstring& host, uint32_t* round_trip_ms);
+// One echo: the host read as a dotted address or resolved by name (through `resolve`, the
+// system's resolver when empty), a 32-byte body of 'E', and a reply that counts only when its
+// status is 0 and it carries exactly that body back (a reply with another body is not an answer
+// to this request). False when the echo failed; an empty host fails at once.
+bool EchoOnce(EchoProbe* probe, const std::wstring& host, uint32_t* round_trip_ms,
+              const NameResolver& resolve = {});
 
 // Two echoes (the second also after a failed first, unless `keep_going` turns false in between):
 // the average round trip of those that succeeded, or -1.
 int32_t EchoTwice(EchoProbe* probe, const std::wstring& host,
-                  const std::function<bool()>& keep_going);
+                  const std::function<bool()>& keep_going, const NameResolver& resolve = {});
 
 // How long the NTP worker may wait for answers: the shortest time elapsed since any record in
 // flight was sent, never more than the cut-off. Right after a send it is a mere poll.
@@ -67,6 +81,8 @@ class SpeedTest final : public SpeedTestControl {
   struct Options {
     uint16_t ntp_port = 123;
     uint32_t idle_sleep_ms = 100;
+    // The echo workers' name lookups, each bounded by the probe cut-off; the system's when empty.
+    NameResolver resolve = {};
   };
 
   SpeedTest(MessageTarget& target, EchoProbeFactory make_probe, TickClock& clock,
@@ -80,7 +96,8 @@ class SpeedTest final : public SpeedTestControl {
   // Starts five echo workers, then the NTP worker; does nothing while running.
   void Start() override;
   // Clears the running flag and joins the six threads in the order they were started. A worker
-  // finishes the probe it holds first (at most about a second per echo attempt).
+  // finishes the echo it holds first (at most about a second); a name lookup it waits for is
+  // abandoned at once.
   void Stop() override;
   void ReplaceQueues(std::vector<SpeedProbeTarget> echo,
                      std::vector<SpeedProbeTarget> ntp) override;

@@ -25,6 +25,11 @@ int DefaultTextOrder(const std::wstring& a, const std::wstring& b) {
   return LowerAscii(a).compare(LowerAscii(b));
 }
 
+// A server without a host has nothing to measure; it reads as not answering.
+bool Measurable(const PolicyServer& server) {
+  return !TrimText(server.entry.server_host).empty();
+}
+
 }  // namespace
 
 VpnPolicyController::VpnPolicyController(VpnPolicyView& view, Ports ports,
@@ -85,6 +90,7 @@ void VpnPolicyController::BuildServerTable() {
     for (const std::wstring& category : server.entry.categories) {
       server.categories.insert(LowerAscii(category));
     }
+    if (!Measurable(server)) server.echo_speed = server.ntp_speed = kSpeedNoAnswer;
     // A later entry with the same id replaces the earlier one.
     servers_[server.entry.server_id] = std::move(server);
   }
@@ -136,7 +142,9 @@ void VpnPolicyController::FillServerList(std::optional<int32_t> select_id) {
   if (select_id) {
     const auto found = servers_.find(*select_id);
     if (found != servers_.end() && found->second.list_row >= 0) {
+      refilling_ = true;
       view_.SelectServerRow(found->second.list_row);
+      refilling_ = false;
     }
   }
 }
@@ -184,7 +192,7 @@ void VpnPolicyController::OnRouteHover(int item) {
   view_.SetTip(TipFor(over_item ? item : view_.SelectedRouteItem()));
 }
 
-void VpnPolicyController::UpdateTypeButtons(const PolicyServer& server) {
+void VpnPolicyController::UpdateTypeButtons(const PolicyServer& server, bool tell) {
   const std::wstring& protocols = server.entry.protocols;
   const struct {
     int32_t type;
@@ -195,14 +203,18 @@ void VpnPolicyController::UpdateTypeButtons(const PolicyServer& server) {
     view_.EnableTypeButton(kind.type, offered);
     if (!offered) view_.CheckTypeButton(kind.type, false);
   }
-  if (protocols.empty()) view_.ShowMessage(GetText("ChosenVpnServerHaveNoVpnTypeTryAnother"));
+  if (protocols.empty() && tell && !telling_) {
+    telling_ = true;
+    view_.ShowMessage(GetText("ChosenVpnServerHaveNoVpnTypeTryAnother"));
+    telling_ = false;
+  }
 }
 
 void VpnPolicyController::OnServerSelected() {
   const std::optional<int32_t> id = view_.SelectedServerId();
   if (!id) return;
   const auto found = servers_.find(*id);
-  if (found != servers_.end()) UpdateTypeButtons(found->second);
+  if (found != servers_.end()) UpdateTypeButtons(found->second, !refilling_);
 }
 
 void VpnPolicyController::OnTabChanged() { FillServerList(std::nullopt); }
@@ -211,7 +223,7 @@ void VpnPolicyController::OnTabChanged() { FillServerList(std::nullopt); }
 // fresh as a new measurement would be.
 void VpnPolicyController::OnRetest() {
   for (auto& [id, server] : servers_) {
-    if (server.list_row < 0) continue;
+    if (server.list_row < 0 || !Measurable(server)) continue;
     if (server.echo_speed != kSpeedTesting) server.echo_speed = kSpeedToBeTested;
     if (server.ntp_speed != kSpeedTesting) server.ntp_speed = kSpeedToBeTested;
   }

@@ -144,7 +144,8 @@ class VpnPolicyController {
   void FillServerList(std::optional<int32_t> select_id);
   void RenumberRows();
   void ApplyLayout();
-  void UpdateTypeButtons(const PolicyServer& server);
+  // `tell`: say so in a box when the server offers no tunnel type.
+  void UpdateTypeButtons(const PolicyServer& server, bool tell);
   int32_t ChosenTunnelType() const;
   void StopSpeedTest();
 
@@ -159,4 +160,8 @@ class VpnPolicyController {
   std::vector<std::string> tab_keys_;
 
   PolicyChoice choice_;
+  // The list is being refilled (start, retest, tab change): the selection it restores is not
+  // the user's, and a box about it would repeat what the user has already been told.
+  bool refilling_ = false;
+  bool telling_ = false;  // the no-tunnel-type box is open
 };

@@ -53,17 +53,23 @@ void CDlgDownload::StartRequests() {
   if (requests_.empty()) {
     AppBox(GetText("NoLoginHost"));
     // Nothing can ever answer; waiting on for a Cancel would only look like a hang.
+    not_started_ = true;
     Finish(IDCANCEL);
     return;
   }
+  bool told = false;
   for (auto& request : requests_) {
     if (request->Start(target_, kRequestMessage)) continue;
-    AppBox(GetText("CannotStartInternetConnection"));
+    if (!told) AppBox(GetText("CannotStartInternetConnection"));
+    told = true;
     if (finished_) return;
     // It will never report, so it counts as ended now; otherwise the dialog could only wait.
     ++completed_;
   }
-  if (!finished_ && completed_ == requests_.size()) Finish(IDCANCEL);
+  if (!finished_ && completed_ == requests_.size()) {
+    not_started_ = true;
+    Finish(IDCANCEL);
+  }
 }
 
 bool CDlgDownload::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -126,5 +132,6 @@ LoginFetcher::Result DownloadDialogFetcher::Fetch(const std::vector<std::wstring
   dialog.SetOutput(&body);
   const INT_PTR result = dialog.DoModal();
   if (result == IDOK) return Result::kOk;
-  return dialog.cancelled() ? Result::kCancelled : Result::kFailed;
+  if (dialog.cancelled()) return Result::kCancelled;
+  return dialog.not_started() ? Result::kNotStarted : Result::kFailed;
 }

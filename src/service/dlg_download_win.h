@@ -32,6 +32,8 @@ class CDlgDownload : public CDialog {
   void ClearRequireMarker() { requireMarker_ = false; }
 
   bool cancelled() const { return cancelled_; }
+  // No request could start (or there was none); the dialog has said so in its box.
+  bool not_started() const { return not_started_; }
   int winner() const { return winner_; }
 
  protected:
@@ -53,6 +55,7 @@ class CDlgDownload : public CDialog {
   bool requireMarker_ = true;
   std::string* output_ = nullptr;
   bool cancelled_ = false;
+  bool not_started_ = false;
   bool finished_ = false;
   WindowMessageTarget target_;
   CSkinWindow frame_;

@@ -55,15 +55,17 @@ class LoginRun {
     MakeWritable(in_.responseFile);
     ResponseFileGuard guard(in_.responseFile);
 
-    if (!FetchLoginResponse() || !AccountAccepted()) return outcome;
+    if (!FetchLoginResponse() || !AccountAccepted() || Abandoned()) return outcome;
     PolicyChoice choice;
-    if (!ports_.policy.ChoosePolicy(in_.responseFile, choice)) {
+    const bool chosen = ports_.policy.ChoosePolicy(in_.responseFile, choice);
+    if (Abandoned()) return outcome;
+    if (!chosen) {
       ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
       return outcome;
     }
     uint32_t routeMode = 0;
     RouteList routes;
-    if (!RoutesFor(choice.route_set_code, routeMode, routes)) return outcome;
+    if (!RoutesFor(choice.route_set_code, routeMode, routes) || Abandoned()) return outcome;
 
     outcome.engine = ports_.engines.CreateEngine(choice.tunnel_type);
     if (!outcome.engine) {
@@ -76,6 +78,8 @@ class LoginRun {
   }
 
  private:
+  bool Abandoned() const { return ports_.abandoned && ports_.abandoned(); }
+
   void RememberCredentials() {
     ports_.settings.SetSavePassword(in_.savePassword);
     if (in_.savePassword) {
@@ -97,16 +101,19 @@ class LoginRun {
                                            adapters, time, in_.referralTag);
     std::string body;
     const LoginFetcher::Result result = ports_.fetcher.Fetch({url}, true, body);
+    if (Abandoned()) return false;
     if (result == LoginFetcher::Result::kCancelled) {
       ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
       return false;
     }
     if (result != LoginFetcher::Result::kOk || !SaveResponseBody(in_.responseFile, body)) {
-      ports_.view.SetStatus(GetText("NetworkOrServerErrorToLogin"), true);
+      // A fetch that could not start has shown its own box; one is enough.
+      ports_.view.SetStatus(GetText("NetworkOrServerErrorToLogin"),
+                            result != LoginFetcher::Result::kNotStarted);
       return false;
     }
     const int update = ports_.update.Check(in_.responseFile);
-    if (update == OnlineUpdateCheck::kUpdateStarted) return false;
+    if (update == OnlineUpdateCheck::kUpdateStarted || Abandoned()) return false;
     if (update != OnlineUpdateCheck::kContinue) {
       ports_.view.SetStatus(GetText("NetworkOrServerErrorToLogin"), true);
       return false;
@@ -156,6 +163,7 @@ class LoginRun {
     const LoginFetcher::Result result = ports_.fetcher.Fetch(
         {BuildRouteListUrl(in_.loginHost, userAnsi_, password_, routeId, in_.referralTag)}, false,
         body);
+    if (Abandoned()) return false;
     if (result != LoginFetcher::Result::kOk) {
       ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
       return false;

@@ -49,7 +49,8 @@ std::wstring FormatLocalDate(int64_t secondsSince1970);
 // first good answer (status 200, complete, and the response marker when `requireMarker`).
 class LoginFetcher {
  public:
-  enum class Result { kOk, kCancelled, kFailed };
+  // kNotStarted: no request could even start, and the dialog has already told the user so.
+  enum class Result { kOk, kCancelled, kFailed, kNotStarted };
   virtual ~LoginFetcher() = default;
   virtual Result Fetch(const std::vector<std::wstring>& urls, bool requireMarker,
                        std::string& body) = 0;
@@ -95,6 +96,9 @@ struct LoginPorts {
   RandomSource random;
   // Seconds since 1970 UTC.
   std::function<int64_t()> now;
+  // True once the program is on its way out (Exit while a box or dialog of the exchange was
+  // open): the exchange then ends at its next step without showing anything more.
+  std::function<bool()> abandoned = {};
 };
 
 struct LoginInputs {

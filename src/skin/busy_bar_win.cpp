@@ -124,6 +124,8 @@ LRESULT CALLBACK BusyBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 bool RegisterBusyBarClass(HINSTANCE instance) {
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof(wc);
+  // Global, so controls of any module in the process can create it; redrawn whole on resize.
+  wc.style = CS_VREDRAW | CS_HREDRAW | CS_GLOBALCLASS;
   wc.lpfnWndProc = BusyBarProc;
   wc.hInstance = instance;
   wc.lpszClassName = kBusyBarClassName;

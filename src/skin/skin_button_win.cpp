@@ -14,7 +14,8 @@ void CSkinButton::TakeParentFont(HWND parent) {
 bool CSkinButton::Create(HWND parent, const RECT& rect, UINT id, const std::wstring& text) {
   ChooseDefaultStyle(id);
   if (!CWindow::Create(0, L"BUTTON", text,
-                       WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | BS_OWNERDRAW,
+                       WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN |
+                           BS_OWNERDRAW,
                        rect, parent, id)) {
     return false;
   }
@@ -81,4 +82,7 @@ void CSkinButton::DrawSkinItem(const DRAWITEMSTRUCT& item) {
     format |= DT_VCENTER;
   }
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &text_rect, format);
+  // Inside the face of a full-size button; round a small link button, which has no face.
+  const int inset = rc.bottom - rc.top >= 24 ? 4 : 0;
+  DrawSkinFocus(dc, item, RECT{rc.left + inset, rc.top + inset, rc.right - inset, rc.bottom - inset});
 }

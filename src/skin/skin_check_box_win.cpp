@@ -85,4 +85,9 @@ void CSkinCheckBox::DrawSkinItem(const DRAWITEMSTRUCT& item) {
   const std::wstring text = GetWindowText();
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &text_rect,
             DT_SINGLELINE | DT_TOP | DT_LEFT);
+  RECT focus = text_rect;
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &focus,
+            DT_SINGLELINE | DT_TOP | DT_LEFT | DT_CALCRECT);
+  InflateRect(&focus, 1, 0);
+  DrawSkinFocus(dc, item, focus);
 }

@@ -31,3 +31,12 @@ void PaintParentBackground(HWND control, HDC dc) {
   ::SendMessageW(parent, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
   SetViewportOrgEx(dc, previous.x, previous.y, nullptr);
 }
+
+void DrawSkinFocus(HDC dc, const DRAWITEMSTRUCT& item, const RECT& around) {
+  if (!(item.itemState & ODS_FOCUS) || (item.itemState & ODS_NOFOCUSRECT)) return;
+  const COLORREF text = SetTextColor(dc, RGB(0, 0, 0));
+  const COLORREF back = SetBkColor(dc, RGB(255, 255, 255));
+  DrawFocusRect(dc, &around);
+  SetTextColor(dc, text);
+  SetBkColor(dc, back);
+}

@@ -32,6 +32,10 @@ bool ReflectSkinDrawItem(LPARAM draw_item);
 // when the parent does not know it.
 void PaintParentBackground(HWND control, HDC dc);
 
+// The dotted focus rectangle round `around` when the item has the focus and the window shows
+// keyboard cues.
+void DrawSkinFocus(HDC dc, const DRAWITEMSTRUCT& item, const RECT& around);
+
 // The control's rectangle in its parent's client coordinates.
 RECT WindowRectInParent(HWND window);
 

@@ -88,6 +88,11 @@ void CSkinListCtrl::DrawSkinItem(const DRAWITEMSTRUCT& item) {
     DrawTextW(dc, text, -1, &text_rect,
               DT_LEFT | DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
   }
+  if (GetFocus() == hwnd()) {
+    RECT row_rect = item.rcItem;
+    if (row_rect.right < client.right) row_rect.right = client.right;
+    DrawSkinFocus(dc, item, row_rect);
+  }
 }
 
 int CALLBACK CSkinListCtrl::CompareThunk(LPARAM first, LPARAM second, LPARAM self) {
@@ -136,6 +141,23 @@ bool CSkinListCtrl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
       }
       return false;
     }
+    case WM_SETFOCUS: {
+      result = Default();
+      // Reached by the keyboard: the row the arrow keys start from shows where the focus is.
+      const LRESULT rows = ::SendMessageW(hwnd(), LVM_GETITEMCOUNT, 0, 0);
+      if (rows > 0 && ::SendMessageW(hwnd(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+                                     LVNI_FOCUSED) < 0) {
+        LVITEMW state = {};
+        state.stateMask = LVIS_FOCUSED;
+        state.state = LVIS_FOCUSED;
+        ::SendMessageW(hwnd(), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&state));
+      }
+      InvalidateRect(hwnd(), nullptr, FALSE);
+      return true;
+    }
+    case WM_KILLFOCUS:
+      InvalidateRect(hwnd(), nullptr, FALSE);
+      return false;
     case WM_STYLECHANGED:
     case WM_WINDOWPOSCHANGED:
     case WM_SIZE:

@@ -29,6 +29,10 @@ void CSkinRadioBox::PaintNow(HDC dc) {
   if (state & BST_PUSHED) item.itemState |= ODS_SELECTED;
   if (!IsWindowEnabled(hwnd())) item.itemState |= ODS_DISABLED;
   if (GetFocus() == hwnd()) item.itemState |= ODS_FOCUS;
+  // This box ignores the keyboard-cue updates itself; its parent follows them.
+  if (::SendMessageW(GetParent(hwnd()), WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS) {
+    item.itemState |= ODS_NOFOCUSRECT;
+  }
   DrawSkinItem(item);
 }
 
@@ -96,4 +100,10 @@ void CSkinRadioBox::DrawSkinItem(const DRAWITEMSTRUCT& item) {
   const std::wstring text = GetWindowText();
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &text_rect,
             DT_SINGLELINE | DT_VCENTER | DT_LEFT);
+  SIZE extent = {};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+  const int middle = (text_rect.top + text_rect.bottom) / 2;
+  DrawSkinFocus(dc, item,
+                RECT{text_rect.left - 1, middle - extent.cy / 2 - 1,
+                     text_rect.left + extent.cx + 1, middle + (extent.cy + 1) / 2 + 1});
 }

@@ -1,5 +1,6 @@
 #include "skin/skin_scrollbar_win.h"
 
+#include <commctrl.h>
 #include <windowsx.h>
 
 namespace {
@@ -19,12 +20,21 @@ bool SystemBar(HWND owner, bool vertical, RECT& screen_rect) {
   return screen_rect.right > screen_rect.left && screen_rect.bottom > screen_rect.top;
 }
 
+bool IsListView(HWND window) {
+  wchar_t name[32] = {};
+  GetClassNameW(window, name, 32);
+  return lstrcmpiW(name, WC_LISTVIEWW) == 0;
+}
+
 }  // namespace
 
 void CSkinScrollbar::Follow(HWND owner) {
   owner_ = owner;
   RECT bar;
-  if (!SystemBar(owner, vertical_, bar)) {
+  // The bar is a sibling of its list, not a child: hiding the list leaves it on screen unless
+  // it goes too.
+  const bool owner_shown = (GetWindowLongW(owner, GWL_STYLE) & WS_VISIBLE) != 0;
+  if (!owner_shown || !SystemBar(owner, vertical_, bar)) {
     if (hwnd()) ShowWindow(hwnd(), SW_HIDE);
     return;
   }
@@ -141,6 +151,31 @@ void CSkinScrollbar::Scroll(WORD code, WORD position) {
   InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
+void CSkinScrollbar::TrackTo(int position) {
+  if (!owner_) return;
+  if (!IsListView(owner_)) {
+    Scroll(SB_THUMBTRACK, static_cast<WORD>(position));
+    return;
+  }
+  // A list view takes the position of a thumb track from the system's own tracking, never from
+  // the message, so it is moved by the difference instead: in pixels, except that a report
+  // view scrolls vertically by whole rows.
+  SCROLLINFO info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SIF_POS;
+  GetScrollInfo(owner_, vertical_ ? SB_VERT : SB_HORZ, &info);
+  int delta = position - info.nPos;
+  if (delta == 0) return;
+  const bool report = (GetWindowLongW(owner_, GWL_STYLE) & LVS_TYPEMASK) == LVS_REPORT;
+  if (vertical_ && report) {
+    RECT row = {LVIR_BOUNDS};
+    if (!::SendMessageW(owner_, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row))) return;
+    delta *= row.bottom - row.top;
+  }
+  ::SendMessageW(owner_, LVM_SCROLL, vertical_ ? 0 : delta, vertical_ ? delta : 0);
+  InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
 void CSkinScrollbar::Act(Element element) {
   switch (element) {
     case Element::kFirstArrow: Scroll(SB_LINEUP); break;
@@ -184,7 +219,7 @@ bool CSkinScrollbar::OnSkinMessage(UINT message, WPARAM wParam, LPARAM lParam, L
             vertical_ ? track.top : track.left, vertical_ ? track.Height() : track.Width(),
             info.nMin, info.nMax, info.nPage, thumb_length,
             (vertical_ ? at.y : at.x) - drag_offset_);
-        Scroll(SB_THUMBTRACK, static_cast<WORD>(position));
+        TrackTo(position);
       }
       return false;
     }
@@ -206,7 +241,7 @@ bool CSkinScrollbar::OnSkinMessage(UINT message, WPARAM wParam, LPARAM lParam, L
     case WM_CAPTURECHANGED:
       if (pressed_ == Element::kNone) return false;
       KillTimer(kRepeatTimer);
-      if (pressed_ == Element::kThumb && owner_) {
+      if (pressed_ == Element::kThumb && owner_ && !IsListView(owner_)) {
         SCROLLINFO info = {sizeof(info), SIF_POS | SIF_TRACKPOS};
         GetScrollInfo(owner_, vertical_ ? SB_VERT : SB_HORZ, &info);
         Scroll(SB_THUMBPOSITION, static_cast<WORD>(info.nPos));

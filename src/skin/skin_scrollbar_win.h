@@ -37,6 +37,8 @@ class CSkinScrollbar : public CSkinWnd {
   Element HitTest(POINT at) const;
   void Act(Element element);
   void Scroll(WORD code, WORD position = 0);
+  // Moves the owner so that its scroll position becomes `position` while the thumb is dragged.
+  void TrackTo(int position);
   std::string StateOf(Element element) const;
   void DrawBox(HDC dc, const SkinRect& box, Element element, const char* glyph) const;
 

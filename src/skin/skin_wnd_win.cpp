@@ -4,7 +4,8 @@
 
 bool CSkinWnd::Create(HWND parent, const RECT& rect, UINT id, const std::wstring& text,
                       DWORD style) {
-  if (!CWindow::Create(0, nullptr, text, style, rect, parent, id)) return false;
+  // A container: the dialog's keyboard navigation goes on into its children.
+  if (!CWindow::Create(WS_EX_CONTROLPARENT, nullptr, text, style, rect, parent, id)) return false;
   ::SendMessageW(hwnd(), WM_SETFONT, ::SendMessageW(parent, WM_GETFONT, 0, 0), FALSE);
   return true;
 }

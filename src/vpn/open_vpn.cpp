@@ -157,7 +157,11 @@ bool COpenVpn::ReadStatusLines() {
   if (OutputContains(kBindFailedLine)) {
     SetState(GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_CONNECT, 0);
   }
-  if (OutputContains(kPeerInitiatedLine)) {
+  // The child prints this line again whenever it renegotiates keys; once the tunnel is up it
+  // says nothing about the connection.
+  const bool up = state == GENERAL_VPN_STATE_CONNECTED || state == GENERAL_VPN_STATE_ALL_DONE ||
+                  state == GENERAL_VPN_STATE_MODIFY_ROUTE;
+  if (!up && OutputContains(kPeerInitiatedLine)) {
     SetState(GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_SUCCESS, 0);
   }
   if (OutputContains(kNoAdapterLine)) {

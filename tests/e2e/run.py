@@ -901,6 +901,92 @@ def case_update_cancel_asks_first(d):
         s.close()
 
 
+# ---- placement and the login's end (windows that behave as users expect) ---------------------
+
+def window_rect(d, caption):
+    rc, out = d.drive("rect", "#32770", caption, "20000")
+    expect(rc == 0, f"no window {caption!r} to measure")
+    fields = dict(line.split("\t", 1) for line in out.splitlines() if "\t" in line)
+    return [int(n) for n in fields["window"].split()], [int(n) for n in fields["work"].split()]
+
+
+def centre(rect):
+    return (rect[0] + rect[2]) // 2, (rect[1] + rect[3]) // 2
+
+
+def set_window_position(left, top):
+    if left is None:
+        subprocess.run(["wine", "reg", "delete", SETTINGS_KEY, "/v", "WindowPosition", "/f"],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+        return
+    data = (left & 0xFFFFFFFF).to_bytes(4, "little") + (top & 0xFFFFFFFF).to_bytes(4, "little")
+    subprocess.run(["wine", "reg", "add", SETTINGS_KEY, "/v", "WindowPosition", "/t", "REG_BINARY",
+                    "/d", data.hex(), "/f"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60, check=True)
+
+
+def case_windows_open_centred_or_where_they_were_left(d):
+    # First start: centred on the work area. A place on no monitor counts as none.
+    for saved in (None, (5000, 30)):
+        set_window_position(*(saved or (None, None)))
+        s = Session(d)
+        try:
+            window, work = window_rect(d, MAIN_CAPTION)
+            expect(abs(centre(window)[0] - centre(work)[0]) <= 1 and
+                   abs(centre(window)[1] - centre(work)[1]) <= 1,
+                   f"main window {window} not centred on {work} (saved {saved})")
+            if saved is None:
+                # The policy dialog opens centred on the main window, inside the work area.
+                s.client_address_shown()
+                s.login("demo", "demo123")
+                s.next_box()
+                d.press(APP_CAPTION)
+                dialog, _ = window_rect(d, POLICY_CAPTION)
+                expect(centre(dialog) == centre(window) or
+                       (dialog[0] >= work[0] and dialog[2] <= work[2] and
+                        dialog[1] >= work[1] and dialog[3] <= work[3]),
+                       f"policy dialog at {dialog} over {window}")
+                expect(abs(centre(dialog)[0] - centre(window)[0]) <= 1, f"dialog {dialog}")
+                d.press(POLICY_CAPTION, "#2")
+                expect(d.wait_gone(POLICY_CAPTION, 10000), "the policy dialog did not close")
+        finally:
+            s.close()
+    # Where the user left it, while that is on a monitor; and an exit remembers the place.
+    set_window_position(20, 30)
+    s = Session(d)
+    try:
+        window, _ = window_rect(d, MAIN_CAPTION)
+        expect(window[:2] == [20, 30], f"main window at {window}, left at 20, 30")
+    finally:
+        s.close()
+    rc = subprocess.run(["wine", "reg", "query", SETTINGS_KEY, "/v", "WindowPosition"],
+                        stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+    expect(b"140000001E000000" in rc.stdout.upper(), f"saved {rc.stdout!r}")
+    set_window_position(None, None)
+
+
+def case_exit_from_the_tray_during_a_login_ends_it(d):
+    slow = Simulator("login=slow", options=("--slow-seconds", "4"))
+    s = Session(d, sims=[slow])
+    try:
+        s.client_address_shown()
+        s.login("demo", "demo123")
+        # Past the one-time tip: the fetch dialog is up while the answer trickles in.
+        deadline = time.monotonic() + 20
+        while not slow.requests("login") and time.monotonic() < deadline:
+            rc, _ = d.drive("wait", "#32770", APP_CAPTION, "300")
+            if rc == 0:
+                d.press(APP_CAPTION)
+        expect(slow.requests("login"), "the login was not sent")
+        d.input("post", MAIN_CAPTION, str(WM_COMMAND), "32774", "0")  # tray menu: exit
+        expect(wait_exit(s.proc, 30), "the program did not end after Exit")
+        # A box or the policy dialog would have kept it alive; nothing was fetched after Exit.
+        expect(not slow.requests("routes"), "a route list was fetched after Exit")
+    finally:
+        s.close()
+
+
 CASES = [
     case_register_and_unregister,
     case_register_without_module,
@@ -919,6 +1005,8 @@ CASES = [
     case_update_portable_hands_over_with_busy_bar,
     case_update_with_wrong_md5_is_refused,
     case_update_cancel_asks_first,
+    case_windows_open_centred_or_where_they_were_left,
+    case_exit_from_the_tray_during_a_login_ends_it,
 ]
 
 

@@ -235,6 +235,19 @@ TEST_F(OpenVpnTest, FullSessionLearnsAddressesModifiesRoutesThenCountsPackets) {
   EXPECT_EQ(sent, 3u);
   EXPECT_EQ(received, 2u);
   EXPECT_EQ(vpn_->GetOutput(), "");
+
+  // A key renegotiation repeats the peer line; the tunnel stays up and keeps counting.
+  recorder_.reports.clear();
+  Feed("[server] Peer Connection Initiated with [AF_INET]203.0.113.9:80\n");
+  vpn_->GetStatistics(sent, received);
+  Feed("WR");
+  uint32_t sent_after = 0;
+  uint32_t received_after = 0;
+  vpn_->GetStatistics(sent_after, received_after);
+  EXPECT_TRUE(recorder_.reports.empty());
+  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_EQ(sent_after, sent + 1);
+  EXPECT_EQ(received_after, received + 1);
 }
 
 TEST_F(OpenVpnTest, ConsoleLinesGiveTheirErrors) {

@@ -400,6 +400,33 @@ TEST_F(PolicyController, TunnelTypesFollowTheSelectedServersProtocols) {
   view_.UserSelectsServer(4);
   EXPECT_EQ(view_.messages,
             std::vector<std::wstring>{GetText("ChosenVpnServerHaveNoVpnTypeTryAnother")});
+  // Refills keep the selection without telling the user again.
+  controller_->OnRetest();
+  controller_->OnTabChanged();
+  EXPECT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.SelectedServerId(), std::optional<int32_t>(4));
+}
+
+TEST_F(PolicyController, NoBoxAboutTheRememberedServerBeforeTheUserActs) {
+  Respond({}, {{"4", "None", "china", ""}});
+  settings_.SetLastVpnServerId(4);
+  Start();
+  EXPECT_EQ(view_.SelectedServerId(), std::optional<int32_t>(4));
+  EXPECT_FALSE(view_.IsTypeButtonEnabled(kTunnelPptp));
+  EXPECT_TRUE(view_.messages.empty());
+}
+
+TEST_F(PolicyController, ServerWithoutHostIsNeverMeasured) {
+  Server hostless{"5", "Nowhere", "china"};
+  hostless.host = " ";
+  Respond({}, {{"7", "Shanghai", "china"}, hostless});
+  Start();
+  EXPECT_EQ(speed_.echo_ids, std::vector<int32_t>{7});
+  EXPECT_EQ(speed_.ntp_ids, std::vector<int32_t>{7});
+  EXPECT_EQ(view_.Cell(5, kColumnSpeed), GetText("VpnServerSpeed_Timeout"));
+  controller_->OnRetest();
+  EXPECT_EQ(speed_.echo_ids, std::vector<int32_t>{7});
+  EXPECT_EQ(view_.Cell(5, kColumnSpeed), GetText("VpnServerSpeed_Timeout"));
 }
 
 TEST_F(PolicyController, EachFailedCheckKeepsWhatTheEarlierStepsWrote) {

@@ -49,6 +49,14 @@ TEST_F(SettingsStoreTest, NegativeChoicesSurviveTheDwordRoundTrip) {
   EXPECT_EQ(store_.GetLastVpnServerId(), -1);
 }
 
+TEST_F(SettingsStoreTest, MainWindowPositionKeepsNegativeCoordinatesAndIgnoresForeignValues) {
+  EXPECT_EQ(store_.GetMainWindowPosition(), std::nullopt);
+  store_.SetMainWindowPosition(-1600, 120);
+  EXPECT_EQ(store_.GetMainWindowPosition(), std::make_pair(-1600, 120));
+  registry_.Put(L"Main", L"WindowPosition", std::vector<uint8_t>{1, 2, 3});
+  EXPECT_EQ(store_.GetMainWindowPosition(), std::nullopt);
+}
+
 TEST_F(SettingsStoreTest, SavedCredentialsComeBackAndForgettingRemovesBoth) {
   store_.SaveCredentials(L"alice", L"密码pw");
   const auto blob = registry_.Get(L"Main", L"Password");

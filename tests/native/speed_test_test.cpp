@@ -254,3 +254,67 @@ TEST(SpeedTestRun, StopJoinsEveryWorkerSoNothingIsPostedAfterIt) {
   std::this_thread::sleep_for(400ms);
   EXPECT_EQ(reports.count(), after_destruction);
 }
+
+// A resolver that sits in its lookup until the test lets it go (or ten seconds pass).
+struct HangingResolver {
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int entered = 0;
+    int left = 0;
+    bool released = false;
+  };
+  std::shared_ptr<State> state = std::make_shared<State>();
+
+  NameResolver Function() const {
+    return [state = state](const std::string&, uint32_t* address) {
+      std::unique_lock<std::mutex> hold(state->mutex);
+      ++state->entered;
+      state->changed.notify_all();
+      state->changed.wait_for(hold, 10s, [&] { return state->released; });
+      ++state->left;
+      *address = ParseIpv4Address("127.0.0.1");
+      return true;
+    };
+  }
+  bool WaitEntered(int count) {
+    std::unique_lock<std::mutex> hold(state->mutex);
+    return state->changed.wait_for(hold, 5s, [&] { return state->entered >= count; });
+  }
+  int left() {
+    std::lock_guard<std::mutex> hold(state->mutex);
+    return state->left;
+  }
+  void Release() {
+    std::lock_guard<std::mutex> hold(state->mutex);
+    state->released = true;
+    state->changed.notify_all();
+  }
+};
+
+TEST(SpeedTestRun, StopLeavesAHangingNameLookupBehindAndHostlessServersFailAtOnce) {
+  FakeEchoNetwork network;
+  network.Set(Ip("127.0.0.1"), Replies(5));
+  HangingResolver resolver;
+  Reports reports;
+  SpeedTest::Options options{9, 20};
+  options.resolve = resolver.Function();
+  SpeedTest test(reports, network.Factory(), SystemTickClock(), options);
+  test.ReplaceQueues({{1, L"slow1.example"}, {2, L"slow2.example"}, {3, L""}}, {});
+  test.Start();
+  ASSERT_TRUE(resolver.WaitEntered(2));
+  ASSERT_TRUE(reports.WaitForCount(4, 5s)) << "three taken, the hostless one failed";
+  test.Stop();
+  // Stop did not wait for the resolver: both lookups are still inside it.
+  EXPECT_EQ(resolver.left(), 0);
+  EXPECT_EQ(reports.Values(kEchoSpeedMessage, 1), (std::vector<int32_t>{-2, -1}));
+  EXPECT_EQ(reports.Values(kEchoSpeedMessage, 3), (std::vector<int32_t>{-2, -1}));
+  EXPECT_EQ(network.Echoes(Ip("127.0.0.1")), 0);
+  resolver.Release();
+
+  // A lookup that answers within the cut-off is used.
+  uint32_t address = 0;
+  EXPECT_TRUE(ResolveWithin(resolver.Function(), "fast.example", 1000, [] { return true; },
+                            &address));
+  EXPECT_EQ(address, Ip("127.0.0.1"));
+}

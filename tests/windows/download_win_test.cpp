@@ -26,6 +26,14 @@ void CALLBACK PressCancel(HWND, UINT, UINT_PTR timer, DWORD) {
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
+// Answers the first untitled box (the dialog's own, shown without an application object).
+void CALLBACK DismissBox(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND box = FindWindowW(L"#32770", L"");
+  if (!box) return;
+  KillTimer(nullptr, timer);
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
 class DownloadDialogWin : public ::testing::Test {
  protected:
   void SetUp() override { BuildTextTable(); }
@@ -64,6 +72,11 @@ TEST_F(DownloadDialogWin, NoGoodAnswerEndsAsAFailureNotACancel) {
   EXPECT_EQ(
       fetcher_.Fetch({failing.Url(L"127.0.0.1/a"), L"http://127.0.0.1:1/closed"}, true, body_),
       LoginFetcher::Result::kFailed);
+
+  // Nothing could start: the dialog has said so in its box, and tells the caller it did.
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, DismissBox);
+  EXPECT_EQ(fetcher_.Fetch({}, true, body_), LoginFetcher::Result::kNotStarted);
+  KillTimer(nullptr, timer);
 }
 
 TEST_F(DownloadDialogWin, CancelStopsAHangingRequest) {

@@ -159,6 +159,79 @@ TEST(PolicyDialogWin, MeasuresLoopbackServersAndOkReturnsTheThreeResults) {
   DeleteFileW(response.c_str());
 }
 
+namespace {
+
+std::vector<int> g_focus_path;
+RECT g_dialog_rect = {};
+
+// Notes where the dialog stands, then presses Tab once per tick and notes where the focus went.
+void CALLBACK WalkTabOrder(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = g_dialog->hwnd();
+  if (g_focus_path.empty()) GetWindowRect(dialog, &g_dialog_rect);
+  g_focus_path.push_back(GetDlgCtrlID(GetFocus()));
+  if (g_focus_path.size() > 8) {
+    ::KillTimer(nullptr, timer);
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    return;
+  }
+  PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+}
+
+}  // namespace
+
+TEST(PolicyDialogWin, CentresOnItsOwnerInsideTheWorkAreaAndTabReachesEveryControl) {
+  BuildTextTable();
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring response = std::wstring(temp) + L"kv_policy_dialog_keys.ini";
+  {
+    std::ofstream out(response.c_str(), std::ios::binary | std::ios::trunc);
+    out << "[VPN]\r\nAuthResult=OK\r\nMagicTag=VpnServerResponse\r\n[Servers]\r\n"
+           "ServerId0=101\r\nTitle0=Tokyo\r\nServerHost0=127.0.0.1\r\nProtocols0=pptp,l2tp\r\n"
+           "Categories0=china\r\n";
+  }
+  CUserRegistryProfile registry(L"Kavrin", L"KavrinPolicyDialogKeysTest");
+  DpapiDataProtection protection;
+  SettingsStore settings(registry, protection);
+  settings.SetLastVpnServerId(101);
+  SystemBindModule bind_module;
+  NoMachineRegistry machine;
+  DialogBlockedOperationRunner restarter;
+
+  // An owner standing at the right edge of its monitor's work area.
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof(monitor);
+  GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor);
+  const RECT work = monitor.rcWork;
+  HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, work.right - 200,
+                               work.top + 40, 327, 464, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(owner, nullptr);
+  {
+    CDlgVpnPolicy dialog(response,
+                         CDlgVpnPolicy::Ports{SystemPrivateProfile(), settings, bind_module,
+                                              machine, restarter, 5, &IcmpEchoProbe::Create, {}});
+    g_dialog = &dialog;
+    g_focus_path.clear();
+    ::SetTimer(nullptr, 0, 50, WalkTabOrder);
+    EXPECT_EQ(dialog.DoModal(owner), IDCANCEL);
+  }
+  DestroyWindow(owner);
+  DeleteFileW(response.c_str());
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Kavrin\\KavrinPolicyDialogKeysTest");
+
+  EXPECT_EQ(g_dialog_rect.right, work.right) << "kept whole inside the work area";
+  EXPECT_EQ(g_dialog_rect.right - g_dialog_rect.left, CDlgVpnPolicy::kWidth);
+  EXPECT_EQ((g_dialog_rect.top + g_dialog_rect.bottom) / 2, work.top + 40 + 464 / 2)
+      << "centred on the owner";
+  // Route list, both type buttons, server list, retest, OK, Cancel, and round again; the
+  // hidden application list is passed over.
+  EXPECT_EQ(g_focus_path,
+            (std::vector<int>{CDlgVpnPolicy::kRouteListId, CDlgVpnPolicy::kPptpId,
+                              CDlgVpnPolicy::kL2tpId, CDlgVpnPolicy::kServerListId,
+                              CDlgVpnPolicy::kRetestId, IDOK, IDCANCEL,
+                              CDlgVpnPolicy::kRouteListId, CDlgVpnPolicy::kPptpId}));
+}
+
 TEST(PolicyDialogWin, IcmpEchoReachesLoopbackWithItsBody) {
   std::unique_ptr<EchoProbe> probe = IcmpEchoProbe::Create();
   ASSERT_NE(probe, nullptr);

@@ -12,6 +12,7 @@
 #include "skin/skin_check_box_win.h"
 #include "skin/skin_list_ctrl_win.h"
 #include "skin/skin_registry_win.h"
+#include "skin/skin_scrollbar_win.h"
 #include "skin/skin_startup_win.h"
 #include "skin/skin_tab_ctrl_win.h"
 #include "skin/skin_window_win.h"
@@ -232,6 +233,55 @@ TEST(SkinListCtrlWin, HeaderClicksReverseTheSameColumn) {
   EXPECT_EQ(list.sort_column(), 0);
 }
 
+// The skinned bar standing over `list`'s system bar (a sibling of the list).
+CSkinScrollbar* SkinnedBar(HWND list, bool vertical) {
+  for (HWND child = GetWindow(GetParent(list), GW_CHILD); child;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    auto* bar = dynamic_cast<CSkinScrollbar*>(CWindow::FromHandle(child));
+    if (bar && bar->vertical() == vertical) return bar;
+  }
+  return nullptr;
+}
+
+TEST(SkinListCtrlWin, ThumbDragScrollsTheListAndTheBarHidesWithIt) {
+  Skin();
+  CHost host(true);
+  CSkinListCtrl list;
+  ASSERT_TRUE(list.Create(host.hwnd(), RECT{0, 0, 300, 200}, 1022));
+  LVCOLUMNW column = {};
+  column.mask = LVCF_WIDTH;
+  column.cx = 120;
+  SendMessageW(list.hwnd(), LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
+  for (int row = 0; row < 100; ++row) {
+    LVITEMW item = {};
+    item.iItem = row;
+    SendMessageW(list.hwnd(), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  }
+  CSkinScrollbar* bar = SkinnedBar(list.hwnd(), true);
+  ASSERT_NE(bar, nullptr);
+  ASSERT_TRUE(IsWindowVisible(bar->hwnd()));
+  const auto thumb = bar->Measure().thumb;
+  ASSERT_TRUE(thumb.has_value());
+  const int x = (thumb->left + thumb->right) / 2;
+  const int y = (thumb->top + thumb->bottom) / 2;
+  SendMessageW(bar->hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+  SendMessageW(bar->hwnd(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y + 60));
+  const LRESULT top = SendMessageW(list.hwnd(), LVM_GETTOPINDEX, 0, 0);
+  EXPECT_GT(top, 0);
+  SendMessageW(bar->hwnd(), WM_LBUTTONUP, 0, MAKELPARAM(x, y + 60));
+  EXPECT_EQ(SendMessageW(list.hwnd(), LVM_GETTOPINDEX, 0, 0), top) << "letting go keeps it";
+  SCROLLINFO info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SIF_POS;
+  GetScrollInfo(list.hwnd(), SB_VERT, &info);
+  EXPECT_EQ(info.nPos, top);
+
+  list.Hide();
+  EXPECT_FALSE(IsWindowVisible(bar->hwnd()));
+  list.Show();
+  EXPECT_TRUE(IsWindowVisible(bar->hwnd()));
+}
+
 TEST(SkinTabCtrlWin, SelectionClampsAndSwitchesPages) {
   Skin();
   CHost host;
@@ -306,6 +356,7 @@ TEST(BusyBarWin, MessagesTimerAndEmptyWhenDisabled) {
   HWND bar = CreateWindowExW(0, kBusyBarClassName, L"", WS_CHILD | WS_VISIBLE | kBusyBarClassicStyle,
                              0, 0, 304, 24, host.hwnd(), nullptr, GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(GetClassLongW(bar, GCL_STYLE), DWORD{CS_VREDRAW | CS_HREDRAW | CS_GLOBALCLASS});
   EXPECT_EQ(SendMessageW(bar, kBusyBarGetInterval, 0, 0), 30);
   EXPECT_EQ(SendMessageW(bar, kBusyBarGetBlockCount, 0, 0), 20);
   EXPECT_EQ(SendMessageW(bar, kBusyBarSetBlockCount, 0, 0), 0);

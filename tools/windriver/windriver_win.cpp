@@ -9,6 +9,8 @@
 //   gone       <class|*> <caption|*> <timeout_ms>            no match exists (visible or not)
 //   count      <class|*> <caption|*>                         prints the number of matches
 //   foreground <class|*> <caption|*>                         prints 1 when a match is in front
+//   rect       <class|*> <caption|*> <timeout_ms>            prints "window\tL T R B" and
+//                                                            "work\tL T R B" (its monitor's)
 //   msgbox     <caption> <timeout_ms>                        prints "text\t<message>" and
 //                                                            "icon\t<information|warning|
 //                                                            question|error|none|unknown>"
@@ -354,6 +356,25 @@ std::wstring IconKind(HWND box) {
   return L"none";
 }
 
+// "window L T R B" and "work L T R B": the window's rectangle and the work area of its monitor.
+int Rect(const Query& query, DWORD timeoutMs) {
+  HWND window = WaitVisible(query, timeoutMs);
+  if (!window) return 1;
+  RECT r = {};
+  GetWindowRect(window, &r);
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof(monitor);
+  GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+  auto line = [](const wchar_t* name, const RECT& rect) {
+    return std::wstring(name) + L"\t" + std::to_wstring(rect.left) + L" " +
+           std::to_wstring(rect.top) + L" " + std::to_wstring(rect.right) + L" " +
+           std::to_wstring(rect.bottom);
+  };
+  PrintUtf8(line(L"window", r));
+  PrintUtf8(line(L"work", monitor.rcWork));
+  return 0;
+}
+
 int MessageBoxInfo(const std::wstring& caption, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
   HWND box = WaitVisible(Query{L"#32770", caption}, timeoutMs);
@@ -373,7 +394,7 @@ int MessageBoxInfo(const std::wstring& caption, DWORD timeoutMs) {
 
 int Usage() {
   std::fputs(
-      "usage: windriver wait|visible|texts|gone|close|hide <class|*> <caption|*> <timeout_ms>\n"
+      "usage: windriver wait|visible|texts|gone|close|hide|rect <class|*> <caption|*> <timeout_ms>\n"
       "       windriver click <class|*> <caption|*> <button text|#id> <timeout_ms>\n"
       "       windriver count|foreground <class|*> <caption|*>\n"
       "       windriver msgbox <caption> <timeout_ms>\n",
@@ -405,6 +426,7 @@ int Dispatch(const std::vector<std::wstring>& args) {
   }
   if (command == L"close" && timeout_at(4)) return Close(query, static_cast<DWORD>(timeout));
   if (command == L"hide" && timeout_at(4)) return Hide(query, static_cast<DWORD>(timeout));
+  if (command == L"rect" && timeout_at(4)) return Rect(query, static_cast<DWORD>(timeout));
   if (command == L"click" && timeout_at(5)) {
     return Click(query, args[4], static_cast<DWORD>(timeout));
   }

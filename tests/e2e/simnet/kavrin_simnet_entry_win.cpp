@@ -1,6 +1,7 @@
 // KavrinSimNet.exe: the program with a simulated dial-up network, routing table and tray, for
 // end-to-end tests only. Never shipped. Events go to the executable's path + ".events.log", the
-// routes it added to the path + ".routes".
+// routes it added to the path + ".routes". With KAVRIN_SIM_SHOW_TRAY set the real notification
+// icon replaces the logged one.
 #include <windows.h>
 
 #include "app/dlg_vpn_main_win.h"
@@ -19,7 +20,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   MainWindowOptions options;
   options.dialer = &dialer;
   options.routes = &routes;
-  options.tray = &tray;
+  // A developer watching a simulated run (scripts/run --simulated) wants the real icon.
+  if (GetEnvironmentVariableW(L"KAVRIN_SIM_SHOW_TRAY", nullptr, 0) == 0) options.tray = &tray;
   options.bind = &bind;
   CVpnApp app;
   app.SetMainWindowOptions(&options);

@@ -29,6 +29,7 @@ class FakeLoginFetcher : public LoginFetcher {
   Result Fetch(const std::vector<std::wstring>& urls, bool requireMarker,
                std::string& body) override {
     calls.push_back({urls, requireMarker});
+    if (whileOpen) whileOpen();
     if (answers.empty()) return Result::kFailed;
     Answer answer = std::move(answers.front());
     answers.pop_front();
@@ -38,6 +39,8 @@ class FakeLoginFetcher : public LoginFetcher {
 
   std::deque<Answer> answers;
   std::vector<Call> calls;
+  // What the user does while the dialog is open (Exit from the tray, say).
+  std::function<void()> whileOpen;
 };
 
 class FakeUpdateCheck : public OnlineUpdateCheck {
@@ -55,6 +58,7 @@ class FakePolicyChooser : public PolicyChooser {
   bool ChoosePolicy(const std::wstring& responseFile, PolicyChoice& picked) override {
     ++calls;
     responseExisted = std::filesystem::exists(std::filesystem::path(responseFile));
+    if (whileOpen) whileOpen();
     if (!accept) return false;
     picked = choice;
     return true;
@@ -62,6 +66,7 @@ class FakePolicyChooser : public PolicyChooser {
   bool accept = true;
   PolicyChoice choice;
   int calls = 0;
+  std::function<void()> whileOpen;
   bool responseExisted = false;
 };
 
