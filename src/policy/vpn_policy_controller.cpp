@@ -202,19 +202,18 @@ void VpnPolicyController::OnRouteHover(int item) {
 }
 
 void VpnPolicyController::UpdateTypeButtons(const PolicyServer& server) {
+  const std::wstring& protocols = server.entry.protocols;
   const struct {
     int32_t type;
     const wchar_t* word;
   } kinds[] = {{kTunnelPptp, kPptpWord}, {kTunnelL2tp, kL2tpWord}, {kTunnelOpenVpn, kOpenVpnWord}};
   for (const auto& kind : kinds) {
-    const bool offered = Offers(server, kind.word);
+    const bool offered = protocols.find(kind.word) != std::wstring::npos;
     view_.EnableTypeButton(kind.type, offered);
     if (!offered) view_.CheckTypeButton(kind.type, false);
   }
   UpdatePptpHint();
-  if (server.entry.protocols.empty()) {
-    view_.ShowMessage(GetText("ChosenVpnServerHaveNoVpnTypeTryAnother"));
-  }
+  if (protocols.empty()) view_.ShowMessage(GetText("ChosenVpnServerHaveNoVpnTypeTryAnother"));
 }
 
 // Shown while PPTP is the choice and the selected server offers a safer type.
