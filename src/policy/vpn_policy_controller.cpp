@@ -216,12 +216,13 @@ void VpnPolicyController::UpdateTypeButtons(const PolicyServer& server) {
   if (protocols.empty()) view_.ShowMessage(GetText("ChosenVpnServerHaveNoVpnTypeTryAnother"));
 }
 
-// Shown while PPTP is the choice and the selected server offers a safer type.
+// Shown while PPTP is the choice and the selected server offers a safer type. A service that
+// never offers OpenVPN gets the dialog exactly as it always was, so no hint there.
 void VpnPolicyController::UpdatePptpHint() {
   const std::optional<int32_t> id = view_.SelectedServerId();
   const auto found = id ? servers_.find(*id) : servers_.end();
   const bool pptp = view_.IsTypeButtonChecked(kTunnelPptp) && view_.IsTypeButtonEnabled(kTunnelPptp);
-  view_.ShowPptpHint(pptp && found != servers_.end() &&
+  view_.ShowPptpHint(openvpn_offered_ && pptp && found != servers_.end() &&
                      (Offers(found->second, kL2tpWord) || Offers(found->second, kOpenVpnWord)));
 }
 

@@ -478,6 +478,15 @@ TEST_F(PolicyController, PptpHintShowsWhileASaferTypeIsOffered) {
   EXPECT_FALSE(view_.pptp_hint);
 }
 
+TEST_F(PolicyController, NoPptpHintFromAServiceThatNeverOffersOpenVpn) {
+  Respond({}, {{"1", "Both", "china", "pptp,l2tp"}});
+  settings_.SetVpnType(1);
+  settings_.SetLastVpnServerId(1);
+  Start();
+  EXPECT_TRUE(view_.IsTypeButtonChecked(kTunnelPptp));
+  EXPECT_FALSE(view_.pptp_hint) << "the dialog stays as it always was";
+}
+
 TEST_F(PolicyController, EachFailedCheckKeepsWhatTheEarlierStepsWrote) {
   Respond({{"Games", "g"}}, kTwoRegions);
   settings_.SetVpnType(0);
