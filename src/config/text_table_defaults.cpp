@@ -187,6 +187,8 @@ const std::vector<TextRow>& Rows() {
       // Texts of our own, after the service's list; each team appends here.
       {"OPEN_VPN_ERROR_INVALID_SETTING",
        {Text(L"服务器地址、用户名、密码或代理设置中含有不能使用的字符")}},
+      // Under the PPTP button while a safer type is on offer.
+      {"PptpIsTheLeastSafeType", {Text(L"安全性最低")}},
   };
   return rows;
 }

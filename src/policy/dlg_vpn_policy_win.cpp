@@ -81,6 +81,14 @@ void CDlgVpnPolicy::CreateControls() {
   type_panel_.Create(me, R(20, 260, 140, 360), kStaticId, GetText("VpnTypesTitle"));
   pptp_.Create(type_panel_.hwnd(), R(15, 40, 95, 55), kPptpId, L"PPTP", true);
   l2tp_button_.Create(type_panel_.hwnd(), R(15, 70, 95, 85), kL2tpId, L"L2TP");
+  // The group's last row, shown only for services that offer OpenVPN; the hint uses the gap
+  // under PPTP, which it is about.
+  openvpn_button_.Create(type_panel_.hwnd(), R(15, 85, 95, 99), kOpenVpnId, L"OpenVPN");
+  openvpn_button_.Show(SW_HIDE);
+  pptp_hint_.Create(type_panel_.hwnd(), R(32, 55, 118, 70), kPptpHintId,
+                    GetText("PptpIsTheLeastSafeType"));
+  pptp_hint_.IntAttribute("TextColor") = RGB(204, 102, 0);
+  pptp_hint_.Show(SW_HIDE);
 
   tabs_.Create(me, kTabsRect, kRegionTabsId, L"");
   servers_title_.Create(tabs_.hwnd(), R(0, 0, 100, 20), kStaticId, GetText("VpnServersTitle"));
@@ -153,6 +161,12 @@ bool CDlgVpnPolicy::OnCommand(UINT id, UINT notifyCode) {
     case kRegionTabsId:
       controller_->OnTabChanged();
       return true;
+    case kPptpId:
+    case kL2tpId:
+    case kOpenVpnId:
+      if (notifyCode != BN_CLICKED) return false;
+      controller_->OnTypeButtonClicked();
+      return true;
     default:
       return false;
   }
@@ -224,7 +238,7 @@ void CDlgVpnPolicy::SetTip(const std::wstring& text) {
 }
 
 HWND CDlgVpnPolicy::TypeButton(int32_t type) const {
-  if (type == kTunnelOpenVpn) return nullptr;  // not offered here
+  if (type == kTunnelOpenVpn) return openvpn_button_.hwnd();
   return type == kTunnelL2tp ? l2tp_button_.hwnd() : pptp_.hwnd();
 }
 
@@ -243,6 +257,16 @@ void CDlgVpnPolicy::EnableTypeButton(int32_t type, bool enabled) {
 
 bool CDlgVpnPolicy::IsTypeButtonEnabled(int32_t type) const {
   return ::IsWindowEnabled(TypeButton(type)) != FALSE;
+}
+
+void CDlgVpnPolicy::ShowTypeButton(int32_t type, bool shown) {
+  ::ShowWindow(TypeButton(type), shown ? SW_SHOW : SW_HIDE);
+}
+
+void CDlgVpnPolicy::ShowPptpHint(bool shown) {
+  const bool was_shown = ::ShowWindow(pptp_hint_.hwnd(), shown ? SW_SHOW : SW_HIDE) != FALSE;
+  // The label is transparent: hiding it must repaint the panel under it.
+  if (was_shown != shown) InvalidateRect(type_panel_.hwnd(), nullptr, TRUE);
 }
 
 void CDlgVpnPolicy::AddTab(const std::wstring& caption, const std::string& image) {

@@ -38,8 +38,10 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
   static constexpr UINT kAppListId = 1018;
   static constexpr UINT kPptpId = 1019;
   static constexpr UINT kL2tpId = 1020;
+  static constexpr UINT kOpenVpnId = 1021;
   static constexpr UINT kServerListId = 1022;
   static constexpr UINT kRetestId = 1023;
+  static constexpr UINT kPptpHintId = 1024;
   static constexpr UINT kRegionTabsId = 1032;
   static constexpr UINT kStaticId = 0xFFFF;
 
@@ -94,6 +96,8 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
   bool IsTypeButtonChecked(int32_t type) const override;
   void EnableTypeButton(int32_t type, bool enabled) override;
   bool IsTypeButtonEnabled(int32_t type) const override;
+  void ShowTypeButton(int32_t type, bool shown) override;
+  void ShowPptpHint(bool shown) override;
   void AddTab(const std::wstring& caption, const std::string& image) override;
   void SelectTab(int index) override;
   int CurrentTab() const override;
@@ -128,6 +132,8 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
   CSkinHeaderPanel type_panel_;
   CSkinRadioBox pptp_;
   CSkinRadioBox l2tp_button_;
+  CSkinRadioBox openvpn_button_;
+  CSkinStatic pptp_hint_;
   CSkinTabCtrl tabs_;
   CVpnServerListCtrl servers_;
   CSkinStatic servers_title_;

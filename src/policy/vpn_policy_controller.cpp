@@ -19,6 +19,15 @@ constexpr RegionTab kRegionTabs[] = {{"china", "VpnServerCategoryChina", "FlagCh
 // A list filtered by this key accepts every server; no region tab carries it.
 constexpr char kEveryCategory[] = "all";
 
+// The words of a server's "Protocols" text that offer each tunnel type (case-sensitive).
+constexpr wchar_t kPptpWord[] = L"pptp";
+constexpr wchar_t kL2tpWord[] = L"l2tp";
+constexpr wchar_t kOpenVpnWord[] = L"openvpn";
+
+bool Offers(const PolicyServer& server, const wchar_t* word) {
+  return server.entry.protocols.find(word) != std::wstring::npos;
+}
+
 int Sign(int value) { return (value > 0) - (value < 0); }
 
 int DefaultTextOrder(const std::wstring& a, const std::wstring& b) {
@@ -55,6 +64,12 @@ void VpnPolicyController::Start() {
   if (last_type == kTunnelPptp || last_type == kTunnelL2tp) view_.CheckTypeButton(last_type, true);
 
   BuildServerTable();
+  // A service that never names OpenVPN gets the two buttons of old.
+  openvpn_offered_ = std::any_of(servers_.begin(), servers_.end(), [](const auto& item) {
+    return Offers(item.second, kOpenVpnWord);
+  });
+  view_.ShowTypeButton(kTunnelOpenVpn, openvpn_offered_);
+  if (last_type == kTunnelOpenVpn && openvpn_offered_) view_.CheckTypeButton(last_type, true);
   CreateTabs();
   if (!tab_keys_.empty()) {
     const uint32_t highest = static_cast<uint32_t>(tab_keys_.size() - 1);
@@ -147,6 +162,8 @@ void VpnPolicyController::FillServerList(std::optional<int32_t> select_id) {
       refilling_ = false;
     }
   }
+  // The selection may have gone with the rows.
+  UpdatePptpHint();
 }
 
 void VpnPolicyController::RenumberRows() {
@@ -197,18 +214,31 @@ void VpnPolicyController::UpdateTypeButtons(const PolicyServer& server, bool tel
   const struct {
     int32_t type;
     const wchar_t* word;
-  } kinds[] = {{kTunnelPptp, L"pptp"}, {kTunnelL2tp, L"l2tp"}};
+  } kinds[] = {{kTunnelPptp, kPptpWord}, {kTunnelL2tp, kL2tpWord}, {kTunnelOpenVpn, kOpenVpnWord}};
   for (const auto& kind : kinds) {
     const bool offered = protocols.find(kind.word) != std::wstring::npos;
     view_.EnableTypeButton(kind.type, offered);
     if (!offered) view_.CheckTypeButton(kind.type, false);
   }
+  UpdatePptpHint();
   if (protocols.empty() && tell && !telling_) {
     telling_ = true;
     view_.ShowMessage(GetText("ChosenVpnServerHaveNoVpnTypeTryAnother"));
     telling_ = false;
   }
 }
+
+// Shown while PPTP is the choice and the selected server offers a safer type. A service that
+// never offers OpenVPN gets the dialog exactly as it always was, so no hint there.
+void VpnPolicyController::UpdatePptpHint() {
+  const std::optional<int32_t> id = view_.SelectedServerId();
+  const auto found = id ? servers_.find(*id) : servers_.end();
+  const bool pptp = view_.IsTypeButtonChecked(kTunnelPptp) && view_.IsTypeButtonEnabled(kTunnelPptp);
+  view_.ShowPptpHint(openvpn_offered_ && pptp && found != servers_.end() &&
+                     (Offers(found->second, kL2tpWord) || Offers(found->second, kOpenVpnWord)));
+}
+
+void VpnPolicyController::OnTypeButtonClicked() { UpdatePptpHint(); }
 
 void VpnPolicyController::OnServerSelected() {
   const std::optional<int32_t> id = view_.SelectedServerId();

@@ -28,8 +28,7 @@ inline constexpr int32_t kRouteSetApplications = -3;
 inline constexpr int32_t kTunnelNone = 0;
 inline constexpr int32_t kTunnelPptp = 1;
 inline constexpr int32_t kTunnelL2tp = 2;
-// The engine can run OpenVPN tunnels, but the dialog has no button for them: a view that offers
-// one reports it checked, and OK then checks the OpenVPN components first.
+// Offered only by services whose servers name "openvpn"; OK checks its components first.
 inline constexpr int32_t kTunnelOpenVpn = 3;
 
 // Server list columns.
@@ -57,11 +56,15 @@ class VpnPolicyView {
   virtual int SelectedRouteItem() const = 0;  // -1 when none
   virtual void SetTip(const std::wstring& text) = 0;
 
-  // `type` is kTunnelPptp or kTunnelL2tp.
+  // `type` is kTunnelPptp, kTunnelL2tp or kTunnelOpenVpn.
   virtual void CheckTypeButton(int32_t type, bool checked) = 0;
   virtual bool IsTypeButtonChecked(int32_t type) const = 0;
   virtual void EnableTypeButton(int32_t type, bool enabled) = 0;
   virtual bool IsTypeButtonEnabled(int32_t type) const = 0;
+  // The OpenVPN button is hidden until the controller shows it.
+  virtual void ShowTypeButton(int32_t type, bool shown) = 0;
+  // The line under the type buttons that calls PPTP the least safe choice.
+  virtual void ShowPptpHint(bool shown) = 0;
 
   virtual void AddTab(const std::wstring& caption, const std::string& image) = 0;
   virtual void SelectTab(int index) = 0;
@@ -115,6 +118,8 @@ class VpnPolicyController {
   // back to the selected item's.
   void OnRouteHover(int item);
   void OnServerSelected();
+  // The user checked one of the type buttons.
+  void OnTypeButtonClicked();
   void OnTabChanged();
   void OnRetest();
   // A measurement posted by a worker of the speed test.
@@ -146,6 +151,7 @@ class VpnPolicyController {
   void ApplyLayout();
   // `tell`: say so in a box when the server offers no tunnel type.
   void UpdateTypeButtons(const PolicyServer& server, bool tell);
+  void UpdatePptpHint();
   int32_t ChosenTunnelType() const;
   void StopSpeedTest();
 
@@ -158,6 +164,7 @@ class VpnPolicyController {
   std::vector<int32_t> route_codes_;  // per route-list item
   std::map<int32_t, PolicyServer> servers_;
   std::vector<std::string> tab_keys_;
+  bool openvpn_offered_ = false;  // some server of the response names "openvpn"
 
   PolicyChoice choice_;
   // The list is being refilled (start, retest, tab change): the selection it restores is not

@@ -47,6 +47,7 @@ TEXTS = {
     "OnlineUpdateFailureTip":
         "您可以重新运行程序进行在线升级，也可以在浏览器中访问http://www.orumavpn.com/获取最新版本。",
     "VpnAppOnlineUpdateTitle": "OrumaVPN 在线升级",
+    "InstallOpenVPNTapTip": "您需要安装OpenVPN Tap驱动才可以继续登录，点[确定]后安装驱动。",
 }
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -606,6 +607,83 @@ def case_dhcp_on_the_tunnel_address_is_switched_off(d):
         reg("delete", TUNNEL_INTERFACE, "/f")
 
 
+# ---- OpenVPN ----------------------------------------------------------------------------------
+
+OPENVPN_BUTTON = 1021
+OPENVPN_EXIT_EVENT = "KAVRIN_OPENVPN_EXIT_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}"
+
+
+def case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event(d):
+    # A copy of the test build with a component folder of its own: the stand-ins for
+    # openvpn.exe and tapinstall.exe, dummy certificate and driver files, no driver installed.
+    folder = tempfile.mkdtemp(prefix="kv-openvpn-", dir=d.build)
+    exe = os.path.join(folder, "KavrinSimNet.exe")
+    shutil.copy(os.path.join(d.build, "KavrinSimNet.exe"), exe)
+    components = os.path.join(folder, "openvpn")
+    os.makedirs(components)
+    for tool in ("openvpn.exe", "tapinstall.exe"):
+        shutil.copy(os.path.join(d.build, tool), components)
+    for dummy in ("ca.crt", "tap_kavrin.inf", "tap_kavrin.sys"):
+        with open(os.path.join(components, dummy), "w") as f:
+            f.write("stand-in " + dummy + "\n")
+    standin_log = os.path.join(components, "openvpn_standin.log")
+    # Route set "overseas" (listed routes, mode 2) on Tokyo, which offers pptp,l2tp,openvpn.
+    s = Session(d, exe=exe)
+    try:
+        s.client_address_shown()
+        s.login("demo", "demo123")
+        s.next_box()
+        d.press(APP_CAPTION)
+        expect(d.wait_window(POLICY_CAPTION, 20000), "the policy dialog did not open")
+        rc, _ = d.input("check", POLICY_CAPTION, str(OPENVPN_BUTTON), "10000")
+        expect(rc == 0, "the OpenVPN button is not there to be checked")
+        d.press(POLICY_CAPTION, "#1")
+        text, _ = s.next_box()
+        expect(text.startswith(TEXTS["InstallOpenVPNTapTip"]), f"OK said {text!r}")
+        d.press(APP_CAPTION)
+        expect(d.wait_gone(POLICY_CAPTION, 20000), "the policy dialog did not close on OK")
+        expect(os.path.exists(os.path.join(components, "tap_kavrin.installed")),
+               "the TAP driver was not installed")
+
+        s.wait_event(lambda l: l == "tray 135", "no connected icon")
+        s.wait_event(lambda l: l in ("tray 133", "tray 134", "tray 136"), "no traffic icon")
+        via = " via 10.8.0.5 if 23"  # the pushed route-gateway, on the tunnel's interface
+        listed = ["8.8.8.0 mask 255.255.255.0", "203.0.113.0 mask 255.255.255.0"]
+        lines = s.event_lines()
+        expect(all("route add " + r + via in lines for r in listed), f"routes {lines}")
+        expect(not any(l.startswith("dial ") for l in lines), f"dialled: {lines}")
+
+        with open(standin_log, encoding="utf-8", errors="replace") as f:
+            commands = [l[len("command "):] for l in f.read().splitlines()
+                        if l.startswith("command ") and "--remote" in l]
+        expect(len(commands) == 1, f"connections started: {commands}")
+        program, _, options = commands[0].partition('" ')
+        home = program.strip('"')[:-len("openvpn.exe")]
+        expect(home.lower().endswith(os.path.basename(folder).lower() + "\\openvpn\\"),
+               f"started {program}")
+        expect(options == f'--remote 127.0.0.1 --dev tap --proto udp --port 80 --auth-user-pass  '
+                          f'--pull --ca "{home}\\ca.crt" --tls-client --service {OPENVPN_EXIT_EVENT} '
+                          f'--remap-usr1 SIGTERM --verb 5 --cipher none --tun-mtu 1400',
+               f"command line {options!r}")
+
+        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
+        expect(s.status() == TEXTS["GENERAL_VPN_STATE_ALL_DONE"], f"status {s.status()!r}")
+        d.press(MAIN_CAPTION, f"#{DISCONNECT}")
+        s.wait_event(lambda l: l == "routes added 0", "the listed routes were not restored")
+        lines = s.event_lines()
+        expect(all("route delete " + r + via in lines for r in listed), f"restored {lines}")
+        wait_for(lambda: [l for l in s.event_lines() if l.startswith("tray ")][-1] == "tray 132",
+                 "the idle icon did not come back", 10)
+        with open(standin_log, encoding="utf-8", errors="replace") as f:
+            expect("exit event" in f.read().splitlines(), "the child did not end by its exit event")
+        d.wait_text(MAIN_CAPTION, STATUS_LINE, lambda t: t == TEXTS["AlreadyDisconnected"],
+                    "status after Disconnect", 10)
+    finally:
+        s.close()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 # ---- accelerated applications ------------------------------------------------------------
 
 def route_request(d, *addresses):
@@ -1000,6 +1078,7 @@ CASES = [
     case_simulated_network_connects_and_disconnects,
     case_routes_of_a_killed_client_are_taken_back_at_the_next_start,
     case_dhcp_on_the_tunnel_address_is_switched_off,
+    case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event,
     case_accelerated_application_gets_routes_on_request,
     case_update_installer_with_progress_bar,
     case_update_portable_hands_over_with_busy_bar,

@@ -39,6 +39,9 @@ class FakePolicyView : public VpnPolicyView {
   bool IsTypeButtonChecked(int32_t type) const override { return checked_[Slot(type)]; }
   void EnableTypeButton(int32_t type, bool enabled) override { enabled_[Slot(type)] = enabled; }
   bool IsTypeButtonEnabled(int32_t type) const override { return enabled_[Slot(type)]; }
+  void ShowTypeButton(int32_t type, bool shown) override { shown_[Slot(type)] = shown; }
+  bool IsTypeButtonShown(int32_t type) const { return shown_[Slot(type)]; }
+  void ShowPptpHint(bool shown) override { pptp_hint = shown; }
 
   void AddTab(const std::wstring& caption, const std::string& image) override {
     tabs.push_back({caption, image});
@@ -88,6 +91,12 @@ class FakePolicyView : public VpnPolicyView {
   }
   void EndDialog(bool ok) override { ended = ok ? 1 : 0; }
 
+  // The user clicks a type button: the radio group leaves only that one checked.
+  void UserChecksType(int32_t type) {
+    for (int32_t each : {kTunnelPptp, kTunnelL2tp, kTunnelOpenVpn}) CheckTypeButton(each, false);
+    CheckTypeButton(type, true);
+    controller->OnTypeButtonClicked();
+  }
   // The user picks the row showing `id`.
   void UserSelectsServer(int32_t id) {
     const auto ids = ServerRowIds();
@@ -120,11 +129,13 @@ class FakePolicyView : public VpnPolicyView {
   std::vector<std::wstring> questions;
   bool answer_yes = true;
   int ended = -1;
+  bool pptp_hint = false;
 
  private:
   static size_t Slot(int32_t type) { return type == kTunnelL2tp ? 1 : type == kTunnelOpenVpn ? 2 : 0; }
   bool checked_[3] = {false, false, false};
   bool enabled_[3] = {true, true, true};
+  bool shown_[3] = {true, true, false};
 };
 
 class FakeSpeedTest : public SpeedTestControl {
@@ -429,6 +440,80 @@ TEST_F(PolicyController, ServerWithoutHostIsNeverMeasured) {
   EXPECT_EQ(view_.Cell(5, kColumnSpeed), GetText("VpnServerSpeed_Timeout"));
 }
 
+TEST_F(PolicyController, ServiceWithoutOpenVpnKeepsTwoButtonsAndIgnoresARememberedThree) {
+  Respond({}, kTwoRegions);
+  settings_.SetVpnType(3);
+  settings_.SetLastVpnServerId(7);
+  Start();
+  EXPECT_FALSE(view_.IsTypeButtonShown(kTunnelOpenVpn));
+  EXPECT_FALSE(view_.IsTypeButtonChecked(kTunnelOpenVpn));
+  controller_->OnOk();
+  EXPECT_EQ(view_.messages.back(), GetText("YouHavenotChosenVpnType"));
+}
+
+TEST_F(PolicyController, OpenVpnButtonFollowsTheServersProtocolsLikeTheOthers) {
+  Respond({}, {{"1", "All", "china", "pptp,l2tp,openvpn"},
+               {"2", "PptpOnly", "china", "pptp"},
+               {"3", "Capitals", "china", "pptp,OpenVPN"}});
+  settings_.SetVpnType(3);
+  settings_.SetLastVpnServerId(1);
+  Start();
+  EXPECT_TRUE(view_.IsTypeButtonShown(kTunnelOpenVpn));
+  EXPECT_TRUE(view_.IsTypeButtonChecked(kTunnelOpenVpn)) << "the remembered type";
+  EXPECT_TRUE(view_.IsTypeButtonEnabled(kTunnelOpenVpn));
+
+  view_.UserSelectsServer(2);
+  EXPECT_FALSE(view_.IsTypeButtonEnabled(kTunnelOpenVpn));
+  EXPECT_FALSE(view_.IsTypeButtonChecked(kTunnelOpenVpn));
+  view_.UserSelectsServer(3);
+  EXPECT_FALSE(view_.IsTypeButtonEnabled(kTunnelOpenVpn)) << "the search is case-sensitive";
+
+  view_.UserSelectsServer(1);
+  view_.UserChecksType(kTunnelOpenVpn);
+  controller_->OnOk();
+  EXPECT_EQ(view_.ended, 1);
+  EXPECT_EQ(Saved(L"VpnType"), 3u);
+  EXPECT_EQ(controller_->choice().tunnel_type, kTunnelOpenVpn);
+}
+
+TEST_F(PolicyController, PptpHintShowsWhileASaferTypeIsOffered) {
+  Respond({}, {{"1", "Both", "china", "pptp,l2tp"},
+               {"2", "PptpOnly", "china", "pptp"},
+               {"3", "WithOpenVpn", "china", "pptp,openvpn"},
+               {"4", "NoPptp", "china", "l2tp,openvpn"}});
+  settings_.SetVpnType(1);
+  settings_.SetLastVpnServerId(1);
+  Start();
+  EXPECT_TRUE(view_.pptp_hint);
+
+  view_.UserSelectsServer(2);
+  EXPECT_FALSE(view_.pptp_hint) << "nothing safer on offer";
+  view_.UserSelectsServer(3);
+  EXPECT_TRUE(view_.pptp_hint);
+  view_.UserChecksType(kTunnelOpenVpn);
+  EXPECT_FALSE(view_.pptp_hint);
+  view_.UserChecksType(kTunnelPptp);
+  EXPECT_TRUE(view_.pptp_hint);
+  view_.UserSelectsServer(4);
+  EXPECT_FALSE(view_.pptp_hint) << "PPTP was unchecked with its button";
+
+  // A tab without the selected server leaves no server for the hint to speak of.
+  view_.UserSelectsServer(3);
+  view_.UserChecksType(kTunnelPptp);
+  view_.current_tab = 1;  // a tab the controller does not know shows no rows
+  controller_->OnTabChanged();
+  EXPECT_FALSE(view_.pptp_hint);
+}
+
+TEST_F(PolicyController, NoPptpHintFromAServiceThatNeverOffersOpenVpn) {
+  Respond({}, {{"1", "Both", "china", "pptp,l2tp"}});
+  settings_.SetVpnType(1);
+  settings_.SetLastVpnServerId(1);
+  Start();
+  EXPECT_TRUE(view_.IsTypeButtonChecked(kTunnelPptp));
+  EXPECT_FALSE(view_.pptp_hint) << "the dialog stays as it always was";
+}
+
 TEST_F(PolicyController, EachFailedCheckKeepsWhatTheEarlierStepsWrote) {
   Respond({{"Games", "g"}}, kTwoRegions);
   settings_.SetVpnType(0);
@@ -516,14 +601,11 @@ TEST_F(PolicyController, L2tpChoiceSetsProhibitIpSecOnceAndOffersTheRestart) {
   EXPECT_TRUE(view_.questions.empty());
 }
 
-// No window offers OpenVPN, but a view that does gets the component checks before OK succeeds.
 TEST_F(PolicyController, OpenVpnChoiceNeedsItsComponentsAndAnAdapter) {
-  Respond({}, kTwoRegions);
+  Respond({}, {{"7", "Shanghai", "china", "pptp,l2tp,openvpn"}});
   settings_.SetLastVpnServerId(7);
   Start();
-  view_.CheckTypeButton(kTunnelPptp, false);
-  view_.CheckTypeButton(kTunnelL2tp, false);
-  view_.CheckTypeButton(kTunnelOpenVpn, true);
+  view_.UserChecksType(kTunnelOpenVpn);
 
   openvpn_.files_present = false;
   controller_->OnOk();

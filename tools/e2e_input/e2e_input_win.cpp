@@ -8,6 +8,12 @@
 //                                                        caption, visible or hidden
 //   shown <caption>                                      prints 1 when a dialog with that caption
 //                                                        is visible, 0 when all are hidden
+//   check <caption> <control id> <timeout_ms>            checks a radio button the way a click
+//                                                        does: the others beside it are
+//                                                        unchecked and its parent is told;
+//                                                        fails for a disabled or hidden one
+//
+// Controls are found at any depth below the dialog.
 //
 // Numbers may be decimal or 0x hex. Exit code 0: done; 1: no such window or control within the
 // timeout; 2: usage.
@@ -43,9 +49,38 @@ bool Poll(DWORD timeoutMs, Try attempt) {
   }
 }
 
+struct ChildSearch {
+  int id;
+  HWND found;
+};
+
+BOOL CALLBACK MatchChild(HWND child, LPARAM param) {
+  auto* search = reinterpret_cast<ChildSearch*>(param);
+  if (GetDlgCtrlID(child) != search->id) return TRUE;
+  search->found = child;
+  return FALSE;
+}
+
 HWND Control(const std::wstring& caption, int id) {
   HWND dialog = FindDialog(caption, true);
-  return dialog ? GetDlgItem(dialog, id) : nullptr;
+  if (!dialog) return nullptr;
+  if (HWND direct = GetDlgItem(dialog, id)) return direct;
+  ChildSearch search{id, nullptr};
+  EnumChildWindows(dialog, MatchChild, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+bool IsRadioButton(HWND window) {
+  wchar_t name[16] = {};
+  GetClassNameW(window, name, 16);
+  const LONG_PTR type = GetWindowLongPtrW(window, GWL_STYLE) & BS_TYPEMASK;
+  return lstrcmpiW(name, L"Button") == 0 && (type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON);
+}
+
+LRESULT SendWithin(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result);
+  return static_cast<LRESULT>(result);
 }
 
 unsigned long Number(const wchar_t* text) { return std::wcstoul(text, nullptr, 0); }
@@ -89,6 +124,22 @@ int main() {
                         static_cast<WPARAM>(Number(argv[4])), static_cast<LPARAM>(Number(argv[5])))
                ? 0
                : 1;
+  }
+  if (command == L"check" && argc == 5) {
+    HWND button = nullptr;
+    const int id = static_cast<int>(Number(argv[3]));
+    if (!Poll(static_cast<DWORD>(Number(argv[4])),
+              [&] { return (button = Control(argv[2], id)) != nullptr; })) {
+      return 1;
+    }
+    if (!IsRadioButton(button) || !IsWindowEnabled(button) || !IsWindowVisible(button)) return 1;
+    HWND parent = GetParent(button);
+    for (HWND other = GetWindow(parent, GW_CHILD); other; other = GetWindow(other, GW_HWNDNEXT)) {
+      if (other != button && IsRadioButton(other)) SendWithin(other, BM_SETCHECK, BST_UNCHECKED, 0);
+    }
+    SendWithin(button, BM_SETCHECK, BST_CHECKED, 0);
+    SendWithin(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    return 0;
   }
   if (command == L"shown" && argc == 3) {
     if (!FindDialog(argv[2], false)) return 1;

@@ -38,11 +38,11 @@ constexpr char kDemoResponse[] =
     "Title1=全局加速\r\nComment1=所有流量走 VPN\r\nRouteId1=global\r\n"
     "[Servers]\r\n"
     "ServerId0=101\r\nTitle0=东京 1\r\nComment0=日本\r\nLoad0=0.35\r\nServerHost0=127.0.0.1\r\n"
-    "Protocols0=pptp,l2tp\r\nPPTPUseMPPE0=1\r\nCategories0=asia\r\n"
+    "Protocols0=pptp,l2tp,openvpn\r\nPPTPUseMPPE0=1\r\nCategories0=asia\r\n"
     "ServerId1=102\r\nTitle1=香港 2\r\nComment1=中国香港\r\nLoad1=0.8\r\nServerHost1=127.0.0.2\r\n"
     "Protocols1=pptp\r\nPPTPUseMPPE1=0\r\nCategories1=china,asia\r\n"
     "ServerId2=201\r\nTitle2=洛杉矶\r\nComment2=美国西部\r\nLoad2=0.12\r\nServerHost2=127.0.0.3\r\n"
-    "Protocols2=l2tp\r\nPPTPUseMPPE2=1\r\nCategories2=usa\r\n"
+    "Protocols2=l2tp,openvpn\r\nPPTPUseMPPE2=1\r\nCategories2=usa\r\n"
     "ServerId3=103\r\nTitle3=上海 3\r\nComment3=电信 / 联通\r\nLoad3=0.57\r\n"
     "ServerHost3=no-such-host.invalid\r\nProtocols3=pptp,l2tp\r\nCategories3=China\r\n";
 

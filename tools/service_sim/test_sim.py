@@ -113,6 +113,7 @@ class SimulatorTest(unittest.TestCase):
         self.assertIn("ModifyDefaultGateway1=1\r\n", text)
         self.assertIn("ServerId2=201\r\n", text)
         self.assertIn("Categories1=china,asia\r\n", text)
+        self.assertIn("Protocols0=pptp,l2tp,openvpn\r\n", text)
         decoded = self.log_entries()[-1]["decoded"]
         self.assertEqual(decoded["password"], "demo123")
         self.assertEqual(decoded["bios"], "LENOVO|1.0|N1EET|")
