@@ -30,7 +30,7 @@ file(GLOB KAVRIN_BIND_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bind/*.cpp
 add_library(KavrinBind SHARED ${KAVRIN_BIND_SOURCES} ${PROJECT_SOURCE_DIR}/bind/kavrin_bind.def)
 set_target_properties(KavrinBind PROPERTIES PREFIX "" OUTPUT_NAME KavrinBind)
 target_include_directories(KavrinBind PRIVATE ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(KavrinBind PRIVATE advapi32)
+target_link_libraries(KavrinBind PRIVATE advapi32 ws2_32)
 
 # Every folder under tools/ with C++ sources is one console program named after the folder:
 # windriver (the test-only window driver), stand-ins for outside programs, galleries.
@@ -62,7 +62,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 file(GLOB KAVRIN_WIN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/windows/*.cpp)
 add_executable(kavrin_win_tests ${KAVRIN_WIN_TESTS})
 target_include_directories(kavrin_win_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/windows
-                           ${PROJECT_SOURCE_DIR}/tests/native)
+                           ${PROJECT_SOURCE_DIR}/tests/native ${PROJECT_SOURCE_DIR})
 target_link_libraries(kavrin_win_tests PRIVATE kv_core gtest gmock gtest_main)
 add_dependencies(kavrin_win_tests KavrinBind)
 
@@ -80,3 +80,13 @@ target_link_libraries(KavrinSimNet PRIVATE kv_core)
 target_link_options(KavrinSimNet PRIVATE -municode)
 target_include_directories(KavrinSimNet PRIVATE ${CMAKE_BINARY_DIR}/generated
                            ${PROJECT_SOURCE_DIR}/res ${PROJECT_SOURCE_DIR}/tests/e2e/simnet)
+
+# KavrinTestProvider.dll: test-only, never shipped. A recording base provider the binding module
+# is chained over in tests, since Wine does not load layered providers into programs.
+add_library(KavrinTestProvider SHARED
+            ${PROJECT_SOURCE_DIR}/tests/windows/test_provider/test_provider_win.cpp)
+set_target_properties(KavrinTestProvider PROPERTIES PREFIX "" OUTPUT_NAME KavrinTestProvider)
+target_link_libraries(KavrinTestProvider PRIVATE ws2_32)
+# -Wl,--kill-at: the exports keep their plain names, as the system looks them up.
+target_link_options(KavrinTestProvider PRIVATE -Wl,--kill-at)
+add_dependencies(kavrin_win_tests KavrinTestProvider)
