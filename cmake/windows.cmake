@@ -90,3 +90,6 @@ target_link_libraries(KavrinTestProvider PRIVATE ws2_32)
 # -Wl,--kill-at: the exports keep their plain names, as the system looks them up.
 target_link_options(KavrinTestProvider PRIVATE -Wl,--kill-at)
 add_dependencies(kavrin_win_tests KavrinTestProvider)
+# bind_probe.exe (tools/bind_probe) chains the module over the test provider the same way.
+target_include_directories(bind_probe PRIVATE ${PROJECT_SOURCE_DIR}/tests/windows)
+add_dependencies(bind_probe KavrinBind KavrinTestProvider)
