@@ -93,3 +93,7 @@ add_dependencies(kavrin_win_tests KavrinTestProvider)
 # bind_probe.exe (tools/bind_probe) chains the module over the test provider the same way.
 target_include_directories(bind_probe PRIVATE ${PROJECT_SOURCE_DIR}/tests/windows)
 add_dependencies(bind_probe KavrinBind KavrinTestProvider)
+# bench_bind_connect.exe times the module's connect against the test provider it is chained over.
+target_include_directories(bench_bind_connect PRIVATE ${PROJECT_SOURCE_DIR}/tests/windows
+                           ${PROJECT_SOURCE_DIR})
+add_dependencies(bench_bind_connect KavrinBind KavrinTestProvider)
