@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <unordered_set>
 
 namespace {
 
@@ -143,12 +144,14 @@ void Keep(std::optional<std::wstring_view>& slot, std::wstring_view value) {
   if (!slot) slot = value;
 }
 
-void Finish(const Section& section, std::vector<std::wstring_view>& seen,
+void Finish(const Section& section, std::unordered_set<std::wstring>& seen,
             std::vector<BoundApp>& apps) {
-  for (const auto& name : seen) {
-    if (SameName(name, section.name)) return;  // a later section of a name the system never reads
+  std::wstring name(section.name);
+  for (auto& c : name) {
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + 32);
   }
-  seen.push_back(section.name);
+  // A later section of a name is one the system's reads never reach.
+  if (!seen.insert(std::move(name)).second) return;
   if (!section.program) return;
   BoundApp app;
   app.program = NormalizeProgramPath(*section.program);
@@ -192,19 +195,31 @@ int64_t ParseProfileInteger(std::wstring_view value, int64_t fallback) {
 
 namespace {
 
+bool StartsWithNoCase(std::wstring_view text, std::wstring_view start) {
+  return text.size() >= start.size() && SameName(text.substr(0, start.size()), start);
+}
+
 std::wstring NormalizeOnce(std::wstring_view path) {
-  path = Trim(path);
-  path = Trim(Unquote(path));
   std::wstring text(path);
   for (auto& c : text) {
     if (c == L'/') c = L'\\';
   }
-  std::wstring prefix;
-  if (text.rfind(L"\\\\?\\UNC\\", 0) == 0 || text.rfind(L"\\\\?\\unc\\", 0) == 0) {
-    text = L"\\\\" + text.substr(8);
-  } else if (text.rfind(L"\\\\?\\", 0) == 0 || text.rfind(L"\\\\.\\", 0) == 0) {
-    text = text.substr(4);
+  // Blanks, quotes and device prefixes, in whatever order they are stacked, in one sweep.
+  std::wstring_view view(text);
+  bool network = false;
+  for (;;) {
+    const size_t before = view.size();
+    view = Unquote(Trim(view));
+    if (StartsWithNoCase(view, L"\\\\?\\UNC\\")) {
+      view.remove_prefix(8);
+      network = true;
+    } else if (view.starts_with(L"\\\\?\\") || view.starts_with(L"\\\\.\\")) {
+      view.remove_prefix(4);
+    }
+    if (view.size() == before) break;
   }
+  text = network ? L"\\\\" + std::wstring(view) : std::wstring(view);
+  std::wstring prefix;
   if (text.rfind(L"\\\\", 0) == 0) prefix = L"\\\\";
 
   std::vector<std::wstring_view> parts;
@@ -261,7 +276,7 @@ std::vector<BoundApp> ReadBoundApps(std::string_view bytes, const AnsiDecoder& d
   }
 
   std::vector<BoundApp> apps;
-  std::vector<std::wstring_view> seen;
+  std::unordered_set<std::wstring> seen;
   std::optional<Section> section;
   std::wstring_view rest(text);
   while (!rest.empty()) {
