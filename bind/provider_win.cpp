@@ -289,6 +289,25 @@ SOCKET WSPAPI SocketEntry(int family, int type, int protocol, LPWSAPROTOCOL_INFO
   return ours;
 }
 
+// An accepted socket is the next provider's handle too; made ours like one we created, so its
+// calls reach the same table.
+template <int N>
+SOCKET WSPAPI AcceptEntry(SOCKET socket, sockaddr* address, LPINT length, LPCONDITIONPROC condition,
+                          DWORD_PTR data, LPINT error) {
+  Provider& provider = g_providers[N];
+  const SOCKET accepted = provider.lower.lpWSPAccept(socket, address, length, condition, data,
+                                                     error);
+  if (accepted == INVALID_SOCKET || provider.upcalls.lpWPUModifyIFSHandle == nullptr) {
+    return accepted;
+  }
+  const SOCKET ours = provider.upcalls.lpWPUModifyIFSHandle(provider.catalogId, accepted, error);
+  if (ours == INVALID_SOCKET) {
+    int ignored = 0;
+    provider.lower.lpWSPCloseSocket(accepted, &ignored);
+  }
+  return ours;
+}
+
 template <int N>
 int WSPAPI ConnectEntry(SOCKET socket, const sockaddr* name, int length, LPWSABUF callerData,
                         LPWSABUF calleeData, LPQOS qos, LPQOS groupQos, LPINT error) {
@@ -347,6 +366,7 @@ int WSPAPI IoctlEntry(SOCKET socket, DWORD code, LPVOID in, DWORD inLength, LPVO
 
 struct Entries {
   LPWSPSOCKET socket;
+  LPWSPACCEPT accept;
   LPWSPCONNECT connect;
   LPWSPSENDTO sendTo;
   LPWSPIOCTL ioctl;
@@ -355,7 +375,7 @@ struct Entries {
 template <size_t... N>
 constexpr auto MakeEntries(std::index_sequence<N...>) {
   return std::array<Entries, sizeof...(N)>{
-      Entries{&SocketEntry<N>, &ConnectEntry<N>, &SendToEntry<N>, &IoctlEntry<N>}...};
+      Entries{&SocketEntry<N>, &AcceptEntry<N>, &ConnectEntry<N>, &SendToEntry<N>, &IoctlEntry<N>}...};
 }
 
 constexpr auto kEntries = MakeEntries(std::make_index_sequence<kProviderSlots>());
@@ -427,6 +447,7 @@ int Start(WORD version, LPWSPDATA data, LPWSAPROTOCOL_INFOW protocol, WSPUPCALLT
     provider.lower = lower;
     provider.upcalls = upcalls;
     table->lpWSPSocket = kEntries[slot].socket;
+    if (lower.lpWSPAccept != nullptr) table->lpWSPAccept = kEntries[slot].accept;
     table->lpWSPConnect = kEntries[slot].connect;
     table->lpWSPSendTo = kEntries[slot].sendTo;
     table->lpWSPIoctl = kEntries[slot].ioctl;

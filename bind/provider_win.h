@@ -1,8 +1,8 @@
 // The module as a layered provider of the socket layer. The system calls WSPStartup once for each
 // protocol chain of ours a process uses; it loads the next provider of that chain (by the full
 // path the catalog names, environment strings expanded), starts it and hands back its dispatch
-// table with four entries of ours in it: socket creation, connect, the extension-function ioctl
-// (so ConnectEx is ours too) and send-to. Everything else is the next provider's own entry, so
+// table with entries of ours in it for socket creation and accepting (so the sockets' calls come
+// to this table), connect, the extension-function ioctl (so ConnectEx is ours too) and send-to. Everything else is the next provider's own entry, so
 // it runs exactly as without us. Our entries steer (steering.h) and then call the next
 // provider's; anything of ours that fails leaves the call to go on unchanged.
 #pragma once
