@@ -4,20 +4,20 @@
 // plain data initialised at compile time and does nothing in DllMain that could wait.
 #include <windows.h>
 
-#include <optional>
 #include <string>
 
+#include "bind_state_win.h"
 #include "bind_target.h"
+#include "provider_win.h"
 #include "registration_win.h"
 #include "route_request_client_win.h"
 
 namespace {
 
 HMODULE g_module = nullptr;
-// Start and stop come from the client's user-interface thread, but the hooks that will read the
-// target run on whatever thread an application opens its sockets from.
+// Start and stop come from the client's user-interface thread; the lock keeps a second caller
+// from publishing over a withdrawal halfway done.
 CRITICAL_SECTION g_lock;
-std::optional<BindTarget> g_target;
 
 class Locked {
  public:
@@ -53,6 +53,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     InitializeCriticalSection(&g_lock);
   } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
     // Only on FreeLibrary: at process exit other threads were killed, perhaps inside the lock.
+    // A client that lets the module go takes the binding with it.
+    WithdrawBindState();
     DeleteCriticalSection(&g_lock);
   }
   return TRUE;
@@ -70,14 +72,32 @@ HRESULT __stdcall DllUnregisterServer() {
   return UnregisterBindModule(path);
 }
 
+// In the client: publishes "binding on" with the tunnel's address for the module in every other
+// process. An unusable address leaves the binding off.
 void __stdcall VpnBindStart(DWORD count, DWORD localAddress) {
   Locked lock;
-  g_target = MakeBindTarget(count, localAddress);
+  if (const auto target = MakeBindTarget(count, localAddress)) {
+    PublishBindState(target->localAddress);
+  } else {
+    WithdrawBindState();
+  }
 }
 
 void __stdcall VpnBindStop() {
   Locked lock;
-  g_target.reset();
+  WithdrawBindState();
+}
+
+// The socket layer's start-up of this module as a layered provider (provider_win.h).
+int WSPAPI WSPStartup(WORD version, LPWSPDATA data, LPWSAPROTOCOL_INFOW protocol,
+                      WSPUPCALLTABLE upcalls, LPWSPPROC_TABLE table) {
+  return StartLayeredProvider(version, data, protocol, upcalls, table);
+}
+
+// Tests and test tools only: see UseTestCatalog.
+void __stdcall KavrinBindUseTestCatalog(const WSAPROTOCOL_INFOW* entries,
+                                        const wchar_t* const* paths, int count) {
+  UseTestCatalog(entries, paths, count);
 }
 
 // The route request an accelerated application's connection makes, on its own: for tests and

@@ -71,3 +71,75 @@ DWORD RequestHostRoute(uint32_t address, uint8_t& reply) {
   reply = answer[0];
   return ERROR_SUCCESS;
 }
+
+namespace {
+
+// Waits for one overlapped transfer until `deadline`; cancels it (and waits for the cancel, so
+// the system no longer writes into `overlapped`) when the time is up.
+DWORD FinishTransfer(HANDLE pipe, OVERLAPPED& overlapped, BOOL started, DWORD deadline,
+                     DWORD& transferred) {
+  if (!started) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) return error;
+    const DWORD now = GetTickCount();
+    const DWORD left = static_cast<LONG>(deadline - now) > 0 ? deadline - now : 0;
+    if (WaitForSingleObject(overlapped.hEvent, left) != WAIT_OBJECT_0) {
+      CancelIo(pipe);
+      GetOverlappedResult(pipe, &overlapped, &transferred, TRUE);
+      return ERROR_TIMEOUT;
+    }
+  }
+  if (!GetOverlappedResult(pipe, &overlapped, &transferred, FALSE)) return GetLastError();
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD RequestHostRouteWithin(uint32_t address, DWORD timeoutMs, uint8_t& reply) {
+  reply = kRouteReplyNoRoute;
+  const DWORD deadline = GetTickCount() + timeoutMs;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  for (;;) {
+    handle = CreateFileW(kRouteRequestPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                         OPEN_EXISTING,
+                         FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                         nullptr);
+    if (handle != INVALID_HANDLE_VALUE) break;
+    const DWORD error = GetLastError();
+    if (error != ERROR_PIPE_BUSY) return error;
+    const DWORD now = GetTickCount();
+    if (static_cast<LONG>(deadline - now) <= 0) return ERROR_TIMEOUT;
+    WaitNamedPipeW(kRouteRequestPipeName, deadline - now);
+  }
+  Pipe pipe(handle);
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  if (!SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) return GetLastError();
+  const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (event == nullptr) return GetLastError();
+  Pipe eventHolder(event);
+
+  const auto request = BuildRouteRequest(address);
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event;
+  DWORD transferred = 0;
+  DWORD error = FinishTransfer(
+      pipe.get(), overlapped,
+      WriteFile(pipe.get(), request.data(), static_cast<DWORD>(request.size()), nullptr,
+                &overlapped),
+      deadline, transferred);
+  if (error != ERROR_SUCCESS) return error;
+  if (transferred != request.size()) return ERROR_WRITE_FAULT;
+
+  uint8_t answer[2] = {};
+  overlapped = OVERLAPPED{};
+  overlapped.hEvent = event;
+  ResetEvent(event);
+  error = FinishTransfer(pipe.get(), overlapped,
+                         ReadFile(pipe.get(), answer, sizeof(answer), nullptr, &overlapped),
+                         deadline, transferred);
+  if (error == ERROR_MORE_DATA) return ERROR_INVALID_DATA;
+  if (error != ERROR_SUCCESS) return error;
+  if (transferred != 1) return ERROR_INVALID_DATA;
+  reply = answer[0];
+  return ERROR_SUCCESS;
+}

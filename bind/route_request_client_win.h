@@ -15,3 +15,7 @@ inline constexpr DWORD kRouteRequestWaitMs = 5000;
 // ERROR_SEM_TIMEOUT when every instance stayed busy, ERROR_INVALID_DATA for a reply that is not
 // one byte).
 DWORD RequestHostRoute(uint32_t address, uint8_t& reply);
+
+// The same exchange as a steered call makes it: everything, the wait for a free instance
+// included, within `timeoutMs`; on time-out the exchange is cancelled and ERROR_TIMEOUT returned.
+DWORD RequestHostRouteWithin(uint32_t address, DWORD timeoutMs, uint8_t& reply);

@@ -65,7 +65,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 file(GLOB KAVRIN_WIN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/windows/*.cpp)
 add_executable(kavrin_win_tests ${KAVRIN_WIN_TESTS})
 target_include_directories(kavrin_win_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/windows
-                           ${PROJECT_SOURCE_DIR}/tests/native)
+                           ${PROJECT_SOURCE_DIR}/tests/native ${PROJECT_SOURCE_DIR})
 target_link_libraries(kavrin_win_tests PRIVATE kv_core gtest gmock gtest_main)
 add_dependencies(kavrin_win_tests KavrinBind)
 
@@ -83,6 +83,23 @@ target_link_libraries(KavrinSimNet PRIVATE kv_core)
 target_link_options(KavrinSimNet PRIVATE -municode)
 target_include_directories(KavrinSimNet PRIVATE ${CMAKE_BINARY_DIR}/generated
                            ${PROJECT_SOURCE_DIR}/res ${PROJECT_SOURCE_DIR}/tests/e2e/simnet)
+
+# KavrinTestProvider.dll: test-only, never shipped. A recording base provider the binding module
+# is chained over in tests, since Wine does not load layered providers into programs.
+add_library(KavrinTestProvider SHARED
+            ${PROJECT_SOURCE_DIR}/tests/windows/test_provider/test_provider_win.cpp)
+set_target_properties(KavrinTestProvider PROPERTIES PREFIX "" OUTPUT_NAME KavrinTestProvider)
+target_link_libraries(KavrinTestProvider PRIVATE ws2_32)
+# -Wl,--kill-at: the exports keep their plain names, as the system looks them up.
+target_link_options(KavrinTestProvider PRIVATE -Wl,--kill-at)
+add_dependencies(kavrin_win_tests KavrinTestProvider)
+# bind_probe.exe (tools/bind_probe) chains the module over the test provider the same way.
+target_include_directories(bind_probe PRIVATE ${PROJECT_SOURCE_DIR}/tests/windows)
+add_dependencies(bind_probe KavrinBind KavrinTestProvider)
+# bench_bind_connect.exe times the module's connect against the test provider it is chained over.
+target_include_directories(bench_bind_connect PRIVATE ${PROJECT_SOURCE_DIR}/tests/windows
+                           ${PROJECT_SOURCE_DIR})
+add_dependencies(bench_bind_connect KavrinBind KavrinTestProvider)
 
 # KavrinBind64.dll beside KavrinBind.dll: the same module for 64-bit programs, built by the
 # x86-64 compiler in a tree of its own (build/windows/bind64) from whatever KavrinBind is made

@@ -750,6 +750,55 @@ def case_accelerated_application_gets_routes_on_request(d):
             os.remove(routes)
 
 
+def bind_probe(d, exe, address):
+    """Connects from `exe` (bind_probe.exe or a copy) through the binding module in its process."""
+    with tempfile.TemporaryFile() as out:
+        r = subprocess.run(["wine", os.path.join(d.build, exe), address],
+                           stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
+                           timeout=60)
+        out.seek(0)
+        return r.returncode, out.read().decode("utf-8", "replace").replace("\r\n", "\n")
+
+
+def case_listed_program_connect_gains_a_host_route(d):
+    listed, unlisted = "bind_probe.exe", "bind_probe_unlisted.exe"
+    shutil.copyfile(os.path.join(d.build, listed), os.path.join(d.build, unlisted))
+    program = subprocess.run(["winepath", "-w", os.path.join(d.build, listed)],
+                             capture_output=True, text=True, timeout=60).stdout.strip()
+    folder = os.path.join(os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine")),
+                          "drive_c", "ProgramData", "Kavrin")
+    os.makedirs(folder, exist_ok=True)
+    app_list = os.path.join(folder, "applist.ini")
+    with open(app_list, "w", newline="") as f:
+        f.write(f"[{program}]\r\nAppFullname={program}\r\nUseAsyncMode=0\r\n"
+                "ForceWSPBind=0\r\nActive=1\r\n")
+    s = Session(d, exe="KavrinSimNet.exe",
+                policy={"LastVpnRouteIndex": -3, "LastVpnTabGroupIndex": 2,
+                        "LastVpnServerId": 101, "VpnType": 1})
+    try:
+        s.client_address_shown()
+        s.login("demo", "demo123")
+        s.next_box()
+        d.press(APP_CAPTION)
+        choose_policy(d)
+        s.wait_event(lambda l: l == "bind start 8 10.8.0.6", "the binding module was not started")
+        s.wait_hidden()
+
+        rc, out = bind_probe(d, listed, "10.20.30.50")
+        expect(rc == 0 and "connect 10.20.30.50:80 from none" in out, f"the probe said {out!r}")
+        rc, out = bind_probe(d, unlisted, "10.20.30.51")
+        expect(rc == 0 and "connect 10.20.30.51:80 from none" in out, f"the copy said {out!r}")
+        added = [l for l in s.event_lines() if l.startswith("route add")]
+        expect(added == ["route add 10.20.30.50 mask 255.255.255.255 via 10.8.0.6 if 23"],
+               f"host routes {added}")
+    finally:
+        s.close()
+        for left in (app_list, os.path.join(d.build, unlisted),
+                     os.path.join(d.build, "KavrinSimNet.exe.routes")):
+            if os.path.exists(left):
+                os.remove(left)
+
+
 # ---- online update -------------------------------------------------------------------------
 
 UPDATE_PROGRESS, UPDATE_BUSY_BAR, UPDATE_STATUS = 1101, 1102, 1103
@@ -1080,6 +1129,7 @@ CASES = [
     case_dhcp_on_the_tunnel_address_is_switched_off,
     case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event,
     case_accelerated_application_gets_routes_on_request,
+    case_listed_program_connect_gains_a_host_route,
     case_update_installer_with_progress_bar,
     case_update_portable_hands_over_with_busy_bar,
     case_update_with_wrong_md5_is_refused,

@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "bind/app_list_reader.h"
+#include "bind/steering.h"
+
+namespace {
+
+// Addresses in network byte order, as a socket address holds them.
+constexpr uint32_t Address(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+  return static_cast<uint32_t>(a) | (static_cast<uint32_t>(b) << 8) |
+         (static_cast<uint32_t>(c) << 16) | (static_cast<uint32_t>(d) << 24);
+}
+constexpr uint32_t kTunnel = Address(10, 8, 0, 6);
+constexpr uint32_t kDestination = Address(93, 184, 216, 34);
+constexpr uint32_t kOwnProcess = 4242;
+constexpr uint32_t kClientProcess = 77;
+const std::wstring kProgram = L"C:\\Games\\Client\\Game.exe";
+
+// Bytes stand for themselves, as a Latin-1 code page would decode them.
+std::wstring Latin1(std::string_view bytes) {
+  std::wstring text;
+  for (const char c : bytes) text.push_back(static_cast<unsigned char>(c));
+  return text;
+}
+
+std::string Section(const std::string& program, const std::string& keys) {
+  return "[" + program + "]\r\nAppFullname=" + program + "\r\n" + keys;
+}
+
+class FakeSteeringSystem : public SteeringSystem {
+ public:
+  uint64_t NowMs() override { return now; }
+  BindState ReadBindState() override {
+    ++stateReads;
+    return state;
+  }
+  FileStamp AppListStamp() override {
+    ++stampReads;
+    return {!list.empty(), listVersion, list.size()};
+  }
+  std::string ReadAppList() override {
+    ++listReads;
+    return list;
+  }
+  std::wstring DecodeAnsi(std::string_view bytes) override { return Latin1(bytes); }
+
+  void Write(const std::string& text) {
+    list = text;
+    ++listVersion;
+  }
+
+  uint64_t now = 100000;
+  BindState state{true, kTunnel, kClientProcess};
+  std::string list;
+  uint64_t listVersion = 1;
+  int stateReads = 0, stampReads = 0, listReads = 0;
+};
+
+TEST(AppListReaderTest, ReadsSectionsInEveryEncodingTheSystemWrites) {
+  const std::string plain = Section("C:\\A\\a.exe", "Active=1\r\nUseAsyncMode=1\r\n") +
+                            Section("C:\\B\\b.exe", "Active=0\r\nForceWSPBind=0x1\r\n") +
+                            "[C:\\C\\c.lnk]\r\nActive=1\r\n";  // no program: nothing to bind
+  const auto apps = ReadBoundApps(plain, Latin1);
+  ASSERT_EQ(apps.size(), 2u);
+  EXPECT_EQ(apps[0].program, L"c:\\a\\a.exe");
+  EXPECT_TRUE(apps[0].active && apps[0].useAsyncMode && !apps[0].forceBind);
+  EXPECT_TRUE(!apps[1].active && apps[1].forceBind);
+
+  // UTF-16LE with its mark, as the wide profile calls keep a file that has one.
+  const std::u16string wide = u"[x]\r\nAppFullname=C:\\\u6E38\u620F\\G.exe\r\n";
+  std::string utf16 = "\xFF\xFE";
+  for (const char16_t c : wide) {
+    utf16.push_back(static_cast<char>(c & 0xFF));
+    utf16.push_back(static_cast<char>(c >> 8));
+  }
+  const auto fromUtf16 = ReadBoundApps(utf16, Latin1);
+  ASSERT_EQ(fromUtf16.size(), 1u);
+  EXPECT_EQ(fromUtf16[0].program, L"c:\\\u6E38\u620F\\g.exe");
+  EXPECT_TRUE(fromUtf16[0].active);  // "Active" absent counts as 1
+
+  const auto fromUtf8 =
+      ReadBoundApps("\xEF\xBB\xBF[x]\nAppFullname=C:\\\xE6\xB8\xB8\\G.exe\n", Latin1);
+  ASSERT_EQ(fromUtf8.size(), 1u);
+  EXPECT_EQ(fromUtf8[0].program, L"c:\\\u6E38\\g.exe");
+}
+
+TEST(AppListReaderTest, FirstSectionAndFirstKeyOfANameCountLikeTheSystemsReads) {
+  const std::string text = "[P]\nappfullname = \"C:\\one.exe\"\nAppFullname=C:\\two.exe\n"
+                           "ACTIVE=01\nActive=0\n"
+                           "[p]\nAppFullname=C:\\three.exe\n"
+                           "garbage line\n[unterminated\nActive=7abc\n";
+  const auto apps = ReadBoundApps(text, Latin1);
+  ASSERT_EQ(apps.size(), 1u);
+  EXPECT_EQ(apps[0].program, L"c:\\one.exe");
+  EXPECT_TRUE(apps[0].active);
+  EXPECT_EQ(ParseProfileInteger(L"0x10", 0), 16);
+  EXPECT_EQ(ParseProfileInteger(L"010", 0), 8);
+  EXPECT_EQ(ParseProfileInteger(L"7abc", 0), 7);
+  EXPECT_EQ(ParseProfileInteger(L"  ", 5), 5);
+}
+
+TEST(AppListReaderTest, PathsOfOneFileCompareEqualAfterNormalising) {
+  const std::wstring expected = L"c:\\program files\\game\\game.exe";
+  for (const wchar_t* path :
+       {L"C:\\Program Files\\Game\\Game.exe", L"c:/program files//game/./GAME.EXE",
+        L"C:\\Program Files\\Other\\..\\Game\\Game.exe", L"\\\\?\\C:\\Program Files\\Game\\Game.exe",
+        L"  \"C:\\Program Files\\Game\\Game.exe\" "}) {
+    EXPECT_EQ(NormalizeProgramPath(path), expected) << path;
+  }
+  EXPECT_EQ(NormalizeProgramPath(L"\\\\?\\UNC\\Server\\Share\\..\\..\\a.exe"),
+            L"\\\\server\\share\\a.exe");  // never above the share
+  EXPECT_EQ(NormalizeProgramPath(L"C:\\..\\..\\a.exe"), L"c:\\a.exe");
+  EXPECT_EQ(NormalizeProgramPath(L"C:\\\u00C9T\u00C9\\\u0416.exe"), L"c:\\\u00E9t\u00E9\\\u0436.exe");
+}
+
+class SteeringTest : public ::testing::Test {
+ protected:
+  void List(const std::string& keys) { system.Write(Section("c:/games/client/GAME.exe", keys)); }
+
+  FakeSteeringSystem system;
+  Steering steering{system, kProgram, kOwnProcess};
+};
+
+TEST_F(SteeringTest, OnlyAListedActiveProgramIsSteeredWhileBindingIsOn) {
+  List("Active=1\r\n");
+  const SteerPlan plan = steering.Plan(kDestination);
+  EXPECT_TRUE(plan.steer && plan.askRoute && plan.wait);
+  EXPECT_EQ(plan.bindTo, 0u);
+
+  Steering other(system, L"C:\\Games\\Client\\Launcher.exe", kOwnProcess);
+  EXPECT_FALSE(other.Plan(kDestination).steer);
+  Steering client(system, kProgram, kClientProcess);  // the client's own process
+  EXPECT_FALSE(client.Plan(kDestination).steer);
+
+  List("Active=0\r\n");
+  system.now += kSteeringRefreshMs;
+  EXPECT_FALSE(steering.Plan(kDestination).steer);
+
+  List("Active=1\r\n");
+  system.state = {};
+  system.now += kSteeringRefreshMs;
+  EXPECT_FALSE(steering.Plan(kDestination).steer);
+}
+
+TEST_F(SteeringTest, OptionsChooseWaitingAndBinding) {
+  List("UseAsyncMode=1\r\nForceWSPBind=1\r\n");
+  const SteerPlan plan = steering.Plan(kDestination);
+  EXPECT_TRUE(plan.steer && plan.askRoute);
+  EXPECT_FALSE(plan.wait);
+  EXPECT_EQ(plan.bindTo, kTunnel);
+}
+
+TEST_F(SteeringTest, ExcludedDestinationsAreLeftAlone) {
+  List("ForceWSPBind=1\r\n");
+  for (const uint32_t address : {Address(0, 0, 0, 0), Address(255, 255, 255, 255),
+                                 Address(127, 0, 0, 1), Address(127, 9, 9, 9),
+                                 Address(224, 0, 0, 251), Address(239, 255, 255, 250)}) {
+    EXPECT_FALSE(steering.Plan(address).steer) << address;
+  }
+  EXPECT_TRUE(steering.Plan(Address(223, 255, 255, 255)).steer);
+  EXPECT_TRUE(steering.Plan(Address(240, 0, 0, 1)).steer);
+  EXPECT_TRUE(steering.Plan(Address(128, 0, 0, 1)).steer);
+}
+
+TEST_F(SteeringTest, RoutedDestinationsAreRememberedForLessThanTheClientKeepsThem) {
+  List("");
+  ASSERT_TRUE(steering.Plan(kDestination).askRoute);
+  steering.Answered(kDestination, true);
+  system.now += kRouteMemoryMs - 1;
+  EXPECT_FALSE(steering.Plan(kDestination).askRoute);
+  EXPECT_TRUE(steering.Plan(Address(1, 2, 3, 4)).askRoute);  // per address
+  system.now += 1;
+  EXPECT_TRUE(steering.Plan(kDestination).askRoute);
+  static_assert(kRouteMemoryMs < 6 * 60 * 1000);
+
+  // A refused or failed request is asked again at the next call.
+  steering.Answered(kDestination, false);
+  EXPECT_TRUE(steering.Plan(kDestination).askRoute);
+
+  // A new connection forgets what the last one routed.
+  steering.Answered(kDestination, true);
+  system.state.tunnelAddress = Address(10, 8, 0, 10);
+  system.now += kSteeringRefreshMs;
+  EXPECT_TRUE(steering.Plan(kDestination).askRoute);
+}
+
+TEST_F(SteeringTest, AnUnwaitedRequestOnItsWayIsNotRepeated) {
+  List("UseAsyncMode=1\r\n");
+  ASSERT_TRUE(steering.Plan(kDestination).askRoute);
+  EXPECT_FALSE(steering.Plan(kDestination).askRoute);
+  // One that never reports back stops counting after the longest wait.
+  system.now += kRouteReplyWaitMs + 1000;
+  EXPECT_TRUE(steering.Plan(kDestination).askRoute);
+}
+
+TEST_F(SteeringTest, TheSystemIsLookedAtAtMostOnceASecondAndTheListReadOnlyWhenChanged) {
+  List("");
+  for (int n = 0; n < 50; ++n) steering.Plan(kDestination);
+  EXPECT_EQ(system.stateReads, 1);
+  EXPECT_EQ(system.stampReads, 1);
+  EXPECT_EQ(system.listReads, 1);
+
+  system.now += kSteeringRefreshMs;
+  steering.Plan(kDestination);
+  EXPECT_EQ(system.stampReads, 2);
+  EXPECT_EQ(system.listReads, 1);  // unchanged
+
+  // While the binding is off the list is not even looked at.
+  system.state = {};
+  system.now += kSteeringRefreshMs;
+  steering.Plan(kDestination);
+  EXPECT_EQ(system.stampReads, 2);
+}
+
+TEST_F(SteeringTest, RememberingIsBounded) {
+  List("");
+  for (uint32_t n = 0; n <= kMaxRememberedRoutes; ++n) {
+    const uint32_t address = Address(11, static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8),
+                                     static_cast<uint8_t>(n));
+    steering.Plan(address);
+    steering.Answered(address, true);
+  }
+  // The newest survives the purge that made room for it.
+  EXPECT_FALSE(steering.Plan(Address(11, 0, static_cast<uint8_t>(kMaxRememberedRoutes >> 8),
+                                     static_cast<uint8_t>(kMaxRememberedRoutes)))
+                   .askRoute);
+}
+
+TEST(BindStateTest, OnlyACompleteRecordOfOursTurnsBindingOn) {
+  PublishedBindState record;
+  record.on = 1;
+  record.tunnelAddress = kTunnel;
+  record.clientProcessId = kClientProcess;
+  EXPECT_EQ(DecodeBindState(&record, sizeof(record)), (BindState{true, kTunnel, kClientProcess}));
+  EXPECT_FALSE(DecodeBindState(&record, sizeof(record) - 1).on);
+  EXPECT_FALSE(DecodeBindState(nullptr, 0).on);
+  PublishedBindState other = record;
+  other.magic = 0;
+  EXPECT_FALSE(DecodeBindState(&other, sizeof(other)).on);
+  other = record;
+  other.tunnelAddress = 0xFFFFFFFFu;
+  EXPECT_FALSE(DecodeBindState(&other, sizeof(other)).on);
+}
+
+}  // namespace
