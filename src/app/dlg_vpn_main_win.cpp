@@ -8,6 +8,7 @@
 #include "app/app_paths.h"
 #include "app/module_version_win.h"
 #include "app/vpn_app_win.h"
+#include "base/file_attributes.h"
 #include "config/private_profile.h"
 #include "config/program_data_folder.h"
 #include "config/text_table.h"
@@ -75,7 +76,7 @@ CDlgVpnMain::CDlgVpnMain(const MainWindowOptions& options) : options_(options) {
   responseFile_ = SystemProgramDataFolder().FilePath(L"Kavrin.ini");
   announcementFile_ = SystemProgramDataFolder().FilePath(L"KavrinAnns.ini");
   // The news file is rewritten on every race; a read-only copy would keep old news for ever.
-  SetFileAttributesW(announcementFile_.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ResetFileAttributes(announcementFile_);
 }
 
 CDlgVpnMain::~CDlgVpnMain() { controller_.reset(); }
@@ -128,14 +129,13 @@ bool CDlgVpnMain::OnInitDialog() {
       });
   launcher_.SetOwner(hwnd());
   const AppPaths paths =
-      ComputeAppPaths(CApplication::ModulePath(), L"", SystemProgramDataFolder().Path());
+      ComputeAppPaths(CApplication::ModulePath(), L"");
   update_ = std::make_unique<OnlineUpdate>(
-      OnlineUpdatePorts{*this, updateDownloader_, launcher_, version_, SystemPrivateProfile(),
+      OnlineUpdatePorts{*this, updateDownloader_, launcher_, version_, answers_,
                         *programSettings_, [this] { controller_->Exit(); }},
-      OnlineUpdatePaths{paths.module_path, paths.module_folder, paths.installer_download_path,
-                        paths.portable_download_path});
+      OnlineUpdatePaths{paths.module_path, paths.module_folder});
   announcements_ = std::make_unique<AnnouncementBoard>(
-      SystemPrivateProfile(), announcementFile_, *update_,
+      answers_, announcementFile_, *update_,
       AnnouncementSinks{
           [this](const std::wstring& text, bool showBox) { SetStatus(text, showBox); },
           [this](const std::wstring& ip) { SetLabel(clientIp_, ip); },
@@ -275,10 +275,8 @@ bool CDlgVpnMain::OnSysCommand(UINT command) {
     controller_->OnCancel();
     return true;
   }
-  if (command == SC_MINIMIZE) {
-    controller_->OnMinimized();
-    return true;
-  }
+  // Without a tray icon the window is minimized as any other.
+  if (command == SC_MINIMIZE) return controller_->OnMinimized();
   return false;
 }
 

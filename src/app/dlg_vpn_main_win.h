@@ -120,6 +120,8 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
   ShellProgramLauncher launcher_;
   ExecutableVersionSource version_;
   std::unique_ptr<OnlineUpdate> update_;
+  // The news answer when its file cannot be written; the update check reads through it too.
+  MemoryOverlayProfile answers_{SystemPrivateProfile()};
   std::unique_ptr<AnnouncementBoard> announcements_;
   SystemBindModule bind_;
   std::unique_ptr<HttpHostProbeFactory> probes_;

@@ -105,6 +105,7 @@ class LoggingTray : public TrayIcon {
   explicit LoggingTray(EventLog& log) : log_(log) {}
   void SetIcon(uint32_t iconId) override;
   void ShowBalloon(const std::wstring& text) override;
+  bool Shown() const override { return true; }
 
  private:
   EventLog& log_;
