@@ -6,8 +6,10 @@ and the display come from the caller (scripts/test sets WINEPREFIX and DISPLAY).
 Prints one line per case and ends with "N passed, N failed".
 """
 import argparse
+import glob
 import json
 import os
+import re
 import socket
 import shutil
 import subprocess
@@ -758,9 +760,14 @@ def accept_update_box(d):
     d.press(APP_CAPTION)
 
 
+def downloaded(name):
+    """The files `name` in the update's download folders (a new one for every download)."""
+    return glob.glob(os.path.join(data_folder(), "Update-*", name))
+
+
 def case_update_installer_with_progress_bar(d):
-    log = os.path.join(data_folder(), "update_package.log")
-    remove_quietly(log)
+    for leftover in downloaded("update_package.log"):
+        remove_quietly(leftover)
     sim = update_offer(d, "package:setup=slow")
     s = Session(d, sims=[sim])
     try:
@@ -774,18 +781,20 @@ def case_update_installer_with_progress_bar(d):
         expect(text == TEXTS["DownloadUpdateCompletedReadyToExecuteUpdateFile"], f"said {text!r}")
         d.press(APP_CAPTION)
         expect(wait_exit(s.proc, 30), "the client did not close for the update")
-        wait_for(lambda: os.path.exists(log), "the installer was not started")
+        wait_for(lambda: downloaded("update_package.log"), "the installer was not started")
+        log = downloaded("update_package.log")[0]
         with open(log, encoding="utf-8") as f:
             lines = f.read().splitlines()
-        expect(lines[0].lower().endswith("\\programdata\\kavrin\\kavrininstaller.exe"),
-               f"started {lines}")
+        expect(re.search(r"\\programdata\\kavrin\\update-\d+\\kavrininstaller\.exe$",
+                         lines[0].lower()), f"started {lines}")
         expect("arguments 0" in lines, f"the installer got parameters: {lines}")
         expect(not os.path.exists(os.path.join(data_folder(), "KavrinAnns.ini")),
                "the news file outlived the update")
         expect(len(sim.requests("package:setup")) == 1, "the package was not fetched once")
     finally:
         s.close()
-        remove_quietly(log)
+        for leftover in downloaded("update_package.log"):
+            remove_quietly(leftover)
 
 
 def case_update_portable_hands_over_with_busy_bar(d):
@@ -855,8 +864,8 @@ class BrowserRecorder:
 
 
 def case_update_with_wrong_md5_is_refused(d):
-    log = os.path.join(data_folder(), "update_package.log")
-    remove_quietly(log)
+    for leftover in downloaded("update_package.log"):
+        remove_quietly(leftover)
     browser = BrowserRecorder()
     s = Session(d, sims=[update_offer(d, "package:setup=wrong_md5")])
     try:
@@ -871,10 +880,9 @@ def case_update_with_wrong_md5_is_refused(d):
         update_page = s.sims[0].base + "update.html"
         wait_for(lambda: update_page in browser.pages(),
                  f"the update page was not opened: {browser.pages()}", 20)
-        expect(not os.path.exists(log), "a package with the wrong MD5 was started")
+        expect(not downloaded("update_package.log"), "a package with the wrong MD5 was started")
         # Left for the next start to delete.
-        expect(os.path.exists(os.path.join(data_folder(), "KavrinInstaller.exe")),
-               "the refused download is gone")
+        expect(downloaded("KavrinInstaller.exe"), "the refused download is gone")
     finally:
         s.close()
         browser.stop()
