@@ -101,11 +101,7 @@ bool CDlgVpnMain::OnInitDialog() {
   icon_ = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KAVRIN));
   SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
-  TrayIcon* tray = options_.tray;
-  if (!tray) {
-    trayIcon_.CreateWithIconResource(hwnd(), kIconIdle);
-    tray = &trayIcon_;
-  }
+  trayIcon_.CreateWithIconResource(hwnd(), kIconIdle);
   repairs_ = std::make_unique<RegistryAdapterRepairs>(
       machineRegistry_, OperatingSystemMajorVersion(), [this] {
         ShowMainWindow();
@@ -151,7 +147,7 @@ bool CDlgVpnMain::OnInitDialog() {
                         *settings_,
                         *programSettings_,
                         SystemTickClock(),
-                        *tray,
+                        trayIcon_,
                         rasServices_,
                         *repairs_,
                         *announcements_,

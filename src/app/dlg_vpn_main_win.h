@@ -42,7 +42,8 @@
 struct MainWindowOptions {
   RasDialer* dialer = nullptr;
   RouteTable* routes = nullptr;
-  TrayIcon* tray = nullptr;
+  // The notification area; the shell's when null.
+  TraySystem* traySystem = nullptr;
   // The binding module as the window starts and stops it; the system's when null.
   BindModule* bind = nullptr;
 };
@@ -112,7 +113,7 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
   DpapiDataProtection protection_;
   std::unique_ptr<SettingsStore> settings_;
   std::unique_ptr<ProgramSettings> programSettings_;
-  CTrayNotifyIcon trayIcon_;
+  CTrayNotifyIcon trayIcon_{options_.traySystem ? *options_.traySystem : SystemTray()};
   DialUpServiceStarter rasServices_{SystemServiceControl(), SystemTickClock()};
   LocalMachineRegistry machineRegistry_;
   std::unique_ptr<RegistryAdapterRepairs> repairs_;

@@ -515,6 +515,24 @@ def case_simulated_network_connects_and_disconnects(d):
         s.close()
 
 
+def case_tray_icon_comes_back_after_the_taskbar_restarts(d):
+    # The program lets "TaskbarCreated" through its message filter (elevated, the shell's
+    # broadcast would not reach it otherwise) and adds its icon again, with version and tip.
+    s = Session(d, exe="KavrinSimNet.exe")
+    try:
+        s.wait_event(lambda l: l == "tray allow TaskbarCreated", "the message was not let through")
+        s.wait_event(lambda l: l == "tray add OrumaVPN", "no icon at start")
+        rc, _ = d.input("broadcast", "TaskbarCreated")
+        expect(rc == 0, "could not broadcast")
+        s.wait_event(lambda l: l == "tray delete", "the taskbar's re-creation was not heard")
+        wait_for(lambda: s.event_lines().count("tray add OrumaVPN") == 2,
+                 f"the icon was not added again: {s.event_lines()}")
+        wait_for(lambda: s.event_lines().count("tray version 3") == 2,
+                 f"the icon's version was not set again: {s.event_lines()}")
+    finally:
+        s.close()
+
+
 PROXY_KEY = r"HKCU\Software\Kavrin\Kavrin\Proxy"
 
 
@@ -924,6 +942,7 @@ CASES = [
     case_expired_account,
     case_good_login_fails_to_dial_under_wine,
     case_simulated_network_connects_and_disconnects,
+    case_tray_icon_comes_back_after_the_taskbar_restarts,
     case_routes_of_a_killed_client_are_taken_back_at_the_next_start,
     case_dhcp_on_the_tunnel_address_is_switched_off,
     case_accelerated_application_gets_routes_on_request,

@@ -8,6 +8,8 @@
 //                                                        caption, visible or hidden
 //   shown <caption>                                      prints 1 when a dialog with that caption
 //                                                        is visible, 0 when all are hidden
+//   broadcast <message name>                             posts the registered message to every
+//                                                        top-level window, as the shell does
 //
 // Numbers may be decimal or 0x hex. Exit code 0: done; 1: no such window or control within the
 // timeout; 2: usage.
@@ -89,6 +91,10 @@ int main() {
                         static_cast<WPARAM>(Number(argv[4])), static_cast<LPARAM>(Number(argv[5])))
                ? 0
                : 1;
+  }
+  if (command == L"broadcast" && argc == 3) {
+    const UINT message = RegisterWindowMessageW(argv[2]);
+    return message != 0 && PostMessageW(HWND_BROADCAST, message, 0, 0) ? 0 : 1;
   }
   if (command == L"shown" && argc == 3) {
     if (!FindDialog(argv[2], false)) return 1;

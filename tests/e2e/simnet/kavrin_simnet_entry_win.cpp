@@ -14,12 +14,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   EventLog log(CApplication::ModulePath() + L".events.log");
   SimRasDialer dialer(log);
   SimRouteTable routes(log, CApplication::ModulePath() + L".routes");
-  LoggingTray tray(log);
+  LoggingTraySystem tray(log);
   LoggingBindModule bind(log);
   MainWindowOptions options;
   options.dialer = &dialer;
   options.routes = &routes;
-  options.tray = &tray;
+  options.traySystem = &tray;
   options.bind = &bind;
   CVpnApp app;
   app.SetMainWindowOptions(&options);
