@@ -9,11 +9,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "base/text.h"
-#include "config/ini_file.h"
+#include "config/memory_overlay_profile.h"
+#include "config/native_private_profile.h"
 #include "config/text_table.h"
 #include "service/announcements.h"
 #include "service/online_update.h"
@@ -21,48 +23,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// The answer straight from memory: the fuzzer's bytes are never written to disk.
-class MemoryProfile : public PrivateProfile {
- public:
-  MemoryProfile(std::wstring file, std::string_view bytes)
-      : file_(std::move(file)), ini_(IniFile::Parse(bytes)) {}
-  uint32_t GetString(const std::wstring& section, const std::wstring& key,
-                     const std::wstring& fallback, wchar_t* buffer, uint32_t size,
-                     const std::wstring& file) override {
-    const auto raw = file == file_ ? ini_.Find(WideToUtf8(section), WideToUtf8(key))
-                                   : std::optional<std::string>();
-    return CopyOut(raw ? Utf8ToWide(*raw) : fallback, buffer, size);
-  }
-  uint32_t GetStringBytes(const std::string& section, const std::string& key,
-                          const std::string& fallback, char* buffer, uint32_t size,
-                          const std::string& file) override {
-    const auto raw =
-        AnsiToWide(file) == file_ ? ini_.Find(section, key) : std::optional<std::string>();
-    return CopyOut(raw ? *raw : fallback, buffer, size);
-  }
-  bool WriteString(const std::wstring&, const std::optional<std::wstring>&,
-                   const std::optional<std::wstring>&, const std::wstring&) override {
-    return false;
-  }
-  uint32_t GetSectionNames(wchar_t* buffer, uint32_t size, const std::wstring&) override {
-    if (size >= 2) buffer[0] = buffer[1] = L'\0';
-    return 0;
-  }
-
- private:
-  template <typename Char>
-  static uint32_t CopyOut(const std::basic_string<Char>& value, Char* buffer, uint32_t size) {
-    if (buffer == nullptr || size == 0) return 0;
-    const size_t count = std::min<size_t>(value.size(), size - 1);
-    std::copy_n(value.data(), count, buffer);
-    buffer[count] = Char(0);
-    return static_cast<uint32_t>(count);
-  }
-
-  std::wstring file_;
-  IniFile ini_;
-};
 
 class QuietView : public LoginView {
  public:
@@ -78,7 +38,10 @@ class QuietView : public LoginView {
 // Leaves no file: the digest check then has nothing to accept.
 class Downloader : public UpdateDownloader {
  public:
-  Result Download(const std::wstring&, const std::wstring&) override { return Result::kCompleted; }
+  Result Download(const std::wstring&, const std::wstring&,
+                  std::unique_ptr<DownloadedPackage>&) override {
+    return Result::kCompleted;
+  }
 };
 
 // Only web pages may be opened: nothing was downloaded that could pass.
@@ -102,8 +65,6 @@ struct Fixture {
     fs::create_directories(dir / "program");
     paths.modulePath = Utf8ToWide((dir / "program" / "Kavrin.exe").string());
     paths.moduleFolder = Utf8ToWide((dir / "program").string()) + L"/";
-    paths.installerTarget = Utf8ToWide((dir / "KavrinInstaller.exe").string());
-    paths.portableTarget = Utf8ToWide((dir / "Kavrin.exe").string());
     answer = dir / "KavrinAnns.ini";
   }
   fs::path dir;
@@ -122,9 +83,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     answer = "MagicTag=VpnServerResponse\r\n[VPN]\r\nRequiredClientVersion=9.0.0.0\r\n";
   }
   answer.append(reinterpret_cast<const char*>(data), size);
-  const std::string_view bytes = answer;
   const std::wstring file = Utf8ToWide(fixture.answer.string());
-  MemoryProfile profile(file, bytes);
+  // The answer straight from memory: the fuzzer's bytes are never written to disk.
+  NativePrivateProfile files;
+  MemoryOverlayProfile profile(files);
+  profile.Hold(file, answer);
 
   QuietView view;
   Downloader downloader;

@@ -10,15 +10,12 @@ std::wstring CutToPathLimit(std::wstring path) {
 
 }  // namespace
 
-AppPaths ComputeAppPaths(std::wstring module_path, std::wstring system_directory,
-                         const std::wstring& data_folder) {
+AppPaths ComputeAppPaths(std::wstring module_path, std::wstring system_directory) {
   AppPaths paths;
   paths.module_path = CutToPathLimit(std::move(module_path));
   const size_t slash = paths.module_path.find_last_of(L'\\');
   paths.module_folder =
       slash == std::wstring::npos ? std::wstring() : paths.module_path.substr(0, slash + 1);
   paths.system_folder = CutToPathLimit(std::move(system_directory)) + L"\\";
-  paths.installer_download_path = data_folder + L"KavrinInstaller.exe";
-  paths.portable_download_path = data_folder + L"Kavrin.exe";
   return paths;
 }

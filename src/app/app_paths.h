@@ -7,13 +7,9 @@ struct AppPaths {
   std::wstring module_path;
   std::wstring module_folder;  // ends with a backslash
   std::wstring system_folder;  // ends with a backslash
-  std::wstring installer_download_path;
-  std::wstring portable_download_path;
 };
 
 // The system's path limit; longer paths are cut to it.
 inline constexpr size_t kMaxPathChars = 260;
 
-// `data_folder` is the program data folder, ending with a separator.
-AppPaths ComputeAppPaths(std::wstring module_path, std::wstring system_directory,
-                         const std::wstring& data_folder);
+AppPaths ComputeAppPaths(std::wstring module_path, std::wstring system_directory);

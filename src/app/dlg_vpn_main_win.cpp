@@ -9,6 +9,7 @@
 #include "app/module_version_win.h"
 #include "app/window_placement.h"
 #include "app/vpn_app_win.h"
+#include "base/file_attributes.h"
 #include "config/private_profile.h"
 #include "config/program_data_folder.h"
 #include "config/text_table.h"
@@ -93,7 +94,7 @@ CDlgVpnMain::CDlgVpnMain(const MainWindowOptions& options) : options_(options) {
   responseFile_ = SystemProgramDataFolder().FilePath(L"Kavrin.ini");
   announcementFile_ = SystemProgramDataFolder().FilePath(L"KavrinAnns.ini");
   // The news file is rewritten on every race; a read-only copy would keep old news for ever.
-  SetFileAttributesW(announcementFile_.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ResetFileAttributes(announcementFile_);
 }
 
 CDlgVpnMain::~CDlgVpnMain() { controller_.reset(); }
@@ -117,11 +118,7 @@ bool CDlgVpnMain::OnInitDialog() {
   icon_ = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KAVRIN));
   SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
-  TrayIcon* tray = options_.tray;
-  if (!tray) {
-    trayIcon_.CreateWithIconResource(hwnd(), kIconIdle);
-    tray = &trayIcon_;
-  }
+  trayIcon_.CreateWithIconResource(hwnd(), kIconIdle);
   repairs_ = std::make_unique<RegistryAdapterRepairs>(
       machineRegistry_, OperatingSystemMajorVersion(), [this] {
         ShowMainWindow();
@@ -145,14 +142,13 @@ bool CDlgVpnMain::OnInitDialog() {
       });
   launcher_.SetOwner(hwnd());
   const AppPaths paths =
-      ComputeAppPaths(CApplication::ModulePath(), L"", SystemProgramDataFolder().Path());
+      ComputeAppPaths(CApplication::ModulePath(), L"");
   update_ = std::make_unique<OnlineUpdate>(
-      OnlineUpdatePorts{*this, updateDownloader_, launcher_, version_, SystemPrivateProfile(),
+      OnlineUpdatePorts{*this, updateDownloader_, launcher_, version_, answers_,
                         *programSettings_, [this] { controller_->Exit(); }},
-      OnlineUpdatePaths{paths.module_path, paths.module_folder, paths.installer_download_path,
-                        paths.portable_download_path});
+      OnlineUpdatePaths{paths.module_path, paths.module_folder});
   announcements_ = std::make_unique<AnnouncementBoard>(
-      SystemPrivateProfile(), announcementFile_, *update_,
+      answers_, announcementFile_, *update_,
       AnnouncementSinks{
           [this](const std::wstring& text, bool showBox) { SetStatus(text, showBox); },
           [this](const std::wstring& ip) { SetLabel(clientIp_, ip); },
@@ -168,7 +164,7 @@ bool CDlgVpnMain::OnInitDialog() {
                         *settings_,
                         *programSettings_,
                         SystemTickClock(),
-                        *tray,
+                        trayIcon_,
                         rasServices_,
                         *repairs_,
                         *announcements_,
@@ -306,10 +302,8 @@ bool CDlgVpnMain::OnSysCommand(UINT command) {
     controller_->OnCancel();
     return true;
   }
-  if (command == SC_MINIMIZE) {
-    controller_->OnMinimized();
-    return true;
-  }
+  // Without a tray icon the window is minimized as any other.
+  if (command == SC_MINIMIZE) return controller_->OnMinimized();
   return false;
 }
 

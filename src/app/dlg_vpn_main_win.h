@@ -42,7 +42,8 @@
 struct MainWindowOptions {
   RasDialer* dialer = nullptr;
   RouteTable* routes = nullptr;
-  TrayIcon* tray = nullptr;
+  // The notification area; the shell's when null.
+  TraySystem* traySystem = nullptr;
   // The binding module as the window starts and stops it; the system's when null.
   BindModule* bind = nullptr;
 };
@@ -113,7 +114,7 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
   DpapiDataProtection protection_;
   std::unique_ptr<SettingsStore> settings_;
   std::unique_ptr<ProgramSettings> programSettings_;
-  CTrayNotifyIcon trayIcon_;
+  CTrayNotifyIcon trayIcon_{options_.traySystem ? *options_.traySystem : SystemTray()};
   DialUpServiceStarter rasServices_{SystemServiceControl(), SystemTickClock()};
   LocalMachineRegistry machineRegistry_;
   std::unique_ptr<RegistryAdapterRepairs> repairs_;
@@ -121,6 +122,8 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
   ShellProgramLauncher launcher_;
   ExecutableVersionSource version_;
   std::unique_ptr<OnlineUpdate> update_;
+  // The news answer when its file cannot be written; the update check reads through it too.
+  MemoryOverlayProfile answers_{SystemPrivateProfile()};
   std::unique_ptr<AnnouncementBoard> announcements_;
   SystemBindModule bind_;
   std::unique_ptr<HttpHostProbeFactory> probes_;

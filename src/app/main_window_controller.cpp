@@ -152,8 +152,12 @@ void MainWindowController::OnHostProbeEvent(uintptr_t event, const void* probeId
   if (it == probes_.end()) return;
 
   const HostProbe& probe = *it->probe;
-  if (!hostChosen_ && probe.Complete() && IsAcceptedResponse(probe.StatusCode(), probe.Body()) &&
-      SaveResponseBody(settings_.announcementFile, probe.Body())) {
+  if (!hostChosen_ && probe.Complete() && IsAcceptedResponse(probe.StatusCode(), probe.Body())) {
+    // The file only keeps the news for the next start; an answer it cannot take (locked, or
+    // left unwritable by someone) still chooses the host and is read from memory.
+    if (!SaveResponseBody(settings_.announcementFile, probe.Body())) {
+      ports_.announcements.HoldAnswer(probe.Body());
+    }
     loginHost_ = it->host;
     hostChosen_ = true;
     ports_.announcements.ShowAnnouncements(false);
@@ -291,7 +295,7 @@ void MainWindowController::OnAllDone(CGeneralVpn& engine) {
   ports_.tray.SetIcon(kIconConnected);
   ports_.tray.ShowBalloon(GetText("LoginOKClickToOpenMainWindow"));
   connected_ = true;
-  ports_.view.HideMainWindow();
+  HideToTray();
   ports_.repairs.FixBindingOrder();
   ports_.repairs.CheckDhcp(engine.localAddress);
 }
@@ -357,6 +361,13 @@ void MainWindowController::WatchConnection() {
   ports_.tray.SetIcon(icon);
   lastSent_ = sent;
   lastReceived_ = received;
+}
+
+bool MainWindowController::HideToTray() {
+  // Without an icon in the notification area a hidden window could never be brought back.
+  if (!ports_.tray.Shown()) return false;
+  ports_.view.HideMainWindow();
+  return true;
 }
 
 // ---- stop and exit ----------------------------------------------------------------------------

@@ -143,7 +143,8 @@ class MainWindowController {
   void OnEngineReport(const CGeneralVpn* engine);
   // Escape or the close box.
   void OnCancel();
-  void OnMinimized() { ports_.view.HideMainWindow(); }
+  // True when the window went to the tray; false leaves it to be minimized as usual.
+  bool OnMinimized() { return HideToTray(); }
   // A left click on the tray icon, the tray's show item or a second instance.
   void ShowWindow() { ports_.view.ShowMainWindow(); }
 
@@ -176,6 +177,8 @@ class MainWindowController {
 
   void StartRacePass();
   void DestroyProbes();
+  // Hides the window, unless the tray has no icon to bring it back with; true when hidden.
+  bool HideToTray();
   void Login();
   void OnRouteFailures(CGeneralVpn& engine);
   void OnAllDone(CGeneralVpn& engine);

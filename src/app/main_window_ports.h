@@ -14,6 +14,9 @@ class TrayIcon {
   // An icon resource id: 132 idle, 135 connected, 133/134/136 by traffic.
   virtual void SetIcon(uint32_t iconId) = 0;
   virtual void ShowBalloon(const std::wstring& text) = 0;
+  // False while the notification area has no icon of ours (it refused it, or has none yet): a
+  // window hidden then could not be brought back.
+  virtual bool Shown() const = 0;
 };
 
 // The system services dial-up networking needs.
@@ -39,6 +42,8 @@ class Announcements {
   virtual ~Announcements() = default;
   // `storedOnly`: what an earlier run kept, without the update check or the client address.
   virtual void ShowAnnouncements(bool storedOnly) = 0;
+  // The announcement file could not take the fresh answer: it is read from `answer` instead.
+  virtual void HoldAnswer(std::string answer) = 0;
 };
 
 // One announcement request of the host race. It reports its events to the main window, which

@@ -82,6 +82,24 @@ class ShellTray : public TraySystem {
     owned = icon != nullptr;
     return icon ? icon : LoadIconW(module, MAKEINTRESOURCEW(id));
   }
+
+  void AllowMessageFromLowerRights(HWND window, UINT message) override {
+    UniqueModule user32 = LoadSystemModule(L"user32.dll");
+    if (!user32 || message == 0) return;
+    // Windows 7 and later: for this window alone. Vista: for the whole process.
+    using ForWindowFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    using ForProcessFn = BOOL(WINAPI*)(UINT, DWORD);
+    constexpr DWORD kMsgfltAllow = 1;
+    constexpr DWORD kMsgfltAdd = 1;
+    if (const auto forWindow = reinterpret_cast<ForWindowFn>(reinterpret_cast<void*>(
+            GetProcAddress(user32.get(), "ChangeWindowMessageFilterEx")))) {
+      if (forWindow(window, message, kMsgfltAllow, nullptr)) return;
+    }
+    if (const auto forProcess = reinterpret_cast<ForProcessFn>(reinterpret_cast<void*>(
+            GetProcAddress(user32.get(), "ChangeWindowMessageFilter")))) {
+      forProcess(message, kMsgfltAdd);
+    }
+  }
 };
 
 // Takes the hook (`hookProc`) out of `window`'s chain when it is on top. Otherwise calls
@@ -215,6 +233,10 @@ bool CTrayNotifyIcon::Create(HWND owner, HICON icon) {
   if (!hooker_.Hook(top ? top : owner)) return false;
   menu_ = std::move(menu);
   owner_ = owner;
+  // Elevated, the window would never hear a shell with normal rights: neither the taskbar's
+  // re-creation (the icon would not come back after Explorer restarts) nor the icon's clicks.
+  system_.AllowMessageFromLowerRights(top ? top : owner, TaskbarCreatedMessage());
+  system_.AllowMessageFromLowerRights(owner, kCallbackMessage);
   data_ = {};
   data_.cbSize = TrayIconDataSize(system_.ShellMajorVersion());
   data_.hWnd = owner;

@@ -27,6 +27,9 @@ class TraySystem {
   // The icon as a 16 by 16 picture, or the resource's own size when that fails. `owned` tells
   // whether the caller has to destroy it. Null when there is no such icon.
   virtual HICON LoadIconResource(UINT id, bool& owned) = 0;
+  // Lets `message` reach `window` from programs with fewer rights (the shell, when this program
+  // runs elevated). Silently nothing where the system has no message filter.
+  virtual void AllowMessageFromLowerRights(HWND window, UINT message) = 0;
 };
 
 // The system's shell and the program's resources.
@@ -96,6 +99,7 @@ class CTrayNotifyIcon : public TrayIcon {
   // the picture as it is.
   void SetIcon(uint32_t iconId) override;
   void ShowBalloon(const std::wstring& text) override;
+  bool Shown() const override { return created_; }
   void Remove();
   // The callback message's icon id and mouse message. True when handled: the menu on a right
   // click, the default item on a double click.

@@ -14,11 +14,13 @@
 
 #include "app/dlg_vpn_main_win.h"
 #include "config/program_data_folder.h"
+#include "config/program_data_folder_win.h"
 #include "config/text_table.h"
 #include "framework/module_win.h"
 #include "policy/bind_module_win.h"
 #include "policy/bind_registration.h"
 #include "service/client_identification_win.h"
+#include "service/online_update_win.h"
 #include "skin/busy_bar_win.h"
 #include "skin/skin_registry_win.h"
 #include "skin/skin_startup_win.h"
@@ -72,7 +74,9 @@ bool IsWindows2000() {
 }  // namespace
 
 CVpnApp::CVpnApp() {
-  paths_ = ComputeAppPaths(ModuleFilePath(), SystemDirectory(), SystemProgramDataFolder().Path());
+  paths_ = ComputeAppPaths(ModuleFilePath(), SystemDirectory());
+  // Made the program's own (or repaired) before anything is read from it or written to it.
+  SystemProgramDataFolder().Path();
   setlocale(LC_ALL, "chs");
 }
 
@@ -101,8 +105,7 @@ bool CVpnApp::InitInstance() {
   // Only now: a second instance must never touch the routes of the running one.
   RecoverLeftRoutes();
 
-  DeleteFileW(paths_.installer_download_path.c_str());
-  DeleteFileW(paths_.portable_download_path.c_str());
+  DeleteLeftoverUpdateDownloads(SystemProgramDataFolder().Path());
 
   ComputeClientIdentification();
   // Paired with no clean-up: sockets stay usable for the rest of the process.
@@ -188,7 +191,13 @@ void CVpnApp::RecoverLeftRoutes() {
     system = std::make_unique<IpHelperRouteTable>();
     routes = system.get();
   }
-  RecoverRouteJournal(*routes, journal);
+  const RouteRecovery recovery = RecoverOwnRouteJournal(
+      *routes, SystemFolderSecurityInstance(), SystemProgramDataFolder().Path());
+  if (recovery.ignored) {
+    // Nothing to show the user: the routes stay as they are, and the file for whoever looks.
+    OutputDebugStringW((L"Kavrin: route journal not recovered, others could have written it: " +
+                        journal + L"\n").c_str());
+  }
 }
 
 void CVpnApp::ComputeClientIdentification() {

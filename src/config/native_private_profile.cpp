@@ -23,7 +23,7 @@ std::filesystem::path PathOf(const std::wstring& file) {
 }
 
 // A missing or unreadable file reads as an empty one, as it does for the system.
-IniFile Load(const std::filesystem::path& path) {
+IniFile LoadBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return IniFile::Parse({});
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -69,13 +69,20 @@ uint32_t CopyOut(const std::basic_string<Char>& value, Char* buffer, uint32_t si
 
 }  // namespace
 
+IniFile NativePrivateProfile::Load(const std::wstring& file) const {
+  if (source_) {
+    if (std::optional<std::string> bytes = source_(file)) return IniFile::Parse(*bytes);
+  }
+  return LoadBytes(PathOf(file));
+}
+
 uint32_t NativePrivateProfile::GetString(const std::wstring& section, const std::wstring& key,
                                          const std::wstring& fallback, wchar_t* buffer,
                                          uint32_t size, const std::wstring& file) {
   std::optional<std::string> raw;
   {
     std::lock_guard<std::mutex> hold(FileLock());
-    raw = Load(PathOf(file)).Find(WideToUtf8(section), WideToUtf8(key));
+    raw = Load(file).Find(WideToUtf8(section), WideToUtf8(key));
   }
   const std::wstring value = raw ? StripQuotes(Utf8ToWide(*raw)) : PrepareFallback(fallback);
   return CopyOut(value, buffer, size);
@@ -87,7 +94,7 @@ uint32_t NativePrivateProfile::GetStringBytes(const std::string& section, const 
   std::optional<std::string> raw;
   {
     std::lock_guard<std::mutex> hold(FileLock());
-    raw = Load(PathOf(AnsiToWide(file)))
+    raw = Load(AnsiToWide(file))
               .Find(WideToUtf8(AnsiToWide(section)), WideToUtf8(AnsiToWide(key)));
   }
   const std::string value = raw ? StripQuotes(*raw) : PrepareFallback(fallback);
@@ -100,7 +107,7 @@ bool NativePrivateProfile::WriteString(const std::wstring& section,
                                        const std::wstring& file) {
   const std::filesystem::path path = PathOf(file);
   std::lock_guard<std::mutex> hold(FileLock());
-  IniFile ini = Load(path);
+  IniFile ini = LoadBytes(path);
   const std::string section_utf8 = WideToUtf8(section);
   bool changed = false;
   if (!key) {
@@ -123,7 +130,7 @@ uint32_t NativePrivateProfile::GetSectionNames(wchar_t* buffer, uint32_t size,
   std::vector<std::string> names;
   {
     std::lock_guard<std::mutex> hold(FileLock());
-    names = Load(PathOf(file)).SectionNames();
+    names = Load(file).SectionNames();
   }
   // Room for names and their NULs, leaving one place for the list's closing NUL.
   uint32_t room = size - 1;

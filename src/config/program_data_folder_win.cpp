@@ -1,17 +1,216 @@
-#include <windows.h>
+#include "config/program_data_folder_win.h"
+
+#include <aclapi.h>
+#include <sddl.h>
 // shlobj.h needs the types windows.h declares.
 #include <shlobj.h>
 
-#include "config/program_data_folder.h"
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct LocalFreer {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+using LocalMemory = std::unique_ptr<void, LocalFreer>;
+
+// Rights that change an entry, its contents or its rights.
+constexpr ACCESS_MASK kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                        FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES | DELETE |
+                                        WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+std::vector<BYTE> WellKnownSid(WELL_KNOWN_SID_TYPE type) {
+  std::vector<BYTE> sid(SECURITY_MAX_SID_SIZE);
+  DWORD size = static_cast<DWORD>(sid.size());
+  if (!CreateWellKnownSid(type, nullptr, sid.data(), &size)) return {};
+  sid.resize(size);
+  return sid;
+}
+
+// The owner a file made by this process gets, read back from one made in the temporary folder.
+std::vector<BYTE> OwnerOfOwnFiles() {
+  wchar_t folder[MAX_PATH + 1] = {};
+  wchar_t file[MAX_PATH + 1] = {};
+  if (!GetTempPathW(MAX_PATH + 1, folder) || !GetTempFileNameW(folder, L"kv", 0, file)) return {};
+  std::vector<BYTE> sid;
+  {
+    UniqueHandle probe(CreateFileW(file, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (probe && GetSecurityInfo(probe.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                 nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS) {
+      LocalMemory hold(descriptor);
+      if (owner && IsValidSid(owner)) {
+        const BYTE* bytes = static_cast<const BYTE*>(owner);
+        sid.assign(bytes, bytes + GetLengthSid(owner));
+      }
+    }
+  }
+  DeleteFileW(file);
+  return sid;
+}
+
+const std::vector<std::vector<BYTE>>& TrustedOwners() {
+  static const std::vector<std::vector<BYTE>> owners = [] {
+    std::vector<std::vector<BYTE>> list;
+    for (auto sid : {WellKnownSid(WinBuiltinAdministratorsSid), WellKnownSid(WinLocalSystemSid),
+                     OwnerOfOwnFiles()}) {
+      if (!sid.empty()) list.push_back(std::move(sid));
+    }
+    return list;
+  }();
+  return owners;
+}
+
+bool OthersMayWrite(PACL dacl) {
+  // No list at all lets everyone do everything.
+  if (!dacl) return true;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) return true;
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    // Only for what is created inside; the entries themselves are judged on their own.
+    if (header->AceFlags & INHERIT_ONLY_ACE) continue;
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    if (!(allowed->Mask & kChangingRights)) continue;
+    if (!IsTrustedOwner(const_cast<DWORD*>(&allowed->SidStart))) return true;
+  }
+  return false;
+}
+
+bool WithDescriptor(const std::wstring& text,
+                    const std::function<bool(PSECURITY_DESCRIPTOR)>& use) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return false;
+  }
+  LocalMemory hold(descriptor);
+  return use(descriptor);
+}
+
+}  // namespace
+
+bool IsTrustedOwner(PSID owner) {
+  if (!owner || !IsValidSid(owner)) return false;
+  for (const std::vector<BYTE>& sid : TrustedOwners()) {
+    if (EqualSid(owner, const_cast<BYTE*>(sid.data()))) return true;
+  }
+  return false;
+}
+
+UniqueHandle OpenEntryNoFollow(const std::wstring& path, DWORD access) {
+  return UniqueHandle(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+}
+
+FolderEntryFacts SystemFolderSecurity::Inspect(const std::wstring& path) {
+  FolderEntryFacts facts;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return facts;
+  facts.exists = true;
+  facts.directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  facts.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  UniqueHandle entry = OpenEntryNoFollow(path, READ_CONTROL | FILE_READ_ATTRIBUTES);
+  if (!entry) {
+    // What cannot be looked at cannot be vouched for.
+    facts.othersMayWrite = true;
+    return facts;
+  }
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (GetFileInformationByHandle(entry.get(), &info)) {
+    facts.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    facts.link = facts.link || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    facts.hardLinks = info.nNumberOfLinks;
+  }
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(entry.get(), SE_FILE_OBJECT,
+                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                      &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    facts.othersMayWrite = true;
+    return facts;
+  }
+  LocalMemory hold(descriptor);
+  facts.trustedOwner = IsTrustedOwner(owner);
+  facts.othersMayWrite = OthersMayWrite(dacl);
+  return facts;
+}
+
+std::vector<std::wstring> SystemFolderSecurity::List(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found = {};
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
+bool SystemFolderSecurity::CreateFolder(const std::wstring& path, const std::wstring& descriptor) {
+  return WithDescriptor(descriptor, [&](PSECURITY_DESCRIPTOR sd) {
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, sd, FALSE};
+    return CreateDirectoryW(path.c_str(), &attributes) != FALSE;
+  });
+}
+
+bool SystemFolderSecurity::ApplyDescriptor(const std::wstring& path,
+                                           const std::wstring& descriptor) {
+  // Held without sharing deletion, so the name keeps naming this folder while the descriptor is
+  // set by name (only that passes the inheritable part on to the entries inside).
+  UniqueHandle folder = OpenEntryNoFollow(path, READ_CONTROL | FILE_READ_ATTRIBUTES);
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!folder || !GetFileInformationByHandle(folder.get(), &info)) return false;
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return false;
+  }
+  return WithDescriptor(descriptor, [&](PSECURITY_DESCRIPTOR sd) {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    if (!GetSecurityDescriptorOwner(sd, &owner, &defaulted) ||
+        !GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) || !present) {
+      return false;
+    }
+    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    if (owner) what |= OWNER_SECURITY_INFORMATION;
+    std::wstring name = path;
+    return SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, what, owner, nullptr, dacl,
+                                 nullptr) == ERROR_SUCCESS;
+  });
+}
+
+bool SystemFolderSecurity::Rename(const std::wstring& from, const std::wstring& to) {
+  // MoveFile renames a link itself, never what it points to.
+  return MoveFileExW(from.c_str(), to.c_str(), 0) != FALSE;
+}
+
+FolderSecurity& SystemFolderSecurityInstance() {
+  static SystemFolderSecurity security;
+  return security;
+}
 
 ProgramDataFolder& SystemProgramDataFolder() {
   static ProgramDataFolder folder([] {
     wchar_t common[MAX_PATH] = {};
     SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common);
-    std::wstring path = std::wstring(common) + L"\\Kavrin\\";
-    // An existing folder is reported as an error and is exactly what we want.
-    SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
-    return path;
+    const std::wstring path = std::wstring(common) + L"\\Kavrin";
+    // The common folder itself is the system's and exists on every installation; only ours is
+    // made and repaired here.
+    SecureDataFolder(SystemFolderSecurityInstance(), path);
+    return path + L"\\";
   });
   return folder;
 }

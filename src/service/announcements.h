@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/main_window_ports.h"
-#include "config/private_profile.h"
+#include "config/memory_overlay_profile.h"
 #include "service/login_exchange.h"
 
 // Where the news goes on the main window.
@@ -24,16 +24,18 @@ std::wstring AnnouncementCaption(const std::wstring& headline, int64_t datetimeG
 
 class AnnouncementBoard : public Announcements {
  public:
-  AnnouncementBoard(PrivateProfile& profile, std::wstring file, OnlineUpdateCheck& update,
+  // `profile` should also be the one `update` reads with, so a held answer is checked too.
+  AnnouncementBoard(MemoryOverlayProfile& profile, std::wstring file, OnlineUpdateCheck& update,
                     AnnouncementSinks sinks)
       : profile_(profile), file_(std::move(file)), update_(update), sinks_(std::move(sinks)) {}
 
   // Not stored-only: a fresh answer, which first passes the update check and then shows the
   // client address. Either way each of the four slots shows the headline of its own index.
   void ShowAnnouncements(bool storedOnly) override;
+  void HoldAnswer(std::string answer) override { profile_.Hold(file_, std::move(answer)); }
 
  private:
-  PrivateProfile& profile_;
+  MemoryOverlayProfile& profile_;
   std::wstring file_;
   OnlineUpdateCheck& update_;
   AnnouncementSinks sinks_;

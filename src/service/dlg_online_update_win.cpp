@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "config/program_data_folder.h"
 #include "config/text_table.h"
 #include "framework/application_win.h"
 #include "skin/busy_bar_win.h"
@@ -47,8 +48,8 @@ class CDlgOnlineUpdate::FileSink final : public HttpBodySink {
   HANDLE file_;
 };
 
-CDlgOnlineUpdate::CDlgOnlineUpdate(std::wstring url, std::wstring target)
-    : url_(std::move(url)), target_(std::move(target)) {}
+CDlgOnlineUpdate::CDlgOnlineUpdate(std::wstring url, std::wstring parent, std::wstring fileName)
+    : url_(std::move(url)), parent_(std::move(parent)), fileName_(std::move(fileName)) {}
 
 CDlgOnlineUpdate::~CDlgOnlineUpdate() {
   if (request_) request_->Close();
@@ -84,14 +85,13 @@ void CDlgOnlineUpdate::OnPaint() {
 }
 
 void CDlgOnlineUpdate::Start() {
-  file_.reset(CreateFileW(target_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file_) {
+  package_ = HeldUpdatePackage::Create(parent_, fileName_);
+  if (!package_) {
     // Nowhere to put the package: the update has failed before it began.
     Finish(IDCANCEL);
     return;
   }
-  sink_ = std::make_unique<FileSink>(file_.get());
+  sink_ = std::make_unique<FileSink>(package_->WriteHandle());
   bounded_ = std::make_unique<BoundedBodySink>(*sink_, limit_);
   request_ = std::make_unique<HttpRequest>(url_);
   request_->SetOutput(bounded_.get());
@@ -165,14 +165,28 @@ void CDlgOnlineUpdate::Finish(INT_PTR code) {
   if (finished_) return;
   finished_ = true;
   if (request_) request_->Close();
-  file_.reset();
+  // A download that ended is held on for its check and start (one that cannot be held again
+  // has no digest, so the check refuses it); anything else is let go, and what arrived is
+  // deleted at the next start.
+  if (package_) {
+    if (code == IDOK) {
+      package_->FinishWriting();
+    } else {
+      package_.reset();
+    }
+  }
   EndDialog(code);
 }
 
-UpdateDownloader::Result DialogUpdateDownloader::Download(const std::wstring& url,
-                                                          const std::wstring& target) {
-  CDlgOnlineUpdate dialog(url, target);
+UpdateDownloader::Result DialogUpdateDownloader::Download(
+    const std::wstring& url, const std::wstring& fileName,
+    std::unique_ptr<DownloadedPackage>& package) {
+  CDlgOnlineUpdate dialog(url, parent_.empty() ? SystemProgramDataFolder().Path() : parent_,
+                          fileName);
   const INT_PTR result = dialog.DoModal();
-  if (result == IDOK) return Result::kCompleted;
+  if (result == IDOK) {
+    package = dialog.TakePackage();
+    return Result::kCompleted;
+  }
   return dialog.cancelled() ? Result::kCancelled : Result::kFailed;
 }

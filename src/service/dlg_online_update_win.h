@@ -14,6 +14,7 @@
 #include "framework/window_message_target_win.h"
 #include "service/http_request.h"
 #include "service/online_update.h"
+#include "service/online_update_win.h"
 #include "skin/skin_button_win.h"
 #include "skin/skin_static_win.h"
 #include "skin/skin_window_win.h"
@@ -27,13 +28,16 @@ class CDlgOnlineUpdate : public CDialog {
   static constexpr int kBusyBarId = 1102;
   static constexpr int kStatusId = 1103;
 
-  CDlgOnlineUpdate(std::wstring url, std::wstring target);
+  // Downloads `url` as `fileName` into a new folder in `parent` (ending with a separator).
+  CDlgOnlineUpdate(std::wstring url, std::wstring parent, std::wstring fileName);
   ~CDlgOnlineUpdate() override;
 
   // Only before the run; kMaxUpdatePackageBytes unless set.
   void SetSizeLimit(int64_t bytes) { limit_ = bytes; }
 
   bool cancelled() const { return cancelled_; }
+  // After a download that ended: the package, still held. Null otherwise.
+  std::unique_ptr<HeldUpdatePackage> TakePackage() { return std::move(package_); }
 
  protected:
   bool OnInitDialog() override;
@@ -55,7 +59,8 @@ class CDlgOnlineUpdate : public CDialog {
   void Finish(INT_PTR code);
 
   const std::wstring url_;
-  const std::wstring target_;
+  const std::wstring parent_;
+  const std::wstring fileName_;
   int64_t limit_ = kMaxUpdatePackageBytes;
 
   HWND progress_ = nullptr;
@@ -64,7 +69,7 @@ class CDlgOnlineUpdate : public CDialog {
   CSkinButton cancel_;
   CSkinWindow frame_;
 
-  UniqueHandle file_;
+  std::unique_ptr<HeldUpdatePackage> package_;
   std::unique_ptr<FileSink> sink_;
   std::unique_ptr<BoundedBodySink> bounded_;
   std::unique_ptr<HttpRequest> request_;
@@ -77,5 +82,12 @@ class CDlgOnlineUpdate : public CDialog {
 // The update's downloads through CDlgOnlineUpdate, owned by the application's main window.
 class DialogUpdateDownloader : public UpdateDownloader {
  public:
-  Result Download(const std::wstring& url, const std::wstring& target) override;
+  // Download folders are made in `parent` (ending with a separator); the program data folder
+  // when empty.
+  explicit DialogUpdateDownloader(std::wstring parent = {}) : parent_(std::move(parent)) {}
+  Result Download(const std::wstring& url, const std::wstring& fileName,
+                  std::unique_ptr<DownloadedPackage>& package) override;
+
+ private:
+  const std::wstring parent_;
 };

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "base/file_attributes.h"
 #include "base/file_path.h"
 #include "base/text.h"
 #include "config/profile_access.h"
@@ -13,12 +14,9 @@
 
 namespace {
 
-// A read-only leftover would make the fresh answer unwritable and undeletable.
-void MakeWritable(const std::wstring& file) {
-  std::error_code ignored;
-  std::filesystem::permissions(FileSystemPath(file), std::filesystem::perms::owner_write,
-                               std::filesystem::perm_options::add, ignored);
-}
+// A read-only, hidden or system leftover would make the fresh answer unwritable and
+// undeletable.
+void MakeWritable(const std::wstring& file) { ResetFileAttributes(file); }
 
 void RemoveFile(const std::wstring& file) {
   MakeWritable(file);

@@ -9,7 +9,6 @@
 #include "base/file_path.h"
 #include "base/text.h"
 #include "config/text_table.h"
-#include "service/md5.h"
 
 namespace {
 
@@ -88,12 +87,12 @@ UpdatePackage ChooseUpdatePackage(const AccountState& offer, const std::wstring&
     package.kind = UpdatePackageKind::kInstaller;
     package.url = offer.download_setup;
     package.md5 = offer.download_setup_md5;
-    package.target = paths.installerTarget;
+    package.fileName = kInstallerPackageName;
   } else {
     package.kind = UpdatePackageKind::kPortable;
     package.url = offer.download_green;
     package.md5 = offer.download_green_md5;
-    package.target = paths.portableTarget;
+    package.fileName = kPortablePackageName;
     package.parameters = L" /update \"" + paths.modulePath + L"\"";
   }
   return package;
@@ -120,7 +119,8 @@ void OnlineUpdate::Update(const AccountState& offer, const std::wstring& force) 
     Fail("CanNotFindDownloadURL_Tip", MessageIcon::kWarning, offer.update_url);
     return;
   }
-  switch (ports_.downloader.Download(package.url, package.target)) {
+  std::unique_ptr<DownloadedPackage> file;
+  switch (ports_.downloader.Download(package.url, package.fileName, file)) {
     case UpdateDownloader::Result::kCompleted:
       break;
     case UpdateDownloader::Result::kCancelled:
@@ -132,14 +132,15 @@ void OnlineUpdate::Update(const AccountState& offer, const std::wstring& force) 
   }
   // Compared as sent: the service gives lower-case digits. A file that cannot be read has no
   // digest, which must not pass for an answer that names none.
-  const std::wstring digest = FileMd5Hex(package.target);
+  const std::wstring digest = file ? file->Md5Hex() : std::wstring();
   if (digest.empty() || digest != package.md5) {
     Fail("CanNotDownloadFileCorrectly_Tip", MessageIcon::kWarning, offer.update_url);
     return;
   }
   ports_.view.ShowMessage(GetText("DownloadUpdateCompletedReadyToExecuteUpdateFile"),
                           MessageIcon::kInformation);
-  if (!ports_.launcher.Open(package.target, package.parameters)) {
+  // Still held: nothing can have changed the file since its digest was taken.
+  if (!ports_.launcher.Open(file->Path(), package.parameters)) {
     Fail("CanNotExecuteUpdateFile_Tip", MessageIcon::kWarning, offer.update_url);
   }
 }

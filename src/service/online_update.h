@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "config/private_profile.h"
@@ -64,20 +65,22 @@ class DownloadMeter {
 
 enum class UpdatePackageKind { kInstaller, kPortable };
 
-// Where the running program lives and where downloads go.
+// The names the packages are downloaded under, each into a folder of its own.
+inline constexpr wchar_t kInstallerPackageName[] = L"KavrinInstaller.exe";
+inline constexpr wchar_t kPortablePackageName[] = L"Kavrin.exe";
+
+// Where the running program lives.
 struct OnlineUpdatePaths {
   std::wstring modulePath;    // the running executable
   std::wstring moduleFolder;  // its folder, ending with a separator
-  std::wstring installerTarget;
-  std::wstring portableTarget;
 };
 
 struct UpdatePackage {
   UpdatePackageKind kind = UpdatePackageKind::kInstaller;
   std::wstring url;
   std::wstring md5;
-  std::wstring target;
-  std::wstring parameters;  // for the shell's start of the target
+  std::wstring fileName;
+  std::wstring parameters;  // for the shell's start of the package
 };
 
 // `force` is "ForceOnlineUpdateTest": "setup" and "green" pick the kind whatever
@@ -85,14 +88,27 @@ struct UpdatePackage {
 UpdatePackage ChooseUpdatePackage(const AccountState& offer, const std::wstring& force,
                                   bool bindModulePresent, const OnlineUpdatePaths& paths);
 
+// A downloaded package, held from its download to its start: while it is held nobody else can
+// write, replace or delete the file, so the bytes whose digest is checked are the bytes started.
+class DownloadedPackage {
+ public:
+  virtual ~DownloadedPackage() = default;
+  virtual const std::wstring& Path() const = 0;
+  // MD5 of the held bytes in lower-case hex; empty when they cannot be read.
+  virtual std::wstring Md5Hex() = 0;
+};
+
 // The download dialog.
 class UpdateDownloader {
  public:
   enum class Result { kCompleted, kCancelled, kFailed };
   virtual ~UpdateDownloader() = default;
-  // kCompleted once the download has ended, however it ended (the MD5 check judges the file);
-  // kCancelled when the user gave up; kFailed when it could not even begin.
-  virtual Result Download(const std::wstring& url, const std::wstring& target) = 0;
+  // Downloads `url` as `fileName` into a new folder only administrators can write.
+  // kCompleted once the download has ended, however it ended (the MD5 check judges the file),
+  // with `package` holding it; kCancelled when the user gave up; kFailed when it could not even
+  // begin.
+  virtual Result Download(const std::wstring& url, const std::wstring& fileName,
+                          std::unique_ptr<DownloadedPackage>& package) = 0;
 };
 
 // Starts programs and opens web pages through the shell ("open", shown normally).

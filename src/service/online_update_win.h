@@ -4,7 +4,48 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <string>
+
+#include "framework/unique_handle_win.h"
 #include "service/online_update.h"
+
+// Download folders are named this followed by a number, in the program data folder.
+inline constexpr wchar_t kUpdateFolderPrefix[] = L"Update-";
+
+// One package download: a new folder only administrators and the system can change, made for
+// this download alone, and the package file in it, open from the first byte to the start of the
+// package with no sharing for writing or deleting.
+class HeldUpdatePackage : public DownloadedPackage {
+ public:
+  // Null when the folder or the file cannot be made. `parent` ends with a separator.
+  static std::unique_ptr<HeldUpdatePackage> Create(const std::wstring& parent,
+                                                   const std::wstring& fileName);
+  ~HeldUpdatePackage() override = default;
+
+  // Where the body goes while it downloads.
+  HANDLE WriteHandle() const { return writer_.get(); }
+  // The download has ended: the file stays held, now for reading only, so the system can still
+  // start it. False when it could not be held again (the digest is then empty).
+  bool FinishWriting();
+
+  const std::wstring& Path() const override { return path_; }
+  const std::wstring& Folder() const { return folder_; }
+  std::wstring Md5Hex() override;
+
+ private:
+  HeldUpdatePackage(std::wstring folder, std::wstring path, UniqueHandle writer)
+      : folder_(std::move(folder)), path_(std::move(path)), writer_(std::move(writer)) {}
+
+  const std::wstring folder_;
+  const std::wstring path_;
+  UniqueHandle writer_;
+  UniqueHandle reader_;
+};
+
+// Deletes what earlier downloads left in `parent` (ending with a separator): the download
+// folders and the packages of older versions, which were kept beside the other files.
+void DeleteLeftoverUpdateDownloads(const std::wstring& parent);
 
 class ShellProgramLauncher : public ProgramLauncher {
  public:

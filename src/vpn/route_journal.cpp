@@ -216,6 +216,21 @@ RouteRecovery RecoverRouteJournal(RouteTable& table, const std::wstring& path) {
   return recovery;
 }
 
+RouteRecovery RecoverOwnRouteJournal(RouteTable& table, FolderSecurity& security,
+                                     const std::wstring& folder) {
+  const std::wstring path = folder + kRouteJournalFileName;
+  const FolderEntryFacts file = security.Inspect(path);
+  if (!file.exists) return {};
+  const std::wstring bare = folder.empty() ? folder : folder.substr(0, folder.size() - 1);
+  if (!IsOwnFolder(security.Inspect(bare)) || !IsOwnFile(file)) {
+    RouteRecovery recovery;
+    recovery.ignored = true;
+    recovery.kept = true;
+    return recovery;
+  }
+  return RecoverRouteJournal(table, path);
+}
+
 RouteJournal::RouteJournal(RouteTable& table, std::wstring path)
     : table_(table), path_(std::move(path)) {}
 

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/program_data_folder.h"
 #include "vpn/route_table.h"
 
 inline constexpr wchar_t kRouteJournalFileName[] = L"RouteJournal.dat";
@@ -45,6 +46,8 @@ struct RouteRecovery {
   size_t deleted = 0;
   // The journal was left in place (the table could not be read, or deleting failed).
   bool kept = false;
+  // A journal was there but not read: others could have written it or its folder.
+  bool ignored = false;
 };
 
 // Deletes every row the journal at `path` still lists that the table holds exactly as written,
@@ -53,6 +56,12 @@ struct RouteRecovery {
 // table cannot be read, or a deletion fails, the journal is kept for the next start. No journal:
 // nothing is read or changed.
 RouteRecovery RecoverRouteJournal(RouteTable& table, const std::wstring& path);
+
+// The same for the journal in `folder` (ending with a separator), read only when the folder and
+// the file are the program's own: a journal anyone else could have planted or changed would
+// have the administrator's program delete routes of their choosing. Such a one is left alone.
+RouteRecovery RecoverOwnRouteJournal(RouteTable& table, FolderSecurity& security,
+                                     const std::wstring& folder);
 
 // The table one connection changes, journaling what it creates. Everything else passes
 // through unchanged, and a journal that cannot be written never stops a route from being

@@ -6,8 +6,10 @@ and the display come from the caller (scripts/test sets WINEPREFIX and DISPLAY).
 Prints one line per case and ends with "N passed, N failed".
 """
 import argparse
+import glob
 import json
 import os
+import re
 import socket
 import shutil
 import subprocess
@@ -510,6 +512,24 @@ def case_simulated_network_connects_and_disconnects(d):
         s.close()
 
 
+def case_tray_icon_comes_back_after_the_taskbar_restarts(d):
+    # The program lets "TaskbarCreated" through its message filter (elevated, the shell's
+    # broadcast would not reach it otherwise) and adds its icon again, with version and tip.
+    s = Session(d, exe="KavrinSimNet.exe")
+    try:
+        s.wait_event(lambda l: l == "tray allow TaskbarCreated", "the message was not let through")
+        s.wait_event(lambda l: l == "tray add OrumaVPN", "no icon at start")
+        rc, _ = d.input("broadcast", "TaskbarCreated")
+        expect(rc == 0, "could not broadcast")
+        s.wait_event(lambda l: l == "tray delete", "the taskbar's re-creation was not heard")
+        wait_for(lambda: s.event_lines().count("tray add OrumaVPN") == 2,
+                 f"the icon was not added again: {s.event_lines()}")
+        wait_for(lambda: s.event_lines().count("tray version 3") == 2,
+                 f"the icon's version was not set again: {s.event_lines()}")
+    finally:
+        s.close()
+
+
 PROXY_KEY = r"HKCU\Software\Kavrin\Kavrin\Proxy"
 
 
@@ -881,9 +901,14 @@ def accept_update_box(d):
     d.press(APP_CAPTION)
 
 
+def downloaded(name):
+    """The files `name` in the update's download folders (a new one for every download)."""
+    return glob.glob(os.path.join(data_folder(), "Update-*", name))
+
+
 def case_update_installer_with_progress_bar(d):
-    log = os.path.join(data_folder(), "update_package.log")
-    remove_quietly(log)
+    for leftover in downloaded("update_package.log"):
+        remove_quietly(leftover)
     sim = update_offer(d, "package:setup=slow")
     s = Session(d, sims=[sim])
     try:
@@ -897,18 +922,20 @@ def case_update_installer_with_progress_bar(d):
         expect(text == TEXTS["DownloadUpdateCompletedReadyToExecuteUpdateFile"], f"said {text!r}")
         d.press(APP_CAPTION)
         expect(wait_exit(s.proc, 30), "the client did not close for the update")
-        wait_for(lambda: os.path.exists(log), "the installer was not started")
+        wait_for(lambda: downloaded("update_package.log"), "the installer was not started")
+        log = downloaded("update_package.log")[0]
         with open(log, encoding="utf-8") as f:
             lines = f.read().splitlines()
-        expect(lines[0].lower().endswith("\\programdata\\kavrin\\kavrininstaller.exe"),
-               f"started {lines}")
+        expect(re.search(r"\\programdata\\kavrin\\update-\d+\\kavrininstaller\.exe$",
+                         lines[0].lower()), f"started {lines}")
         expect("arguments 0" in lines, f"the installer got parameters: {lines}")
         expect(not os.path.exists(os.path.join(data_folder(), "KavrinAnns.ini")),
                "the news file outlived the update")
         expect(len(sim.requests("package:setup")) == 1, "the package was not fetched once")
     finally:
         s.close()
-        remove_quietly(log)
+        for leftover in downloaded("update_package.log"):
+            remove_quietly(leftover)
 
 
 def case_update_portable_hands_over_with_busy_bar(d):
@@ -978,8 +1005,8 @@ class BrowserRecorder:
 
 
 def case_update_with_wrong_md5_is_refused(d):
-    log = os.path.join(data_folder(), "update_package.log")
-    remove_quietly(log)
+    for leftover in downloaded("update_package.log"):
+        remove_quietly(leftover)
     browser = BrowserRecorder()
     s = Session(d, sims=[update_offer(d, "package:setup=wrong_md5")])
     try:
@@ -994,10 +1021,9 @@ def case_update_with_wrong_md5_is_refused(d):
         update_page = s.sims[0].base + "update.html"
         wait_for(lambda: update_page in browser.pages(),
                  f"the update page was not opened: {browser.pages()}", 20)
-        expect(not os.path.exists(log), "a package with the wrong MD5 was started")
+        expect(not downloaded("update_package.log"), "a package with the wrong MD5 was started")
         # Left for the next start to delete.
-        expect(os.path.exists(os.path.join(data_folder(), "KavrinInstaller.exe")),
-               "the refused download is gone")
+        expect(downloaded("KavrinInstaller.exe"), "the refused download is gone")
     finally:
         s.close()
         browser.stop()
@@ -1125,6 +1151,7 @@ CASES = [
     case_expired_account,
     case_good_login_fails_to_dial_under_wine,
     case_simulated_network_connects_and_disconnects,
+    case_tray_icon_comes_back_after_the_taskbar_restarts,
     case_routes_of_a_killed_client_are_taken_back_at_the_next_start,
     case_dhcp_on_the_tunnel_address_is_switched_off,
     case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event,

@@ -46,9 +46,10 @@ class AnnouncementsTest : public ::testing::Test {
 
   void Store(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
 
-  void Show(bool storedOnly) {
+  void Show(bool storedOnly, const char* held = nullptr) {
+    MemoryOverlayProfile profile(SystemPrivateProfile());
     AnnouncementBoard board(
-        SystemPrivateProfile(), Utf8ToWide(path_.string()), update_,
+        profile, Utf8ToWide(path_.string()), update_,
         {[this](const std::wstring& text, bool box) {
            statuses_.push_back({text, box});
          },
@@ -56,6 +57,7 @@ class AnnouncementsTest : public ::testing::Test {
          [this](int slot, const std::wstring& caption, const std::wstring& link) {
            slots_.at(static_cast<size_t>(slot)) = {caption, link};
          }});
+    if (held) board.HoldAnswer(held);
     board.ShowAnnouncements(storedOnly);
   }
 
@@ -103,6 +105,14 @@ TEST_F(AnnouncementsTest, TimeZeroIsTheLocalDateOfTheEpoch) {
   previous ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
   tzset();
   EXPECT_EQ(AnnouncementCaption(L"x", INT64_MAX), L"[] x");
+}
+
+TEST_F(AnnouncementsTest, AnswerTheFileCouldNotTakeIsReadFromMemory) {
+  Store("[VPN]\r\nClientIP=198.51.100.1\r\n[Announcements]\r\nTitle1=Stale\r\n");
+  Show(false, kAnswer);
+  EXPECT_EQ(clientIps_, std::vector<std::wstring>{L"203.0.113.7"});
+  EXPECT_EQ(slots_[1], kBlank);
+  EXPECT_EQ(slots_[2].caption, L"[" + LocalDate(0) + L"] Second");
 }
 
 TEST_F(AnnouncementsTest, FreshAnswerPassesTheUpdateCheckFirst) {

@@ -76,6 +76,8 @@ class FakeTray : public TrayIcon {
  public:
   void SetIcon(uint32_t id) override { icons.push_back(id); }
   void ShowBalloon(const std::wstring& text) override { balloons.push_back(text); }
+  bool Shown() const override { return shown; }
+  bool shown = true;
   std::vector<uint32_t> icons;
   std::vector<std::wstring> balloons;
 };
@@ -96,7 +98,9 @@ class RecordingRepairs : public AdapterRepairs {
 class RecordingAnnouncements : public Announcements {
  public:
   void ShowAnnouncements(bool storedOnly) override { calls.push_back(storedOnly); }
+  void HoldAnswer(std::string answer) override { held.push_back(std::move(answer)); }
   std::vector<bool> calls;
+  std::vector<std::string> held;
 };
 
 class FakeProbe : public HostProbe {
@@ -268,6 +272,15 @@ TEST_F(MainWindowTest, RaceTakesTheFirstValidAnswerAndKeepsItsHost) {
   EXPECT_EQ(controller_->loginHost(), L"http://c/");
   EXPECT_EQ(controller_->pendingProbes(), 0u);
   EXPECT_EQ(view_.timers.count(kRaceTimer), 0u);
+}
+
+TEST_F(MainWindowTest, AnswerTheNewsFileCannotTakeStillChoosesTheHost) {
+  fs::create_directories(dir_ / "KavrinAnns.ini");  // nothing can be written there
+  controller_->Initialize();
+  End(probes_.live[1], 200, kAnnouncement);
+  EXPECT_EQ(controller_->loginHost(), L"http://b/");
+  EXPECT_EQ(news_.held, std::vector<std::string>{kAnnouncement});
+  EXPECT_EQ(news_.calls, (std::vector<bool>{true, false}));
 }
 
 TEST_F(MainWindowTest, CutOffAnswerDoesNotWin) {
@@ -442,6 +455,20 @@ TEST_F(MainWindowTest, AllDoneHidesToTheTrayAndRepairsTheAdapter) {
   EXPECT_EQ(bind_.calls.back(), FakeBindModule::Call::kStop);
   EXPECT_EQ(controller_->routeSetCode(), -1);
   EXPECT_EQ(view_.status, GetText("AlreadyDisconnected"));
+}
+
+TEST_F(MainWindowTest, WithoutATrayIconTheWindowIsNeverHidden) {
+  tray_.shown = false;
+  FakeEngine& engine = Connected();
+  Report(engine, GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_TRUE(controller_->connected());
+  EXPECT_TRUE(view_.visible);
+  EXPECT_FALSE(controller_->OnMinimized());
+  EXPECT_TRUE(view_.visible);
+
+  tray_.shown = true;
+  EXPECT_TRUE(controller_->OnMinimized());
+  EXPECT_FALSE(view_.visible);
 }
 
 TEST_F(MainWindowTest, BrokenBindingModuleIsToldButTheConnectionStays) {

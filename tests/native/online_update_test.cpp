@@ -28,26 +28,49 @@ class FixedVersion : public ClientVersionSource {
   uint64_t CurrentVersion() override { return 0x0002000100000000ULL; }  // 2.1.0.0
 };
 
+// A package as the dialog hands it over; `held` counts the packages not yet let go.
+class HeldFile : public DownloadedPackage {
+ public:
+  HeldFile(std::wstring path, int& held) : path_(std::move(path)), held_(held) { ++held_; }
+  ~HeldFile() override { --held_; }
+  const std::wstring& Path() const override { return path_; }
+  std::wstring Md5Hex() override { return FileMd5Hex(path_); }
+
+ private:
+  const std::wstring path_;
+  int& held_;
+};
+
 // The download dialog, reduced to what it leaves behind.
 class ScriptedDownloader : public UpdateDownloader {
  public:
-  Result Download(const std::wstring& url, const std::wstring& target) override {
+  explicit ScriptedDownloader(fs::path folder) : folder_(std::move(folder)) {}
+  Result Download(const std::wstring& url, const std::wstring& fileName,
+                  std::unique_ptr<DownloadedPackage>& package) override {
     urls.push_back(url);
-    if (writes) std::ofstream(fs::path(target), std::ios::binary) << kPackage;
+    const fs::path file = folder_ / fs::path(fileName);
+    if (writes) std::ofstream(file, std::ios::binary) << kPackage;
+    if (result == Result::kCompleted) package = std::make_unique<HeldFile>(file.wstring(), held);
     return result;
   }
   Result result = Result::kCompleted;
   bool writes = true;
   std::vector<std::wstring> urls;
+  int held = 0;
+
+ private:
+  const fs::path folder_;
 };
 
-// What the dialog does, without the window: the request writes into the target through the size
+// What the dialog does, without the window: the request writes into the file through the size
 // bound, and the download ends when the request does.
 class HttpFileDownloader : public UpdateDownloader {
  public:
-  explicit HttpFileDownloader(int64_t limit) : limit_(limit) {}
-  Result Download(const std::wstring& url, const std::wstring& target) override {
-    std::FILE* file = std::fopen(WideToUtf8(target).c_str(), "wb");
+  HttpFileDownloader(fs::path folder, int64_t limit) : folder_(std::move(folder)), limit_(limit) {}
+  Result Download(const std::wstring& url, const std::wstring& fileName,
+                  std::unique_ptr<DownloadedPackage>& package) override {
+    const fs::path target = folder_ / fs::path(fileName);
+    std::FILE* file = std::fopen(target.string().c_str(), "wb");
     if (!file) return Result::kFailed;
     FileBodySink sink(file);
     BoundedBodySink bounded(sink, limit_);
@@ -58,22 +81,31 @@ class HttpFileDownloader : public UpdateDownloader {
     request.Close();
     outcome = request.outcome();
     std::fclose(file);
+    package = std::make_unique<HeldFile>(Utf8ToWide(target.string()), held);
     return Result::kCompleted;
   }
   HttpOutcome outcome = HttpOutcome::kRunning;
+  int held = 0;
 
  private:
+  const fs::path folder_;
   const int64_t limit_;
 };
 
 class RecordingLauncher : public ProgramLauncher {
  public:
+  explicit RecordingLauncher(const int& held) : held_(held) {}
   bool Open(const std::wstring& file, const std::wstring& parameters) override {
     opened.push_back(file + L"|" + parameters);
+    heldWhenOpened.push_back(held_);
     return succeeds;
   }
   bool succeeds = true;
   std::vector<std::wstring> opened;
+  std::vector<int> heldWhenOpened;
+
+ private:
+  const int& held_;
 };
 
 class OnlineUpdateTest : public ::testing::Test {
@@ -85,8 +117,7 @@ class OnlineUpdateTest : public ::testing::Test {
             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_ / "program");
-    paths_ = {Path("program/Kavrin.exe"), Path("program/"), Path("KavrinInstaller.exe"),
-              Path("Kavrin.exe")};
+    paths_ = {Path("program/Kavrin.exe"), Path("program/")};
     settings_ = std::make_unique<ProgramSettings>(SystemPrivateProfile(), paths_.modulePath);
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -115,6 +146,7 @@ class OnlineUpdateTest : public ::testing::Test {
   int Check(const std::wstring& file, UpdateDownloader* downloader = nullptr) {
     view_ = {};
     launcher_.opened.clear();
+    launcher_.heldWhenOpened.clear();
     OnlineUpdate update({view_, downloader ? *downloader : downloader_, launcher_, version_,
                          SystemPrivateProfile(), *settings_, [this] { ++exits_; }},
                         paths_);
@@ -130,8 +162,11 @@ class OnlineUpdateTest : public ::testing::Test {
   OnlineUpdatePaths paths_;
   std::unique_ptr<ProgramSettings> settings_;
   RecordingLoginView view_;
-  ScriptedDownloader downloader_;
-  RecordingLauncher launcher_;
+  ScriptedDownloader downloader_{fs::temp_directory_path() /
+                                 ("kv-update-" + std::string(::testing::UnitTest::GetInstance()
+                                                                 ->current_test_info()
+                                                                 ->name()))};
+  RecordingLauncher launcher_{downloader_.held};
   FixedVersion version_;
   int exits_ = 0;
 };
@@ -158,7 +193,10 @@ TEST_F(OnlineUpdateTest, RequiredVersionDecidesAndMustScanAsFourNumbers) {
 TEST_F(OnlineUpdateTest, InstallerOrPortableProgramWithItsTargetAndParameters) {
   Installed();
   EXPECT_EQ(Check(Offer("2.1.0.1", Md5())), OnlineUpdateCheck::kUpdateStarted);
-  EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{paths_.installerTarget + L"|"});
+  EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{Path("KavrinInstaller.exe") + L"|"});
+  // Started while the download still held it, and let go afterwards.
+  EXPECT_EQ(launcher_.heldWhenOpened, std::vector<int>{1});
+  EXPECT_EQ(downloader_.held, 0);
   ASSERT_EQ(view_.boxes.size(), 2u);
   EXPECT_EQ(view_.boxes[0].text, GetText("ClientNeedUpdate"));
   EXPECT_EQ(view_.boxes[1].text, GetText("DownloadUpdateCompletedReadyToExecuteUpdateFile"));
@@ -166,7 +204,7 @@ TEST_F(OnlineUpdateTest, InstallerOrPortableProgramWithItsTargetAndParameters) {
 
   Force("green");  // on an installation, with equal versions
   EXPECT_EQ(Check(Offer("2.1.0.0", Md5())), OnlineUpdateCheck::kUpdateStarted);
-  EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{paths_.portableTarget + L"| /update \"" +
+  EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{Path("Kavrin.exe") + L"| /update \"" +
                                                         paths_.modulePath + L"\""});
   fs::remove(dir_ / "program" / "KavrinBind.dll");
   Force("setup");  // on a portable installation
@@ -251,11 +289,11 @@ TEST_F(OnlineUpdateTest, BrokenDownloadsAreRefusedAndLeftForTheNextStart) {
     bool started;
   } cases[] = {{&whole, true}, {&cut, false}, {&errorPage, false}, {&endless, false}};
   for (const auto& c : cases) {
-    HttpFileDownloader downloader(64 * 1024);
+    HttpFileDownloader downloader(dir_, 64 * 1024);
     const std::wstring base = c.server->Url(L"127.0.0.1/");
     EXPECT_EQ(Check(Offer("2.1.0.1", Md5(), WideToUtf8(base)), &downloader),
               OnlineUpdateCheck::kUpdateStarted);
-    const std::wstring start = paths_.portableTarget + L"| /update \"" + paths_.modulePath + L"\"";
+    const std::wstring start = Path("Kavrin.exe") + L"| /update \"" + paths_.modulePath + L"\"";
     EXPECT_EQ(launcher_.opened == std::vector<std::wstring>{start}, c.started) << WideToUtf8(base);
     // Whatever arrived stays, within the bound, for start-up to delete.
     EXPECT_LE(fs::file_size(dir_ / "Kavrin.exe"), 64u * 1024);

@@ -12,7 +12,9 @@
 #include <tuple>
 #include <vector>
 
+#include "base/file_path.h"
 #include "fakes/fake_clock.h"
+#include "fakes/fake_folder_security.h"
 #include "fakes/fake_route_table.h"
 #include "fakes/test_vpn.h"
 #include "vpn/general_vpn.h"
@@ -307,6 +309,43 @@ TEST_F(RouteJournalTest, PlantedJournalNeverTakesDefaultOrSystemRoutes) {
   EXPECT_EQ(recovery.listed, 4u);
   EXPECT_EQ(recovery.deleted, 1u);
   EXPECT_EQ(Keys(table_.rows), Keys({before[0], before[1], before[2]}));
+}
+
+TEST_F(RouteJournalTest, JournalOthersCouldHaveWrittenIsNeitherReadNorRemoved) {
+  const std::filesystem::path folder = file_.parent_path() / (file_.stem().string() + "_folder");
+  std::filesystem::create_directories(folder);
+  const std::wstring bare = folder.wstring();
+  const std::wstring journal = bare + L"/" + kRouteJournalFileName;
+  path_ = journal;
+  std::string bytes = route_journal::Header();
+  bytes += route_journal::EncodeRecord(route_journal::kCreated, table_.rows[3]);
+  std::ofstream(FileSystemPath(journal), std::ios::binary) << bytes;
+
+  FakeFolderSecurity security;
+  security.entries[bare] = FakeFolderSecurity::OwnFolder();
+  security.entries[journal] = FakeFolderSecurity::OwnFile();
+  FolderEntryFacts openFolder = FakeFolderSecurity::OwnFolder();
+  openFolder.othersMayWrite = true;
+  FolderEntryFacts foreignFile = FakeFolderSecurity::OwnFile();
+  foreignFile.trustedOwner = false;
+  FolderEntryFacts secondName = FakeFolderSecurity::OwnFile();
+  secondName.hardLinks = 2;
+  const std::vector<std::pair<std::wstring, FolderEntryFacts>> untrusted = {
+      {bare, openFolder}, {journal, foreignFile}, {journal, secondName}};
+  for (const auto& [path, facts] : untrusted) {
+    FakeFolderSecurity planted = security;
+    planted.entries[path] = facts;
+    const RouteRecovery recovery = RecoverOwnRouteJournal(table_, planted, bare + L"/");
+    EXPECT_TRUE(recovery.ignored);
+    EXPECT_EQ(table_.deletions, 0);
+    EXPECT_TRUE(std::filesystem::exists(folder / kRouteJournalFileName));
+  }
+
+  const RouteRecovery own = RecoverOwnRouteJournal(table_, security, bare + L"/");
+  EXPECT_FALSE(own.ignored);
+  EXPECT_EQ(own.deleted, 1u);
+  EXPECT_FALSE(std::filesystem::exists(folder / kRouteJournalFileName));
+  std::filesystem::remove_all(folder);
 }
 
 TEST_F(RouteJournalTest, JournalStaysWhileItsRowsMayStillBeThere) {

@@ -34,13 +34,10 @@ TEST(UpdateCopy, RetriesWithAPauseAfterEveryFailure) {
 }
 
 TEST(AppPaths, FoldersEndWithBackslashAndLongPathsAreCut) {
-  const auto paths = ComputeAppPaths(L"C:\\Apps\\Kavrin\\Kavrin.exe", L"C:\\windows\\system32",
-                                     L"C:\\ProgramData\\Kavrin\\");
+  const auto paths = ComputeAppPaths(L"C:\\Apps\\Kavrin\\Kavrin.exe", L"C:\\windows\\system32");
   EXPECT_EQ(paths.module_folder, L"C:\\Apps\\Kavrin\\");
   EXPECT_EQ(paths.system_folder, L"C:\\windows\\system32\\");
-  EXPECT_EQ(paths.installer_download_path, L"C:\\ProgramData\\Kavrin\\KavrinInstaller.exe");
-  EXPECT_EQ(paths.portable_download_path, L"C:\\ProgramData\\Kavrin\\Kavrin.exe");
 
   const std::wstring deep = L"C:\\" + std::wstring(300, L'a') + L"\\Kavrin.exe";
-  EXPECT_EQ(ComputeAppPaths(deep, L"C:\\w", L"").module_path.size(), kMaxPathChars - 1);
+  EXPECT_EQ(ComputeAppPaths(deep, L"C:\\w").module_path.size(), kMaxPathChars - 1);
 }

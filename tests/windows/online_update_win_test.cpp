@@ -13,6 +13,7 @@
 #include "config/text_table.h"
 #include "fakes/loopback_http_server.h"
 #include "service/dlg_online_update_win.h"
+#include "service/md5.h"
 #include "skin/busy_bar_win.h"
 
 namespace {
@@ -129,23 +130,35 @@ class OnlineUpdateDialogWin : public ::testing::Test {
         ("kv-upd-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    target_ = (dir_ / "Kavrin.exe").wstring();
+    parent_ = dir_.wstring() + L"\\";
     timer_ = SetTimer(nullptr, 0, 50, Sample);
   }
   void TearDown() override {
     KillTimer(nullptr, timer_);
+    package_.reset();
     fs::remove_all(dir_);
   }
 
+  UpdateDownloader::Result Download(const std::wstring& url) {
+    package_.reset();
+    return downloader_.Download(url, L"Kavrin.exe", package_);
+  }
   std::string Downloaded() const {
-    std::ifstream in(dir_ / "Kavrin.exe", std::ios::binary);
+    if (!package_) return "";
+    std::ifstream in(fs::path(package_->Path()), std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
 
   fs::path dir_;
-  std::wstring target_;
+  std::wstring parent_;
   UINT_PTR timer_ = 0;
-  DialogUpdateDownloader downloader_;
+  DialogUpdateDownloader downloader_{(fs::temp_directory_path() /
+                                      ("kv-upd-" + std::string(::testing::UnitTest::GetInstance()
+                                                                   ->current_test_info()
+                                                                   ->name())))
+                                         .wstring() +
+                                     L"\\"};
+  std::unique_ptr<DownloadedPackage> package_;
 };
 
 }  // namespace
@@ -153,8 +166,7 @@ class OnlineUpdateDialogWin : public ::testing::Test {
 TEST_F(OnlineUpdateDialogWin, KnownLengthMovesTheProgressBar) {
   const std::string body = Package(64 * 1024);
   LoopbackHttpServer server(Slowly(body, true));
-  EXPECT_EQ(downloader_.Download(server.Url(L"127.0.0.1/Kavrin.exe"), target_),
-            UpdateDownloader::Result::kCompleted);
+  EXPECT_EQ(Download(server.Url(L"127.0.0.1/Kavrin.exe")), UpdateDownloader::Result::kCompleted);
   EXPECT_EQ(Downloaded(), body);
   EXPECT_TRUE(g_seen.progressShown);
   EXPECT_GT(g_seen.maxPosition, 0);
@@ -166,8 +178,7 @@ TEST_F(OnlineUpdateDialogWin, KnownLengthMovesTheProgressBar) {
 TEST_F(OnlineUpdateDialogWin, UnknownLengthRunsTheBusyBarAndShowsNoPercentage) {
   const std::string body = Package(32 * 1024);
   LoopbackHttpServer server(Slowly(body, false));
-  EXPECT_EQ(downloader_.Download(server.Url(L"127.0.0.1/Kavrin.exe"), target_),
-            UpdateDownloader::Result::kCompleted);
+  EXPECT_EQ(Download(server.Url(L"127.0.0.1/Kavrin.exe")), UpdateDownloader::Result::kCompleted);
   EXPECT_EQ(Downloaded(), body);
   EXPECT_TRUE(g_seen.busyShown);
   EXPECT_GT(g_seen.busySteps, 0u);
@@ -189,7 +200,7 @@ TEST_F(OnlineUpdateDialogWin, CancelAsksFirstAndOnlyYesCancels) {
   // First answer "Cancel" to the question: the download goes on; then Escape and OK.
   g_action = IDCANCEL;
   g_answer = IDCANCEL;
-  CDlgOnlineUpdate dialog(hanging.Url(L"127.0.0.1/Kavrin.exe"), target_);
+  CDlgOnlineUpdate dialog(hanging.Url(L"127.0.0.1/Kavrin.exe"), parent_, L"Kavrin.exe");
   const UINT_PTR again = SetTimer(nullptr, 0, 1500, CancelAgain);
   const INT_PTR result = dialog.DoModal();
   KillTimer(nullptr, again);
@@ -202,8 +213,8 @@ TEST_F(OnlineUpdateDialogWin, CancelAsksFirstAndOnlyYesCancels) {
 TEST_F(OnlineUpdateDialogWin, EnterCancelsWithoutAsking) {
   LoopbackHttpServer hanging([](LoopbackHttpServer::Connection& c) { c.Hang(); });
   g_action = IDOK;
-  EXPECT_EQ(downloader_.Download(hanging.Url(L"127.0.0.1/Kavrin.exe"), target_),
-            UpdateDownloader::Result::kCancelled);
+  EXPECT_EQ(Download(hanging.Url(L"127.0.0.1/Kavrin.exe")), UpdateDownloader::Result::kCancelled);
+  EXPECT_EQ(package_, nullptr);
   hanging.Release();
   EXPECT_EQ(g_seen.questions, 0);
   // Nothing arrived: the dialog still said it was connecting, with the busy bar running.
@@ -219,17 +230,66 @@ TEST_F(OnlineUpdateDialogWin, EndlessBodyStopsAtTheSizeBound) {
     while (c.Send(block)) {
     }
   });
-  CDlgOnlineUpdate dialog(endless.Url(L"127.0.0.1/Kavrin.exe"), target_);
+  CDlgOnlineUpdate dialog(endless.Url(L"127.0.0.1/Kavrin.exe"), parent_, L"Kavrin.exe");
   dialog.SetSizeLimit(256 * 1024);
   EXPECT_EQ(dialog.DoModal(), IDOK);  // ended: the digest will refuse it
   EXPECT_FALSE(dialog.cancelled());
-  EXPECT_LE(fs::file_size(dir_ / "Kavrin.exe"), 256u * 1024);
+  const std::unique_ptr<HeldUpdatePackage> package = dialog.TakePackage();
+  ASSERT_NE(package, nullptr);
+  EXPECT_LE(fs::file_size(fs::path(package->Path())), 256u * 1024);
 }
 
 TEST_F(OnlineUpdateDialogWin, TargetThatCannotBeWrittenFailsAtOnce) {
   LoopbackHttpServer server(Slowly(Package(1024), true));
-  EXPECT_EQ(downloader_.Download(server.Url(L"127.0.0.1/Kavrin.exe"),
-                                 (dir_ / "no-such-folder" / "Kavrin.exe").wstring()),
+  DialogUpdateDownloader nowhere((dir_ / "no-such-folder").wstring() + L"\\");
+  std::unique_ptr<DownloadedPackage> package;
+  EXPECT_EQ(nowhere.Download(server.Url(L"127.0.0.1/Kavrin.exe"), L"Kavrin.exe", package),
             UpdateDownloader::Result::kFailed);
+  EXPECT_EQ(package, nullptr);
   EXPECT_TRUE(server.requests().empty());
+}
+
+namespace {
+
+bool OpensFor(const std::wstring& path, DWORD access) {
+  HANDLE file = CreateFileW(path.c_str(), access,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
+}  // namespace
+
+// From its first byte to the start of the package nobody else can write, replace or delete the
+// file, and its digest is taken from what is held.
+TEST_F(OnlineUpdateDialogWin, PackageIsHeldFromDownloadToStart) {
+  std::unique_ptr<HeldUpdatePackage> first = HeldUpdatePackage::Create(parent_, L"Kavrin.exe");
+  std::unique_ptr<HeldUpdatePackage> second = HeldUpdatePackage::Create(parent_, L"Kavrin.exe");
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(first->Folder(), second->Folder()) << "a new folder for every download";
+  second.reset();
+
+  const std::wstring path = first->Path();
+  const std::string bytes = Package(100000);
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(first->WriteHandle(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                        &written, nullptr));
+  for (const bool finished : {false, true}) {
+    EXPECT_FALSE(OpensFor(path, GENERIC_WRITE)) << finished;
+    EXPECT_FALSE(OpensFor(path, DELETE)) << finished;
+    EXPECT_FALSE(MoveFileW(path.c_str(), (path + L".old").c_str())) << finished;
+    if (!finished) {
+      ASSERT_TRUE(first->FinishWriting());
+    }
+  }
+  EXPECT_TRUE(OpensFor(path, GENERIC_READ)) << "the system can still start it";
+  EXPECT_EQ(first->Md5Hex(), Md5Hex(bytes));
+
+  first.reset();
+  EXPECT_TRUE(OpensFor(path, GENERIC_WRITE));
+  DeleteLeftoverUpdateDownloads(parent_);
+  EXPECT_FALSE(fs::exists(fs::path(path).parent_path()));
 }

@@ -49,6 +49,11 @@ class RecordingTray : public TraySystem {
     return nullptr;
   }
 
+  void AllowMessageFromLowerRights(HWND window, UINT message) override {
+    allowed.push_back({window, message});
+    if (toShell) SystemTray().AllowMessageFromLowerRights(window, message);
+  }
+
   std::vector<DWORD> Messages() const {
     std::vector<DWORD> out;
     for (const Call& call : calls) out.push_back(call.message);
@@ -61,6 +66,7 @@ class RecordingTray : public TraySystem {
   bool toShell = false;
   bool noMenu = false;
   std::vector<Call> calls;
+  std::vector<std::pair<HWND, UINT>> allowed;
 };
 
 // The owner window: hands tray callbacks to the icon and records what reaches its procedure.
@@ -257,6 +263,24 @@ TEST_F(TrayNotifyIconWin, ComesBackWithItsLastPictureAfterTheTaskbarIsCreated) {
   EXPECT_STREQ(added.szTip, L"OrumaVPN");
   EXPECT_FALSE(icon.hidden());
   EXPECT_FALSE(Seen(TaskbarCreated())) << "the hook handled it";
+}
+
+// Elevated, the shell's messages reach the window only through its message filter; then a
+// broadcast of the taskbar's re-creation brings the icon back with its version and tip.
+TEST_F(TrayNotifyIconWin, LetsTheShellsMessagesInAndComesBackOnTheBroadcast) {
+  tray.toShell = true;
+  ASSERT_TRUE(icon.CreateWithIconResource(owner, 132));
+  EXPECT_EQ(tray.allowed, (std::vector<std::pair<HWND, UINT>>{
+                              {owner, TaskbarCreated()}, {owner, CTrayNotifyIcon::kCallbackMessage}}));
+  tray.calls.clear();
+
+  DWORD_PTR result = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(HWND_BROADCAST, TaskbarCreated(), 0, 0, SMTO_ABORTIFHUNG, 5000,
+                                  &result));
+  ASSERT_EQ(tray.Messages(), (std::vector<DWORD>{NIM_DELETE, NIM_ADD, NIM_SETVERSION}));
+  EXPECT_STREQ(tray.calls[1].data.szTip, L"OrumaVPN");
+  EXPECT_EQ(tray.calls[2].data.uVersion, static_cast<UINT>(NOTIFYICON_VERSION));
+  EXPECT_TRUE(icon.Shown());
 }
 
 TEST_F(TrayNotifyIconWin, IconTheShellRefusedAppearsOnceTheTaskbarExists) {

@@ -12,6 +12,8 @@
 //                                                        does: the others beside it are
 //                                                        unchecked and its parent is told;
 //                                                        fails for a disabled or hidden one
+//   broadcast <message name>                             posts the registered message to every
+//                                                        top-level window, as the shell does
 //
 // Controls are found at any depth below the dialog.
 //
@@ -140,6 +142,10 @@ int main() {
     SendWithin(button, BM_SETCHECK, BST_CHECKED, 0);
     SendWithin(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
     return 0;
+  }
+  if (command == L"broadcast" && argc == 3) {
+    const UINT message = RegisterWindowMessageW(argv[2]);
+    return message != 0 && PostMessageW(HWND_BROADCAST, message, 0, 0) ? 0 : 1;
   }
   if (command == L"shown" && argc == 3) {
     if (!FindDialog(argv[2], false)) return 1;

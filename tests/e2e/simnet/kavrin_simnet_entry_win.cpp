@@ -15,13 +15,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   EventLog log(CApplication::ModulePath() + L".events.log");
   SimRasDialer dialer(log);
   SimRouteTable routes(log, CApplication::ModulePath() + L".routes");
-  LoggingTray tray(log);
+  LoggingTraySystem tray(log);
   LoggingBindModule bind(log);
   MainWindowOptions options;
   options.dialer = &dialer;
   options.routes = &routes;
   // A developer watching a simulated run (scripts/run --simulated) wants the real icon.
-  if (GetEnvironmentVariableW(L"KAVRIN_SIM_SHOW_TRAY", nullptr, 0) == 0) options.tray = &tray;
+  if (GetEnvironmentVariableW(L"KAVRIN_SIM_SHOW_TRAY", nullptr, 0) == 0) options.traySystem = &tray;
   options.bind = &bind;
   CVpnApp app;
   app.SetMainWindowOptions(&options);

@@ -224,12 +224,38 @@ bool LoggingBindModule::Stop() {
 
 // ---- tray ---------------------------------------------------------------------------------------
 
-void LoggingTray::SetIcon(uint32_t iconId) {
-  if (iconId == icon_) return;
-  icon_ = iconId;
-  log_.Write("tray " + std::to_string(iconId));
+bool LoggingTraySystem::NotifyIcon(DWORD message, NOTIFYICONDATAW& data) {
+  switch (message) {
+    case NIM_ADD:
+      log_.Write("tray add " + WideToUtf8(data.szTip));
+      break;
+    case NIM_DELETE:
+      log_.Write("tray delete");
+      break;
+    case NIM_SETVERSION:
+      log_.Write("tray version " + std::to_string(data.uVersion));
+      break;
+    case NIM_MODIFY:
+      if (data.uFlags & NIF_ICON) {
+        const auto found = resources_.find(data.hIcon);
+        log_.Write("tray " + (found == resources_.end() ? std::string("?")
+                                                         : std::to_string(found->second)));
+      }
+      if (data.uFlags & NIF_INFO) log_.Write("balloon " + WideToUtf8(data.szInfo));
+      break;
+    default:
+      break;
+  }
+  return true;
 }
 
-void LoggingTray::ShowBalloon(const std::wstring& text) {
-  log_.Write("balloon " + WideToUtf8(text));
+HICON LoggingTraySystem::LoadIconResource(UINT id, bool& owned) {
+  HICON icon = SystemTray().LoadIconResource(id, owned);
+  if (icon) resources_[icon] = id;
+  return icon;
+}
+
+void LoggingTraySystem::AllowMessageFromLowerRights(HWND window, UINT message) {
+  SystemTray().AllowMessageFromLowerRights(window, message);
+  if (message == RegisterWindowMessageW(L"TaskbarCreated")) log_.Write("tray allow TaskbarCreated");
 }

@@ -11,7 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include <map>
+
 #include "app/main_window_ports.h"
+#include "app/tray_notify_icon_win.h"
 #include "policy/bind_module_win.h"
 #include "vpn/ras_dialer.h"
 #include "vpn/route_table.h"
@@ -101,13 +104,20 @@ class LoggingBindModule : public BindModule {
   SystemBindModule module_;
 };
 
-class LoggingTray : public TrayIcon {
+// The notification area as the program's tray icon uses it, logged instead of shown: "tray add"
+// with the tip when the icon is added, "tray <resource>" when its picture changes, "balloon
+// <text>", "tray version <n>", "tray delete", and "tray allow TaskbarCreated" once that message
+// is let through the window's filter.
+class LoggingTraySystem : public TraySystem {
  public:
-  explicit LoggingTray(EventLog& log) : log_(log) {}
-  void SetIcon(uint32_t iconId) override;
-  void ShowBalloon(const std::wstring& text) override;
+  explicit LoggingTraySystem(EventLog& log) : log_(log) {}
+  DWORD ShellMajorVersion() override { return 6; }
+  bool NotifyIcon(DWORD message, NOTIFYICONDATAW& data) override;
+  HMENU LoadMenuResource(UINT id) override { return SystemTray().LoadMenuResource(id); }
+  HICON LoadIconResource(UINT id, bool& owned) override;
+  void AllowMessageFromLowerRights(HWND window, UINT message) override;
 
  private:
   EventLog& log_;
-  uint32_t icon_ = 0;
+  std::map<HICON, UINT> resources_;
 };

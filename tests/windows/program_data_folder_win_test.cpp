@@ -1,0 +1,90 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "base/file_attributes.h"
+#include "config/program_data_folder_win.h"
+#include "service/server_response.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The system keeps no descriptors on files under Wine (it makes one from the Unix mode bits), so
+// these tests hold to what the calls do; what the descriptor says is tested natively as text.
+class ProgramDataFolderWin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base_ = fs::temp_directory_path() /
+            ("kv-data-" +
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(base_);
+    fs::create_directories(base_);
+    folder_ = (base_ / "Kavrin").wstring();
+  }
+  void TearDown() override { fs::remove_all(base_); }
+
+  fs::path base_;
+  std::wstring folder_;
+  SystemFolderSecurity security_;
+};
+
+TEST_F(ProgramDataFolderWin, CreatesAndRepairsTheFolderButNeverAFile) {
+  EXPECT_TRUE(security_.CreateFolder(folder_, L"D:(A;OICI;FA;;;WD)"));
+  EXPECT_FALSE(security_.CreateFolder(folder_, kDataFolderDescriptor)) << "never an existing one";
+  const FolderEntryFacts facts = security_.Inspect(folder_);
+  EXPECT_TRUE(facts.exists && facts.directory && !facts.link);
+  EXPECT_TRUE(facts.trustedOwner) << "made by this process";
+
+  const DataFolderRepair repair = SecureDataFolder(security_, folder_);
+  EXPECT_TRUE(repair.secured);
+  EXPECT_FALSE(repair.created);
+
+  std::ofstream(base_ / "plain") << "x";
+  EXPECT_FALSE(security_.ApplyDescriptor((base_ / "plain").wstring(), kDataFolderDescriptor));
+  EXPECT_FALSE(security_.ApplyDescriptor((base_ / "missing").wstring(), kDataFolderDescriptor));
+}
+
+// A second name for someone else's file, planted before the repair, is renamed aside rather than
+// written through.
+TEST_F(ProgramDataFolderWin, PlantedHardLinkIsSetAsideNotWrittenThrough) {
+  ASSERT_TRUE(security_.CreateFolder(folder_, kDataFolderDescriptor));
+  const std::wstring victim = (base_ / "victim.ini").wstring();
+  std::ofstream(fs::path(victim)) << "precious";
+  const std::wstring planted = folder_ + L"\\Kavrin.ini";
+  ASSERT_TRUE(CreateHardLinkW(planted.c_str(), victim.c_str(), nullptr));
+  EXPECT_EQ(security_.Inspect(planted).hardLinks, 2u);
+
+  EXPECT_EQ(SecureDataFolder(security_, folder_).setAside, 1u);
+  EXPECT_TRUE(fs::exists(fs::path(planted + L".untrusted-1")));
+  ASSERT_TRUE(SaveResponseBody(planted, "fresh"));
+  std::ifstream in{fs::path(victim)};
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+}
+
+// A data folder that is a plain file is renamed aside and a folder made in its place.
+TEST_F(ProgramDataFolderWin, FileInThePlaceOfTheFolderIsSetAside) {
+  std::ofstream(fs::path(folder_)) << "not a folder";
+  const DataFolderRepair repair = SecureDataFolder(security_, folder_);
+  EXPECT_TRUE(repair.secured && repair.created);
+  EXPECT_TRUE(fs::is_directory(fs::path(folder_)));
+  EXPECT_TRUE(fs::is_regular_file(fs::path(folder_ + L".untrusted-1")));
+}
+
+TEST_F(ProgramDataFolderWin, LeftoverHiddenSystemAnswerCanBeReplaced) {
+  const std::wstring file = (base_ / "Kavrin.ini").wstring();
+  ASSERT_TRUE(SaveResponseBody(file, "old"));
+  ASSERT_TRUE(SetFileAttributesW(
+      file.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY));
+  ResetFileAttributes(file);
+  EXPECT_EQ(GetFileAttributesW(file.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                                 FILE_ATTRIBUTE_READONLY),
+            0u);
+  EXPECT_TRUE(SaveResponseBody(file, "new"));
+}
+
+}  // namespace
