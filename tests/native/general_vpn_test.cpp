@@ -152,8 +152,11 @@ TEST_F(GeneralVpnTest, UnreadableAdapterListStopsAtModifyWithTheSystemError) {
   }
 }
 
+// The server's own address is learned at Connect, before the tunnel is up, not on the thread
+// that reports it.
 TEST_F(GeneralVpnTest, ApplicationModeStartsTheServerWithTheTunnelTemplate) {
   ConnectAndComeUp(RouteModeApplications, {L"10.0.0.0 mask 255.0.0.0"});
+  EXPECT_TRUE(server_->learnedBeforeStart);
   EXPECT_EQ(recorder_.reports(), (std::vector<Report>{kModifying, kAllDone}));
   ASSERT_TRUE(server_->IsRunning());
   EXPECT_EQ(server_->routeTemplate, TunnelRow("0.0.0.0", "0.0.0.0"));

@@ -58,8 +58,11 @@ class FakeRouteRequestServer : public CVpnRouteRequestBaseServer {
 
   bool Start(const RouteRow& tunnelRoute) override;
   void Stop() override;
+  void LearnTunnelServer() override { learnedBeforeStart = starts == 0; }
 
   bool refuseStart = false;
+  // Whether the tunnel's server was learned, and before the first Start.
+  bool learnedBeforeStart = false;
   int starts = 0;
   int stops = 0;
 
