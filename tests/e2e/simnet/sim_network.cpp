@@ -155,8 +155,8 @@ void SimRouteTable::Load() {
   RouteRow row{};
   while (std::fscanf(file, " %c %u %u %u %u %u %u %u %u %u %u %u %u %u %u", &change,
                      &row.destination, &row.mask, &row.policy, &row.nextHop, &row.interfaceIndex,
-                     &row.type, &row.protocol, &row.age, &row.nextHopAs, &row.metric1,
-                     &row.metric2, &row.metric3, &row.metric4, &row.metric5) == 15) {
+                     &row.type, &row.protocol, &row.age, &row.nextHopAs, &row.metric1, &row.metric2,
+                     &row.metric3, &row.metric4, &row.metric5) == 15) {
     if (change == '+') {
       added_.push_back(row);
     } else if (const auto it = std::find(added_.begin(), added_.end(), row); it != added_.end()) {
