@@ -149,9 +149,15 @@ class CGeneralVpn {
     routeJournal_ = std::move(journal);
   }
 
-  // The routes as prepared at Connect; for tests and diagnostics once no connector thread runs.
-  RouteRow HostDefaultRoute() const { return hostDefaultRoute_; }
-  RouteRow TunnelRouteTemplate() const { return tunnelRouteTemplate_; }
+  // The route rows as they stand; these wait for any route work in progress.
+  RouteRow HostDefaultRoute() {
+    auto strand = EnterStrand();
+    return hostDefaultRoute_;
+  }
+  RouteRow TunnelRouteTemplate() {
+    auto strand = EnterStrand();
+    return tunnelRouteTemplate_;
+  }
 
   // The owner may clear it at any time, from its own thread; reports after that go nowhere.
   std::atomic<CGeneralVpnCallbackInterface*> callback = nullptr;

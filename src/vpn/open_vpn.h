@@ -74,8 +74,11 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   void OnOutput(const char* data, size_t length) override;
   void OnProcessEnded() override;
 
-  // As learned from the child's output; for tests once no reader thread runs.
-  std::wstring TunnelGateway() const { return tunnelGateway_; }
+  // As learned from the child's output so far; waits for the event in progress.
+  std::wstring TunnelGateway() {
+    auto strand = EnterStrand();
+    return tunnelGateway_;
+  }
 
   // Written by the reader thread, read by the owner's.
   std::atomic<uint32_t> sentCount = 0;
