@@ -49,8 +49,14 @@ class CountingTable : public RouteTable {
 class BenchVpn : public CGeneralVpn {
  public:
   using CGeneralVpn::CGeneralVpn;
-  int32_t GetStatistics(uint32_t&, uint32_t&) override { return 0; }
+  int32_t GetStatistics(uint32_t&, uint32_t&, int32_t&) override { return 0; }
   std::wstring GetErrorDetailText(int32_t) override { return {}; }
+  void TunnelUp() {
+    RunEvent([this] {
+      localAddress_ = L"10.8.0.6";
+      ChangeState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
+    });
+  }
 };
 
 std::vector<std::wstring> RouteSet(size_t count) {
@@ -75,8 +81,7 @@ void BM_RouteApplyAndRestore(benchmark::State& state) {
     vpn.routeMode = RouteModeListedRoutes;
     vpn.routeList = routeSet;
     vpn.Connect();
-    vpn.localAddress = L"10.8.0.6";
-    vpn.SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
+    vpn.TunnelUp();
     vpn.Disconnect();
     ++connections;
   }

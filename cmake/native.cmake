@@ -3,6 +3,12 @@ if(KAVRIN_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+# The "tsan" preset: ThreadSanitizer instead of ASan + UBSan (the two cannot be combined), for
+# the engine's threads and the stress test that drives them.
+if(KAVRIN_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
 add_compile_options(-Wall -Wextra)
 
 add_library(kv_core STATIC ${KAVRIN_PORTABLE_SOURCES} ${KAVRIN_POSIX_SOURCES})

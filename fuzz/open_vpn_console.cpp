@@ -55,9 +55,10 @@ class NoSignal : public ExitSignal {
 
 class CheckingCallback : public CGeneralVpnCallbackInterface {
  public:
-  void OnVpnStateChanged(CGeneralVpn* vpn) override {
-    const uint32_t s = vpn->state;
-    const int32_t e = vpn->error;
+  void OnVpnStateChanged(CGeneralVpn*, const VpnStatus& status) override {
+    const uint32_t s = status.state;
+    const int32_t e = status.error;
+    if (status.localAddress.find(L'/') != std::wstring::npos) std::abort();
     const bool known = (s == 4 && (e == 0 || e == 2 || e == 10)) || (s == 7 && e == 5) || s == 10 ||
                        (s == 8 && e == 0) || (s == 1 && e == 0);
     if (!known) std::abort();
@@ -91,7 +92,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vpn.OnOutput(output.data(), length);
     output.remove_prefix(length);
     if (vpn.GetOutput().size() > ConsoleOutputBuffer::kDefaultLimit) std::abort();
-    if (vpn.localAddress.find(L'/') != std::wstring::npos) std::abort();
   }
   vpn.OnProcessEnded();
   return 0;

@@ -48,8 +48,14 @@ class CountingTable : public RouteTable {
 class FuzzVpn : public CGeneralVpn {
  public:
   using CGeneralVpn::CGeneralVpn;
-  int32_t GetStatistics(uint32_t&, uint32_t&) override { return 0; }
+  int32_t GetStatistics(uint32_t&, uint32_t&, int32_t&) override { return 0; }
   std::wstring GetErrorDetailText(int32_t) override { return {}; }
+  void TunnelUp() {
+    RunEvent([this] {
+      localAddress_ = L"10.8.0.6";
+      ChangeState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
+    });
+  }
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -86,12 +92,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vpn.routeMode = mode;
   vpn.routeList = lines;
   if (vpn.Connect() != 0) std::abort();
-  vpn.localAddress = L"10.8.0.6";
-  vpn.SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
-  for (const std::wstring& failed : vpn.failedRoutes) {
+  vpn.TunnelUp();
+  const VpnStatus status = vpn.Status();
+  for (const std::wstring& failed : status.failedRoutes) {
     if (std::find(lines.begin(), lines.end(), failed) == lines.end()) std::abort();
   }
-  if (vpn.failedRoutes.empty() != (vpn.state == GENERAL_VPN_STATE_ALL_DONE)) std::abort();
+  if (status.failedRoutes.empty() != (status.state == GENERAL_VPN_STATE_ALL_DONE)) std::abort();
   vpn.Disconnect();
   if (!table.installed.empty()) std::abort();
   return 0;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 #include "app/app_paths.h"
 #include "app/module_version_win.h"
@@ -269,7 +270,7 @@ bool CDlgVpnMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
       if (wParam == CTrayNotifyIcon::kIconId && lParam == WM_LBUTTONUP) controller_->ShowWindow();
       return true;
     case kEngineMessage:
-      controller_->OnEngineReport(reinterpret_cast<const CGeneralVpn*>(lParam));
+      DeliverEngineReports();
       result = 0;
       return true;
     case kHostMessage:
@@ -329,8 +330,24 @@ void CDlgVpnMain::OnCancel() {
   if (controller_) controller_->OnCancel();
 }
 
-void CDlgVpnMain::OnVpnStateChanged(CGeneralVpn* vpn) {
-  target_.Post(kEngineMessage, 0, reinterpret_cast<intptr_t>(vpn));
+void CDlgVpnMain::OnVpnStateChanged(CGeneralVpn* vpn, const VpnStatus& status) {
+  std::lock_guard lock(reportsMutex_);
+  reports_.push_back({vpn, status});
+  // Without a message nobody would take it: a window that is gone gets no reports.
+  if (!target_.Post(kEngineMessage, 0, reinterpret_cast<intptr_t>(vpn))) reports_.pop_back();
+}
+
+// One report per message, oldest first: a box opened for one report runs its own message loop,
+// and the next report's message, dispatched there, still finds its own report next in line.
+void CDlgVpnMain::DeliverEngineReports() {
+  std::optional<EngineReport> next;
+  {
+    std::lock_guard lock(reportsMutex_);
+    if (reports_.empty()) return;
+    next = std::move(reports_.front());
+    reports_.pop_front();
+  }
+  controller_->OnEngineReport(next->engine, next->status);
 }
 
 // ---- view ---------------------------------------------------------------------------------------

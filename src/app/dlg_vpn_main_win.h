@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -60,8 +62,8 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
   explicit CDlgVpnMain(const MainWindowOptions& options = {});
   ~CDlgVpnMain() override;
 
-  // Any thread: hands the report to the window's thread.
-  void OnVpnStateChanged(CGeneralVpn* vpn) override;
+  // Any thread: hands the report, with its status, to the window's thread.
+  void OnVpnStateChanged(CGeneralVpn* vpn, const VpnStatus& status) override;
 
   // MainWindowView
   void SetStatus(const std::wstring& text, bool showBox) override;
@@ -104,8 +106,18 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
   void ShowNewsSlot(int slot, const std::wstring& caption, const std::wstring& link);
   void SetLabel(CSkinStatic& label, const std::wstring& text);
 
+  struct EngineReport {
+    const CGeneralVpn* engine;
+    VpnStatus status;
+  };
+  // The window's side of kEngineMessage: the oldest report waiting.
+  void DeliverEngineReports();
+
   MainWindowOptions options_;
   WindowMessageTarget target_;
+  // Reports waiting for the window's thread; each posted kEngineMessage stands for one.
+  std::mutex reportsMutex_;
+  std::deque<EngineReport> reports_;
   std::wstring responseFile_;
   std::wstring announcementFile_;
 

@@ -1,6 +1,7 @@
 #include "app/main_window_controller.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/text.h"
 #include "config/text_table.h"
@@ -222,9 +223,12 @@ void MainWindowController::Login() {
 
   routeSetCode_ = outcome.routeSetCode;
   current_ = std::move(outcome.engine);
+  handledReport_ = 0;
+  routeQuestionAsked_ = false;
+  allDoneHandled_ = false;
   const int32_t result = current_->Connect();
   if (result != GENERAL_VPN_ERROR_SUCCESS && result != GENERAL_VPN_ERROR_ALREADY_CONNECTED) {
-    StopWithReport();
+    StopWithReport(current_->Status());
     return;
   }
   if (result == GENERAL_VPN_ERROR_ALREADY_CONNECTED) {
@@ -236,33 +240,37 @@ void MainWindowController::Login() {
 
 // ---- engine reports ---------------------------------------------------------------------------
 
-void MainWindowController::OnEngineReport(const CGeneralVpn* engine) {
+void MainWindowController::OnEngineReport(const CGeneralVpn* engine, const VpnStatus& status) {
   if (!current_ || engine != current_.get()) return;
+  // Each change is handled once, also when a box of an earlier report is still open.
+  if (status.sequence <= handledReport_) return;
+  handledReport_ = status.sequence;
   CGeneralVpn& vpn = *current_;
-  const uint32_t state = vpn.state;
-  const int32_t error = vpn.error;
-  if (state == GENERAL_VPN_STATE_MODIFY_ROUTE && error == GENERAL_VPN_ERROR_MODIFY_ROUTE) {
-    OnRouteFailures(vpn);
+  if (status.state == GENERAL_VPN_STATE_MODIFY_ROUTE &&
+      status.error == GENERAL_VPN_ERROR_MODIFY_ROUTE) {
+    OnRouteFailures(vpn, status);
     return;
   }
-  if (error != GENERAL_VPN_ERROR_SUCCESS) {
-    StopWithReport();
+  if (status.error != GENERAL_VPN_ERROR_SUCCESS) {
+    StopWithReport(status);
     return;
   }
-  ReportEngineState();
+  ShowEngineReport(DescribeEngine(vpn, status));
   // Reports handled while a box was open may have stopped this engine already.
   if (current_.get() != &vpn) return;
-  if (state == GENERAL_VPN_STATE_ALL_DONE) {
-    OnAllDone(vpn);
-  } else if (state == GENERAL_VPN_STATE_DISCONNECTED) {
+  if (status.state == GENERAL_VPN_STATE_ALL_DONE) {
+    OnAllDone(vpn, status);
+  } else if (status.state == GENERAL_VPN_STATE_DISCONNECTED) {
     Stop();
   }
 }
 
-void MainWindowController::OnRouteFailures(CGeneralVpn& engine) {
+void MainWindowController::OnRouteFailures(CGeneralVpn& engine, const VpnStatus& status) {
+  // Once per connection: a tunnel reported up again fails on the routes it already made.
+  if (std::exchange(routeQuestionAsked_, true)) return;
   std::wstring list;
   size_t count = 0;
-  for (const std::wstring& route : engine.failedRoutes) {
+  for (const std::wstring& route : status.failedRoutes) {
     if (!list.empty()) list += L"\r\n";
     if (++count > kListedFailedRoutes) {
       list += L"...";
@@ -283,10 +291,12 @@ void MainWindowController::OnRouteFailures(CGeneralVpn& engine) {
   }
 }
 
-void MainWindowController::OnAllDone(CGeneralVpn& engine) {
+void MainWindowController::OnAllDone(CGeneralVpn& engine, const VpnStatus& status) {
+  // The binding module and the balloon belong to the connection, not to each report of it.
+  if (std::exchange(allDoneHandled_, true)) return;
   if (routeSetCode_ == -3) {
     const uint32_t address =
-        ParseIpv4Address(WideToAnsi(engine.localAddress)).value_or(kAddressNone);
+        ParseIpv4Address(WideToAnsi(status.localAddress)).value_or(kAddressNone);
     if (!ports_.bind.Start(kBindStartCount, address)) {
       ports_.view.ShowMessage(GetText("VpnBindIsBroken"), MessageIcon::kNone);
     }
@@ -297,18 +307,19 @@ void MainWindowController::OnAllDone(CGeneralVpn& engine) {
   connected_ = true;
   HideToTray();
   ports_.repairs.FixBindingOrder();
-  ports_.repairs.CheckDhcp(engine.localAddress);
+  ports_.repairs.CheckDhcp(status.localAddress);
 }
 
-MainWindowController::EngineReport MainWindowController::DescribeEngine(CGeneralVpn& vpn) {
+MainWindowController::EngineReport MainWindowController::DescribeEngine(CGeneralVpn& vpn,
+                                                                        const VpnStatus& status) {
   EngineReport report;
-  if (vpn.error == GENERAL_VPN_ERROR_SUCCESS) {
-    report.status = vpn.GetCurrentStateText();
+  if (status.error == GENERAL_VPN_ERROR_SUCCESS) {
+    report.status = vpn.GetStateText(status.state);
     return report;
   }
-  report.status = vpn.GetCurrentErrorDetailText();
-  if (report.status.empty()) report.status = vpn.GetCurrentErrorText();
-  report.box = vpn.BuildStatusReport();
+  report.status = vpn.GetErrorDetailText(status.errorDetail);
+  if (report.status.empty()) report.status = vpn.GetErrorText(status.error);
+  report.box = vpn.BuildStatusReport(status);
   return report;
 }
 
@@ -318,15 +329,15 @@ void MainWindowController::ShowEngineReport(const EngineReport& report) {
 }
 
 void MainWindowController::ReportEngineState() {
-  if (current_) ShowEngineReport(DescribeEngine(*current_));
+  if (current_) ShowEngineReport(DescribeEngine(*current_, current_->Status()));
 }
 
 // The engine is stopped before its error is shown: the box is modal, and a connection watch
 // tick while it is open would take the failed engine for a lost connection and report that
 // instead. The report is taken first, because stopping resets the engine's state.
-void MainWindowController::StopWithReport() {
+void MainWindowController::StopWithReport(const VpnStatus& status) {
   if (!current_) return;
-  const EngineReport report = DescribeEngine(*current_);
+  const EngineReport report = DescribeEngine(*current_, status);
   Stop();
   ShowEngineReport(report);
 }
@@ -335,12 +346,13 @@ void MainWindowController::WatchConnection() {
   if (!current_) return;
   uint32_t sent = 0;
   uint32_t received = 0;
-  if (current_->GetStatistics(sent, received) != 0) {
+  int32_t detail = 0;
+  if (const int32_t error = current_->GetStatistics(sent, received, detail); error != 0) {
     const bool wasConnected = connected_;
     ports_.view.ShowMainWindow();
-    const std::wstring text = GetText("VpnErrorMessage") + L":" + current_->GetCurrentErrorText() +
+    const std::wstring text = GetText("VpnErrorMessage") + L":" + current_->GetErrorText(error) +
                               L"\r\n" + GetText("VpnErrorDetail") + L":" +
-                              current_->GetCurrentErrorDetailText() + L"\r\n";
+                              current_->GetErrorDetailText(detail) + L"\r\n";
     Stop();
     ports_.view.SetStatus(GetText("DisconnectedUnexcepted"), false);
     if (wasConnected) ports_.view.ShowMessage(text, MessageIcon::kNone);

@@ -139,8 +139,9 @@ class MainWindowController {
   void OnEnter();
   void OnTimer(uint32_t id);
   void OnHostProbeEvent(uintptr_t event, const void* probeId);
-  // A report posted by `engine`; ignored unless it is the current engine.
-  void OnEngineReport(const CGeneralVpn* engine);
+  // A report of `engine` with the status it carried; ignored unless it is the current engine
+  // and a change not handled yet.
+  void OnEngineReport(const CGeneralVpn* engine, const VpnStatus& status);
   // Escape or the close box.
   void OnCancel();
   // True when the window went to the tray; false leaves it to be minimized as usual.
@@ -180,13 +181,13 @@ class MainWindowController {
   // Hides the window, unless the tray has no icon to bring it back with; true when hidden.
   bool HideToTray();
   void Login();
-  void OnRouteFailures(CGeneralVpn& engine);
-  void OnAllDone(CGeneralVpn& engine);
+  void OnRouteFailures(CGeneralVpn& engine, const VpnStatus& status);
+  void OnAllDone(CGeneralVpn& engine, const VpnStatus& status);
   void SetConnectEnabled(bool enable);
   void WatchConnection();
-  EngineReport DescribeEngine(CGeneralVpn& vpn);
+  EngineReport DescribeEngine(CGeneralVpn& vpn, const VpnStatus& status);
   void ShowEngineReport(const EngineReport& report);
-  void StopWithReport();
+  void StopWithReport(const VpnStatus& status);
 
   MainWindowPorts ports_;
   MainWindowSettings settings_;
@@ -199,6 +200,11 @@ class MainWindowController {
   bool exiting_ = false;
   bool connectEnabled_ = false;
   int32_t routeSetCode_ = -1;
+  // Of the current engine: the number of the last report handled, and what happens only once
+  // per connection.
+  uint32_t handledReport_ = 0;
+  bool routeQuestionAsked_ = false;
+  bool allDoneHandled_ = false;
   std::wstring loginHost_;
   uint32_t lastSent_ = 0;
   uint32_t lastReceived_ = 0;

@@ -61,35 +61,44 @@ CGeneralVpn::CGeneralVpn(RouteTable& routeTable, TickClock& clock,
 CGeneralVpn::~CGeneralVpn() = default;
 
 int32_t CGeneralVpn::Connect() {
-  failedRoutes.clear();
-  state = GENERAL_VPN_STATE_START;
-  error = GENERAL_VPN_ERROR_SUCCESS;
-  errorDetail = 0;
+  auto strand = EnterStrand();
+  return Prepare();
+}
+
+int32_t CGeneralVpn::Prepare() {
+  failedRoutes_.clear();
+  StoreState(GENERAL_VPN_STATE_START, GENERAL_VPN_ERROR_SUCCESS, 0);
   createdListedRoutes_.clear();
   proxyRouteCreated_ = false;
+  // Asked now, while a name still resolves the host's own way and on the owner's thread
+  // rather than on the one that reports the tunnel.
+  if (routeMode == RouteModeApplications && routeServer) routeServer->LearnTunnelServer();
 
   RouteRow found{};
-  if (FindDefaultRoute(routeTable_, found) != 0) {
-    error = GENERAL_VPN_ERROR_GET_GATEWAY;
-    errorDetail = kRouteErrorInvalidData;
-    return error;
+  std::vector<RouteRow> rows;
+  if (FindDefaultRoute(routeTable_, found, &rows) != 0) {
+    StoreError(GENERAL_VPN_ERROR_GET_GATEWAY, kRouteErrorInvalidData);
+    return GENERAL_VPN_ERROR_GET_GATEWAY;
   }
-  hostDefaultRoute = found;
+  hostRows_.clear();
+  for (const RouteRow& row : rows) hostRows_.insert(RouteKeyOf(row));
+  hostDefaultRoute_ = found;
   // In mode 1 the tunnel takes over the default gateway, so the listed routes must keep the
   // host's own gateway.
-  tunnelRouteTemplate = routeMode == RouteModeDefaultGateway ? hostDefaultRoute : RouteRow{};
+  tunnelRouteTemplate_ = routeMode == RouteModeDefaultGateway ? hostDefaultRoute_ : RouteRow{};
   return GENERAL_VPN_ERROR_SUCCESS;
 }
 
 int32_t CGeneralVpn::Disconnect() {
-  lastCleanupTick = clock_.Ticks();
+  StopEvents();
+  // Waits for the event in progress, if any; route work in it gives up before its next route.
+  auto strand = EnterStrand();
+  lastCleanupTick_ = clock_.Ticks();
   RestoreRoutes();
   routeList.clear();
-  tunnelRouteTemplate = RouteRow{};
+  tunnelRouteTemplate_ = RouteRow{};
   if (routeServer) routeServer->Stop();
-  error = GENERAL_VPN_ERROR_SUCCESS;
-  errorDetail = 0;
-  state = GENERAL_VPN_STATE_DISCONNECTED;
+  StoreState(GENERAL_VPN_STATE_DISCONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
   return 0;
 }
 
@@ -115,100 +124,158 @@ void CGeneralVpn::SetProxy(uint32_t type, const wchar_t* host, int32_t port, con
 }
 
 void CGeneralVpn::SetState(uint32_t newState, int32_t newError, int32_t newDetail) {
-  state = newState;
-  error = newError;
-  errorDetail = newDetail;
-  if (newState == GENERAL_VPN_STATE_CONNECTED && newError == GENERAL_VPN_ERROR_SUCCESS) {
-    if (!ModifyRoutes()) return;
-    state = GENERAL_VPN_STATE_ALL_DONE;
-    error = GENERAL_VPN_ERROR_SUCCESS;
-    errorDetail = 0;
-  }
-  if (CGeneralVpnCallbackInterface* receiver = callback.load()) receiver->OnVpnStateChanged(this);
+  RunEvent([&] { ChangeState(newState, newError, newDetail); });
 }
 
-std::wstring CGeneralVpn::BuildStatusReport() {
-  return GetText("VpnState") + L":" + GetCurrentStateText() + L"\r\n" + GetText("VpnErrorMessage") +
-         L":" + GetCurrentErrorText() + L"\r\n" + GetText("VpnErrorDetail") + L":" +
-         GetCurrentErrorDetailText() + L"\r\n";
+VpnStatus CGeneralVpn::Status() const {
+  std::lock_guard lock(statusMutex_);
+  return status_;
+}
+
+uint32_t CGeneralVpn::CurrentState() const {
+  std::lock_guard lock(statusMutex_);
+  return status_.state;
+}
+
+void CGeneralVpn::StoreState(uint32_t newState, int32_t newError, int32_t newDetail) {
+  std::lock_guard lock(statusMutex_);
+  status_.state = newState;
+  status_.error = newError;
+  status_.errorDetail = newDetail;
+}
+
+void CGeneralVpn::StoreError(int32_t newError, int32_t newDetail) {
+  std::lock_guard lock(statusMutex_);
+  status_.error = newError;
+  status_.errorDetail = newDetail;
+}
+
+void CGeneralVpn::ChangeState(uint32_t newState, int32_t newError, int32_t newDetail) {
+  StoreState(newState, newError, newDetail);
+  if (newState == GENERAL_VPN_STATE_CONNECTED && newError == GENERAL_VPN_ERROR_SUCCESS) {
+    if (!ModifyRoutes()) return;
+    StoreState(GENERAL_VPN_STATE_ALL_DONE, GENERAL_VPN_ERROR_SUCCESS, 0);
+  }
+  Report();
+}
+
+void CGeneralVpn::Report() {
+  VpnStatus copy;
+  {
+    std::lock_guard lock(statusMutex_);
+    ++status_.sequence;
+    status_.localAddress = localAddress_;
+    status_.failedRoutes = failedRoutes_;
+    copy = status_;
+  }
+  if (CGeneralVpnCallbackInterface* receiver = callback.load()) {
+    receiver->OnVpnStateChanged(this, copy);
+  }
+}
+
+std::wstring CGeneralVpn::BuildStatusReport(const VpnStatus& status) {
+  return GetText("VpnState") + L":" + GetStateText(status.state) + L"\r\n" +
+         GetText("VpnErrorMessage") + L":" + GetErrorText(status.error) + L"\r\n" +
+         GetText("VpnErrorDetail") + L":" + GetErrorDetailText(status.errorDetail) + L"\r\n";
 }
 
 void CGeneralVpn::WaitCleanupSettled() {
-  const uint32_t elapsed = clock_.Ticks() - lastCleanupTick;
+  const uint32_t elapsed = clock_.Ticks() - lastCleanupTick_;
   if (elapsed <= kCleanupSettleMs) clock_.Sleep(kCleanupSettleMs - elapsed);
 }
 
+uint32_t CGeneralVpn::CreateOwnRoute(const std::string& destination, const std::string& netmask,
+                                     const RouteRow& row, bool& ours) {
+  // A listed default route is what a mode-2 route set asks for: one more default route, into
+  // the tunnel. In mode 1 it would fight the tunnel for the default gateway.
+  const bool defaultAllowed = routeMode == RouteModeListedRoutes;
+  const uint32_t result = CreateRoute(ChangedRoutes(), destination, netmask, row, defaultAllowed);
+  ours = false;
+  if (result != 0) return result;
+  // Some systems answer success for a row that is already there; one the host had at Connect
+  // is the host's whatever the answer.
+  RouteRow created = row;
+  created.destination = ParseIpv4Address(destination).value_or(0);
+  created.mask = ParseIpv4Address(netmask).value_or(0);
+  ours = !hostRows_.contains(RouteKeyOf(created));
+  return result;
+}
+
 bool CGeneralVpn::ModifyRoutes() {
-  const std::string local = WideToAnsi(localAddress);
-  failedRoutes.clear();
-  SetState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_SUCCESS, 0);
+  const std::string local = WideToAnsi(localAddress_);
+  failedRoutes_.clear();
+  ChangeState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_SUCCESS, 0);
 
   if (routeMode == RouteModeApplications || routeMode == RouteModeListedRoutes) {
-    if (const uint32_t result = BuildTunnelRoute(routeTable_, tunnelRouteTemplate, local)) {
-      SetState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_GET_GATEWAY,
-               static_cast<int32_t>(result));
+    if (const uint32_t result = BuildTunnelRoute(routeTable_, tunnelRouteTemplate_, local)) {
+      ChangeState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_GET_GATEWAY,
+                  static_cast<int32_t>(result));
       return false;
     }
   }
   if (routeMode == RouteModeApplications) {
-    ApplyInterfaceMetric(routeTable_, tunnelRouteTemplate);
-    if (!routeServer || !routeServer->Start(tunnelRouteTemplate)) {
-      SetState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_START_ROUTE_REQUEST_SERVER, 0);
+    ApplyInterfaceMetric(routeTable_, tunnelRouteTemplate_);
+    if (!routeServer || !routeServer->Start(tunnelRouteTemplate_)) {
+      ChangeState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_START_ROUTE_REQUEST_SERVER, 0);
       return false;
     }
     return true;
   }
-  if (routeMode == RouteModeListedRoutes && !tunnelGateway.empty()) {
-    const auto gateway = ParseIpv4Address(WideToAnsi(tunnelGateway));
-    if (gateway) tunnelRouteTemplate.nextHop = *gateway;
+  if (routeMode == RouteModeListedRoutes && !tunnelGateway_.empty()) {
+    const auto gateway = ParseIpv4Address(WideToAnsi(tunnelGateway_));
+    if (gateway) tunnelRouteTemplate_.nextHop = *gateway;
   }
   if (routeMode != RouteModeDefaultGateway && routeMode != RouteModeListedRoutes) return true;
 
-  ApplyInterfaceMetric(routeTable_, tunnelRouteTemplate);
-  ApplyInterfaceMetric(routeTable_, hostDefaultRoute);
+  ApplyInterfaceMetric(routeTable_, tunnelRouteTemplate_);
+  ApplyInterfaceMetric(routeTable_, hostDefaultRoute_);
 
-  if (proxyType != 0) {
+  if (proxyType != 0 && !stopping_) {
     // The tunnel runs through the proxy, so the proxy must stay reachable the host's own way.
-    if (CreateRoute(ChangedRoutes(), WideToAnsi(proxyHost), kHostMaskText, hostDefaultRoute) == 0) {
-      proxyRouteCreated_ = true;
-    } else {
-      failedRoutes.push_back(proxyHost);
+    bool ours = false;
+    if (CreateOwnRoute(WideToAnsi(proxyHost), kHostMaskText, hostDefaultRoute_, ours) != 0) {
+      failedRoutes_.push_back(proxyHost);
     }
+    proxyRouteCreated_ = proxyRouteCreated_ || ours;
   }
 
   std::string destination;
   std::string netmask;
   for (const std::wstring& line : routeList) {
+    // Disconnect is waiting: what was created so far is its to restore.
+    if (stopping_) return false;
     if (!SplitRouteLine(line, destination, netmask)) continue;
     if (destination.empty() || netmask.empty()) continue;
-    if (CreateRoute(ChangedRoutes(), destination, netmask, tunnelRouteTemplate) != 0) {
-      failedRoutes.push_back(line);
-    } else {
+    bool ours = false;
+    if (CreateOwnRoute(destination, netmask, tunnelRouteTemplate_, ours) != 0) {
+      failedRoutes_.push_back(line);
+    } else if (ours) {
       createdListedRoutes_.emplace_back(destination, netmask);
     }
   }
+  if (stopping_) return false;
 
-  if (!failedRoutes.empty()) {
-    SetState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_MODIFY_ROUTE, 0);
+  if (!failedRoutes_.empty()) {
+    ChangeState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_MODIFY_ROUTE, 0);
     return false;
   }
   return true;
 }
 
-bool CGeneralVpn::RestoreRoutes() {
-  SetState(GENERAL_VPN_STATE_RESTORE_ROUTE, GENERAL_VPN_ERROR_SUCCESS, 0);
-  // Only the lines this connection created: a failed line may be a route the host already had
+void CGeneralVpn::RestoreRoutes() {
+  ChangeState(GENERAL_VPN_STATE_RESTORE_ROUTE, GENERAL_VPN_ERROR_SUCCESS, 0);
+  // Only the rows this connection created: a failed line may be a route the host already had
   // (the same destination through the same gateway fails as existing), and it stays.
+  const bool defaultAllowed = routeMode == RouteModeListedRoutes;
   for (const auto& [destination, netmask] : createdListedRoutes_) {
-    DeleteRoute(ChangedRoutes(), destination, netmask, tunnelRouteTemplate);
+    DeleteRoute(ChangedRoutes(), destination, netmask, tunnelRouteTemplate_, defaultAllowed);
   }
   // A host route to the proxy left behind would make the next connection's identical route
   // fail as already existing.
   if (proxyRouteCreated_) {
-    DeleteRoute(ChangedRoutes(), WideToAnsi(proxyHost), kHostMaskText, hostDefaultRoute);
+    DeleteRoute(ChangedRoutes(), WideToAnsi(proxyHost), kHostMaskText, hostDefaultRoute_);
   }
   createdListedRoutes_.clear();
   proxyRouteCreated_ = false;
   if (routeJournal_) routeJournal_->Settle();
-  return true;
 }

@@ -3,16 +3,24 @@
 // up and down; everything around the tunnel (default route, route modification and restore,
 // reporting) happens here.
 //
-// Threads: the owner configures the engine and calls Connect/Disconnect/GetStatistics on its
-// user-interface thread. Connectors call SetState from the thread that learns of a change
-// (the dial-up progress thread, a console reader), so route modification and the callback run
-// there too. state/error/errorDetail are plain fields: the owner reads them when the posted
-// report arrives and sees the latest values.
+// Threads: the owner configures the engine before Connect and calls Connect, Disconnect and
+// GetStatistics on its user-interface thread; the configuration is read-only from Connect on.
+// Connectors learn of changes on threads of their own (the dial-up progress thread, a console
+// reader). Everything the engine keeps about the connection (state, error, detail, addresses,
+// route bookkeeping) belongs to its strand: a lock that Connect, Disconnect and every connector
+// event hold from start to end, so these run one at a time in the order they take it. Route
+// modification runs inside the event that reports the tunnel up, on the reporting thread;
+// Disconnect first raises a stop flag, which that work checks between two routes, so it only
+// ever waits for the route in hand. Once Disconnect has begun no connector event runs any more.
+// Readers never look inside: each report carries a numbered copy of the status, and Status()
+// gives the latest one.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,11 +32,27 @@
 
 class CGeneralVpn;
 
+// The engine as one report found it.
+struct VpnStatus {
+  // 1 for the first report of an engine, one more with each further report; 0 when nothing
+  // was reported yet. An owner that has handled a number has handled that change.
+  uint32_t sequence = 0;
+  uint32_t state = 0;
+  int32_t error = 0;
+  // System, dial-up or routing error number explaining `error`.
+  int32_t errorDetail = 0;
+  // The tunnel's local address in dotted form, once the connector has learned it.
+  std::wstring localAddress;
+  // Route lines (and the proxy host) whose route could not be created at the last route
+  // modification.
+  std::vector<std::wstring> failedRoutes;
+};
+
 class CGeneralVpnCallbackInterface {
  public:
-  // Called from any of the engine's threads; read the engine's fields when handling it on
-  // the owner's thread.
-  virtual void OnVpnStateChanged(CGeneralVpn* vpn) = 0;
+  // Called from any of the engine's threads, inside its strand: hand `status` on and return;
+  // never call back into the engine from here.
+  virtual void OnVpnStateChanged(CGeneralVpn* vpn, const VpnStatus& status) = 0;
 
  protected:
   ~CGeneralVpnCallbackInterface() = default;
@@ -81,14 +105,16 @@ class CGeneralVpn {
   virtual ~CGeneralVpn();
 
   // Common preparation: finds the host's default route. 0, or GENERAL_VPN_ERROR_GET_GATEWAY
-  // (also stored in `error`, detail 13) when there is none. Connectors call it first, then
-  // start their tunnel; any non-zero result of theirs is an error code.
+  // (also stored as the error, detail 13) when there is none. Connectors run it first (see
+  // Prepare), then start their tunnel; any non-zero result of theirs is an error code.
   virtual int32_t Connect();
-  // Common cleanup: restores the routes and stops the route-request server; leaves state
-  // DISCONNECTED without reporting it. Connectors stop their tunnel, then call it. Returns 0.
+  // Common cleanup: stops route work between two routes and waits for it, restores the routes
+  // created so far and stops the route-request server; leaves state DISCONNECTED without
+  // reporting it. Connectors stop their tunnel, then call it. Returns 0.
   virtual int32_t Disconnect();
-  // Bytes (or packets) sent and received so far; 0, or non-zero with `error` set.
-  virtual int32_t GetStatistics(uint32_t& sent, uint32_t& received) = 0;
+  // Bytes (or packets) sent and received so far: 0, or an error code with `errorDetail`
+  // explaining it. Never changes the engine's state or error.
+  virtual int32_t GetStatistics(uint32_t& sent, uint32_t& received, int32_t& errorDetail) = 0;
   virtual std::wstring GetErrorDetailText(int32_t detail) = 0;
   // Connectors answer for their own codes and hand the rest down.
   virtual std::wstring GetErrorText(int32_t code);
@@ -97,27 +123,25 @@ class CGeneralVpn {
   // Null user or password are stored as "".
   void SetProxy(uint32_t type, const wchar_t* host, int32_t port, const wchar_t* user,
                 const wchar_t* password);
-  // Stores and reports a change. CONNECTED without error first modifies the routes: on
-  // success the report is ALL_DONE, on failure the modification's own error report was the
-  // last one and nothing more goes out.
+  // A connector's report, as one event of the strand: stores and reports the change.
+  // CONNECTED without error first modifies the routes: on success the report is ALL_DONE, on
+  // failure the modification's own error report was the last one and nothing more goes out.
+  // Ignored once Disconnect has begun.
   void SetState(uint32_t newState, int32_t newError, int32_t newDetail);
 
-  std::wstring GetCurrentStateText() { return GetStateText(state); }
-  std::wstring GetCurrentErrorText() { return GetErrorText(error); }
-  std::wstring GetCurrentErrorDetailText() { return GetErrorDetailText(errorDetail); }
-  std::wstring GetLocalAddress() const { return localAddress; }
+  // The latest status: a copy, safe from any thread.
+  VpnStatus Status() const;
+  std::wstring GetCurrentStateText() { return GetStateText(Status().state); }
+  std::wstring GetCurrentErrorText() { return GetErrorText(Status().error); }
+  std::wstring GetCurrentErrorDetailText() { return GetErrorDetailText(Status().errorDetail); }
+  std::wstring GetLocalAddress() const { return Status().localAddress; }
 
   // State, error and detail texts, one labelled line each, every line ending in "\r\n".
-  std::wstring BuildStatusReport();
+  std::wstring BuildStatusReport(const VpnStatus& status);
+  std::wstring BuildStatusReport() { return BuildStatusReport(Status()); }
   // Sleeps until 2000 ms have passed since the last cleanup began, so a hang-up still in
   // progress in the system has settled before the engine is deleted.
   void WaitCleanupSettled();
-
-  // Changes the routing table for the tunnel just brought up; reports MODIFY_ROUTE, and on
-  // failure MODIFY_ROUTE again with the error. True on success.
-  bool ModifyRoutes();
-  // Removes the routes ModifyRoutes added; reports RESTORE_ROUTE. Always true.
-  bool RestoreRoutes();
 
   // Optional, set before Connect: the routes this connection creates and deletes go through
   // the journal, so a start after a crash can take back what was never restored.
@@ -125,24 +149,23 @@ class CGeneralVpn {
     routeJournal_ = std::move(journal);
   }
 
+  // The route rows as they stand; these wait for any route work in progress.
+  RouteRow HostDefaultRoute() {
+    auto strand = EnterStrand();
+    return hostDefaultRoute_;
+  }
+  RouteRow TunnelRouteTemplate() {
+    auto strand = EnterStrand();
+    return tunnelRouteTemplate_;
+  }
+
   // The owner may clear it at any time, from its own thread; reports after that go nowhere.
   std::atomic<CGeneralVpnCallbackInterface*> callback = nullptr;
-  // Copied for every route the engine creates or deletes.
-  RouteRow tunnelRouteTemplate{};
-  RouteRow hostDefaultRoute{};
+
+  // Configuration: set by the owner before Connect and read-only from then on (the cleanup
+  // alone empties routeList, once no route work runs).
   // "address mask netmask" lines of the chosen route set.
   std::vector<std::wstring> routeList;
-  // Lines of routeList (and the proxy host) whose route could not be created.
-  std::vector<std::wstring> failedRoutes;
-  // Dotted addresses the connector learns when the tunnel is up; the gateway only where the
-  // tunnel names one.
-  std::wstring localAddress;
-  std::wstring tunnelGateway;
-  uint32_t lastCleanupTick = 0;
-  uint32_t state = GENERAL_VPN_STATE_DISCONNECT;
-  int32_t error = GENERAL_VPN_ERROR_SUCCESS;
-  // System, dial-up or routing error number explaining `error`.
-  int32_t errorDetail = 0;
   std::unique_ptr<CVpnRouteRequestBaseServer> routeServer;
   std::wstring serverAddress;
   std::wstring userName;
@@ -159,16 +182,77 @@ class CGeneralVpn {
   RouteTable& routeTable() { return routeTable_; }
   TickClock& clock() { return clock_; }
 
+  // Holds the strand for the caller's scope: Connect's and Disconnect's own steps.
+  [[nodiscard]] std::unique_lock<std::recursive_mutex> EnterStrand() {
+    return std::unique_lock<std::recursive_mutex>(strand_);
+  }
+  // Runs a connector's event in the strand, unless Disconnect has begun. Every handler that
+  // reads or changes what the engine keeps goes through here. A handler may report through
+  // SetState: that is the same event going on, not a new one.
+  template <typename Event>
+  void RunEvent(Event&& event) {
+    std::lock_guard lock(strand_);
+    if (stopping_) return;
+    event();
+  }
+  // Raised at the start of Disconnect, before it waits for the strand: route work stops before
+  // its next route, and no connector event runs after it.
+  void StopEvents() { stopping_ = true; }
+
+  // The rest runs inside the strand only.
+  // The common preparation (see Connect).
+  int32_t Prepare();
+  // Stores a change without reporting it.
+  void StoreState(uint32_t newState, int32_t newError, int32_t newDetail);
+  void StoreError(int32_t newError, int32_t newDetail);
+  // Stores a change and reports it (see SetState).
+  void ChangeState(uint32_t newState, int32_t newError, int32_t newDetail);
+  uint32_t CurrentState() const;
+
+  // Learned by the connector when the tunnel is up; the gateway only where the tunnel names
+  // one.
+  std::wstring localAddress_;
+  std::wstring tunnelGateway_;
+
  private:
   // Where routes are created and deleted: through the journal when there is one.
   RouteTable& ChangedRoutes() { return routeJournal_ ? *routeJournal_ : routeTable_; }
+  // Changes the routing table for the tunnel just brought up; reports MODIFY_ROUTE, and on
+  // failure MODIFY_ROUTE again with the error. True on success; false on failure and when
+  // Disconnect stopped it, which reports nothing more.
+  bool ModifyRoutes();
+  // Removes the routes ModifyRoutes created; reports RESTORE_ROUTE.
+  void RestoreRoutes();
+  // Creates one route; `ours` tells whether this connection made it, which a row the host
+  // already had at Connect never is.
+  uint32_t CreateOwnRoute(const std::string& destination, const std::string& netmask,
+                          const RouteRow& row, bool& ours);
+  // Publishes the kept status with the next number and hands it to the callback.
+  void Report();
 
   RouteTable& routeTable_;
   TickClock& clock_;
   std::unique_ptr<RouteJournal> routeJournal_;
+
+  std::recursive_mutex strand_;
+  std::atomic<bool> stopping_ = false;
+
+  // Owned by the strand.
+  // Copied for every route the engine creates or deletes.
+  RouteRow tunnelRouteTemplate_{};
+  RouteRow hostDefaultRoute_{};
+  std::vector<std::wstring> failedRoutes_;
+  uint32_t lastCleanupTick_ = 0;
+  // The table as read at Connect: rows the host already had, which restore must never take.
+  std::set<RouteKey> hostRows_;
   // What RestoreRoutes may take back: only routes this connection created, so neither a
-  // connection that never came up nor a listed line the host already had (its creation fails
-  // as existing) removes a route of the host's.
+  // connection that never came up nor a listed line the host already had removes a route of
+  // the host's.
   std::vector<std::pair<std::string, std::string>> createdListedRoutes_;
   bool proxyRouteCreated_ = false;
+
+  // What readers see; written inside the strand, under its own lock so a reader never waits
+  // for route work.
+  mutable std::mutex statusMutex_;
+  VpnStatus status_;
 };

@@ -89,41 +89,43 @@ bool COpenVpn::SettingsAreSafe() const {
 }
 
 int32_t COpenVpn::Connect() {
-  // Unlike the dial-up tunnel, the child finds its own way to the server; the default route
-  // only matters for route modification later.
-  CGeneralVpn::Connect();
-  ClearOutput();
-  state = GENERAL_VPN_STATE_PREPARE;
-  error = GENERAL_VPN_ERROR_SUCCESS;
-  errorDetail = 0;
-
-  if (!SettingsAreSafe()) {
-    error = OPEN_VPN_ERROR_INVALID_SETTING;
-    return error;
+  {
+    auto strand = EnterStrand();
+    // Unlike the dial-up tunnel, the child finds its own way to the server; the default route
+    // only matters for route modification later.
+    Prepare();
+    ClearOutput();
+    StoreState(GENERAL_VPN_STATE_PREPARE, GENERAL_VPN_ERROR_SUCCESS, 0);
+    if (!SettingsAreSafe()) {
+      StoreError(OPEN_VPN_ERROR_INVALID_SETTING, 0);
+      return OPEN_VPN_ERROR_INVALID_SETTING;
+    }
   }
+  // Outside the strand: the reader thread it starts delivers its first chunk as an event.
   if (!Start(BuildCommandLine())) {
-    error = OPEN_VPN_ERROR_EXEC;
-    errorDetail = 0;
-    return error;
+    auto strand = EnterStrand();
+    StoreError(OPEN_VPN_ERROR_EXEC, 0);
+    return OPEN_VPN_ERROR_EXEC;
   }
-  // `error` is left alone from here: the reader thread may already have reported one.
+  // The error is left alone from here: the reader thread may already have reported one.
   return GENERAL_VPN_ERROR_SUCCESS;
 }
 
 int32_t COpenVpn::Disconnect() {
+  StopEvents();
   exitSignal_->Raise(kOpenVpnExitEventName);
-  // A child that ignores the event would keep its tunnel up after the routes were restored.
+  // Outside the strand, which the reader may be waiting for. A child that ignores the event
+  // would keep its tunnel up after the routes were restored.
   if (!WaitForReader(kExitWaitMs)) Stop();
   CGeneralVpn::Disconnect();
   exitSignal_->Clear();
-  error = GENERAL_VPN_ERROR_SUCCESS;
-  errorDetail = 0;
   return 0;
 }
 
-int32_t COpenVpn::GetStatistics(uint32_t& sent, uint32_t& received) {
+int32_t COpenVpn::GetStatistics(uint32_t& sent, uint32_t& received, int32_t& errorDetail) {
   sent = sentCount.load();
   received = receivedCount.load();
+  errorDetail = 0;
   return 0;
 }
 
@@ -136,6 +138,10 @@ std::wstring COpenVpn::GetErrorText(int32_t code) {
 }
 
 void COpenVpn::OnOutput(const char* data, size_t length) {
+  RunEvent([&] { HandleOutput(data, length); });
+}
+
+void COpenVpn::HandleOutput(const char* data, size_t length) {
   AppendOutput(data, length);
 
   // Prompts come without a line end, so one that is not last is not being asked now.
@@ -150,7 +156,7 @@ void COpenVpn::OnOutput(const char* data, size_t length) {
   }
 
   if (!ReadStatusLines()) return;
-  if (state == GENERAL_VPN_STATE_ALL_DONE) CountPacketMarks();
+  if (CurrentState() == GENERAL_VPN_STATE_ALL_DONE) CountPacketMarks();
 }
 
 bool COpenVpn::ReadStatusLines() {
@@ -159,8 +165,9 @@ bool COpenVpn::ReadStatusLines() {
   }
   // The child prints this line again whenever it renegotiates keys; once the tunnel is up it
   // says nothing about the connection.
-  const bool up = state == GENERAL_VPN_STATE_CONNECTED || state == GENERAL_VPN_STATE_ALL_DONE ||
-                  state == GENERAL_VPN_STATE_MODIFY_ROUTE;
+  const uint32_t now = CurrentState();
+  const bool up = now == GENERAL_VPN_STATE_CONNECTED || now == GENERAL_VPN_STATE_ALL_DONE ||
+                  now == GENERAL_VPN_STATE_MODIFY_ROUTE;
   if (!up && OutputContains(kPeerInitiatedLine)) {
     SetState(GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_SUCCESS, 0);
   }
@@ -175,10 +182,10 @@ bool COpenVpn::ReadStatusLines() {
       SetState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_GET_LOCAL_IP, 0);
       return false;
     }
-    localAddress = AnsiToWide(TrimText(std::string_view(address).substr(0, slash)));
+    localAddress_ = AnsiToWide(TrimText(std::string_view(address).substr(0, slash)));
   }
   if (ExtractBetween(kGatewayStart, kGatewayEnd, text)) {
-    tunnelGateway = AnsiToWide(TrimText(text));
+    tunnelGateway_ = AnsiToWide(TrimText(text));
   }
   if (OutputContains(kCompletedLine)) {
     // Cleared first: the lines above must not be acted on again once the tunnel is up.

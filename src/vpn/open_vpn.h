@@ -2,8 +2,8 @@
 // credential prompts are answered on standard input and its console lines become engine states.
 //
 // Threads: Connect, Disconnect and GetStatistics run on the owner's thread. The console handler
-// (OnOutput) and OnProcessEnded run on the redirector's reader thread, so SetState, route
-// modification and the callback run there.
+// (OnOutput) and OnProcessEnded run on the redirector's reader thread, each as one event of the
+// engine's strand, so route modification and the callback run there.
 #pragma once
 
 #include <atomic>
@@ -61,7 +61,7 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   // still there, then the common cleanup.
   int32_t Disconnect() override;
   // Packet marks ("w" and "r") the child printed since the connection was complete.
-  int32_t GetStatistics(uint32_t& sent, uint32_t& received) override;
+  int32_t GetStatistics(uint32_t& sent, uint32_t& received, int32_t& errorDetail) override;
   // The child gives no detail numbers.
   std::wstring GetErrorDetailText(int32_t detail) override;
   std::wstring GetErrorText(int32_t code) override;
@@ -74,6 +74,12 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   void OnOutput(const char* data, size_t length) override;
   void OnProcessEnded() override;
 
+  // As learned from the child's output so far; waits for the event in progress.
+  std::wstring TunnelGateway() {
+    auto strand = EnterStrand();
+    return tunnelGateway_;
+  }
+
   // Written by the reader thread, read by the owner's.
   std::atomic<uint32_t> sentCount = 0;
   std::atomic<uint32_t> receivedCount = 0;
@@ -81,6 +87,8 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
  private:
   // False when a value would reach the child's command line or standard input unsafely.
   bool SettingsAreSafe() const;
+  // OnOutput's body, inside the strand.
+  void HandleOutput(const char* data, size_t length);
   // Reads the status lines of the whole output; false when the handler must stop for this
   // chunk.
   bool ReadStatusLines();

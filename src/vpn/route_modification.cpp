@@ -107,8 +107,9 @@ bool SplitRouteLine(std::wstring_view line, std::string& destination, std::strin
   return true;
 }
 
-uint32_t FindDefaultRoute(RouteTable& table, RouteRow& route) {
-  std::vector<RouteRow> rows;
+uint32_t FindDefaultRoute(RouteTable& table, RouteRow& route, std::vector<RouteRow>* rowsRead) {
+  std::vector<RouteRow> own;
+  std::vector<RouteRow>& rows = rowsRead != nullptr ? *rowsRead : own;
   if (const uint32_t result = table.ReadForwardTable(rows); result != 0) return result;
   const RouteRow* best = nullptr;
   for (const RouteRow& row : rows) {
@@ -157,17 +158,17 @@ void ApplyInterfaceMetric(RouteTable& table, RouteRow& row) {
 }
 
 uint32_t CreateRoute(RouteTable& table, std::string_view destination, std::string_view netmask,
-                     const RouteRow& row) {
+                     const RouteRow& row, bool allowDefaultRoute) {
   const auto to = ParseIpv4Address(destination);
   const auto mask = ParseIpv4Address(netmask);
-  if (!to || !mask || *mask == 0) return kRouteErrorInvalidParameter;
+  if (!to || !mask || (*mask == 0 && !allowDefaultRoute)) return kRouteErrorInvalidParameter;
   return table.CreateRow(RouteCopy(row, *to, *mask));
 }
 
 uint32_t DeleteRoute(RouteTable& table, std::string_view destination, std::string_view netmask,
-                     const RouteRow& row) {
+                     const RouteRow& row, bool allowDefaultRoute) {
   const auto to = ParseIpv4Address(destination);
   const auto mask = ParseIpv4Address(netmask);
-  if (!to || !mask || *mask == 0) return 0;
+  if (!to || !mask || (*mask == 0 && !allowDefaultRoute)) return 0;
   return table.DeleteRow(RouteCopy(row, *to, *mask));
 }

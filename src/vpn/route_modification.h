@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vpn/route_table.h"
 
@@ -30,7 +31,9 @@ bool SplitRouteLine(std::wstring_view line, std::string& destination, std::strin
 
 // The default route with the lowest first metric (the earlier row on a tie), its age cleared.
 // 0, the forward table's read error, or kRouteErrorInvalidData when there is no default route.
-uint32_t FindDefaultRoute(RouteTable& table, RouteRow& route);
+// `rowsRead`, when given, receives the whole table as read.
+uint32_t FindDefaultRoute(RouteTable& table, RouteRow& route,
+                          std::vector<RouteRow>* rowsRead = nullptr);
 
 // Turns `row` into the template for routes into the tunnel whose local address is
 // `localAddress`: interface of the adapter holding that address, next hop the address itself.
@@ -43,12 +46,14 @@ uint32_t BuildTunnelRoute(RouteTable& table, RouteRow& row, std::string_view loc
 void ApplyInterfaceMetric(RouteTable& table, RouteRow& row);
 
 // Creates a copy of `row` for destination/netmask. kRouteErrorInvalidParameter, without
-// asking the system, when either text is no address or the netmask is 0: a default route is
-// the host's own, and DeleteRoute would never take one back.
+// asking the system, when either text is no address, or when the netmask is 0 and
+// `allowDefaultRoute` is false: unless the caller means to add a default route of its own (one
+// into the tunnel), a default route is the host's.
 uint32_t CreateRoute(RouteTable& table, std::string_view destination, std::string_view netmask,
-                     const RouteRow& row);
-// Deletes the copy CreateRoute made. Texts that are no address, and netmask 0, delete nothing
-// and answer 0, so a restore can never remove the host's default route. Destination 0 with a
-// netmask ("0.0.0.0 mask 128.0.0.0") is an ordinary route and is deleted.
+                     const RouteRow& row, bool allowDefaultRoute = false);
+// Deletes the copy CreateRoute made. Texts that are no address, and netmask 0 unless
+// `allowDefaultRoute`, delete nothing and answer 0, so a restore can never remove the host's
+// default route. Destination 0 with a netmask ("0.0.0.0 mask 128.0.0.0") is an ordinary route
+// and is deleted.
 uint32_t DeleteRoute(RouteTable& table, std::string_view destination, std::string_view netmask,
-                     const RouteRow& row);
+                     const RouteRow& row, bool allowDefaultRoute = false);

@@ -64,9 +64,13 @@ bool CVpnRouteRequestPipeServer::Start(const RouteRow& tunnelRoute) {
   ResetEvent(stopEvent);
   activeCount = 1;
   listening_ = false;
-  // Read here, on the starting thread, and only here: the thread sees it without a lock.
-  tunnelServer_ = tunnelServerLookup ? tunnelServerLookup() : 0;
   return CVpnRouteRequestBaseServer::Start(tunnelRoute);
+}
+
+// Written only while the thread is not running; starting the thread publishes it.
+void CVpnRouteRequestPipeServer::LearnTunnelServer() {
+  if (IsRunning()) return;
+  tunnelServer_ = tunnelServerLookup ? tunnelServerLookup() : 0;
 }
 
 void CVpnRouteRequestPipeServer::Run() {

@@ -57,7 +57,9 @@ class CVpnRouteRequestPipeServer : public CVpnRouteRequestBaseServer {
   // False when already running or the stop event or thread could not be made.
   bool Start(const RouteRow& tunnelRoute) override;
 
-  // Asked once at every Start: the tunnel's server address (network byte order, 0 unknown),
+  void LearnTunnelServer() override;
+
+  // Asked by LearnTunnelServer: the tunnel's server address (network byte order, 0 unknown),
   // which never gets a route into the tunnel.
   std::function<uint32_t()> tunnelServerLookup;
 
@@ -96,7 +98,7 @@ class CVpnRouteRequestPipeServer : public CVpnRouteRequestBaseServer {
 };
 
 // The server an engine embeds: on the program's pipe, and never routing the engine's own server
-// (its address as the engine holds it when the tunnel is up) into the tunnel.
+// (its address as the engine holds it at Connect) into the tunnel.
 std::unique_ptr<CVpnRouteRequestBaseServer> MakeEngineRouteServer(RouteTable& routes,
                                                                   TickClock& clock,
                                                                   const CGeneralVpn& engine);

@@ -40,6 +40,10 @@ class CVpnRouteRequestBaseServer {
   // Takes `tunnelRoute` as the template of every host route and starts the thread. False when
   // already running or no thread could be created.
   virtual bool Start(const RouteRow& tunnelRoute);
+  // Learns which address is the tunnel's own server, never to be routed into the tunnel. The
+  // engine calls it at Connect, before the tunnel is up, so a host name is resolved there and
+  // not on the thread that reports the tunnel; Start uses what was learned. Nothing here.
+  virtual void LearnTunnelServer() {}
   bool IsRunning() const { return serverThread.joinable(); }
 
   // True when a route for `address` (network byte order) exists through the tunnel, created

@@ -53,18 +53,18 @@ RasConnectionHandle CWindowsVpn::FindExistingConnection() {
 }
 
 int32_t CWindowsVpn::Connect() {
+  // Held through the dial: progress that comes before Dial has returned waits for its result.
+  auto strand = EnterStrand();
   if (rasConnection == 0) rasConnection = FindExistingConnection();
   if (rasConnection != 0) {
-    error = GENERAL_VPN_ERROR_ALREADY_CONNECTED;
-    errorDetail = 0;
-    return error;
+    StoreError(GENERAL_VPN_ERROR_ALREADY_CONNECTED, 0);
+    return GENERAL_VPN_ERROR_ALREADY_CONNECTED;
   }
-  if (const int32_t result = CGeneralVpn::Connect(); result != 0) return result;
+  if (const int32_t result = Prepare(); result != 0) return result;
 
   if (tunnelType != WindowsVpnTunnelPptp && tunnelType != WindowsVpnTunnelL2tp) {
-    // Not a code of ours, but the owner must still see a failure in `error`.
-    error = GENERAL_VPN_ERROR_INTERNAL;
-    errorDetail = kErrorInvalidParameter;
+    // Not a code of ours, but the owner must still see a failure in the error.
+    StoreError(GENERAL_VPN_ERROR_INTERNAL, kErrorInvalidParameter);
     return kErrorInvalidParameter;
   }
   RasEntryProperties entry;
@@ -81,9 +81,7 @@ int32_t CWindowsVpn::Connect() {
   entry.vpnStrategy =
       tunnelType == WindowsVpnTunnelPptp ? kVpnStrategyPptpOnly : kVpnStrategyL2tpOnly;
 
-  state = GENERAL_VPN_STATE_PREPARE;
-  error = GENERAL_VPN_ERROR_SUCCESS;
-  errorDetail = 0;
+  StoreState(GENERAL_VPN_STATE_PREPARE, GENERAL_VPN_ERROR_SUCCESS, 0);
 
   // A cut-off server name would dial some other host; refuse it as the system refuses a bad
   // entry.
@@ -91,9 +89,8 @@ int32_t CWindowsVpn::Connect() {
                                ? kErrorInvalidParameter
                                : dialer_.SetEntryProperties(kEntryName, entry);
   if (written != 0) {
-    error = WINDOWS_VPN_ERROR_CREATE;
-    errorDetail = static_cast<int32_t>(written);
-    return error;
+    StoreError(WINDOWS_VPN_ERROR_CREATE, static_cast<int32_t>(written));
+    return WINDOWS_VPN_ERROR_CREATE;
   }
 
   RasDialParameters parameters;
@@ -106,35 +103,36 @@ int32_t CWindowsVpn::Connect() {
   const uint32_t dialled =
       fits ? dialer_.Dial(parameters, this, rasConnection) : kErrorInvalidParameter;
   if (dialled != 0) {
-    error = WINDOWS_VPN_ERROR_DIAL;
-    errorDetail = static_cast<int32_t>(dialled);
-    return error;
+    StoreError(WINDOWS_VPN_ERROR_DIAL, static_cast<int32_t>(dialled));
+    return WINDOWS_VPN_ERROR_DIAL;
   }
   return GENERAL_VPN_ERROR_SUCCESS;
 }
 
 int32_t CWindowsVpn::Disconnect() {
+  StopEvents();
   if (rasConnection != 0) {
-    state = GENERAL_VPN_STATE_DISCONNECT;
-    error = GENERAL_VPN_ERROR_SUCCESS;
-    errorDetail = 0;
+    {
+      auto strand = EnterStrand();
+      StoreState(GENERAL_VPN_STATE_DISCONNECT, GENERAL_VPN_ERROR_SUCCESS, 0);
+    }
+    // Outside the strand: a hang-up may wait for the progress thread, which may be waiting
+    // for the strand.
     dialer_.HangUp(std::exchange(rasConnection, 0));
   }
   return CGeneralVpn::Disconnect();
 }
 
-int32_t CWindowsVpn::GetStatistics(uint32_t& sent, uint32_t& received) {
+int32_t CWindowsVpn::GetStatistics(uint32_t& sent, uint32_t& received, int32_t& errorDetail) {
   uint32_t bytesSent = 0;
   uint32_t bytesReceived = 0;
   const uint32_t result = dialer_.GetStatistics(rasConnection, bytesSent, bytesReceived);
   if (result != 0) {
-    error = GENERAL_VPN_ERROR_INTERNAL;
     errorDetail = static_cast<int32_t>(result);
-    return 1;
+    return GENERAL_VPN_ERROR_INTERNAL;
   }
   sent = bytesSent;
   received = bytesReceived;
-  error = GENERAL_VPN_ERROR_SUCCESS;
   errorDetail = 0;
   return 0;
 }
@@ -182,19 +180,28 @@ uint32_t CWindowsVpn::OnRasProgress(RasConnectionHandle connection, uint32_t con
         SetState(GENERAL_VPN_STATE_CONNECTED, code, detail);
         break;
       }
+      // Read before the event: the query talks to the system, not to the engine.
       std::wstring address;
       if (const uint32_t result = ReadLocalAddress(connection, address); result != 0) {
+        // A link without an address can carry no routes; left alone it would sit there with
+        // nothing reported. The owner hangs it up on this error.
+        SetState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_INTERNAL,
+                 static_cast<int32_t>(result));
         return result;
       }
-      localAddress = address;
-      SetState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
+      RunEvent([&] {
+        localAddress_ = address;
+        ChangeState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
+      });
       break;
     }
     case kRasStateDisconnected:
       SetState(GENERAL_VPN_STATE_DISCONNECTED, code, detail);
       break;
     default:
-      if (failed) SetState(state, GENERAL_VPN_ERROR_INTERNAL, detail);
+      if (failed) {
+        RunEvent([&] { ChangeState(CurrentState(), GENERAL_VPN_ERROR_INTERNAL, detail); });
+      }
       break;
   }
   return 1;

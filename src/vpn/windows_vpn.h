@@ -45,13 +45,14 @@ class CWindowsVpn : public CGeneralVpn, public RasDialEvents {
   int32_t Connect() override;
   // Starts the hang-up without waiting for it, then the common cleanup.
   int32_t Disconnect() override;
-  int32_t GetStatistics(uint32_t& sent, uint32_t& received) override;
+  int32_t GetStatistics(uint32_t& sent, uint32_t& received, int32_t& errorDetail) override;
   // The system's dial-up error text, with the reboot advice for the port errors a restart
   // cures.
   std::wstring GetErrorDetailText(int32_t detail) override;
   std::wstring GetErrorText(int32_t code) override;
 
-  // The progress handler, on the dial-up networking's thread.
+  // The progress handler, on the dial-up networking's thread. A connected tunnel whose address
+  // cannot be read is reported as an internal error, so the owner hangs it up.
   uint32_t OnRasProgress(RasConnectionHandle connection, uint32_t connectionState,
                          uint32_t rasError) override;
 

@@ -589,6 +589,55 @@ def case_routes_of_a_killed_client_are_taken_back_at_the_next_start(d):
         shutil.rmtree(folder, ignore_errors=True)
 
 
+def case_disconnect_while_a_long_route_list_is_applied(d):
+    # 5,000 routes through the host's gateway (mode 1), each taking the simulated table a few
+    # milliseconds: Disconnect lands in the middle of the work.
+    with open(os.path.join(ROOT, "tools", "service_sim", "config.json"), encoding="utf-8") as f:
+        config = json.load(f)
+    routes = [f"10.{i // 256}.{i % 256}.0 mask 255.255.255.0" for i in range(5000)]
+    config["route_sets"].insert(0, {"id": "long", "title": "长列表", "comment": "5000 条路由",
+                                    "default_gateway": True, "routes": routes})
+    folder = tempfile.mkdtemp(prefix="kv-long-")
+    config_file = os.path.join(folder, "config.json")
+    with open(config_file, "w", encoding="utf-8") as f:
+        json.dump(config, f, ensure_ascii=False)
+    slow = os.path.join(d.build, "KavrinSimNet.exe.slow")
+    with open(slow, "w") as f:
+        f.write("3")
+    s = Session(d, exe="KavrinSimNet.exe", sims=[Simulator(options=("--config", config_file))])
+    try:
+        s.client_address_shown()
+        s.login("demo", "demo123")
+        s.next_box()
+        d.press(APP_CAPTION)
+        choose_policy(d)
+        s.wait_event(lambda l: l.startswith("routes added ") and int(l.split()[-1]) >= 100,
+                     "route work did not start", 60)
+        d.press(MAIN_CAPTION, f"#{DISCONNECT}")
+        d.wait_text(MAIN_CAPTION, STATUS_LINE, lambda t: t == TEXTS["AlreadyDisconnected"],
+                    "status after Disconnect", 30)
+        s.wait_event(lambda l: l == "routes added 0", "routes were left behind", 30)
+        lines = s.event_lines()
+        added = [l[len("route add "):] for l in lines if l.startswith("route add ")]
+        deleted = [l[len("route delete "):] for l in lines if l.startswith("route delete ")]
+        expect("hangup" in lines, "no hang-up")
+        expect(0 < len(added) < len(routes), f"{len(added)} routes created before Disconnect")
+        expect(sorted(added) == sorted(deleted),
+               f"created {len(added)}, deleted {len(deleted)}: "
+               f"{sorted(set(added) ^ set(deleted))[:5]}")
+        expect(not any(l.startswith("route delete missing") for l in lines),
+               "deleted a route that was not there")
+        expect(not any(l.startswith("balloon ") for l in lines), "reported as connected")
+        expect(s.proc.poll() is None, "the program ended")
+        expect(d.enabled(MAIN_CAPTION, CONNECT), "Connect is not enabled after Disconnect")
+        expect(not d.enabled(MAIN_CAPTION, DISCONNECT), "Disconnect stayed enabled")
+        expect(not os.path.exists(route_journal_file()), "the route journal was left behind")
+    finally:
+        s.close()
+        os.remove(slow)
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 TUNNEL_INTERFACE = (r"HKLM\SYSTEM\CurrentControlSet\Services\Tcpip\Parameters\Interfaces"
                     r"\{0E2E0000-KAVRIN-E2E-TUNNEL}")
 
@@ -1153,6 +1202,7 @@ CASES = [
     case_simulated_network_connects_and_disconnects,
     case_tray_icon_comes_back_after_the_taskbar_restarts,
     case_routes_of_a_killed_client_are_taken_back_at_the_next_start,
+    case_disconnect_while_a_long_route_list_is_applied,
     case_dhcp_on_the_tunnel_address_is_switched_off,
     case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event,
     case_accelerated_application_gets_routes_on_request,

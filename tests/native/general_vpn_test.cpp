@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
-#include <mutex>
-#include <tuple>
+#include <thread>
 #include <vector>
 
 #include "config/text_table.h"
@@ -22,28 +22,6 @@ class ProgramTextsEnvironment : public ::testing::Environment {
   void SetUp() override { BuildTextTable(); }
 };
 const auto* const kProgramTexts = ::testing::AddGlobalTestEnvironment(new ProgramTextsEnvironment);
-
-using Report = std::tuple<uint32_t, int32_t, int32_t>;
-
-class ReportRecorder : public CGeneralVpnCallbackInterface {
- public:
-  void OnVpnStateChanged(CGeneralVpn* vpn) override {
-    std::lock_guard lock(mutex_);
-    reports_.emplace_back(vpn->state, vpn->error, vpn->errorDetail);
-  }
-  std::vector<Report> reports() {
-    std::lock_guard lock(mutex_);
-    return reports_;
-  }
-  void Clear() {
-    std::lock_guard lock(mutex_);
-    reports_.clear();
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<Report> reports_;
-};
 
 class GeneralVpnTest : public ::testing::Test {
  protected:
@@ -66,8 +44,7 @@ class GeneralVpnTest : public ::testing::Test {
     vpn_->routeMode = mode;
     vpn_->routeList = std::move(routes);
     ASSERT_EQ(vpn_->Connect(), 0);
-    vpn_->localAddress = L"10.8.0.6";
-    vpn_->SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
+    vpn_->TunnelUp(L"10.8.0.6", gateway_);
   }
 
   RouteRow TunnelRow(const char* destination, const char* mask) const {
@@ -86,6 +63,7 @@ class GeneralVpnTest : public ::testing::Test {
   FakeRouteTable table_;
   FakeClock clock_;
   ReportRecorder recorder_;
+  std::wstring gateway_;
   FakeRouteRequestServer* server_ = nullptr;
   std::unique_ptr<TestVpn> vpn_;
 };
@@ -98,31 +76,29 @@ TEST_F(GeneralVpnTest, PreparationTakesTheFirstOfTwoEqualDefaultRoutes) {
   second.nextHop = Ip("192.168.9.1");
   table_.forwardTable.push_back(second);
   table_.forwardTable[0].age = 77;
-  vpn_->failedRoutes = {L"left over"};
 
   vpn_->routeMode = RouteModeListedRoutes;
   ASSERT_EQ(vpn_->Connect(), 0);
-  EXPECT_EQ(vpn_->hostDefaultRoute.nextHop, Ip("192.168.1.1"));
-  EXPECT_EQ(vpn_->hostDefaultRoute.age, 0u);
-  EXPECT_EQ(vpn_->tunnelRouteTemplate, RouteRow{});
-  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_START);
-  EXPECT_TRUE(vpn_->failedRoutes.empty());
+  EXPECT_EQ(vpn_->HostDefaultRoute().nextHop, Ip("192.168.1.1"));
+  EXPECT_EQ(vpn_->HostDefaultRoute().age, 0u);
+  EXPECT_EQ(vpn_->TunnelRouteTemplate(), RouteRow{});
+  EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_START);
   EXPECT_TRUE(recorder_.reports().empty());
 
   vpn_->routeMode = RouteModeDefaultGateway;
   ASSERT_EQ(vpn_->Connect(), 0);
-  EXPECT_EQ(vpn_->tunnelRouteTemplate, vpn_->hostDefaultRoute);
+  EXPECT_EQ(vpn_->TunnelRouteTemplate(), vpn_->HostDefaultRoute());
 }
 
 TEST_F(GeneralVpnTest, PreparationWithoutDefaultRouteFailsWithInvalidData) {
   table_.forwardTable[0].mask = Ip("255.0.0.0");
   EXPECT_EQ(vpn_->Connect(), GENERAL_VPN_ERROR_GET_GATEWAY);
-  EXPECT_EQ(vpn_->error, GENERAL_VPN_ERROR_GET_GATEWAY);
-  EXPECT_EQ(vpn_->errorDetail, 13);
+  EXPECT_EQ(vpn_->Status().error, GENERAL_VPN_ERROR_GET_GATEWAY);
+  EXPECT_EQ(vpn_->Status().errorDetail, 13);
 
   table_.forwardTableError = 8;
   EXPECT_EQ(vpn_->Connect(), GENERAL_VPN_ERROR_GET_GATEWAY);
-  EXPECT_EQ(vpn_->errorDetail, 13);
+  EXPECT_EQ(vpn_->Status().errorDetail, 13);
   EXPECT_TRUE(recorder_.reports().empty());
 }
 
@@ -132,13 +108,13 @@ TEST_F(GeneralVpnTest, ListedRoutesGoIntoTheTunnelAndAreReportedAsModifyThenAllD
   EXPECT_EQ(recorder_.reports(), (std::vector<Report>{kModifying, kAllDone}));
   EXPECT_EQ(table_.installed, (std::vector<RouteRow>{TunnelRow("10.0.0.0", "255.0.0.0"),
                                                      TunnelRow("172.16.0.0", "255.240.0.0")}));
-  EXPECT_EQ(vpn_->hostDefaultRoute.metric1, 21u);
+  EXPECT_EQ(vpn_->HostDefaultRoute().metric1, 21u);
   EXPECT_EQ(table_.forwardTableReads, 1);
   EXPECT_FALSE(server_->IsRunning());
 }
 
 TEST_F(GeneralVpnTest, TunnelGatewayIsTheNextHopWhenTheConnectorLearnedOne) {
-  vpn_->tunnelGateway = L"10.8.0.5";
+  gateway_ = L"10.8.0.5";
   ConnectAndComeUp(RouteModeListedRoutes, {L"10.0.0.0 mask 255.0.0.0"});
   ASSERT_EQ(table_.installed.size(), 1u);
   EXPECT_EQ(table_.installed[0].nextHop, Ip("10.8.0.5"));
@@ -170,14 +146,17 @@ TEST_F(GeneralVpnTest, UnreadableAdapterListStopsAtModifyWithTheSystemError) {
     ConnectAndComeUp(mode, {L"10.0.0.0 mask 255.0.0.0"});
     EXPECT_EQ(recorder_.reports(),
               (std::vector<Report>{kModifying, {GENERAL_VPN_STATE_MODIFY_ROUTE, 4, 232}}));
-    EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_MODIFY_ROUTE);
+    EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_MODIFY_ROUTE);
     EXPECT_TRUE(table_.createCalls.empty());
     EXPECT_FALSE(server_->IsRunning());
   }
 }
 
+// The server's own address is learned at Connect, before the tunnel is up, not on the thread
+// that reports it.
 TEST_F(GeneralVpnTest, ApplicationModeStartsTheServerWithTheTunnelTemplate) {
   ConnectAndComeUp(RouteModeApplications, {L"10.0.0.0 mask 255.0.0.0"});
+  EXPECT_TRUE(server_->learnedBeforeStart);
   EXPECT_EQ(recorder_.reports(), (std::vector<Report>{kModifying, kAllDone}));
   ASSERT_TRUE(server_->IsRunning());
   EXPECT_EQ(server_->routeTemplate, TunnelRow("0.0.0.0", "0.0.0.0"));
@@ -199,8 +178,7 @@ TEST_F(GeneralVpnTest, ServerThatDoesNotStartIsReportedAsItsOwnError) {
   bare.callback = &withoutServer;
   bare.routeMode = RouteModeApplications;
   ASSERT_EQ(bare.Connect(), 0);
-  bare.localAddress = L"10.8.0.6";
-  bare.SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
+  bare.TunnelUp(L"10.8.0.6");
   EXPECT_EQ(withoutServer.reports(), (std::vector<Report>{kModifying, notStarted}));
 }
 
@@ -212,12 +190,12 @@ TEST_F(GeneralVpnTest, FailedLinesAndProxyHostAreListedAndTheRestStaysInPlace) {
                     L"vpn.example.com mask 255.255.255.255", L"192.168.0.0 mask 255.255.0.0"});
   EXPECT_EQ(recorder_.reports(),
             (std::vector<Report>{kModifying, {GENERAL_VPN_STATE_MODIFY_ROUTE, 6, 0}}));
-  EXPECT_EQ(vpn_->failedRoutes,
+  EXPECT_EQ(vpn_->Status().failedRoutes,
             (std::vector<std::wstring>{L"proxy.example.com", L"172.16.0.0 mask 255.240.0.0",
                                        L"vpn.example.com mask 255.255.255.255"}));
   EXPECT_EQ(table_.installed, (std::vector<RouteRow>{TunnelRow("10.0.0.0", "255.0.0.0"),
                                                      TunnelRow("192.168.0.0", "255.255.0.0")}));
-  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_MODIFY_ROUTE);
+  EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_MODIFY_ROUTE);
 }
 
 // The owner shows the first ten and "..." itself; the engine keeps every failed line in order.
@@ -229,15 +207,15 @@ TEST_F(GeneralVpnTest, MoreThanTenFailedRoutesAreAllKept) {
     lines.push_back(std::wstring(network.begin(), network.end()) + L" mask 255.255.0.0");
   }
   ConnectAndComeUp(RouteModeListedRoutes, lines);
-  EXPECT_EQ(vpn_->failedRoutes, lines);
-  EXPECT_EQ(vpn_->error, GENERAL_VPN_ERROR_MODIFY_ROUTE);
+  EXPECT_EQ(vpn_->Status().failedRoutes, lines);
+  EXPECT_EQ(vpn_->Status().error, GENERAL_VPN_ERROR_MODIFY_ROUTE);
 }
 
 TEST_F(GeneralVpnTest, ProxyGetsAHostRouteThroughTheHostGatewayUntilRestore) {
   vpn_->SetProxy(2, L"203.0.113.9", 1080, L"user", L"secret");
   ConnectAndComeUp(RouteModeListedRoutes, {});
   ASSERT_EQ(table_.installed.size(), 1u);
-  RouteRow expected = vpn_->hostDefaultRoute;
+  RouteRow expected = vpn_->HostDefaultRoute();
   expected.destination = Ip("203.0.113.9");
   expected.mask = 0xFFFFFFFFu;
   EXPECT_EQ(table_.installed[0], expected);
@@ -247,38 +225,80 @@ TEST_F(GeneralVpnTest, ProxyGetsAHostRouteThroughTheHostGatewayUntilRestore) {
   EXPECT_TRUE(table_.installed.empty());
 }
 
+// A listed default route is what a mode-2 set asks for; restore takes back exactly what was
+// created.
 TEST_F(GeneralVpnTest, RestoreDeletesTheListedLinesThisConnectionCreated) {
   table_.createErrors[Ip("172.16.0.0")] = 87;
   ConnectAndComeUp(RouteModeListedRoutes,
                    {L"10.0.0.0 mask 255.0.0.0", L"172.16.0.0 mask 255.240.0.0", L"junk",
                     L"0.0.0.0 mask 0.0.0.0", L"0.0.0.0 mask 128.0.0.0"});
-  EXPECT_EQ(vpn_->failedRoutes,
-            (std::vector<std::wstring>{L"172.16.0.0 mask 255.240.0.0", L"0.0.0.0 mask 0.0.0.0"}));
+  EXPECT_EQ(vpn_->Status().failedRoutes,
+            (std::vector<std::wstring>{L"172.16.0.0 mask 255.240.0.0"}));
+  EXPECT_EQ(table_.installed.size(), 3u);
   recorder_.Clear();
   EXPECT_EQ(vpn_->Disconnect(), 0);
   EXPECT_EQ(table_.deleteCalls, (std::vector<RouteRow>{TunnelRow("10.0.0.0", "255.0.0.0"),
+                                                       TunnelRow("0.0.0.0", "0.0.0.0"),
                                                        TunnelRow("0.0.0.0", "128.0.0.0")}));
   EXPECT_TRUE(table_.installed.empty());
   EXPECT_EQ(recorder_.reports(), (std::vector<Report>{{GENERAL_VPN_STATE_RESTORE_ROUTE, 0, 0}}));
-  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_DISCONNECTED);
-  EXPECT_EQ(vpn_->error, 0);
-  EXPECT_TRUE(vpn_->routeList.empty());
-  EXPECT_EQ(vpn_->tunnelRouteTemplate, RouteRow{});
+  EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_DISCONNECTED);
+  EXPECT_EQ(vpn_->Status().error, 0);
+  EXPECT_EQ(vpn_->TunnelRouteTemplate(), RouteRow{});
 }
 
-// A listed line the host already had fails as existing; disconnecting must not take the host's
-// route with it. A second report of the tunnel coming up keeps what the first one created.
+// In mode 1 a default route through the host's gateway would fight the tunnel for the default
+// gateway: still refused there.
+TEST_F(GeneralVpnTest, DefaultGatewayModeRefusesAListedDefaultRoute) {
+  ConnectAndComeUp(RouteModeDefaultGateway, {L"0.0.0.0 mask 0.0.0.0"});
+  EXPECT_EQ(vpn_->Status().failedRoutes, (std::vector<std::wstring>{L"0.0.0.0 mask 0.0.0.0"}));
+  EXPECT_TRUE(table_.createCalls.empty());
+}
+
+// A listed line the host already had is the host's, whether the system refuses the second copy
+// as existing or (as some do) answers success: disconnecting must not take it. A second report
+// of the tunnel coming up keeps what the first one created.
 TEST_F(GeneralVpnTest, RouteTheHostAlreadyHadSurvivesTheConnection) {
-  const RouteRow hosts = TunnelRow("172.16.0.0", "255.240.0.0");
-  table_.installed.push_back(hosts);
+  const RouteRow refused = TunnelRow("172.16.0.0", "255.240.0.0");
+  const RouteRow accepted = TunnelRow("192.168.0.0", "255.255.0.0");
+  table_.installed = {refused, accepted};
+  table_.forwardTable.push_back(refused);
+  table_.forwardTable.push_back(accepted);
   table_.createErrors[Ip("172.16.0.0")] = 5010;
   ConnectAndComeUp(RouteModeListedRoutes,
-                   {L"10.0.0.0 mask 255.0.0.0", L"172.16.0.0 mask 255.240.0.0"});
+                   {L"10.0.0.0 mask 255.0.0.0", L"172.16.0.0 mask 255.240.0.0",
+                    L"192.168.0.0 mask 255.255.0.0"});
   table_.createErrors[Ip("10.0.0.0")] = 5010;  // now ours, so it exists
-  vpn_->SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
+  vpn_->TunnelUp(L"10.8.0.6");
   EXPECT_EQ(vpn_->Disconnect(), 0);
   EXPECT_EQ(table_.deleteCalls, (std::vector<RouteRow>{TunnelRow("10.0.0.0", "255.0.0.0")}));
-  EXPECT_EQ(table_.installed, (std::vector<RouteRow>{hosts}));
+}
+
+// Disconnect stops the route work between two routes, waits for it, and takes back exactly what
+// was created by then; the connector's reports after that change nothing.
+TEST_F(GeneralVpnTest, DisconnectDuringRouteWorkStopsItAndRestoresWhatWasCreated) {
+  std::vector<std::wstring> lines;
+  for (int i = 0; i < 5000; ++i) {
+    lines.push_back(L"10." + std::to_wstring(i / 256) + L"." + std::to_wstring(i % 256) +
+                    L".0 mask 255.255.255.0");
+  }
+  vpn_->routeMode = RouteModeListedRoutes;
+  vpn_->routeList = lines;
+  ASSERT_EQ(vpn_->Connect(), 0);
+  table_.rowDelay = std::chrono::microseconds(50);
+  std::thread connector([&] { vpn_->TunnelUp(L"10.8.0.6"); });
+  while (recorder_.reports().empty()) std::this_thread::yield();
+  vpn_->Disconnect();
+  connector.join();
+  vpn_->TunnelUp(L"10.8.0.6");
+  vpn_->SetState(GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_CONNECT, 0);
+
+  EXPECT_LT(table_.createCalls.size(), lines.size());
+  EXPECT_EQ(table_.deleteCalls.size(), table_.createCalls.size());
+  EXPECT_TRUE(table_.installed.empty());
+  EXPECT_EQ(recorder_.reports(),
+            (std::vector<Report>{kModifying, {GENERAL_VPN_STATE_RESTORE_ROUTE, 0, 0}}));
+  EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_DISCONNECTED);
 }
 
 // In mode 1 the template is the host's own gateway: deleting the list there would remove
@@ -330,7 +350,6 @@ TEST_F(GeneralVpnTest, StatusReportHasThreeLinesEvenWithAnEmptyDetail) {
 TEST_F(GeneralVpnTest, WaitCleanupSettledSleepsOutTheRestOfTwoSeconds) {
   clock_.now = 10'000;
   vpn_->Disconnect();
-  EXPECT_EQ(vpn_->lastCleanupTick, 10'000u);
   vpn_->WaitCleanupSettled();
   EXPECT_EQ(clock_.sleeps, (std::vector<uint32_t>{2000}));
 

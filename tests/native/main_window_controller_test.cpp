@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -29,6 +30,7 @@ class FakeMainView : public RecordingLoginView, public MainWindowView {
   bool AskYesNo(const std::wstring& text, bool defaultNo) override {
     questions.push_back(text);
     questionDefaultsNo.push_back(defaultNo);
+    if (onQuestion) onQuestion();
     return answerYes;
   }
   std::wstring UserName() override { return user; }
@@ -70,6 +72,8 @@ class FakeMainView : public RecordingLoginView, public MainWindowView {
   bool closed = false;
   std::wstring about;
   std::function<void()> onBox;
+  // Runs while a question is open, as the box's own message loop would.
+  std::function<void()> onQuestion;
 };
 
 class FakeTray : public TrayIcon {
@@ -136,7 +140,7 @@ class FakeProbes : public HostProbeFactory {
 
 class NullCallback : public CGeneralVpnCallbackInterface {
  public:
-  void OnVpnStateChanged(CGeneralVpn*) override {}
+  void OnVpnStateChanged(CGeneralVpn*, const VpnStatus&) override {}
 };
 
 const std::string kAnnouncement = "MagicTag=VpnServerResponse\r\n[VPN]\r\nClientIP=203.0.113.7\r\n";
@@ -208,8 +212,7 @@ class MainWindowTest : public ::testing::Test {
     return *engines_.last;
   }
   void Report(FakeEngine& engine, uint32_t state, int32_t error = 0) {
-    engine.Reach(state, error);
-    controller_->OnEngineReport(&engine);
+    controller_->OnEngineReport(&engine, engine.Reach(state, error));
   }
 
   fs::path dir_;
@@ -469,6 +472,32 @@ TEST_F(MainWindowTest, WithoutATrayIconTheWindowIsNeverHidden) {
   tray_.shown = true;
   EXPECT_TRUE(controller_->OnMinimized());
   EXPECT_FALSE(view_.visible);
+}
+
+// A question's box runs its own message loop, so reports arrive while it is open; the tunnel may
+// also be reported up a second time.
+TEST_F(MainWindowTest, EachChangeIsHandledOnceAndTheConnectionsStepsOncePerConnection) {
+  policy_.choice.route_set_code = -3;
+  FakeEngine& engine = Connected();
+  bind_.loaded = true;
+  engine.failedRoutes = {L"10.0.0.0 mask 255.0.0.0"};
+  view_.answerYes = true;
+  const VpnStatus failed =
+      engine.Reach(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_MODIFY_ROUTE);
+  view_.onQuestion = [&] {
+    controller_->OnEngineReport(&engine, failed);
+    Report(engine, GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_MODIFY_ROUTE);
+  };
+  controller_->OnEngineReport(&engine, failed);
+  EXPECT_EQ(view_.questions.size(), 1u);
+
+  Report(engine, GENERAL_VPN_STATE_ALL_DONE);
+  Report(engine, GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_MODIFY_ROUTE);
+  Report(engine, GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_EQ(view_.questions.size(), 1u);
+  EXPECT_EQ(std::count(bind_.calls.begin(), bind_.calls.end(), FakeBindModule::Call::kStart), 1);
+  EXPECT_EQ(tray_.balloons.size(), 1u);
+  EXPECT_EQ(controller_->currentEngine(), &engine);
 }
 
 TEST_F(MainWindowTest, BrokenBindingModuleIsToldButTheConnectionStays) {

@@ -3,32 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "config/text_table.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_route_table.h"
+#include "fakes/test_vpn.h"
 #include "vpn/open_vpn_components.h"
 
 namespace {
-
-using Report = std::tuple<uint32_t, int32_t, int32_t>;
-
-// Records the engine as each report finds it, including the addresses learned by then.
-class ReportRecorder : public CGeneralVpnCallbackInterface {
- public:
-  void OnVpnStateChanged(CGeneralVpn* vpn) override {
-    std::lock_guard lock(mutex);
-    reports.emplace_back(vpn->state, vpn->error, vpn->errorDetail);
-    addresses.push_back(vpn->localAddress);
-  }
-  std::mutex mutex;
-  std::vector<Report> reports;
-  std::vector<std::wstring> addresses;
-};
 
 // A child that never runs: the test plays its output through OnOutput and sees what would
 // have gone to its standard input.
@@ -128,11 +112,11 @@ TEST_F(OpenVpnTest, CommandLineCarriesTheProxyOptionAndConnectStartsTheChild) {
   table_.forwardTable.clear();
   ASSERT_EQ(vpn_->Connect(), 0);
   EXPECT_EQ(child_->commandLines, (std::vector<std::wstring>{kTemplate}));
-  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_PREPARE);
-  EXPECT_TRUE(recorder_.reports.empty());
+  EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_PREPARE);
+  EXPECT_TRUE(recorder_.reports().empty());
   child_->refuseStart = true;
   EXPECT_EQ(vpn_->Connect(), OPEN_VPN_ERROR_EXEC);
-  EXPECT_EQ(vpn_->error, OPEN_VPN_ERROR_EXEC);
+  EXPECT_EQ(vpn_->Status().error, OPEN_VPN_ERROR_EXEC);
 }
 
 TEST_F(OpenVpnTest, SettingsThatWouldInjectAnswersOrOptionsAreRefusedBeforeTheChildStarts) {
@@ -156,7 +140,7 @@ TEST_F(OpenVpnTest, SettingsThatWouldInjectAnswersOrOptionsAreRefusedBeforeTheCh
     c.spoil(*vpn_);
     child_->commandLines.clear();
     EXPECT_EQ(vpn_->Connect(), OPEN_VPN_ERROR_INVALID_SETTING);
-    EXPECT_EQ(vpn_->error, OPEN_VPN_ERROR_INVALID_SETTING);
+    EXPECT_EQ(vpn_->Status().error, OPEN_VPN_ERROR_INVALID_SETTING);
     EXPECT_TRUE(child_->commandLines.empty());
   }
   // Proxy values do not matter without a proxy.
@@ -216,12 +200,12 @@ TEST_F(OpenVpnTest, FullSessionLearnsAddressesModifiesRoutesThenCountsPackets) {
   // The address line and the completion in one chunk: the address is stored first.
   Feed(std::string(kAddressLine) + "Initialization Sequence Completed\n");
 
-  EXPECT_EQ(vpn_->localAddress, L"10.8.0.6");
-  EXPECT_EQ(vpn_->tunnelGateway, L"10.8.0.5");
+  EXPECT_EQ(vpn_->GetLocalAddress(), L"10.8.0.6");
+  EXPECT_EQ(vpn_->TunnelGateway(), L"10.8.0.5");
   // "Peer Connection Initiated" stays in the buffer until completion, so each chunk repeats it.
-  EXPECT_EQ(recorder_.reports,
+  EXPECT_EQ(recorder_.reports(),
             (std::vector<Report>{{4, 0, 0}, {4, 0, 0}, {4, 0, 0}, {10, 0, 0}, {8, 0, 0}}));
-  EXPECT_EQ(recorder_.addresses[3], L"10.8.0.6");  // at the report of 10
+  EXPECT_EQ(recorder_.statuses()[3].localAddress, L"10.8.0.6");  // at the report of 10
   ASSERT_EQ(table_.installed.size(), 1u);
   EXPECT_EQ(table_.installed[0].nextHop, Ip("10.8.0.5"));
   EXPECT_EQ(table_.installed[0].interfaceIndex, 23u);
@@ -231,21 +215,22 @@ TEST_F(OpenVpnTest, FullSessionLearnsAddressesModifiesRoutesThenCountsPackets) {
   Feed("W");
   uint32_t sent = 0;
   uint32_t received = 0;
-  EXPECT_EQ(vpn_->GetStatistics(sent, received), 0);
+  int32_t detail = -1;
+  EXPECT_EQ(vpn_->GetStatistics(sent, received, detail), 0);
   EXPECT_EQ(sent, 3u);
   EXPECT_EQ(received, 2u);
   EXPECT_EQ(vpn_->GetOutput(), "");
 
   // A key renegotiation repeats the peer line; the tunnel stays up and keeps counting.
-  recorder_.reports.clear();
+  recorder_.Clear();
   Feed("[server] Peer Connection Initiated with [AF_INET]203.0.113.9:80\n");
-  vpn_->GetStatistics(sent, received);
+  vpn_->GetStatistics(sent, received, detail);
   Feed("WR");
   uint32_t sent_after = 0;
   uint32_t received_after = 0;
-  vpn_->GetStatistics(sent_after, received_after);
-  EXPECT_TRUE(recorder_.reports.empty());
-  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_ALL_DONE);
+  vpn_->GetStatistics(sent_after, received_after, detail);
+  EXPECT_TRUE(recorder_.reports().empty());
+  EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_ALL_DONE);
   EXPECT_EQ(sent_after, sent + 1);
   EXPECT_EQ(received_after, received + 1);
 }
@@ -263,11 +248,11 @@ TEST_F(OpenVpnTest, ConsoleLinesGiveTheirErrors) {
   for (const auto& [line, report] : lines) {
     SCOPED_TRACE(line);
     vpn_->ClearOutput();
-    recorder_.reports.clear();
+    recorder_.Clear();
     Feed(line);
-    EXPECT_EQ(recorder_.reports, std::vector<Report>{report});
+    EXPECT_EQ(recorder_.reports(), std::vector<Report>{report});
   }
-  EXPECT_TRUE(vpn_->localAddress.empty());
+  EXPECT_TRUE(vpn_->GetLocalAddress().empty());
   EXPECT_TRUE(table_.createCalls.empty());
 }
 
@@ -282,8 +267,8 @@ TEST_F(OpenVpnTest, DisconnectSignalsTheChildWaitsThenCleansUp) {
             (std::vector<std::wstring>{std::wstring(L"raise ") + kOpenVpnExitEventName, L"clear"}));
   EXPECT_EQ(child_->waits, std::vector<uint32_t>{2000});
   EXPECT_EQ(child_->stops, stopsBefore);  // the child left by itself
-  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_DISCONNECTED);
-  EXPECT_EQ(vpn_->error, 0);
+  EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_DISCONNECTED);
+  EXPECT_EQ(vpn_->Status().error, 0);
   EXPECT_TRUE(table_.installed.empty());
 
   // A child that ignores the event is ended rather than left holding the tunnel.

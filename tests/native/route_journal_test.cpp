@@ -131,7 +131,7 @@ class RouteJournalTest : public ::testing::Test {
   }
   ~RouteJournalTest() override { std::filesystem::remove(file_); }
 
-  // An engine in route mode 1 with `count` listed routes, journaling, tunnel up at 10.8.0.6.
+  // An engine in route mode 1 with `count` listed routes, journaling, connecting.
   std::unique_ptr<TestVpn> ConnectInModeOne(uint32_t count) {
     auto vpn = std::make_unique<TestVpn>(table_, clock_, nullptr);
     vpn->SetRouteJournal(std::make_unique<RouteJournal>(table_, path_));
@@ -139,7 +139,6 @@ class RouteJournalTest : public ::testing::Test {
     for (uint32_t n = 0; n < count; ++n) vpn->routeList.push_back(DottedLine(n));
     vpn->SetProxy(1, L"198.51.100.7", 8080, nullptr, nullptr);
     EXPECT_EQ(vpn->Connect(), 0);
-    vpn->localAddress = L"10.8.0.6";
     return vpn;
   }
 
@@ -163,7 +162,7 @@ TEST_F(RouteJournalTest, CrashHalfwayThroughThreeThousandRoutesIsUndoneAtTheNext
   // The proxy host route first, then 1,500 listed routes; the process dies as the system
   // finishes the last of them.
   table_.crashAfterCreation = 1 + 1500;
-  EXPECT_THROW(vpn->SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0), Crash);
+  EXPECT_THROW(vpn->TunnelUp(L"10.8.0.6"), Crash);
   vpn.reset();
   ASSERT_EQ(table_.rows.size(), before.size() + 1 + 1500);
   ASSERT_TRUE(std::filesystem::exists(file_));
@@ -202,10 +201,10 @@ TEST_F(RouteJournalTest, NormalConnectionMakesTheSameCallsAndLeavesNoJournal) {
     vpn.routeList = {DottedLine(0), DottedLine(1), L"no route here", DottedLine(2)};
     vpn.SetProxy(2, L"198.51.100.7", 1080, nullptr, nullptr);
     EXPECT_EQ(vpn.Connect(), 0);
-    vpn.localAddress = L"10.8.0.6";
-    vpn.SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
+    vpn.TunnelUp(L"10.8.0.6");
     EXPECT_EQ(std::filesystem::exists(file_), journal);
-    const auto results = std::make_tuple(vpn.state, vpn.error, vpn.failedRoutes);
+    const VpnStatus status = vpn.Status();
+    const auto results = std::make_tuple(status.state, status.error, status.failedRoutes);
     vpn.Disconnect();
     return results;
   };
@@ -378,8 +377,8 @@ TEST_F(RouteJournalTest, JournalStaysWhileItsRowsMayStillBeThere) {
 TEST_F(RouteJournalTest, UnwritableJournalNeverStopsTheRoutes) {
   path_ = (std::filesystem::temp_directory_path() / "kv-no-such-folder" / "journal.dat").wstring();
   auto vpn = ConnectInModeOne(20);
-  vpn->SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
-  EXPECT_EQ(vpn->state, GENERAL_VPN_STATE_ALL_DONE);
+  vpn->TunnelUp(L"10.8.0.6");
+  EXPECT_EQ(vpn->Status().state, GENERAL_VPN_STATE_ALL_DONE);
   EXPECT_EQ(table_.rows.size(), 4u + 1u + 20u);
   vpn->Disconnect();
   EXPECT_EQ(table_.rows.size(), 4u);

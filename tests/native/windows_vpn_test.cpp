@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
 #include <tuple>
 #include <vector>
 
@@ -11,26 +10,9 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_ras_dialer.h"
 #include "fakes/fake_route_table.h"
+#include "fakes/test_vpn.h"
 
 namespace {
-
-using Report = std::tuple<uint32_t, int32_t, int32_t>;
-
-class ReportRecorder : public CGeneralVpnCallbackInterface {
- public:
-  void OnVpnStateChanged(CGeneralVpn* vpn) override {
-    std::lock_guard lock(mutex_);
-    reports_.emplace_back(vpn->state, vpn->error, vpn->errorDetail);
-  }
-  std::vector<Report> reports() {
-    std::lock_guard lock(mutex_);
-    return reports_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<Report> reports_;
-};
 
 constexpr uint32_t kConnectDevice = kRasStateConnectDevice;
 constexpr uint32_t kAuthenticate = kRasStateAuthenticate;
@@ -68,7 +50,7 @@ class WindowsVpnTest : public ::testing::Test {
 TEST_F(WindowsVpnTest, GoodConnectionReportsProgressThenModifyAndAllDone) {
   vpn_->routeList = {L"10.0.0.0 mask 255.0.0.0"};
   ASSERT_EQ(vpn_->Connect(), 0);
-  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_PREPARE);
+  EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_PREPARE);
   EXPECT_EQ(vpn_->rasConnection, dialer_.dialHandle);
   EXPECT_TRUE(recorder_.reports().empty());
 
@@ -89,7 +71,7 @@ TEST_F(WindowsVpnTest, ProjectionIsReadAgainAtTheSizeTheSystemReports) {
   ASSERT_EQ(vpn_->Connect(), 0);
   dialer_.Deliver({{kConnected, 0}});
   EXPECT_EQ(dialer_.projectionBufferSizes, (std::vector<uint32_t>{80, 120}));
-  EXPECT_EQ(vpn_->localAddress, L"10.8.0.6");
+  EXPECT_EQ(vpn_->GetLocalAddress(), L"10.8.0.6");
 
   // A smaller reported size must not shrink the buffer below the record we read.
   dialer_.projectionSize = 8;
@@ -98,15 +80,17 @@ TEST_F(WindowsVpnTest, ProjectionIsReadAgainAtTheSizeTheSystemReports) {
   EXPECT_EQ(dialer_.projectionBufferSizes, (std::vector<uint32_t>{80, 80}));
 }
 
-TEST_F(WindowsVpnTest, FailedProjectionQueryReportsNothingAndLeavesTheState) {
+// A link without an address would stay up with no routes; the owner hangs it up on the error.
+TEST_F(WindowsVpnTest, FailedProjectionQueryIsAnInternalErrorAndTheLinkIsHungUp) {
+  vpn_->routeList = {L"10.0.0.0 mask 255.0.0.0"};
   dialer_.projectionResult = 718;
   ASSERT_EQ(vpn_->Connect(), 0);
   const auto results = dialer_.Deliver({{kAuthenticated, 0}, {kConnected, 0}});
   EXPECT_EQ(results, (std::vector<uint32_t>{1, 718}));
-  EXPECT_EQ(recorder_.reports(), (std::vector<Report>{{6, 0, 0}}));
-  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_AUTHENTICATED);
-  EXPECT_TRUE(vpn_->localAddress.empty());
+  EXPECT_EQ(recorder_.reports(), (std::vector<Report>{{6, 0, 0}, {7, 1, 718}}));
   EXPECT_TRUE(table_.createCalls.empty());
+  vpn_->Disconnect();
+  EXPECT_EQ(dialer_.hangUps, (std::vector<RasConnectionHandle>{dialer_.dialHandle}));
 }
 
 TEST_F(WindowsVpnTest, ProgressErrorsAreInternalErrorsWithTheDialUpNumber) {
@@ -128,14 +112,14 @@ TEST_F(WindowsVpnTest, ReportsAfterTheCallbackWasClearedGoNowhere) {
   vpn_->callback = nullptr;
   dialer_.Deliver({{kConnectDevice, 0}, {kConnected, 0}});
   EXPECT_TRUE(recorder_.reports().empty());
-  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_ALL_DONE);
 }
 
 TEST_F(WindowsVpnTest, ExistingConnectionOfOursIsRefusedAndHungUpAtDisconnect) {
   dialer_.connections = {
       {0x11, L"Kavrin"}, {0x22, L"Office"}, {0x33, L"Kavrin"}, {0x44, L"kavrin"}};
   EXPECT_EQ(vpn_->Connect(), GENERAL_VPN_ERROR_ALREADY_CONNECTED);
-  EXPECT_EQ(vpn_->error, GENERAL_VPN_ERROR_ALREADY_CONNECTED);
+  EXPECT_EQ(vpn_->Status().error, GENERAL_VPN_ERROR_ALREADY_CONNECTED);
   EXPECT_EQ(vpn_->rasConnection, 0x33u);
   EXPECT_EQ(dialer_.enumBufferSizes, (std::vector<uint32_t>{1356, 4 * 1356}));
   EXPECT_TRUE(dialer_.dials.empty());
@@ -159,7 +143,7 @@ TEST_F(WindowsVpnTest, ConnectionListThatNeverFitsIsGivenUpAfterFiveCalls) {
 TEST_F(WindowsVpnTest, NoDefaultRouteFailsBeforeAnythingIsWrittenOrDialled) {
   table_.forwardTable.clear();
   EXPECT_EQ(vpn_->Connect(), GENERAL_VPN_ERROR_GET_GATEWAY);
-  EXPECT_EQ(vpn_->errorDetail, 13);
+  EXPECT_EQ(vpn_->Status().errorDetail, 13);
   EXPECT_TRUE(dialer_.entries.empty());
   EXPECT_TRUE(dialer_.dials.empty());
 }
@@ -211,8 +195,8 @@ TEST_F(WindowsVpnTest, OptionWordsFollowTunnelTypeEncryptionAndRouteMode) {
 TEST_F(WindowsVpnTest, EntryThatCannotBeWrittenIsNotDialled) {
   dialer_.setEntryResult = 621;
   EXPECT_EQ(vpn_->Connect(), WINDOWS_VPN_ERROR_CREATE);
-  EXPECT_EQ(vpn_->errorDetail, 621);
-  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_PREPARE);
+  EXPECT_EQ(vpn_->Status().errorDetail, 621);
+  EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_PREPARE);
   EXPECT_TRUE(dialer_.dials.empty());
 }
 
@@ -226,21 +210,21 @@ TEST_F(WindowsVpnTest, ServerAddressLongerThanTheEntryFieldIsRefused) {
   dialer_.entries.clear();
   dialer_.dials.clear();
   EXPECT_EQ(longer->Connect(), WINDOWS_VPN_ERROR_CREATE);
-  EXPECT_EQ(longer->errorDetail, 87);
+  EXPECT_EQ(longer->Status().errorDetail, 87);
   EXPECT_TRUE(dialer_.entries.empty());
   EXPECT_TRUE(dialer_.dials.empty());
 
   auto longPassword = MakeVpn(WindowsVpnTunnelPptp);
   longPassword->password = std::wstring(257, L'p');
   EXPECT_EQ(longPassword->Connect(), WINDOWS_VPN_ERROR_DIAL);
-  EXPECT_EQ(longPassword->errorDetail, 87);
+  EXPECT_EQ(longPassword->Status().errorDetail, 87);
   EXPECT_TRUE(dialer_.dials.empty());
 }
 
 TEST_F(WindowsVpnTest, RefusedDialKeepsTheHandleForDisconnectToHangUp) {
   dialer_.dialResult = 623;
   EXPECT_EQ(vpn_->Connect(), WINDOWS_VPN_ERROR_DIAL);
-  EXPECT_EQ(vpn_->errorDetail, 623);
+  EXPECT_EQ(vpn_->Status().errorDetail, 623);
   vpn_->Disconnect();
   EXPECT_EQ(dialer_.hangUps, (std::vector<RasConnectionHandle>{dialer_.dialHandle}));
 }
@@ -248,8 +232,8 @@ TEST_F(WindowsVpnTest, RefusedDialKeepsTheHandleForDisconnectToHangUp) {
 TEST_F(WindowsVpnTest, UnknownTunnelTypeIsAFailureTheOwnerCanSee) {
   auto vpn = MakeVpn(3);
   EXPECT_EQ(vpn->Connect(), 87);
-  EXPECT_EQ(vpn->error, GENERAL_VPN_ERROR_INTERNAL);
-  EXPECT_EQ(vpn->errorDetail, 87);
+  EXPECT_EQ(vpn->Status().error, GENERAL_VPN_ERROR_INTERNAL);
+  EXPECT_EQ(vpn->Status().errorDetail, 87);
   EXPECT_TRUE(dialer_.entries.empty());
 }
 
@@ -264,29 +248,35 @@ TEST_F(WindowsVpnTest, DisconnectHangsUpOnceAndRestoresTheRoutes) {
   EXPECT_EQ(dialer_.hangUps, (std::vector<RasConnectionHandle>{dialer_.dialHandle}));
   EXPECT_EQ(vpn_->rasConnection, 0u);
   EXPECT_TRUE(table_.installed.empty());
-  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_DISCONNECTED);
-  EXPECT_EQ(vpn_->lastCleanupTick, 5000u);
+  EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_DISCONNECTED);
   EXPECT_EQ(std::get<0>(recorder_.reports().back()), GENERAL_VPN_STATE_RESTORE_ROUTE);
 
   vpn_->Disconnect();
   EXPECT_EQ(dialer_.hangUps.size(), 1u);
 }
 
-TEST_F(WindowsVpnTest, StatisticsAreByteCountsOrAnInternalError) {
+// The watch asks every second; a failed query must not overwrite an error it has not shown yet.
+TEST_F(WindowsVpnTest, StatisticsAreByteCountsOrAnInternalErrorAndNeverChangeTheState) {
+  dialer_.projectionResult = 718;
   ASSERT_EQ(vpn_->Connect(), 0);
+  dialer_.Deliver({{kConnected, 0}});
   dialer_.bytesSent = 1200;
   dialer_.bytesReceived = 3400;
   uint32_t sent = 0;
   uint32_t received = 0;
-  EXPECT_EQ(vpn_->GetStatistics(sent, received), 0);
+  int32_t detail = -1;
+  EXPECT_EQ(vpn_->GetStatistics(sent, received, detail), 0);
   EXPECT_EQ(sent, 1200u);
   EXPECT_EQ(received, 3400u);
+  EXPECT_EQ(detail, 0);
 
   dialer_.statisticsResult = 6;
-  EXPECT_EQ(vpn_->GetStatistics(sent, received), 1);
-  EXPECT_EQ(vpn_->error, GENERAL_VPN_ERROR_INTERNAL);
-  EXPECT_EQ(vpn_->errorDetail, 6);
+  EXPECT_EQ(vpn_->GetStatistics(sent, received, detail), GENERAL_VPN_ERROR_INTERNAL);
+  EXPECT_EQ(detail, 6);
   EXPECT_EQ(sent, 1200u);
+  const VpnStatus status = vpn_->Status();
+  EXPECT_EQ(std::tie(status.state, status.error, status.errorDetail),
+            std::make_tuple(uint32_t{GENERAL_VPN_STATE_CONNECTED}, 1, 718));
 }
 
 TEST_F(WindowsVpnTest, DetailTextIsTheSystemTextWithRebootAdviceForPortErrors) {

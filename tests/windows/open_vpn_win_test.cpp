@@ -90,9 +90,9 @@ using Report = std::pair<uint32_t, int32_t>;
 // Repeats of the same report (each chunk repeats "Peer Connection Initiated") are kept once.
 class Reports : public CGeneralVpnCallbackInterface {
  public:
-  void OnVpnStateChanged(CGeneralVpn* vpn) override {
+  void OnVpnStateChanged(CGeneralVpn*, const VpnStatus& status) override {
     std::lock_guard lock(mutex_);
-    const Report report(vpn->state, vpn->error);
+    const Report report(status.state, status.error);
     if (list_.empty() || list_.back() != report) list_.push_back(report);
   }
   std::vector<Report> List() {
@@ -143,24 +143,26 @@ TEST_F(OpenVpnWinTest, FullConnectionCountsPacketsAndEndsThroughTheExitEvent) {
   layout_.Configure("user=alice\npassword=s3cret\nproxy_user=pu\nproxy_password=pp\n");
   vpn_->SetProxy(1, L"127.0.0.1", 8080, L"pu", L"pp");
   ASSERT_EQ(vpn_->Connect(), 0);
-  ASSERT_TRUE(WaitUntil([&] { return vpn_->state == GENERAL_VPN_STATE_ALL_DONE; }))
+  ASSERT_TRUE(WaitUntil([&] { return vpn_->Status().state == GENERAL_VPN_STATE_ALL_DONE; }))
       << layout_.Log();
   EXPECT_EQ(reports_.List(), (std::vector<Report>{{4, 0}, {10, 0}, {8, 0}}));
   EXPECT_EQ(vpn_->GetLocalAddress(), L"10.8.0.6");
-  EXPECT_EQ(vpn_->tunnelGateway, L"10.8.0.5");
+  EXPECT_EQ(vpn_->TunnelGateway(), L"10.8.0.5");
 
   uint32_t sent = 0;
   uint32_t received = 0;
-  ASSERT_TRUE(WaitUntil([&] { return vpn_->GetStatistics(sent, received) == 0 && sent > 2; }));
-  const uint32_t sentBefore = sent;
+  int32_t detail = 0;
   ASSERT_TRUE(
-      WaitUntil([&] { return vpn_->GetStatistics(sent, received) == 0 && sent > sentBefore; }));
+      WaitUntil([&] { return vpn_->GetStatistics(sent, received, detail) == 0 && sent > 2; }));
+  const uint32_t sentBefore = sent;
+  ASSERT_TRUE(WaitUntil(
+      [&] { return vpn_->GetStatistics(sent, received, detail) == 0 && sent > sentBefore; }));
   EXPECT_GT(received, 0u);
 
   const auto begin = std::chrono::steady_clock::now();
   EXPECT_EQ(vpn_->Disconnect(), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(1900));
-  EXPECT_EQ(vpn_->state, GENERAL_VPN_STATE_DISCONNECTED);
+  EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_DISCONNECTED);
   EXPECT_TRUE(vpn_->WaitForReader(0));
   const std::string log = layout_.Log();
   EXPECT_NE(log.find("proxy-user pu\nproxy-password pp\nuser alice\npassword s3cret\nexit event"),

@@ -195,6 +195,7 @@ TEST_F(RouteRequestPipeServerTest, MalformedMessagesAreAnsweredZeroAndTheConnect
 
 TEST_F(RouteRequestPipeServerTest, AddressesThatMustStayOutOfTheTunnelAreRefused) {
   server_.tunnelServerLookup = [] { return Ip(203, 0, 113, 9); };
+  server_.LearnTunnelServer();
   ASSERT_TRUE(server_.Start(tunnel_));
   auto client = Connect();
   ASSERT_TRUE(client->connected());

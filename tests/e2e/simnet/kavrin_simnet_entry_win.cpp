@@ -1,8 +1,12 @@
 // KavrinSimNet.exe: the program with a simulated dial-up network, routing table and tray, for
 // end-to-end tests only. Never shipped. Events go to the executable's path + ".events.log", the
-// routes it added to the path + ".routes". With KAVRIN_SIM_SHOW_TRAY set the real notification
+// routes it added to the path + ".routes". A number in the path + ".slow" makes every route
+// creation take that many milliseconds. With KAVRIN_SIM_SHOW_TRAY set the real notification
 // icon replaces the logged one.
 #include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
 
 #include "app/dlg_vpn_main_win.h"
 #include "app/vpn_app_win.h"
@@ -14,7 +18,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   HardenModuleSearchPath();
   EventLog log(CApplication::ModulePath() + L".events.log");
   SimRasDialer dialer(log);
-  SimRouteTable routes(log, CApplication::ModulePath() + L".routes");
+  uint32_t createDelayMs = 0;
+  if (std::FILE* slow = _wfopen((CApplication::ModulePath() + L".slow").c_str(), L"rb")) {
+    if (std::fscanf(slow, "%u", &createDelayMs) != 1) createDelayMs = 0;
+    std::fclose(slow);
+  }
+  SimRouteTable routes(log, CApplication::ModulePath() + L".routes", createDelayMs);
   LoggingTraySystem tray(log);
   LoggingBindModule bind(log);
   MainWindowOptions options;

@@ -1,5 +1,6 @@
 #include "sim_network.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -130,8 +131,8 @@ std::wstring SimRasDialer::GetErrorString(uint32_t error) {
 
 // ---- routing ----------------------------------------------------------------------------------
 
-SimRouteTable::SimRouteTable(EventLog& log, std::wstring stateFile)
-    : log_(log), stateFile_(std::move(stateFile)) {
+SimRouteTable::SimRouteTable(EventLog& log, std::wstring stateFile, uint32_t createDelayMs)
+    : log_(log), stateFile_(std::move(stateFile)), createDelayMs_(createDelayMs) {
   RouteRow lanDefault{};
   lanDefault.nextHop = Address(192, 168, 1, 1);
   lanDefault.interfaceIndex = kLanInterface;
@@ -142,29 +143,36 @@ SimRouteTable::SimRouteTable(EventLog& log, std::wstring stateFile)
   Load();
 }
 
-// One route a line, its fourteen fields in decimal.
+SimRouteTable::~SimRouteTable() {
+  if (state_) std::fclose(state_);
+}
+
+// One change a line: '+' or '-', then the route's fourteen fields in decimal.
 void SimRouteTable::Load() {
   std::FILE* file = _wfopen(stateFile_.c_str(), L"rb");
   if (!file) return;
+  char change = 0;
   RouteRow row{};
-  while (std::fscanf(file, "%u %u %u %u %u %u %u %u %u %u %u %u %u %u", &row.destination, &row.mask,
-                     &row.policy, &row.nextHop, &row.interfaceIndex, &row.type, &row.protocol,
-                     &row.age, &row.nextHopAs, &row.metric1, &row.metric2, &row.metric3,
-                     &row.metric4, &row.metric5) == 14) {
-    added_.push_back(row);
+  while (std::fscanf(file, " %c %u %u %u %u %u %u %u %u %u %u %u %u %u %u", &change,
+                     &row.destination, &row.mask, &row.policy, &row.nextHop, &row.interfaceIndex,
+                     &row.type, &row.protocol, &row.age, &row.nextHopAs, &row.metric1, &row.metric2,
+                     &row.metric3, &row.metric4, &row.metric5) == 15) {
+    if (change == '+') {
+      added_.push_back(row);
+    } else if (const auto it = std::find(added_.begin(), added_.end(), row); it != added_.end()) {
+      added_.erase(it);
+    }
   }
   std::fclose(file);
 }
 
-void SimRouteTable::Save() {
-  std::FILE* file = _wfopen(stateFile_.c_str(), L"wb");
-  if (!file) return;
-  for (const RouteRow& r : added_) {
-    std::fprintf(file, "%u %u %u %u %u %u %u %u %u %u %u %u %u %u\n", r.destination, r.mask,
-                 r.policy, r.nextHop, r.interfaceIndex, r.type, r.protocol, r.age, r.nextHopAs,
-                 r.metric1, r.metric2, r.metric3, r.metric4, r.metric5);
-  }
-  std::fclose(file);
+void SimRouteTable::Record(char change, const RouteRow& r) {
+  if (!state_) state_ = _wfopen(stateFile_.c_str(), L"ab");
+  if (!state_) return;
+  std::fprintf(state_, "%c %u %u %u %u %u %u %u %u %u %u %u %u %u %u\n", change, r.destination,
+               r.mask, r.policy, r.nextHop, r.interfaceIndex, r.type, r.protocol, r.age,
+               r.nextHopAs, r.metric1, r.metric2, r.metric3, r.metric4, r.metric5);
+  std::fflush(state_);
 }
 
 uint32_t SimRouteTable::ReadForwardTable(std::vector<RouteRow>& rows) {
@@ -175,9 +183,10 @@ uint32_t SimRouteTable::ReadForwardTable(std::vector<RouteRow>& rows) {
 }
 
 uint32_t SimRouteTable::CreateRow(const RouteRow& row) {
+  if (createDelayMs_ != 0) std::this_thread::sleep_for(std::chrono::milliseconds(createDelayMs_));
   std::lock_guard lock(mutex_);
   added_.push_back(row);
-  Save();
+  Record('+', row);
   log_.Write("route add " + Describe(row));
   LogCount();
   return 0;
@@ -188,7 +197,7 @@ uint32_t SimRouteTable::DeleteRow(const RouteRow& row) {
   for (auto it = added_.begin(); it != added_.end(); ++it) {
     if (*it == row) {
       added_.erase(it);
-      Save();
+      Record('-', row);
       log_.Write("route delete " + Describe(row));
       LogCount();
       return 0;

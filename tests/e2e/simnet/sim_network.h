@@ -65,11 +65,13 @@ class SimRasDialer : public RasDialer {
 };
 
 // One default route through a LAN adapter, one tunnel adapter, and the routes the engine adds.
-// The added routes are kept in `stateFile` as they change, so a run that starts after a killed
-// one finds what that one left, as a real table would.
+// Every added and deleted route is appended to `stateFile` as it happens, so a run that starts
+// after a killed one finds what that one left, as a real table would. `createDelayMs` slows
+// every creation, as a busy system does, so a long route list takes its time to apply.
 class SimRouteTable : public RouteTable {
  public:
-  SimRouteTable(EventLog& log, std::wstring stateFile);
+  SimRouteTable(EventLog& log, std::wstring stateFile, uint32_t createDelayMs = 0);
+  ~SimRouteTable() override;
 
   uint32_t ReadForwardTable(std::vector<RouteRow>& rows) override;
   uint32_t CreateRow(const RouteRow& row) override;
@@ -80,10 +82,13 @@ class SimRouteTable : public RouteTable {
  private:
   void LogCount();
   void Load();
-  void Save();
+  // Appends one change ('+' added, '-' deleted) to the state file.
+  void Record(char change, const RouteRow& row);
 
   EventLog& log_;
   const std::wstring stateFile_;
+  const uint32_t createDelayMs_;
+  std::FILE* state_ = nullptr;
   std::mutex mutex_;
   std::vector<RouteRow> base_;
   std::vector<RouteRow> added_;

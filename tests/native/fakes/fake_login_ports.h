@@ -78,36 +78,50 @@ class FakeEngine : public CGeneralVpn {
 
   int32_t Connect() override {
     ++connects;
-    error = connectResult == GENERAL_VPN_ERROR_ALREADY_CONNECTED ? connectResult : connectError;
+    auto strand = EnterStrand();
+    StoreError(connectResult == GENERAL_VPN_ERROR_ALREADY_CONNECTED ? connectResult : connectError,
+               errorDetail);
     return connectResult;
   }
   int32_t Disconnect() override {
     ++disconnects;
     return CGeneralVpn::Disconnect();
   }
-  int32_t GetStatistics(uint32_t& s, uint32_t& r) override {
+  int32_t GetStatistics(uint32_t& s, uint32_t& r, int32_t& detail) override {
     if (statisticsFail) {
-      error = GENERAL_VPN_ERROR_INTERNAL;
-      errorDetail = 628;
-      return 1;
+      detail = 628;
+      return GENERAL_VPN_ERROR_INTERNAL;
     }
     s = sent;
     r = received;
+    detail = 0;
     return 0;
   }
   std::wstring GetErrorDetailText(int32_t detail) override {
     return detail == 0 ? L"" : L"detail " + std::to_wstring(detail);
   }
 
-  // Sets state and error as a connector's thread would, without reporting.
-  void Reach(uint32_t newState, int32_t newError = 0) {
-    state = newState;
-    error = newError;
+  // The status of the engine's next report: `newState` and `newError` with the addresses and
+  // failed routes set below.
+  VpnStatus Reach(uint32_t newState, int32_t newError = 0) {
+    {
+      auto strand = EnterStrand();
+      StoreState(newState, newError, errorDetail);
+    }
+    VpnStatus status = Status();
+    status.sequence = ++reports;
+    status.localAddress = localAddress;
+    status.failedRoutes = failedRoutes;
+    return status;
   }
 
   const int32_t tunnelType;
   int32_t connectResult = 0;
   int32_t connectError = 0;
+  int32_t errorDetail = 0;
+  std::wstring localAddress;
+  std::vector<std::wstring> failedRoutes;
+  uint32_t reports = 0;
   int connects = 0;
   int disconnects = 0;
   bool statisticsFail = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <thread>
 
 #include "vpn/route_modification.h"
 
@@ -12,6 +13,7 @@ uint32_t Ip(const char* dotted) {
 }
 
 uint32_t FakeRouteTable::ReadForwardTable(std::vector<RouteRow>& rows) {
+  std::lock_guard lock(mutex);
   ++forwardTableReads;
   if (forwardTableError != 0) return forwardTableError;
   rows = forwardTable;
@@ -19,6 +21,8 @@ uint32_t FakeRouteTable::ReadForwardTable(std::vector<RouteRow>& rows) {
 }
 
 uint32_t FakeRouteTable::CreateRow(const RouteRow& row) {
+  if (rowDelay.count() > 0) std::this_thread::sleep_for(rowDelay);
+  std::lock_guard lock(mutex);
   createCalls.push_back(row);
   if (const auto found = createErrors.find(row.destination); found != createErrors.end()) {
     return found->second;
@@ -28,6 +32,8 @@ uint32_t FakeRouteTable::CreateRow(const RouteRow& row) {
 }
 
 uint32_t FakeRouteTable::DeleteRow(const RouteRow& row) {
+  if (rowDelay.count() > 0) std::this_thread::sleep_for(rowDelay);
+  std::lock_guard lock(mutex);
   deleteCalls.push_back(row);
   const auto found = std::find(installed.begin(), installed.end(), row);
   if (found == installed.end()) return kNotFound;
@@ -36,6 +42,7 @@ uint32_t FakeRouteTable::DeleteRow(const RouteRow& row) {
 }
 
 uint32_t FakeRouteTable::ReadAdapters(std::vector<AdapterAddress>& list) {
+  std::lock_guard lock(mutex);
   ++adapterReads;
   if (adaptersError != 0) return adaptersError;
   list = adapters;
@@ -43,6 +50,7 @@ uint32_t FakeRouteTable::ReadAdapters(std::vector<AdapterAddress>& list) {
 }
 
 bool FakeRouteTable::ReadInterfaceMetrics(std::vector<InterfaceMetric>& metrics) {
+  std::lock_guard lock(mutex);
   if (!interfaceMetrics) return false;
   metrics = *interfaceMetrics;
   return true;

@@ -2,6 +2,7 @@
 // route-request server whose thread only waits to be stopped.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -37,10 +38,17 @@ class FakeRouteTable : public RouteTable {
   // Creating a route to one of these destinations answers the mapped error.
   std::map<uint32_t, uint32_t> createErrors;
 
+  // How long each created or deleted row takes, as on a busy system.
+  std::chrono::microseconds rowDelay{0};
+
   std::vector<RouteRow> createCalls;
   std::vector<RouteRow> deleteCalls;
   int forwardTableReads = 0;
   int adapterReads = 0;
+
+  // Taken by every call, so the table may be used from several threads; read the fields above
+  // only once those threads are done.
+  std::mutex mutex;
 };
 
 class FakeRouteRequestServer : public CVpnRouteRequestBaseServer {
@@ -50,8 +58,11 @@ class FakeRouteRequestServer : public CVpnRouteRequestBaseServer {
 
   bool Start(const RouteRow& tunnelRoute) override;
   void Stop() override;
+  void LearnTunnelServer() override { learnedBeforeStart = starts == 0; }
 
   bool refuseStart = false;
+  // Whether the tunnel's server was learned, and before the first Start.
+  bool learnedBeforeStart = false;
   int starts = 0;
   int stops = 0;
 
