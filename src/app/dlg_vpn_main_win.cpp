@@ -164,7 +164,6 @@ bool CDlgVpnMain::OnInitDialog() {
   MainWindowPorts ports{*this,
                         *settings_,
                         *programSettings_,
-                        SystemTickClock(),
                         trayIcon_,
                         rasServices_,
                         *repairs_,
@@ -404,21 +403,6 @@ void CDlgVpnMain::ShowMainWindow() {
 void CDlgVpnMain::HideMainWindow() {
   Hide();
   SetProcessWorkingSetSize(GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
-}
-
-bool CDlgVpnMain::PumpOneMessage() {
-  MSG message;
-  const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-  if (got <= 0) {
-    // The modal loop must still see the quit.
-    PostQuitMessage(static_cast<int>(message.wParam));
-    return false;
-  }
-  if (!PreTranslateMessage(message)) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-  return true;
 }
 
 void CDlgVpnMain::StartTimer(uint32_t id, uint32_t milliseconds) { SetTimer(id, milliseconds); }

@@ -82,7 +82,6 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
   std::wstring NewsLink(int slot) override;
   void ShowMainWindow() override;
   void HideMainWindow() override;
-  bool PumpOneMessage() override;
   void StartTimer(uint32_t id, uint32_t milliseconds) override;
   void StopTimer(uint32_t id) override;
   void CloseMainWindow() override;

@@ -98,6 +98,9 @@ void MainWindowController::OnTimer(uint32_t id) {
   } else if (id == kRaceTimer) {
     ports_.view.StopTimer(kRaceTimer);
     StartRacePass();
+  } else if (id == kHostWaitTimer && waitingForHost_) {
+    EndHostWait();
+    ConnectToHost();
   }
 }
 
@@ -120,7 +123,6 @@ std::wstring MainWindowController::AboutText() {
 // ---- host race ------------------------------------------------------------------------------
 
 void MainWindowController::StartRacePass() {
-  if (exiting_) return;
   DestroyProbes();
   completed_ = 0;
   for (const std::wstring& host : ports_.programSettings.LoginHosts(settings_.builtInLoginHosts)) {
@@ -153,6 +155,7 @@ void MainWindowController::OnHostProbeEvent(uintptr_t event, const void* probeId
   if (it == probes_.end()) return;
 
   const HostProbe& probe = *it->probe;
+  bool chosenNow = false;
   if (!hostChosen_ && probe.Complete() && IsAcceptedResponse(probe.StatusCode(), probe.Body())) {
     // The file only keeps the news for the next start; an answer it cannot take (locked, or
     // left unwritable by someone) still chooses the host and is read from memory.
@@ -161,11 +164,18 @@ void MainWindowController::OnHostProbeEvent(uintptr_t event, const void* probeId
     }
     loginHost_ = it->host;
     hostChosen_ = true;
+    chosenNow = true;
     ports_.announcements.ShowAnnouncements(false);
   }
-  if (++completed_ < probes_.size()) return;
-  DestroyProbes();
-  if (!hostChosen_ && !exiting_) ports_.view.StartTimer(kRaceTimer, kRaceRetryMs);
+  if (++completed_ >= probes_.size()) {
+    DestroyProbes();
+    if (!hostChosen_) ports_.view.StartTimer(kRaceTimer, kRaceRetryMs);
+  }
+  // Last: the login runs boxes and dialogs of its own, during which more of this pass may end.
+  if (chosenNow && waitingForHost_) {
+    EndHostWait();
+    ConnectToHost();
+  }
 }
 
 // ---- connect ----------------------------------------------------------------------------------
@@ -180,22 +190,30 @@ void MainWindowController::OnEnter() {
 }
 
 void MainWindowController::Connect() {
-  MainWindowView& view = ports_.view;
+  if (waitingForHost_) return;
   if (!ports_.settings.GetTipHideAfterConnection()) {
-    view.ShowMessage(GetText("FirstClickConnect"), MessageIcon::kInformation);
+    ports_.view.ShowMessage(GetText("FirstClickConnect"), MessageIcon::kInformation);
     ports_.settings.SetTipHideAfterConnection(true);
   }
   SetConnectEnabled(false);
-  const uint32_t started = ports_.clock.Ticks();
-  while (loginHost_.empty() && !exiting_) {
-    if (!view.PumpOneMessage()) break;
-    if (ports_.clock.Ticks() - started > kHostWaitMs) break;
+  if (!loginHost_.empty()) {
+    ConnectToHost();
+    return;
   }
-  // The window may have been closed while we waited.
-  if (exiting_) return;
+  // The race goes on; its answer or the timer, whichever comes first, carries Connect on.
+  waitingForHost_ = true;
+  ports_.view.StartTimer(kHostWaitTimer, kHostWaitMs);
+}
+
+void MainWindowController::EndHostWait() {
+  waitingForHost_ = false;
+  ports_.view.StopTimer(kHostWaitTimer);
+}
+
+void MainWindowController::ConnectToHost() {
   SetConnectEnabled(true);
   if (loginHost_.empty()) {
-    view.ShowMessage(GetText("CanNotFindFastestServer"), MessageIcon::kNone);
+    ports_.view.ShowMessage(GetText("CanNotFindFastestServer"), MessageIcon::kNone);
     return;
   }
   ports_.rasServices.EnsureRasServicesRunning();
@@ -203,7 +221,7 @@ void MainWindowController::Connect() {
 }
 
 void MainWindowController::Login() {
-  if (current_ || loginHost_.empty()) return;
+  if (current_) return;
   MainWindowView& view = ports_.view;
   LoginPorts login{ports_.settings, ports_.profile, ports_.fetcher, ports_.update, ports_.policy,
                    ports_.engines,  view,           ports_.random,  ports_.now};
@@ -412,6 +430,7 @@ void MainWindowController::OnCancel() {
 void MainWindowController::Exit() {
   if (exiting_) return;
   exiting_ = true;
+  if (waitingForHost_) EndHostWait();
   Stop();
   DestroyProbes();
   ports_.view.StopTimer(kRaceTimer);

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "app/main_window_ports.h"
-#include "base/clock.h"
 #include "config/program_settings.h"
 #include "config/settings_store.h"
 #include "policy/bind_module.h"
@@ -43,6 +42,8 @@ inline constexpr uint32_t kWatchTimer = 0;
 inline constexpr uint32_t kWatchIntervalMs = 1000;
 inline constexpr uint32_t kRaceTimer = 2;
 inline constexpr uint32_t kRaceRetryMs = 5000;
+// Connect pressed before the race chose a host waits this long for one.
+inline constexpr uint32_t kHostWaitTimer = 3;
 inline constexpr uint32_t kHostWaitMs = 6000;
 
 // Tray pictures.
@@ -77,9 +78,6 @@ class MainWindowView : public virtual LoginView {
   virtual void ShowMainWindow() = 0;
   // Hides the window and gives back the memory it does not need while hidden.
   virtual void HideMainWindow() = 0;
-  // Handles one message of the thread's queue, waiting for one when it is empty; false once the
-  // loop has been told to quit.
-  virtual bool PumpOneMessage() = 0;
   virtual void StartTimer(uint32_t id, uint32_t milliseconds) = 0;
   virtual void StopTimer(uint32_t id) = 0;
   // Ends the window's modal run, and with it the program.
@@ -95,7 +93,6 @@ struct MainWindowPorts {
   MainWindowView& view;
   SettingsStore& settings;
   ProgramSettings& programSettings;
-  TickClock& clock;
   TrayIcon& tray;
   RasServices& rasServices;
   AdapterRepairs& repairs;
@@ -177,6 +174,9 @@ class MainWindowController {
   };
 
   void StartRacePass();
+  // Connect once a host is known: the login, or the box saying none answered.
+  void ConnectToHost();
+  void EndHostWait();
   void DestroyProbes();
   // Hides the window, unless the tray has no icon to bring it back with; true when hidden.
   bool HideToTray();
@@ -196,6 +196,8 @@ class MainWindowController {
   std::vector<PendingProbe> probes_;
   size_t completed_ = 0;
   bool hostChosen_ = false;
+  // Connect was pressed before a host was chosen; kHostWaitTimer runs.
+  bool waitingForHost_ = false;
   bool connected_ = false;
   bool exiting_ = false;
   bool connectEnabled_ = false;

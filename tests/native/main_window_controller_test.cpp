@@ -45,7 +45,6 @@ class FakeMainView : public RecordingLoginView, public MainWindowView {
     visible = true;
   }
   void HideMainWindow() override { visible = false; }
-  bool PumpOneMessage() override { return pump ? pump() : false; }
   void StartTimer(uint32_t id, uint32_t ms) override { timers[id] = ms; }
   void StopTimer(uint32_t id) override { timers.erase(id); }
   void CloseMainWindow() override { closed = true; }
@@ -67,7 +66,6 @@ class FakeMainView : public RecordingLoginView, public MainWindowView {
   std::wstring links[kNewsSlots];
   int shows = 0;
   bool visible = true;
-  std::function<bool()> pump;
   std::map<uint32_t, uint32_t> timers;
   bool closed = false;
   std::wstring about;
@@ -162,7 +160,6 @@ class MainWindowTest : public ::testing::Test {
     MainWindowPorts ports{view_,
                           settings_,
                           program_,
-                          clock_,
                           tray_,
                           ras_,
                           repairs_,
@@ -334,17 +331,13 @@ TEST_F(MainWindowTest, FirstConnectEverShowsTheTipOnce) {
   EXPECT_EQ(ras_.checks, 2);
 }
 
-TEST_F(MainWindowTest, ConnectWaitsForAHostWhilePumpingThenGivesUp) {
+TEST_F(MainWindowTest, ConnectWaitsForAHostThenGivesUp) {
   controller_->Initialize();
-  int pumped = 0;
-  view_.pump = [&] {
-    ++pumped;
-    EXPECT_FALSE(view_.connectEnabled);
-    clock_.now += 1000;
-    return true;
-  };
   controller_->OnCommand(kConnect);
-  EXPECT_EQ(pumped, 7);
+  EXPECT_FALSE(view_.connectEnabled);
+  EXPECT_EQ(view_.timers[kHostWaitTimer], kHostWaitMs);
+  controller_->OnTimer(kHostWaitTimer);
+  EXPECT_EQ(view_.timers.count(kHostWaitTimer), 0u);
   EXPECT_TRUE(view_.connectEnabled);
   ASSERT_EQ(view_.boxes.size(), 1u);
   EXPECT_EQ(view_.boxes[0].text, GetText("CanNotFindFastestServer"));
@@ -354,13 +347,21 @@ TEST_F(MainWindowTest, ConnectWaitsForAHostWhilePumpingThenGivesUp) {
 
 TEST_F(MainWindowTest, HostAnsweringDuringTheWaitLetsTheLoginGoOn) {
   controller_->Initialize();
-  view_.pump = [&] {
-    End(probes_.live[1], 200, kAnnouncement);
-    return true;
-  };
   controller_->OnCommand(kConnect);
+  End(probes_.live[1], 200, kAnnouncement);
   ASSERT_EQ(fetcher_.calls.size(), 1u);
   EXPECT_EQ(fetcher_.calls[0].urls[0].rfind(L"http://b/client_login.php?", 0), 0u);
+  EXPECT_EQ(view_.timers.count(kHostWaitTimer), 0u);
+}
+
+TEST_F(MainWindowTest, ExitWhileWaitingForAHostEndsTheWait) {
+  controller_->Initialize();
+  controller_->OnCommand(kConnect);
+  controller_->Exit();
+  EXPECT_EQ(view_.timers.count(kHostWaitTimer), 0u);
+  controller_->OnTimer(kHostWaitTimer);  // a tick already queued
+  EXPECT_TRUE(view_.boxes.empty());
+  EXPECT_TRUE(fetcher_.calls.empty());
 }
 
 TEST_F(MainWindowTest, GoodStartSwapsTheButtons) {
