@@ -2,24 +2,13 @@
 
 #include <shellapi.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <optional>
 
-#include "app/app_paths.h"
 #include "app/module_version_win.h"
 #include "app/window_placement.h"
 #include "app/vpn_app_win.h"
-#include "base/file_attributes.h"
-#include "config/private_profile.h"
-#include "config/program_data_folder.h"
 #include "config/text_table.h"
-#include "framework/application_win.h"
-#include "policy/machine_registry_win.h"
 #include "resource.h"
-#include "vpn/ras_dialer_win.h"
-#include "vpn/route_request_pipe_server_win.h"
-#include "vpn/route_table_win.h"
 
 using namespace main_window;
 
@@ -31,19 +20,6 @@ constexpr int kEditLimit = 16;
 constexpr int kStaticId = 0xFFFF;
 
 RECT R(int l, int t, int r, int b) { return RECT{l, t, r, b}; }
-
-std::wstring ResourceString(UINT id) {
-  const wchar_t* text = nullptr;
-  const int length =
-      LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<wchar_t*>(&text), 0);
-  return length > 0 && text ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
-}
-
-// The referral tag names this build's distribution channel.
-std::wstring ReferralTag() {
-  const std::wstring tag = ResourceString(IDS_REFERRAL_TAG);
-  return tag.empty() ? L"main" : tag;
-}
 
 UINT IconFlags(MessageIcon icon) {
   switch (icon) {
@@ -59,11 +35,6 @@ UINT IconFlags(MessageIcon icon) {
       break;
   }
   return 0;
-}
-
-int AppBox(const std::wstring& text, UINT type) {
-  CApplication* app = CApplication::Current();
-  return app ? app->AppMessageBox(text, type) : MessageBoxW(nullptr, text.c_str(), L"", type);
 }
 
 BOOL CALLBACK AddWorkArea(HMONITOR monitor, HDC, RECT*, LPARAM list) {
@@ -83,30 +54,18 @@ std::vector<ScreenRect> MonitorWorkAreas() {
   return areas;
 }
 
-ClientIdentity IdentityOfThisMachine() {
-  auto* app = dynamic_cast<CVpnApp*>(CApplication::Current());
-  if (!app) return {};
-  return {app->bios_identification(), app->disk_identification(), app->adapter_identification()};
-}
-
 }  // namespace
 
-CDlgVpnMain::CDlgVpnMain(const MainWindowOptions& options) : options_(options) {
-  responseFile_ = SystemProgramDataFolder().FilePath(L"Kavrin.ini");
-  announcementFile_ = SystemProgramDataFolder().FilePath(L"KavrinAnns.ini");
-  // The news file is rewritten on every race; a read-only copy would keep old news for ever.
-  ResetFileAttributes(announcementFile_);
-}
+CDlgVpnMain::CDlgVpnMain(SettingsStore& placement, CTrayNotifyIcon& tray, MessageBoxFn messageBox)
+    : placement_(placement), tray_(tray), messageBox_(std::move(messageBox)) {}
 
-CDlgVpnMain::~CDlgVpnMain() { controller_.reset(); }
+void CDlgVpnMain::Attach(MainWindowController& controller, std::function<void(HWND)> onCreated) {
+  controller_ = &controller;
+  onCreated_ = std::move(onCreated);
+}
 
 bool CDlgVpnMain::OnInitDialog() {
   target_.SetWindow(hwnd());
-  CApplication* app = CApplication::Current();
-  settings_ = std::make_unique<SettingsStore>(*app, protection_);
-  programSettings_ =
-      std::make_unique<ProgramSettings>(SystemPrivateProfile(), CApplication::ModulePath());
-
   frame_.IntAttribute("MaximizeBox") = 0;
   frame_.TextAttribute("CustomBackground") = L"DlgVpnMain,0,0";
   frame_.TextAttribute("Title") = L"";
@@ -119,73 +78,9 @@ bool CDlgVpnMain::OnInitDialog() {
   icon_ = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KAVRIN));
   SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
-  trayIcon_.CreateWithIconResource(hwnd(), kIconIdle);
-  repairs_ = std::make_unique<RegistryAdapterRepairs>(
-      machineRegistry_, OperatingSystemMajorVersion(), [this] {
-        ShowMainWindow();
-        ShowMessage(GetText("DHCPOnVPNDetected"), MessageIcon::kWarning);
-        // The tunnel cannot work while the adapter holds its address; connecting again will.
-        controller_->Stop();
-      });
-
-  if (!options_.dialer) {
-    systemDialer_ = std::make_unique<RasApiDialer>();
-    options_.dialer = systemDialer_.get();
-  }
-  if (!options_.routes) {
-    systemRoutes_ = std::make_unique<IpHelperRouteTable>();
-    options_.routes = systemRoutes_.get();
-  }
-  engines_ = std::make_unique<VpnEngineFactory>(
-      *options_.dialer, *options_.routes, SystemTickClock(),
-      [routes = options_.routes](const CGeneralVpn& engine) {
-        return MakeEngineRouteServer(*routes, SystemTickClock(), engine);
-      });
-  launcher_.SetOwner(hwnd());
-  const AppPaths paths =
-      ComputeAppPaths(CApplication::ModulePath(), L"");
-  update_ = std::make_unique<OnlineUpdate>(
-      OnlineUpdatePorts{*this, updateDownloader_, launcher_, version_, answers_,
-                        *programSettings_, [this] { controller_->Exit(); }},
-      OnlineUpdatePaths{paths.module_path, paths.module_folder});
-  announcements_ = std::make_unique<AnnouncementBoard>(
-      answers_, announcementFile_, *update_,
-      AnnouncementSinks{
-          [this](const std::wstring& text, bool showBox) { SetStatus(text, showBox); },
-          [this](const std::wstring& ip) { SetLabel(clientIp_, ip); },
-          [this](int slot, const std::wstring& caption, const std::wstring& link) {
-            ShowNewsSlot(slot, caption, link);
-          }});
-  probes_ = std::make_unique<HttpHostProbeFactory>(target_, kHostMessage);
-  restarter_.SetOwner(hwnd());
-  BindModule& bind = options_.bind ? *options_.bind : bind_;
-  policy_ = std::make_unique<DialogPolicyChooser>(hwnd(), *settings_, bind, restarter_);
-
-  MainWindowPorts ports{*this,
-                        *settings_,
-                        *programSettings_,
-                        trayIcon_,
-                        rasServices_,
-                        *repairs_,
-                        *announcements_,
-                        bind,
-                        *probes_,
-                        SystemPrivateProfile(),
-                        fetcher_,
-                        *update_,
-                        *policy_,
-                        *engines_,
-                        [] { return std::rand(); },
-                        [] { return static_cast<int64_t>(std::time(nullptr)); },
-                        *this};
-  MainWindowSettings settings;
-  settings.builtInLoginHosts = ResourceString(IDS_DEFAULT_LOGIN_HOSTS);
-  settings.referralTag = ReferralTag();
-  settings.responseFile = responseFile_;
-  settings.announcementFile = announcementFile_;
-  settings.identity = IdentityOfThisMachine();
-  controller_ = std::make_unique<MainWindowController>(std::move(ports), std::move(settings));
-  controller_->Initialize();
+  tray_.CreateWithIconResource(hwnd(), kIconIdle);
+  if (onCreated_) onCreated_(hwnd());
+  if (controller_) controller_->Initialize();
   ::SetFocus(userName_.hwnd());
   return false;
 }
@@ -193,7 +88,7 @@ bool CDlgVpnMain::OnInitDialog() {
 // Where the user left it, while that is still on a monitor; else centred on the work area.
 void CDlgVpnMain::PlaceWindow() {
   const auto saved =
-      RestoredWindowPosition(settings_->GetMainWindowPosition(), kWidth, MonitorWorkAreas());
+      RestoredWindowPosition(placement_.GetMainWindowPosition(), kWidth, MonitorWorkAreas());
   if (saved) {
     SetWindowPos(nullptr, saved->first, saved->second, kWidth, kHeight,
                  SWP_NOZORDER | SWP_NOACTIVATE);
@@ -244,6 +139,8 @@ void CDlgVpnMain::CreateControls() {
   for (auto& link : news_) MoveToEndOfTabOrder(link->hwnd());
 }
 
+void CDlgVpnMain::ShowClientAddress(const std::wstring& address) { SetLabel(clientIp_, address); }
+
 void CDlgVpnMain::SetLabel(CSkinStatic& label, const std::wstring& text) {
   label.SetWindowText(text);
   InvalidateRect(label.hwnd(), nullptr, FALSE);
@@ -263,7 +160,7 @@ bool CDlgVpnMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
   switch (message) {
     case kTrayMessage:
       result = 0;
-      if (trayIcon_.OnTrayNotification(static_cast<UINT>(wParam), static_cast<UINT>(lParam))) {
+      if (tray_.OnTrayNotification(static_cast<UINT>(wParam), static_cast<UINT>(lParam))) {
         return true;
       }
       if (wParam == CTrayNotifyIcon::kIconId && lParam == WM_LBUTTONUP) controller_->ShowWindow();
@@ -313,11 +210,11 @@ void CDlgVpnMain::OnSize(UINT type, int cx, int cy) {
 }
 
 void CDlgVpnMain::OnDestroy() {
-  if (settings_ && !IsIconic(hwnd())) {
+  if (!IsIconic(hwnd())) {
     const RECT window = GetWindowRect();
-    settings_->SetMainWindowPosition(window.left, window.top);
+    placement_.SetMainWindowPosition(window.left, window.top);
   }
-  trayIcon_.Remove();
+  tray_.Remove();
   CDialog::OnDestroy();
 }
 
@@ -353,11 +250,11 @@ void CDlgVpnMain::DeliverEngineReports() {
 
 void CDlgVpnMain::SetStatus(const std::wstring& text, bool showBox) {
   SetLabel(status_, text);
-  if (showBox) AppBox(text, MB_OK);
+  if (showBox) ShowMessageBox(messageBox_, text, MB_OK);
 }
 
 void CDlgVpnMain::ShowMessage(const std::wstring& text, MessageIcon icon) {
-  AppBox(text, MB_OK | IconFlags(icon));
+  ShowMessageBox(messageBox_, text, MB_OK | IconFlags(icon));
 }
 
 void CDlgVpnMain::SetExpiryText(const std::wstring& text) { SetLabel(expiry_, text); }
@@ -372,7 +269,7 @@ void CDlgVpnMain::EnableDisconnect(bool enable) { disconnect_.Enable(enable); }
 
 bool CDlgVpnMain::AskYesNo(const std::wstring& text, bool defaultNo) {
   const UINT type = MB_YESNO | MB_ICONQUESTION | (defaultNo ? MB_DEFBUTTON2 : 0);
-  return AppBox(text, type) == IDYES;
+  return ShowMessageBox(messageBox_, text, type) == IDYES;
 }
 
 std::wstring CDlgVpnMain::UserName() { return userName_.GetWindowText(); }

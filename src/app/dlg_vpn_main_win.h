@@ -1,54 +1,29 @@
 // The program's main window: the login form, Connect and Disconnect, the status line, the news
-// lines and the service's web pages, drawn by the skin. Its decisions are MainWindowController's;
-// this class creates the controls, turns window messages into controller calls and implements
-// the controller's view.
+// lines and the service's web pages, drawn by the skin. Its decisions are MainWindowController's
+// and its services are built by AppServices; this class creates the controls, turns window
+// messages into controller calls and implements the controller's view.
 #pragma once
 
 #include <windows.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "app/adapter_repairs.h"
-#include "app/adapter_repairs_win.h"
-#include "app/vpn_engine_factory_win.h"
-#include "app/http_host_probe.h"
 #include "app/main_window_controller.h"
 #include "app/tray_notify_icon_win.h"
-#include "config/data_protection_win.h"
-#include "config/program_settings.h"
 #include "config/settings_store.h"
 #include "framework/dialog_win.h"
+#include "framework/message_box_win.h"
 #include "framework/window_message_target_win.h"
-#include "policy/bind_module_win.h"
-#include "policy/blocked_operation_runner_win.h"
-#include "policy/dialog_policy_chooser_win.h"
-#include "service/announcements.h"
-#include "service/dlg_download_win.h"
-#include "service/dlg_online_update_win.h"
-#include "service/online_update_win.h"
 #include "skin/skin_button_win.h"
 #include "skin/skin_check_box_win.h"
 #include "skin/skin_edit_win.h"
 #include "skin/skin_static_win.h"
 #include "skin/skin_window_win.h"
-#include "vpn/ras_dialer.h"
-#include "vpn/route_table.h"
-#include "vpn/service_control_win.h"
-
-// What a build of the program may put in place of the system's pieces. Null means the
-// system's own.
-struct MainWindowOptions {
-  RasDialer* dialer = nullptr;
-  RouteTable* routes = nullptr;
-  // The notification area; the shell's when null.
-  TraySystem* traySystem = nullptr;
-  // The binding module as the window starts and stops it; the system's when null.
-  BindModule* bind = nullptr;
-};
 
 class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCallbackInterface {
  public:
@@ -59,8 +34,19 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
   static constexpr UINT kEngineMessage = WM_USER + 2;
   static constexpr UINT kHostMessage = WM_USER + 3;
 
-  explicit CDlgVpnMain(const MainWindowOptions& options = {});
-  ~CDlgVpnMain() override;
+  // `placement` keeps where the window was left; `tray` is the icon it shows and whose clicks
+  // it passes on; `messageBox` shows its boxes.
+  CDlgVpnMain(SettingsStore& placement, CTrayNotifyIcon& tray, MessageBoxFn messageBox);
+
+  // Before the window runs: the controller it passes its messages to, and what runs once the
+  // window exists, before the controller starts.
+  void Attach(MainWindowController& controller, std::function<void(HWND)> onCreated);
+  // Posts to the window's thread; usable before the window exists (posts fail until then).
+  MessageTarget& messages() { return target_; }
+
+  // What the news shows: the address the service saw, and the headline of one slot.
+  void ShowClientAddress(const std::wstring& address);
+  void ShowNewsSlot(int slot, const std::wstring& caption, const std::wstring& link);
 
   // Any thread: hands the report, with its status, to the window's thread.
   void OnVpnStateChanged(CGeneralVpn* vpn, const VpnStatus& status) override;
@@ -102,7 +88,6 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
  private:
   void PlaceWindow();
   void CreateControls();
-  void ShowNewsSlot(int slot, const std::wstring& caption, const std::wstring& link);
   void SetLabel(CSkinStatic& label, const std::wstring& text);
 
   struct EngineReport {
@@ -112,36 +97,15 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
   // The window's side of kEngineMessage: the oldest report waiting.
   void DeliverEngineReports();
 
-  MainWindowOptions options_;
+  SettingsStore& placement_;
+  CTrayNotifyIcon& tray_;
+  MessageBoxFn messageBox_;
+  MainWindowController* controller_ = nullptr;
+  std::function<void(HWND)> onCreated_;
   WindowMessageTarget target_;
   // Reports waiting for the window's thread; each posted kEngineMessage stands for one.
   std::mutex reportsMutex_;
   std::deque<EngineReport> reports_;
-  std::wstring responseFile_;
-  std::wstring announcementFile_;
-
-  std::unique_ptr<RasDialer> systemDialer_;
-  std::unique_ptr<RouteTable> systemRoutes_;
-  DpapiDataProtection protection_;
-  std::unique_ptr<SettingsStore> settings_;
-  std::unique_ptr<ProgramSettings> programSettings_;
-  CTrayNotifyIcon trayIcon_{options_.traySystem ? *options_.traySystem : SystemTray()};
-  DialUpServiceStarter rasServices_{SystemServiceControl(), SystemTickClock()};
-  LocalMachineRegistry machineRegistry_;
-  std::unique_ptr<RegistryAdapterRepairs> repairs_;
-  DialogUpdateDownloader updateDownloader_;
-  ShellProgramLauncher launcher_;
-  ExecutableVersionSource version_;
-  std::unique_ptr<OnlineUpdate> update_;
-  // The news answer when its file cannot be written; the update check reads through it too.
-  MemoryOverlayProfile answers_{SystemPrivateProfile()};
-  std::unique_ptr<AnnouncementBoard> announcements_;
-  SystemBindModule bind_;
-  std::unique_ptr<HttpHostProbeFactory> probes_;
-  DownloadDialogFetcher fetcher_;
-  DialogBlockedOperationRunner restarter_;
-  std::unique_ptr<DialogPolicyChooser> policy_;
-  std::unique_ptr<VpnEngineFactory> engines_;
 
   CSkinEdit userName_;
   CSkinEdit password_;
@@ -164,7 +128,4 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
   CSkinStatic passwordLabel_;
   CSkinButton forgotPassword_{"LinkButton"};
   HICON icon_ = nullptr;
-
-  // Last: it holds references to everything above.
-  std::unique_ptr<MainWindowController> controller_;
 };

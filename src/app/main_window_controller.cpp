@@ -19,7 +19,14 @@ constexpr size_t kListedFailedRoutes = 10;
 }  // namespace
 
 MainWindowController::MainWindowController(MainWindowPorts ports, MainWindowSettings settings)
-    : ports_(std::move(ports)), settings_(std::move(settings)) {}
+    : ports_(std::move(ports)), settings_(std::move(settings)) {
+  if (settings_.referralTag.empty()) settings_.referralTag = L"main";
+  // Read before the window exists: the queries may take a while, and run no message loop of
+  // the window's while they do.
+  const bool windows2000 = ports_.machine.IsWindows2000();
+  identity_ = ports_.machine.Read(!windows2000);
+  if (windows2000) identity_.bios = kBiosSkippedOnWindows2000;
+}
 
 MainWindowController::~MainWindowController() {
   DestroyProbes();
@@ -234,7 +241,7 @@ void MainWindowController::Login() {
   inputs.savePassword = view.SavePasswordChecked();
   inputs.responseFile = settings_.responseFile;
   inputs.referralTag = settings_.referralTag;
-  inputs.identity = settings_.identity;
+  inputs.identity = identity_;
   inputs.callback = &ports_.engineCallback;
   LoginOutcome outcome = RunLoginExchange(login, inputs);
   if (!outcome.engine || exiting_) return;
@@ -420,6 +427,13 @@ void MainWindowController::Stop() {
   SetConnectEnabled(true);
   ports_.view.EnableDisconnect(false);
   ports_.tray.SetIcon(kIconIdle);
+}
+
+void MainWindowController::OnDhcpSwitchedOff() {
+  ports_.view.ShowMainWindow();
+  ports_.view.ShowMessage(GetText("DHCPOnVPNDetected"), MessageIcon::kWarning);
+  // The tunnel cannot work while the adapter holds its address; connecting again will.
+  Stop();
 }
 
 void MainWindowController::OnCancel() {

@@ -96,6 +96,7 @@ struct MainWindowPorts {
   TrayIcon& tray;
   RasServices& rasServices;
   AdapterRepairs& repairs;
+  MachineIdentity& machine;
   Announcements& announcements;
   BindModule& bind;
   HostProbeFactory& probes;
@@ -114,14 +115,18 @@ struct MainWindowPorts {
 struct MainWindowSettings {
   // The login host list used when the settings file names none.
   std::wstring builtInLoginHosts;
+  // The build's distribution channel; empty for the main one.
   std::wstring referralTag;
   std::wstring responseFile;
   std::wstring announcementFile;
-  ClientIdentity identity;
 };
+
+// Windows 2000 has no BIOS query worth making; the service accepts this in the BIOS's place.
+inline constexpr char kBiosSkippedOnWindows2000[] = "SKIP_FOR_NT5";
 
 class MainWindowController {
  public:
+  // Reads the machine's identity; the window need not exist yet.
   MainWindowController(MainWindowPorts ports, MainWindowSettings settings);
   ~MainWindowController();
   MainWindowController(const MainWindowController&) = delete;
@@ -139,6 +144,8 @@ class MainWindowController {
   // A report of `engine` with the status it carried; ignored unless it is the current engine
   // and a change not handled yet.
   void OnEngineReport(const CGeneralVpn* engine, const VpnStatus& status);
+  // The adapter repairs switched DHCP off on an interface holding the tunnel's address.
+  void OnDhcpSwitchedOff();
   // Escape or the close box.
   void OnCancel();
   // True when the window went to the tray; false leaves it to be minimized as usual.
@@ -156,6 +163,7 @@ class MainWindowController {
   std::wstring AboutText();
 
   const std::wstring& loginHost() const { return loginHost_; }
+  const ClientIdentity& identity() const { return identity_; }
   bool connected() const { return connected_; }
   CGeneralVpn* currentEngine() const { return current_.get(); }
   CGeneralVpn* retiredEngine() const { return retired_.get(); }
@@ -208,6 +216,7 @@ class MainWindowController {
   bool routeQuestionAsked_ = false;
   bool allDoneHandled_ = false;
   std::wstring loginHost_;
+  ClientIdentity identity_;
   uint32_t lastSent_ = 0;
   uint32_t lastReceived_ = 0;
 };

@@ -1,11 +1,13 @@
 // What the main window asks of parts of the host that come with later work: the notification
-// area icon, the dial-up services, the adapter repairs and the news. Each has a Windows
-// implementation that does the plain thing for now.
+// area icon, the dial-up services, the adapter repairs, the news and what identifies the
+// machine. Each has a Windows implementation that does the plain thing for now.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "service/login_exchange.h"
 
 // The program's icon in the notification area.
 class TrayIcon {
@@ -34,6 +36,15 @@ class AdapterRepairs {
   virtual void FixBindingOrder() = 0;
   // `localAddress` is the address the tunnel received.
   virtual void CheckDhcp(const std::wstring& localAddress) = 0;
+};
+
+// What the service is told about this machine.
+class MachineIdentity {
+ public:
+  virtual ~MachineIdentity() = default;
+  virtual bool IsWindows2000() = 0;
+  // `withBios` false leaves the BIOS value empty without asking for it.
+  virtual ClientIdentity Read(bool withBios) = 0;
 };
 
 // The news lines and the client address, from the announcement file.

@@ -6,7 +6,6 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "framework/application_win.h"
 #include "framework/module_win.h"
 
 namespace {
@@ -44,10 +43,8 @@ void CopyText(wchar_t (&target)[N], const std::wstring& text) {
   target[N - 1] = L'\0';
 }
 
-HINSTANCE ResourceModule() {
-  CApplication* app = CApplication::Current();
-  return app && app->Instance() ? app->Instance() : GetModuleHandleW(nullptr);
-}
+// The menu and the icons are the executable's resources.
+HINSTANCE ResourceModule() { return GetModuleHandleW(nullptr); }
 
 DWORD QueryShellMajorVersion() {
   UniqueModule shell = LoadSystemModule(L"shell32.dll");

@@ -12,14 +12,13 @@
 #include <memory>
 #include <vector>
 
-#include "app/dlg_vpn_main_win.h"
+#include "app/app_services_win.h"
 #include "config/program_data_folder.h"
 #include "config/program_data_folder_win.h"
 #include "config/text_table.h"
 #include "framework/module_win.h"
 #include "policy/bind_module_win.h"
 #include "policy/bind_registration.h"
-#include "service/client_identification_win.h"
 #include "service/online_update_win.h"
 #include "skin/busy_bar_win.h"
 #include "skin/skin_registry_win.h"
@@ -66,14 +65,9 @@ void AllowFileDropMessages() {
   change(WM_DROPFILES, kMsgfltAdd);
 }
 
-bool IsWindows2000() {
-  const DWORD version = GetVersion();
-  return LOBYTE(LOWORD(version)) == 5 && HIBYTE(LOWORD(version)) == 0;
-}
-
 }  // namespace
 
-CVpnApp::CVpnApp() {
+CVpnApp::CVpnApp(const SystemOverrides& overrides) : overrides_(overrides) {
   paths_ = ComputeAppPaths(ModuleFilePath(), SystemDirectory());
   // Made the program's own (or repaired) before anything is read from it or written to it.
   SystemProgramDataFolder().Path();
@@ -107,7 +101,6 @@ bool CVpnApp::InitInstance() {
 
   DeleteLeftoverUpdateDownloads(SystemProgramDataFolder().Path());
 
-  ComputeClientIdentification();
   // Paired with no clean-up: sockets stay usable for the rest of the process.
   WSADATA wsa;
   WSAStartup(MAKEWORD(2, 0), &wsa);
@@ -185,7 +178,7 @@ bool CVpnApp::EnforceSingleInstance() {
 void CVpnApp::RecoverLeftRoutes() {
   const std::wstring journal = SystemRouteJournalPath();
   if (GetFileAttributesW(journal.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-  RouteTable* routes = main_window_options_ ? main_window_options_->routes : nullptr;
+  RouteTable* routes = overrides_.routes;
   std::unique_ptr<IpHelperRouteTable> system;
   if (!routes) {
     system = std::make_unique<IpHelperRouteTable>();
@@ -200,19 +193,9 @@ void CVpnApp::RecoverLeftRoutes() {
   }
 }
 
-void CVpnApp::ComputeClientIdentification() {
-  // Windows 2000 has no BIOS query worth making; the service accepts this marker in its place.
-  const bool skip_bios = IsWindows2000();
-  const ClientIdentification ids = ComputeSystemClientIdentification(!skip_bios);
-  bios_identification_ = skip_bios ? "SKIP_FOR_NT5" : ids.bios;
-  disk_identification_ = ids.disk;
-  adapter_identification_ = ids.adapters;
-}
-
 void CVpnApp::RunMainWindow() {
-  auto window = std::make_unique<CDlgVpnMain>(main_window_options_ ? *main_window_options_
-                                                                    : MainWindowOptions{});
-  SetMainWindow(window.get());
-  window->DoModal();
+  AppServices services(*this, overrides_, paths_);
+  SetMainWindow(&services.window());
+  services.window().DoModal();
   SetMainWindow(nullptr);
 }

@@ -1,5 +1,6 @@
 // The application object: prepares the process, carries out command-line actions, keeps one
-// instance per machine and runs the main window as a modal dialog.
+// instance per machine and runs the main window, which AppServices puts together, as a modal
+// dialog.
 #pragma once
 
 #include <windows.h>
@@ -8,11 +9,11 @@
 
 #include "app/app_paths.h"
 #include "app/command_line.h"
+#include "app/system_overrides.h"
 #include "framework/application_win.h"
 #include "framework/unique_handle_win.h"
 
 class BindModule;
-struct MainWindowOptions;
 
 inline constexpr wchar_t kSingleInstanceMutexName[] =
     L"Global\\ORUMAVPN_SINGLE_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";
@@ -22,20 +23,13 @@ inline constexpr UINT kShowMainWindowMessage = WM_APP + 1;
 
 class CVpnApp : public CApplication {
  public:
-  CVpnApp();
-
-  static CVpnApp* Get() { return static_cast<CVpnApp*>(CApplication::Current()); }
+  // `overrides` must outlive the run.
+  explicit CVpnApp(const SystemOverrides& overrides = {});
 
   bool InitInstance() override;
   int ExitInstance() override;
 
   const AppPaths& paths() const { return paths_; }
-  const std::string& disk_identification() const { return disk_identification_; }
-  const std::string& bios_identification() const { return bios_identification_; }
-  const std::string& adapter_identification() const { return adapter_identification_; }
-  // Pieces of the system the main window should use instead of its own (a test build's
-  // simulated network); they must outlive the run.
-  void SetMainWindowOptions(const MainWindowOptions* options) { main_window_options_ = options; }
 
  private:
   void RepairBindModule(BindModule& bind);
@@ -47,13 +41,9 @@ class CVpnApp : public CApplication {
   bool EnforceSingleInstance();
   // Takes back the routes of a connection that ended without restoring them.
   void RecoverLeftRoutes();
-  void ComputeClientIdentification();
   void RunMainWindow();
 
+  SystemOverrides overrides_;
   AppPaths paths_;
-  std::string disk_identification_;
-  std::string bios_identification_;
-  std::string adapter_identification_;
   UniqueHandle instance_mutex_;
-  const MainWindowOptions* main_window_options_ = nullptr;
 };

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "config/registry_profile.h"
+#include "framework/message_box_win.h"
 #include "framework/user_registry_profile_win.h"
 
 class CWindow;
@@ -19,7 +20,9 @@ class CApplication : public RegistryProfile {
   CApplication& operator=(const CApplication&) = delete;
   ~CApplication() override;
 
-  // The application object of this process, or null before one exists.
+  // The application object of this process, or null before one exists. For the framework's
+  // windows (their module, their owner, the end of the loop); services are handed to windows
+  // by whoever creates them.
   static CApplication* Current();
 
   // Start-up. False ends the process through ExitInstance; true runs the message loop while
@@ -45,6 +48,10 @@ class CApplication : public RegistryProfile {
   // A message box captioned with the application name, owned by the main window (or the
   // dialog it is running) when there is one. Returns the button pressed.
   int AppMessageBox(const std::wstring& text, UINT type = MB_OK);
+  // AppMessageBox, for the windows that show boxes.
+  MessageBoxFn MessageBoxes() {
+    return [this](const std::wstring& text, UINT type) { return AppMessageBox(text, type); };
+  }
 
   // Called by every window as it goes away; the main window leaving ends the message loop.
   void OnWindowDestroyed(CWindow* window);

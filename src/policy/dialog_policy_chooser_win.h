@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "config/settings_store.h"
+#include "framework/message_box_win.h"
 #include "policy/bind_module.h"
 #include "policy/l2tp_preparation.h"
 #include "policy/policy_chooser.h"
@@ -13,7 +14,7 @@
 class DialogPolicyChooser : public PolicyChooser {
  public:
   DialogPolicyChooser(HWND owner, SettingsStore& settings, BindModule& bind_module,
-                      BlockedOperationRunner& restarter);
+                      BlockedOperationRunner& restarter, MessageBoxFn message_box = {});
 
   void SetOwner(HWND owner) { owner_ = owner; }
   // The time-service port defaults to 123; the preview and tests use a local responder.
@@ -27,4 +28,5 @@ class DialogPolicyChooser : public PolicyChooser {
   BindModule& bind_module_;
   BlockedOperationRunner& restarter_;
   SpeedTest::Options speed_test_;
+  MessageBoxFn message_box_;
 };

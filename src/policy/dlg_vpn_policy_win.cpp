@@ -125,6 +125,11 @@ void CDlgVpnPolicy::CreateControls() {
                                          ? SystemProgramDataFolder().FilePath(kAppListFileName)
                                          : ports_.app_list_file;
   applications_.Create(me, kApplicationsRect, kAppListId, app_list_file, ports_.profile);
+  if (ports_.message_box && !applications_.showMessage) {
+    applications_.showMessage = [box = ports_.message_box](const std::wstring& text) {
+      box(text, MB_OK);
+    };
+  }
   applications_.Load();
   applications_.Hide();
 
@@ -355,17 +360,12 @@ void CDlgVpnPolicy::ShowApplicationLayout(bool applications) {
 bool CDlgVpnPolicy::SaveApplicationChecks() { return applications_.SaveChecks(); }
 
 void CDlgVpnPolicy::ShowMessage(const std::wstring& text) {
-  if (CApplication* app = CApplication::Current()) {
-    app->AppMessageBox(text, MB_OK | MB_ICONINFORMATION);
-  } else {
-    ::MessageBoxW(hwnd(), text.c_str(), L"Kavrin", MB_OK | MB_ICONINFORMATION);
-  }
+  ShowMessageBox(ports_.message_box, text, MB_OK | MB_ICONINFORMATION, hwnd(), L"Kavrin");
 }
 
 bool CDlgVpnPolicy::AskYesNo(const std::wstring& text) {
-  const UINT type = MB_YESNO | MB_ICONINFORMATION;
-  if (CApplication* app = CApplication::Current()) return app->AppMessageBox(text, type) == IDYES;
-  return ::MessageBoxW(hwnd(), text.c_str(), L"Kavrin", type) == IDYES;
+  return ShowMessageBox(ports_.message_box, text, MB_YESNO | MB_ICONINFORMATION, hwnd(),
+                        L"Kavrin") == IDYES;
 }
 
 void CDlgVpnPolicy::EndDialog(bool ok) { CDialog::EndDialog(ok ? IDOK : IDCANCEL); }

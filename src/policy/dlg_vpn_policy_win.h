@@ -12,6 +12,7 @@
 #include "config/private_profile.h"
 #include "config/settings_store.h"
 #include "framework/dialog_win.h"
+#include "framework/message_box_win.h"
 #include "framework/window_message_target_win.h"
 #include "policy/bind_module.h"
 #include "policy/l2tp_preparation.h"
@@ -56,6 +57,8 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
     SpeedTest::Options speed_test;
     // The accelerated-application list; empty means "applist.ini" in the program data folder.
     std::wstring app_list_file = {};
+    // The dialog's boxes; plain ones when empty.
+    MessageBoxFn message_box = {};
   };
 
   CDlgVpnPolicy(std::wstring response_file, Ports ports);

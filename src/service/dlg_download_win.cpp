@@ -3,17 +3,12 @@
 #include <commctrl.h>
 
 #include "config/text_table.h"
-#include "framework/application_win.h"
 #include "service/server_response.h"
 
 namespace {
 
 constexpr int kAnimationResource = 141;
 
-int AppBox(const std::wstring& text) {
-  CApplication* app = CApplication::Current();
-  return app ? app->AppMessageBox(text, MB_OK) : MessageBoxW(nullptr, text.c_str(), L"", MB_OK);
-}
 
 }  // namespace
 
@@ -51,7 +46,7 @@ bool CDlgDownload::OnInitDialog() {
 
 void CDlgDownload::StartRequests() {
   if (requests_.empty()) {
-    AppBox(GetText("NoLoginHost"));
+    ShowMessageBox(messageBox, GetText("NoLoginHost"), MB_OK);
     // Nothing can ever answer; waiting on for a Cancel would only look like a hang.
     not_started_ = true;
     Finish(IDCANCEL);
@@ -60,7 +55,7 @@ void CDlgDownload::StartRequests() {
   bool told = false;
   for (auto& request : requests_) {
     if (request->Start(target_, kRequestMessage)) continue;
-    if (!told) AppBox(GetText("CannotStartInternetConnection"));
+    if (!told) ShowMessageBox(messageBox, GetText("CannotStartInternetConnection"), MB_OK);
     told = true;
     if (finished_) return;
     // It will never report, so it counts as ended now; otherwise the dialog could only wait.
@@ -127,6 +122,7 @@ void CDlgDownload::Finish(INT_PTR code) {
 LoginFetcher::Result DownloadDialogFetcher::Fetch(const std::vector<std::wstring>& urls,
                                                   bool requireMarker, std::string& body) {
   CDlgDownload dialog;
+  dialog.messageBox = messageBox_;
   for (const std::wstring& url : urls) dialog.AddUrl(url);
   if (!requireMarker) dialog.ClearRequireMarker();
   dialog.SetOutput(&body);

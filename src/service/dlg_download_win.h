@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/dialog_win.h"
+#include "framework/message_box_win.h"
 #include "framework/window_message_target_win.h"
 #include "service/http_request.h"
 #include "service/login_exchange.h"
@@ -24,6 +25,9 @@ class CDlgDownload : public CDialog {
 
   CDlgDownload() = default;
   ~CDlgDownload() override;
+
+  // How the dialog tells of a failure; a plain box when empty.
+  MessageBoxFn messageBox;
 
   void AddUrl(const std::wstring& url);
   // Where the winning body goes; must outlive the run.
@@ -66,6 +70,10 @@ class CDlgDownload : public CDialog {
 // The login's fetches through CDlgDownload, owned by the application's main window.
 class DownloadDialogFetcher : public LoginFetcher {
  public:
+  explicit DownloadDialogFetcher(MessageBoxFn messageBox = {}) : messageBox_(std::move(messageBox)) {}
   Result Fetch(const std::vector<std::wstring>& urls, bool requireMarker,
                std::string& body) override;
+
+ private:
+  MessageBoxFn messageBox_;
 };

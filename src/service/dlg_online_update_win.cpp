@@ -4,7 +4,6 @@
 
 #include "config/program_data_folder.h"
 #include "config/text_table.h"
-#include "framework/application_win.h"
 #include "skin/busy_bar_win.h"
 #include "skin/skin_registry_win.h"
 
@@ -14,11 +13,6 @@ constexpr RECT kCancelRect = {310, 60, 400, 90};
 constexpr RECT kBarRect = {70, 65, 290, 85};
 constexpr RECT kStatusRect = {70, 100, 370, 120};
 constexpr RECT kIconAt = {25, 60, 25, 60};  // an empty target: the picture's natural size
-
-int AppBox(const std::wstring& text, UINT type) {
-  CApplication* app = CApplication::Current();
-  return app ? app->AppMessageBox(text, type) : MessageBoxW(nullptr, text.c_str(), L"", type);
-}
 
 HWND CreateBar(const wchar_t* className, DWORD style, HWND parent, int id) {
   return CreateWindowExW(0, className, L"", WS_CHILD | style, kBarRect.left, kBarRect.top,
@@ -97,7 +91,7 @@ void CDlgOnlineUpdate::Start() {
   request_->SetOutput(bounded_.get());
   meter_.emplace(GetTickCount());
   if (request_->Start(messages_, kRequestMessage)) return;
-  AppBox(GetText("CannotStartInternetConnection"), MB_OK);
+  ShowMessageBox(messageBox, GetText("CannotStartInternetConnection"), MB_OK);
   // Nothing will ever report; waiting for a Cancel would only pass the failure off as the
   // user's choice.
   Finish(IDCANCEL);
@@ -153,7 +147,7 @@ void CDlgOnlineUpdate::OnOK() {
 
 void CDlgOnlineUpdate::OnCancel() {
   if (finished_) return;
-  const int answer = AppBox(GetText("DoYouWantToCancelOnlineUpdate"),
+  const int answer = ShowMessageBox(messageBox, GetText("DoYouWantToCancelOnlineUpdate"),
                             MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2);
   // The download may have ended while the question was up; then it stands.
   if (answer != IDOK || finished_) return;
@@ -183,6 +177,7 @@ UpdateDownloader::Result DialogUpdateDownloader::Download(
     std::unique_ptr<DownloadedPackage>& package) {
   CDlgOnlineUpdate dialog(url, parent_.empty() ? SystemProgramDataFolder().Path() : parent_,
                           fileName);
+  dialog.messageBox = messageBox_;
   const INT_PTR result = dialog.DoModal();
   if (result == IDOK) {
     package = dialog.TakePackage();

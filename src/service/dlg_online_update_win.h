@@ -10,6 +10,7 @@
 #include <string>
 
 #include "framework/dialog_win.h"
+#include "framework/message_box_win.h"
 #include "framework/unique_handle_win.h"
 #include "framework/window_message_target_win.h"
 #include "service/http_request.h"
@@ -31,6 +32,9 @@ class CDlgOnlineUpdate : public CDialog {
   // Downloads `url` as `fileName` into a new folder in `parent` (ending with a separator).
   CDlgOnlineUpdate(std::wstring url, std::wstring parent, std::wstring fileName);
   ~CDlgOnlineUpdate() override;
+
+  // How the dialog tells of a failure and asks before cancelling; a plain box when empty.
+  MessageBoxFn messageBox;
 
   // Only before the run; kMaxUpdatePackageBytes unless set.
   void SetSizeLimit(int64_t bytes) { limit_ = bytes; }
@@ -84,10 +88,12 @@ class DialogUpdateDownloader : public UpdateDownloader {
  public:
   // Download folders are made in `parent` (ending with a separator); the program data folder
   // when empty.
-  explicit DialogUpdateDownloader(std::wstring parent = {}) : parent_(std::move(parent)) {}
+  explicit DialogUpdateDownloader(std::wstring parent = {}, MessageBoxFn messageBox = {})
+      : parent_(std::move(parent)), messageBox_(std::move(messageBox)) {}
   Result Download(const std::wstring& url, const std::wstring& fileName,
                   std::unique_ptr<DownloadedPackage>& package) override;
 
  private:
   const std::wstring parent_;
+  MessageBoxFn messageBox_;
 };

@@ -93,8 +93,23 @@ class CountingRas : public RasServices {
 class RecordingRepairs : public AdapterRepairs {
  public:
   void FixBindingOrder() override { calls.push_back(L"binding"); }
-  void CheckDhcp(const std::wstring& address) override { calls.push_back(L"dhcp " + address); }
+  void CheckDhcp(const std::wstring& address) override {
+    calls.push_back(L"dhcp " + address);
+    if (onDhcp) onDhcp();
+  }
   std::vector<std::wstring> calls;
+  std::function<void()> onDhcp;
+};
+
+class FakeMachine : public MachineIdentity {
+ public:
+  bool IsWindows2000() override { return windows2000; }
+  ClientIdentity Read(bool withBios) override {
+    biosAsked.push_back(withBios);
+    return {withBios ? "bios" : "", "disk", "adapters"};
+  }
+  bool windows2000 = false;
+  std::vector<bool> biosAsked;
 };
 
 class RecordingAnnouncements : public Announcements {
@@ -152,9 +167,16 @@ class MainWindowTest : public ::testing::Test {
         ("kv_main_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::create_directories(dir_);
     exe_ = AnsiToWide((dir_ / "Kavrin.exe").string());
+    MakeController(L"main");
+    policy_.choice.route_set_code = -2;
+    policy_.choice.tunnel_type = 1;
+    registry_.Put(L"Main", L"Tip_HideAfterConnection", uint32_t{1});
+    settings_.SaveCredentials(L"demo", L"demo123");
+  }
+  void MakeController(const std::wstring& referralTag) {
     MainWindowSettings settings;
     settings.builtInLoginHosts = L"http://a/;;http://b/;http://c/";
-    settings.referralTag = L"main";
+    settings.referralTag = referralTag;
     settings.responseFile = AnsiToWide((dir_ / "Kavrin.ini").string());
     settings.announcementFile = AnsiToWide((dir_ / "KavrinAnns.ini").string());
     MainWindowPorts ports{view_,
@@ -163,6 +185,7 @@ class MainWindowTest : public ::testing::Test {
                           tray_,
                           ras_,
                           repairs_,
+                          machine_,
                           news_,
                           bind_,
                           probes_,
@@ -175,10 +198,6 @@ class MainWindowTest : public ::testing::Test {
                           [] { return int64_t{1700000000}; },
                           callback_};
     controller_ = std::make_unique<MainWindowController>(std::move(ports), std::move(settings));
-    policy_.choice.route_set_code = -2;
-    policy_.choice.tunnel_type = 1;
-    registry_.Put(L"Main", L"Tip_HideAfterConnection", uint32_t{1});
-    settings_.SaveCredentials(L"demo", L"demo123");
   }
   void TearDown() override {
     controller_.reset();
@@ -224,6 +243,7 @@ class MainWindowTest : public ::testing::Test {
   FakeTray tray_;
   CountingRas ras_;
   RecordingRepairs repairs_;
+  FakeMachine machine_;
   RecordingAnnouncements news_;
   FakeBindModule bind_;
   FakeProbes probes_;
@@ -461,6 +481,19 @@ TEST_F(MainWindowTest, AllDoneHidesToTheTrayAndRepairsTheAdapter) {
   EXPECT_EQ(view_.status, GetText("AlreadyDisconnected"));
 }
 
+TEST_F(MainWindowTest, DhcpOnTheTunnelAddressWarnsAndStops) {
+  FakeEngine& engine = Connected();
+  repairs_.onDhcp = [&] { controller_->OnDhcpSwitchedOff(); };
+  Report(engine, GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_TRUE(view_.visible);
+  ASSERT_FALSE(view_.boxes.empty());
+  EXPECT_EQ(view_.boxes.back().text, GetText("DHCPOnVPNDetected"));
+  EXPECT_EQ(view_.boxes.back().icon, MessageIcon::kWarning);
+  EXPECT_EQ(controller_->currentEngine(), nullptr);
+  EXPECT_EQ(engine.disconnects, 1);
+  EXPECT_TRUE(view_.connectEnabled);
+}
+
 TEST_F(MainWindowTest, WithoutATrayIconTheWindowIsNeverHidden) {
   tray_.shown = false;
   FakeEngine& engine = Connected();
@@ -623,6 +656,26 @@ TEST_F(MainWindowTest, WebPagesCarryTheReferral) {
   controller_->OnCommand(kTrayAbout);
   EXPECT_EQ(view_.about.rfind(L"OrumaVPN 2.1.0.0 (2026-01-02)\r\n\r\n", 0), 0u);
   EXPECT_FALSE(controller_->OnCommand(kSavePassword));
+}
+
+TEST_F(MainWindowTest, BuildWithoutAReferralTagUsesTheMainChannel) {
+  MakeController(L"");
+  controller_->OnCommand(kPurchase);
+  EXPECT_EQ(view_.pages.back(), L"http://www.orumavpn.com/purchase.php?rf=main");
+}
+
+TEST_F(MainWindowTest, MachineIdentityIsReadOnceAndSkipsTheBiosOnWindows2000) {
+  controller_->Initialize();
+  EXPECT_EQ(machine_.biosAsked, std::vector<bool>{true});
+  EXPECT_EQ(controller_->identity().bios, "bios");
+  EXPECT_EQ(controller_->identity().disk, "disk");
+
+  machine_.windows2000 = true;
+  MakeController(L"main");
+  controller_->Initialize();
+  EXPECT_EQ(machine_.biosAsked.back(), false);
+  EXPECT_EQ(controller_->identity().bios, kBiosSkippedOnWindows2000);
+  EXPECT_EQ(controller_->identity().adapters, "adapters");
 }
 
 TEST_F(MainWindowTest, FailedStartIsNotTakenForALostConnectionWhileItsBoxIsOpen) {

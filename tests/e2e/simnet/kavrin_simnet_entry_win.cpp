@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/dlg_vpn_main_win.h"
+#include "app/system_overrides.h"
 #include "app/vpn_app_win.h"
 #include "framework/application_win.h"
 #include "framework/module_win.h"
@@ -26,13 +26,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   SimRouteTable routes(log, CApplication::ModulePath() + L".routes", createDelayMs);
   LoggingTraySystem tray(log);
   LoggingBindModule bind(log);
-  MainWindowOptions options;
+  SystemOverrides options;
   options.dialer = &dialer;
   options.routes = &routes;
   // A developer watching a simulated run (scripts/run --simulated) wants the real icon.
   if (GetEnvironmentVariableW(L"KAVRIN_SIM_SHOW_TRAY", nullptr, 0) == 0) options.traySystem = &tray;
   options.bind = &bind;
-  CVpnApp app;
-  app.SetMainWindowOptions(&options);
+  CVpnApp app(options);
   return RunApplication(app, instance);
 }

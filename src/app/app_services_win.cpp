@@ -1,0 +1,116 @@
+#include "app/app_services_win.h"
+
+#include <cstdlib>
+#include <ctime>
+
+#include "base/clock.h"
+#include "base/file_attributes.h"
+#include "config/private_profile.h"
+#include "config/program_data_folder.h"
+#include "policy/machine_registry_win.h"
+#include "resource.h"
+#include "service/client_identification_win.h"
+#include "vpn/ras_dialer_win.h"
+#include "vpn/route_request_pipe_server_win.h"
+#include "vpn/route_table_win.h"
+
+namespace {
+
+std::wstring ResourceString(UINT id) {
+  const wchar_t* text = nullptr;
+  const int length =
+      LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<wchar_t*>(&text), 0);
+  return length > 0 && text ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
+}
+
+template <typename Port, typename System>
+std::unique_ptr<Port> SystemUnless(Port* given) {
+  return given ? nullptr : std::make_unique<System>();
+}
+
+}  // namespace
+
+bool SystemMachineIdentity::IsWindows2000() {
+  const DWORD version = GetVersion();
+  return LOBYTE(LOWORD(version)) == 5 && HIBYTE(LOWORD(version)) == 0;
+}
+
+ClientIdentity SystemMachineIdentity::Read(bool withBios) {
+  const ClientIdentification ids = ComputeSystemClientIdentification(withBios);
+  return {ids.bios, ids.disk, ids.adapters};
+}
+
+AppServices::AppServices(CApplication& app, const SystemOverrides& overrides,
+                         const AppPaths& paths)
+    : systemDialer_(SystemUnless<RasDialer, RasApiDialer>(overrides.dialer)),
+      systemRoutes_(SystemUnless<RouteTable, IpHelperRouteTable>(overrides.routes)),
+      dialer_(overrides.dialer ? *overrides.dialer : *systemDialer_),
+      routes_(overrides.routes ? *overrides.routes : *systemRoutes_),
+      responseFile_(SystemProgramDataFolder().FilePath(L"Kavrin.ini")),
+      announcementFile_(SystemProgramDataFolder().FilePath(L"KavrinAnns.ini")),
+      settings_(app, protection_),
+      programSettings_(SystemPrivateProfile(), paths.module_path),
+      tray_(overrides.traySystem ? *overrides.traySystem : SystemTray()),
+      rasServices_(SystemServiceControl(), SystemTickClock()),
+      repairs_(machineRegistry_, OperatingSystemMajorVersion(),
+               [this] { controller_->OnDhcpSwitchedOff(); }),
+      bind_(overrides.bind ? *overrides.bind : systemBind_),
+      policy_(nullptr, settings_, bind_, restarter_, app.MessageBoxes()),
+      engines_(dialer_, routes_, SystemTickClock(),
+               [this](const CGeneralVpn& engine) {
+                 return MakeEngineRouteServer(routes_, SystemTickClock(), engine);
+               }),
+      fetcher_(app.MessageBoxes()),
+      updateDownloader_({}, app.MessageBoxes()),
+      answers_(SystemPrivateProfile()),
+      window_(settings_, tray_, app.MessageBoxes()),
+      update_(OnlineUpdatePorts{window_, updateDownloader_, launcher_, version_, answers_,
+                                programSettings_, [this] { controller_->Exit(); }},
+              OnlineUpdatePaths{paths.module_path, paths.module_folder}),
+      announcements_(answers_, announcementFile_, update_,
+                     AnnouncementSinks{
+                         [this](const std::wstring& text, bool showBox) {
+                           window_.SetStatus(text, showBox);
+                         },
+                         [this](const std::wstring& ip) { window_.ShowClientAddress(ip); },
+                         [this](int slot, const std::wstring& caption, const std::wstring& link) {
+                           window_.ShowNewsSlot(slot, caption, link);
+                         }}),
+      probes_(window_.messages(), CDlgVpnMain::kHostMessage) {
+  // The news file is rewritten on every race; a read-only copy would keep old news for ever.
+  ResetFileAttributes(announcementFile_);
+
+  MainWindowPorts ports{window_,
+                        settings_,
+                        programSettings_,
+                        tray_,
+                        rasServices_,
+                        repairs_,
+                        machine_,
+                        announcements_,
+                        bind_,
+                        probes_,
+                        SystemPrivateProfile(),
+                        fetcher_,
+                        update_,
+                        policy_,
+                        engines_,
+                        [] { return std::rand(); },
+                        [] { return static_cast<int64_t>(std::time(nullptr)); },
+                        window_};
+  MainWindowSettings settings;
+  settings.builtInLoginHosts = ResourceString(IDS_DEFAULT_LOGIN_HOSTS);
+  settings.referralTag = ResourceString(IDS_REFERRAL_TAG);
+  settings.responseFile = responseFile_;
+  settings.announcementFile = announcementFile_;
+  controller_ = std::make_unique<MainWindowController>(std::move(ports), std::move(settings));
+  window_.Attach(*controller_, [this](HWND window) { OnWindowCreated(window); });
+}
+
+AppServices::~AppServices() { controller_.reset(); }
+
+void AppServices::OnWindowCreated(HWND window) {
+  launcher_.SetOwner(window);
+  restarter_.SetOwner(window);
+  policy_.SetOwner(window);
+}
