@@ -186,6 +186,9 @@ bool CDlgVpnMain::OnInitDialog() {
   settings.announcementFile = announcementFile_;
   settings.identity = IdentityOfThisMachine();
   controller_ = std::make_unique<MainWindowController>(std::move(ports), std::move(settings));
+  // A modal dialog shows itself only once its queue runs dry; a race answer from a near host can
+  // come first and open the update box over no window at all. So it is shown here, at once.
+  Show(SW_SHOW);
   controller_->Initialize();
   ::SetFocus(userName_.hwnd());
   return false;
