@@ -765,13 +765,10 @@ def route_request(d, *addresses):
         return r.returncode, out.read().decode("utf-8", "replace").replace("\r\n", "\n")
 
 
-def case_accelerated_application_gets_routes_on_request(d):
-    program = r"C:\windows\notepad.exe"
-    folder = os.path.join(os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine")),
-                          "drive_c", "ProgramData", "Kavrin")
-    os.makedirs(folder, exist_ok=True)
-    app_list = os.path.join(folder, "applist.ini")
-    with open(app_list, "w", newline="") as f:
+def connect_accelerating(d, program):
+    """Lists `program` as the one accelerated application and connects in that route set."""
+    os.makedirs(data_folder(), exist_ok=True)
+    with open(os.path.join(data_folder(), "applist.ini"), "w", newline="") as f:
         f.write(f"[{program}]\r\nAppFullname={program}\r\nUseAsyncMode=0\r\n"
                 "ForceWSPBind=0\r\nActive=1\r\n")
     # The route set of the chosen applications (-3) comes preselected.
@@ -786,6 +783,16 @@ def case_accelerated_application_gets_routes_on_request(d):
         choose_policy(d)
         s.wait_event(lambda l: l == "bind start 8 10.8.0.6", "the binding module was not started")
         s.wait_hidden()
+    except BaseException:
+        s.close()
+        raise
+    return s
+
+
+def case_accelerated_application_gets_routes_on_request(d):
+    app_list = os.path.join(data_folder(), "applist.ini")
+    s = connect_accelerating(d, r"C:\windows\notepad.exe")
+    try:
         expect(not any(l.startswith("route add") for l in s.event_lines()),
                f"routes were added at connect time: {s.event_lines()}")
 
@@ -834,25 +841,9 @@ def case_listed_program_connect_gains_a_host_route(d):
     shutil.copyfile(os.path.join(d.build, listed), os.path.join(d.build, unlisted))
     program = subprocess.run(["winepath", "-w", os.path.join(d.build, listed)],
                              capture_output=True, text=True, timeout=60).stdout.strip()
-    folder = os.path.join(os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine")),
-                          "drive_c", "ProgramData", "Kavrin")
-    os.makedirs(folder, exist_ok=True)
-    app_list = os.path.join(folder, "applist.ini")
-    with open(app_list, "w", newline="") as f:
-        f.write(f"[{program}]\r\nAppFullname={program}\r\nUseAsyncMode=0\r\n"
-                "ForceWSPBind=0\r\nActive=1\r\n")
-    s = Session(d, exe="KavrinSimNet.exe",
-                policy={"LastVpnRouteIndex": -3, "LastVpnTabGroupIndex": 2,
-                        "LastVpnServerId": 101, "VpnType": 1})
+    app_list = os.path.join(data_folder(), "applist.ini")
+    s = connect_accelerating(d, program)
     try:
-        s.client_address_shown()
-        s.login("demo", "demo123")
-        s.next_box()
-        d.press(APP_CAPTION)
-        choose_policy(d)
-        s.wait_event(lambda l: l == "bind start 8 10.8.0.6", "the binding module was not started")
-        s.wait_hidden()
-
         rc, out = bind_probe(d, listed, "10.20.30.50")
         expect(rc == 0 and "connect 10.20.30.50:80 from none" in out, f"the probe said {out!r}")
         rc, out = bind_probe(d, unlisted, "10.20.30.51")
