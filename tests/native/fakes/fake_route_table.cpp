@@ -35,6 +35,14 @@ void Wait(std::chrono::microseconds delay, bool spin) {
 
 }  // namespace
 
+void FakeRouteTable::SetLanHost() {
+  RouteRow hostDefault{};
+  hostDefault.nextHop = Ip("192.168.1.1");
+  hostDefault.interfaceIndex = 7;
+  forwardTable = {hostDefault};
+  adapters = {{7, "192.168.1.20"}, {23, "10.8.0.6"}};
+}
+
 std::vector<RouteRow>::iterator FakeRouteTable::Find(const RouteRow& row) {
   return std::find_if(forwardTable.begin(), forwardTable.end(), [&](const RouteRow& r) {
     return r.destination == row.destination && r.mask == row.mask && r.nextHop == row.nextHop &&

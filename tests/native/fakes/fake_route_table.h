@@ -32,6 +32,10 @@ class FakeRouteTable : public RouteTable {
   uint32_t ReadAdapters(std::vector<AdapterAddress>& list) override;
   bool ReadInterfaceMetrics(std::vector<InterfaceMetric>& metrics) override;
 
+  // A host on a LAN: one default route through 192.168.1.1 on interface 7 (192.168.1.20), and
+  // the tunnel's adapter 23 (10.8.0.6).
+  void SetLanHost();
+
   // Routes added by CreateRow and not yet deleted; deleting a row not in here answers
   // kNotFound.
   std::vector<RouteRow> installed;
