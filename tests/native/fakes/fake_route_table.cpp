@@ -113,6 +113,18 @@ bool FakeRouteTable::ReadInterfaceMetrics(std::vector<InterfaceMetric>& metrics)
   return true;
 }
 
+std::vector<RouteRow> FakeRouteTable::created() {
+  std::lock_guard lock(mutex);
+  return createCalls;
+}
+
+std::vector<uint32_t> FakeRouteTable::installedDestinations() {
+  std::lock_guard lock(mutex);
+  std::vector<uint32_t> destinations;
+  for (const RouteRow& row : installed) destinations.push_back(row.destination);
+  return destinations;
+}
+
 FakeRouteRequestServer::~FakeRouteRequestServer() { Stop(); }
 
 bool FakeRouteRequestServer::Start(const RouteRow& tunnelRoute) {

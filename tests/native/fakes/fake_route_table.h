@@ -84,6 +84,10 @@ class FakeRouteTable : public RouteTable {
   std::atomic<int64_t> creates{0};
   std::atomic<int64_t> deletes{0};
 
+  // Copies taken under the lock, for reading while other threads may still call.
+  std::vector<RouteRow> created();
+  std::vector<uint32_t> installedDestinations();
+
   // Taken by every call, so the table may be used from several threads; read the fields above
   // only once those threads are done.
   std::mutex mutex;
