@@ -9,7 +9,8 @@ if(KAVRIN_BIND_PORTABLE)
 endif()
 
 # The route table fake of the native tests, shared with the targets that drive the engine.
-add_library(kv_fakes STATIC ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_route_table.cpp)
+add_library(kv_fakes STATIC ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_route_table.cpp
+                            ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_clock.cpp)
 target_include_directories(kv_fakes PUBLIC ${PROJECT_SOURCE_DIR}/tests/native)
 target_link_libraries(kv_fakes PUBLIC kv_core)
 

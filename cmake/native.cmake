@@ -39,7 +39,8 @@ file(GLOB KAVRIN_BENCHES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bench/*.cpp)
 list(FILTER KAVRIN_BENCHES EXCLUDE REGEX "_win\\.cpp$")
 if(benchmark_FOUND)
   # The route table fake of the native tests, for the benchmarks that drive the engine.
-  add_library(kv_fakes STATIC ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_route_table.cpp)
+  add_library(kv_fakes STATIC ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_route_table.cpp
+                            ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_clock.cpp)
   target_include_directories(kv_fakes PUBLIC ${PROJECT_SOURCE_DIR}/tests/native)
   target_link_libraries(kv_fakes PUBLIC kv_core)
   foreach(src ${KAVRIN_BENCHES})

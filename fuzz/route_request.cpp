@@ -11,26 +11,9 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "fakes/fake_clock.h"
 #include "fakes/fake_route_table.h"
 #include "vpn/vpn_route_request_base_server.h"
-
-namespace {
-
-class StillClock : public TickClock {
- public:
-  uint32_t Ticks() override { return 1000; }
-  void Sleep(uint32_t) override {}
-};
-
-class ThreadlessServer : public CVpnRouteRequestBaseServer {
- public:
-  using CVpnRouteRequestBaseServer::CVpnRouteRequestBaseServer;
-
- protected:
-  void Run() override {}
-};
-
-}  // namespace
 
 // Input: four bytes of the tunnel server's address, then messages, each one length byte and
 // that many bytes.
@@ -44,8 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   table.beforeCreate = [](const RouteRow& row) -> uint32_t {
     return (row.destination & 0xFF000000u) == 0x66000000u ? 5 : 0;
   };
-  StillClock clock;
-  ThreadlessServer server(table, clock);
+  FakeClock clock;
+  clock.now = 1000;
+  // Never started: the requests are answered here, not on the server's thread.
+  FakeRouteRequestServer server(table, clock);
   size_t at = 4;
   while (at < size) {
     const size_t length = std::min<size_t>(data[at], size - at - 1);
