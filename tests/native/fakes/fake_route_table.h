@@ -1,7 +1,7 @@
-// RouteTable stand-in for tests, fuzz targets and benchmarks: by default it keeps the routes it
-// was given apart from the forward table and records every call; it can also behave as the
-// system's table, fail or die inside a call, be slow, or only count. Plus a route-request server
-// whose thread only waits to be stopped.
+// RouteTable stand-in for tests, fuzz targets and benchmarks: by default it keeps the routes
+// created through it apart from the forward table it reports, and records every call; it can
+// also behave as the system's table, fail or die inside a call, be slow, or only count. Plus a
+// route-request server whose thread only waits to be stopped.
 #pragma once
 
 #include <atomic>
