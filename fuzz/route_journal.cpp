@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_route_table.h"
 #include "vpn/route_modification.h"
 
 namespace {
@@ -33,61 +34,6 @@ enum class Fault { kNone, kCrashBefore, kCrashAfter, kFail };
 
 constexpr uint32_t kOurGateway = 0x0101A8C0u;  // 192.168.1.1
 constexpr uint32_t kPoolSize = 8;
-
-// Duplicates by destination, mask, next hop and interface are refused, only network-management
-// rows are taken, and a deletion matches by those four fields, as the system does. The next
-// create or delete may be made to fail or to end the process.
-class SystemTable : public RouteTable {
- public:
-  uint32_t ReadForwardTable(std::vector<RouteRow>& out) override {
-    out = rows;
-    return 0;
-  }
-  uint32_t CreateRow(const RouteRow& row) override {
-    const Fault fault = Take();
-    if (fault == Fault::kCrashBefore) throw Crash{};
-    if (fault == Fault::kFail) return 31;
-    if (row.protocol != kRouteProtocolNetMgmt) return 87;
-    if (Find(row) != rows.end()) return 5010;
-    RouteRow stored = row;
-    stored.age = 60;
-    rows.push_back(stored);
-    if (fault == Fault::kCrashAfter) throw Crash{};
-    return 0;
-  }
-  uint32_t DeleteRow(const RouteRow& row) override {
-    const Fault fault = Take();
-    if (fault == Fault::kCrashBefore) throw Crash{};
-    if (fault == Fault::kFail) return 5;
-    const auto found = Find(row);
-    if (found == rows.end()) return kRouteErrorNotFound;
-    rows.erase(found);
-    if (fault == Fault::kCrashAfter) throw Crash{};
-    return 0;
-  }
-  uint32_t ReadAdapters(std::vector<AdapterAddress>& out) override {
-    out.clear();
-    return 0;
-  }
-  bool ReadInterfaceMetrics(std::vector<InterfaceMetric>&) override { return false; }
-
-  std::vector<RouteRow>::iterator Find(const RouteRow& row) {
-    return std::find_if(rows.begin(), rows.end(), [&](const RouteRow& r) {
-      return r.destination == row.destination && r.mask == row.mask && r.nextHop == row.nextHop &&
-             r.interfaceIndex == row.interfaceIndex;
-    });
-  }
-
-  std::vector<RouteRow> rows;
-  Fault next = Fault::kNone;
-
- private:
-  Fault Take() {
-    const Fault fault = next;
-    next = Fault::kNone;
-    return fault;
-  }
-};
 
 // The routes a connection creates: 10.0.n.0/24 through the host's gateway.
 RouteRow Ours(uint32_t n) {
@@ -126,12 +72,21 @@ class Run {
  public:
   explicit Run(std::filesystem::path file) : file_(std::move(file)), path_(file_.wstring()) {
     std::filesystem::remove(file_);
+    // A table that behaves as the system's, whose next create or delete may be made to fail
+    // or to end the process.
+    table_.systemLike = true;
+    table_.createdAge = 60;
+    table_.beforeCreate = [this](const RouteRow&) { return Inject(31); };
+    table_.beforeDelete = [this](const RouteRow&) { return Inject(5); };
+    table_.afterCreate = table_.afterDelete = [this](const RouteRow&) {
+      if (taken_ == Fault::kCrashAfter) throw Crash{};
+    };
   }
   ~Run() { std::filesystem::remove(file_); }
 
   void Step(uint8_t op, uint8_t arg) {
     const Fault fault = static_cast<Fault>((arg >> 3) % 4);
-    const std::multiset<RouteKey> before = Keys(table_.rows);
+    const std::multiset<RouteKey> before = Keys(table_.forwardTable);
     switch (op % 8) {
       case 0:
         if (!journal_) {
@@ -142,13 +97,13 @@ class Run {
       case 1:
         if (!journal_) break;
         Change(fault, Ours(arg), before, [&] { journal_->CreateRow(Ours(arg)); });
-        for (const RouteKey& key : Minus(Keys(table_.rows), before)) ours_.insert(key);
+        for (const RouteKey& key : Minus(Keys(table_.forwardTable), before)) ours_.insert(key);
         break;
       case 2:
         // The connection's own restore, which may take a route of theirs with it.
         if (!journal_) break;
         Change(fault, Ours(arg), before, [&] { journal_->DeleteRow(Ours(arg)); });
-        for (const RouteKey& key : Minus(before, Keys(table_.rows))) {
+        for (const RouteKey& key : Minus(before, Keys(table_.forwardTable))) {
           auto& owner = ours_.count(key) != 0 ? ours_ : theirs_;
           owner.erase(owner.find(key));
         }
@@ -173,28 +128,36 @@ class Run {
         break;
     }
     // Ours may also go by recovery; nothing else may come or go.
-    for (const RouteKey& key : Minus(ours_, Keys(table_.rows))) ours_.erase(ours_.find(key));
+    for (const RouteKey& key : Minus(ours_, Keys(table_.forwardTable)))
+      ours_.erase(ours_.find(key));
     std::multiset<RouteKey> model = ours_;
     model.insert(theirs_.begin(), theirs_.end());
-    if (model != Keys(table_.rows)) std::abort();
+    if (model != Keys(table_.forwardTable)) std::abort();
   }
 
   // The last crash and the start after it.
   void Finish() {
     journal_.reset();
     RecoverRouteJournal(table_, path_);
-    if (Keys(table_.rows) != theirs_) std::abort();
+    if (Keys(table_.forwardTable) != theirs_) std::abort();
     if (std::filesystem::exists(file_)) std::abort();
   }
 
  private:
+  uint32_t Inject(uint32_t failure) {
+    taken_ = next_;
+    next_ = Fault::kNone;
+    if (taken_ == Fault::kCrashBefore) throw Crash{};
+    return taken_ == Fault::kFail ? failure : 0;
+  }
+
   // One change through the journal, which may end the process; the first change of a journal
   // opens its file, recovering what an earlier one left there and starting it anew.
   template <typename Call>
   void Change(Fault fault, const RouteRow& row, const std::multiset<RouteKey>& before, Call call) {
     const bool opening = !opened_;
     opened_ = true;
-    table_.next = fault;
+    next_ = fault;
     try {
       call();
       if (opening) unsure_.clear();
@@ -203,9 +166,9 @@ class Run {
       // The row's record may be on file without the row (or unstruck after its deletion), and
       // so may those of rows an interrupted recovery of the earlier file had deleted.
       unsure_.insert(RouteKeyOf(row));
-      for (const RouteKey& key : Minus(before, Keys(table_.rows))) unsure_.insert(key);
+      for (const RouteKey& key : Minus(before, Keys(table_.forwardTable))) unsure_.insert(key);
     }
-    table_.next = Fault::kNone;
+    next_ = Fault::kNone;
   }
 
   // Dies halfway through a record of its own file: whatever part of it reached the file.
@@ -233,7 +196,7 @@ class Run {
         break;
       case 2: {  // one of ours changed: it is theirs now, and its record stays on file
         const auto found = table_.Find(row);
-        if (found == table_.rows.end() || ours_.count(RouteKeyOf(*found)) == 0) break;
+        if (found == table_.forwardTable.end() || ours_.count(RouteKeyOf(*found)) == 0) break;
         ours_.erase(ours_.find(RouteKeyOf(*found)));
         unsure_.insert(RouteKeyOf(*found));
         found->metric1 = 50;
@@ -241,12 +204,12 @@ class Run {
         break;
       }
       default: {  // one of theirs deleted; one like ours only while no connection runs
-        for (auto it = table_.rows.begin(); it != table_.rows.end(); ++it) {
+        for (auto it = table_.forwardTable.begin(); it != table_.forwardTable.end(); ++it) {
           const RouteKey found = RouteKeyOf(*it);
           if (theirs_.count(found) == 0 || (journal_ && IsOurs(found))) continue;
           if ((arg & 0x80) && IsOurs(found)) continue;
           theirs_.erase(theirs_.find(found));
-          table_.rows.erase(it);
+          table_.forwardTable.erase(it);
           break;
         }
       }
@@ -254,14 +217,16 @@ class Run {
   }
 
   void Add(const RouteRow& row) {
-    if (table_.Find(row) != table_.rows.end()) return;
-    table_.rows.push_back(row);
+    if (table_.Find(row) != table_.forwardTable.end()) return;
+    table_.forwardTable.push_back(row);
     theirs_.insert(RouteKeyOf(row));
   }
 
   const std::filesystem::path file_;
   const std::wstring path_;
-  SystemTable table_;
+  FakeRouteTable table_;
+  Fault next_ = Fault::kNone;
+  Fault taken_ = Fault::kNone;
   std::unique_ptr<RouteJournal> journal_;
   bool opened_ = false;
   // The model: the routes in the table that are ours (created through a journal) and theirs.
