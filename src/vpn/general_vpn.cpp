@@ -314,7 +314,7 @@ void CGeneralVpn::GuardIpv6() {
       if (LowerAscii(adapter.firstIpAddress) == local) tunnelInterface = adapter.index;
     }
   }
-  const Ipv6Address loopbackAddress{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  const Ipv6Bytes loopbackAddress{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
   bool aroundTheTunnel = false;
   const Ipv6RouteRow* loopback = nullptr;
   for (const Ipv6RouteRow& row : rows) {

@@ -2,8 +2,7 @@
 
 #include <cstdio>
 
-bool Ipv6PrefixContains(const Ipv6Address& prefix, uint32_t prefixLength,
-                        const Ipv6Address& address) {
+bool Ipv6PrefixContains(const Ipv6Bytes& prefix, uint32_t prefixLength, const Ipv6Bytes& address) {
   if (prefixLength > 128) return false;
   const uint32_t whole = prefixLength / 8;
   for (uint32_t i = 0; i < whole; ++i) {
@@ -15,7 +14,7 @@ bool Ipv6PrefixContains(const Ipv6Address& prefix, uint32_t prefixLength,
   return (prefix[whole] & mask) == (address[whole] & mask);
 }
 
-std::string Ipv6Text(const Ipv6Address& address) {
+std::string Ipv6Text(const Ipv6Bytes& address) {
   uint16_t groups[8];
   for (size_t i = 0; i < 8; ++i) groups[i] = uint16_t(address[2 * i] << 8 | address[2 * i + 1]);
   // The longest run of two or more zero groups becomes "::" (the first of equal runs).

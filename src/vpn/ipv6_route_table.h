@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-using Ipv6Address = std::array<uint8_t, 16>;
+using Ipv6Bytes = std::array<uint8_t, 16>;
 
 // What the engine reads and writes of a system forward row. The adapter fills the system's row
 // from it and keeps everything else at the system's defaults.
 struct Ipv6RouteRow {
-  Ipv6Address destination{};
+  Ipv6Bytes destination{};
   uint32_t prefixLength = 0;
-  Ipv6Address nextHop{};
+  Ipv6Bytes nextHop{};
   uint32_t interfaceIndex = 0;
   uint32_t metric = 0;
   uint32_t protocol = 0;
@@ -43,8 +43,7 @@ class Ipv6RouteTable {
 };
 
 // Whether the first `prefixLength` bits of `address` are those of `prefix`.
-bool Ipv6PrefixContains(const Ipv6Address& prefix, uint32_t prefixLength,
-                        const Ipv6Address& address);
+bool Ipv6PrefixContains(const Ipv6Bytes& prefix, uint32_t prefixLength, const Ipv6Bytes& address);
 
 // The address in the usual short text form ("fe80::1", "::"), for logs.
-std::string Ipv6Text(const Ipv6Address& address);
+std::string Ipv6Text(const Ipv6Bytes& address);

@@ -235,8 +235,8 @@ std::vector<RouteRow> TakeOut(RouteTable& table, const std::vector<RouteRow>& li
 }
 
 // The same for IPv6 rows. A system without the IPv6 routing functions cannot hold them.
-std::vector<Ipv6RouteRow> TakeOutIpv6(Ipv6RouteTable* table, const std::vector<Ipv6RouteRow>& listed,
-                                      size_t& deleted) {
+std::vector<Ipv6RouteRow> TakeOutIpv6(Ipv6RouteTable* table,
+                                      const std::vector<Ipv6RouteRow>& listed, size_t& deleted) {
   if (listed.empty()) return {};
   if (table == nullptr) return listed;
   std::vector<Ipv6RouteRow> present;

@@ -21,7 +21,7 @@ std::vector<uint16_t> Groups(const std::string& text) {
 
 }  // namespace
 
-Ipv6Address Ipv6(const char* text) {
+Ipv6Bytes Ipv6(const char* text) {
   const std::string all(text);
   const size_t gap = all.find("::");
   std::vector<uint16_t> head = Groups(all.substr(0, gap));
@@ -32,7 +32,7 @@ Ipv6Address Ipv6(const char* text) {
   }
   head.resize(8 - tail.size(), 0);
   head.insert(head.end(), tail.begin(), tail.end());
-  Ipv6Address address{};
+  Ipv6Bytes address{};
   for (size_t i = 0; i < 8; ++i) {
     address[2 * i] = static_cast<uint8_t>(head[i] >> 8);
     address[2 * i + 1] = static_cast<uint8_t>(head[i]);
@@ -94,7 +94,7 @@ void FakeIpv6RouteTable::AddLoopbackOnly() {
 }
 
 std::optional<Ipv6RouteRow> FakeIpv6RouteTable::Lookup(const char* text) const {
-  const Ipv6Address address = Ipv6(text);
+  const Ipv6Bytes address = Ipv6(text);
   std::optional<Ipv6RouteRow> best;
   for (const Ipv6RouteRow& row : rows) {
     if (!Ipv6PrefixContains(row.destination, row.prefixLength, address)) continue;

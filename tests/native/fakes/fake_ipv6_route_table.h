@@ -10,7 +10,7 @@
 #include "vpn/ipv6_route_table.h"
 
 // IPv6 text ("fe80::1", "::", "2001:db8::") to bytes, for writing expectations.
-Ipv6Address Ipv6(const char* text);
+Ipv6Bytes Ipv6(const char* text);
 
 class FakeIpv6RouteTable : public Ipv6RouteTable {
  public:
