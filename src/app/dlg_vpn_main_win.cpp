@@ -18,6 +18,7 @@
 #include "policy/machine_registry_win.h"
 #include "resource.h"
 #include "vpn/ras_dialer_win.h"
+#include "vpn/ipv6_route_table_win.h"
 #include "vpn/route_request_pipe_server_win.h"
 #include "vpn/route_table_win.h"
 
@@ -141,6 +142,11 @@ bool CDlgVpnMain::OnInitDialog() {
       [routes = options_.routes](const CGeneralVpn& engine) {
         return MakeEngineRouteServer(*routes, SystemTickClock(), engine);
       });
+  if (!options_.ipv6Routes) {
+    systemIpv6Routes_ = std::make_unique<IpHelperIpv6RouteTable>();
+    options_.ipv6Routes = systemIpv6Routes_.get();
+  }
+  engines_->SetIpv6RouteTable(options_.ipv6Routes);
   launcher_.SetOwner(hwnd());
   const AppPaths paths =
       ComputeAppPaths(CApplication::ModulePath(), L"");

@@ -36,6 +36,7 @@
 #include "skin/skin_static_win.h"
 #include "skin/skin_window_win.h"
 #include "vpn/ras_dialer.h"
+#include "vpn/ipv6_route_table.h"
 #include "vpn/route_table.h"
 #include "vpn/service_control_win.h"
 
@@ -44,6 +45,7 @@
 struct MainWindowOptions {
   RasDialer* dialer = nullptr;
   RouteTable* routes = nullptr;
+  Ipv6RouteTable* ipv6Routes = nullptr;
   // The notification area; the shell's when null.
   TraySystem* traySystem = nullptr;
   // The binding module as the window starts and stops it; the system's when null.
@@ -123,6 +125,7 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
 
   std::unique_ptr<RasDialer> systemDialer_;
   std::unique_ptr<RouteTable> systemRoutes_;
+  std::unique_ptr<Ipv6RouteTable> systemIpv6Routes_;
   DpapiDataProtection protection_;
   std::unique_ptr<SettingsStore> settings_;
   std::unique_ptr<ProgramSettings> programSettings_;

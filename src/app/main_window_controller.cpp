@@ -315,6 +315,7 @@ MainWindowController::EngineReport MainWindowController::DescribeEngine(CGeneral
   EngineReport report;
   if (status.error == GENERAL_VPN_ERROR_SUCCESS) {
     report.status = vpn.GetStateText(status.state);
+    if (status.ipv6Unguarded) report.status += L" " + GetText("VpnIpv6NotGuarded");
     return report;
   }
   report.status = vpn.GetErrorDetailText(status.errorDetail);

@@ -321,7 +321,8 @@ class Session:
             f.write("[Main]\r\nLoginHosts=" + ";".join(hosts) + "\r\n")
         self.events = os.path.join(d.build, exe + ".events.log")
         # The simulated routing table keeps what a run added; every session starts clean.
-        for left in (self.events, os.path.join(d.build, exe + ".routes")):
+        for left in (self.events, os.path.join(d.build, exe + ".routes"),
+                     os.path.join(d.build, exe + ".routes6")):
             if os.path.exists(left):
                 os.remove(left)
         self.proc = d.start(exe)
@@ -496,6 +497,8 @@ def case_simulated_network_connects_and_disconnects(d):
         expect("dial 127.0.0.1 user demo" in lines, f"dialled {lines}")
         expect(any(l.startswith("route add 8.8.8.0 mask 255.255.255.0") for l in lines),
                f"routes {lines}")
+        # Listed routes (mode 2) leave IPv6 alone.
+        expect(not any(l.startswith("route6 ") for l in lines), f"IPv6 routes {lines}")
         # What a second instance sends: the window comes back from the notification area.
         d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
         expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
@@ -531,6 +534,44 @@ def case_tray_icon_comes_back_after_the_taskbar_restarts(d):
 
 
 PROXY_KEY = r"HKCU\Software\Kavrin\Kavrin\Proxy"
+
+
+# The two routes that send global IPv6 through the loopback interface in route mode 1.
+IPV6_GUARD = ["::/1 if 1", "8000::/1 if 1"]
+
+
+def case_global_mode_closes_ipv6_while_connected(d):
+    # The simulated LAN has an IPv6 default route; a route set that makes the tunnel the
+    # default gateway closes it for as long as the connection lasts.
+    with open(os.path.join(ROOT, "tools", "service_sim", "config.json"), encoding="utf-8") as f:
+        config = json.load(f)
+    config["route_sets"].insert(0, {"id": "all", "title": "全局加速", "comment": "全部流量",
+                                    "default_gateway": True, "routes": []})
+    folder = tempfile.mkdtemp(prefix="kv-ipv6-")
+    config_file = os.path.join(folder, "config.json")
+    with open(config_file, "w", encoding="utf-8") as f:
+        json.dump(config, f, ensure_ascii=False)
+    s = Session(d, exe="KavrinSimNet.exe", sims=[Simulator(options=("--config", config_file))])
+    try:
+        s.client_address_shown()
+        s.login("demo", "demo123")
+        s.next_box()
+        d.press(APP_CAPTION)
+        choose_policy(d)
+        s.wait_event(lambda l: l == "tray 135", "no connected icon")
+        lines = s.event_lines()
+        expect(all("route6 add " + r in lines for r in IPV6_GUARD), f"IPv6 routes {lines}")
+        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
+        expect(s.status() == TEXTS["GENERAL_VPN_STATE_ALL_DONE"], f"status {s.status()!r}")
+        d.press(MAIN_CAPTION, f"#{DISCONNECT}")
+        s.wait_event(lambda l: l == "routes6 added 0", "the IPv6 routes were not removed")
+        lines = s.event_lines()
+        expect(all("route6 delete " + r in lines for r in IPV6_GUARD), f"removed {lines}")
+        expect(not any(l.startswith("route6 delete missing") for l in lines), f"{lines}")
+    finally:
+        s.close()
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 def route_journal_file():
@@ -569,6 +610,7 @@ def case_routes_of_a_killed_client_are_taken_back_at_the_next_start(d):
         s.wait_event(lambda l: l == "tray 135", "no connected icon")
         lines = s.event_lines()
         expect(all("route add " + r in lines for r in ours), f"routes {lines}")
+        expect(all("route6 add " + r in lines for r in IPV6_GUARD), f"IPv6 routes {lines}")
         expect(os.path.exists(journal), "no route journal while connected")
 
         s.proc.kill()
@@ -582,6 +624,9 @@ def case_routes_of_a_killed_client_are_taken_back_at_the_next_start(d):
         expect(all("route delete " + r in lines for r in ours), f"not taken back: {lines}")
         added = [l for l in lines if l.startswith("routes added ")]
         expect(added[-1] == "routes added 0", f"routes left behind: {added}")
+        expect(all("route6 delete " + r in lines for r in IPV6_GUARD), f"IPv6 kept: {lines}")
+        expect([l for l in lines if l.startswith("routes6 added ")][-1] == "routes6 added 0",
+               f"IPv6 routes left behind: {lines}")
         expect(not os.path.exists(journal), "the journal is still there after the start")
     finally:
         s.close()
@@ -1193,6 +1238,7 @@ CASES = [
     case_simulated_network_connects_and_disconnects,
     case_tray_icon_comes_back_after_the_taskbar_restarts,
     case_routes_of_a_killed_client_are_taken_back_at_the_next_start,
+    case_global_mode_closes_ipv6_while_connected,
     case_disconnect_while_a_long_route_list_is_applied,
     case_dhcp_on_the_tunnel_address_is_switched_off,
     case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event,

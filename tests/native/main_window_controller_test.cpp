@@ -637,3 +637,14 @@ TEST_F(MainWindowTest, FailedStartIsNotTakenForALostConnectionWhileItsBoxIsOpen)
   EXPECT_EQ(view_.status, L"detail 1");
   EXPECT_EQ(view_.boxes.size(), 1u);
 }
+
+TEST_F(MainWindowTest, UnguardedIpv6IsToldButTheConnectionStays) {
+  FakeEngine& engine = Connected();
+  VpnStatus status = engine.Reach(GENERAL_VPN_STATE_ALL_DONE);
+  status.ipv6Unguarded = true;
+  controller_->OnEngineReport(&engine, status);
+  EXPECT_EQ(view_.status, engine.GetStateText(GENERAL_VPN_STATE_ALL_DONE) + L" " +
+                              GetText("VpnIpv6NotGuarded"));
+  EXPECT_TRUE(view_.boxes.empty());
+  EXPECT_TRUE(controller_->connected());
+}
