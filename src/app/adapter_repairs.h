@@ -19,7 +19,7 @@
 
 #include "app/main_window_ports.h"
 #include "base/clock.h"
-#include "vpn/service_restart.h"
+#include "vpn/system_services.h"
 
 // The system's error codes and value types, by number, for portable code.
 namespace registry {

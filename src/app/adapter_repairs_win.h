@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "app/adapter_repairs.h"
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 
 class LocalMachineRegistryKey : public RegistryKey {
  public:

@@ -7,14 +7,14 @@
 #include <optional>
 
 #include "app/app_paths.h"
-#include "app/module_version_win.h"
-#include "app/window_placement.h"
 #include "app/vpn_app_win.h"
+#include "app/window_placement.h"
 #include "base/file_attributes.h"
 #include "config/private_profile.h"
 #include "config/program_data_folder.h"
 #include "config/text_table.h"
 #include "framework/application_win.h"
+#include "framework/module_version_win.h"
 #include "policy/machine_registry_win.h"
 #include "resource.h"
 #include "vpn/ras_dialer_win.h"

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "app/main_window_ports.h"
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 
 // What the icon asks of the system: the shell's notification area and the program's
 // resources. Tests put in their own to see every call.

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 
+#include "app/blocked_operation_runner_win.h"
 #include "base/socket.h"
 #include "base/text.h"
 #include "config/data_protection_win.h"
@@ -14,7 +15,6 @@
 #include "config/text_table.h"
 #include "framework/user_registry_profile_win.h"
 #include "policy/bind_module_win.h"
-#include "policy/blocked_operation_runner_win.h"
 #include "policy/dlg_vpn_policy_win.h"
 #include "policy/icmp_echo_probe_win.h"
 #include "policy/speed_cell.h"

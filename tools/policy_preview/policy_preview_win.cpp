@@ -15,13 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "app/blocked_operation_runner_win.h"
 #include "base/socket.h"
 #include "base/text.h"
 #include "config/data_protection_win.h"
 #include "config/settings_store.h"
 #include "config/text_table.h"
 #include "framework/user_registry_profile_win.h"
-#include "policy/blocked_operation_runner_win.h"
 #include "policy/bind_module_win.h"
 #include "policy/dlg_vpn_policy_win.h"
 #include "policy/icmp_echo_probe_win.h"
