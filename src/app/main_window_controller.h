@@ -163,17 +163,12 @@ class MainWindowController {
   CGeneralVpn* currentEngine() const { return current_.get(); }
   CGeneralVpn* retiredEngine() const { return retired_.get(); }
   int32_t routeSetCode() const { return routeSetCode_; }
-  size_t pendingProbes() const { return probes_.size(); }
+  size_t pendingProbes() const { return race_.size(); }
 
  private:
   struct EngineReport {
     std::wstring status;
     std::wstring box;  // empty without an error
-  };
-
-  struct PendingProbe {
-    std::wstring host;
-    std::unique_ptr<HostProbe> probe;
   };
 
   void StartRacePass();
@@ -193,8 +188,9 @@ class MainWindowController {
   MainWindowSettings settings_;
   std::unique_ptr<CGeneralVpn> current_;
   std::unique_ptr<CGeneralVpn> retired_;
-  std::vector<PendingProbe> probes_;
-  size_t completed_ = 0;
+  FirstAnswerRace race_;
+  // The host of each request of the race, in the same order.
+  std::vector<std::wstring> raceHosts_;
   bool hostChosen_ = false;
   bool connected_ = false;
   bool exiting_ = false;
