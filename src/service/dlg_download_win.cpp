@@ -4,11 +4,12 @@
 
 #include "config/text_table.h"
 #include "framework/application_win.h"
+#include "resource.h"
 #include "service/server_response.h"
 
 namespace {
 
-constexpr int kAnimationResource = 141;
+constexpr int kAnimationResource = IDR_AVI_FETCH;
 
 int AppBox(const std::wstring& text) {
   CApplication* app = CApplication::Current();
