@@ -294,7 +294,7 @@ void MainWindowController::OnAllDone(CGeneralVpn& engine, const VpnStatus& statu
   if (std::exchange(allDoneHandled_, true)) return;
   if (routeSetCode_ == -3) {
     const uint32_t address =
-        ParseIpv4Address(WideToAnsi(status.localAddress)).value_or(kAddressNone);
+        TryParseIpv4(WideToAnsi(status.localAddress)).value_or(kAddressNone);
     if (!ports_.bind.Start(kBindStartCount, address)) {
       ports_.view.ShowMessage(GetText("VpnBindIsBroken"), MessageIcon::kNone);
     }

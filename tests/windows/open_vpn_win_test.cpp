@@ -72,7 +72,7 @@ class HostRoutes : public RouteTable {
  public:
   uint32_t ReadForwardTable(std::vector<RouteRow>& rows) override {
     rows = {RouteRow{}};
-    rows[0].nextHop = *ParseIpv4Address("192.168.1.1");
+    rows[0].nextHop = *TryParseIpv4("192.168.1.1");
     rows[0].interfaceIndex = 7;
     return 0;
   }

@@ -37,7 +37,7 @@ class LoopbackTimeService {
   LoopbackTimeService() {
     SocketLibraryStartup();
     socket_ = OpenUdpSocket();
-    ok_ = BindIpv4(socket_, ParseIpv4Address("127.0.0.1"), 0, &port_);
+    ok_ = BindIpv4(socket_, ParseIpv4OrNone("127.0.0.1"), 0, &port_);
     if (ok_) thread_ = std::thread([this] { Serve(); });
   }
   ~LoopbackTimeService() {

@@ -60,7 +60,7 @@ class DemoTimeService {
     SocketLibraryStartup();
     for (const char* address : {"127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
       SocketHandle socket = OpenUdpSocket();
-      if (socket != kNoSocket && BindIpv4(socket, ParseIpv4Address(address), port, nullptr)) {
+      if (socket != kNoSocket && BindIpv4(socket, ParseIpv4OrNone(address), port, nullptr)) {
         sockets_.push_back(socket);
       } else {
         CloseSocket(socket);
