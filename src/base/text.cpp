@@ -117,6 +117,50 @@ std::string WideToUtf8(std::wstring_view wide) {
   return out;
 }
 
+std::string Utf16LeToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  const size_t units = bytes.size() / 2;
+  auto unit = [&](size_t i) {
+    return static_cast<char32_t>(static_cast<unsigned char>(bytes[2 * i])) |
+           (static_cast<char32_t>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8);
+  };
+  for (size_t i = 0; i < units; ++i) {
+    char32_t cp = unit(i);
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 &&
+        unit(i + 1) <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = kReplacement;
+    }
+    AppendUtf8(out, cp);
+  }
+  if (bytes.size() % 2 != 0) AppendUtf8(out, kReplacement);
+  return out;
+}
+
+std::string Utf8ToUtf16Le(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size() * 2);
+  auto put = [&](char32_t unit) {
+    out += static_cast<char>(unit & 0xFF);
+    out += static_cast<char>(unit >> 8);
+  };
+  // Wide text is already UTF-16 on Windows; natively it holds whole code points.
+  for (const wchar_t c : Utf8ToWide(utf8)) {
+    char32_t cp = static_cast<char32_t>(c);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      put(0xD800 + (cp >> 10));
+      put(0xDC00 + (cp & 0x3FF));
+    } else {
+      put(cp);
+    }
+  }
+  return out;
+}
+
 std::wstring TrimText(std::wstring_view text) { return Trim<wchar_t>(text); }
 std::string TrimText(std::string_view text) { return Trim<char>(text); }
 

@@ -12,6 +12,10 @@ std::wstring Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::wstring_view wide);
 std::wstring AnsiToWide(std::string_view ansi);
 std::string WideToAnsi(std::wstring_view wide);
+// UTF-16LE bytes, as files hold them. Malformed input (an unpaired surrogate, an odd last byte,
+// a bad UTF-8 sequence) becomes U+FFFD rather than being dropped silently.
+std::string Utf16LeToUtf8(std::string_view bytes);
+std::string Utf8ToUtf16Le(std::string_view utf8);
 
 // Strips spaces, tabs, CR and LF from both ends.
 std::wstring TrimText(std::wstring_view text);
