@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "app/adapter_repairs.h"
-#include "app/adapter_repairs_win.h"
 #include "app/blocked_operation_runner_win.h"
 #include "app/main_window_controller.h"
 #include "app/tray_notify_icon_win.h"
 #include "app/vpn_engine_factory_win.h"
 #include "config/data_protection_win.h"
+#include "config/machine_registry_win.h"
 #include "config/program_settings.h"
 #include "config/settings_store.h"
 #include "framework/dialog_win.h"

@@ -49,7 +49,7 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
     PrivateProfile& profile;
     SettingsStore& settings;
     BindModule& bind_module;
-    MachineRegistry& registry;
+    RegistryKeyFactory& registry;
     BlockedOperationRunner& restarter;
     uint32_t os_major_version;
     EchoProbeFactory echo_probe;

@@ -22,12 +22,28 @@
 namespace {
 
 // No RasMan parameters key: the L2TP preparation has nothing to do and asks nothing.
-class NoMachineRegistry : public MachineRegistry {
+class NoMachineRegistry : public RegistryKeyFactory {
  public:
-  std::unique_ptr<RegistryValueKey> OpenForWriting(const std::wstring&) override {
-    ++opened;
-    return nullptr;
-  }
+  class MissingKey : public RegistryKey {
+   public:
+    explicit MissingKey(int& opened) : opened_(opened) {}
+    int32_t Open(const std::wstring&) override {
+      ++opened_;
+      return registry::kErrorFileNotFound;
+    }
+    void Close() override {}
+    int32_t QueryValue(const std::wstring&, uint32_t&, std::vector<uint8_t>&) override {
+      return registry::kErrorFileNotFound;
+    }
+    int32_t SetValue(const std::wstring&, uint32_t, const std::vector<uint8_t>&) override {
+      return registry::kErrorFileNotFound;
+    }
+    int32_t EnumSubKey(uint32_t, std::wstring&) override { return registry::kErrorNoMoreItems; }
+
+   private:
+    int& opened_;
+  };
+  std::unique_ptr<RegistryKey> NewKey() override { return std::make_unique<MissingKey>(opened); }
   int opened = 0;
 };
 

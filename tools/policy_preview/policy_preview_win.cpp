@@ -19,13 +19,13 @@
 #include "base/socket.h"
 #include "base/text.h"
 #include "config/data_protection_win.h"
+#include "config/machine_registry_win.h"
 #include "config/settings_store.h"
 #include "config/text_table.h"
 #include "framework/user_registry_profile_win.h"
 #include "policy/bind_module_win.h"
 #include "policy/dlg_vpn_policy_win.h"
 #include "policy/icmp_echo_probe_win.h"
-#include "policy/machine_registry_win.h"
 #include "skin/skin_registry_win.h"
 #include "skin/skin_startup_win.h"
 
@@ -154,7 +154,7 @@ int main() {
   DpapiDataProtection protection;
   SettingsStore settings(registry, protection);
   SystemBindModule bind_module;
-  SystemMachineRegistry machine;
+  LocalMachineRegistry machine;
   DialogBlockedOperationRunner restarter;
   SpeedTest::Options speed_options;
   speed_options.ntp_port = ntp_port;
