@@ -15,6 +15,7 @@
 #include "config/program_data_folder.h"
 #include "config/text_table.h"
 #include "framework/application_win.h"
+#include "framework/message_box_win.h"
 #include "framework/module_version_win.h"
 #include "resource.h"
 #include "vpn/ras_dialer_win.h"
@@ -61,10 +62,7 @@ UINT IconFlags(MessageIcon icon) {
   return 0;
 }
 
-int AppBox(const std::wstring& text, UINT type) {
-  CApplication* app = CApplication::Current();
-  return app ? app->AppMessageBox(text, type) : MessageBoxW(nullptr, text.c_str(), L"", type);
-}
+int AppBox(const std::wstring& text, UINT type) { return ShowAppMessageBox(text, type); }
 
 BOOL CALLBACK AddWorkArea(HMONITOR monitor, HDC, RECT*, LPARAM list) {
   MONITORINFO info = {};

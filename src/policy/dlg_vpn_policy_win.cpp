@@ -7,6 +7,7 @@
 #include "config/program_data_folder.h"
 #include "config/text_table.h"
 #include "framework/application_win.h"
+#include "framework/message_box_win.h"
 #include "skin/skin_registry_win.h"
 
 namespace {
@@ -352,17 +353,11 @@ void CDlgVpnPolicy::ShowApplicationLayout(bool applications) {
 bool CDlgVpnPolicy::SaveApplicationChecks() { return applications_.SaveChecks(); }
 
 void CDlgVpnPolicy::ShowMessage(const std::wstring& text) {
-  if (CApplication* app = CApplication::Current()) {
-    app->AppMessageBox(text, MB_OK | MB_ICONINFORMATION);
-  } else {
-    ::MessageBoxW(hwnd(), text.c_str(), L"Kavrin", MB_OK | MB_ICONINFORMATION);
-  }
+  ShowAppMessageBox(text, MB_OK | MB_ICONINFORMATION, hwnd(), L"Kavrin");
 }
 
 bool CDlgVpnPolicy::AskYesNo(const std::wstring& text) {
-  const UINT type = MB_YESNO | MB_ICONINFORMATION;
-  if (CApplication* app = CApplication::Current()) return app->AppMessageBox(text, type) == IDYES;
-  return ::MessageBoxW(hwnd(), text.c_str(), L"Kavrin", type) == IDYES;
+  return ShowAppMessageBox(text, MB_YESNO | MB_ICONINFORMATION, hwnd(), L"Kavrin") == IDYES;
 }
 
 void CDlgVpnPolicy::EndDialog(bool ok) { CDialog::EndDialog(ok ? IDOK : IDCANCEL); }

@@ -3,7 +3,7 @@
 #include <commctrl.h>
 
 #include "config/text_table.h"
-#include "framework/application_win.h"
+#include "framework/message_box_win.h"
 #include "resource.h"
 #include "service/server_response.h"
 
@@ -11,10 +11,7 @@ namespace {
 
 constexpr int kAnimationResource = IDR_AVI_FETCH;
 
-int AppBox(const std::wstring& text) {
-  CApplication* app = CApplication::Current();
-  return app ? app->AppMessageBox(text, MB_OK) : MessageBoxW(nullptr, text.c_str(), L"", MB_OK);
-}
+int AppBox(const std::wstring& text) { return ShowAppMessageBox(text, MB_OK); }
 
 }  // namespace
 
