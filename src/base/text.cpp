@@ -1,5 +1,6 @@
 #include "base/text.h"
 
+#include <cstdint>
 #include <cwctype>
 
 namespace {
@@ -159,6 +160,40 @@ std::string Utf8ToUtf16Le(std::string_view utf8) {
     }
   }
   return out;
+}
+
+std::wstring Utf16ToWide(std::u16string_view units) {
+  std::wstring wide;
+  wide.reserve(units.size());
+  for (size_t i = 0; i < units.size(); ++i) {
+    const char16_t unit = units[i];
+    if constexpr (sizeof(wchar_t) == 4) {
+      const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+      if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+        wide.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) +
+                                            (units[i + 1] - 0xDC00)));
+        ++i;
+        continue;
+      }
+    }
+    wide.push_back(static_cast<wchar_t>(unit));
+  }
+  return wide;
+}
+
+std::u16string WideToUtf16(std::wstring_view wide) {
+  std::u16string units;
+  units.reserve(wide.size());
+  for (const wchar_t c : wide) {
+    const auto code = static_cast<uint32_t>(c);
+    if (code > 0xFFFF) {
+      units.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+      units.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    } else {
+      units.push_back(static_cast<char16_t>(code));
+    }
+  }
+  return units;
 }
 
 std::wstring TrimText(std::wstring_view text) { return Trim<wchar_t>(text); }

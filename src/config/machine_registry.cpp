@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "base/text.h"
+
 using namespace registry;
 
 namespace {
@@ -15,27 +17,6 @@ std::u16string UnitsOf(const std::vector<uint8_t>& data) {
   return units;
 }
 
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-std::wstring WideFromUnits(std::u16string_view units) {
-  std::wstring wide;
-  wide.reserve(units.size());
-  for (size_t i = 0; i < units.size(); ++i) {
-    const char16_t unit = units[i];
-    if constexpr (sizeof(wchar_t) == 4) {
-      if (IsHighSurrogate(unit) && i + 1 < units.size() && IsLowSurrogate(units[i + 1])) {
-        wide.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) +
-                                            (units[i + 1] - 0xDC00)));
-        ++i;
-        continue;
-      }
-    }
-    wide.push_back(static_cast<wchar_t>(unit));
-  }
-  return wide;
-}
-
 void AppendUnit(std::vector<uint8_t>& out, uint32_t unit) {
   out.push_back(static_cast<uint8_t>(unit & 0xFF));
   out.push_back(static_cast<uint8_t>((unit >> 8) & 0xFF));
@@ -43,15 +24,7 @@ void AppendUnit(std::vector<uint8_t>& out, uint32_t unit) {
 
 // `text` and its terminating NUL as UTF-16 little-endian.
 void AppendTerminated(std::vector<uint8_t>& out, std::wstring_view text) {
-  for (const wchar_t c : text) {
-    const auto code = static_cast<uint32_t>(c);
-    if (code > 0xFFFF) {
-      AppendUnit(out, 0xD800 + ((code - 0x10000) >> 10));
-      AppendUnit(out, 0xDC00 + ((code - 0x10000) & 0x3FF));
-    } else {
-      AppendUnit(out, code);
-    }
-  }
+  for (const char16_t unit : WideToUtf16(text)) AppendUnit(out, unit);
   AppendUnit(out, 0);
 }
 
@@ -86,7 +59,7 @@ int32_t ReadMultiString(RegistryKey& key, const std::wstring& name, uint32_t cap
   for (size_t start = 0; start < count;) {
     const size_t end = all.find(u'\0', start);
     if (end == start) break;
-    entries.push_back(WideFromUnits(all.substr(start, end - start)));
+    entries.push_back(Utf16ToWide(all.substr(start, end - start)));
     start = end + 1;
   }
   return kSuccess;
@@ -111,7 +84,7 @@ int32_t ReadText(RegistryKey& key, const std::wstring& name, std::wstring& text)
   }
   const std::u16string units = UnitsOf(data);
   if (units.empty() || units.back() != u'\0') return kErrorInvalidData;
-  text = WideFromUnits(std::u16string_view(units.c_str()));
+  text = Utf16ToWide(std::u16string_view(units.c_str()));
   return kSuccess;
 }
 
