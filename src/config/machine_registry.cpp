@@ -51,9 +51,9 @@ int32_t ReadMultiString(RegistryKey& key, const std::wstring& name, uint32_t cap
   if (type != kTypeMultiText || data.size() % 2 != 0) return kErrorInvalidData;
   const std::u16string units = UnitsOf(data);
   const size_t count = units.size();
-  const bool terminated = count == 1 ? units[0] == u'\0'
-                                     : count >= 2 && units[count - 1] == u'\0' &&
-                                           units[count - 2] == u'\0';
+  const bool terminated =
+      count == 1 ? units[0] == u'\0'
+                 : count >= 2 && units[count - 1] == u'\0' && units[count - 2] == u'\0';
   if (!terminated) return kErrorInvalidData;
   const std::u16string_view all(units);
   for (size_t start = 0; start < count;) {

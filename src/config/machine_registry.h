@@ -18,10 +18,10 @@ inline constexpr int32_t kErrorInsufficientBuffer = 122;
 inline constexpr int32_t kErrorMoreData = 234;
 inline constexpr int32_t kErrorNoMoreItems = 259;
 
-inline constexpr uint32_t kTypeText = 1;          // REG_SZ
-inline constexpr uint32_t kTypeExpandText = 2;    // REG_EXPAND_SZ
-inline constexpr uint32_t kTypeDword = 4;         // REG_DWORD
-inline constexpr uint32_t kTypeMultiText = 7;     // REG_MULTI_SZ
+inline constexpr uint32_t kTypeText = 1;        // REG_SZ
+inline constexpr uint32_t kTypeExpandText = 2;  // REG_EXPAND_SZ
+inline constexpr uint32_t kTypeDword = 4;       // REG_DWORD
+inline constexpr uint32_t kTypeMultiText = 7;   // REG_MULTI_SZ
 
 // The longest sub-key name the enumeration takes.
 inline constexpr size_t kMaxKeyNameChars = 256;
