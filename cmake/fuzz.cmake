@@ -1,7 +1,7 @@
 # One libFuzzer executable per fuzz/*.cpp, over the portable core.
 add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
 add_library(kv_core STATIC ${KAVRIN_PORTABLE_SOURCES} ${KAVRIN_POSIX_SOURCES})
-target_include_directories(kv_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_include_directories(kv_core PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/res)
 file(GLOB KAVRIN_BIND_PORTABLE CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bind/*.cpp)
 list(FILTER KAVRIN_BIND_PORTABLE EXCLUDE REGEX "_win\\.cpp$")
 if(KAVRIN_BIND_PORTABLE)

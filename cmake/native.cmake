@@ -12,7 +12,7 @@ endif()
 add_compile_options(-Wall -Wextra)
 
 add_library(kv_core STATIC ${KAVRIN_PORTABLE_SOURCES} ${KAVRIN_POSIX_SOURCES})
-target_include_directories(kv_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_include_directories(kv_core PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/res)
 
 # The binding module's portable half (bind/*.cpp that are not *_win.cpp): its decisions are
 # tested here like the client's.

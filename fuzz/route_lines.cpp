@@ -28,11 +28,11 @@ void CheckSplit(const std::wstring& line) {
   if (isRoute && LowerAscii(line).find(L"mask") == std::wstring::npos) std::abort();
   for (const std::string* part : {&destination, &netmask}) {
     if (!part->empty() && (IsBlank(part->front()) || IsBlank(part->back()))) std::abort();
-    if (const auto address = ParseIpv4Address(*part)) {
+    if (const auto address = TryParseIpv4(*part)) {
       const auto* b = reinterpret_cast<const uint8_t*>(&*address);
       const std::string dotted = std::to_string(b[0]) + "." + std::to_string(b[1]) + "." +
                                  std::to_string(b[2]) + "." + std::to_string(b[3]);
-      if (ParseIpv4Address(dotted) != address) std::abort();
+      if (TryParseIpv4(dotted) != address) std::abort();
     }
   }
 }

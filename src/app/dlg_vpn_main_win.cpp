@@ -7,15 +7,16 @@
 #include <optional>
 
 #include "app/app_paths.h"
-#include "app/module_version_win.h"
-#include "app/window_placement.h"
 #include "app/vpn_app_win.h"
+#include "app/window_placement.h"
 #include "base/file_attributes.h"
+#include "config/machine_registry_win.h"
 #include "config/private_profile.h"
 #include "config/program_data_folder.h"
 #include "config/text_table.h"
 #include "framework/application_win.h"
-#include "policy/machine_registry_win.h"
+#include "framework/message_box_win.h"
+#include "framework/module_version_win.h"
 #include "resource.h"
 #include "vpn/ras_dialer_win.h"
 #include "vpn/ipv6_route_table_win.h"
@@ -62,10 +63,7 @@ UINT IconFlags(MessageIcon icon) {
   return 0;
 }
 
-int AppBox(const std::wstring& text, UINT type) {
-  CApplication* app = CApplication::Current();
-  return app ? app->AppMessageBox(text, type) : MessageBoxW(nullptr, text.c_str(), L"", type);
-}
+int AppBox(const std::wstring& text, UINT type) { return ShowAppMessageBox(text, type); }
 
 BOOL CALLBACK AddWorkArea(HMONITOR monitor, HDC, RECT*, LPARAM list) {
   MONITORINFO info = {};

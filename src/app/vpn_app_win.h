@@ -8,8 +8,8 @@
 
 #include "app/app_paths.h"
 #include "app/command_line.h"
+#include "base/unique_handle_win.h"
 #include "framework/application_win.h"
-#include "framework/unique_handle_win.h"
 
 class BindModule;
 struct MainWindowOptions;

@@ -3,9 +3,11 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include "base/file_path.h"
 #include "config/program_data_folder.h"
 #include "config/text_table.h"
 #include "framework/application_win.h"
+#include "framework/message_box_win.h"
 #include "skin/skin_registry_win.h"
 
 namespace {
@@ -18,11 +20,7 @@ constexpr int kTabsHeightWithApplications = 200;
 constexpr int kTabsHeightAlone = 310;
 constexpr RECT kApplicationsRect = {151, 261, 689, 359};
 
-std::wstring ModuleFolder() {
-  const std::wstring path = CApplication::ModulePath();
-  const size_t slash = path.find_last_of(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
+std::wstring ModuleFolder() { return FolderOf(CApplication::ModulePath()); }
 
 }  // namespace
 
@@ -355,17 +353,11 @@ void CDlgVpnPolicy::ShowApplicationLayout(bool applications) {
 bool CDlgVpnPolicy::SaveApplicationChecks() { return applications_.SaveChecks(); }
 
 void CDlgVpnPolicy::ShowMessage(const std::wstring& text) {
-  if (CApplication* app = CApplication::Current()) {
-    app->AppMessageBox(text, MB_OK | MB_ICONINFORMATION);
-  } else {
-    ::MessageBoxW(hwnd(), text.c_str(), L"Kavrin", MB_OK | MB_ICONINFORMATION);
-  }
+  ShowAppMessageBox(text, MB_OK | MB_ICONINFORMATION, hwnd(), L"Kavrin");
 }
 
 bool CDlgVpnPolicy::AskYesNo(const std::wstring& text) {
-  const UINT type = MB_YESNO | MB_ICONINFORMATION;
-  if (CApplication* app = CApplication::Current()) return app->AppMessageBox(text, type) == IDYES;
-  return ::MessageBoxW(hwnd(), text.c_str(), L"Kavrin", type) == IDYES;
+  return ShowAppMessageBox(text, MB_YESNO | MB_ICONINFORMATION, hwnd(), L"Kavrin") == IDYES;
 }
 
 void CDlgVpnPolicy::EndDialog(bool ok) { CDialog::EndDialog(ok ? IDOK : IDCANCEL); }

@@ -5,7 +5,7 @@
 #include <windowsx.h>
 
 #include "config/text_table.h"
-#include "framework/application_win.h"
+#include "framework/message_box_win.h"
 #include "policy/dlg_vpn_app_bind_setting_win.h"
 #include "resource.h"
 
@@ -189,10 +189,8 @@ void CVpnAppListCtrl::Redraw() { InvalidateRect(hwnd(), nullptr, TRUE); }
 void CVpnAppListCtrl::ShowMessage(const std::wstring& text) {
   if (showMessage) {
     showMessage(text);
-  } else if (CApplication* app = CApplication::Current()) {
-    app->AppMessageBox(text, MB_OK);
   } else {
-    ::MessageBoxW(::GetParent(hwnd()), text.c_str(), L"Kavrin", MB_OK);
+    ShowAppMessageBox(text, MB_OK, ::GetParent(hwnd()), L"Kavrin");
   }
 }
 

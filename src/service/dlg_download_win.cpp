@@ -3,27 +3,27 @@
 #include <commctrl.h>
 
 #include "config/text_table.h"
-#include "framework/application_win.h"
+#include "framework/message_box_win.h"
+#include "resource.h"
 #include "service/server_response.h"
 
 namespace {
 
-constexpr int kAnimationResource = 141;
+constexpr int kAnimationResource = IDR_AVI_FETCH;
 
-int AppBox(const std::wstring& text) {
-  CApplication* app = CApplication::Current();
-  return app ? app->AppMessageBox(text, MB_OK) : MessageBoxW(nullptr, text.c_str(), L"", MB_OK);
-}
+int AppBox(const std::wstring& text) { return ShowAppMessageBox(text, MB_OK); }
 
 }  // namespace
 
-CDlgDownload::~CDlgDownload() {
-  for (auto& request : requests_) request->Close();
-}
+CDlgDownload::CDlgDownload()
+    : race_([this](int32_t statusCode, const std::string& body) {
+        return statusCode == 200 &&
+               (!requireMarker_ || ContainsResponseMarker(body.data(), body.size()));
+      }) {}
 
-void CDlgDownload::AddUrl(const std::wstring& url) {
-  requests_.push_back(std::make_unique<HttpRequest>(url));
-}
+CDlgDownload::~CDlgDownload() = default;
+
+void CDlgDownload::AddUrl(const std::wstring& url) { race_.Add(probes_.Create(url)); }
 
 bool CDlgDownload::OnInitDialog() {
   SetWindowText(GetText("VpnAppLoginTitle"));
@@ -50,23 +50,20 @@ bool CDlgDownload::OnInitDialog() {
 }
 
 void CDlgDownload::StartRequests() {
-  if (requests_.empty()) {
+  if (race_.size() == 0) {
     AppBox(GetText("NoLoginHost"));
     // Nothing can ever answer; waiting on for a Cancel would only look like a hang.
     not_started_ = true;
     Finish(IDCANCEL);
     return;
   }
-  bool told = false;
-  for (auto& request : requests_) {
-    if (request->Start(target_, kRequestMessage)) continue;
-    if (!told) AppBox(GetText("CannotStartInternetConnection"));
-    told = true;
+  // One that cannot start will never report, so it counts as ended now; otherwise the dialog
+  // could only wait.
+  if (race_.Start() > 0) {
+    AppBox(GetText("CannotStartInternetConnection"));
     if (finished_) return;
-    // It will never report, so it counts as ended now; otherwise the dialog could only wait.
-    ++completed_;
   }
-  if (!finished_ && completed_ == requests_.size()) {
+  if (!finished_ && race_.AllEnded()) {
     not_started_ = true;
     Finish(IDCANCEL);
   }
@@ -81,29 +78,21 @@ bool CDlgDownload::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
   if (message != kRequestMessage) return false;
   result = 0;
   if (wParam == HttpRequest::kEventEnded && !finished_) {
-    OnRequestEnded(reinterpret_cast<HttpRequest*>(lParam));
+    OnRequestEnded(reinterpret_cast<const void*>(lParam));
   }
   return true;
 }
 
-void CDlgDownload::OnRequestEnded(HttpRequest* request) {
-  int index = -1;
-  for (size_t i = 0; i < requests_.size(); ++i) {
-    if (requests_[i].get() == request) index = static_cast<int>(i);
-  }
-  if (index < 0) return;
-  if (winner_ < 0 && request->status_code() == 200 && request->Complete()) {
-    std::string body = request->DetachBody();
-    if (!requireMarker_ || ContainsResponseMarker(body.data(), body.size())) {
-      if (output_ && !body.empty()) *output_ = std::move(body);
-      winner_ = index;
-    }
-  }
-  if (winner_ >= 0) {
+void CDlgDownload::OnRequestEnded(const void* request) {
+  const FirstAnswerRace::End end = race_.OnEnded(request);
+  if (end == FirstAnswerRace::End::kWon) {
+    winner_ = race_.winner();
+    const std::string& body = race_.request(static_cast<size_t>(winner_)).Body();
+    if (output_ && !body.empty()) *output_ = body;
     Finish(IDOK);
     return;
   }
-  if (++completed_ == requests_.size()) Finish(IDCANCEL);
+  if (end == FirstAnswerRace::End::kLost && race_.AllEnded()) Finish(IDCANCEL);
 }
 
 void CDlgDownload::OnOK() {
@@ -119,8 +108,7 @@ void CDlgDownload::OnCancel() {
 void CDlgDownload::Finish(INT_PTR code) {
   if (finished_) return;
   finished_ = true;
-  for (auto& request : requests_) request->Close();
-  requests_.clear();
+  race_.Clear();
   EndDialog(code);
 }
 

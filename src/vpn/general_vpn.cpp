@@ -206,8 +206,8 @@ uint32_t CGeneralVpn::CreateOwnRoute(const std::string& destination, const std::
   // Some systems answer success for a row that is already there; one the host had at Connect
   // is the host's whatever the answer.
   RouteRow created = row;
-  created.destination = ParseIpv4Address(destination).value_or(0);
-  created.mask = ParseIpv4Address(netmask).value_or(0);
+  created.destination = TryParseIpv4(destination).value_or(0);
+  created.mask = TryParseIpv4(netmask).value_or(0);
   ours = !hostRows_.contains(RouteKeyOf(created));
   return result;
 }
@@ -233,7 +233,7 @@ bool CGeneralVpn::ModifyRoutes() {
     return true;
   }
   if (routeMode == RouteModeListedRoutes && !tunnelGateway_.empty()) {
-    const auto gateway = ParseIpv4Address(WideToAnsi(tunnelGateway_));
+    const auto gateway = TryParseIpv4(WideToAnsi(tunnelGateway_));
     if (gateway) tunnelRouteTemplate_.nextHop = *gateway;
   }
   if (routeMode != RouteModeDefaultGateway && routeMode != RouteModeListedRoutes) return true;

@@ -7,7 +7,7 @@
 #include "vpn/route_modification.h"
 
 uint32_t Ip(const char* dotted) {
-  const auto address = ParseIpv4Address(dotted);
+  const auto address = TryParseIpv4(dotted);
   if (!address) std::abort();
   return *address;
 }
