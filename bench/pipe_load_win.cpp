@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "fakes/fake_route_table.h"
 #include "vpn/route_request_pipe_server_win.h"
 
 namespace {
@@ -26,40 +27,6 @@ int kClients = 62;
 int kRequestsPerClient = 2000;
 constexpr int kDistinctAddresses = 1000;
 constexpr wchar_t kEchoPipeName[] = L"\\\\.\\pipe\\KavrinBenchEcho";
-
-class CountingTable : public RouteTable {
- public:
-  uint32_t ReadForwardTable(std::vector<RouteRow>& rows) override {
-    rows.clear();
-    return 0;
-  }
-  uint32_t CreateRow(const RouteRow& row) override {
-    std::lock_guard lock(mutex_);
-    ++creates_;
-    destinations_.insert(row.destination);
-    return 0;
-  }
-  uint32_t DeleteRow(const RouteRow&) override { return 0; }
-  uint32_t ReadAdapters(std::vector<AdapterAddress>& adapters) override {
-    adapters.clear();
-    return 0;
-  }
-  bool ReadInterfaceMetrics(std::vector<InterfaceMetric>&) override { return false; }
-
-  size_t creates() {
-    std::lock_guard lock(mutex_);
-    return creates_;
-  }
-  size_t distinct() {
-    std::lock_guard lock(mutex_);
-    return destinations_.size();
-  }
-
- private:
-  std::mutex mutex_;
-  size_t creates_ = 0;
-  std::set<uint32_t> destinations_;
-};
 
 // 10.x.y.z, all distinct.
 uint32_t PoolAddress(int n) {
@@ -72,8 +39,8 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to, LARGE_INTEGER frequency) {
 
 HANDLE OpenPipe(const wchar_t* name) {
   for (int attempt = 0; attempt < 2000; ++attempt) {
-    HANDLE pipe = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE pipe =
+        CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) {
       DWORD mode = PIPE_READMODE_MESSAGE;
       SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
@@ -122,9 +89,8 @@ RunResult RunClients(const wchar_t* pipeName) {
         LARGE_INTEGER sent;
         LARGE_INTEGER answered;
         QueryPerformanceCounter(&sent);
-        const bool ok =
-            WriteFile(pipe, request.data(), DWORD(request.size()), &written, nullptr) &&
-            ReadFile(pipe, reply, sizeof(reply), &read, nullptr);
+        const bool ok = WriteFile(pipe, request.data(), DWORD(request.size()), &written, nullptr) &&
+                        ReadFile(pipe, reply, sizeof(reply), &read, nullptr);
         QueryPerformanceCounter(&answered);
         if (!ok) {
           ++failed;
@@ -187,10 +153,9 @@ class EchoServer {
     std::vector<HANDLE> events = {stop_};
     for (Instance& instance : instances) {
       instance.overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-      instance.pipe = CreateNamedPipeW(
-          kEchoPipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-          PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, 4096,
-          4096, 5000, nullptr);
+      instance.pipe = CreateNamedPipeW(kEchoPipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 5000, nullptr);
       Issued(instance, ConnectNamedPipe(instance.pipe, &instance.overlapped));
       events.push_back(instance.overlapped.hEvent);
     }
@@ -208,8 +173,8 @@ class EchoServer {
       }
       instance.reading = !instance.reading;
       if (instance.reading) {
-        Issued(instance, ReadFile(instance.pipe, instance.buffer, sizeof(instance.buffer),
-                                  nullptr, &instance.overlapped));
+        Issued(instance, ReadFile(instance.pipe, instance.buffer, sizeof(instance.buffer), nullptr,
+                                  &instance.overlapped));
       } else {
         Issued(instance,
                WriteFile(instance.pipe, &instance.reply, 1, nullptr, &instance.overlapped));
@@ -260,7 +225,7 @@ int main(int argc, char** argv) {
     kClients = std::atoi(argv[1]);
     kRequestsPerClient = std::atoi(argv[2]);
   }
-  CountingTable table;
+  FakeRouteTable table;
   CVpnRouteRequestPipeServer server(table, SystemTickClock());
   RouteRow tunnel{};
   tunnel.nextHop = PoolAddress(0);
@@ -293,9 +258,12 @@ int main(int argc, char** argv) {
   } else {
     std::printf("every reply correct\n");
   }
-  if (table.distinct() != kDistinctAddresses || table.creates() != kDistinctAddresses) {
-    std::printf("FAIL: the table holds %zu routes from %zu creations, not %d\n", table.distinct(),
-                table.creates(), kDistinctAddresses);
+  std::set<uint32_t> routes;
+  for (const RouteRow& row : table.createCalls) routes.insert(row.destination);
+  const size_t creates = table.createCalls.size();
+  if (routes.size() != kDistinctAddresses || creates != kDistinctAddresses) {
+    std::printf("FAIL: the table holds %zu routes from %zu creations, not %d\n", routes.size(),
+                creates, kDistinctAddresses);
     good = false;
   } else {
     std::printf("the table holds exactly %d routes\n", kDistinctAddresses);

@@ -6,58 +6,10 @@
 #include <vector>
 
 #include "base/clock.h"
-#include "vpn/general_vpn.h"
+#include "fakes/fake_route_table.h"
+#include "fakes/test_vpn.h"
 
 namespace {
-
-class CountingTable : public RouteTable {
- public:
-  uint32_t ReadForwardTable(std::vector<RouteRow>& rows) override {
-    ++forwardTableReads;
-    RouteRow hostDefault{};
-    hostDefault.nextHop = 0x0101A8C0;
-    hostDefault.interfaceIndex = 7;
-    rows.assign(40, RouteRow{});  // a typical host's table, one default route among others
-    for (size_t i = 0; i < rows.size(); ++i) rows[i].destination = uint32_t(i + 1);
-    rows.push_back(hostDefault);
-    return 0;
-  }
-  uint32_t CreateRow(const RouteRow& row) override {
-    ++creates;
-    benchmark::DoNotOptimize(row);
-    return 0;
-  }
-  uint32_t DeleteRow(const RouteRow& row) override {
-    ++deletes;
-    benchmark::DoNotOptimize(row);
-    return 0;
-  }
-  uint32_t ReadAdapters(std::vector<AdapterAddress>& adapters) override {
-    adapters = {{7, "192.168.1.20"}, {23, "10.8.0.6"}};
-    return 0;
-  }
-  bool ReadInterfaceMetrics(std::vector<InterfaceMetric>& metrics) override {
-    metrics = {{7, 20}, {23, 5}};
-    return true;
-  }
-
-  int64_t forwardTableReads = 0;
-  int64_t creates = 0;
-  int64_t deletes = 0;
-};
-
-class BenchVpn : public CGeneralVpn {
- public:
-  using CGeneralVpn::CGeneralVpn;
-  int32_t GetStatistics(uint32_t&, uint32_t&, int32_t&) override { return 0; }
-  std::wstring GetErrorDetailText(int32_t) override { return {}; }
-  void TunnelUp() {
-    RunEvent([this] {
-      localAddress_ = L"10.8.0.6";
-      ChangeState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
-    });
-  }
-};
 
 std::vector<std::wstring> RouteSet(size_t count) {
   std::vector<std::wstring> lines;
@@ -74,14 +26,21 @@ std::vector<std::wstring> RouteSet(size_t count) {
 void BM_RouteApplyAndRestore(benchmark::State& state) {
   const size_t routes = static_cast<size_t>(state.range(0));
   const std::vector<std::wstring> routeSet = RouteSet(routes);
-  CountingTable table;
+  FakeRouteTable table;
+  table.SetLanHost();
+  // A typical host's table: one default route among others.
+  std::vector<RouteRow> others(40, RouteRow{});
+  for (size_t i = 0; i < others.size(); ++i) others[i].destination = uint32_t(i + 1);
+  table.forwardTable.insert(table.forwardTable.begin(), others.begin(), others.end());
+  table.interfaceMetrics = std::vector<InterfaceMetric>{{7, 20}, {23, 5}};
+  table.countOnly = true;
   int64_t connections = 0;
   for (auto _ : state) {
-    BenchVpn vpn(table, SystemTickClock(), nullptr);
+    TestVpn vpn(table, SystemTickClock(), nullptr);
     vpn.routeMode = RouteModeListedRoutes;
     vpn.routeList = routeSet;
     vpn.Connect();
-    vpn.TunnelUp();
+    vpn.TunnelUp(L"10.8.0.6");
     vpn.Disconnect();
     ++connections;
   }

@@ -54,7 +54,7 @@ class Finished : public MessageTarget {
 uint16_t SilentPort() {
   SocketHandle socket = OpenUdpSocket();
   uint16_t port = 0;
-  BindIpv4(socket, ParseIpv4Address("127.0.0.1"), 0, &port);
+  BindIpv4(socket, ParseIpv4OrNone("127.0.0.1"), 0, &port);
   CloseSocket(socket);
   return port;
 }

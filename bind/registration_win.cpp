@@ -1,6 +1,6 @@
 #include "registration_win.h"
 
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 #include "policy/bind_catalog_win.h"
 
 namespace {

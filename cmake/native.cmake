@@ -12,7 +12,7 @@ endif()
 add_compile_options(-Wall -Wextra)
 
 add_library(kv_core STATIC ${KAVRIN_PORTABLE_SOURCES} ${KAVRIN_POSIX_SOURCES})
-target_include_directories(kv_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_include_directories(kv_core PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/res)
 
 # The binding module's portable half (bind/*.cpp that are not *_win.cpp): its decisions are
 # tested here like the client's.
@@ -38,9 +38,14 @@ file(GLOB KAVRIN_BENCHES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bench/*.cpp)
 # bench/*_win.cpp measure the real system and are built by the Windows tree.
 list(FILTER KAVRIN_BENCHES EXCLUDE REGEX "_win\\.cpp$")
 if(benchmark_FOUND)
+  # The route table fake of the native tests, for the benchmarks that drive the engine.
+  add_library(kv_fakes STATIC ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_route_table.cpp
+                            ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_clock.cpp)
+  target_include_directories(kv_fakes PUBLIC ${PROJECT_SOURCE_DIR}/tests/native)
+  target_link_libraries(kv_fakes PUBLIC kv_core)
   foreach(src ${KAVRIN_BENCHES})
     get_filename_component(name ${src} NAME_WE)
     add_executable(bench_${name} ${src})
-    target_link_libraries(bench_${name} PRIVATE kv_core benchmark::benchmark_main)
+    target_link_libraries(bench_${name} PRIVATE kv_fakes kv_core benchmark::benchmark_main)
   endforeach()
 endif()

@@ -49,12 +49,18 @@ endforeach()
 
 # Benchmarks of what only the real system shows (named pipes, ...): bench/<name>_win.cpp is
 # bench_<name>.exe, a plain program run under Wine that prints its figures.
+# The route table fake of the native tests, for the Windows tests and benchmarks.
+add_library(kv_fakes STATIC ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_route_table.cpp
+                            ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_clock.cpp)
+target_include_directories(kv_fakes PUBLIC ${PROJECT_SOURCE_DIR}/tests/native)
+target_link_libraries(kv_fakes PUBLIC kv_core)
+
 file(GLOB KAVRIN_WIN_BENCHES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bench/*_win.cpp)
 foreach(src ${KAVRIN_WIN_BENCHES})
   get_filename_component(name ${src} NAME_WE)
   string(REGEX REPLACE "_win$" "" name ${name})
   add_executable(bench_${name} ${src})
-  target_link_libraries(bench_${name} PRIVATE kv_core)
+  target_link_libraries(bench_${name} PRIVATE kv_fakes kv_core)
 endforeach()
 
 # GoogleTest from Debian's sources, built for mingw.
@@ -66,7 +72,7 @@ file(GLOB KAVRIN_WIN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/windows
 add_executable(kavrin_win_tests ${KAVRIN_WIN_TESTS})
 target_include_directories(kavrin_win_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/windows
                            ${PROJECT_SOURCE_DIR}/tests/native ${PROJECT_SOURCE_DIR})
-target_link_libraries(kavrin_win_tests PRIVATE kv_core gtest gmock gtest_main)
+target_link_libraries(kavrin_win_tests PRIVATE kv_fakes kv_core gtest gmock gtest_main)
 add_dependencies(kavrin_win_tests KavrinBind)
 
 # The build date shown in the About box; SOURCE_DATE_EPOCH makes it reproducible.

@@ -11,28 +11,11 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "fakes/fake_route_table.h"
 #include "vpn/open_vpn.h"
 #include "vpn/open_vpn_components.h"
 
 namespace {
-
-class QuietTable : public RouteTable {
- public:
-  uint32_t ReadForwardTable(std::vector<RouteRow>& rows) override {
-    RouteRow hostDefault{};
-    hostDefault.nextHop = 0x0101A8C0;
-    hostDefault.interfaceIndex = 7;
-    rows = {hostDefault};
-    return 0;
-  }
-  uint32_t CreateRow(const RouteRow&) override { return 0; }
-  uint32_t DeleteRow(const RouteRow&) override { return 0; }
-  uint32_t ReadAdapters(std::vector<AdapterAddress>& adapters) override {
-    adapters = {{7, "192.168.1.20"}, {23, "10.8.0.6"}};
-    return 0;
-  }
-  bool ReadInterfaceMetrics(std::vector<InterfaceMetric>&) override { return false; }
-};
 
 class CapturingChild : public ConsoleChild {
  public:
@@ -69,7 +52,12 @@ class CheckingCallback : public CGeneralVpnCallbackInterface {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  static QuietTable table;
+  // A LAN host whose table takes every change and keeps none of them.
+  static FakeRouteTable table;
+  if (!table.countOnly) {
+    table.SetLanHost();
+    table.countOnly = true;
+  }
   static SteadyTickClock clock;
   static CheckingCallback callback;
   SetOpenVpnFolder(L"C:\\K\\openvpn\\");

@@ -11,52 +11,12 @@
 
 #include "base/clock.h"
 #include "base/text.h"
+#include "fakes/fake_route_table.h"
+#include "fakes/test_vpn.h"
 #include "vpn/general_vpn.h"
 #include "vpn/route_modification.h"
 
 namespace {
-
-class CountingTable : public RouteTable {
- public:
-  uint32_t ReadForwardTable(std::vector<RouteRow>& rows) override {
-    RouteRow hostDefault{};
-    hostDefault.nextHop = 0x0101A8C0;
-    hostDefault.interfaceIndex = 7;
-    rows = {hostDefault};
-    return 0;
-  }
-  uint32_t CreateRow(const RouteRow& row) override {
-    if (row.mask == 0) std::abort();  // the host's default route is never ours to add
-    installed.push_back(row);
-    return 0;
-  }
-  uint32_t DeleteRow(const RouteRow& row) override {
-    const auto found = std::find(installed.begin(), installed.end(), row);
-    if (found == installed.end()) return 1168;
-    installed.erase(found);
-    return 0;
-  }
-  uint32_t ReadAdapters(std::vector<AdapterAddress>& adapters) override {
-    adapters = {{7, "192.168.1.20"}, {23, "10.8.0.6"}};
-    return 0;
-  }
-  bool ReadInterfaceMetrics(std::vector<InterfaceMetric>&) override { return false; }
-
-  std::vector<RouteRow> installed;
-};
-
-class FuzzVpn : public CGeneralVpn {
- public:
-  using CGeneralVpn::CGeneralVpn;
-  int32_t GetStatistics(uint32_t&, uint32_t&, int32_t&) override { return 0; }
-  std::wstring GetErrorDetailText(int32_t) override { return {}; }
-  void TunnelUp() {
-    RunEvent([this] {
-      localAddress_ = L"10.8.0.6";
-      ChangeState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
-    });
-  }
-};
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -68,11 +28,11 @@ void CheckSplit(const std::wstring& line) {
   if (isRoute && LowerAscii(line).find(L"mask") == std::wstring::npos) std::abort();
   for (const std::string* part : {&destination, &netmask}) {
     if (!part->empty() && (IsBlank(part->front()) || IsBlank(part->back()))) std::abort();
-    if (const auto address = ParseIpv4Address(*part)) {
+    if (const auto address = TryParseIpv4(*part)) {
       const auto* b = reinterpret_cast<const uint8_t*>(&*address);
       const std::string dotted = std::to_string(b[0]) + "." + std::to_string(b[1]) + "." +
                                  std::to_string(b[2]) + "." + std::to_string(b[3]);
-      if (ParseIpv4Address(dotted) != address) std::abort();
+      if (TryParseIpv4(dotted) != address) std::abort();
     }
   }
 }
@@ -87,12 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::wstring> lines = SplitText(text, L'\n');
   for (const std::wstring& line : lines) CheckSplit(line);
 
-  CountingTable table;
-  FuzzVpn vpn(table, SystemTickClock(), nullptr);
+  FakeRouteTable table;
+  table.SetLanHost();
+  TestVpn vpn(table, SystemTickClock(), nullptr);
   vpn.routeMode = mode;
   vpn.routeList = lines;
   if (vpn.Connect() != 0) std::abort();
-  vpn.TunnelUp();
+  vpn.TunnelUp(L"10.8.0.6");
   const VpnStatus status = vpn.Status();
   for (const std::wstring& failed : status.failedRoutes) {
     if (std::find(lines.begin(), lines.end(), failed) == lines.end()) std::abort();
@@ -100,5 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (status.failedRoutes.empty() != (status.state == GENERAL_VPN_STATE_ALL_DONE)) std::abort();
   vpn.Disconnect();
   if (!table.installed.empty()) std::abort();
+  for (const RouteRow& row : table.createCalls) {
+    if (row.mask == 0) std::abort();  // the host's default route is never ours to add
+  }
   return 0;
 }

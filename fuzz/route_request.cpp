@@ -1,6 +1,8 @@
 // Arbitrary messages on the route-request pipe: each is answered 0 or 1; 1 only for a
 // well-formed request of an address that may enter the tunnel, with exactly one host route for
 // it; never a route for a refused address, and never two for one address.
+#include "vpn/route_request.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -9,50 +11,9 @@
 #include <vector>
 
 #include "base/clock.h"
-#include "vpn/route_request.h"
+#include "fakes/fake_clock.h"
+#include "fakes/fake_route_table.h"
 #include "vpn/vpn_route_request_base_server.h"
-
-namespace {
-
-class CountingTable : public RouteTable {
- public:
-  uint32_t ReadForwardTable(std::vector<RouteRow>& rows) override {
-    rows.clear();
-    return 0;
-  }
-  uint32_t CreateRow(const RouteRow& row) override {
-    if (row.mask != 0xFFFFFFFFu) std::abort();
-    // Some addresses fail, so the answer 0 after a failed creation is covered too, and so is
-    // the next request for that address trying again. Only a route that was made counts.
-    if ((row.destination & 0xFF000000u) == 0x66000000u) return 5;
-    if (++routes[row.destination] > 1) std::abort();
-    return 0;
-  }
-  uint32_t DeleteRow(const RouteRow&) override { return 0; }
-  uint32_t ReadAdapters(std::vector<AdapterAddress>& adapters) override {
-    adapters.clear();
-    return 0;
-  }
-  bool ReadInterfaceMetrics(std::vector<InterfaceMetric>&) override { return false; }
-
-  std::map<uint32_t, int> routes;
-};
-
-class StillClock : public TickClock {
- public:
-  uint32_t Ticks() override { return 1000; }
-  void Sleep(uint32_t) override {}
-};
-
-class ThreadlessServer : public CVpnRouteRequestBaseServer {
- public:
-  using CVpnRouteRequestBaseServer::CVpnRouteRequestBaseServer;
-
- protected:
-  void Run() override {}
-};
-
-}  // namespace
 
 // Input: four bytes of the tunnel server's address, then messages, each one length byte and
 // that many bytes.
@@ -60,9 +21,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
   const uint32_t tunnelServer = uint32_t{data[0]} | (uint32_t{data[1]} << 8) |
                                 (uint32_t{data[2]} << 16) | (uint32_t{data[3]} << 24);
-  CountingTable table;
-  StillClock clock;
-  ThreadlessServer server(table, clock);
+  FakeRouteTable table;
+  // Some addresses fail, so the answer 0 after a failed creation is covered too, and so is the
+  // next request for that address trying again.
+  table.beforeCreate = [](const RouteRow& row) -> uint32_t {
+    return (row.destination & 0xFF000000u) == 0x66000000u ? 5 : 0;
+  };
+  FakeClock clock;
+  clock.now = 1000;
+  // Never started: the requests are answered here, not on the server's thread.
+  FakeRouteRequestServer server(table, clock);
   size_t at = 4;
   while (at < size) {
     const size_t length = std::min<size_t>(data[at], size - at - 1);
@@ -81,8 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::abort();  // a route we hold is always confirmed
     }
   }
-  for (const auto& [address, count] : table.routes) {
-    if (!MayRouteThroughTunnel(address, tunnelServer)) std::abort();
+  for (const RouteRow& row : table.createCalls) {
+    if (row.mask != 0xFFFFFFFFu) std::abort();
+  }
+  // Only a route that was made counts, and nothing deletes one here.
+  std::map<uint32_t, int> routes;
+  for (const RouteRow& row : table.installed) {
+    if (++routes[row.destination] > 1) std::abort();
+    if (!MayRouteThroughTunnel(row.destination, tunnelServer)) std::abort();
   }
   return 0;
 }

@@ -60,7 +60,14 @@ kv_display() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
   local n
   for n in 91 92 93 94 95 96 97 98; do
-    [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
+    # A lock whose server is gone (killed, machine reused) does not hold the number.
+    if [ -e /tmp/.X$n-lock ]; then
+      local holder
+      holder=$(tr -d ' ' </tmp/.X$n-lock 2>/dev/null)
+      if [ -n "$holder" ] && kill -0 "$holder" 2>/dev/null; then continue; fi
+      rm -f /tmp/.X$n-lock /tmp/.X11-unix/X$n
+    fi
+    [ -e /tmp/.X11-unix/X$n ] && continue
     Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
     KV_XVFB_PID=$!
     export DISPLAY=:$n

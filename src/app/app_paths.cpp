@@ -1,5 +1,7 @@
 #include "app/app_paths.h"
 
+#include "base/file_path.h"
+
 namespace {
 
 std::wstring CutToPathLimit(std::wstring path) {
@@ -13,9 +15,7 @@ std::wstring CutToPathLimit(std::wstring path) {
 AppPaths ComputeAppPaths(std::wstring module_path, std::wstring system_directory) {
   AppPaths paths;
   paths.module_path = CutToPathLimit(std::move(module_path));
-  const size_t slash = paths.module_path.find_last_of(L'\\');
-  paths.module_folder =
-      slash == std::wstring::npos ? std::wstring() : paths.module_path.substr(0, slash + 1);
+  paths.module_folder = FolderOf(paths.module_path);
   paths.system_folder = CutToPathLimit(std::move(system_directory)) + L"\\";
   return paths;
 }

@@ -7,9 +7,10 @@
 #include "base/file_attributes.h"
 #include "config/private_profile.h"
 #include "config/program_data_folder.h"
-#include "policy/machine_registry_win.h"
+#include "config/machine_registry_win.h"
 #include "resource.h"
 #include "service/client_identification_win.h"
+#include "vpn/ipv6_route_table_win.h"
 #include "vpn/ras_dialer_win.h"
 #include "vpn/route_request_pipe_server_win.h"
 #include "vpn/route_table_win.h"
@@ -44,6 +45,8 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides,
                          const AppPaths& paths)
     : systemDialer_(SystemUnless<RasDialer, RasApiDialer>(overrides.dialer)),
       systemRoutes_(SystemUnless<RouteTable, IpHelperRouteTable>(overrides.routes)),
+      systemIpv6Routes_(
+          SystemUnless<Ipv6RouteTable, IpHelperIpv6RouteTable>(overrides.ipv6Routes)),
       dialer_(overrides.dialer ? *overrides.dialer : *systemDialer_),
       routes_(overrides.routes ? *overrides.routes : *systemRoutes_),
       responseFile_(SystemProgramDataFolder().FilePath(L"Kavrin.ini")),
@@ -77,6 +80,8 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides,
                            window_.ShowNewsSlot(slot, caption, link);
                          }}),
       probes_(window_.messages(), CDlgVpnMain::kHostMessage) {
+  // Route mode 1 keeps IPv6 from going around the tunnel through this table.
+  engines_.SetIpv6RouteTable(overrides.ipv6Routes ? overrides.ipv6Routes : systemIpv6Routes_.get());
   // The news file is rewritten on every race; a read-only copy would keep old news for ever.
   ResetFileAttributes(announcementFile_);
 

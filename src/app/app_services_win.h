@@ -9,11 +9,11 @@
 #include <string>
 
 #include "app/adapter_repairs.h"
-#include "app/adapter_repairs_win.h"
+#include "config/machine_registry_win.h"
 #include "app/app_paths.h"
 #include "app/system_overrides.h"
 #include "app/dlg_vpn_main_win.h"
-#include "app/http_host_probe.h"
+#include "service/http_host_probe.h"
 #include "app/main_window_controller.h"
 #include "app/tray_notify_icon_win.h"
 #include "app/vpn_engine_factory_win.h"
@@ -23,7 +23,7 @@
 #include "framework/application_win.h"
 #include "config/settings_store.h"
 #include "policy/bind_module_win.h"
-#include "policy/blocked_operation_runner_win.h"
+#include "app/blocked_operation_runner_win.h"
 #include "policy/dialog_policy_chooser_win.h"
 #include "service/announcements.h"
 #include "service/dlg_download_win.h"
@@ -54,6 +54,7 @@ class AppServices {
 
   std::unique_ptr<RasDialer> systemDialer_;
   std::unique_ptr<RouteTable> systemRoutes_;
+  std::unique_ptr<Ipv6RouteTable> systemIpv6Routes_;
   RasDialer& dialer_;
   RouteTable& routes_;
   std::wstring responseFile_;

@@ -12,7 +12,7 @@
 #include "framework/worker_thread_win.h"
 #include "skin/skin_static_win.h"
 #include "skin/skin_window_win.h"
-#include "vpn/service_restart.h"
+#include "vpn/system_services.h"
 
 class CDlgBlockedOperation : public CDialog {
  public:

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "app/module_version_win.h"
+#include "framework/module_version_win.h"
 #include "app/window_placement.h"
 #include "app/vpn_app_win.h"
 #include "config/text_table.h"
@@ -80,6 +80,9 @@ bool CDlgVpnMain::OnInitDialog() {
   SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
   tray_.CreateWithIconResource(hwnd(), kIconIdle);
   if (onCreated_) onCreated_(hwnd());
+  // A modal dialog shows itself only once its queue runs dry; a race answer from a near host can
+  // come first and open the update box over no window at all. So it is shown here, at once.
+  Show(SW_SHOW);
   if (controller_) controller_->Initialize();
   ::SetFocus(userName_.hwnd());
   return false;

@@ -19,7 +19,11 @@ constexpr size_t kListedFailedRoutes = 10;
 }  // namespace
 
 MainWindowController::MainWindowController(MainWindowPorts ports, MainWindowSettings settings)
-    : ports_(std::move(ports)), settings_(std::move(settings)) {
+    : ports_(std::move(ports)),
+      settings_(std::move(settings)),
+      race_([this](int32_t statusCode, const std::string& body) {
+        return !hostChosen_ && IsAcceptedResponse(statusCode, body);
+      }) {
   if (settings_.referralTag.empty()) settings_.referralTag = L"main";
   // Read before the window exists: the queries may take a while, and run no message loop of
   // the window's while they do.
@@ -131,19 +135,13 @@ std::wstring MainWindowController::AboutText() {
 
 void MainWindowController::StartRacePass() {
   DestroyProbes();
-  completed_ = 0;
   for (const std::wstring& host : ports_.programSettings.LoginHosts(settings_.builtInLoginHosts)) {
     std::wstring url = host + L"client_announcements.php?v=" + kClientVersion;
-    probes_.push_back({host, ports_.probes.Create(url)});
+    raceHosts_.push_back(host);
+    race_.Add(ports_.probes.Create(url));
   }
-  // Started only once the list is complete: a fast answer must find its request in the list.
-  // A request that cannot start never ends, so it counts as ended at once.
-  size_t unstarted = 0;
-  for (PendingProbe& pending : probes_) {
-    if (!pending.probe->Start()) ++unstarted;
-  }
-  completed_ += unstarted;
-  if (probes_.empty() || completed_ == probes_.size()) {
+  race_.Start();
+  if (race_.AllEnded()) {
     DestroyProbes();
     if (!hostChosen_) ports_.view.StartTimer(kRaceTimer, kRaceRetryMs);
   }
@@ -151,32 +149,32 @@ void MainWindowController::StartRacePass() {
 
 void MainWindowController::DestroyProbes() {
   // Destroying a request closes it, which joins its worker.
-  probes_.clear();
+  race_.Clear();
+  raceHosts_.clear();
 }
 
 void MainWindowController::OnHostProbeEvent(uintptr_t event, const void* probeId) {
   if (event != kRequestEnded) return;
-  auto it = std::find_if(probes_.begin(), probes_.end(),
-                         [&](const PendingProbe& p) { return p.probe->Id() == probeId; });
-  // A request of an earlier pass, destroyed since its last event was posted.
-  if (it == probes_.end()) return;
-
-  const HostProbe& probe = *it->probe;
+  // kStale: a request of an earlier pass, destroyed since its last event was posted.
+  const FirstAnswerRace::End end = race_.OnEnded(probeId);
+  if (end == FirstAnswerRace::End::kStale) return;
   bool chosenNow = false;
-  if (!hostChosen_ && probe.Complete() && IsAcceptedResponse(probe.StatusCode(), probe.Body())) {
+  if (end == FirstAnswerRace::End::kWon) {
+    const size_t winner = static_cast<size_t>(race_.winner());
+    const HostProbe& probe = race_.request(winner);
     // The file only keeps the news for the next start; an answer it cannot take (locked, or
     // left unwritable by someone) still chooses the host and is read from memory.
     if (!SaveResponseBody(settings_.announcementFile, probe.Body())) {
       ports_.announcements.HoldAnswer(probe.Body());
     }
-    loginHost_ = it->host;
+    loginHost_ = raceHosts_[winner];
     hostChosen_ = true;
     chosenNow = true;
     ports_.announcements.ShowAnnouncements(false);
   }
-  if (++completed_ >= probes_.size()) {
+  if (race_.AllEnded()) {
     DestroyProbes();
-    if (!hostChosen_) ports_.view.StartTimer(kRaceTimer, kRaceRetryMs);
+    if (!hostChosen_ && !exiting_) ports_.view.StartTimer(kRaceTimer, kRaceRetryMs);
   }
   // Last: the login runs boxes and dialogs of its own, during which more of this pass may end.
   if (chosenNow && waitingForHost_) {
@@ -321,7 +319,7 @@ void MainWindowController::OnAllDone(CGeneralVpn& engine, const VpnStatus& statu
   if (std::exchange(allDoneHandled_, true)) return;
   if (routeSetCode_ == -3) {
     const uint32_t address =
-        ParseIpv4Address(WideToAnsi(status.localAddress)).value_or(kAddressNone);
+        TryParseIpv4(WideToAnsi(status.localAddress)).value_or(kAddressNone);
     if (!ports_.bind.Start(kBindStartCount, address)) {
       ports_.view.ShowMessage(GetText("VpnBindIsBroken"), MessageIcon::kNone);
     }
@@ -340,6 +338,7 @@ MainWindowController::EngineReport MainWindowController::DescribeEngine(CGeneral
   EngineReport report;
   if (status.error == GENERAL_VPN_ERROR_SUCCESS) {
     report.status = vpn.GetStateText(status.state);
+    if (status.ipv6Unguarded) report.status += L" " + GetText("VpnIpv6NotGuarded");
     return report;
   }
   report.status = vpn.GetErrorDetailText(status.errorDetail);

@@ -14,6 +14,7 @@
 #include "config/program_settings.h"
 #include "config/settings_store.h"
 #include "policy/bind_module.h"
+#include "resource.h"
 #include "service/login_exchange.h"
 #include "vpn/general_vpn.h"
 
@@ -32,11 +33,11 @@ inline constexpr uint32_t kSupport = 1012;
 inline constexpr uint32_t kFirstNews = 1036;
 inline constexpr int kNewsSlots = 4;
 inline constexpr uint32_t kForgotPassword = 1040;
-inline constexpr uint32_t kTrayShow = 32772;
-inline constexpr uint32_t kTrayExit = 32774;
-inline constexpr uint32_t kTrayAbout = 32775;
-inline constexpr uint32_t kTrayHomePage = 32779;
-inline constexpr uint32_t kTrayPurchase = 32781;
+inline constexpr uint32_t kTrayShow = ID_TRAY_SHOW;
+inline constexpr uint32_t kTrayExit = ID_TRAY_EXIT;
+inline constexpr uint32_t kTrayAbout = ID_TRAY_ABOUT;
+inline constexpr uint32_t kTrayHomePage = ID_TRAY_HOMEPAGE;
+inline constexpr uint32_t kTrayPurchase = ID_TRAY_PURCHASE;
 
 inline constexpr uint32_t kWatchTimer = 0;
 inline constexpr uint32_t kWatchIntervalMs = 1000;
@@ -47,11 +48,11 @@ inline constexpr uint32_t kHostWaitTimer = 3;
 inline constexpr uint32_t kHostWaitMs = 6000;
 
 // Tray pictures.
-inline constexpr uint32_t kIconIdle = 132;
-inline constexpr uint32_t kIconBoth = 133;
-inline constexpr uint32_t kIconSent = 134;
-inline constexpr uint32_t kIconConnected = 135;
-inline constexpr uint32_t kIconReceived = 136;
+inline constexpr uint32_t kIconIdle = IDI_TRAY_IDLE;
+inline constexpr uint32_t kIconBoth = IDI_TRAY_BOTH;
+inline constexpr uint32_t kIconSent = IDI_TRAY_SENT;
+inline constexpr uint32_t kIconConnected = IDI_TRAY_CONNECTED;
+inline constexpr uint32_t kIconReceived = IDI_TRAY_RECEIVED;
 
 // The host race's request has ended (the HTTP client's last event).
 inline constexpr uintptr_t kRequestEnded = 7;
@@ -168,17 +169,12 @@ class MainWindowController {
   CGeneralVpn* currentEngine() const { return current_.get(); }
   CGeneralVpn* retiredEngine() const { return retired_.get(); }
   int32_t routeSetCode() const { return routeSetCode_; }
-  size_t pendingProbes() const { return probes_.size(); }
+  size_t pendingProbes() const { return race_.size(); }
 
  private:
   struct EngineReport {
     std::wstring status;
     std::wstring box;  // empty without an error
-  };
-
-  struct PendingProbe {
-    std::wstring host;
-    std::unique_ptr<HostProbe> probe;
   };
 
   void StartRacePass();
@@ -201,8 +197,9 @@ class MainWindowController {
   MainWindowSettings settings_;
   std::unique_ptr<CGeneralVpn> current_;
   std::unique_ptr<CGeneralVpn> retired_;
-  std::vector<PendingProbe> probes_;
-  size_t completed_ = 0;
+  FirstAnswerRace race_;
+  // The host of each request of the race, in the same order.
+  std::vector<std::wstring> raceHosts_;
   bool hostChosen_ = false;
   // Connect was pressed before a host was chosen; kHostWaitTimer runs.
   bool waitingForHost_ = false;

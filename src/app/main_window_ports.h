@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "service/announcements.h"
+#include "service/first_answer_race.h"
 #include "service/login_exchange.h"
 
 // The program's icon in the notification area.
@@ -45,33 +47,4 @@ class MachineIdentity {
   virtual bool IsWindows2000() = 0;
   // `withBios` false leaves the BIOS value empty without asking for it.
   virtual ClientIdentity Read(bool withBios) = 0;
-};
-
-// The news lines and the client address, from the announcement file.
-class Announcements {
- public:
-  virtual ~Announcements() = default;
-  // `storedOnly`: what an earlier run kept, without the update check or the client address.
-  virtual void ShowAnnouncements(bool storedOnly) = 0;
-  // The announcement file could not take the fresh answer: it is read from `answer` instead.
-  virtual void HoldAnswer(std::string answer) = 0;
-};
-
-// One announcement request of the host race. It reports its events to the main window, which
-// finds it again by Id().
-class HostProbe {
- public:
-  virtual ~HostProbe() = default;
-  virtual bool Start() = 0;
-  virtual const void* Id() const = 0;
-  virtual int32_t StatusCode() const = 0;
-  // The whole body arrived, as announced.
-  virtual bool Complete() const = 0;
-  virtual const std::string& Body() const = 0;
-};
-
-class HostProbeFactory {
- public:
-  virtual ~HostProbeFactory() = default;
-  virtual std::unique_ptr<HostProbe> Create(const std::wstring& url) = 0;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 class BindModule;
+class Ipv6RouteTable;
 class RasDialer;
 class RouteTable;
 class TraySystem;
@@ -10,6 +11,7 @@ class TraySystem;
 struct SystemOverrides {
   RasDialer* dialer = nullptr;
   RouteTable* routes = nullptr;
+  Ipv6RouteTable* ipv6Routes = nullptr;
   // The notification area; the shell's when null.
   TraySystem* traySystem = nullptr;
   // The binding module as the main window starts and stops it; the system's when null.

@@ -13,7 +13,8 @@
 #include <string>
 
 #include "app/main_window_ports.h"
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
+#include "resource.h"
 
 // What the icon asks of the system: the shell's notification area and the program's
 // resources. Tests put in their own to see every call.
@@ -79,7 +80,7 @@ class CTrayNotifyIcon : public TrayIcon {
  public:
   static constexpr UINT kIconId = 1;
   static constexpr UINT kCallbackMessage = WM_USER + 1;
-  static constexpr UINT kMenuId = 128;
+  static constexpr UINT kMenuId = IDR_TRAY_MENU;
   static constexpr UINT kBalloonTimeoutMs = 5000;
 
   explicit CTrayNotifyIcon(TraySystem& system = SystemTray());

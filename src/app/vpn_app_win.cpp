@@ -23,6 +23,7 @@
 #include "skin/busy_bar_win.h"
 #include "skin/skin_registry_win.h"
 #include "skin/skin_startup_win.h"
+#include "vpn/ipv6_route_table_win.h"
 #include "vpn/route_journal.h"
 #include "vpn/route_table_win.h"
 
@@ -184,8 +185,14 @@ void CVpnApp::RecoverLeftRoutes() {
     system = std::make_unique<IpHelperRouteTable>();
     routes = system.get();
   }
+  Ipv6RouteTable* ipv6 = overrides_.ipv6Routes;
+  std::unique_ptr<IpHelperIpv6RouteTable> systemIpv6;
+  if (!ipv6) {
+    systemIpv6 = std::make_unique<IpHelperIpv6RouteTable>();
+    ipv6 = systemIpv6.get();
+  }
   const RouteRecovery recovery = RecoverOwnRouteJournal(
-      *routes, SystemFolderSecurityInstance(), SystemProgramDataFolder().Path());
+      *routes, SystemFolderSecurityInstance(), SystemProgramDataFolder().Path(), ipv6);
   if (recovery.ignored) {
     // Nothing to show the user: the routes stay as they are, and the file for whoever looks.
     OutputDebugStringW((L"Kavrin: route journal not recovered, others could have written it: " +

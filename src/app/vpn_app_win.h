@@ -10,8 +10,8 @@
 #include "app/app_paths.h"
 #include "app/command_line.h"
 #include "app/system_overrides.h"
+#include "base/unique_handle_win.h"
 #include "framework/application_win.h"
-#include "framework/unique_handle_win.h"
 
 class BindModule;
 

@@ -1,6 +1,6 @@
 // The engines of every tunnel type over the ports the owner keeps for the whole process: the
 // dial-up networking for PPTP and L2TP, an openvpn.exe child for OpenVPN. Each engine journals
-// the routes it changes (see RouteJournal).
+// the routes it changes (see RouteJournal), IPv6 guard rows included.
 #pragma once
 
 #include <functional>
@@ -9,6 +9,7 @@
 
 #include "base/clock.h"
 #include "service/login_exchange.h"
+#include "vpn/ipv6_route_table.h"
 #include "vpn/open_vpn_win.h"
 #include "vpn/ras_dialer.h"
 #include "vpn/route_journal.h"
@@ -32,6 +33,10 @@ class VpnEngineFactory : public EngineFactory {
         routeServers_(std::move(routeServers)),
         routeJournalPath_(std::move(routeJournalPath)) {}
 
+  // Where route mode 1 keeps IPv6 from going around the tunnel; none leaves IPv6 alone. Must
+  // outlive the engines.
+  void SetIpv6RouteTable(Ipv6RouteTable* table) { ipv6Routes_ = table; }
+
   std::unique_ptr<CGeneralVpn> CreateEngine(int32_t tunnelType) override {
     std::unique_ptr<CGeneralVpn> engine;
     if (tunnelType == WindowsVpnTunnelPptp || tunnelType == WindowsVpnTunnelL2tp) {
@@ -41,7 +46,11 @@ class VpnEngineFactory : public EngineFactory {
       engine = MakeSystemOpenVpn(routes_, clock_, nullptr);
     }
     if (engine && routeServers_) engine->routeServer = routeServers_(*engine);
-    if (engine) engine->SetRouteJournal(std::make_unique<RouteJournal>(routes_, routeJournalPath_));
+    if (engine) {
+      engine->SetIpv6RouteTable(ipv6Routes_);
+      engine->SetRouteJournal(
+          std::make_unique<RouteJournal>(routes_, routeJournalPath_, ipv6Routes_));
+    }
     return engine;
   }
 
@@ -53,4 +62,5 @@ class VpnEngineFactory : public EngineFactory {
   TickClock& clock_;
   RouteServerMaker routeServers_;
   std::wstring routeJournalPath_;
+  Ipv6RouteTable* ipv6Routes_ = nullptr;
 };

@@ -10,3 +10,8 @@ std::filesystem::path FileSystemPath(const std::wstring& file) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 #endif
 }
+
+std::wstring FolderOf(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}

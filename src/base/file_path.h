@@ -6,3 +6,7 @@
 #include <string>
 
 std::filesystem::path FileSystemPath(const std::wstring& file);
+
+// The folder part of `path` up to and with its last separator (a backslash or a slash); empty
+// when the path names no folder.
+std::wstring FolderOf(const std::wstring& path);

@@ -28,7 +28,7 @@ void AbortSocket(SocketHandle socket);
 void ReleaseAbortedSocket(SocketHandle socket);
 
 // A dotted IPv4 address as inet_addr reads it; 0xFFFFFFFF (INADDR_NONE) when it is not one.
-uint32_t ParseIpv4Address(const std::string& host);
+uint32_t ParseIpv4OrNone(const std::string& host);
 // The first IPv4 address the name resolves to; false when there is none.
 bool ResolveIpv4Address(const std::string& host, uint32_t* address);
 

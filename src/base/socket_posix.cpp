@@ -38,7 +38,7 @@ void AbortSocket(SocketHandle socket) {
 
 void ReleaseAbortedSocket(SocketHandle socket) { CloseSocket(socket); }
 
-uint32_t ParseIpv4Address(const std::string& host) { return ::inet_addr(host.c_str()); }
+uint32_t ParseIpv4OrNone(const std::string& host) { return ::inet_addr(host.c_str()); }
 
 // getaddrinfo rather than gethostbyname: several requests look names up at once, and
 // gethostbyname's result is shared by every thread here.

@@ -34,7 +34,7 @@ void AbortSocket(SocketHandle socket) { CloseSocket(socket); }
 
 void ReleaseAbortedSocket(SocketHandle) {}
 
-uint32_t ParseIpv4Address(const std::string& host) { return ::inet_addr(host.c_str()); }
+uint32_t ParseIpv4OrNone(const std::string& host) { return ::inet_addr(host.c_str()); }
 
 // gethostbyname keeps its result per thread in Winsock, and unlike getaddrinfo it exists on every
 // Windows the program runs on.

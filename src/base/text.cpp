@@ -1,5 +1,6 @@
 #include "base/text.h"
 
+#include <cstdint>
 #include <cwctype>
 
 namespace {
@@ -115,6 +116,84 @@ std::string WideToUtf8(std::wstring_view wide) {
     AppendUtf8(out, cp);
   }
   return out;
+}
+
+std::string Utf16LeToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  const size_t units = bytes.size() / 2;
+  auto unit = [&](size_t i) {
+    return static_cast<char32_t>(static_cast<unsigned char>(bytes[2 * i])) |
+           (static_cast<char32_t>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8);
+  };
+  for (size_t i = 0; i < units; ++i) {
+    char32_t cp = unit(i);
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 &&
+        unit(i + 1) <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = kReplacement;
+    }
+    AppendUtf8(out, cp);
+  }
+  if (bytes.size() % 2 != 0) AppendUtf8(out, kReplacement);
+  return out;
+}
+
+std::string Utf8ToUtf16Le(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size() * 2);
+  auto put = [&](char32_t unit) {
+    out += static_cast<char>(unit & 0xFF);
+    out += static_cast<char>(unit >> 8);
+  };
+  // Wide text is already UTF-16 on Windows; natively it holds whole code points.
+  for (const wchar_t c : Utf8ToWide(utf8)) {
+    char32_t cp = static_cast<char32_t>(c);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      put(0xD800 + (cp >> 10));
+      put(0xDC00 + (cp & 0x3FF));
+    } else {
+      put(cp);
+    }
+  }
+  return out;
+}
+
+std::wstring Utf16ToWide(std::u16string_view units) {
+  std::wstring wide;
+  wide.reserve(units.size());
+  for (size_t i = 0; i < units.size(); ++i) {
+    const char16_t unit = units[i];
+    if constexpr (sizeof(wchar_t) == 4) {
+      const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+      if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+        wide.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) +
+                                            (units[i + 1] - 0xDC00)));
+        ++i;
+        continue;
+      }
+    }
+    wide.push_back(static_cast<wchar_t>(unit));
+  }
+  return wide;
+}
+
+std::u16string WideToUtf16(std::wstring_view wide) {
+  std::u16string units;
+  units.reserve(wide.size());
+  for (const wchar_t c : wide) {
+    const auto code = static_cast<uint32_t>(c);
+    if (code > 0xFFFF) {
+      units.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+      units.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    } else {
+      units.push_back(static_cast<char16_t>(code));
+    }
+  }
+  return units;
 }
 
 std::wstring TrimText(std::wstring_view text) { return Trim<wchar_t>(text); }

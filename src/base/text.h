@@ -12,6 +12,14 @@ std::wstring Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::wstring_view wide);
 std::wstring AnsiToWide(std::string_view ansi);
 std::string WideToAnsi(std::wstring_view wide);
+// UTF-16LE bytes, as files hold them. Malformed input (an unpaired surrogate, an odd last byte,
+// a bad UTF-8 sequence) becomes U+FFFD rather than being dropped silently.
+std::string Utf16LeToUtf8(std::string_view bytes);
+std::string Utf8ToUtf16Le(std::string_view utf8);
+// UTF-16 code units as the registry holds them. Unlike the conversions above these keep an
+// unpaired surrogate as it is, so text read and written back is unchanged.
+std::wstring Utf16ToWide(std::u16string_view units);
+std::u16string WideToUtf16(std::wstring_view wide);
 
 // Strips spaces, tabs, CR and LF from both ends.
 std::wstring TrimText(std::wstring_view text);

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/text.h"
+
 namespace {
 
 constexpr size_t kNone = std::string::npos;
@@ -61,96 +63,6 @@ Line Classify(std::string_view raw) {
   if (equals == kNone) return {Line::Kind::kEntry, CutAtNul(text), {}};
   return {Line::Kind::kEntry, CutAtNul(TrimRight(text.substr(0, equals))),
           CutAtNul(TrimLeft(text.substr(equals + 1)))};
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// Unpaired surrogates and an odd last byte become U+FFFD rather than being dropped silently.
-std::string Utf16LeToUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  const size_t units = bytes.size() / 2;
-  auto unit = [&](size_t i) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(bytes[2 * i])) |
-           (static_cast<uint32_t>(static_cast<uint8_t>(bytes[2 * i + 1])) << 8);
-  };
-  for (size_t i = 0; i < units; ++i) {
-    uint32_t cp = unit(i);
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 &&
-        unit(i + 1) <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-    }
-    AppendUtf8(out, cp);
-  }
-  if (bytes.size() % 2 != 0) AppendUtf8(out, 0xFFFD);
-  return out;
-}
-
-void AppendUtf16Le(std::string& out, uint32_t cp) {
-  auto put = [&](uint32_t u) {
-    out += static_cast<char>(u & 0xFF);
-    out += static_cast<char>(u >> 8);
-  };
-  if (cp >= 0x10000) {
-    cp -= 0x10000;
-    put(0xD800 + (cp >> 10));
-    put(0xDC00 + (cp & 0x3FF));
-  } else {
-    put(cp);
-  }
-}
-
-// Only ever given text that Utf16LeToUtf8 or a caller's UTF-8 produced; malformed bytes still
-// come out as U+FFFD so a hand-edited value cannot break the file.
-std::string Utf8ToUtf16Le(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size() * 2);
-  size_t i = 0;
-  while (i < utf8.size()) {
-    const auto lead = static_cast<uint8_t>(utf8[i]);
-    int extra = lead < 0x80             ? 0
-                : (lead & 0xE0) == 0xC0 ? 1
-                : (lead & 0xF0) == 0xE0 ? 2
-                : (lead & 0xF8) == 0xF0 ? 3
-                                        : -1;
-    uint32_t cp = extra == 0   ? lead
-                  : extra == 1 ? (lead & 0x1F)
-                  : extra == 2 ? (lead & 0x0F)
-                               : (lead & 0x07);
-    bool ok = extra >= 0 && i + static_cast<size_t>(extra) < utf8.size();
-    for (int k = 1; ok && k <= extra; ++k) {
-      const auto next = static_cast<uint8_t>(utf8[i + static_cast<size_t>(k)]);
-      ok = (next & 0xC0) == 0x80;
-      cp = (cp << 6) | (next & 0x3F);
-    }
-    if (!ok || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      AppendUtf16Le(out, 0xFFFD);
-      ++i;
-      continue;
-    }
-    AppendUtf16Le(out, cp);
-    i += static_cast<size_t>(extra) + 1;
-  }
-  return out;
 }
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";

@@ -3,8 +3,8 @@
 
 #include <windows.h>
 
+#include "base/unique_handle_win.h"
 #include "config/program_data_folder.h"
-#include "framework/unique_handle_win.h"
 
 class SystemFolderSecurity : public FolderSecurity {
  public:

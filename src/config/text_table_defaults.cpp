@@ -189,6 +189,8 @@ const std::vector<TextRow>& Rows() {
        {Text(L"服务器地址、用户名、密码或代理设置中含有不能使用的字符")}},
       // Under the PPTP button while a safer type is on offer.
       {"PptpIsTheLeastSafeType", {Text(L"安全性最低")}},
+      // Route mode 1 is up, but IPv6 could not be kept from going around the tunnel.
+      {"VpnIpv6NotGuarded", {Text(L"IPv6 未受保护：支持 IPv6 的网站可能不经加速直接访问")}},
   };
   return rows;
 }

@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "framework/window_win.h"
+#include "resource.h"
 
 class CDialog : public CWindow {
  public:
-  static constexpr UINT kEmptyTemplateId = 201;
+  static constexpr UINT kEmptyTemplateId = IDD_EMPTY;
 
   explicit CDialog(UINT templateId = kEmptyTemplateId);
 

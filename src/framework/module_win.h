@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 
 // Loads `name` ("user32.dll") from the system folder by full path. Refuses anything that is not
 // a bare file name, so a caller cannot be talked into loading from elsewhere.

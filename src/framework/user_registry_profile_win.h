@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_handle_win.h"
 #include "config/registry_profile.h"
-#include "framework/unique_handle_win.h"
 
 class CUserRegistryProfile : public RegistryProfile {
  public:

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "base/file_path.h"
 #include "policy/bind_catalog_win.h"
 
 namespace {
@@ -27,8 +28,7 @@ std::wstring ProgramFolder() {
     if (path.size() >= kLongestPath) return {};
     path.resize(path.size() * 2);
   }
-  const size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+  return FolderOf(path);
 }
 
 // The file a bare name stands for, as LoadModuleFile finds it.

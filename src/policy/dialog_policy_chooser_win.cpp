@@ -1,8 +1,8 @@
 #include "policy/dialog_policy_chooser_win.h"
 
+#include "config/machine_registry_win.h"
 #include "policy/dlg_vpn_policy_win.h"
 #include "policy/icmp_echo_probe_win.h"
-#include "policy/machine_registry_win.h"
 
 DialogPolicyChooser::DialogPolicyChooser(HWND owner, SettingsStore& settings,
                                          BindModule& bind_module,
@@ -15,7 +15,7 @@ DialogPolicyChooser::DialogPolicyChooser(HWND owner, SettingsStore& settings,
       message_box_(std::move(message_box)) {}
 
 bool DialogPolicyChooser::ChoosePolicy(const std::wstring& response_file, PolicyChoice& choice) {
-  SystemMachineRegistry registry;
+  LocalMachineRegistry registry;
   CDlgVpnPolicy dialog(response_file,
                        CDlgVpnPolicy::Ports{SystemPrivateProfile(), settings_, bind_module_,
                                             registry, restarter_, OperatingSystemMajorVersion(),

@@ -8,8 +8,8 @@
 #include "framework/message_box_win.h"
 #include "policy/bind_module.h"
 #include "policy/l2tp_preparation.h"
-#include "policy/policy_chooser.h"
 #include "policy/speed_test.h"
+#include "service/policy_chooser.h"
 
 class DialogPolicyChooser : public PolicyChooser {
  public:

@@ -3,9 +3,11 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include "base/file_path.h"
 #include "config/program_data_folder.h"
 #include "config/text_table.h"
 #include "framework/application_win.h"
+#include "framework/message_box_win.h"
 #include "skin/skin_registry_win.h"
 
 namespace {
@@ -18,11 +20,7 @@ constexpr int kTabsHeightWithApplications = 200;
 constexpr int kTabsHeightAlone = 310;
 constexpr RECT kApplicationsRect = {151, 261, 689, 359};
 
-std::wstring ModuleFolder() {
-  const std::wstring path = CApplication::ModulePath();
-  const size_t slash = path.find_last_of(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
+std::wstring ModuleFolder() { return FolderOf(CApplication::ModulePath()); }
 
 }  // namespace
 

@@ -16,12 +16,11 @@
 #include "framework/window_message_target_win.h"
 #include "policy/bind_module.h"
 #include "policy/l2tp_preparation.h"
-#include "policy/policy_chooser.h"
 #include "policy/speed_test.h"
 #include "policy/vpn_app_list_ctrl_win.h"
 #include "policy/vpn_policy_controller.h"
 #include "policy/vpn_server_list_ctrl_win.h"
-#include "vpn/open_vpn_components_win.h"
+#include "service/policy_chooser.h"
 #include "skin/skin_button_win.h"
 #include "skin/skin_header_panel_win.h"
 #include "skin/skin_list_box_win.h"
@@ -30,6 +29,7 @@
 #include "skin/skin_static_win.h"
 #include "skin/skin_tab_ctrl_win.h"
 #include "skin/skin_window_win.h"
+#include "vpn/open_vpn_components_win.h"
 
 class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
  public:
@@ -50,7 +50,7 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
     PrivateProfile& profile;
     SettingsStore& settings;
     BindModule& bind_module;
-    MachineRegistry& registry;
+    RegistryKeyFactory& registry;
     BlockedOperationRunner& restarter;
     uint32_t os_major_version;
     EchoProbeFactory echo_probe;

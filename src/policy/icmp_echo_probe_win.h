@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 #include "policy/echo_probe.h"
 
 class IcmpEchoProbe : public EchoProbe {

@@ -6,29 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
+
+#include "config/machine_registry.h"
 
 inline constexpr wchar_t kRasManParametersKey[] =
     L"SYSTEM\\CurrentControlSet\\Services\\RasMan\\Parameters";
 inline constexpr wchar_t kProhibitIpSecValue[] = L"ProhibitIpSec";
-
-// One opened registry key.
-class RegistryValueKey {
- public:
-  virtual ~RegistryValueKey() = default;
-  // The value when it is a 32-bit number, else nothing.
-  virtual std::optional<uint32_t> ReadDword(const std::wstring& name) = 0;
-  virtual bool WriteDword(const std::wstring& name, uint32_t value) = 0;
-};
-
-// The local machine's registry.
-class MachineRegistry {
- public:
-  virtual ~MachineRegistry() = default;
-  // Opens `path` for reading and writing; null when it cannot be.
-  virtual std::unique_ptr<RegistryValueKey> OpenForWriting(const std::wstring& path) = 0;
-};
 
 // Runs the restart of the VPN-related services behind the blocked-operation dialog, which keeps
 // the calling window blocked but painting until the restart is over.
@@ -40,7 +24,7 @@ class BlockedOperationRunner {
 
 class L2tpPreparation {
  public:
-  L2tpPreparation(MachineRegistry& registry, BlockedOperationRunner& runner,
+  L2tpPreparation(RegistryKeyFactory& registry, BlockedOperationRunner& runner,
                   uint32_t os_major_version)
       : registry_(registry), runner_(runner), os_major_version_(os_major_version) {}
 
@@ -51,7 +35,7 @@ class L2tpPreparation {
   void Prepare(const std::function<bool()>& ask_restart);
 
  private:
-  MachineRegistry& registry_;
+  RegistryKeyFactory& registry_;
   BlockedOperationRunner& runner_;
   uint32_t os_major_version_;
 };

@@ -75,7 +75,7 @@ bool EchoOnce(EchoProbe* probe, const std::wstring& host, uint32_t* round_trip_m
   const std::string name = WideToAnsi(host);
   // An empty name would resolve to this machine and look like the fastest server of all.
   if (TrimText(name).empty()) return false;
-  uint32_t address = ParseIpv4Address(name);
+  uint32_t address = ParseIpv4OrNone(name);
   if (address == kNoAddress) {
     const bool found = resolve ? resolve(name, &address) : ResolveIpv4Address(name, &address);
     if (!found) return false;
@@ -209,7 +209,7 @@ void SpeedTest::NtpWorker() {
       if (record.state != kSpeedToBeTested) continue;
       // A host that is not a dotted address would read as 255.255.255.255, the broadcast
       // address; nothing is sent for it and it simply gets no answer.
-      const uint32_t address = ParseIpv4Address(record.host);
+      const uint32_t address = ParseIpv4OrNone(record.host);
       if (address != kNoAddress && socket != kNoSocket) {
         for (int copy = 0; copy < 2; ++copy) {
           SendToIpv4(socket, request.data(), request.size(), address, options_.ntp_port);

@@ -5,6 +5,7 @@
 #include <windowsx.h>
 
 #include "config/text_table.h"
+#include "framework/message_box_win.h"
 #include "policy/dlg_vpn_app_bind_setting_win.h"
 #include "resource.h"
 
@@ -189,7 +190,7 @@ void CVpnAppListCtrl::ShowMessage(const std::wstring& text) {
   if (showMessage) {
     showMessage(text);
   } else {
-    ::MessageBoxW(::GetParent(hwnd()), text.c_str(), L"Kavrin", MB_OK);
+    ShowMessageBox({}, text, MB_OK, ::GetParent(hwnd()), L"Kavrin");
   }
 }
 

@@ -17,6 +17,7 @@
 #include "config/private_profile.h"
 #include "policy/app_list.h"
 #include "policy/app_shell_win.h"
+#include "resource.h"
 #include "skin/skin_list_ctrl_win.h"
 
 class CVpnAppListCtrl : public CSkinListCtrl, private AppListView {
@@ -25,11 +26,11 @@ class CVpnAppListCtrl : public CSkinListCtrl, private AppListView {
   static constexpr int kNameColumnWidth = 150;
   static constexpr int kPathColumnWidth = 370;
   // Context-menu commands.
-  static constexpr UINT kChangeRules = 32787;
-  static constexpr UINT kRemove = 32788;
-  static constexpr UINT kAddFromUserStartMenu = 32789;
-  static constexpr UINT kAddFromCommonStartMenu = 32790;
-  static constexpr UINT kAddFromProgramFiles = 32791;
+  static constexpr UINT kChangeRules = ID_APPLIST_CHANGE_RULES;
+  static constexpr UINT kRemove = ID_APPLIST_REMOVE;
+  static constexpr UINT kAddFromUserStartMenu = ID_APPLIST_ADD_USER_STARTMENU;
+  static constexpr UINT kAddFromCommonStartMenu = ID_APPLIST_ADD_COMMON_STARTMENU;
+  static constexpr UINT kAddFromProgramFiles = ID_APPLIST_ADD_PROGRAM_FILES;
 
   // Creates the control with its columns and the system image lists, over the list file
   // `file`. `shell` null means the system's.

@@ -17,8 +17,8 @@
 #include "config/settings_store.h"
 #include "policy/bind_module.h"
 #include "policy/l2tp_preparation.h"
-#include "policy/policy_chooser.h"
 #include "policy/speed_test.h"
+#include "service/policy_chooser.h"
 #include "service/server_response.h"
 #include "vpn/open_vpn_components.h"
 

@@ -4,29 +4,23 @@
 // iphlpapi.h builds on the socket declarations.
 #include <iphlpapi.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <vector>
 
+#include "base/adapters_info_win.h"
+
 std::optional<std::vector<AdapterRecord>> SystemAdapterList::Read() {
-  // Room for one record first; the call tells how much the whole list needs.
-  ULONG size = sizeof(IP_ADAPTER_INFO);
-  std::vector<unsigned char> buffer(size);
-  if (::GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size) ==
-      ERROR_BUFFER_OVERFLOW) {
-    try {
-      buffer.assign(size, 0);
-    } catch (const std::bad_alloc&) {
-      return std::nullopt;
-    }
-  }
-  const DWORD result = ::GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size);
+  std::vector<std::byte> buffer;
+  const uint32_t result = ReadAdaptersInfo(buffer);
+  if (result == ERROR_NOT_ENOUGH_MEMORY) return std::nullopt;
   if (result != NO_ERROR) {
     std::printf("GetAdaptersInfo failed with error: %d\n", static_cast<int>(result));
     std::fflush(stdout);
     return std::nullopt;
   }
   std::vector<AdapterRecord> records;
-  for (const IP_ADAPTER_INFO* info = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()); info;
+  for (auto* info = reinterpret_cast<const IP_ADAPTER_INFO*>(buffer.data()); info;
        info = info->Next) {
     AdapterRecord record;
     record.type = info->Type;

@@ -6,9 +6,18 @@
 #include <functional>
 #include <string>
 
-#include "app/main_window_ports.h"
 #include "config/memory_overlay_profile.h"
 #include "service/login_exchange.h"
+
+// The news lines and the client address, from the announcement file.
+class Announcements {
+ public:
+  virtual ~Announcements() = default;
+  // `storedOnly`: what an earlier run kept, without the update check or the client address.
+  virtual void ShowAnnouncements(bool storedOnly) = 0;
+  // The announcement file could not take the fresh answer: it is read from `answer` instead.
+  virtual void HoldAnswer(std::string answer) = 0;
+};
 
 // Where the news goes on the main window.
 struct AnnouncementSinks {

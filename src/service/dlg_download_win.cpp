@@ -3,22 +3,25 @@
 #include <commctrl.h>
 
 #include "config/text_table.h"
+#include "resource.h"
 #include "service/server_response.h"
 
 namespace {
 
-constexpr int kAnimationResource = 141;
+constexpr int kAnimationResource = IDR_AVI_FETCH;
 
 
 }  // namespace
 
-CDlgDownload::~CDlgDownload() {
-  for (auto& request : requests_) request->Close();
-}
+CDlgDownload::CDlgDownload()
+    : race_([this](int32_t statusCode, const std::string& body) {
+        return statusCode == 200 &&
+               (!requireMarker_ || ContainsResponseMarker(body.data(), body.size()));
+      }) {}
 
-void CDlgDownload::AddUrl(const std::wstring& url) {
-  requests_.push_back(std::make_unique<HttpRequest>(url));
-}
+CDlgDownload::~CDlgDownload() = default;
+
+void CDlgDownload::AddUrl(const std::wstring& url) { race_.Add(probes_.Create(url)); }
 
 bool CDlgDownload::OnInitDialog() {
   SetWindowText(GetText("VpnAppLoginTitle"));
@@ -45,23 +48,20 @@ bool CDlgDownload::OnInitDialog() {
 }
 
 void CDlgDownload::StartRequests() {
-  if (requests_.empty()) {
+  if (race_.size() == 0) {
     ShowMessageBox(messageBox, GetText("NoLoginHost"), MB_OK);
     // Nothing can ever answer; waiting on for a Cancel would only look like a hang.
     not_started_ = true;
     Finish(IDCANCEL);
     return;
   }
-  bool told = false;
-  for (auto& request : requests_) {
-    if (request->Start(target_, kRequestMessage)) continue;
-    if (!told) ShowMessageBox(messageBox, GetText("CannotStartInternetConnection"), MB_OK);
-    told = true;
+  // One that cannot start will never report, so it counts as ended now; otherwise the dialog
+  // could only wait.
+  if (race_.Start() > 0) {
+    ShowMessageBox(messageBox, GetText("CannotStartInternetConnection"), MB_OK);
     if (finished_) return;
-    // It will never report, so it counts as ended now; otherwise the dialog could only wait.
-    ++completed_;
   }
-  if (!finished_ && completed_ == requests_.size()) {
+  if (!finished_ && race_.AllEnded()) {
     not_started_ = true;
     Finish(IDCANCEL);
   }
@@ -76,29 +76,21 @@ bool CDlgDownload::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
   if (message != kRequestMessage) return false;
   result = 0;
   if (wParam == HttpRequest::kEventEnded && !finished_) {
-    OnRequestEnded(reinterpret_cast<HttpRequest*>(lParam));
+    OnRequestEnded(reinterpret_cast<const void*>(lParam));
   }
   return true;
 }
 
-void CDlgDownload::OnRequestEnded(HttpRequest* request) {
-  int index = -1;
-  for (size_t i = 0; i < requests_.size(); ++i) {
-    if (requests_[i].get() == request) index = static_cast<int>(i);
-  }
-  if (index < 0) return;
-  if (winner_ < 0 && request->status_code() == 200 && request->Complete()) {
-    std::string body = request->DetachBody();
-    if (!requireMarker_ || ContainsResponseMarker(body.data(), body.size())) {
-      if (output_ && !body.empty()) *output_ = std::move(body);
-      winner_ = index;
-    }
-  }
-  if (winner_ >= 0) {
+void CDlgDownload::OnRequestEnded(const void* request) {
+  const FirstAnswerRace::End end = race_.OnEnded(request);
+  if (end == FirstAnswerRace::End::kWon) {
+    winner_ = race_.winner();
+    const std::string& body = race_.request(static_cast<size_t>(winner_)).Body();
+    if (output_ && !body.empty()) *output_ = body;
     Finish(IDOK);
     return;
   }
-  if (++completed_ == requests_.size()) Finish(IDCANCEL);
+  if (end == FirstAnswerRace::End::kLost && race_.AllEnded()) Finish(IDCANCEL);
 }
 
 void CDlgDownload::OnOK() {
@@ -114,8 +106,7 @@ void CDlgDownload::OnCancel() {
 void CDlgDownload::Finish(INT_PTR code) {
   if (finished_) return;
   finished_ = true;
-  for (auto& request : requests_) request->Close();
-  requests_.clear();
+  race_.Clear();
   EndDialog(code);
 }
 

@@ -11,6 +11,8 @@
 #include "framework/dialog_win.h"
 #include "framework/message_box_win.h"
 #include "framework/window_message_target_win.h"
+#include "service/first_answer_race.h"
+#include "service/http_host_probe.h"
 #include "service/http_request.h"
 #include "service/login_exchange.h"
 #include "skin/skin_button_win.h"
@@ -23,7 +25,7 @@ class CDlgDownload : public CDialog {
   static constexpr int kWidth = 425;
   static constexpr int kHeight = 120;
 
-  CDlgDownload() = default;
+  CDlgDownload();
   ~CDlgDownload() override;
 
   // How the dialog tells of a failure; a plain box when empty.
@@ -50,18 +52,18 @@ class CDlgDownload : public CDialog {
   static constexpr UINT kStartMessage = WM_USER + 2;
 
   void StartRequests();
-  void OnRequestEnded(HttpRequest* request);
+  void OnRequestEnded(const void* request);
   void Finish(INT_PTR code);
 
-  std::vector<std::unique_ptr<HttpRequest>> requests_;
   int winner_ = -1;
-  size_t completed_ = 0;
   bool requireMarker_ = true;
   std::string* output_ = nullptr;
   bool cancelled_ = false;
   bool not_started_ = false;
   bool finished_ = false;
   WindowMessageTarget target_;
+  HttpHostProbeFactory probes_{target_, kRequestMessage};
+  FirstAnswerRace race_;
   CSkinWindow frame_;
   CSkinStatic text_;
   CSkinButton cancel_;

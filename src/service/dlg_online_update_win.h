@@ -9,9 +9,9 @@
 #include <optional>
 #include <string>
 
+#include "base/unique_handle_win.h"
 #include "framework/dialog_win.h"
 #include "framework/message_box_win.h"
-#include "framework/unique_handle_win.h"
 #include "framework/window_message_target_win.h"
 #include "service/http_request.h"
 #include "service/online_update.h"

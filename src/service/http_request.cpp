@@ -95,7 +95,7 @@ HttpOutcome HttpRequest::Receive(SocketHandle socket, const HttpUrl& url,
   const std::string host = WideToAnsi(url.host);
   const std::string request = WideToAnsi(BuildRequestText(url));
 
-  uint32_t address = ParseIpv4Address(host);
+  uint32_t address = ParseIpv4OrNone(host);
   if (address == kNoAddress || address == 0) {
     Post(kEventResolving);
     if (!ResolveIpv4Address(host, &address)) return parser.Abort();

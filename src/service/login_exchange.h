@@ -14,7 +14,7 @@
 
 #include "config/private_profile.h"
 #include "config/settings_store.h"
-#include "policy/policy_chooser.h"
+#include "service/policy_chooser.h"
 #include "service/scramble.h"
 #include "vpn/general_vpn.h"
 

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "app/module_version_win.h"
+#include "framework/module_version_win.h"
 #include "service/md5.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 #include "service/online_update.h"
 
 // Download folders are named this followed by a number, in the program data folder.

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 #include "skin/skin_geometry.h"
 
 class CSkinImage {

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 #include "skin/skin_attributes.h"
 #include "skin/skin_geometry.h"
 #include "skin/skin_image_win.h"

@@ -1,5 +1,7 @@
 #include "skin/skin_startup_table.h"
 
+#include "resource.h"
+
 namespace {
 
 #define KV_SCROLL_PARTS(P)                                                                  \
@@ -11,58 +13,58 @@ namespace {
   P "ThumbHandlerDown,2/4,3/5\n" P "Background,0/4,4/5\n"
 
 constexpr SkinStartupImage kImages[] = {
-    {162, "system_minimize.png", 108, 19, false,
+    {IDR_SKIN_SYSTEM_MINIMIZE, "system_minimize.png", 108, 19, false,
      "SystemButtonMinimize,0/4\nSystemButtonMinimizePushed,2/4\n"
      "SystemButtonMinimizeHovered,1/4\n"},
-    {163, "system_close.png", 116, 19, false,
+    {IDR_SKIN_SYSTEM_CLOSE, "system_close.png", 116, 19, false,
      "SystemButtonClose,0/4\nSystemButtonClosePushed,2/4\nSystemButtonCloseHovered,1/4\n"},
-    {167, "main_window.jpg", 326, 464, false, "WindowPictureDlgVpnMain\n"},
-    {170, "frame.jpg", 339, 71, false,
+    {IDR_SKIN_MAIN_WINDOW, "main_window.jpg", 326, 464, false, "WindowPictureDlgVpnMain\n"},
+    {IDR_SKIN_FRAME, "frame.jpg", 339, 71, false,
      "WindowPictureTopLeft,0,0,300,47\nWindowPictureTop,300,0,30,47\n"
      "WindowPictureTopRight,330,0,10,47\nWindowPictureLeft,0,47,9,14\n"
      "WindowPictureRight,325,47,15,14\nWindowPictureBottomLeft,0,60,10,11\n"
      "WindowPictureBottom,14,60,100,11\nWindowPictureBottomRight,325,60,15,11\n"
      "WindowPictureBackground,14,50,5,5\n"},
-    {161, "buttons.bmp", 352, 56, false,
+    {IDR_SKIN_BUTTONS, "buttons.bmp", 352, 56, false,
      "Button,0/4,0/2\nButtonHovered,1/4,0/2\nButtonPushed,2/4,0/2\nButtonDisabled,3/4,0/2\n"
      "CancelButton,0/4,1/2\nCancelButtonHovered,1/4,1/2\nCancelButtonPushed,2/4,1/2\n"
      "CancelButtonDisabled,3/4,1/2\n"},
-    {192, "vscroll.png", 64, 80, false, KV_SCROLL_PARTS("VScrollBar")},
-    {191, "hscroll.png", 64, 80, false, KV_SCROLL_PARTS("HScrollBar")},
-    {169, "web_buttons.jpg", 165, 250, false,
+    {IDR_SKIN_VSCROLL, "vscroll.png", 64, 80, false, KV_SCROLL_PARTS("VScrollBar")},
+    {IDR_SKIN_HSCROLL, "hscroll.png", 64, 80, false, KV_SCROLL_PARTS("HScrollBar")},
+    {IDR_SKIN_WEB_BUTTONS, "web_buttons.jpg", 165, 250, false,
      "ButtonReg,0/3,0/5\nButtonRegHovered,1/3,0/5\nButtonRegPushed,2/3,0/5\n"
      "ButtonPurchase,0/3,1/5\nButtonPurchaseHovered,1/3,1/5\nButtonPurchasePushed,2/3,1/5\n"
      "ButtonFreeTrial,0/3,2/5\nButtonFreeTrialHovered,1/3,2/5\nButtonFreeTrialPushed,2/3,2/5\n"
      "ButtonHelp,0/3,3/5\nButtonHelpHovered,1/3,3/5\nButtonHelpPushed,2/3,3/5\n"
      "ButtonSupport,0/3,4/5\nButtonSupportHovered,1/3,4/5\nButtonSupportPushed,2/3,4/5\n"},
-    {172, "tabs.png", 24, 24, false,
+    {IDR_SKIN_TABS, "tabs.png", 24, 24, false,
      "TabButtonLeftInactive,0/4\nTabButtonMiddleInactive,1/8\nTabButtonRightInactive,1/4\n"
      "TabButtonLeftActive,2/4\nTabButtonMiddleActive,5/8\nTabButtonRightActive,3/4\n"},
-    {175, "header_columns.png", 12, 20, false,
+    {IDR_SKIN_HEADER_COLUMNS, "header_columns.png", 12, 20, false,
      "HeaderCtrlColumnLeft,0/3\nHeaderCtrlColumnMiddle,1/3\nHeaderCtrlColumnRight,2/3\n"},
-    {176, "panel_title.png", 9, 27, false,
+    {IDR_SKIN_PANEL_TITLE, "panel_title.png", 9, 27, false,
      "HeaderPanelTitleLeft,0/3\nHeaderPanelTitleMiddle,1/3\nHeaderPanelTitleRight,2/3\n"},
-    {174, "check_boxes.png", 26, 52, false,
+    {IDR_SKIN_CHECK_BOXES, "check_boxes.png", 26, 52, false,
      "CheckBoxChecked,0/2,0/4\nCheckBoxCheckedHovered,0/2,1/4\nCheckBoxCheckedPushed,0/2,2/4\n"
      "CheckBoxCheckedDisabled,0/2,3/4\nCheckBoxUnchecked,1/2,0/4\n"
      "CheckBoxUncheckedHovered,1/2,1/4\nCheckBoxUncheckedPushed,1/2,1/4\n"
      "CheckBoxUncheckedDisabled,1/2,0/4\nCheckBoxIndeterminate,1/2,2/4\n"
      "CheckBoxIndeterminateHovered,1/2,1/4\nCheckBoxIndeterminatePushed,1/2,2/4\n"
      "CheckBoxIndeterminateDisabled,1/2,0/4\n"},
-    {178, "radio_boxes.png", 48, 24, false,
+    {IDR_SKIN_RADIO_BOXES, "radio_boxes.png", 48, 24, false,
      "RadioBoxUnchecked,0/4,0/2\nRadioBoxUncheckedHovered,1/4,0/2\n"
      "RadioBoxUncheckedPushed,2/4,0/2\nRadioBoxUncheckedDisabled,3/4,0/2\n"
      "RadioBoxChecked,0/4,1/2\nRadioBoxCheckedHovered,1/4,1/2\nRadioBoxCheckedPushed,2/4,1/2\n"
      "RadioBoxCheckedDisabled,3/4,1/2\n"},
-    {171, "flags.png", 48, 16, true, "FlagChina,0/3\nFlagAsia,1/3\nFlagUSA,2/3\n"},
-    {173, "connect_icons.png", 36, 36, true,
+    {IDR_SKIN_FLAGS, "flags.png", 48, 16, true, "FlagChina,0/3\nFlagAsia,1/3\nFlagUSA,2/3\n"},
+    {IDR_SKIN_CONNECT_ICONS, "connect_icons.png", 36, 36, true,
      "IconConnect,0/2,0/2\nIconDisconnect,1/2,0/2\nIconConnectDisabled,0/2,1/2\n"
      "IconDisconnectDisabled,1/2,1/2\n"},
-    {177, "policy_icons.png", 60, 16, true,
+    {IDR_SKIN_POLICY_ICONS, "policy_icons.png", 60, 16, true,
      "IconVpnPolicyRoute,0/3\nIconVpnPolicyType,1/3\nIconVpnPolicyRefresh,2/3\n"},
-    {179, "tip_info.png", 14, 14, false, "IconTipInfo,0/1\n"},
-    {181, "online_update.png", 36, 36, true, "IconOnlineUpdate,0/1\n"},
-    {180, "speed_icons.png", 60, 12, true,
+    {IDR_SKIN_TIP_INFO, "tip_info.png", 14, 14, false, "IconTipInfo,0/1\n"},
+    {IDR_SKIN_ONLINE_UPDATE, "online_update.png", 36, 36, true, "IconOnlineUpdate,0/1\n"},
+    {IDR_SKIN_SPEED_ICONS, "speed_icons.png", 60, 12, true,
      "IconSpeedTestGood,0/5\nIconSpeedTestNormal,1/5\nIconSpeedTestBad,2/5\n"
      "IconSpeedTestTimeout,3/5\nIconSpeedTestTesting,4/5\n"},
 };

@@ -10,7 +10,7 @@
 
 #include <memory>
 
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 #include "skin/skin_attributes.h"
 #include "skin/skin_system_button_win.h"
 

@@ -1,5 +1,6 @@
 #include "vpn/general_vpn.h"
 
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -70,6 +71,8 @@ int32_t CGeneralVpn::Prepare() {
   StoreState(GENERAL_VPN_STATE_START, GENERAL_VPN_ERROR_SUCCESS, 0);
   createdListedRoutes_.clear();
   proxyRouteCreated_ = false;
+  createdIpv6Routes_.clear();
+  ipv6Unguarded_ = false;
   // Asked now, while a name still resolves the host's own way and on the owner's thread
   // rather than on the one that reports the tunnel.
   if (routeMode == RouteModeApplications && routeServer) routeServer->LearnTunnelServer();
@@ -166,6 +169,7 @@ void CGeneralVpn::Report() {
     ++status_.sequence;
     status_.localAddress = localAddress_;
     status_.failedRoutes = failedRoutes_;
+    status_.ipv6Unguarded = ipv6Unguarded_;
     copy = status_;
   }
   if (CGeneralVpnCallbackInterface* receiver = callback.load()) {
@@ -176,7 +180,14 @@ void CGeneralVpn::Report() {
 std::wstring CGeneralVpn::BuildStatusReport(const VpnStatus& status) {
   return GetText("VpnState") + L":" + GetStateText(status.state) + L"\r\n" +
          GetText("VpnErrorMessage") + L":" + GetErrorText(status.error) + L"\r\n" +
-         GetText("VpnErrorDetail") + L":" + GetErrorDetailText(status.errorDetail) + L"\r\n";
+         GetText("VpnErrorDetail") + L":" + DetailText(status) + L"\r\n";
+}
+
+std::wstring CGeneralVpn::DetailText(const VpnStatus& status) {
+  std::wstring text = GetErrorDetailText(status.errorDetail);
+  if (!status.ipv6Unguarded) return text;
+  if (!text.empty()) text += L" ";
+  return text + GetText("VpnIpv6NotGuarded");
 }
 
 void CGeneralVpn::WaitCleanupSettled() {
@@ -195,8 +206,8 @@ uint32_t CGeneralVpn::CreateOwnRoute(const std::string& destination, const std::
   // Some systems answer success for a row that is already there; one the host had at Connect
   // is the host's whatever the answer.
   RouteRow created = row;
-  created.destination = ParseIpv4Address(destination).value_or(0);
-  created.mask = ParseIpv4Address(netmask).value_or(0);
+  created.destination = TryParseIpv4(destination).value_or(0);
+  created.mask = TryParseIpv4(netmask).value_or(0);
   ours = !hostRows_.contains(RouteKeyOf(created));
   return result;
 }
@@ -222,7 +233,7 @@ bool CGeneralVpn::ModifyRoutes() {
     return true;
   }
   if (routeMode == RouteModeListedRoutes && !tunnelGateway_.empty()) {
-    const auto gateway = ParseIpv4Address(WideToAnsi(tunnelGateway_));
+    const auto gateway = TryParseIpv4(WideToAnsi(tunnelGateway_));
     if (gateway) tunnelRouteTemplate_.nextHop = *gateway;
   }
   if (routeMode != RouteModeDefaultGateway && routeMode != RouteModeListedRoutes) return true;
@@ -238,6 +249,9 @@ bool CGeneralVpn::ModifyRoutes() {
     }
     proxyRouteCreated_ = proxyRouteCreated_ || ours;
   }
+  // Before the route list, which may take a while: IPv6 is closed from the moment the tunnel
+  // is the default gateway.
+  if (routeMode == RouteModeDefaultGateway && !stopping_) GuardIpv6();
 
   std::string destination;
   std::string netmask;
@@ -275,7 +289,65 @@ void CGeneralVpn::RestoreRoutes() {
   if (proxyRouteCreated_) {
     DeleteRoute(ChangedRoutes(), WideToAnsi(proxyHost), kHostMaskText, hostDefaultRoute_);
   }
+  for (const Ipv6RouteRow& row : createdIpv6Routes_) ChangedIpv6Routes().DeleteRow(row);
   createdListedRoutes_.clear();
   proxyRouteCreated_ = false;
+  createdIpv6Routes_.clear();
   if (routeJournal_) routeJournal_->Settle();
+}
+
+void CGeneralVpn::GuardIpv6() {
+  if (ipv6Routes_ == nullptr) return;
+  std::vector<Ipv6RouteRow> rows;
+  if (const uint32_t read = ChangedIpv6Routes().ReadForwardTable(rows); read != 0) {
+    // A system without the IPv6 routing functions is skipped; one whose table cannot be read
+    // may well route IPv6 around the tunnel.
+    ipv6Unguarded_ = read != kIpv6RoutesUnsupported;
+    return;
+  }
+  // The tunnel's own interface, should it ever carry an IPv6 default route of its own.
+  uint32_t tunnelInterface = 0;
+  std::vector<AdapterAddress> adapters;
+  if (routeTable_.ReadAdapters(adapters) == 0) {
+    const std::string local = LowerAscii(WideToAnsi(localAddress_));
+    for (const AdapterAddress& adapter : adapters) {
+      if (LowerAscii(adapter.firstIpAddress) == local) tunnelInterface = adapter.index;
+    }
+  }
+  const Ipv6Bytes loopbackAddress{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  bool aroundTheTunnel = false;
+  const Ipv6RouteRow* loopback = nullptr;
+  for (const Ipv6RouteRow& row : rows) {
+    if (row.prefixLength == 0 && row.interfaceIndex != tunnelInterface) aroundTheTunnel = true;
+    if (row.prefixLength == 128 && row.destination == loopbackAddress) loopback = &row;
+  }
+  if (!aroundTheTunnel) return;
+  if (loopback == nullptr) {
+    ipv6Unguarded_ = true;
+    return;
+  }
+
+  std::vector<Ipv6RouteRow> created;
+  for (const uint8_t firstByte : {uint8_t{0x00}, uint8_t{0x80}}) {
+    if (stopping_) break;
+    Ipv6RouteRow half{};
+    half.destination[0] = firstByte;
+    half.prefixLength = 1;
+    half.interfaceIndex = loopback->interfaceIndex;
+    half.protocol = kRouteProtocolNetMgmt;
+    const auto same = [&](const Ipv6RouteRow& row) {
+      return row.destination == half.destination && row.prefixLength == half.prefixLength &&
+             row.interfaceIndex == half.interfaceIndex;
+    };
+    // Already there (the tunnel reported up again, or the host's own): it does the job.
+    if (std::any_of(rows.begin(), rows.end(), same)) continue;
+    if (ChangedIpv6Routes().CreateRow(half) != 0) {
+      // Half a guard still leaks; take back the other half too.
+      for (const Ipv6RouteRow& row : created) ChangedIpv6Routes().DeleteRow(row);
+      ipv6Unguarded_ = true;
+      return;
+    }
+    created.push_back(half);
+  }
+  createdIpv6Routes_.insert(createdIpv6Routes_.end(), created.begin(), created.end());
 }

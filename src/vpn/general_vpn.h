@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "vpn/ipv6_route_table.h"
 #include "vpn/route_journal.h"
 #include "vpn/route_table.h"
 #include "vpn/vpn_route_request_base_server.h"
@@ -46,6 +47,9 @@ struct VpnStatus {
   // Route lines (and the proxy host) whose route could not be created at the last route
   // modification.
   std::vector<std::wstring> failedRoutes;
+  // Route mode 1 found IPv6 around the tunnel and could not close it: the connection is up,
+  // but programs may still reach IPv6 sites directly.
+  bool ipv6Unguarded = false;
 };
 
 class CGeneralVpnCallbackInterface {
@@ -138,6 +142,8 @@ class CGeneralVpn {
 
   // State, error and detail texts, one labelled line each, every line ending in "\r\n".
   std::wstring BuildStatusReport(const VpnStatus& status);
+  // The detail line's text: the detail's own, then a word that IPv6 is not guarded when so.
+  std::wstring DetailText(const VpnStatus& status);
   std::wstring BuildStatusReport() { return BuildStatusReport(Status()); }
   // Sleeps until 2000 ms have passed since the last cleanup began, so a hang-up still in
   // progress in the system has settled before the engine is deleted.
@@ -148,6 +154,10 @@ class CGeneralVpn {
   void SetRouteJournal(std::unique_ptr<RouteJournal> journal) {
     routeJournal_ = std::move(journal);
   }
+  // Optional, set before Connect (and before the journal, which must journal the same table):
+  // where route mode 1 closes IPv6 around the tunnel. Without one IPv6 is left alone. Must
+  // outlive the engine.
+  void SetIpv6RouteTable(Ipv6RouteTable* table) { ipv6Routes_ = table; }
 
   // The route rows as they stand; these wait for any route work in progress.
   RouteRow HostDefaultRoute() {
@@ -217,6 +227,14 @@ class CGeneralVpn {
  private:
   // Where routes are created and deleted: through the journal when there is one.
   RouteTable& ChangedRoutes() { return routeJournal_ ? *routeJournal_ : routeTable_; }
+  Ipv6RouteTable& ChangedIpv6Routes() {
+    Ipv6RouteTable* journaled = routeJournal_ ? routeJournal_->Ipv6Routes() : nullptr;
+    return journaled ? *journaled : *ipv6Routes_;
+  }
+  // Route mode 1: when the host has an IPv6 default route off the tunnel, sends global IPv6
+  // nowhere, so programs fall back to IPv4 and so to the tunnel. Both routes or neither; a
+  // failure only marks the status.
+  void GuardIpv6();
   // Changes the routing table for the tunnel just brought up; reports MODIFY_ROUTE, and on
   // failure MODIFY_ROUTE again with the error. True on success; false on failure and when
   // Disconnect stopped it, which reports nothing more.
@@ -233,6 +251,7 @@ class CGeneralVpn {
   RouteTable& routeTable_;
   TickClock& clock_;
   std::unique_ptr<RouteJournal> routeJournal_;
+  Ipv6RouteTable* ipv6Routes_ = nullptr;
 
   std::recursive_mutex strand_;
   std::atomic<bool> stopping_ = false;
@@ -250,6 +269,9 @@ class CGeneralVpn {
   // the host's.
   std::vector<std::pair<std::string, std::string>> createdListedRoutes_;
   bool proxyRouteCreated_ = false;
+  // The IPv6 guard rows this connection created, and whether it needed one and failed.
+  std::vector<Ipv6RouteRow> createdIpv6Routes_;
+  bool ipv6Unguarded_ = false;
 
   // What readers see; written inside the strand, under its own lock so a reader never waits
   // for route work.

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 #include "vpn/piped_console_child_win.h"
 
 bool SystemOpenVpnComponents::CheckOpenVpnComponents(const std::wstring& moduleFolder) {

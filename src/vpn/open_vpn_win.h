@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 #include "vpn/open_vpn.h"
 
 class NamedExitSignal final : public ExitSignal {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 #include "vpn/console_child.h"
 
 class PipedConsoleChild final : public ConsoleChild {

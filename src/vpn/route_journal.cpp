@@ -1,5 +1,6 @@
 #include "vpn/route_journal.h"
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <system_error>
@@ -94,17 +95,41 @@ std::string EncodeRecord(uint8_t kind, const RouteRow& row) {
   return record;
 }
 
+std::string EncodeIpv6Record(uint8_t kind, const Ipv6RouteRow& row) {
+  std::string record(1, static_cast<char>(kind));
+  record.append(reinterpret_cast<const char*>(row.destination.data()), row.destination.size());
+  PutU32(record, row.prefixLength);
+  record.append(reinterpret_cast<const char*>(row.nextHop.data()), row.nextHop.size());
+  PutU32(record, row.interfaceIndex);
+  PutU32(record, row.metric);
+  PutU32(record, row.protocol);
+  record.resize(kRecordSize - 4, '\0');
+  PutU32(record, Checksum(record));
+  return record;
+}
+
 bool DecodeJournal(std::string_view bytes, std::vector<Record>& records) {
   records.clear();
   if (bytes.size() < kHeaderSize || bytes.substr(0, kHeaderSize) != Header()) return false;
   for (size_t at = kHeaderSize; at + kRecordSize <= bytes.size(); at += kRecordSize) {
     const std::string_view record = bytes.substr(at, kRecordSize);
     const auto kind = static_cast<uint8_t>(record[0]);
-    if (kind != kCreated && kind != kStruck) break;
+    if (kind < kCreated || kind > kStruckIpv6) break;
     if (GetU32(record, kRecordSize - 4) != Checksum(record.substr(0, kRecordSize - 4))) break;
+    if (kind == kCreatedIpv6 || kind == kStruckIpv6) {
+      Ipv6RouteRow row6;
+      std::memcpy(row6.destination.data(), record.data() + 1, 16);
+      row6.prefixLength = GetU32(record, 17);
+      std::memcpy(row6.nextHop.data(), record.data() + 21, 16);
+      row6.interfaceIndex = GetU32(record, 37);
+      row6.metric = GetU32(record, 41);
+      row6.protocol = GetU32(record, 45);
+      records.push_back({kind, RouteRow{}, row6});
+      continue;
+    }
     std::array<uint32_t, kFieldCount> fields{};
     for (size_t i = 0; i < kFieldCount; ++i) fields[i] = GetU32(record, 1 + 4 * i);
-    records.push_back({kind, RowOf(fields)});
+    records.push_back({kind, RowOf(fields), Ipv6RouteRow{}});
   }
   return true;
 }
@@ -112,6 +137,7 @@ bool DecodeJournal(std::string_view bytes, std::vector<Record>& records) {
 std::vector<RouteRow> ListedRows(const std::vector<Record>& records) {
   std::map<RouteKey, size_t> counts;
   for (const Record& record : records) {
+    if (record.kind != kCreated && record.kind != kStruck) continue;
     const RouteKey key = RouteKeyOf(record.row);
     if (record.kind == kCreated) {
       ++counts[key];
@@ -121,6 +147,22 @@ std::vector<RouteRow> ListedRows(const std::vector<Record>& records) {
   }
   std::vector<RouteRow> rows;
   for (const auto& [key, count] : counts) rows.insert(rows.end(), count, RowOfKey(key));
+  return rows;
+}
+
+std::vector<Ipv6RouteRow> ListedIpv6Rows(const std::vector<Record>& records) {
+  std::map<Ipv6RouteRow, size_t> counts;
+  for (const Record& record : records) {
+    if (record.kind == kCreatedIpv6) {
+      ++counts[record.row6];
+    } else if (record.kind == kStruckIpv6) {
+      if (const auto found = counts.find(record.row6); found != counts.end() && found->second > 0) {
+        --found->second;
+      }
+    }
+  }
+  std::vector<Ipv6RouteRow> rows;
+  for (const auto& [row, count] : counts) rows.insert(rows.end(), count, row);
   return rows;
 }
 
@@ -147,13 +189,15 @@ bool ReadJournalFile(const std::filesystem::path& path, std::string& bytes) {
 }
 
 // The rows a journal file still lists; nothing when there is none or it cannot be read.
-bool ListedInFile(const std::filesystem::path& path, std::vector<RouteRow>& rows) {
+bool ListedInFile(const std::filesystem::path& path, std::vector<RouteRow>& rows,
+                  std::vector<Ipv6RouteRow>& rows6) {
   std::error_code error;
   std::string bytes;
   if (!std::filesystem::exists(path, error) || !ReadJournalFile(path, bytes)) return false;
   std::vector<Record> records;
   DecodeJournal(bytes, records);
   rows = ListedRows(records);
+  rows6 = ListedIpv6Rows(records);
   return true;
 }
 
@@ -190,23 +234,53 @@ std::vector<RouteRow> TakeOut(RouteTable& table, const std::vector<RouteRow>& li
   return left;
 }
 
+// The same for IPv6 rows. A system without the IPv6 routing functions cannot hold them.
+std::vector<Ipv6RouteRow> TakeOutIpv6(Ipv6RouteTable* table,
+                                      const std::vector<Ipv6RouteRow>& listed, size_t& deleted) {
+  if (listed.empty()) return {};
+  if (table == nullptr) return listed;
+  std::vector<Ipv6RouteRow> present;
+  if (const uint32_t read = table->ReadForwardTable(present); read != 0) {
+    return read == kIpv6RoutesUnsupported ? std::vector<Ipv6RouteRow>{} : listed;
+  }
+  std::multiset<Ipv6RouteRow> remaining(present.begin(), present.end());
+  std::vector<Ipv6RouteRow> left;
+  for (const Ipv6RouteRow& row : listed) {
+    if (row.prefixLength == 0 || row.protocol != kRouteProtocolNetMgmt) continue;
+    const auto found = remaining.find(row);
+    if (found == remaining.end()) continue;
+    remaining.erase(found);
+    const uint32_t result = table->DeleteRow(row);
+    if (result == 0) {
+      ++deleted;
+    } else if (result != kRouteErrorNotFound) {
+      left.push_back(row);
+    }
+  }
+  return left;
+}
+
 }  // namespace
 
 std::wstring SystemRouteJournalPath() {
   return SystemProgramDataFolder().FilePath(kRouteJournalFileName);
 }
 
-RouteRecovery RecoverRouteJournal(RouteTable& table, const std::wstring& path) {
+RouteRecovery RecoverRouteJournal(RouteTable& table, const std::wstring& path,
+                                  Ipv6RouteTable* ipv6) {
   RouteRecovery recovery;
   const std::filesystem::path file = FileSystemPath(path);
   std::vector<RouteRow> listed;
-  if (!ListedInFile(file, listed)) {
+  std::vector<Ipv6RouteRow> listed6;
+  if (!ListedInFile(file, listed, listed6)) {
     std::error_code error;
     recovery.kept = std::filesystem::exists(file, error);
     return recovery;
   }
-  recovery.listed = listed.size();
-  if (!TakeOut(table, listed, recovery.deleted).empty()) {
+  recovery.listed = listed.size() + listed6.size();
+  const bool left = !TakeOut(table, listed, recovery.deleted).empty();
+  const bool left6 = !TakeOutIpv6(ipv6, listed6, recovery.deleted).empty();
+  if (left || left6) {
     recovery.kept = true;
     return recovery;
   }
@@ -217,7 +291,7 @@ RouteRecovery RecoverRouteJournal(RouteTable& table, const std::wstring& path) {
 }
 
 RouteRecovery RecoverOwnRouteJournal(RouteTable& table, FolderSecurity& security,
-                                     const std::wstring& folder) {
+                                     const std::wstring& folder, Ipv6RouteTable* ipv6) {
   const std::wstring path = folder + kRouteJournalFileName;
   const FolderEntryFacts file = security.Inspect(path);
   if (!file.exists) return {};
@@ -228,11 +302,11 @@ RouteRecovery RecoverOwnRouteJournal(RouteTable& table, FolderSecurity& security
     recovery.kept = true;
     return recovery;
   }
-  return RecoverRouteJournal(table, path);
+  return RecoverRouteJournal(table, path, ipv6);
 }
 
-RouteJournal::RouteJournal(RouteTable& table, std::wstring path)
-    : table_(table), path_(std::move(path)) {}
+RouteJournal::RouteJournal(RouteTable& table, std::wstring path, Ipv6RouteTable* ipv6)
+    : table_(table), path_(std::move(path)), ipv6_(ipv6) {}
 
 RouteJournal::~RouteJournal() = default;
 
@@ -288,31 +362,75 @@ void RouteJournal::Settle() {
   open_ = false;
   writable_ = false;
   before_.clear();
-  if (!listed_.empty()) return;
+  before6_.clear();
+  if (!listed_.empty() || !listed6_.empty()) return;
   std::error_code error;
   std::filesystem::remove(FileSystemPath(path_), error);
 }
 
 size_t RouteJournal::ListedRows() {
   std::lock_guard lock(mutex_);
-  return listed_.size();
+  return listed_.size() + listed6_.size();
+}
+
+uint32_t RouteJournal::Ipv6Face::ReadForwardTable(std::vector<Ipv6RouteRow>& rows) {
+  return journal_.ipv6_->ReadForwardTable(rows);
+}
+
+// As CreateRow and DeleteRow, for the IPv6 table.
+uint32_t RouteJournal::Ipv6Face::CreateRow(const Ipv6RouteRow& row) {
+  RouteJournal& j = journal_;
+  std::lock_guard lock(j.mutex_);
+  if (!j.open_) j.Open();
+  const bool listed = !j.before6_.contains(row) && j.Write6(kCreatedIpv6, row);
+  const uint32_t result = j.ipv6_->CreateRow(row);
+  if (!listed) return result;
+  if (result == 0) {
+    j.listed6_.insert(row);
+  } else {
+    j.Write6(kStruckIpv6, row);
+  }
+  return result;
+}
+
+uint32_t RouteJournal::Ipv6Face::DeleteRow(const Ipv6RouteRow& row) {
+  RouteJournal& j = journal_;
+  std::lock_guard lock(j.mutex_);
+  if (!j.open_) j.Open();
+  const uint32_t result = j.ipv6_->DeleteRow(row);
+  if (result != 0 && result != kRouteErrorNotFound) return result;
+  if (const auto found = j.listed6_.find(row); found != j.listed6_.end()) {
+    j.listed6_.erase(found);
+    j.Write6(kStruckIpv6, row);
+  }
+  if (const auto held = j.before6_.find(row); held != j.before6_.end()) j.before6_.erase(held);
+  return result;
 }
 
 void RouteJournal::Open() {
   open_ = true;
   listed_.clear();
+  listed6_.clear();
   const std::filesystem::path file = FileSystemPath(path_);
   // A journal already here was left by an earlier connection of this process that could not
   // delete all its rows; what still cannot be deleted moves into this one.
   std::vector<RouteRow> carried;
-  if (std::vector<RouteRow> leftover; ListedInFile(file, leftover)) {
+  std::vector<Ipv6RouteRow> carried6;
+  std::vector<RouteRow> leftover;
+  std::vector<Ipv6RouteRow> leftover6;
+  if (ListedInFile(file, leftover, leftover6)) {
     size_t deleted = 0;
     carried = TakeOut(table_, leftover, deleted);
+    carried6 = TakeOutIpv6(ipv6_, leftover6, deleted);
   }
 
   std::vector<RouteRow> present;
   if (table_.ReadForwardTable(present) == 0) {
     for (const RouteRow& row : present) before_.insert(RouteKeyOf(row));
+  }
+  std::vector<Ipv6RouteRow> present6;
+  if (ipv6_ != nullptr && ipv6_->ReadForwardTable(present6) == 0) {
+    before6_.insert(present6.begin(), present6.end());
   }
 
   file_.open(file, std::ios::binary | std::ios::trunc);
@@ -322,14 +440,24 @@ void RouteJournal::Open() {
   for (const RouteRow& row : carried) {
     if (Write(kCreated, row)) listed_.insert(RouteKeyOf(row));
   }
+  for (const Ipv6RouteRow& row : carried6) {
+    if (Write6(kCreatedIpv6, row)) listed6_.insert(row);
+  }
 }
 
 // Each record goes to the system before the route it announces is created, so it outlives the
 // process however that ends. A record that could not be written leaves the rest unwritten
 // too: a later one after a torn record would never be read.
 bool RouteJournal::Write(uint8_t kind, const RouteRow& row) {
+  return WriteRecord(EncodeRecord(kind, row));
+}
+
+bool RouteJournal::Write6(uint8_t kind, const Ipv6RouteRow& row) {
+  return WriteRecord(EncodeIpv6Record(kind, row));
+}
+
+bool RouteJournal::WriteRecord(const std::string& record) {
   if (!writable_) return false;
-  const std::string record = EncodeRecord(kind, row);
   if (!file_.write(record.data(), static_cast<std::streamsize>(record.size())).flush()) {
     writable_ = false;
   }

@@ -9,7 +9,8 @@
 // nothing else: a row changed or deleted by someone else since is theirs now.
 //
 // File: an 8-byte header ("KVRJ", format version, record size; little-endian), then fixed
-// records of a kind byte, the fourteen row fields and a checksum. Records are only ever
+// records of a kind byte, the fourteen row fields and a checksum; IPv6 rows have kinds of their
+// own in records of the same size, so journals without them read as before. Records are only ever
 // appended, so a journal cut off at any byte still reads as its complete records; reading stops
 // at the first record that is short or does not check out.
 #pragma once
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "config/program_data_folder.h"
+#include "vpn/ipv6_route_table.h"
 #include "vpn/route_table.h"
 
 inline constexpr wchar_t kRouteJournalFileName[] = L"RouteJournal.dat";
@@ -54,14 +56,16 @@ struct RouteRecovery {
 // then removes the journal. Default routes and rows the system would not have taken from us
 // (other than network-management rows) are never deleted, whatever the file says. When the
 // table cannot be read, or a deletion fails, the journal is kept for the next start. No journal:
-// nothing is read or changed.
-RouteRecovery RecoverRouteJournal(RouteTable& table, const std::wstring& path);
+// nothing is read or changed. IPv6 rows are taken out of `ipv6`; without one a journal listing
+// them is kept.
+RouteRecovery RecoverRouteJournal(RouteTable& table, const std::wstring& path,
+                                  Ipv6RouteTable* ipv6 = nullptr);
 
 // The same for the journal in `folder` (ending with a separator), read only when the folder and
 // the file are the program's own: a journal anyone else could have planted or changed would
 // have the administrator's program delete routes of their choosing. Such a one is left alone.
 RouteRecovery RecoverOwnRouteJournal(RouteTable& table, FolderSecurity& security,
-                                     const std::wstring& folder);
+                                     const std::wstring& folder, Ipv6RouteTable* ipv6 = nullptr);
 
 // The table one connection changes, journaling what it creates. Everything else passes
 // through unchanged, and a journal that cannot be written never stops a route from being
@@ -70,7 +74,8 @@ RouteRecovery RecoverOwnRouteJournal(RouteTable& table, FolderSecurity& security
 // Safe to call from the dial-up and user-interface threads.
 class RouteJournal : public RouteTable {
  public:
-  RouteJournal(RouteTable& table, std::wstring path);
+  // `ipv6`, when given, is journaled the same way through Ipv6Routes().
+  RouteJournal(RouteTable& table, std::wstring path, Ipv6RouteTable* ipv6 = nullptr);
   RouteJournal(const RouteJournal&) = delete;
   RouteJournal& operator=(const RouteJournal&) = delete;
   // Closes the file and leaves it: a connection that was never taken back is for recovery.
@@ -90,12 +95,28 @@ class RouteJournal : public RouteTable {
   // is left on it. Rows that could not be deleted keep it for the next recovery.
   void Settle();
 
-  // Rows created and not struck.
+  // Rows created and not struck, IPv4 and IPv6.
   size_t ListedRows();
 
+  // The IPv6 table with its changes journaled; null when the journal was given none.
+  Ipv6RouteTable* Ipv6Routes() { return ipv6_ ? &ipv6Face_ : nullptr; }
+
  private:
+  class Ipv6Face : public Ipv6RouteTable {
+   public:
+    explicit Ipv6Face(RouteJournal& journal) : journal_(journal) {}
+    uint32_t ReadForwardTable(std::vector<Ipv6RouteRow>& rows) override;
+    uint32_t CreateRow(const Ipv6RouteRow& row) override;
+    uint32_t DeleteRow(const Ipv6RouteRow& row) override;
+
+   private:
+    RouteJournal& journal_;
+  };
+
   void Open();
   bool Write(uint8_t kind, const RouteRow& row);
+  bool Write6(uint8_t kind, const Ipv6RouteRow& row);
+  bool WriteRecord(const std::string& record);
 
   RouteTable& table_;
   const std::wstring path_;
@@ -107,6 +128,10 @@ class RouteJournal : public RouteTable {
   // Rows in the table when the journal was opened and not seen deleted since: creating one of
   // these is refused by the system, and recovery must never take it for ours.
   std::multiset<RouteKey> before_;
+  Ipv6RouteTable* const ipv6_;
+  Ipv6Face ipv6Face_{*this};
+  std::multiset<Ipv6RouteRow> listed6_;
+  std::multiset<Ipv6RouteRow> before6_;
 };
 
 // The encoding, apart so tests and the fuzz target can reach it.
@@ -114,19 +139,27 @@ namespace route_journal {
 
 inline constexpr uint8_t kCreated = 1;
 inline constexpr uint8_t kStruck = 2;
+inline constexpr uint8_t kCreatedIpv6 = 3;
+inline constexpr uint8_t kStruckIpv6 = 4;
 inline constexpr size_t kHeaderSize = 8;
 inline constexpr size_t kRecordSize = 1 + 14 * 4 + 4;
 
+// `row` for the IPv4 kinds, `row6` for the IPv6 ones.
 struct Record {
   uint8_t kind;
   RouteRow row;
+  Ipv6RouteRow row6;
 };
 
 std::string Header();
 std::string EncodeRecord(uint8_t kind, const RouteRow& row);
+// kCreatedIpv6 or kStruckIpv6: destination, prefix length, next hop, interface, metric and
+// protocol, the rest of the record zero.
+std::string EncodeIpv6Record(uint8_t kind, const Ipv6RouteRow& row);
 // The complete records of `bytes`; false when the header is missing or of another format.
 bool DecodeJournal(std::string_view bytes, std::vector<Record>& records);
 // Rows created and not struck (age 0), in no particular order.
 std::vector<RouteRow> ListedRows(const std::vector<Record>& records);
+std::vector<Ipv6RouteRow> ListedIpv6Rows(const std::vector<Record>& records);
 
 }  // namespace route_journal

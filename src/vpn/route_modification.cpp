@@ -68,7 +68,7 @@ RouteRow RouteCopy(const RouteRow& row, uint32_t destination, uint32_t mask) {
 
 }  // namespace
 
-std::optional<uint32_t> ParseIpv4Address(std::string_view text) {
+std::optional<uint32_t> TryParseIpv4(std::string_view text) {
   uint32_t parts[4];
   size_t count = 0;
   while (true) {
@@ -134,7 +134,7 @@ uint32_t BuildTunnelRoute(RouteTable& table, RouteRow& row, std::string_view loc
   row.policy = 0;
   // A local address that does not parse leaves no usable next hop; 0 makes the system refuse
   // every route built on it rather than send them to the broadcast address.
-  row.nextHop = ParseIpv4Address(localAddress).value_or(0);
+  row.nextHop = TryParseIpv4(localAddress).value_or(0);
   row.type = kRouteTypeDirect;
   row.protocol = kRouteProtocolNetMgmt;
   row.age = 0;
@@ -159,16 +159,16 @@ void ApplyInterfaceMetric(RouteTable& table, RouteRow& row) {
 
 uint32_t CreateRoute(RouteTable& table, std::string_view destination, std::string_view netmask,
                      const RouteRow& row, bool allowDefaultRoute) {
-  const auto to = ParseIpv4Address(destination);
-  const auto mask = ParseIpv4Address(netmask);
+  const auto to = TryParseIpv4(destination);
+  const auto mask = TryParseIpv4(netmask);
   if (!to || !mask || (*mask == 0 && !allowDefaultRoute)) return kRouteErrorInvalidParameter;
   return table.CreateRow(RouteCopy(row, *to, *mask));
 }
 
 uint32_t DeleteRoute(RouteTable& table, std::string_view destination, std::string_view netmask,
                      const RouteRow& row, bool allowDefaultRoute) {
-  const auto to = ParseIpv4Address(destination);
-  const auto mask = ParseIpv4Address(netmask);
+  const auto to = TryParseIpv4(destination);
+  const auto mask = TryParseIpv4(netmask);
   if (!to || !mask || (*mask == 0 && !allowDefaultRoute)) return 0;
   return table.DeleteRow(RouteCopy(row, *to, *mask));
 }

@@ -22,7 +22,7 @@ inline constexpr uint32_t kRouteProtocolNetMgmt = 3;
 // "0x0a.0.0.1", "012.0.0.1"), in network byte order. Unlike that parser this tells
 // "255.255.255.255" apart from a text that is no address, so a host name never turns into a
 // broadcast route.
-std::optional<uint32_t> ParseIpv4Address(std::string_view text);
+std::optional<uint32_t> TryParseIpv4(std::string_view text);
 
 // "10.0.0.0 mask 255.0.0.0": the word is found case-insensitively, the parts around it are
 // trimmed and converted to the ANSI code page. False, with both parts empty, when the line

@@ -38,7 +38,7 @@ uint8_t AnswerRouteRequest(CVpnRouteRequestBaseServer& server, const uint8_t* me
 uint32_t TunnelServerAddress(const std::wstring& host) {
   const std::string narrow = TrimText(WideToAnsi(host));
   if (narrow.empty()) return 0;
-  if (const auto dotted = ParseIpv4Address(std::string_view(narrow))) return *dotted;
+  if (const auto dotted = TryParseIpv4(std::string_view(narrow))) return *dotted;
   uint32_t resolved = 0;
   if (!SocketLibraryStartup()) return 0;
   const bool found = ResolveIpv4Address(narrow, &resolved);

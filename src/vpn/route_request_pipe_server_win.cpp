@@ -8,7 +8,7 @@
 #include <limits>
 #include <utility>
 
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/adapters_info_win.h"
 #include "framework/module_win.h"
 
 // RouteRow is the system's forward row field for field, so rows are copied byte for byte.
@@ -71,15 +72,8 @@ uint32_t IpHelperRouteTable::DeleteRow(const RouteRow& row) {
 
 uint32_t IpHelperRouteTable::ReadAdapters(std::vector<AdapterAddress>& adapters) {
   adapters.clear();
-  ULONG size = 0;
-  DWORD result = GetAdaptersInfo(nullptr, &size);
-  if (result != ERROR_BUFFER_OVERFLOW) return result;
   std::vector<std::byte> buffer;
-  for (int round = 0; round < kSizeRounds && result == ERROR_BUFFER_OVERFLOW; ++round) {
-    buffer.assign(size, std::byte{});
-    result = GetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(buffer.data()), &size);
-  }
-  if (result != NO_ERROR) return result;
+  if (const uint32_t result = ReadAdaptersInfo(buffer); result != NO_ERROR) return result;
   for (auto* adapter = reinterpret_cast<const IP_ADAPTER_INFO*>(buffer.data()); adapter;
        adapter = adapter->Next) {
     const char* text = adapter->IpAddressList.IpAddress.String;

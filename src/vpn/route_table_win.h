@@ -10,7 +10,7 @@
 #include <iphlpapi.h>
 // clang-format on
 
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 #include "vpn/route_table.h"
 
 class IpHelperRouteTable final : public RouteTable {

@@ -5,7 +5,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // ServiceControl over the system's service control manager and process list.
 #pragma once
 
-#include "vpn/service_restart.h"
+#include "vpn/system_services.h"
 
 class ScmServiceControl : public ServiceControl {
  public:

@@ -321,7 +321,8 @@ class Session:
             f.write("[Main]\r\nLoginHosts=" + ";".join(hosts) + "\r\n")
         self.events = os.path.join(d.build, exe + ".events.log")
         # The simulated routing table keeps what a run added; every session starts clean.
-        for left in (self.events, os.path.join(d.build, exe + ".routes")):
+        for left in (self.events, os.path.join(d.build, exe + ".routes"),
+                     os.path.join(d.build, exe + ".routes6")):
             if os.path.exists(left):
                 os.remove(left)
         self.proc = d.start(exe)
@@ -496,6 +497,8 @@ def case_simulated_network_connects_and_disconnects(d):
         expect("dial 127.0.0.1 user demo" in lines, f"dialled {lines}")
         expect(any(l.startswith("route add 8.8.8.0 mask 255.255.255.0") for l in lines),
                f"routes {lines}")
+        # Listed routes (mode 2) leave IPv6 alone.
+        expect(not any(l.startswith("route6 ") for l in lines), f"IPv6 routes {lines}")
         # What a second instance sends: the window comes back from the notification area.
         d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
         expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
@@ -531,6 +534,44 @@ def case_tray_icon_comes_back_after_the_taskbar_restarts(d):
 
 
 PROXY_KEY = r"HKCU\Software\Kavrin\Kavrin\Proxy"
+
+
+# The two routes that send global IPv6 through the loopback interface in route mode 1.
+IPV6_GUARD = ["::/1 if 1", "8000::/1 if 1"]
+
+
+def case_global_mode_closes_ipv6_while_connected(d):
+    # The simulated LAN has an IPv6 default route; a route set that makes the tunnel the
+    # default gateway closes it for as long as the connection lasts.
+    with open(os.path.join(ROOT, "tools", "service_sim", "config.json"), encoding="utf-8") as f:
+        config = json.load(f)
+    config["route_sets"].insert(0, {"id": "all", "title": "全局加速", "comment": "全部流量",
+                                    "default_gateway": True, "routes": []})
+    folder = tempfile.mkdtemp(prefix="kv-ipv6-")
+    config_file = os.path.join(folder, "config.json")
+    with open(config_file, "w", encoding="utf-8") as f:
+        json.dump(config, f, ensure_ascii=False)
+    s = Session(d, exe="KavrinSimNet.exe", sims=[Simulator(options=("--config", config_file))])
+    try:
+        s.client_address_shown()
+        s.login("demo", "demo123")
+        s.next_box()
+        d.press(APP_CAPTION)
+        choose_policy(d)
+        s.wait_event(lambda l: l == "tray 135", "no connected icon")
+        lines = s.event_lines()
+        expect(all("route6 add " + r in lines for r in IPV6_GUARD), f"IPv6 routes {lines}")
+        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
+        expect(s.status() == TEXTS["GENERAL_VPN_STATE_ALL_DONE"], f"status {s.status()!r}")
+        d.press(MAIN_CAPTION, f"#{DISCONNECT}")
+        s.wait_event(lambda l: l == "routes6 added 0", "the IPv6 routes were not removed")
+        lines = s.event_lines()
+        expect(all("route6 delete " + r in lines for r in IPV6_GUARD), f"removed {lines}")
+        expect(not any(l.startswith("route6 delete missing") for l in lines), f"{lines}")
+    finally:
+        s.close()
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 def route_journal_file():
@@ -569,6 +610,7 @@ def case_routes_of_a_killed_client_are_taken_back_at_the_next_start(d):
         s.wait_event(lambda l: l == "tray 135", "no connected icon")
         lines = s.event_lines()
         expect(all("route add " + r in lines for r in ours), f"routes {lines}")
+        expect(all("route6 add " + r in lines for r in IPV6_GUARD), f"IPv6 routes {lines}")
         expect(os.path.exists(journal), "no route journal while connected")
 
         s.proc.kill()
@@ -582,6 +624,9 @@ def case_routes_of_a_killed_client_are_taken_back_at_the_next_start(d):
         expect(all("route delete " + r in lines for r in ours), f"not taken back: {lines}")
         added = [l for l in lines if l.startswith("routes added ")]
         expect(added[-1] == "routes added 0", f"routes left behind: {added}")
+        expect(all("route6 delete " + r in lines for r in IPV6_GUARD), f"IPv6 kept: {lines}")
+        expect([l for l in lines if l.startswith("routes6 added ")][-1] == "routes6 added 0",
+               f"IPv6 routes left behind: {lines}")
         expect(not os.path.exists(journal), "the journal is still there after the start")
     finally:
         s.close()
@@ -765,13 +810,10 @@ def route_request(d, *addresses):
         return r.returncode, out.read().decode("utf-8", "replace").replace("\r\n", "\n")
 
 
-def case_accelerated_application_gets_routes_on_request(d):
-    program = r"C:\windows\notepad.exe"
-    folder = os.path.join(os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine")),
-                          "drive_c", "ProgramData", "Kavrin")
-    os.makedirs(folder, exist_ok=True)
-    app_list = os.path.join(folder, "applist.ini")
-    with open(app_list, "w", newline="") as f:
+def connect_accelerating(d, program):
+    """Lists `program` as the one accelerated application and connects in that route set."""
+    os.makedirs(data_folder(), exist_ok=True)
+    with open(os.path.join(data_folder(), "applist.ini"), "w", newline="") as f:
         f.write(f"[{program}]\r\nAppFullname={program}\r\nUseAsyncMode=0\r\n"
                 "ForceWSPBind=0\r\nActive=1\r\n")
     # The route set of the chosen applications (-3) comes preselected.
@@ -786,6 +828,16 @@ def case_accelerated_application_gets_routes_on_request(d):
         choose_policy(d)
         s.wait_event(lambda l: l == "bind start 8 10.8.0.6", "the binding module was not started")
         s.wait_hidden()
+    except BaseException:
+        s.close()
+        raise
+    return s
+
+
+def case_accelerated_application_gets_routes_on_request(d):
+    app_list = os.path.join(data_folder(), "applist.ini")
+    s = connect_accelerating(d, r"C:\windows\notepad.exe")
+    try:
         expect(not any(l.startswith("route add") for l in s.event_lines()),
                f"routes were added at connect time: {s.event_lines()}")
 
@@ -834,25 +886,9 @@ def case_listed_program_connect_gains_a_host_route(d):
     shutil.copyfile(os.path.join(d.build, listed), os.path.join(d.build, unlisted))
     program = subprocess.run(["winepath", "-w", os.path.join(d.build, listed)],
                              capture_output=True, text=True, timeout=60).stdout.strip()
-    folder = os.path.join(os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine")),
-                          "drive_c", "ProgramData", "Kavrin")
-    os.makedirs(folder, exist_ok=True)
-    app_list = os.path.join(folder, "applist.ini")
-    with open(app_list, "w", newline="") as f:
-        f.write(f"[{program}]\r\nAppFullname={program}\r\nUseAsyncMode=0\r\n"
-                "ForceWSPBind=0\r\nActive=1\r\n")
-    s = Session(d, exe="KavrinSimNet.exe",
-                policy={"LastVpnRouteIndex": -3, "LastVpnTabGroupIndex": 2,
-                        "LastVpnServerId": 101, "VpnType": 1})
+    app_list = os.path.join(data_folder(), "applist.ini")
+    s = connect_accelerating(d, program)
     try:
-        s.client_address_shown()
-        s.login("demo", "demo123")
-        s.next_box()
-        d.press(APP_CAPTION)
-        choose_policy(d)
-        s.wait_event(lambda l: l == "bind start 8 10.8.0.6", "the binding module was not started")
-        s.wait_hidden()
-
         rc, out = bind_probe(d, listed, "10.20.30.50")
         expect(rc == 0 and "connect 10.20.30.50:80 from none" in out, f"the probe said {out!r}")
         rc, out = bind_probe(d, unlisted, "10.20.30.51")
@@ -1202,6 +1238,7 @@ CASES = [
     case_simulated_network_connects_and_disconnects,
     case_tray_icon_comes_back_after_the_taskbar_restarts,
     case_routes_of_a_killed_client_are_taken_back_at_the_next_start,
+    case_global_mode_closes_ipv6_while_connected,
     case_disconnect_while_a_long_route_list_is_applied,
     case_dhcp_on_the_tunnel_address_is_switched_off,
     case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event,

@@ -36,11 +36,7 @@ void Pause(std::mt19937& random) {
 void RunSeed(unsigned seed) {
   std::mt19937 random(seed);
   FakeRouteTable table;
-  RouteRow hostDefault{};
-  hostDefault.nextHop = Ip("192.168.1.1");
-  hostDefault.interfaceIndex = 7;
-  table.forwardTable = {hostDefault};
-  table.adapters = {{7, "192.168.1.20"}, {23, "10.8.0.6"}};
+  table.SetLanHost();
   table.rowDelay = std::chrono::microseconds(std::uniform_int_distribution<int>(0, 20)(random));
   FakeClock clock;
   ReportRecorder recorder;

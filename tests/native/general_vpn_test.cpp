@@ -26,12 +26,8 @@ const auto* const kProgramTexts = ::testing::AddGlobalTestEnvironment(new Progra
 class GeneralVpnTest : public ::testing::Test {
  protected:
   GeneralVpnTest() {
-    RouteRow hostDefault{};
-    hostDefault.nextHop = Ip("192.168.1.1");
-    hostDefault.interfaceIndex = 7;
-    hostDefault.metric1 = 10;
-    table_.forwardTable = {hostDefault};
-    table_.adapters = {{7, "192.168.1.20"}, {23, "10.8.0.6"}};
+    table_.SetLanHost();
+    table_.forwardTable[0].metric1 = 10;
     table_.interfaceMetrics = std::vector<InterfaceMetric>{{7, 20}, {23, 5}};
     auto server = std::make_unique<FakeRouteRequestServer>(table_, clock_);
     server_ = server.get();

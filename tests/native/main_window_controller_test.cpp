@@ -14,6 +14,7 @@
 #include "fakes/fake_bind_module.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_data_protection.h"
+#include "fakes/fake_host_probe.h"
 #include "fakes/fake_login_ports.h"
 #include "fakes/fake_registry_profile.h"
 #include "fakes/fake_route_table.h"
@@ -118,37 +119,6 @@ class RecordingAnnouncements : public Announcements {
   void HoldAnswer(std::string answer) override { held.push_back(std::move(answer)); }
   std::vector<bool> calls;
   std::vector<std::string> held;
-};
-
-class FakeProbe : public HostProbe {
- public:
-  explicit FakeProbe(std::wstring url) : url(std::move(url)) {}
-  bool Start() override { return startResult; }
-  const void* Id() const override { return this; }
-  int32_t StatusCode() const override { return status; }
-  bool Complete() const override { return complete; }
-  const std::string& Body() const override { return body; }
-
-  std::wstring url;
-  bool startResult = true;
-  int32_t status = 0;
-  bool complete = false;
-  std::string body;
-};
-
-class FakeProbes : public HostProbeFactory {
- public:
-  std::unique_ptr<HostProbe> Create(const std::wstring& url) override {
-    auto probe = std::make_unique<FakeProbe>(url);
-    probe->startResult = startResult;
-    live.push_back(probe.get());
-    urls.push_back(url);
-    return probe;
-  }
-  // Probes of the pass in progress, in host order.
-  std::vector<FakeProbe*> live;
-  std::vector<std::wstring> urls;
-  bool startResult = true;
 };
 
 class NullCallback : public CGeneralVpnCallbackInterface {
@@ -690,4 +660,15 @@ TEST_F(MainWindowTest, FailedStartIsNotTakenForALostConnectionWhileItsBoxIsOpen)
   Connected();
   EXPECT_EQ(view_.status, L"detail 1");
   EXPECT_EQ(view_.boxes.size(), 1u);
+}
+
+TEST_F(MainWindowTest, UnguardedIpv6IsToldButTheConnectionStays) {
+  FakeEngine& engine = Connected();
+  VpnStatus status = engine.Reach(GENERAL_VPN_STATE_ALL_DONE);
+  status.ipv6Unguarded = true;
+  controller_->OnEngineReport(&engine, status);
+  EXPECT_EQ(view_.status, engine.GetStateText(GENERAL_VPN_STATE_ALL_DONE) + L" " +
+                              GetText("VpnIpv6NotGuarded"));
+  EXPECT_TRUE(view_.boxes.empty());
+  EXPECT_TRUE(controller_->connected());
 }

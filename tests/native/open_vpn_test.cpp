@@ -60,11 +60,7 @@ class OpenVpnTest : public ::testing::Test {
   OpenVpnTest() {
     BuildTextTable();
     SetOpenVpnFolder(kFolder);
-    RouteRow hostDefault{};
-    hostDefault.nextHop = Ip("192.168.1.1");
-    hostDefault.interfaceIndex = 7;
-    table_.forwardTable = {hostDefault};
-    table_.adapters = {{7, "192.168.1.20"}, {23, "10.8.0.6"}};
+    table_.SetLanHost();
 
     auto child = std::make_unique<FakeConsoleChild>();
     auto signal = std::make_unique<FakeExitSignal>();

@@ -10,7 +10,7 @@
 #include "config/text_table.h"
 #include "fakes/fake_bind_module.h"
 #include "fakes/fake_data_protection.h"
-#include "fakes/fake_registry_key.h"
+#include "fakes/fake_local_machine_registry.h"
 #include "fakes/fake_registry_profile.h"
 #include "policy/speed_cell.h"
 #include "policy/vpn_policy_controller.h"
@@ -236,10 +236,7 @@ class PolicyController : public ::testing::Test {
     return std::get<uint32_t>(*value);
   }
   std::optional<uint32_t> ProhibitIpSec() {
-    auto& dwords = machine_.keys[kRasManParametersKey].dwords;
-    const auto found = dwords.find(kProhibitIpSecValue);
-    if (found == dwords.end()) return std::nullopt;
-    return found->second;
+    return machine_.Dword(kRasManParametersKey, kProhibitIpSecValue);
   }
 
   fs::path dir_;
@@ -250,7 +247,7 @@ class PolicyController : public ::testing::Test {
   SettingsStore settings_{registry_, protection_};
   FakeBindModule bind_;
   FakeSpeedTest speed_;
-  FakeMachineRegistry machine_;
+  FakeLocalMachineRegistry machine_;
   CountingRunner runner_;
   uint32_t os_major_ = 5;
   L2tpPreparation l2tp_{machine_, runner_, os_major_};
@@ -592,12 +589,12 @@ TEST_F(PolicyController, L2tpChoiceSetsProhibitIpSecOnceAndOffersTheRestart) {
   EXPECT_EQ(runner_.restarts, 1);
 
   // Already 1: nothing written, nothing asked.
-  const int writes = machine_.writes;
+  const size_t writes = machine_.writes.size();
   view_ = FakePolicyView();
   Start();
   controller_->OnOk();
   EXPECT_EQ(view_.ended, 1);
-  EXPECT_EQ(machine_.writes, writes);
+  EXPECT_EQ(machine_.writes.size(), writes);
   EXPECT_TRUE(view_.questions.empty());
 }
 
@@ -632,7 +629,7 @@ TEST_F(PolicyController, OpenVpnChoiceNeedsItsComponentsAndAnAdapter) {
 }
 
 TEST(L2tpPreparationTest, AsksOnlyAfterAWriteAndNotOnMajorVersionSix) {
-  FakeMachineRegistry machine;
+  FakeLocalMachineRegistry machine;
   CountingRunner runner;
   int asked = 0;
   auto ask = [&](bool answer) {
@@ -641,29 +638,29 @@ TEST(L2tpPreparationTest, AsksOnlyAfterAWriteAndNotOnMajorVersionSix) {
       return answer;
     };
   };
-  auto& key = machine.keys[kRasManParametersKey];
+  auto ipsec = [&] { return machine.Dword(kRasManParametersKey, kProhibitIpSecValue); };
 
   L2tpPreparation vista(machine, runner, 6);
-  key.dwords[kProhibitIpSecValue] = 0;
+  machine.SetDword(kRasManParametersKey, kProhibitIpSecValue, 0);
   vista.Prepare(ask(true));
-  EXPECT_EQ(key.dwords[kProhibitIpSecValue], 1u);
+  EXPECT_EQ(ipsec(), 1u);
   EXPECT_EQ(asked, 0);
 
   L2tpPreparation xp(machine, runner, 5);
-  key.dwords.erase(kProhibitIpSecValue);
-  key.texts[kProhibitIpSecValue] = L"1";  // not a number: rewritten
+  // not a number: rewritten
+  machine.SetUnits(kRasManParametersKey, kProhibitIpSecValue, registry::kTypeText, u"1");
   xp.Prepare(ask(false));
-  EXPECT_EQ(key.dwords[kProhibitIpSecValue], 1u);
+  EXPECT_EQ(ipsec(), 1u);
   EXPECT_EQ(asked, 1);
   EXPECT_EQ(runner.restarts, 0) << "the user said no";
 
-  key.dwords[kProhibitIpSecValue] = 2;
-  machine.fail_writes = true;
+  machine.SetDword(kRasManParametersKey, kProhibitIpSecValue, 2);
+  machine.failWrites = true;
   xp.Prepare(ask(true));
   EXPECT_EQ(asked, 1) << "a failed write asks nothing";
 
   machine.keys.clear();
-  machine.fail_writes = false;
+  machine.failWrites = false;
   xp.Prepare(ask(true));
   EXPECT_EQ(asked, 1) << "a missing key is silent";
   EXPECT_EQ(runner.restarts, 0);

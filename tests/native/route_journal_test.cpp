@@ -29,62 +29,6 @@ constexpr uint32_t kAlreadyExists = 5010;
 constexpr uint32_t kLanInterface = 7;
 constexpr uint32_t kTunnelInterface = 23;
 
-// The routing table as the system keeps it: what is created shows up when the table is read
-// (with an age), an identical route is refused, only network-management rows are taken, and a
-// deletion matches by destination, mask, next hop and interface.
-class SystemTable : public RouteTable {
- public:
-  uint32_t ReadForwardTable(std::vector<RouteRow>& out) override {
-    ++reads;
-    if (readError != 0) return readError;
-    out = rows;
-    return 0;
-  }
-  uint32_t CreateRow(const RouteRow& row) override {
-    if (++creations == crashAtCreation) throw Crash{};
-    if (row.protocol != kRouteProtocolNetMgmt) return kRouteErrorInvalidParameter;
-    if (Find(row) != rows.end()) return kAlreadyExists;
-    RouteRow stored = row;
-    stored.age = 30;
-    rows.push_back(stored);
-    if (creations == crashAfterCreation) throw Crash{};
-    return 0;
-  }
-  uint32_t DeleteRow(const RouteRow& row) override {
-    ++deletions;
-    if (deleteError != 0) return deleteError;
-    const auto found = Find(row);
-    if (found == rows.end()) return kRouteErrorNotFound;
-    rows.erase(found);
-    return 0;
-  }
-  uint32_t ReadAdapters(std::vector<AdapterAddress>& out) override {
-    out = {{kLanInterface, "192.168.1.20"}, {kTunnelInterface, "10.8.0.6"}};
-    return 0;
-  }
-  bool ReadInterfaceMetrics(std::vector<InterfaceMetric>& out) override {
-    out = {{kLanInterface, 20}, {kTunnelInterface, 1}};
-    return true;
-  }
-
-  std::vector<RouteRow>::iterator Find(const RouteRow& row) {
-    return std::find_if(rows.begin(), rows.end(), [&](const RouteRow& r) {
-      return r.destination == row.destination && r.mask == row.mask && r.nextHop == row.nextHop &&
-             r.interfaceIndex == row.interfaceIndex;
-    });
-  }
-
-  std::vector<RouteRow> rows;
-  // Dies inside the system call: before the route exists, or just after.
-  int crashAtCreation = 0;
-  int crashAfterCreation = 0;
-  int creations = 0;
-  int deletions = 0;
-  int reads = 0;
-  uint32_t readError = 0;
-  uint32_t deleteError = 0;
-};
-
 // The table as a multiset, ages aside.
 std::vector<RouteKey> Keys(const std::vector<RouteRow>& rows) {
   std::vector<RouteKey> keys;
@@ -121,13 +65,28 @@ class RouteJournalTest : public ::testing::Test {
     path_ = file_.wstring();
     std::filesystem::remove(file_);
 
+    // The routing table as the system keeps it; the process may die inside a creation, before
+    // the route exists or just after.
+    table_.systemLike = true;
+    table_.adapters = {{kLanInterface, "192.168.1.20"}, {kTunnelInterface, "10.8.0.6"}};
+    table_.interfaceMetrics =
+        std::vector<InterfaceMetric>{{kLanInterface, 20}, {kTunnelInterface, 1}};
+    table_.beforeCreate = [this](const RouteRow&) -> uint32_t {
+      if (int(table_.createCalls.size()) == crashAtCreation_) throw Crash{};
+      return 0;
+    };
+    table_.afterCreate = [this](const RouteRow&) {
+      if (int(table_.createCalls.size()) == crashAfterCreation_) throw Crash{};
+    };
+
     RouteRow hostDefault = Row("0.0.0.0", "0.0.0.0", "192.168.1.1");
     hostDefault.metric1 = 20;
-    table_.rows = {hostDefault, Row("192.168.1.0", "255.255.255.0", "192.168.1.20", 2),
-                   Row("127.0.0.0", "255.0.0.0", "127.0.0.1", 2),
-                   // Put there by hand: same destination as a listed route, another gateway.
-                   Row("20.0.5.0", "255.255.255.0", "192.168.1.254")};
-    for (RouteRow& row : table_.rows) row.age = 900;
+    table_.forwardTable = {
+        hostDefault, Row("192.168.1.0", "255.255.255.0", "192.168.1.20", 2),
+        Row("127.0.0.0", "255.0.0.0", "127.0.0.1", 2),
+        // Put there by hand: same destination as a listed route, another gateway.
+        Row("20.0.5.0", "255.255.255.0", "192.168.1.254")};
+    for (RouteRow& row : table_.forwardTable) row.age = 900;
   }
   ~RouteJournalTest() override { std::filesystem::remove(file_); }
 
@@ -152,36 +111,39 @@ class RouteJournalTest : public ::testing::Test {
 
   std::filesystem::path file_;
   std::wstring path_;
-  SystemTable table_;
+  FakeRouteTable table_;
+  int crashAtCreation_ = 0;
+  int crashAfterCreation_ = 0;
   FakeClock clock_;
 };
 
 TEST_F(RouteJournalTest, CrashHalfwayThroughThreeThousandRoutesIsUndoneAtTheNextStart) {
-  const std::vector<RouteRow> before = table_.rows;
+  const std::vector<RouteRow> before = table_.forwardTable;
   auto vpn = ConnectInModeOne(3000);
   // The proxy host route first, then 1,500 listed routes; the process dies as the system
   // finishes the last of them.
-  table_.crashAfterCreation = 1 + 1500;
+  crashAfterCreation_ = 1 + 1500;
   EXPECT_THROW(vpn->TunnelUp(L"10.8.0.6"), Crash);
   vpn.reset();
-  ASSERT_EQ(table_.rows.size(), before.size() + 1 + 1500);
+  ASSERT_EQ(table_.forwardTable.size(), before.size() + 1 + 1500);
   ASSERT_TRUE(std::filesystem::exists(file_));
 
   const RouteRecovery recovery = RecoverRouteJournal(table_, path_);
 
   EXPECT_EQ(recovery.deleted, 1u + 1500u);
   EXPECT_FALSE(recovery.kept);
-  EXPECT_EQ(Keys(table_.rows), Keys(before));
-  EXPECT_NE(table_.Find(Row("20.0.5.0", "255.255.255.0", "192.168.1.254")), table_.rows.end());
+  EXPECT_EQ(Keys(table_.forwardTable), Keys(before));
+  EXPECT_NE(table_.Find(Row("20.0.5.0", "255.255.255.0", "192.168.1.254")),
+            table_.forwardTable.end());
   EXPECT_FALSE(std::filesystem::exists(file_));
 
   // Twice is harmless: nothing left to read, nothing touched.
-  const int readsBefore = table_.reads;
+  const int readsBefore = table_.forwardTableReads;
   const RouteRecovery again = RecoverRouteJournal(table_, path_);
   EXPECT_EQ(again.listed, 0u);
   EXPECT_EQ(again.deleted, 0u);
-  EXPECT_EQ(table_.reads, readsBefore);
-  EXPECT_EQ(Keys(table_.rows), Keys(before));
+  EXPECT_EQ(table_.forwardTableReads, readsBefore);
+  EXPECT_EQ(Keys(table_.forwardTable), Keys(before));
 }
 
 TEST_F(RouteJournalTest, NormalConnectionMakesTheSameCallsAndLeavesNoJournal) {
@@ -226,18 +188,19 @@ TEST_F(RouteJournalTest, JournalCutAnywhereInItsLastRecordStillRecoversTheComple
     }
   }
   const std::string whole = JournalBytes();
-  const std::vector<RouteRow> crashed = table_.rows;
+  const std::vector<RouteRow> crashed = table_.forwardTable;
   const size_t lastRecord = whole.size() - route_journal::kRecordSize;
 
   for (size_t cut = lastRecord; cut <= whole.size(); ++cut) {
     SCOPED_TRACE(cut);
-    table_.rows = crashed;
+    table_.forwardTable = crashed;
     WriteJournal(whole.substr(0, cut));
     const RouteRecovery recovery = RecoverRouteJournal(table_, path_);
     const bool lastComplete = cut == whole.size();
     EXPECT_EQ(recovery.deleted, lastComplete ? 3u : 2u);
-    EXPECT_EQ(table_.Find(Row("20.0.2.0", "255.255.255.0", "192.168.1.1")) != table_.rows.end(),
-              !lastComplete);
+    EXPECT_EQ(
+        table_.Find(Row("20.0.2.0", "255.255.255.0", "192.168.1.1")) != table_.forwardTable.end(),
+        !lastComplete);
     EXPECT_FALSE(std::filesystem::exists(file_));
   }
   // A tail the system extended with zeros ends the journal there; so does a garbled record,
@@ -249,18 +212,18 @@ TEST_F(RouteJournalTest, JournalCutAnywhereInItsLastRecordStillRecoversTheComple
       whole.substr(lastRecord + 57);
   for (const std::string& bytes :
        {whole + std::string(route_journal::kRecordSize, '\0'), garbled}) {
-    table_.rows = crashed;
+    table_.forwardTable = crashed;
     WriteJournal(bytes);
     EXPECT_EQ(RecoverRouteJournal(table_, path_).deleted, bytes == garbled ? 2u : 3u);
-    EXPECT_NE(table_.Find(handMade), table_.rows.end());
+    EXPECT_NE(table_.Find(handMade), table_.forwardTable.end());
   }
   // Cut inside the header, or a file of another format: nothing is taken, the file goes.
   for (const std::string& bytes :
        {whole.substr(0, 5), std::string("KVRJ\x02\x00", 6) + whole.substr(6)}) {
-    table_.rows = crashed;
+    table_.forwardTable = crashed;
     WriteJournal(bytes);
     EXPECT_EQ(RecoverRouteJournal(table_, path_).deleted, 0u);
-    EXPECT_EQ(table_.rows, crashed);
+    EXPECT_EQ(table_.forwardTable, crashed);
     EXPECT_FALSE(std::filesystem::exists(file_));
   }
 }
@@ -270,21 +233,21 @@ TEST_F(RouteJournalTest, RowsChangedGoneOrThereBeforeAreLeftAlone) {
   const RouteRow changed = Row("20.0.1.0", "255.255.255.0", "192.168.1.1");
   const RouteRow gone = Row("20.0.2.0", "255.255.255.0", "192.168.1.1");
   const RouteRow before = Row("20.0.3.0", "255.255.255.0", "192.168.1.1");
-  table_.rows.push_back(before);
+  table_.forwardTable.push_back(before);
   {
     RouteJournal journal(table_, path_);
     for (const RouteRow& row : {kept, changed, gone}) ASSERT_EQ(journal.CreateRow(row), 0u);
     EXPECT_EQ(journal.CreateRow(before), kAlreadyExists);
     // The process dies inside the system call, after the record and before the route.
-    table_.crashAtCreation = table_.creations + 1;
+    crashAtCreation_ = int(table_.createCalls.size()) + 1;
     EXPECT_THROW(journal.CreateRow(before), Crash);
     EXPECT_EQ(journal.ListedRows(), 3u);
   }
   // Someone else changes one route's metric and deletes another meanwhile.
   table_.Find(changed)->metric1 = 5;
-  table_.rows.erase(table_.Find(gone));
+  table_.forwardTable.erase(table_.Find(gone));
   const std::vector<RouteRow> expected = [&] {
-    std::vector<RouteRow> rows = table_.rows;
+    std::vector<RouteRow> rows = table_.forwardTable;
     rows.erase(std::find(rows.begin(), rows.end(), *table_.Find(kept)));
     return rows;
   }();
@@ -292,22 +255,22 @@ TEST_F(RouteJournalTest, RowsChangedGoneOrThereBeforeAreLeftAlone) {
   const RouteRecovery recovery = RecoverRouteJournal(table_, path_);
   EXPECT_EQ(recovery.listed, 3u);
   EXPECT_EQ(recovery.deleted, 1u);
-  EXPECT_EQ(table_.rows, expected);
+  EXPECT_EQ(table_.forwardTable, expected);
 }
 
 TEST_F(RouteJournalTest, PlantedJournalNeverTakesDefaultOrSystemRoutes) {
   std::string bytes = route_journal::Header();
-  for (const RouteRow& row : table_.rows) {
+  for (const RouteRow& row : table_.forwardTable) {
     bytes += route_journal::EncodeRecord(route_journal::kCreated, row);
   }
   WriteJournal(bytes);
-  const std::vector<RouteRow> before = table_.rows;
+  const std::vector<RouteRow> before = table_.forwardTable;
 
   const RouteRecovery recovery = RecoverRouteJournal(table_, path_);
   // Only the hand-made network-management route could have been one of ours.
   EXPECT_EQ(recovery.listed, 4u);
   EXPECT_EQ(recovery.deleted, 1u);
-  EXPECT_EQ(Keys(table_.rows), Keys({before[0], before[1], before[2]}));
+  EXPECT_EQ(Keys(table_.forwardTable), Keys({before[0], before[1], before[2]}));
 }
 
 TEST_F(RouteJournalTest, JournalOthersCouldHaveWrittenIsNeitherReadNorRemoved) {
@@ -317,7 +280,7 @@ TEST_F(RouteJournalTest, JournalOthersCouldHaveWrittenIsNeitherReadNorRemoved) {
   const std::wstring journal = bare + L"/" + kRouteJournalFileName;
   path_ = journal;
   std::string bytes = route_journal::Header();
-  bytes += route_journal::EncodeRecord(route_journal::kCreated, table_.rows[3]);
+  bytes += route_journal::EncodeRecord(route_journal::kCreated, table_.forwardTable[3]);
   std::ofstream(FileSystemPath(journal), std::ios::binary) << bytes;
 
   FakeFolderSecurity security;
@@ -336,7 +299,7 @@ TEST_F(RouteJournalTest, JournalOthersCouldHaveWrittenIsNeitherReadNorRemoved) {
     planted.entries[path] = facts;
     const RouteRecovery recovery = RecoverOwnRouteJournal(table_, planted, bare + L"/");
     EXPECT_TRUE(recovery.ignored);
-    EXPECT_EQ(table_.deletions, 0);
+    EXPECT_EQ(table_.deleteCalls.size(), 0u);
     EXPECT_TRUE(std::filesystem::exists(folder / kRouteJournalFileName));
   }
 
@@ -359,15 +322,15 @@ TEST_F(RouteJournalTest, JournalStaysWhileItsRowsMayStillBeThere) {
   }
   EXPECT_TRUE(RecoverRouteJournal(table_, path_).kept);
   table_.deleteError = 0;
-  table_.readError = 21;
+  table_.forwardTableError = 21;
   EXPECT_TRUE(RecoverRouteJournal(table_, path_).kept);
-  table_.readError = 0;
+  table_.forwardTableError = 0;
 
   // The next connection takes the leftover back before it starts a journal of its own.
   const RouteRow next = Row("20.0.9.0", "255.255.255.0", "192.168.1.1");
   RouteJournal journal(table_, path_);
   ASSERT_EQ(journal.CreateRow(next), 0u);
-  EXPECT_EQ(table_.Find(row), table_.rows.end());
+  EXPECT_EQ(table_.Find(row), table_.forwardTable.end());
   EXPECT_EQ(journal.ListedRows(), 1u);
   EXPECT_EQ(journal.DeleteRow(next), 0u);
   journal.Settle();
@@ -379,9 +342,9 @@ TEST_F(RouteJournalTest, UnwritableJournalNeverStopsTheRoutes) {
   auto vpn = ConnectInModeOne(20);
   vpn->TunnelUp(L"10.8.0.6");
   EXPECT_EQ(vpn->Status().state, GENERAL_VPN_STATE_ALL_DONE);
-  EXPECT_EQ(table_.rows.size(), 4u + 1u + 20u);
+  EXPECT_EQ(table_.forwardTable.size(), 4u + 1u + 20u);
   vpn->Disconnect();
-  EXPECT_EQ(table_.rows.size(), 4u);
+  EXPECT_EQ(table_.forwardTable.size(), 4u);
 }
 
 }  // namespace

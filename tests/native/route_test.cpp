@@ -49,13 +49,13 @@ TEST(RouteLineTest, LineWithoutTheWordIsNoRouteAndEmptyPartsAreKept) {
 }
 
 TEST(Ipv4AddressTest, ReadsEveryFormTheSystemParserTakes) {
-  EXPECT_EQ(ParseIpv4Address("10.1.2.3"), Ip("10.1.2.3"));
-  EXPECT_EQ(ParseIpv4Address("10.258"), Ip("10.0.1.2"));
-  EXPECT_EQ(ParseIpv4Address("10.1.258"), Ip("10.1.1.2"));
-  EXPECT_EQ(ParseIpv4Address("167772161"), Ip("10.0.0.1"));
-  EXPECT_EQ(ParseIpv4Address("0x0a.0.0.010"), Ip("10.0.0.8"));
-  EXPECT_EQ(ParseIpv4Address("0.0.0.0"), 0u);
-  EXPECT_EQ(ParseIpv4Address("255.255.255.255"), 0xFFFFFFFFu);
+  EXPECT_EQ(TryParseIpv4("10.1.2.3"), Ip("10.1.2.3"));
+  EXPECT_EQ(TryParseIpv4("10.258"), Ip("10.0.1.2"));
+  EXPECT_EQ(TryParseIpv4("10.1.258"), Ip("10.1.1.2"));
+  EXPECT_EQ(TryParseIpv4("167772161"), Ip("10.0.0.1"));
+  EXPECT_EQ(TryParseIpv4("0x0a.0.0.010"), Ip("10.0.0.8"));
+  EXPECT_EQ(TryParseIpv4("0.0.0.0"), 0u);
+  EXPECT_EQ(TryParseIpv4("255.255.255.255"), 0xFFFFFFFFu);
 
   // Network byte order: the first octet is the first byte in memory.
   const uint32_t address = Ip("1.2.3.4");
@@ -67,7 +67,7 @@ TEST(Ipv4AddressTest, RefusesWhatIsNoAddress) {
   for (const char* text :
        {"", "vpn.example.com", "1.2.3.4.5", "256.0.0.0", "1.2.3.256", "1..2.3", "1.2.3.", "0x",
         "09.0.0.0", "1.2.3.4 ", "-1.0.0.0", "4294967296", "1.16777216"}) {
-    EXPECT_EQ(ParseIpv4Address(text), std::nullopt) << text;
+    EXPECT_EQ(TryParseIpv4(text), std::nullopt) << text;
   }
 }
 

@@ -18,7 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-uint32_t Ip(const char* text) { return ParseIpv4Address(text); }
+uint32_t Ip(const char* text) { return ParseIpv4OrNone(text); }
 
 FakeEchoNetwork::Answer Replies(uint32_t round_trip_ms) {
   FakeEchoNetwork::Answer answer;
@@ -273,7 +273,7 @@ struct HangingResolver {
       state->changed.notify_all();
       state->changed.wait_for(hold, 10s, [&] { return state->released; });
       ++state->left;
-      *address = ParseIpv4Address("127.0.0.1");
+      *address = ParseIpv4OrNone("127.0.0.1");
       return true;
     };
   }

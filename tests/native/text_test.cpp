@@ -29,3 +29,16 @@ TEST(TextHelpers, TrimLowerSplit) {
   EXPECT_EQ(pieces[1], L"");
   EXPECT_EQ(pieces[3], L"");
 }
+
+TEST(Utf16Conversion, PairsSurrogatesAndMarksWhatIsMalformed) {
+  const std::string pair("\x3D\xD8\x00\xDE", 4);  // U+1F600
+  EXPECT_EQ(Utf16LeToUtf8(pair), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(Utf8ToUtf16Le("\xF0\x9F\x98\x80"), pair);
+  EXPECT_EQ(Utf16LeToUtf8(std::string("\x00\xD8" "A", 3)), "\xEF\xBF\xBD\xEF\xBF\xBD");
+  // An overlong NUL must not come out as a NUL in the file.
+  EXPECT_EQ(Utf8ToUtf16Le("\xC0\x80"), std::string("\xFD\xFF\xFD\xFF", 4));
+  // Registry text keeps a lone surrogate both ways.
+  const std::u16string lone = u"a\xDC00";
+  EXPECT_EQ(WideToUtf16(Utf16ToWide(lone)), lone);
+  EXPECT_EQ(WideToUtf16(Utf16ToWide(u"\U0001F600")), u"\U0001F600");
+}

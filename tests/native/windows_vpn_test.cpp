@@ -22,11 +22,7 @@ constexpr uint32_t kConnected = kRasStateConnected;
 class WindowsVpnTest : public ::testing::Test {
  protected:
   WindowsVpnTest() {
-    RouteRow hostDefault{};
-    hostDefault.nextHop = Ip("192.168.1.1");
-    hostDefault.interfaceIndex = 7;
-    table_.forwardTable = {hostDefault};
-    table_.adapters = {{7, "192.168.1.20"}, {23, "10.8.0.6"}};
+    table_.SetLanHost();
     vpn_ = MakeVpn(WindowsVpnTunnelPptp);
   }
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "app/blocked_operation_runner_win.h"
 #include "app/dlg_blocked_operation_win.h"
 #include "config/text_table.h"
-#include "policy/blocked_operation_runner_win.h"
 #include "vpn/service_control_win.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_handle_win.h"
 #include "framework/application_win.h"
 #include "framework/dialog_win.h"
 #include "framework/module_win.h"
-#include "framework/unique_handle_win.h"
 #include "framework/user_registry_profile_win.h"
 #include "framework/window_message_target_win.h"
 #include "framework/worker_thread_win.h"

@@ -1,4 +1,4 @@
-#include "app/module_version_win.h"
+#include "framework/module_version_win.h"
 
 #include <gtest/gtest.h>
 

@@ -16,6 +16,7 @@
 
 #include "base/clock.h"
 #include "config/text_table.h"
+#include "fakes/fake_route_table.h"
 #include "vpn/open_vpn.h"
 #include "vpn/open_vpn_components_win.h"
 #include "vpn/route_modification.h"
@@ -67,24 +68,6 @@ class ProgramLayout {
   std::wstring folder;
 };
 
-// A host with one default route and the tunnel's adapter.
-class HostRoutes : public RouteTable {
- public:
-  uint32_t ReadForwardTable(std::vector<RouteRow>& rows) override {
-    rows = {RouteRow{}};
-    rows[0].nextHop = *ParseIpv4Address("192.168.1.1");
-    rows[0].interfaceIndex = 7;
-    return 0;
-  }
-  uint32_t CreateRow(const RouteRow&) override { return 0; }
-  uint32_t DeleteRow(const RouteRow&) override { return 0; }
-  uint32_t ReadAdapters(std::vector<AdapterAddress>& adapters) override {
-    adapters = {{7, "192.168.1.20"}, {23, "10.8.0.6"}};
-    return 0;
-  }
-  bool ReadInterfaceMetrics(std::vector<InterfaceMetric>&) override { return false; }
-};
-
 using Report = std::pair<uint32_t, int32_t>;
 
 // Repeats of the same report (each chunk repeats "Peer Connection Initiated") are kept once.
@@ -110,6 +93,9 @@ class OpenVpnWinTest : public ::testing::Test {
   OpenVpnWinTest() {
     BuildTextTable();
     SetOpenVpnFolder(layout_.folder);
+    // A host with one default route and the tunnel's adapter, taking every change.
+    routes_.SetLanHost();
+    routes_.countOnly = true;
     vpn_ = MakeSystemOpenVpn(routes_, SystemTickClock());
     vpn_->callback = &reports_;
     vpn_->routeMode = RouteModeListedRoutes;
@@ -124,7 +110,7 @@ class OpenVpnWinTest : public ::testing::Test {
   }
 
   ProgramLayout layout_;
-  HostRoutes routes_;
+  FakeRouteTable routes_;
   Reports reports_;
   std::unique_ptr<COpenVpn> vpn_;
 };

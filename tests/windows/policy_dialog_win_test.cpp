@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 
+#include "app/blocked_operation_runner_win.h"
 #include "base/socket.h"
 #include "base/text.h"
 #include "config/data_protection_win.h"
@@ -14,7 +15,6 @@
 #include "config/text_table.h"
 #include "framework/user_registry_profile_win.h"
 #include "policy/bind_module_win.h"
-#include "policy/blocked_operation_runner_win.h"
 #include "policy/dlg_vpn_policy_win.h"
 #include "policy/icmp_echo_probe_win.h"
 #include "policy/speed_cell.h"
@@ -22,12 +22,28 @@
 namespace {
 
 // No RasMan parameters key: the L2TP preparation has nothing to do and asks nothing.
-class NoMachineRegistry : public MachineRegistry {
+class NoMachineRegistry : public RegistryKeyFactory {
  public:
-  std::unique_ptr<RegistryValueKey> OpenForWriting(const std::wstring&) override {
-    ++opened;
-    return nullptr;
-  }
+  class MissingKey : public RegistryKey {
+   public:
+    explicit MissingKey(int& opened) : opened_(opened) {}
+    int32_t Open(const std::wstring&) override {
+      ++opened_;
+      return registry::kErrorFileNotFound;
+    }
+    void Close() override {}
+    int32_t QueryValue(const std::wstring&, uint32_t&, std::vector<uint8_t>&) override {
+      return registry::kErrorFileNotFound;
+    }
+    int32_t SetValue(const std::wstring&, uint32_t, const std::vector<uint8_t>&) override {
+      return registry::kErrorFileNotFound;
+    }
+    int32_t EnumSubKey(uint32_t, std::wstring&) override { return registry::kErrorNoMoreItems; }
+
+   private:
+    int& opened_;
+  };
+  std::unique_ptr<RegistryKey> NewKey() override { return std::make_unique<MissingKey>(opened); }
   int opened = 0;
 };
 
@@ -37,7 +53,7 @@ class LoopbackTimeService {
   LoopbackTimeService() {
     SocketLibraryStartup();
     socket_ = OpenUdpSocket();
-    ok_ = BindIpv4(socket_, ParseIpv4Address("127.0.0.1"), 0, &port_);
+    ok_ = BindIpv4(socket_, ParseIpv4OrNone("127.0.0.1"), 0, &port_);
     if (ok_) thread_ = std::thread([this] { Serve(); });
   }
   ~LoopbackTimeService() {

@@ -9,57 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_route_table.h"
+
 namespace {
 
 uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
   return uint32_t{a} | (uint32_t{b} << 8) | (uint32_t{c} << 16) | (uint32_t{d} << 24);
 }
-
-// Called from the server thread; read from the test.
-class RecordingRouteTable : public RouteTable {
- public:
-  uint32_t ReadForwardTable(std::vector<RouteRow>& rows) override {
-    rows.clear();
-    return 0;
-  }
-  uint32_t CreateRow(const RouteRow& row) override {
-    std::lock_guard lock(mutex_);
-    created_.push_back(row);
-    installed_.push_back(row);
-    return 0;
-  }
-  uint32_t DeleteRow(const RouteRow& row) override {
-    std::lock_guard lock(mutex_);
-    for (auto it = installed_.begin(); it != installed_.end(); ++it) {
-      if (*it == row) {
-        installed_.erase(it);
-        return 0;
-      }
-    }
-    return ERROR_NOT_FOUND;
-  }
-  uint32_t ReadAdapters(std::vector<AdapterAddress>& adapters) override {
-    adapters.clear();
-    return 0;
-  }
-  bool ReadInterfaceMetrics(std::vector<InterfaceMetric>&) override { return false; }
-
-  std::vector<RouteRow> created() {
-    std::lock_guard lock(mutex_);
-    return created_;
-  }
-  std::vector<uint32_t> installedDestinations() {
-    std::lock_guard lock(mutex_);
-    std::vector<uint32_t> destinations;
-    for (const RouteRow& row : installed_) destinations.push_back(row.destination);
-    return destinations;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<RouteRow> created_;
-  std::vector<RouteRow> installed_;
-};
 
 class SettableClock : public TickClock {
  public:
@@ -150,7 +106,7 @@ class RouteRequestPipeServerTest : public ::testing::Test {
     tunnel_.metric2 = tunnel_.metric3 = tunnel_.metric4 = tunnel_.metric5 = 0xFFFFFFFFu;
   }
 
-  RecordingRouteTable table_;
+  FakeRouteTable table_;
   SettableClock clock_;
   RouteRow tunnel_{};
   CVpnRouteRequestPipeServer server_{table_, clock_};

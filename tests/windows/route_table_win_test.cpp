@@ -18,7 +18,7 @@ TEST(RouteTableWinTest, ReadsTheForwardTableAndTheAdapterList) {
   std::vector<AdapterAddress> adapters;
   EXPECT_EQ(table.ReadAdapters(adapters), 0u);
   for (const AdapterAddress& adapter : adapters) {
-    EXPECT_TRUE(ParseIpv4Address(adapter.firstIpAddress).has_value()) << adapter.firstIpAddress;
+    EXPECT_TRUE(TryParseIpv4(adapter.firstIpAddress).has_value()) << adapter.firstIpAddress;
   }
 
   // Present or not depending on the system; either way the answer must be usable.

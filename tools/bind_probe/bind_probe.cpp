@@ -25,7 +25,7 @@ int main() {
     std::fprintf(stderr, "usage: bind_probe <address>\n");
     return 2;
   }
-  const auto address = ParseIpv4Address(std::string_view(WideToUtf8(argv[1])));
+  const auto address = TryParseIpv4(std::string_view(WideToUtf8(argv[1])));
   LocalFree(argv);
   if (!address) {
     std::fprintf(stderr, "not an address\n");

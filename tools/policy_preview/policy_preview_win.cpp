@@ -15,17 +15,17 @@
 #include <thread>
 #include <vector>
 
+#include "app/blocked_operation_runner_win.h"
 #include "base/socket.h"
 #include "base/text.h"
 #include "config/data_protection_win.h"
+#include "config/machine_registry_win.h"
 #include "config/settings_store.h"
 #include "config/text_table.h"
 #include "framework/user_registry_profile_win.h"
-#include "policy/blocked_operation_runner_win.h"
 #include "policy/bind_module_win.h"
 #include "policy/dlg_vpn_policy_win.h"
 #include "policy/icmp_echo_probe_win.h"
-#include "policy/machine_registry_win.h"
 #include "skin/skin_registry_win.h"
 #include "skin/skin_startup_win.h"
 
@@ -60,7 +60,7 @@ class DemoTimeService {
     SocketLibraryStartup();
     for (const char* address : {"127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
       SocketHandle socket = OpenUdpSocket();
-      if (socket != kNoSocket && BindIpv4(socket, ParseIpv4Address(address), port, nullptr)) {
+      if (socket != kNoSocket && BindIpv4(socket, ParseIpv4OrNone(address), port, nullptr)) {
         sockets_.push_back(socket);
       } else {
         CloseSocket(socket);
@@ -154,7 +154,7 @@ int main() {
   DpapiDataProtection protection;
   SettingsStore settings(registry, protection);
   SystemBindModule bind_module;
-  SystemMachineRegistry machine;
+  LocalMachineRegistry machine;
   DialogBlockedOperationRunner restarter;
   SpeedTest::Options speed_options;
   speed_options.ntp_port = ntp_port;

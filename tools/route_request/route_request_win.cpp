@@ -48,7 +48,7 @@ int main() {
   int result = 0;
   for (int n = 1; n < argc; ++n) {
     const std::string text = WideToUtf8(argv[n]);
-    const auto address = ParseIpv4Address(std::string_view(text));
+    const auto address = TryParseIpv4(std::string_view(text));
     if (!address) {
       std::printf("%s error %lu\n", text.c_str(), static_cast<unsigned long>(ERROR_INVALID_DATA));
       result = 2;

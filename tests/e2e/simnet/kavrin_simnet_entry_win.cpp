@@ -1,6 +1,6 @@
 // KavrinSimNet.exe: the program with a simulated dial-up network, routing table and tray, for
 // end-to-end tests only. Never shipped. Events go to the executable's path + ".events.log", the
-// routes it added to the path + ".routes". A number in the path + ".slow" makes every route
+// routes it added to the path + ".routes" (IPv6 ones to ".routes6"). A number in the path + ".slow" makes every route
 // creation take that many milliseconds. With KAVRIN_SIM_SHOW_TRAY set the real notification
 // icon replaces the logged one.
 #include <windows.h>
@@ -24,11 +24,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     std::fclose(slow);
   }
   SimRouteTable routes(log, CApplication::ModulePath() + L".routes", createDelayMs);
+  SimIpv6RouteTable ipv6Routes(log, CApplication::ModulePath() + L".routes6");
   LoggingTraySystem tray(log);
   LoggingBindModule bind(log);
   SystemOverrides options;
   options.dialer = &dialer;
   options.routes = &routes;
+  options.ipv6Routes = &ipv6Routes;
   // A developer watching a simulated run (scripts/run --simulated) wants the real icon.
   if (GetEnvironmentVariableW(L"KAVRIN_SIM_SHOW_TRAY", nullptr, 0) == 0) options.traySystem = &tray;
   options.bind = &bind;

@@ -219,6 +219,118 @@ bool SimRouteTable::ReadInterfaceMetrics(std::vector<InterfaceMetric>& metrics) 
   return true;
 }
 
+// ---- IPv6 routing ----------------------------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t kLoopbackInterface = 1;
+
+std::string Describe6(const Ipv6RouteRow& row) {
+  return Ipv6Text(row.destination) + "/" + std::to_string(row.prefixLength) + " if " +
+         std::to_string(row.interfaceIndex);
+}
+
+std::string Hex(const Ipv6Bytes& bytes) {
+  std::string text;
+  char pair[3];
+  for (const uint8_t b : bytes) {
+    std::snprintf(pair, sizeof pair, "%02x", b);
+    text += pair;
+  }
+  return text;
+}
+
+bool FromHex(const char* text, Ipv6Bytes& bytes) {
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    unsigned value = 0;
+    if (std::sscanf(text + 2 * i, "%2x", &value) != 1) return false;
+    bytes[i] = static_cast<uint8_t>(value);
+  }
+  return true;
+}
+
+}  // namespace
+
+SimIpv6RouteTable::SimIpv6RouteTable(EventLog& log, std::wstring stateFile)
+    : log_(log), stateFile_(std::move(stateFile)) {
+  Ipv6RouteRow lanDefault{};
+  lanDefault.nextHop = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  lanDefault.interfaceIndex = kLanInterface;
+  lanDefault.metric = 256;
+  lanDefault.protocol = 2;
+  Ipv6RouteRow linkLocal = lanDefault;
+  linkLocal.destination = {0xfe, 0x80};
+  linkLocal.prefixLength = 64;
+  linkLocal.nextHop = {};
+  Ipv6RouteRow loopback = linkLocal;
+  loopback.destination = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  loopback.prefixLength = 128;
+  loopback.interfaceIndex = kLoopbackInterface;
+  base_ = {lanDefault, linkLocal, loopback};
+
+  // One change a line: '+' or '-', destination and next hop in hex, then the numbers.
+  if (std::FILE* file = _wfopen(stateFile_.c_str(), L"rb")) {
+    char change = 0;
+    char destination[33];
+    char nextHop[33];
+    Ipv6RouteRow row{};
+    while (std::fscanf(file, " %c %32s %u %32s %u %u %u", &change, destination, &row.prefixLength,
+                       nextHop, &row.interfaceIndex, &row.metric, &row.protocol) == 7) {
+      if (!FromHex(destination, row.destination) || !FromHex(nextHop, row.nextHop)) break;
+      if (change == '+') {
+        added_.push_back(row);
+      } else if (const auto it = std::find(added_.begin(), added_.end(), row);
+                 it != added_.end()) {
+        added_.erase(it);
+      }
+    }
+    std::fclose(file);
+  }
+}
+
+SimIpv6RouteTable::~SimIpv6RouteTable() {
+  if (state_) std::fclose(state_);
+}
+
+void SimIpv6RouteTable::Record(char change, const Ipv6RouteRow& row) {
+  if (!state_) state_ = _wfopen(stateFile_.c_str(), L"ab");
+  if (!state_) return;
+  std::fprintf(state_, "%c %s %u %s %u %u %u\n", change, Hex(row.destination).c_str(),
+               row.prefixLength, Hex(row.nextHop).c_str(), row.interfaceIndex, row.metric,
+               row.protocol);
+  std::fflush(state_);
+}
+
+uint32_t SimIpv6RouteTable::ReadForwardTable(std::vector<Ipv6RouteRow>& rows) {
+  std::lock_guard lock(mutex_);
+  rows = base_;
+  rows.insert(rows.end(), added_.begin(), added_.end());
+  return 0;
+}
+
+uint32_t SimIpv6RouteTable::CreateRow(const Ipv6RouteRow& row) {
+  std::lock_guard lock(mutex_);
+  added_.push_back(row);
+  Record('+', row);
+  log_.Write("route6 add " + Describe6(row));
+  log_.Write("routes6 added " + std::to_string(added_.size()));
+  return 0;
+}
+
+uint32_t SimIpv6RouteTable::DeleteRow(const Ipv6RouteRow& row) {
+  std::lock_guard lock(mutex_);
+  const auto it = std::find(added_.begin(), added_.end(), row);
+  if (it == added_.end()) {
+    log_.Write("route6 delete missing " + Describe6(row));
+    return 1168;  // ERROR_NOT_FOUND
+  }
+  added_.erase(it);
+  Record('-', row);
+  log_.Write("route6 delete " + Describe6(row));
+  log_.Write("routes6 added " + std::to_string(added_.size()));
+  return 0;
+}
+
 // ---- binding module -----------------------------------------------------------------------------
 
 bool LoggingBindModule::Start(uint32_t count, uint32_t localAddress) {

@@ -16,6 +16,7 @@
 #include "app/main_window_ports.h"
 #include "app/tray_notify_icon_win.h"
 #include "policy/bind_module_win.h"
+#include "vpn/ipv6_route_table.h"
 #include "vpn/ras_dialer.h"
 #include "vpn/route_table.h"
 
@@ -92,6 +93,29 @@ class SimRouteTable : public RouteTable {
   std::mutex mutex_;
   std::vector<RouteRow> base_;
   std::vector<RouteRow> added_;
+};
+
+// A dual-stack LAN: an IPv6 default route through the router on the LAN adapter, its
+// link-local prefix, and loopback. Added and deleted rows are logged ("route6 add ::/1 if 1",
+// "routes6 added N") and kept in `stateFile` like the IPv4 ones.
+class SimIpv6RouteTable : public Ipv6RouteTable {
+ public:
+  SimIpv6RouteTable(EventLog& log, std::wstring stateFile);
+  ~SimIpv6RouteTable() override;
+
+  uint32_t ReadForwardTable(std::vector<Ipv6RouteRow>& rows) override;
+  uint32_t CreateRow(const Ipv6RouteRow& row) override;
+  uint32_t DeleteRow(const Ipv6RouteRow& row) override;
+
+ private:
+  void Record(char change, const Ipv6RouteRow& row);
+
+  EventLog& log_;
+  const std::wstring stateFile_;
+  std::FILE* state_ = nullptr;
+  std::mutex mutex_;
+  std::vector<Ipv6RouteRow> base_;
+  std::vector<Ipv6RouteRow> added_;
 };
 
 // The real binding module, with every start and stop written to the log first.

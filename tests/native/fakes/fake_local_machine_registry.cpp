@@ -1,6 +1,5 @@
 #include "fakes/fake_local_machine_registry.h"
 
-
 using namespace registry;
 
 namespace {
@@ -104,6 +103,14 @@ std::u16string FakeLocalMachineRegistry::Units(const std::wstring& path,
     units.push_back(static_cast<char16_t>(value->data[i] | (value->data[i + 1] << 8)));
   }
   return units;
+}
+
+std::optional<uint32_t> FakeLocalMachineRegistry::Dword(const std::wstring& path,
+                                                        const std::wstring& name) const {
+  const Value* value = Find(path, name);
+  if (!value || value->type != kTypeDword || value->data.size() != 4) return std::nullopt;
+  const auto& d = value->data;
+  return d[0] | (d[1] << 8) | (d[2] << 16) | (static_cast<uint32_t>(d[3]) << 24);
 }
 
 const FakeLocalMachineRegistry::Value* FakeLocalMachineRegistry::Find(

@@ -1,4 +1,4 @@
-// In-memory local-machine registry for the adapter repairs: keys by path holding raw values,
+// In-memory local-machine registry: keys by path holding raw values,
 // sub-keys found by path, failures and changes between two reads on demand.
 #pragma once
 
@@ -6,10 +6,11 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "app/adapter_repairs.h"
+#include "config/machine_registry.h"
 
 class FakeLocalMachineRegistry : public RegistryKeyFactory {
  public:
@@ -35,6 +36,8 @@ class FakeLocalMachineRegistry : public RegistryKeyFactory {
   void SetDword(const std::wstring& path, const std::wstring& name, uint32_t value);
   // The value's data as UTF-16 units; empty when absent.
   std::u16string Units(const std::wstring& path, const std::wstring& name) const;
+  // The value when it is a REG_DWORD; nothing otherwise.
+  std::optional<uint32_t> Dword(const std::wstring& path, const std::wstring& name) const;
   const Value* Find(const std::wstring& path, const std::wstring& name) const;
 
   std::map<std::wstring, Key> keys;

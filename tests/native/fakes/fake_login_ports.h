@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "policy/policy_chooser.h"
 #include "service/login_exchange.h"
+#include "service/policy_chooser.h"
 #include "vpn/general_vpn.h"
 
 class FakeLoginFetcher : public LoginFetcher {

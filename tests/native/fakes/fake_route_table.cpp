@@ -7,7 +7,7 @@
 #include "vpn/route_modification.h"
 
 uint32_t Ip(const char* dotted) {
-  const auto address = ParseIpv4Address(dotted);
+  const auto address = TryParseIpv4(dotted);
   if (!address) std::abort();
   return *address;
 }
@@ -20,24 +20,81 @@ uint32_t FakeRouteTable::ReadForwardTable(std::vector<RouteRow>& rows) {
   return 0;
 }
 
+namespace {
+
+void Wait(std::chrono::microseconds delay, bool spin) {
+  if (delay.count() <= 0) return;
+  if (!spin) {
+    std::this_thread::sleep_for(delay);
+    return;
+  }
+  const auto until = std::chrono::steady_clock::now() + delay;
+  while (std::chrono::steady_clock::now() < until) {
+  }
+}
+
+}  // namespace
+
+void FakeRouteTable::SetLanHost() {
+  RouteRow hostDefault{};
+  hostDefault.nextHop = Ip("192.168.1.1");
+  hostDefault.interfaceIndex = 7;
+  forwardTable = {hostDefault};
+  adapters = {{7, "192.168.1.20"}, {23, "10.8.0.6"}};
+}
+
+std::vector<RouteRow>::iterator FakeRouteTable::Find(const RouteRow& row) {
+  return std::find_if(forwardTable.begin(), forwardTable.end(), [&](const RouteRow& r) {
+    return r.destination == row.destination && r.mask == row.mask && r.nextHop == row.nextHop &&
+           r.interfaceIndex == row.interfaceIndex;
+  });
+}
+
 uint32_t FakeRouteTable::CreateRow(const RouteRow& row) {
-  if (rowDelay.count() > 0) std::this_thread::sleep_for(rowDelay);
+  Wait(rowDelay, spinDelay);
+  ++creates;
+  if (countOnly) return 0;
   std::lock_guard lock(mutex);
   createCalls.push_back(row);
+  if (beforeCreate) {
+    if (const uint32_t error = beforeCreate(row); error != 0) return error;
+  }
   if (const auto found = createErrors.find(row.destination); found != createErrors.end()) {
     return found->second;
   }
-  installed.push_back(row);
+  if (systemLike) {
+    if (row.protocol != kRouteProtocolNetMgmt) return kInvalidParameter;
+    if (Find(row) != forwardTable.end()) return kAlreadyExists;
+    RouteRow stored = row;
+    stored.age = createdAge;
+    forwardTable.push_back(stored);
+  } else {
+    installed.push_back(row);
+  }
+  if (afterCreate) afterCreate(row);
   return 0;
 }
 
 uint32_t FakeRouteTable::DeleteRow(const RouteRow& row) {
-  if (rowDelay.count() > 0) std::this_thread::sleep_for(rowDelay);
+  Wait(rowDelay, spinDelay);
+  ++deletes;
+  if (countOnly) return 0;
   std::lock_guard lock(mutex);
   deleteCalls.push_back(row);
-  const auto found = std::find(installed.begin(), installed.end(), row);
-  if (found == installed.end()) return kNotFound;
-  installed.erase(found);
+  if (beforeDelete) {
+    if (const uint32_t error = beforeDelete(row); error != 0) return error;
+  }
+  if (deleteError != 0) return deleteError;
+  if (systemLike) {
+    const auto found = Find(row);
+    if (found == forwardTable.end()) return kNotFound;
+    forwardTable.erase(found);
+  } else {
+    const auto found = std::find(installed.begin(), installed.end(), row);
+    if (found == installed.end()) return kNotFound;
+    installed.erase(found);
+  }
+  if (afterDelete) afterDelete(row);
   return 0;
 }
 
@@ -54,6 +111,18 @@ bool FakeRouteTable::ReadInterfaceMetrics(std::vector<InterfaceMetric>& metrics)
   if (!interfaceMetrics) return false;
   metrics = *interfaceMetrics;
   return true;
+}
+
+std::vector<RouteRow> FakeRouteTable::created() {
+  std::lock_guard lock(mutex);
+  return createCalls;
+}
+
+std::vector<uint32_t> FakeRouteTable::installedDestinations() {
+  std::lock_guard lock(mutex);
+  std::vector<uint32_t> destinations;
+  for (const RouteRow& row : installed) destinations.push_back(row.destination);
+  return destinations;
 }
 
 FakeRouteRequestServer::~FakeRouteRequestServer() { Stop(); }

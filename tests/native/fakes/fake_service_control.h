@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "vpn/service_restart.h"
+#include "vpn/system_services.h"
 
 class FakeServiceControl : public ServiceControl {
  public:

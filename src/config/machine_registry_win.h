@@ -1,10 +1,10 @@
-// RegistryKey over the local machine's registry.
+// RegistryKey over the local machine's registry, and the system's version.
 #pragma once
 
 #include <windows.h>
 
-#include "app/adapter_repairs.h"
-#include "framework/unique_handle_win.h"
+#include "base/unique_handle_win.h"
+#include "config/machine_registry.h"
 
 class LocalMachineRegistryKey : public RegistryKey {
  public:
@@ -26,3 +26,7 @@ class LocalMachineRegistry : public RegistryKeyFactory {
     return std::make_unique<LocalMachineRegistryKey>();
   }
 };
+
+// The major version the system reports to this program (its manifest names the systems it
+// knows, so newer ones report their own number).
+uint32_t OperatingSystemMajorVersion();

@@ -1,4 +1,4 @@
-#include "app/adapter_repairs_win.h"
+#include "config/machine_registry_win.h"
 
 namespace {
 
@@ -51,4 +51,14 @@ int32_t LocalMachineRegistryKey::EnumSubKey(uint32_t index, std::wstring& name) 
       RegEnumKeyExW(key_.get(), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
   if (result == ERROR_SUCCESS) name.assign(buffer, length);
   return result;
+}
+
+uint32_t OperatingSystemMajorVersion() {
+  OSVERSIONINFOW info = {};
+  info.dwOSVersionInfoSize = sizeof info;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  if (!GetVersionExW(&info)) return 0;
+#pragma GCC diagnostic pop
+  return info.dwMajorVersion;
 }

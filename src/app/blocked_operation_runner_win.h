@@ -6,7 +6,7 @@
 
 #include "base/clock.h"
 #include "policy/l2tp_preparation.h"
-#include "vpn/service_restart.h"
+#include "vpn/system_services.h"
 
 class DialogBlockedOperationRunner : public BlockedOperationRunner {
  public:
@@ -18,7 +18,7 @@ class DialogBlockedOperationRunner : public BlockedOperationRunner {
   void SetOwner(HWND owner) { owner_ = owner; }
 
   // Runs the dialog modally until the restart has returned. Defined beside the dialog
-  // (app/dlg_blocked_operation_win.cpp): the policy layer does not see the shell's windows.
+  // (dlg_blocked_operation_win.cpp).
   void RestartVpnRelatedServices() override;
 
  private:

@@ -1,4 +1,4 @@
-#include "vpn/service_restart.h"
+#include "vpn/system_services.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/http_host_probe.h"
+#include "service/http_host_probe.h"
 
 namespace {
 

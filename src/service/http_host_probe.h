@@ -1,11 +1,11 @@
-// Host race requests over the HTTP client: each reports to the main window's target.
+// Race requests over the HTTP client: each reports its events to one window's target.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "app/main_window_ports.h"
 #include "base/message_target.h"
+#include "service/first_answer_race.h"
 #include "service/http_request.h"
 
 class HttpHostProbeFactory : public HostProbeFactory {

@@ -1,4 +1,4 @@
-#include "vpn/service_restart.h"
+#include "vpn/system_services.h"
 
 #include "base/text.h"
 #include "config/text_table.h"
