@@ -328,6 +328,14 @@ class Session:
         self.proc = d.start(exe)
         expect(d.wait_window(MAIN_CAPTION), "main window did not open")
 
+    def connect_as_demo(self):
+        """The race, the demo login and its welcome box, then OK on what the policy preselected."""
+        self.client_address_shown()
+        self.login("demo", "demo123")
+        self.next_box()
+        self.d.press(APP_CAPTION)
+        choose_policy(self.d)
+
     def client_address_shown(self, seconds=30):
         self.d.wait_text(MAIN_CAPTION, 0xFFFF, lambda t: t == "127.0.0.1",
                          "client address from the race", seconds)
@@ -395,6 +403,19 @@ def remember_policy(values):
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=True)
 
 
+def route_set_simulator(route_set, prefix):
+    """A simulator whose route sets start with `route_set`; the folder of its config is the
+    caller's to remove."""
+    with open(os.path.join(ROOT, "tools", "service_sim", "config.json"), encoding="utf-8") as f:
+        config = json.load(f)
+    config["route_sets"].insert(0, route_set)
+    folder = tempfile.mkdtemp(prefix=prefix)
+    config_file = os.path.join(folder, "config.json")
+    with open(config_file, "w", encoding="utf-8") as f:
+        json.dump(config, f, ensure_ascii=False)
+    return Simulator(options=("--config", config_file)), folder
+
+
 def choose_policy(d):
     """Accepts what the policy dialog preselected."""
     expect(d.wait_window(POLICY_CAPTION, 20000), "the policy dialog did not open")
@@ -403,8 +424,7 @@ def choose_policy(d):
 
 
 def response_file(d):
-    prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
-    return os.path.join(prefix, "drive_c", "ProgramData", "Kavrin", "Kavrin.ini")
+    return os.path.join(data_folder(), "Kavrin.ini")
 
 
 LOGIN_PARAMETERS = ["u", "p", "s", "a", "b", "c", "d", "e", "f", "t", "v", "cmd", "rf"]
@@ -543,21 +563,11 @@ IPV6_GUARD = ["::/1 if 1", "8000::/1 if 1"]
 def case_global_mode_closes_ipv6_while_connected(d):
     # The simulated LAN has an IPv6 default route; a route set that makes the tunnel the
     # default gateway closes it for as long as the connection lasts.
-    with open(os.path.join(ROOT, "tools", "service_sim", "config.json"), encoding="utf-8") as f:
-        config = json.load(f)
-    config["route_sets"].insert(0, {"id": "all", "title": "全局加速", "comment": "全部流量",
-                                    "default_gateway": True, "routes": []})
-    folder = tempfile.mkdtemp(prefix="kv-ipv6-")
-    config_file = os.path.join(folder, "config.json")
-    with open(config_file, "w", encoding="utf-8") as f:
-        json.dump(config, f, ensure_ascii=False)
-    s = Session(d, exe="KavrinSimNet.exe", sims=[Simulator(options=("--config", config_file))])
+    sim, folder = route_set_simulator({"id": "all", "title": "全局加速", "comment": "全部流量",
+                                       "default_gateway": True, "routes": []}, "kv-ipv6-")
+    s = Session(d, exe="KavrinSimNet.exe", sims=[sim])
     try:
-        s.client_address_shown()
-        s.login("demo", "demo123")
-        s.next_box()
-        d.press(APP_CAPTION)
-        choose_policy(d)
+        s.connect_as_demo()
         s.wait_event(lambda l: l == "tray 135", "no connected icon")
         lines = s.event_lines()
         expect(all("route6 add " + r in lines for r in IPV6_GUARD), f"IPv6 routes {lines}")
@@ -575,23 +585,16 @@ def case_global_mode_closes_ipv6_while_connected(d):
 
 
 def route_journal_file():
-    prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
-    return os.path.join(prefix, "drive_c", "ProgramData", "Kavrin", "RouteJournal.dat")
+    return os.path.join(data_folder(), "RouteJournal.dat")
 
 
 def case_routes_of_a_killed_client_are_taken_back_at_the_next_start(d):
     # A route set that makes the tunnel the default gateway: its routes, and the host route to
     # the proxy, go through the LAN's own gateway and outlive the process that made them.
-    with open(os.path.join(ROOT, "tools", "service_sim", "config.json"), encoding="utf-8") as f:
-        config = json.load(f)
     routes = ["198.18.0.0 mask 255.254.0.0", "203.0.113.0 mask 255.255.255.0"]
-    config["route_sets"].insert(0, {"id": "direct", "title": "国内直连",
-                                    "comment": "国内地址不走 VPN", "default_gateway": True,
-                                    "routes": routes})
-    folder = tempfile.mkdtemp(prefix="kv-journal-")
-    config_file = os.path.join(folder, "config.json")
-    with open(config_file, "w", encoding="utf-8") as f:
-        json.dump(config, f, ensure_ascii=False)
+    sim, folder = route_set_simulator({"id": "direct", "title": "国内直连",
+                                       "comment": "国内地址不走 VPN", "default_gateway": True,
+                                       "routes": routes}, "kv-journal-")
     for name, kind, value in (("Type", "REG_DWORD", "1"), ("Server", "REG_SZ", "198.51.100.7"),
                               ("Port", "REG_DWORD", "8080")):
         reg("add", PROXY_KEY, "/v", name, "/t", kind, "/d", value, "/f")
@@ -600,13 +603,9 @@ def case_routes_of_a_killed_client_are_taken_back_at_the_next_start(d):
         os.remove(journal)
     ours = [f"{r} via 192.168.1.1 if 7"
             for r in ["198.51.100.7 mask 255.255.255.255"] + routes]
-    s = Session(d, exe="KavrinSimNet.exe", sims=[Simulator(options=("--config", config_file))])
+    s = Session(d, exe="KavrinSimNet.exe", sims=[sim])
     try:
-        s.client_address_shown()
-        s.login("demo", "demo123")
-        s.next_box()
-        d.press(APP_CAPTION)
-        choose_policy(d)
+        s.connect_as_demo()
         s.wait_event(lambda l: l == "tray 135", "no connected icon")
         lines = s.event_lines()
         expect(all("route add " + r in lines for r in ours), f"routes {lines}")
@@ -637,25 +636,15 @@ def case_routes_of_a_killed_client_are_taken_back_at_the_next_start(d):
 def case_disconnect_while_a_long_route_list_is_applied(d):
     # 5,000 routes through the host's gateway (mode 1), each taking the simulated table a few
     # milliseconds: Disconnect lands in the middle of the work.
-    with open(os.path.join(ROOT, "tools", "service_sim", "config.json"), encoding="utf-8") as f:
-        config = json.load(f)
     routes = [f"10.{i // 256}.{i % 256}.0 mask 255.255.255.0" for i in range(5000)]
-    config["route_sets"].insert(0, {"id": "long", "title": "长列表", "comment": "5000 条路由",
-                                    "default_gateway": True, "routes": routes})
-    folder = tempfile.mkdtemp(prefix="kv-long-")
-    config_file = os.path.join(folder, "config.json")
-    with open(config_file, "w", encoding="utf-8") as f:
-        json.dump(config, f, ensure_ascii=False)
+    sim, folder = route_set_simulator({"id": "long", "title": "长列表", "comment": "5000 条路由",
+                                       "default_gateway": True, "routes": routes}, "kv-long-")
     slow = os.path.join(d.build, "KavrinSimNet.exe.slow")
     with open(slow, "w") as f:
         f.write("3")
-    s = Session(d, exe="KavrinSimNet.exe", sims=[Simulator(options=("--config", config_file))])
+    s = Session(d, exe="KavrinSimNet.exe", sims=[sim])
     try:
-        s.client_address_shown()
-        s.login("demo", "demo123")
-        s.next_box()
-        d.press(APP_CAPTION)
-        choose_policy(d)
+        s.connect_as_demo()
         s.wait_event(lambda l: l.startswith("routes added ") and int(l.split()[-1]) >= 100,
                      "route work did not start", 60)
         d.press(MAIN_CAPTION, f"#{DISCONNECT}")
@@ -701,11 +690,7 @@ def case_dhcp_on_the_tunnel_address_is_switched_off(d):
     reg("add", TUNNEL_INTERFACE, "/v", "EnableDHCP", "/t", "REG_DWORD", "/d", "1", "/f")
     s = Session(d, exe="KavrinSimNet.exe")
     try:
-        s.client_address_shown()
-        s.login("demo", "demo123")
-        s.next_box()
-        d.press(APP_CAPTION)
-        choose_policy(d)
+        s.connect_as_demo()
         text, icon = s.next_box()
         expect(text.startswith("检测到您的VPN设备上启用了DHCP。"), f"the box said {text!r}")
         expect(icon == "warning", f"icon {icon!r}")
@@ -821,11 +806,7 @@ def connect_accelerating(d, program):
                 policy={"LastVpnRouteIndex": -3, "LastVpnTabGroupIndex": 2,
                         "LastVpnServerId": 101, "VpnType": 1})
     try:
-        s.client_address_shown()
-        s.login("demo", "demo123")
-        s.next_box()
-        d.press(APP_CAPTION)
-        choose_policy(d)
+        s.connect_as_demo()
         s.wait_event(lambda l: l == "bind start 8 10.8.0.6", "the binding module was not started")
         s.wait_hidden()
     except BaseException:
