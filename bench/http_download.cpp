@@ -103,7 +103,7 @@ bool Download(int64_t size, HttpBodySink* output) {
   EndSignal ended;
   if (!request.Start(ended, 0x0401)) return false;
   ended.Wait();
-  const bool whole = request.Complete() && request.bytes_received() == size;
+  const bool whole = request.Complete() && request.bytesReceived() == size;
   request.Close();
   return whole;
 }

@@ -18,8 +18,8 @@ namespace {
 
 class SilentEcho : public EchoProbe {
  public:
-  bool SendEcho(uint32_t, const std::vector<uint8_t>&, uint32_t timeout_ms, EchoReply&) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+  bool SendEcho(uint32_t, const std::vector<uint8_t>&, uint32_t timeoutMs, EchoReply&) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
     return false;
   }
 };

@@ -10,16 +10,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const size_t piece = (data[0] & 0x3F) + 1;
-  const bool in_memory = (data[0] & 0x40) != 0;
+  const bool inMemory = (data[0] & 0x40) != 0;
   const bool closes = (data[0] & 0x80) != 0;
   std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
 
   HttpLimits limits;
-  limits.header_block = 512;
-  limits.chunk_size_line = 64;
-  limits.memory_body = 1024;
+  limits.headerBlock = 512;
+  limits.chunkSizeLine = 64;
+  limits.memoryBody = 1024;
   StringBodySink sink;
-  HttpResponseParser parser(sink, in_memory, limits);
+  HttpResponseParser parser(sink, inMemory, limits);
   HttpOutcome outcome = HttpOutcome::kRunning;
   while (!bytes.empty()) {
     const std::string_view next = bytes.substr(0, piece);
@@ -31,13 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   outcome = closes ? parser.Finish() : parser.Abort();
   if (outcome == HttpOutcome::kRunning) std::abort();
 
-  if (static_cast<int64_t>(sink.data().size()) != parser.bytes_received()) std::abort();
-  if (in_memory && parser.bytes_received() > limits.memory_body) std::abort();
-  if (!parser.headers_parsed() && (parser.bytes_received() != 0 || parser.status_code() != 0 ||
-                                   outcome == HttpOutcome::kComplete)) {
+  if (static_cast<int64_t>(sink.data().size()) != parser.bytesReceived()) std::abort();
+  if (inMemory && parser.bytesReceived() > limits.memoryBody) std::abort();
+  if (!parser.headersParsed() && (parser.bytesReceived() != 0 || parser.statusCode() != 0 ||
+                                  outcome == HttpOutcome::kComplete)) {
     std::abort();
   }
-  if (parser.content_length() < -1) std::abort();
+  if (parser.contentLength() < -1) std::abort();
   for (const auto& [name, value] : parser.headers()) {
     for (const char c : name) {
       if (c >= 'A' && c <= 'Z') std::abort();

@@ -12,9 +12,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view body(reinterpret_cast<const char*>(data), size);
   const RouteList routes = ParseRouteList(body);
-  const std::string_view before_nul = body.substr(0, body.find('\0'));
+  const std::string_view beforeNul = body.substr(0, body.find('\0'));
   size_t lines = 1;
-  for (const char c : before_nul) lines += c == '\n';
+  for (const char c : beforeNul) lines += c == '\n';
   if (routes.size() > lines) std::abort();
   for (const std::wstring& route : routes) {
     if (route.empty() || route.front() == L'\r' || route.back() == L'\r') std::abort();

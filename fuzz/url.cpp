@@ -25,15 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (parsed->path.empty() || parsed->path.front() != L'/') std::abort();
     if (parsed->host.find_first_of(L"/:") != std::wstring::npos) std::abort();
     const std::wstring request = BuildRequestText(*parsed);
-    size_t line_ends = 0;
+    size_t lineEnds = 0;
     for (size_t i = 0; i < request.size(); ++i) {
       if (request[i] == L'\n' || request[i] == L'\r') {
         if (request.compare(i, 2, L"\r\n") != 0) std::abort();
-        ++line_ends;
+        ++lineEnds;
         ++i;
       }
     }
-    if (line_ends != 4) std::abort();
+    if (lineEnds != 4) std::abort();
   }
 
   const std::wstring encoded = PercentEncode(bytes);

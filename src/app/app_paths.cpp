@@ -12,10 +12,10 @@ std::wstring CutToPathLimit(std::wstring path) {
 
 }  // namespace
 
-AppPaths ComputeAppPaths(std::wstring module_path, std::wstring system_directory) {
+AppPaths ComputeAppPaths(std::wstring modulePath, std::wstring systemDirectory) {
   AppPaths paths;
-  paths.module_path = CutToPathLimit(std::move(module_path));
-  paths.module_folder = FolderOf(paths.module_path);
-  paths.system_folder = CutToPathLimit(std::move(system_directory)) + L"\\";
+  paths.modulePath = CutToPathLimit(std::move(modulePath));
+  paths.moduleFolder = FolderOf(paths.modulePath);
+  paths.systemFolder = CutToPathLimit(std::move(systemDirectory)) + L"\\";
   return paths;
 }

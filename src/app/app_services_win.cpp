@@ -41,18 +41,16 @@ ClientIdentity SystemMachineIdentity::Read(bool withBios) {
   return {ids.bios, ids.disk, ids.adapters};
 }
 
-AppServices::AppServices(CApplication& app, const SystemOverrides& overrides,
-                         const AppPaths& paths)
+AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, const AppPaths& paths)
     : systemDialer_(SystemUnless<RasDialer, RasApiDialer>(overrides.dialer)),
       systemRoutes_(SystemUnless<RouteTable, IpHelperRouteTable>(overrides.routes)),
-      systemIpv6Routes_(
-          SystemUnless<Ipv6RouteTable, IpHelperIpv6RouteTable>(overrides.ipv6Routes)),
+      systemIpv6Routes_(SystemUnless<Ipv6RouteTable, IpHelperIpv6RouteTable>(overrides.ipv6Routes)),
       dialer_(overrides.dialer ? *overrides.dialer : *systemDialer_),
       routes_(overrides.routes ? *overrides.routes : *systemRoutes_),
       responseFile_(SystemProgramDataFolder().FilePath(L"Kavrin.ini")),
       announcementFile_(SystemProgramDataFolder().FilePath(L"KavrinAnns.ini")),
       settings_(app, protection_),
-      programSettings_(SystemPrivateProfile(), paths.module_path),
+      programSettings_(SystemPrivateProfile(), paths.modulePath),
       tray_(overrides.traySystem ? *overrides.traySystem : SystemTray()),
       rasServices_(SystemServiceControl(), SystemTickClock()),
       repairs_(machineRegistry_, OperatingSystemMajorVersion(),
@@ -69,16 +67,15 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides,
       window_(settings_, tray_, app.MessageBoxes()),
       update_(OnlineUpdatePorts{window_, updateDownloader_, launcher_, version_, answers_,
                                 programSettings_, [this] { controller_->Exit(); }},
-              OnlineUpdatePaths{paths.module_path, paths.module_folder}),
-      announcements_(answers_, announcementFile_, update_,
-                     AnnouncementSinks{
-                         [this](const std::wstring& text, bool showBox) {
-                           window_.SetStatus(text, showBox);
-                         },
-                         [this](const std::wstring& ip) { window_.ShowClientAddress(ip); },
-                         [this](int slot, const std::wstring& caption, const std::wstring& link) {
-                           window_.ShowNewsSlot(slot, caption, link);
-                         }}),
+              OnlineUpdatePaths{paths.modulePath, paths.moduleFolder}),
+      announcements_(
+          answers_, announcementFile_, update_,
+          AnnouncementSinks{
+              [this](const std::wstring& text, bool showBox) { window_.SetStatus(text, showBox); },
+              [this](const std::wstring& ip) { window_.ShowClientAddress(ip); },
+              [this](int slot, const std::wstring& caption, const std::wstring& link) {
+                window_.ShowNewsSlot(slot, caption, link);
+              }}),
       probes_(window_.messages(), CDlgVpnMain::kHostMessage) {
   // Route mode 1 keeps IPv6 from going around the tunnel through this table.
   engines_.SetIpv6RouteTable(overrides.ipv6Routes ? overrides.ipv6Routes : systemIpv6Routes_.get());

@@ -19,9 +19,9 @@ CommandLineAction ParseCommandLineAction(const std::vector<std::wstring>& args);
 // exiting, so the copy is tried `attempts` times with a pause after each failure. Returns true
 // on the first successful copy, false after the last failed attempt and its pause.
 template <typename CopyOnce, typename Pause>
-bool CopyWithRetries(CopyOnce copy_once, Pause pause, int attempts = 10) {
+bool CopyWithRetries(CopyOnce copyOnce, Pause pause, int attempts = 10) {
   for (int i = 0; i < attempts; ++i) {
-    if (copy_once()) return true;
+    if (copyOnce()) return true;
     pause();
   }
   return false;

@@ -111,7 +111,7 @@ bool CVpnApp::InitInstance() {
 }
 
 int CVpnApp::ExitInstance() {
-  instance_mutex_.reset();
+  instanceMutex_.reset();
   CoUninitialize();
   return CApplication::ExitInstance();
 }
@@ -139,22 +139,19 @@ bool CVpnApp::HandleCommandLine(const CommandLineAction& action, BindModule& bin
   return false;
 }
 
-void CVpnApp::ShowRegistrationResult(int result, const char* success_key,
-                                     const char* failure_key) {
+void CVpnApp::ShowRegistrationResult(int result, const char* successKey, const char* failureKey) {
   const bool ok = result == 0;
-  MessageBoxW(nullptr, GetText(ok ? success_key : failure_key).c_str(), kMainWindowCaption,
+  MessageBoxW(nullptr, GetText(ok ? successKey : failureKey).c_str(), kMainWindowCaption,
               ok ? MB_ICONINFORMATION : MB_ICONWARNING);
 }
 
 void CVpnApp::RunUpdateCopy(const std::wstring& target) {
   // Without a target there is nothing to copy over; retrying would only delay the same answer.
   const bool copied =
-      !target.empty() && CopyWithRetries(
-                             [&] {
-                               return CopyFileW(paths_.module_path.c_str(), target.c_str(),
-                                                FALSE) != 0;
-                             },
-                             [] { Sleep(1000); });
+      !target.empty() &&
+      CopyWithRetries(
+          [&] { return CopyFileW(paths_.modulePath.c_str(), target.c_str(), FALSE) != 0; },
+          [] { Sleep(1000); });
   if (!copied) {
     AppMessageBox(GetText("CanNotUpdateGreenFile"), MB_OK);
     return;
@@ -163,13 +160,13 @@ void CVpnApp::RunUpdateCopy(const std::wstring& target) {
 }
 
 bool CVpnApp::EnforceSingleInstance() {
-  instance_mutex_.reset(CreateMutexW(nullptr, TRUE, kSingleInstanceMutexName));
+  instanceMutex_.reset(CreateMutexW(nullptr, TRUE, kSingleInstanceMutexName));
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
   HWND running = FindWindowW(L"#32770", kMainWindowCaption);
   if (!existed && !running) return true;
   AppMessageBox(GetText("VpnAppAlreadyRunUseTrayIconToActive"), MB_OK);
   if (running) PostMessageW(running, kShowMainWindowMessage, 0, 0);
-  instance_mutex_.reset();
+  instanceMutex_.reset();
   return false;
 }
 

@@ -35,7 +35,7 @@ class CVpnApp : public CApplication {
   void RepairBindModule(BindModule& bind);
   // True when a command-line action ran; start-up ends there.
   bool HandleCommandLine(const CommandLineAction& action, BindModule& bind);
-  void ShowRegistrationResult(int result, const char* success_key, const char* failure_key);
+  void ShowRegistrationResult(int result, const char* successKey, const char* failureKey);
   void RunUpdateCopy(const std::wstring& target);
   // False when another instance runs (it has been asked to show itself).
   bool EnforceSingleInstance();
@@ -45,5 +45,5 @@ class CVpnApp : public CApplication {
 
   SystemOverrides overrides_;
   AppPaths paths_;
-  UniqueHandle instance_mutex_;
+  UniqueHandle instanceMutex_;
 };

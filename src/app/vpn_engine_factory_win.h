@@ -39,7 +39,7 @@ class VpnEngineFactory : public EngineFactory {
 
   std::unique_ptr<CGeneralVpn> CreateEngine(int32_t tunnelType) override {
     std::unique_ptr<CGeneralVpn> engine;
-    if (tunnelType == WindowsVpnTunnelPptp || tunnelType == WindowsVpnTunnelL2tp) {
+    if (tunnelType == kWindowsVpnTunnelPptp || tunnelType == kWindowsVpnTunnelL2tp) {
       engine = std::make_unique<CWindowsVpn>(static_cast<uint32_t>(tunnelType), dialer_, routes_,
                                              clock_, nullptr);
     } else if (tunnelType == kOpenVpnTunnel) {

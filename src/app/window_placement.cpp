@@ -3,13 +3,13 @@
 #include <algorithm>
 
 bool CanGrabWindowAt(int32_t left, int32_t top, int32_t width,
-                     const std::vector<ScreenRect>& work_areas) {
+                     const std::vector<ScreenRect>& workAreas) {
   if (width <= 0) return false;
   const int64_t right = int64_t{left} + width;
-  const int64_t band_bottom = int64_t{top} + kGrabBandHeight;
+  const int64_t bandBottom = int64_t{top} + kGrabBandHeight;
   const int64_t needed = std::min<int64_t>(width, kGrabBandWidth);
-  for (const ScreenRect& area : work_areas) {
-    if (top < area.top || band_bottom > area.bottom) continue;
+  for (const ScreenRect& area : workAreas) {
+    if (top < area.top || bandBottom > area.bottom) continue;
     const int64_t overlap =
         std::min<int64_t>(right, area.right) - std::max<int64_t>(left, area.left);
     if (overlap >= needed) return true;
@@ -19,8 +19,8 @@ bool CanGrabWindowAt(int32_t left, int32_t top, int32_t width,
 
 std::optional<std::pair<int32_t, int32_t>> RestoredWindowPosition(
     const std::optional<std::pair<int32_t, int32_t>>& saved, int32_t width,
-    const std::vector<ScreenRect>& work_areas) {
-  if (!saved || !CanGrabWindowAt(saved->first, saved->second, width, work_areas)) {
+    const std::vector<ScreenRect>& workAreas) {
+  if (!saved || !CanGrabWindowAt(saved->first, saved->second, width, workAreas)) {
     return std::nullopt;
   }
   return saved;

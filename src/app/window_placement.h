@@ -22,12 +22,12 @@ inline constexpr int32_t kGrabBandWidth = 100;
 
 // True when a window `width` wide with its top-left corner at `left`, `top` has a band of its top
 // edge (kGrabBandHeight high, kGrabBandWidth wide or the whole width of a narrower window) wholly
-// inside one of `work_areas`.
+// inside one of `workAreas`.
 bool CanGrabWindowAt(int32_t left, int32_t top, int32_t width,
-                     const std::vector<ScreenRect>& work_areas);
+                     const std::vector<ScreenRect>& workAreas);
 
 // The saved position when the window can still be taken hold of there; nothing otherwise (the
 // caller centres the window).
 std::optional<std::pair<int32_t, int32_t>> RestoredWindowPosition(
     const std::optional<std::pair<int32_t, int32_t>>& saved, int32_t width,
-    const std::vector<ScreenRect>& work_areas);
+    const std::vector<ScreenRect>& workAreas);

@@ -47,8 +47,8 @@ long ReceiveOnce(SocketHandle socket, char* buffer, size_t size);
 // Half-closes the sending side, so the peer sees the end of the stream.
 void ShutdownSending(SocketHandle socket);
 
-// Listening on 127.0.0.1: `port` 0 picks a free port, reported back through `bound_port`.
-SocketHandle ListenOnLoopback(uint16_t port, uint16_t* bound_port);
+// Listening on 127.0.0.1: `port` 0 picks a free port, reported back through `boundPort`.
+SocketHandle ListenOnLoopback(uint16_t port, uint16_t* boundPort);
 // Waits for the next connection; kNoSocket when the listening socket fails or is aborted.
 SocketHandle AcceptConnection(SocketHandle listening);
 
@@ -58,8 +58,8 @@ SocketHandle AcceptConnection(SocketHandle listening);
 SocketHandle OpenUdpSocket();
 bool SetNonBlocking(SocketHandle socket);
 // Binds to `address` (network byte order, 0 = any) and `port` (0 = any free one, reported back
-// through `bound_port` when given).
-bool BindIpv4(SocketHandle socket, uint32_t address, uint16_t port, uint16_t* bound_port);
+// through `boundPort` when given).
+bool BindIpv4(SocketHandle socket, uint32_t address, uint16_t port, uint16_t* boundPort);
 // One datagram: the count sent, or -1.
 long SendToIpv4(SocketHandle socket, const char* data, size_t size, uint32_t address,
                 uint16_t port);

@@ -112,7 +112,7 @@ long ReceiveOnce(SocketHandle socket, char* buffer, size_t size) {
 
 void ShutdownSending(SocketHandle socket) { ::shutdown(Fd(socket), SHUT_WR); }
 
-SocketHandle ListenOnLoopback(uint16_t port, uint16_t* bound_port) {
+SocketHandle ListenOnLoopback(uint16_t port, uint16_t* boundPort) {
   const SocketHandle socket = OpenTcpSocket();
   if (socket == kNoSocket) return kNoSocket;
   const int yes = 1;
@@ -128,7 +128,7 @@ SocketHandle ListenOnLoopback(uint16_t port, uint16_t* bound_port) {
     CloseSocket(socket);
     return kNoSocket;
   }
-  if (bound_port) *bound_port = ntohs(local.sin_port);
+  if (boundPort) *boundPort = ntohs(local.sin_port);
   return socket;
 }
 
@@ -150,7 +150,7 @@ bool SetNonBlocking(SocketHandle socket) {
   return ::ioctl(Fd(socket), FIONBIO, &on) == 0;
 }
 
-bool BindIpv4(SocketHandle socket, uint32_t address, uint16_t port, uint16_t* bound_port) {
+bool BindIpv4(SocketHandle socket, uint32_t address, uint16_t port, uint16_t* boundPort) {
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_addr.s_addr = address;
@@ -160,7 +160,7 @@ bool BindIpv4(SocketHandle socket, uint32_t address, uint16_t port, uint16_t* bo
       ::getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
     return false;
   }
-  if (bound_port) *bound_port = ntohs(local.sin_port);
+  if (boundPort) *boundPort = ntohs(local.sin_port);
   return true;
 }
 

@@ -98,7 +98,7 @@ long ReceiveOnce(SocketHandle socket, char* buffer, size_t size) {
 
 void ShutdownSending(SocketHandle socket) { ::shutdown(Sock(socket), SD_SEND); }
 
-SocketHandle ListenOnLoopback(uint16_t port, uint16_t* bound_port) {
+SocketHandle ListenOnLoopback(uint16_t port, uint16_t* boundPort) {
   const SocketHandle socket = OpenTcpSocket();
   if (socket == kNoSocket) return kNoSocket;
   sockaddr_in local{};
@@ -112,7 +112,7 @@ SocketHandle ListenOnLoopback(uint16_t port, uint16_t* bound_port) {
     CloseSocket(socket);
     return kNoSocket;
   }
-  if (bound_port) *bound_port = ntohs(local.sin_port);
+  if (boundPort) *boundPort = ntohs(local.sin_port);
   return socket;
 }
 
@@ -138,7 +138,7 @@ bool SetNonBlocking(SocketHandle socket) {
   return ::ioctlsocket(Sock(socket), FIONBIO, &on) == 0;
 }
 
-bool BindIpv4(SocketHandle socket, uint32_t address, uint16_t port, uint16_t* bound_port) {
+bool BindIpv4(SocketHandle socket, uint32_t address, uint16_t port, uint16_t* boundPort) {
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_addr.s_addr = address;
@@ -148,7 +148,7 @@ bool BindIpv4(SocketHandle socket, uint32_t address, uint16_t port, uint16_t* bo
       ::getsockname(Sock(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
     return false;
   }
-  if (bound_port) *bound_port = ntohs(local.sin_port);
+  if (boundPort) *boundPort = ntohs(local.sin_port);
   return true;
 }
 

@@ -178,26 +178,26 @@ size_t IniFile::AppendIndex() {
 }
 
 bool IniFile::Set(std::string_view section, std::string_view key, std::string_view value) {
-  const std::string_view section_name = QueryName(section);
-  const std::string_view key_name = QueryName(key);
-  if (section_name.empty()) return false;
+  const std::string_view sectionName = QueryName(section);
+  const std::string_view keyName = QueryName(key);
+  if (sectionName.empty()) return false;
   // Leading blanks would be lost on the next read anyway; the system drops them when writing.
-  const std::string value_text(TrimLeft(CutAtNul(value)));
-  const std::string entry = std::string(key_name) + "=" + value_text;
+  const std::string valueText(TrimLeft(CutAtNul(value)));
+  const std::string entry = std::string(keyName) + "=" + valueText;
 
-  const size_t header = FindSection(section_name);
+  const size_t header = FindSection(sectionName);
   if (header == kNone) {
     const size_t at = AppendIndex();
-    InsertLine(at, "[" + std::string(section_name) + "]");
+    InsertLine(at, "[" + std::string(sectionName) + "]");
     InsertLine(at + 1, entry);
     return true;
   }
-  const size_t existing = FindKey(header, key_name);
+  const size_t existing = FindKey(header, keyName);
   if (existing != kNone) {
-    const bool had_cr = !lines_[existing].empty() && lines_[existing].back() == '\r';
+    const bool hadCr = !lines_[existing].empty() && lines_[existing].back() == '\r';
     // The key keeps the spelling the file gave it.
-    std::string replaced = std::string(Classify(lines_[existing]).name) + "=" + value_text;
-    if (had_cr) replaced += '\r';
+    std::string replaced = std::string(Classify(lines_[existing]).name) + "=" + valueText;
+    if (hadCr) replaced += '\r';
     if (lines_[existing] == replaced) return false;
     lines_[existing] = std::move(replaced);
     return true;
@@ -230,9 +230,9 @@ bool IniFile::DeleteSection(std::string_view section) {
   const size_t header = FindSection(section);
   if (header == kNone) return false;
   const size_t end = SectionEnd(header);
-  const bool took_last_line = end == lines_.size();
+  const bool tookLastLine = end == lines_.size();
   lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header),
                lines_.begin() + static_cast<std::ptrdiff_t>(end));
-  if (took_last_line) lines_.emplace_back();
+  if (tookLastLine) lines_.emplace_back();
   return true;
 }

@@ -108,14 +108,14 @@ bool NativePrivateProfile::WriteString(const std::wstring& section,
   const std::filesystem::path path = PathOf(file);
   std::lock_guard<std::mutex> hold(FileLock());
   IniFile ini = LoadBytes(path);
-  const std::string section_utf8 = WideToUtf8(section);
+  const std::string sectionUtf8 = WideToUtf8(section);
   bool changed = false;
   if (!key) {
-    changed = ini.DeleteSection(section_utf8);
+    changed = ini.DeleteSection(sectionUtf8);
   } else if (!value) {
-    changed = ini.DeleteKey(section_utf8, WideToUtf8(*key));
+    changed = ini.DeleteKey(sectionUtf8, WideToUtf8(*key));
   } else {
-    changed = ini.Set(section_utf8, WideToUtf8(*key), WideToUtf8(*value));
+    changed = ini.Set(sectionUtf8, WideToUtf8(*key), WideToUtf8(*value));
   }
   return !changed || Save(path, ini);
 }

@@ -16,7 +16,7 @@ uint32_t WinPrivateProfile::GetString(const std::wstring& section, const std::ws
 uint32_t WinPrivateProfile::GetStringBytes(const std::string& section, const std::string& key,
                                            const std::string& fallback, char* buffer, uint32_t size,
                                            const std::string& file) {
-  return raw_reader_.GetStringBytes(section, key, fallback, buffer, size, file);
+  return rawReader_.GetStringBytes(section, key, fallback, buffer, size, file);
 }
 
 bool WinPrivateProfile::WriteString(const std::wstring& section,

@@ -17,5 +17,5 @@ class WinPrivateProfile final : public PrivateProfile {
   uint32_t GetSectionNames(wchar_t* buffer, uint32_t size, const std::wstring& file) override;
 
  private:
-  NativePrivateProfile raw_reader_;
+  NativePrivateProfile rawReader_;
 };

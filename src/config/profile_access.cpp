@@ -116,13 +116,13 @@ std::wstring ReadProfileText(PrivateProfile& profile, const std::wstring& file,
 std::wstring ReadProfileUtf8Text(PrivateProfile& profile, const std::wstring& file,
                                  const std::wstring& section, const std::wstring& key) {
   const std::string escaped = WideToAnsi(EscapeSectionName(section));
-  const std::string narrow_key = WideToAnsi(key);
-  const std::string narrow_file = WideToAnsi(file);
+  const std::string narrowKey = WideToAnsi(key);
+  const std::string narrowFile = WideToAnsi(file);
   for (uint32_t size = kInitialSize;; size *= 2) {
     std::vector<char> buffer(size + kBufferSlack, '\0');
-    const uint32_t length = std::min(profile.GetStringBytes(escaped, narrow_key, std::string(),
-                                                            buffer.data(), size, narrow_file),
-                                     size - 1);
+    const uint32_t length = std::min(
+        profile.GetStringBytes(escaped, narrowKey, std::string(), buffer.data(), size, narrowFile),
+        size - 1);
     if (length != size - 1 || size >= kMaxProfileValueSize) {
       const std::string_view bytes(buffer.data(), length);
       return Utf8ToWide(bytes.substr(0, bytes.find('\0')));

@@ -3,11 +3,11 @@
 #include "base/text.h"
 #include "config/profile_access.h"
 
-ProgramSettings::ProgramSettings(PrivateProfile& profile, const std::wstring& executable_path)
-    : profile_(profile), file_(executable_path + L".ini") {}
+ProgramSettings::ProgramSettings(PrivateProfile& profile, const std::wstring& executablePath)
+    : profile_(profile), file_(executablePath + L".ini") {}
 
-std::vector<std::wstring> ProgramSettings::LoginHosts(const std::wstring& built_in) const {
-  const std::wstring list = ReadProfileText(profile_, file_, L"Main", L"LoginHosts", built_in);
+std::vector<std::wstring> ProgramSettings::LoginHosts(const std::wstring& builtIn) const {
+  const std::wstring list = ReadProfileText(profile_, file_, L"Main", L"LoginHosts", builtIn);
   std::vector<std::wstring> hosts;
   for (const auto& item : SplitText(list, L';')) {
     std::wstring host = TrimText(item);

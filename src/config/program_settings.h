@@ -9,13 +9,13 @@
 
 class ProgramSettings {
  public:
-  ProgramSettings(PrivateProfile& profile, const std::wstring& executable_path);
+  ProgramSettings(PrivateProfile& profile, const std::wstring& executablePath);
 
   const std::wstring& file() const { return file_; }
 
-  // Login base addresses: "LoginHosts" or else `built_in`, a ';'-separated list; items are
+  // Login base addresses: "LoginHosts" or else `builtIn`, a ';'-separated list; items are
   // trimmed and empty ones dropped.
-  std::vector<std::wstring> LoginHosts(const std::wstring& built_in) const;
+  std::vector<std::wstring> LoginHosts(const std::wstring& builtIn) const;
   // "setup", "green", any other text, or empty when the update is not forced.
   std::wstring ForceOnlineUpdateTest() const;
 

@@ -7,7 +7,7 @@ std::wstring& TextTable::Slot(std::string_view key) {
   auto found = texts_.find(key);
   if (found == texts_.end()) {
     found = texts_.emplace(std::string(key), std::wstring()).first;
-    build_order_.emplace_back(key);
+    buildOrder_.emplace_back(key);
   }
   return found->second;
 }

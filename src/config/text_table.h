@@ -22,14 +22,14 @@ class TextTable {
   bool Contains(std::string_view key) const;
   size_t size() const { return texts_.size(); }
   // Keys in the order they were first inserted.
-  const std::vector<std::string>& keys_in_build_order() const { return build_order_; }
+  const std::vector<std::string>& keysInBuildOrder() const { return buildOrder_; }
 
  private:
   std::wstring& Slot(std::string_view key);
 
   // Byte-wise, case-sensitive: "OK" and "ok" are different keys.
   std::map<std::string, std::wstring, std::less<>> texts_;
-  std::vector<std::string> build_order_;
+  std::vector<std::string> buildOrder_;
 };
 
 struct TextRow;

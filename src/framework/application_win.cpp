@@ -21,17 +21,17 @@ CApplication* CApplication::Current() { return g_current; }
 
 bool CApplication::InitInstance() { return true; }
 
-int CApplication::ExitInstance() { return exit_code_; }
+int CApplication::ExitInstance() { return exitCode_; }
 
 int CApplication::Run() {
   if (!InitInstance()) return ExitInstance();
-  if (main_window_ && main_window_->hwnd()) {
-    in_message_loop_ = true;
+  if (mainWindow_ && mainWindow_->hwnd()) {
+    inMessageLoop_ = true;
     MSG message;
     for (;;) {
       const BOOL got = GetMessageW(&message, nullptr, 0, 0);
       if (got == 0) {
-        exit_code_ = static_cast<int>(message.wParam);
+        exitCode_ = static_cast<int>(message.wParam);
         break;
       }
       if (got == -1) break;
@@ -39,7 +39,7 @@ int CApplication::Run() {
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }
-    in_message_loop_ = false;
+    inMessageLoop_ = false;
   }
   return ExitInstance();
 }
@@ -70,27 +70,27 @@ std::wstring CApplication::ModulePath() {
 }
 
 void CApplication::SetAppName(const std::wstring& name) {
-  app_name_ = name;
+  appName_ = name;
   profile_.SetAppName(name);
 }
 
 void CApplication::SetRegistryKey(const std::wstring& key) {
-  registry_key_ = key;
+  registryKey_ = key;
   profile_.SetRegistryKey(key);
 }
 
 int CApplication::AppMessageBox(const std::wstring& text, UINT type) {
   HWND owner = nullptr;
-  if (main_window_ && main_window_->hwnd()) owner = GetLastActivePopup(main_window_->hwnd());
-  return MessageBoxW(owner, text.c_str(), app_name_.c_str(), type);
+  if (mainWindow_ && mainWindow_->hwnd()) owner = GetLastActivePopup(mainWindow_->hwnd());
+  return MessageBoxW(owner, text.c_str(), appName_.c_str(), type);
 }
 
 void CApplication::OnWindowDestroyed(CWindow* window) {
-  if (window != main_window_) return;
-  main_window_ = nullptr;
+  if (window != mainWindow_) return;
+  mainWindow_ = nullptr;
   // A main window run as a modal dialog ends its own loop; a quit message left behind would
   // close the next message box before anyone saw it.
-  if (in_message_loop_) PostQuitMessage(0);
+  if (inMessageLoop_) PostQuitMessage(0);
 }
 
 uint32_t CApplication::GetProfileInt(const std::wstring& section, const std::wstring& entry,

@@ -38,12 +38,12 @@ class CApplication : public RegistryProfile {
   static std::wstring ModulePath();
 
   void SetAppName(const std::wstring& name);
-  const std::wstring& AppName() const { return app_name_; }
+  const std::wstring& AppName() const { return appName_; }
   void SetRegistryKey(const std::wstring& key);
-  const std::wstring& RegistryKey() const { return registry_key_; }
+  const std::wstring& RegistryKey() const { return registryKey_; }
 
-  CWindow* MainWindow() const { return main_window_; }
-  void SetMainWindow(CWindow* window) { main_window_ = window; }
+  CWindow* MainWindow() const { return mainWindow_; }
+  void SetMainWindow(CWindow* window) { mainWindow_ = window; }
 
   // A message box captioned with the application name, owned by the main window (or the
   // dialog it is running) when there is one. Returns the button pressed.
@@ -73,12 +73,12 @@ class CApplication : public RegistryProfile {
   bool PreTranslate(MSG& message);
 
   HINSTANCE instance_ = nullptr;
-  std::wstring app_name_;
-  std::wstring registry_key_;
+  std::wstring appName_;
+  std::wstring registryKey_;
   CUserRegistryProfile profile_;
-  CWindow* main_window_ = nullptr;
-  bool in_message_loop_ = false;
-  int exit_code_ = 0;
+  CWindow* mainWindow_ = nullptr;
+  bool inMessageLoop_ = false;
+  int exitCode_ = 0;
   CApplication* previous_ = nullptr;
 };
 

@@ -14,7 +14,7 @@ constexpr std::wstring_view kTemplateFont = L"MS Shell Dlg";
 
 }  // namespace
 
-CDialog::CDialog(UINT templateId) : template_id_(templateId) {}
+CDialog::CDialog(UINT templateId) : templateId_(templateId) {}
 
 std::vector<uint8_t> CDialog::BuildEmptyTemplate() {
   DLGTEMPLATE header = {};
@@ -37,7 +37,7 @@ const DLGTEMPLATE* CDialog::FindTemplate(HINSTANCE& module) {
       GetModuleHandleW(nullptr)};
   for (HINSTANCE candidate : candidates) {
     if (!candidate) continue;
-    HRSRC info = FindResourceW(candidate, MAKEINTRESOURCEW(template_id_), RT_DIALOG);
+    HRSRC info = FindResourceW(candidate, MAKEINTRESOURCEW(templateId_), RT_DIALOG);
     if (!info) continue;
     HGLOBAL loaded = LoadResource(candidate, info);
     if (const void* data = loaded ? LockResource(loaded) : nullptr) {
@@ -45,10 +45,10 @@ const DLGTEMPLATE* CDialog::FindTemplate(HINSTANCE& module) {
       return static_cast<const DLGTEMPLATE*>(data);
     }
   }
-  if (template_id_ != kEmptyTemplateId) return nullptr;
-  if (built_template_.empty()) built_template_ = BuildEmptyTemplate();
+  if (templateId_ != kEmptyTemplateId) return nullptr;
+  if (builtTemplate_.empty()) builtTemplate_ = BuildEmptyTemplate();
   module = GetModuleHandleW(nullptr);
-  return reinterpret_cast<const DLGTEMPLATE*>(built_template_.data());
+  return reinterpret_cast<const DLGTEMPLATE*>(builtTemplate_.data());
 }
 
 HWND CDialog::DefaultOwner() const {
@@ -64,12 +64,12 @@ HWND CDialog::DefaultOwner() const {
 INT_PTR CDialog::DoModal(HWND owner) {
   if (hwnd()) return -1;
   HINSTANCE module = nullptr;
-  const DLGTEMPLATE* dialog_template = FindTemplate(module);
-  if (!dialog_template) return -1;
+  const DLGTEMPLATE* dialogTemplate = FindTemplate(module);
+  if (!dialogTemplate) return -1;
   if (!owner) owner = DefaultOwner();
   modal_ = true;
   SetPendingAttach(this);
-  const INT_PTR code = DialogBoxIndirectParamW(module, dialog_template, owner, DialogProc, 0);
+  const INT_PTR code = DialogBoxIndirectParamW(module, dialogTemplate, owner, DialogProc, 0);
   SetPendingAttach(nullptr);
   modal_ = false;
   return code;
@@ -78,12 +78,12 @@ INT_PTR CDialog::DoModal(HWND owner) {
 bool CDialog::Create(HWND owner) {
   if (hwnd()) return false;
   HINSTANCE module = nullptr;
-  const DLGTEMPLATE* dialog_template = FindTemplate(module);
-  if (!dialog_template) return false;
+  const DLGTEMPLATE* dialogTemplate = FindTemplate(module);
+  if (!dialogTemplate) return false;
   if (!owner) owner = DefaultOwner();
   modal_ = false;
   SetPendingAttach(this);
-  HWND window = CreateDialogIndirectParamW(module, dialog_template, owner, DialogProc, 0);
+  HWND window = CreateDialogIndirectParamW(module, dialogTemplate, owner, DialogProc, 0);
   SetPendingAttach(nullptr);
   return window && window == hwnd();
 }

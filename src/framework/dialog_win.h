@@ -46,7 +46,7 @@ class CDialog : public CWindow {
   const DLGTEMPLATE* FindTemplate(HINSTANCE& module);
   HWND DefaultOwner() const;
 
-  UINT template_id_;
-  std::vector<uint8_t> built_template_;
+  UINT templateId_;
+  std::vector<uint8_t> builtTemplate_;
   bool modal_ = false;
 };

@@ -45,15 +45,15 @@ void HardenModuleSearchPath() {
   // Vista SP2 updates).
   using SetDllDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
   using SetSearchPathModeFn = BOOL(WINAPI*)(DWORD);
-  if (auto set_dll_directory = reinterpret_cast<SetDllDirectoryFn>(
+  if (auto setDllDirectory = reinterpret_cast<SetDllDirectoryFn>(
           reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryW")))) {
-    set_dll_directory(L"");
+    setDllDirectory(L"");
   }
   // SetDefaultDllDirectories is deliberately not used: restricting the default search to
   // LOAD_LIBRARY_SEARCH_* folders changes how every later LoadLibrary resolves names, and the
   // program relies on the classic order with its own folder first.
-  if (auto set_search_path_mode = reinterpret_cast<SetSearchPathModeFn>(
+  if (auto setSearchPathMode = reinterpret_cast<SetSearchPathModeFn>(
           reinterpret_cast<void*>(GetProcAddress(kernel, "SetSearchPathMode")))) {
-    set_search_path_mode(BASE_SEARCH_PATH_ENABLE_SAFE_SEARCHMODE | BASE_SEARCH_PATH_PERMANENT);
+    setSearchPathMode(BASE_SEARCH_PATH_ENABLE_SAFE_SEARCHMODE | BASE_SEARCH_PATH_PERMANENT);
   }
 }

@@ -15,11 +15,11 @@ constexpr int kReadAttempts = 4;
 }  // namespace
 
 CUserRegistryProfile::CUserRegistryProfile(std::wstring registryKey, std::wstring appName)
-    : registry_key_(std::move(registryKey)), app_name_(std::move(appName)) {}
+    : registryKey_(std::move(registryKey)), appName_(std::move(appName)) {}
 
 std::wstring CUserRegistryProfile::AppKeyPath() const {
-  if (registry_key_.empty() || app_name_.empty()) return {};
-  return L"Software\\" + registry_key_ + L"\\" + app_name_;
+  if (registryKey_.empty() || appName_.empty()) return {};
+  return L"Software\\" + registryKey_ + L"\\" + appName_;
 }
 
 std::wstring CUserRegistryProfile::SectionPath(const std::wstring& section) const {

@@ -18,8 +18,8 @@ class CUserRegistryProfile : public RegistryProfile {
   CUserRegistryProfile(std::wstring registryKey, std::wstring appName);
 
   // Until both names are set the profile has no home: reads give defaults, writes fail.
-  void SetRegistryKey(std::wstring registryKey) { registry_key_ = std::move(registryKey); }
-  void SetAppName(std::wstring appName) { app_name_ = std::move(appName); }
+  void SetRegistryKey(std::wstring registryKey) { registryKey_ = std::move(registryKey); }
+  void SetAppName(std::wstring appName) { appName_ = std::move(appName); }
   // "Software\<registry key>\<app name>", relative to HKEY_CURRENT_USER; empty when unset.
   std::wstring AppKeyPath() const;
 
@@ -47,6 +47,6 @@ class CUserRegistryProfile : public RegistryProfile {
   bool WriteValue(const std::wstring& section, const std::wstring& entry, DWORD type,
                   const void* data, size_t size) const;
 
-  std::wstring registry_key_;
-  std::wstring app_name_;
+  std::wstring registryKey_;
+  std::wstring appName_;
 };

@@ -67,8 +67,8 @@ const wchar_t* CWindow::FrameworkClassName() {
 bool CWindow::Create(DWORD exStyle, const wchar_t* className, const std::wstring& text, DWORD style,
                      const RECT& rect, HWND parent, UINT id) {
   if (hwnd_) return false;
-  const bool own_class = className == nullptr;
-  if (own_class) {
+  const bool ownClass = className == nullptr;
+  if (ownClass) {
     className = FrameworkClassName();
     if (!className) return false;
     SetPendingAttach(this);
@@ -79,7 +79,7 @@ bool CWindow::Create(DWORD exStyle, const wchar_t* className, const std::wstring
                                 ModuleInstance(), nullptr);
   SetPendingAttach(nullptr);
   if (!window) return false;
-  if (own_class) return hwnd_ == window;
+  if (ownClass) return hwnd_ == window;
   if (Attach(window)) return true;
   ::DestroyWindow(window);
   return false;
@@ -99,9 +99,9 @@ bool CWindow::Subclass(HWND window) {
   hwnd_ = window;
   const auto current = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC));
   if (current == WindowProc) {
-    previous_proc_ = DefWindowProcW;
+    previousProc_ = DefWindowProcW;
   } else {
-    previous_proc_ = reinterpret_cast<WNDPROC>(
+    previousProc_ = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WindowProc)));
   }
   return true;
@@ -117,8 +117,8 @@ HWND CWindow::Detach() {
   // Someone who subclassed after us still chains to WindowProc; ripping it out from under
   // them would cut their chain, so the procedure is only restored while we are on top.
   const auto current = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC));
-  if (current == WindowProc && previous_proc_ != DefWindowProcW) {
-    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_proc_));
+  if (current == WindowProc && previousProc_ != DefWindowProcW) {
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousProc_));
   }
   return window;
 }
@@ -157,14 +157,14 @@ LRESULT CWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void CWindow::FinishDestroy() {
   Detach();
-  previous_proc_ = nullptr;
+  previousProc_ = nullptr;
   if (CApplication* app = CApplication::Current()) app->OnWindowDestroyed(this);
   OnFinalMessage();
 }
 
 LRESULT CWindow::CallPrevious(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (!previous_proc_) return DefWindowProcW(hwnd_, message, wParam, lParam);
-  return CallWindowProcW(previous_proc_, hwnd_, message, wParam, lParam);
+  if (!previousProc_) return DefWindowProcW(hwnd_, message, wParam, lParam);
+  return CallWindowProcW(previousProc_, hwnd_, message, wParam, lParam);
 }
 
 LRESULT CWindow::Default() {

@@ -112,7 +112,7 @@ class CWindow {
   void FinishDestroy();
 
   HWND hwnd_ = nullptr;
-  WNDPROC previous_proc_ = nullptr;
+  WNDPROC previousProc_ = nullptr;
   const CurrentMessage* current_ = nullptr;
 };
 

@@ -5,22 +5,26 @@
 #include "policy/icmp_echo_probe_win.h"
 
 DialogPolicyChooser::DialogPolicyChooser(HWND owner, SettingsStore& settings,
-                                         BindModule& bind_module,
-                                         BlockedOperationRunner& restarter,
-                                         MessageBoxFn message_box)
+                                         BindModule& bindModule, BlockedOperationRunner& restarter,
+                                         MessageBoxFn messageBox)
     : owner_(owner),
       settings_(settings),
-      bind_module_(bind_module),
+      bindModule_(bindModule),
       restarter_(restarter),
-      message_box_(std::move(message_box)) {}
+      messageBox_(std::move(messageBox)) {}
 
-bool DialogPolicyChooser::ChoosePolicy(const std::wstring& response_file, PolicyChoice& choice) {
+bool DialogPolicyChooser::ChoosePolicy(const std::wstring& responseFile, PolicyChoice& choice) {
   LocalMachineRegistry registry;
-  CDlgVpnPolicy dialog(response_file,
-                       CDlgVpnPolicy::Ports{SystemPrivateProfile(), settings_, bind_module_,
-                                            registry, restarter_, OperatingSystemMajorVersion(),
-                                            &IcmpEchoProbe::Create, speed_test_, {},
-                                            message_box_});
+  CDlgVpnPolicy dialog(responseFile, CDlgVpnPolicy::Ports{SystemPrivateProfile(),
+                                                          settings_,
+                                                          bindModule_,
+                                                          registry,
+                                                          restarter_,
+                                                          OperatingSystemMajorVersion(),
+                                                          &IcmpEchoProbe::Create,
+                                                          speedTest_,
+                                                          {},
+                                                          messageBox_});
   if (dialog.DoModal(owner_) != IDOK) return false;
   choice = dialog.choice();
   return true;

@@ -13,20 +13,20 @@
 
 class DialogPolicyChooser : public PolicyChooser {
  public:
-  DialogPolicyChooser(HWND owner, SettingsStore& settings, BindModule& bind_module,
-                      BlockedOperationRunner& restarter, MessageBoxFn message_box = {});
+  DialogPolicyChooser(HWND owner, SettingsStore& settings, BindModule& bindModule,
+                      BlockedOperationRunner& restarter, MessageBoxFn messageBox = {});
 
   void SetOwner(HWND owner) { owner_ = owner; }
   // The time-service port defaults to 123; the preview and tests use a local responder.
-  void SetSpeedTestOptions(SpeedTest::Options options) { speed_test_ = options; }
+  void SetSpeedTestOptions(SpeedTest::Options options) { speedTest_ = options; }
 
-  bool ChoosePolicy(const std::wstring& response_file, PolicyChoice& choice) override;
+  bool ChoosePolicy(const std::wstring& responseFile, PolicyChoice& choice) override;
 
  private:
   HWND owner_;
   SettingsStore& settings_;
-  BindModule& bind_module_;
+  BindModule& bindModule_;
   BlockedOperationRunner& restarter_;
-  SpeedTest::Options speed_test_;
-  MessageBoxFn message_box_;
+  SpeedTest::Options speedTest_;
+  MessageBoxFn messageBox_;
 };

@@ -24,30 +24,29 @@ std::wstring ModuleFolder() { return FolderOf(CApplication::ModulePath()); }
 
 }  // namespace
 
-CDlgVpnPolicy::CDlgVpnPolicy(std::wstring response_file, Ports ports)
-    : response_file_(std::move(response_file)),
+CDlgVpnPolicy::CDlgVpnPolicy(std::wstring responseFile, Ports ports)
+    : responseFile_(std::move(responseFile)),
       ports_(std::move(ports)),
-      speed_test_(target_, ports_.echo_probe, SystemTickClock(), ports_.speed_test),
-      l2tp_(ports_.registry, ports_.restarter, ports_.os_major_version) {
+      speedTest_(target_, ports_.echoProbe, SystemTickClock(), ports_.speedTest),
+      l2tp_(ports_.registry, ports_.restarter, ports_.osMajorVersion) {
   controller_ = std::make_unique<VpnPolicyController>(
       static_cast<VpnPolicyView&>(*this),
-      VpnPolicyController::Ports{ports_.profile, ports_.settings, ports_.bind_module, speed_test_,
+      VpnPolicyController::Ports{ports_.profile, ports_.settings, ports_.bindModule, speedTest_,
                                  l2tp_, openvpn_, ModuleFolder()},
-      response_file_, [](const std::wstring& a, const std::wstring& b) {
-        return lstrcmpiW(a.c_str(), b.c_str());
-      });
+      responseFile_,
+      [](const std::wstring& a, const std::wstring& b) { return lstrcmpiW(a.c_str(), b.c_str()); });
 }
 
 // The workers post to this window; they are gone before it is.
-CDlgVpnPolicy::~CDlgVpnPolicy() { speed_test_.Stop(); }
+CDlgVpnPolicy::~CDlgVpnPolicy() { speedTest_.Stop(); }
 
 bool CDlgVpnPolicy::CRouteList::OnSkinMessage(UINT message, WPARAM wParam, LPARAM lParam,
                                               LRESULT& result) {
-  if (on_hover && message == WM_MOUSEMOVE) {
+  if (onHover && message == WM_MOUSEMOVE) {
     const LRESULT hit = ::SendMessageW(hwnd(), LB_ITEMFROMPOINT, 0, lParam);
-    if (HIWORD(hit) == 0) on_hover(LOWORD(hit));
-  } else if (on_hover && message == WM_MOUSELEAVE) {
-    on_hover(-1);
+    if (HIWORD(hit) == 0) onHover(LOWORD(hit));
+  } else if (onHover && message == WM_MOUSELEAVE) {
+    onHover(-1);
   }
   return CSkinListBox::OnSkinMessage(message, wParam, lParam, result);
 }
@@ -70,29 +69,29 @@ void CDlgVpnPolicy::CreateControls() {
   ok_.Create(me, R(470, 375, 570, 405), IDOK, GetText("OK"));
   cancel_.Create(me, R(590, 375, 690, 405), IDCANCEL, GetText("Cancel"));
 
-  route_panel_.TextAttribute("Icon") = L"IconVpnPolicyRoute";
-  route_panel_.Create(me, R(20, 50, 140, 250), kStaticId, GetText("VpnRoutesTitle"));
-  route_list_.Create(route_panel_.hwnd(), R(3, 28, 118, 198), kRouteListId);
-  route_list_.on_hover = [this](int item) { controller_->OnRouteHover(item); };
+  routePanel_.TextAttribute("Icon") = L"IconVpnPolicyRoute";
+  routePanel_.Create(me, R(20, 50, 140, 250), kStaticId, GetText("VpnRoutesTitle"));
+  routeList_.Create(routePanel_.hwnd(), R(3, 28, 118, 198), kRouteListId);
+  routeList_.onHover = [this](int item) { controller_->OnRouteHover(item); };
 
-  type_panel_.TextAttribute("Icon") = L"IconVpnPolicyType";
-  type_panel_.Create(me, R(20, 260, 140, 360), kStaticId, GetText("VpnTypesTitle"));
-  pptp_.Create(type_panel_.hwnd(), R(15, 40, 95, 55), kPptpId, L"PPTP", true);
-  l2tp_button_.Create(type_panel_.hwnd(), R(15, 70, 95, 85), kL2tpId, L"L2TP");
+  typePanel_.TextAttribute("Icon") = L"IconVpnPolicyType";
+  typePanel_.Create(me, R(20, 260, 140, 360), kStaticId, GetText("VpnTypesTitle"));
+  pptp_.Create(typePanel_.hwnd(), R(15, 40, 95, 55), kPptpId, L"PPTP", true);
+  l2tpButton_.Create(typePanel_.hwnd(), R(15, 70, 95, 85), kL2tpId, L"L2TP");
   // The group's last row, shown only for services that offer OpenVPN; the hint uses the gap
   // under PPTP, which it is about.
-  openvpn_button_.Create(type_panel_.hwnd(), R(15, 85, 95, 99), kOpenVpnId, L"OpenVPN");
-  openvpn_button_.Show(SW_HIDE);
-  pptp_hint_.Create(type_panel_.hwnd(), R(32, 55, 118, 70), kPptpHintId,
-                    GetText("PptpIsTheLeastSafeType"));
-  pptp_hint_.IntAttribute("TextColor") = RGB(204, 102, 0);
-  pptp_hint_.Show(SW_HIDE);
+  openvpnButton_.Create(typePanel_.hwnd(), R(15, 85, 95, 99), kOpenVpnId, L"OpenVPN");
+  openvpnButton_.Show(SW_HIDE);
+  pptpHint_.Create(typePanel_.hwnd(), R(32, 55, 118, 70), kPptpHintId,
+                   GetText("PptpIsTheLeastSafeType"));
+  pptpHint_.IntAttribute("TextColor") = RGB(204, 102, 0);
+  pptpHint_.Show(SW_HIDE);
 
   tabs_.Create(me, kTabsRect, kRegionTabsId, L"");
-  servers_title_.Create(tabs_.hwnd(), R(0, 0, 100, 20), kStaticId, GetText("VpnServersTitle"));
+  serversTitle_.Create(tabs_.hwnd(), R(0, 0, 100, 20), kStaticId, GetText("VpnServersTitle"));
   retest_.TextAttribute("Icon") = L"IconVpnPolicyRefresh";
   retest_.Create(tabs_.hwnd(), R(0, 0, 100, 20), kRetestId, GetText("RetestSpeed"));
-  tabs_.SetLeftWindow(servers_title_.hwnd());
+  tabs_.SetLeftWindow(serversTitle_.hwnd());
   tabs_.SetRightWindow(retest_.hwnd());
 
   servers_.Create(tabs_.hwnd(), R(0, 25, 300, 125), kServerListId,
@@ -119,12 +118,12 @@ void CDlgVpnPolicy::CreateControls() {
   const RECT body = tabs_.PageRect();
   servers_.MoveWindow(body);
 
-  const std::wstring app_list_file = ports_.app_list_file.empty()
-                                         ? SystemProgramDataFolder().FilePath(kAppListFileName)
-                                         : ports_.app_list_file;
-  applications_.Create(me, kApplicationsRect, kAppListId, app_list_file, ports_.profile);
-  if (ports_.message_box && !applications_.showMessage) {
-    applications_.showMessage = [box = ports_.message_box](const std::wstring& text) {
+  const std::wstring appListFile = ports_.appListFile.empty()
+                                       ? SystemProgramDataFolder().FilePath(kAppListFileName)
+                                       : ports_.appListFile;
+  applications_.Create(me, kApplicationsRect, kAppListId, appListFile, ports_.profile);
+  if (ports_.messageBox && !applications_.showMessage) {
+    applications_.showMessage = [box = ports_.messageBox](const std::wstring& text) {
       box(text, MB_OK);
     };
   }
@@ -146,7 +145,7 @@ void CDlgVpnPolicy::OnOK() { controller_->OnOk(); }
 void CDlgVpnPolicy::OnCancel() { controller_->OnCancel(); }
 
 void CDlgVpnPolicy::OnDestroy() {
-  speed_test_.Stop();
+  speedTest_.Stop();
   target_.SetWindow(nullptr);
   CDialog::OnDestroy();
 }
@@ -220,17 +219,17 @@ void CDlgVpnPolicy::PaintApplicationFrame() {
 
 void CDlgVpnPolicy::AddRouteItem(const std::wstring& text, int32_t code) {
   const LRESULT index =
-      ::SendMessageW(route_list_.hwnd(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
-  if (index >= 0) ::SendMessageW(route_list_.hwnd(), LB_SETITEMDATA, index, code);
-  route_list_.SyncScrollbars();
+      ::SendMessageW(routeList_.hwnd(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  if (index >= 0) ::SendMessageW(routeList_.hwnd(), LB_SETITEMDATA, index, code);
+  routeList_.SyncScrollbars();
 }
 
 void CDlgVpnPolicy::SelectRouteItem(int index) {
-  ::SendMessageW(route_list_.hwnd(), LB_SETCURSEL, index, 0);
+  ::SendMessageW(routeList_.hwnd(), LB_SETCURSEL, index, 0);
 }
 
 int CDlgVpnPolicy::SelectedRouteItem() const {
-  const LRESULT index = ::SendMessageW(route_list_.hwnd(), LB_GETCURSEL, 0, 0);
+  const LRESULT index = ::SendMessageW(routeList_.hwnd(), LB_GETCURSEL, 0, 0);
   return index == LB_ERR ? -1 : static_cast<int>(index);
 }
 
@@ -241,8 +240,8 @@ void CDlgVpnPolicy::SetTip(const std::wstring& text) {
 }
 
 HWND CDlgVpnPolicy::TypeButton(int32_t type) const {
-  if (type == kTunnelOpenVpn) return openvpn_button_.hwnd();
-  return type == kTunnelL2tp ? l2tp_button_.hwnd() : pptp_.hwnd();
+  if (type == kTunnelOpenVpn) return openvpnButton_.hwnd();
+  return type == kTunnelL2tp ? l2tpButton_.hwnd() : pptp_.hwnd();
 }
 
 void CDlgVpnPolicy::CheckTypeButton(int32_t type, bool checked) {
@@ -267,9 +266,9 @@ void CDlgVpnPolicy::ShowTypeButton(int32_t type, bool shown) {
 }
 
 void CDlgVpnPolicy::ShowPptpHint(bool shown) {
-  const bool was_shown = ::ShowWindow(pptp_hint_.hwnd(), shown ? SW_SHOW : SW_HIDE) != FALSE;
+  const bool wasShown = ::ShowWindow(pptpHint_.hwnd(), shown ? SW_SHOW : SW_HIDE) != FALSE;
   // The label is transparent: hiding it must repaint the panel under it.
-  if (was_shown != shown) InvalidateRect(type_panel_.hwnd(), nullptr, TRUE);
+  if (wasShown != shown) InvalidateRect(typePanel_.hwnd(), nullptr, TRUE);
 }
 
 void CDlgVpnPolicy::AddTab(const std::wstring& caption, const std::string& image) {
@@ -284,13 +283,13 @@ void CDlgVpnPolicy::DeleteAllServerRows() {
   ::SendMessageW(servers_.hwnd(), LVM_DELETEALLITEMS, 0, 0);
 }
 
-void CDlgVpnPolicy::AppendServerRow(int32_t server_id, const std::array<std::wstring, 4>& cells) {
+void CDlgVpnPolicy::AppendServerRow(int32_t serverId, const std::array<std::wstring, 4>& cells) {
   std::wstring first = cells[0];
   LVITEMW item = {};
   item.mask = LVIF_TEXT | LVIF_PARAM;
   item.iItem = static_cast<int>(::SendMessageW(servers_.hwnd(), LVM_GETITEMCOUNT, 0, 0));
   item.pszText = first.data();
-  item.lParam = server_id;
+  item.lParam = serverId;
   const LRESULT row =
       ::SendMessageW(servers_.hwnd(), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
   if (row < 0) return;
@@ -358,11 +357,11 @@ void CDlgVpnPolicy::ShowApplicationLayout(bool applications) {
 bool CDlgVpnPolicy::SaveApplicationChecks() { return applications_.SaveChecks(); }
 
 void CDlgVpnPolicy::ShowMessage(const std::wstring& text) {
-  ShowMessageBox(ports_.message_box, text, MB_OK | MB_ICONINFORMATION, hwnd(), L"Kavrin");
+  ShowMessageBox(ports_.messageBox, text, MB_OK | MB_ICONINFORMATION, hwnd(), L"Kavrin");
 }
 
 bool CDlgVpnPolicy::AskYesNo(const std::wstring& text) {
-  return ShowMessageBox(ports_.message_box, text, MB_YESNO | MB_ICONINFORMATION, hwnd(),
+  return ShowMessageBox(ports_.messageBox, text, MB_YESNO | MB_ICONINFORMATION, hwnd(),
                         L"Kavrin") == IDYES;
 }
 

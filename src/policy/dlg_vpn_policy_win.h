@@ -49,19 +49,19 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
   struct Ports {
     PrivateProfile& profile;
     SettingsStore& settings;
-    BindModule& bind_module;
+    BindModule& bindModule;
     RegistryKeyFactory& registry;
     BlockedOperationRunner& restarter;
-    uint32_t os_major_version;
-    EchoProbeFactory echo_probe;
-    SpeedTest::Options speed_test;
+    uint32_t osMajorVersion;
+    EchoProbeFactory echoProbe;
+    SpeedTest::Options speedTest;
     // The accelerated-application list; empty means "applist.ini" in the program data folder.
-    std::wstring app_list_file = {};
+    std::wstring appListFile = {};
     // The dialog's boxes; plain ones when empty.
-    MessageBoxFn message_box = {};
+    MessageBoxFn messageBox = {};
   };
 
-  CDlgVpnPolicy(std::wstring response_file, Ports ports);
+  CDlgVpnPolicy(std::wstring responseFile, Ports ports);
   ~CDlgVpnPolicy() override;
 
   // The three results; valid after the dialog ended with IDOK.
@@ -81,7 +81,7 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
   // The route list, which tells the dialog where the cursor is before handling the message.
   class CRouteList : public CSkinListBox {
    public:
-    std::function<void(int)> on_hover;  // item index, -1 when the cursor left
+    std::function<void(int)> onHover;  // item index, -1 when the cursor left
 
    protected:
     bool OnSkinMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
@@ -105,7 +105,7 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
   void SelectTab(int index) override;
   int CurrentTab() const override;
   void DeleteAllServerRows() override;
-  void AppendServerRow(int32_t server_id, const std::array<std::wstring, 4>& cells) override;
+  void AppendServerRow(int32_t serverId, const std::array<std::wstring, 4>& cells) override;
   void SortServerRows() override;
   std::vector<int32_t> ServerRowIds() const override;
   void SelectServerRow(int row) override;
@@ -119,10 +119,10 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
 
   HWND TypeButton(int32_t type) const;
 
-  std::wstring response_file_;
+  std::wstring responseFile_;
   Ports ports_;
   WindowMessageTarget target_;
-  SpeedTest speed_test_;
+  SpeedTest speedTest_;
   L2tpPreparation l2tp_;
   SystemOpenVpnComponents openvpn_;
   std::unique_ptr<VpnPolicyController> controller_;
@@ -130,16 +130,16 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
   CSkinWindow frame_;
   CSkinButton ok_;
   CSkinButton cancel_;
-  CSkinHeaderPanel route_panel_;
-  CRouteList route_list_;
-  CSkinHeaderPanel type_panel_;
+  CSkinHeaderPanel routePanel_;
+  CRouteList routeList_;
+  CSkinHeaderPanel typePanel_;
   CSkinRadioBox pptp_;
-  CSkinRadioBox l2tp_button_;
-  CSkinRadioBox openvpn_button_;
-  CSkinStatic pptp_hint_;
+  CSkinRadioBox l2tpButton_;
+  CSkinRadioBox openvpnButton_;
+  CSkinStatic pptpHint_;
   CSkinTabCtrl tabs_;
   CVpnServerListCtrl servers_;
-  CSkinStatic servers_title_;
+  CSkinStatic serversTitle_;
   CSkinButton retest_{"LinkButton"};
   CVpnAppListCtrl applications_;
   CSkinStatic tip_;

@@ -9,7 +9,7 @@
 
 struct EchoReply {
   uint32_t address = 0;  // network byte order
-  uint32_t round_trip_ms = 0;
+  uint32_t roundTripMs = 0;
   uint32_t status = 0;  // 0 = success
   std::vector<uint8_t> body;
 };
@@ -17,9 +17,9 @@ struct EchoReply {
 class EchoProbe {
  public:
   virtual ~EchoProbe() = default;
-  // Sends `request` as the echo body and waits up to `timeout_ms`. True when exactly one reply
+  // Sends `request` as the echo body and waits up to `timeoutMs`. True when exactly one reply
   // came back (whatever its status), which is then in `reply`.
-  virtual bool SendEcho(uint32_t address, const std::vector<uint8_t>& request, uint32_t timeout_ms,
+  virtual bool SendEcho(uint32_t address, const std::vector<uint8_t>& request, uint32_t timeoutMs,
                         EchoReply& reply) = 0;
 };
 

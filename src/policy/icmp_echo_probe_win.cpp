@@ -27,20 +27,20 @@ std::unique_ptr<EchoProbe> IcmpEchoProbe::Create() {
 bool IcmpEchoProbe::LoadFrom(const wchar_t* library) {
   UniqueModule module = LoadSystemModule(library);
   if (!module) return false;
-  auto create_file = Lookup<CreateFileFn>(module.get(), "IcmpCreateFile");
-  auto send_echo = Lookup<SendEchoFn>(module.get(), "IcmpSendEcho");
-  auto close_handle = Lookup<CloseHandleFn>(module.get(), "IcmpCloseHandle");
-  if (!create_file || !send_echo || !close_handle) return false;
+  auto createFile = Lookup<CreateFileFn>(module.get(), "IcmpCreateFile");
+  auto sendEcho = Lookup<SendEchoFn>(module.get(), "IcmpSendEcho");
+  auto closeHandle = Lookup<CloseHandleFn>(module.get(), "IcmpCloseHandle");
+  if (!createFile || !sendEcho || !closeHandle) return false;
   module_ = std::move(module);
-  create_file_ = create_file;
-  send_echo_ = send_echo;
-  close_handle_ = close_handle;
+  createFile_ = createFile;
+  sendEcho_ = sendEcho;
+  closeHandle_ = closeHandle;
   return true;
 }
 
 bool IcmpEchoProbe::SendEcho(uint32_t address, const std::vector<uint8_t>& request,
-                             uint32_t timeout_ms, EchoReply& reply) {
-  HANDLE icmp = create_file_();
+                             uint32_t timeoutMs, EchoReply& reply) {
+  HANDLE icmp = createFile_();
   if (icmp == INVALID_HANDLE_VALUE) return false;
   IP_OPTION_INFORMATION options = {};
   options.Ttl = 30;
@@ -48,14 +48,13 @@ bool IcmpEchoProbe::SendEcho(uint32_t address, const std::vector<uint8_t>& reque
   // than record and body, newer systems refuse every echo as "buffer too small".
   alignas(ICMP_ECHO_REPLY) unsigned char buffer[sizeof(ICMP_ECHO_REPLY) + 32 + 8 + 64] = {};
   std::vector<uint8_t> body = request;
-  const DWORD replies =
-      send_echo_(icmp, address, body.data(), static_cast<WORD>(body.size()), &options, buffer,
-                 sizeof buffer, timeout_ms);
-  close_handle_(icmp);
+  const DWORD replies = sendEcho_(icmp, address, body.data(), static_cast<WORD>(body.size()),
+                                  &options, buffer, sizeof buffer, timeoutMs);
+  closeHandle_(icmp);
   if (replies != 1) return false;
   const auto* record = reinterpret_cast<const ICMP_ECHO_REPLY*>(buffer);
   reply.address = record->Address;
-  reply.round_trip_ms = record->RoundTripTime;
+  reply.roundTripMs = record->RoundTripTime;
   reply.status = record->Status;
   reply.body.clear();
   // The body pointer is the system's; only a body lying inside our buffer is read.

@@ -12,7 +12,7 @@ class IcmpEchoProbe : public EchoProbe {
   // Null when neither library has all three functions.
   static std::unique_ptr<EchoProbe> Create();
 
-  bool SendEcho(uint32_t address, const std::vector<uint8_t>& request, uint32_t timeout_ms,
+  bool SendEcho(uint32_t address, const std::vector<uint8_t>& request, uint32_t timeoutMs,
                 EchoReply& reply) override;
 
  private:
@@ -24,7 +24,7 @@ class IcmpEchoProbe : public EchoProbe {
   bool LoadFrom(const wchar_t* library);
 
   UniqueModule module_;
-  CreateFileFn create_file_ = nullptr;
-  SendEchoFn send_echo_ = nullptr;
-  CloseHandleFn close_handle_ = nullptr;
+  CreateFileFn createFile_ = nullptr;
+  SendEchoFn sendEcho_ = nullptr;
+  CloseHandleFn closeHandle_ = nullptr;
 };

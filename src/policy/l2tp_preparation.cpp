@@ -1,12 +1,12 @@
 #include "policy/l2tp_preparation.h"
 
-void L2tpPreparation::Prepare(const std::function<bool()>& ask_restart) {
+void L2tpPreparation::Prepare(const std::function<bool()>& askRestart) {
   std::unique_ptr<RegistryKey> key = registry_.NewKey();
   if (key->Open(kRasManParametersKey) != registry::kSuccess) return;
   uint32_t value = 0;
   if (ReadDword(*key, kProhibitIpSecValue, value) == registry::kSuccess && value == 1) return;
   if (WriteDword(*key, kProhibitIpSecValue, 1) != registry::kSuccess) return;
   key.reset();
-  if (os_major_version_ == 6) return;
-  if (ask_restart && ask_restart()) runner_.RestartVpnRelatedServices();
+  if (osMajorVersion_ == 6) return;
+  if (askRestart && askRestart()) runner_.RestartVpnRelatedServices();
 }

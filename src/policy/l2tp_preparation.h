@@ -25,17 +25,17 @@ class BlockedOperationRunner {
 class L2tpPreparation {
  public:
   L2tpPreparation(RegistryKeyFactory& registry, BlockedOperationRunner& runner,
-                  uint32_t os_major_version)
-      : registry_(registry), runner_(runner), os_major_version_(os_major_version) {}
+                  uint32_t osMajorVersion)
+      : registry_(registry), runner_(runner), osMajorVersion_(osMajorVersion) {}
 
   // Sets the value when it is not already 1. Only when that write succeeded, and not on major
-  // version 6 (which applies it without a restart), asks `ask_restart` and restarts on yes.
+  // version 6 (which applies it without a restart), asks `askRestart` and restarts on yes.
   // Registry failures are silent: the connection may still work, and there is nothing the user
   // could do about them here.
-  void Prepare(const std::function<bool()>& ask_restart);
+  void Prepare(const std::function<bool()>& askRestart);
 
  private:
   RegistryKeyFactory& registry_;
   BlockedOperationRunner& runner_;
-  uint32_t os_major_version_;
+  uint32_t osMajorVersion_;
 };

@@ -47,19 +47,19 @@ int UnmeasuredRank(std::wstring_view text) {
 
 }  // namespace
 
-std::wstring SpeedCellText(int32_t echo_speed, int32_t ntp_speed) {
+std::wstring SpeedCellText(int32_t echoSpeed, int32_t ntpSpeed) {
   std::optional<int32_t> best;
-  for (int32_t value : {echo_speed, ntp_speed}) {
+  for (int32_t value : {echoSpeed, ntpSpeed}) {
     if (value >= 0 && (!best || value < *best)) best = value;
   }
   if (best) return FormatMilliseconds(*best);
-  if (echo_speed == kSpeedNoAnswer && ntp_speed == kSpeedNoAnswer) {
+  if (echoSpeed == kSpeedNoAnswer && ntpSpeed == kSpeedNoAnswer) {
     return GetText("VpnServerSpeed_Timeout");
   }
-  if (echo_speed == kSpeedTesting || ntp_speed == kSpeedTesting) {
+  if (echoSpeed == kSpeedTesting || ntpSpeed == kSpeedTesting) {
     return GetText("VpnServerSpeed_Testing");
   }
-  if (echo_speed == kSpeedToBeTested && ntp_speed == kSpeedToBeTested) {
+  if (echoSpeed == kSpeedToBeTested && ntpSpeed == kSpeedToBeTested) {
     return GetText("VpnServerSpeed_ToBeTested");
   }
   return GetText("VpnServerSpeed_Unknown");
@@ -94,14 +94,14 @@ SpeedCellLook LookOfSpeedCell(std::wstring_view text) {
 // that puts the second first for equal values in both calls is no order at all).
 int CompareSpeedCells(std::wstring_view a, std::wstring_view b) {
   if (a == b) return 0;
-  const bool a_measured = StartsWithDigit(a);
-  const bool b_measured = StartsWithDigit(b);
-  if (a_measured && b_measured) {
+  const bool aMeasured = StartsWithDigit(a);
+  const bool bMeasured = StartsWithDigit(b);
+  if (aMeasured && bMeasured) {
     const uint64_t x = LeadingNumber(a);
     const uint64_t y = LeadingNumber(b);
     return x < y ? -1 : (x > y ? 1 : 0);
   }
-  if (a_measured != b_measured) return a_measured ? -1 : 1;
+  if (aMeasured != bMeasured) return aMeasured ? -1 : 1;
   const int x = UnmeasuredRank(a);
   const int y = UnmeasuredRank(b);
   return x < y ? -1 : (x > y ? 1 : 0);

@@ -12,7 +12,7 @@ inline constexpr int32_t kSpeedToBeTested = -3;
 
 // The better measured value as "VpnServerSpeed_ms"; without one, the time-out text when both
 // probes got no answer, testing while either runs, to-be-tested while both wait, else unknown.
-std::wstring SpeedCellText(int32_t echo_speed, int32_t ntp_speed);
+std::wstring SpeedCellText(int32_t echoSpeed, int32_t ntpSpeed);
 
 enum class SpeedQuality { kGood, kNormal, kBad };
 SpeedQuality QualityOfSpeed(uint64_t milliseconds);
@@ -21,7 +21,7 @@ SpeedQuality QualityOfSpeed(uint64_t milliseconds);
 // other state per cell). An empty image draws nothing.
 struct SpeedCellLook {
   std::string image;
-  bool align_right = false;
+  bool alignRight = false;
 };
 SpeedCellLook LookOfSpeedCell(std::wstring_view text);
 

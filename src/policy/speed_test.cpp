@@ -18,7 +18,7 @@ constexpr uint32_t kNoAddress = 0xFFFFFFFFu;  // what the dotted-address parser 
 struct NtpRecord {
   SpeedProbeTarget target;
   std::string host;  // the host as the sender's address would read
-  uint32_t sent_at = 0;
+  uint32_t sentAt = 0;
   int32_t state = -3;
 };
 
@@ -30,11 +30,11 @@ int32_t ElapsedSince(uint32_t since, uint32_t now) {
 
 }  // namespace
 
-bool ResolveWithin(const NameResolver& resolve, const std::string& name, uint32_t limit_ms,
-                   const std::function<bool()>& keep_going, uint32_t* address) {
+bool ResolveWithin(const NameResolver& resolve, const std::string& name, uint32_t limitMs,
+                   const std::function<bool()>& keepGoing, uint32_t* address) {
   struct Lookup {
     std::mutex lock;
-    std::condition_variable done_signal;
+    std::condition_variable doneSignal;
     bool done = false;
     bool found = false;
     uint32_t address = 0;
@@ -51,25 +51,25 @@ bool ResolveWithin(const NameResolver& resolve, const std::string& name, uint32_
       lookup->done = true;
       lookup->found = found;
       lookup->address = resolved;
-      lookup->done_signal.notify_all();
+      lookup->doneSignal.notify_all();
     }).detach();
   } catch (const std::system_error&) {
     return false;
   }
   constexpr auto kSlice = std::chrono::milliseconds(10);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
   std::unique_lock<std::mutex> hold(lookup->lock);
   while (!lookup->done) {
     const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline || (keep_going && !keep_going())) return false;
-    lookup->done_signal.wait_for(hold, std::min<std::chrono::steady_clock::duration>(
-                                           kSlice, deadline - now));
+    if (now >= deadline || (keepGoing && !keepGoing())) return false;
+    lookup->doneSignal.wait_for(
+        hold, std::min<std::chrono::steady_clock::duration>(kSlice, deadline - now));
   }
   if (lookup->found) *address = lookup->address;
   return lookup->found;
 }
 
-bool EchoOnce(EchoProbe* probe, const std::wstring& host, uint32_t* round_trip_ms,
+bool EchoOnce(EchoProbe* probe, const std::wstring& host, uint32_t* roundTripMs,
               const NameResolver& resolve) {
   if (probe == nullptr) return false;
   const std::string name = WideToAnsi(host);
@@ -84,19 +84,19 @@ bool EchoOnce(EchoProbe* probe, const std::wstring& host, uint32_t* round_trip_m
   EchoReply reply;
   if (!probe->SendEcho(address, request, kSpeedProbeCutoffMs, reply)) return false;
   if (reply.status != 0 || reply.body != request) return false;
-  *round_trip_ms = reply.round_trip_ms;
+  *roundTripMs = reply.roundTripMs;
   return true;
 }
 
 int32_t EchoTwice(EchoProbe* probe, const std::wstring& host,
-                  const std::function<bool()>& keep_going, const NameResolver& resolve) {
+                  const std::function<bool()>& keepGoing, const NameResolver& resolve) {
   uint64_t total = 0;
   uint32_t successes = 0;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (attempt > 0 && !keep_going()) break;
-    uint32_t round_trip = 0;
-    if (EchoOnce(probe, host, &round_trip, resolve)) {
-      total += round_trip;
+    if (attempt > 0 && !keepGoing()) break;
+    uint32_t roundTrip = 0;
+    if (EchoOnce(probe, host, &roundTrip, resolve)) {
+      total += roundTrip;
       ++successes;
     }
   }
@@ -104,17 +104,17 @@ int32_t EchoTwice(EchoProbe* probe, const std::wstring& host,
   return static_cast<int32_t>(std::min<uint64_t>(total / successes, INT32_MAX));
 }
 
-uint32_t NtpWaitMilliseconds(const std::vector<uint32_t>& send_ticks, uint32_t now) {
+uint32_t NtpWaitMilliseconds(const std::vector<uint32_t>& sendTicks, uint32_t now) {
   uint32_t wait = kSpeedProbeCutoffMs;
-  for (uint32_t sent : send_ticks) {
+  for (uint32_t sent : sendTicks) {
     wait = std::min(wait, static_cast<uint32_t>(ElapsedSince(sent, now)));
   }
   return wait;
 }
 
-SpeedTest::SpeedTest(MessageTarget& target, EchoProbeFactory make_probe, TickClock& clock,
+SpeedTest::SpeedTest(MessageTarget& target, EchoProbeFactory makeProbe, TickClock& clock,
                      Options options)
-    : target_(target), make_probe_(std::move(make_probe)), clock_(clock), options_(options) {}
+    : target_(target), makeProbe_(std::move(makeProbe)), clock_(clock), options_(options) {}
 
 SpeedTest::~SpeedTest() { Stop(); }
 
@@ -135,32 +135,32 @@ void SpeedTest::Stop() {
 void SpeedTest::ReplaceQueues(std::vector<SpeedProbeTarget> echo,
                               std::vector<SpeedProbeTarget> ntp) {
   std::lock_guard<std::mutex> hold(lock_);
-  echo_queue_.assign(std::make_move_iterator(echo.begin()), std::make_move_iterator(echo.end()));
-  ntp_queue_.assign(std::make_move_iterator(ntp.begin()), std::make_move_iterator(ntp.end()));
+  echoQueue_.assign(std::make_move_iterator(echo.begin()), std::make_move_iterator(echo.end()));
+  ntpQueue_.assign(std::make_move_iterator(ntp.begin()), std::make_move_iterator(ntp.end()));
 }
 
 void SpeedTest::EchoWorker() {
   SocketLibraryStartup();
-  std::unique_ptr<EchoProbe> probe = make_probe_ ? make_probe_() : nullptr;
+  std::unique_ptr<EchoProbe> probe = makeProbe_ ? makeProbe_() : nullptr;
   while (Running()) {
     SpeedProbeTarget target;
     {
       std::unique_lock<std::mutex> hold(lock_);
-      if (echo_queue_.empty()) {
+      if (echoQueue_.empty()) {
         hold.unlock();
-        clock_.Sleep(options_.idle_sleep_ms);
+        clock_.Sleep(options_.idleSleepMs);
         continue;
       }
-      target = echo_queue_.front();
-      target_.Post(kEchoSpeedMessage, static_cast<uintptr_t>(target.server_id), kSpeedTesting);
-      echo_queue_.pop_front();
+      target = echoQueue_.front();
+      target_.Post(kEchoSpeedMessage, static_cast<uintptr_t>(target.serverId), kSpeedTesting);
+      echoQueue_.pop_front();
     }
-    const auto keep_going = [this] { return Running(); };
+    const auto keepGoing = [this] { return Running(); };
     const NameResolver bounded = [&](const std::string& name, uint32_t* address) {
-      return ResolveWithin(options_.resolve, name, kSpeedProbeCutoffMs, keep_going, address);
+      return ResolveWithin(options_.resolve, name, kSpeedProbeCutoffMs, keepGoing, address);
     };
-    const int32_t result = EchoTwice(probe.get(), target.host, keep_going, bounded);
-    target_.Post(kEchoSpeedMessage, static_cast<uintptr_t>(target.server_id), result);
+    const int32_t result = EchoTwice(probe.get(), target.host, keepGoing, bounded);
+    target_.Post(kEchoSpeedMessage, static_cast<uintptr_t>(target.serverId), result);
   }
   probe.reset();
   SocketLibraryCleanup();
@@ -176,7 +176,7 @@ void SpeedTest::NtpWorker() {
   std::array<char, kNtpRequestSize> request{};
   request[0] = 0x1B;  // version 3, client mode
   std::array<char, 1024> datagram{};
-  std::vector<NtpRecord> in_flight;
+  std::vector<NtpRecord> inFlight;
 
   auto drain = [&] {
     if (socket == kNoSocket) return;
@@ -188,39 +188,39 @@ void SpeedTest::NtpWorker() {
   while (Running()) {
     {
       std::lock_guard<std::mutex> hold(lock_);
-      while (in_flight.size() < kNtpMaxInFlight && !ntp_queue_.empty()) {
+      while (inFlight.size() < kNtpMaxInFlight && !ntpQueue_.empty()) {
         NtpRecord record;
-        record.target = ntp_queue_.front();
+        record.target = ntpQueue_.front();
         record.host = WideToAnsi(record.target.host);
-        in_flight.push_back(std::move(record));
-        target_.Post(kNtpSpeedMessage, static_cast<uintptr_t>(in_flight.back().target.server_id),
+        inFlight.push_back(std::move(record));
+        target_.Post(kNtpSpeedMessage, static_cast<uintptr_t>(inFlight.back().target.serverId),
                      kSpeedTesting);
-        ntp_queue_.pop_front();
+        ntpQueue_.pop_front();
       }
     }
-    if (in_flight.empty()) {
-      clock_.Sleep(options_.idle_sleep_ms);
+    if (inFlight.empty()) {
+      clock_.Sleep(options_.idleSleepMs);
       if (!Running()) break;
       drain();
       continue;
     }
 
-    for (NtpRecord& record : in_flight) {
+    for (NtpRecord& record : inFlight) {
       if (record.state != kSpeedToBeTested) continue;
       // A host that is not a dotted address would read as 255.255.255.255, the broadcast
       // address; nothing is sent for it and it simply gets no answer.
       const uint32_t address = ParseIpv4OrNone(record.host);
       if (address != kNoAddress && socket != kNoSocket) {
         for (int copy = 0; copy < 2; ++copy) {
-          SendToIpv4(socket, request.data(), request.size(), address, options_.ntp_port);
+          SendToIpv4(socket, request.data(), request.size(), address, options_.ntpPort);
         }
       }
-      record.sent_at = clock_.Ticks();
+      record.sentAt = clock_.Ticks();
       record.state = kSpeedTesting;
     }
-    std::vector<uint32_t> send_ticks;
-    for (const NtpRecord& record : in_flight) send_ticks.push_back(record.sent_at);
-    const uint32_t wait = NtpWaitMilliseconds(send_ticks, clock_.Ticks());
+    std::vector<uint32_t> sendTicks;
+    for (const NtpRecord& record : inFlight) sendTicks.push_back(record.sentAt);
+    const uint32_t wait = NtpWaitMilliseconds(sendTicks, clock_.Ticks());
 
     if (socket == kNoSocket || WaitReadableFor(socket, wait) < 0) {
       // Without a working socket nothing can arrive; waiting keeps the loop from spinning until
@@ -231,31 +231,30 @@ void SpeedTest::NtpWorker() {
       while (ReceiveFromIpv4(socket, datagram.data(), datagram.size(), &from, nullptr) >= 0) {
         const std::string sender = FormatIpv4Address(from);
         const uint32_t now = clock_.Ticks();
-        for (NtpRecord& record : in_flight) {
+        for (NtpRecord& record : inFlight) {
           if (record.state != kSpeedTesting || record.host != sender) continue;
-          const int32_t elapsed = static_cast<int32_t>(now - record.sent_at);
+          const int32_t elapsed = static_cast<int32_t>(now - record.sentAt);
           if (elapsed >= 0) record.state = elapsed;
         }
       }
     }
 
     const uint32_t now = clock_.Ticks();
-    for (NtpRecord& record : in_flight) {
-      if (now - record.sent_at > kSpeedProbeCutoffMs) record.state = kSpeedNoAnswer;
+    for (NtpRecord& record : inFlight) {
+      if (now - record.sentAt > kSpeedProbeCutoffMs) record.state = kSpeedNoAnswer;
     }
     auto finished = [](const NtpRecord& record) {
       return record.state >= 0 || record.state == kSpeedNoAnswer;
     };
-    for (const NtpRecord& record : in_flight) {
+    for (const NtpRecord& record : inFlight) {
       if (finished(record)) {
-        target_.Post(kNtpSpeedMessage, static_cast<uintptr_t>(record.target.server_id),
+        target_.Post(kNtpSpeedMessage, static_cast<uintptr_t>(record.target.serverId),
                      record.state);
       }
     }
-    in_flight.erase(std::remove_if(in_flight.begin(), in_flight.end(), finished),
-                    in_flight.end());
+    inFlight.erase(std::remove_if(inFlight.begin(), inFlight.end(), finished), inFlight.end());
   }
-  in_flight.clear();
+  inFlight.clear();
   CloseSocket(socket);
   SocketLibraryCleanup();
 }

@@ -36,16 +36,16 @@ inline constexpr int kEchoWorkerCount = 5;
 // likes.
 using NameResolver = std::function<bool(const std::string& name, uint32_t* address)>;
 
-// Runs `resolve` on a thread of its own and waits for it at most `limit_ms`, giving up as soon as
-// `keep_going` turns false (looked at every few milliseconds). A lookup still running when the
+// Runs `resolve` on a thread of its own and waits for it at most `limitMs`, giving up as soon as
+// `keepGoing` turns false (looked at every few milliseconds). A lookup still running when the
 // wait ends finishes on its own and its answer is dropped, so a hanging resolver never holds up
 // the caller.
-bool ResolveWithin(const NameResolver& resolve, const std::string& name, uint32_t limit_ms,
-                   const std::function<bool()>& keep_going, uint32_t* address);
+bool ResolveWithin(const NameResolver& resolve, const std::string& name, uint32_t limitMs,
+                   const std::function<bool()>& keepGoing, uint32_t* address);
 
 // What a worker needs of a server: a copy, never a reference into the dialog's table.
 struct SpeedProbeTarget {
-  int32_t server_id = 0;
+  int32_t serverId = 0;
   std::wstring host;
 };
 
@@ -64,31 +64,30 @@ class SpeedTestControl {
 // system's resolver when empty), a 32-byte body of 'E', and a reply that counts only when its
 // status is 0 and it carries exactly that body back (a reply with another body is not an answer
 // to this request). False when the echo failed; an empty host fails at once.
-bool EchoOnce(EchoProbe* probe, const std::wstring& host, uint32_t* round_trip_ms,
+bool EchoOnce(EchoProbe* probe, const std::wstring& host, uint32_t* roundTripMs,
               const NameResolver& resolve = {});
 
-// Two echoes (the second also after a failed first, unless `keep_going` turns false in between):
+// Two echoes (the second also after a failed first, unless `keepGoing` turns false in between):
 // the average round trip of those that succeeded, or -1.
 int32_t EchoTwice(EchoProbe* probe, const std::wstring& host,
-                  const std::function<bool()>& keep_going, const NameResolver& resolve = {});
+                  const std::function<bool()>& keepGoing, const NameResolver& resolve = {});
 
 // How long the NTP worker may wait for answers: the shortest time elapsed since any record in
 // flight was sent, never more than the cut-off. Right after a send it is a mere poll.
-uint32_t NtpWaitMilliseconds(const std::vector<uint32_t>& send_ticks, uint32_t now);
+uint32_t NtpWaitMilliseconds(const std::vector<uint32_t>& sendTicks, uint32_t now);
 
 class SpeedTest final : public SpeedTestControl {
  public:
   struct Options {
-    uint16_t ntp_port = 123;
-    uint32_t idle_sleep_ms = 100;
+    uint16_t ntpPort = 123;
+    uint32_t idleSleepMs = 100;
     // The echo workers' name lookups, each bounded by the probe cut-off; the system's when empty.
     NameResolver resolve = {};
   };
 
-  SpeedTest(MessageTarget& target, EchoProbeFactory make_probe, TickClock& clock,
-            Options options);
-  SpeedTest(MessageTarget& target, EchoProbeFactory make_probe)
-      : SpeedTest(target, std::move(make_probe), SystemTickClock(), Options{}) {}
+  SpeedTest(MessageTarget& target, EchoProbeFactory makeProbe, TickClock& clock, Options options);
+  SpeedTest(MessageTarget& target, EchoProbeFactory makeProbe)
+      : SpeedTest(target, std::move(makeProbe), SystemTickClock(), Options{}) {}
   ~SpeedTest() override;
   SpeedTest(const SpeedTest&) = delete;
   SpeedTest& operator=(const SpeedTest&) = delete;
@@ -103,7 +102,7 @@ class SpeedTest final : public SpeedTestControl {
                      std::vector<SpeedProbeTarget> ntp) override;
 
   bool running() const { return running_.load(); }
-  size_t thread_count() const { return threads_.size(); }
+  size_t threadCount() const { return threads_.size(); }
 
  private:
   void EchoWorker();
@@ -111,13 +110,13 @@ class SpeedTest final : public SpeedTestControl {
   bool Running() const { return running_.load(); }
 
   MessageTarget& target_;
-  EchoProbeFactory make_probe_;
+  EchoProbeFactory makeProbe_;
   TickClock& clock_;
   Options options_;
 
   std::mutex lock_;  // guards the two queues only
-  std::deque<SpeedProbeTarget> echo_queue_;
-  std::deque<SpeedProbeTarget> ntp_queue_;
+  std::deque<SpeedProbeTarget> echoQueue_;
+  std::deque<SpeedProbeTarget> ntpQueue_;
 
   std::atomic<bool> running_{false};
   std::vector<std::thread> threads_;

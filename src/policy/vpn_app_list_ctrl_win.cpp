@@ -206,10 +206,10 @@ int CVpnAppListCtrl::Compare(LPARAM first, LPARAM second) {
   const auto a = rows_.find(first);
   const auto b = rows_.find(second);
   if (a == rows_.end() || b == rows_.end()) return 0;
-  const bool byName = sort_column() == 0;
+  const bool byName = sortColumn() == 0;
   const std::wstring& left = byName ? a->second.displayName : a->second.key;
   const std::wstring& right = byName ? b->second.displayName : b->second.key;
-  return lstrcmpiW(left.c_str(), right.c_str()) * sort_direction();
+  return lstrcmpiW(left.c_str(), right.c_str()) * sortDirection();
 }
 
 // ---- messages ----------------------------------------------------------------------------------

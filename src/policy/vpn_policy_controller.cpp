@@ -35,68 +35,64 @@ int DefaultTextOrder(const std::wstring& a, const std::wstring& b) {
 }
 
 // A server without a host has nothing to measure; it reads as not answering.
-bool Measurable(const PolicyServer& server) {
-  return !TrimText(server.entry.server_host).empty();
-}
+bool Measurable(const PolicyServer& server) { return !TrimText(server.entry.serverHost).empty(); }
 
 }  // namespace
 
 VpnPolicyController::VpnPolicyController(VpnPolicyView& view, Ports ports,
-                                         std::wstring response_file, TextOrder text_order)
+                                         std::wstring responseFile, TextOrder textOrder)
     : view_(view),
       ports_(ports),
-      response_file_(std::move(response_file)),
-      text_order_(text_order ? std::move(text_order) : TextOrder(DefaultTextOrder)) {}
+      responseFile_(std::move(responseFile)),
+      textOrder_(textOrder ? std::move(textOrder) : TextOrder(DefaultTextOrder)) {}
 
 void VpnPolicyController::Start() {
-  const int32_t last_route = ports_.settings.GetLastVpnRouteIndex();
-  const uint32_t last_tab = ports_.settings.GetLastVpnTabGroupIndex();
-  const int32_t last_server = ports_.settings.GetLastVpnServerId();
-  const int32_t last_type = ports_.settings.GetVpnType();
+  const int32_t lastRoute = ports_.settings.GetLastVpnRouteIndex();
+  const uint32_t lastTab = ports_.settings.GetLastVpnTabGroupIndex();
+  const int32_t lastServer = ports_.settings.GetLastVpnServerId();
+  const int32_t lastType = ports_.settings.GetVpnType();
 
   FillRouteList();
-  const auto saved = std::find(route_codes_.begin(), route_codes_.end(), last_route);
-  view_.SelectRouteItem(saved == route_codes_.end()
-                            ? 0
-                            : static_cast<int>(saved - route_codes_.begin()));
+  const auto saved = std::find(routeCodes_.begin(), routeCodes_.end(), lastRoute);
+  view_.SelectRouteItem(saved == routeCodes_.end() ? 0
+                                                   : static_cast<int>(saved - routeCodes_.begin()));
   view_.SetTip(TipFor(view_.SelectedRouteItem()));
 
-  if (last_type == kTunnelPptp || last_type == kTunnelL2tp) view_.CheckTypeButton(last_type, true);
+  if (lastType == kTunnelPptp || lastType == kTunnelL2tp) view_.CheckTypeButton(lastType, true);
 
   BuildServerTable();
   // A service that never names OpenVPN gets the two buttons of old.
-  openvpn_offered_ = std::any_of(servers_.begin(), servers_.end(), [](const auto& item) {
-    return Offers(item.second, kOpenVpnWord);
-  });
-  view_.ShowTypeButton(kTunnelOpenVpn, openvpn_offered_);
-  if (last_type == kTunnelOpenVpn && openvpn_offered_) view_.CheckTypeButton(last_type, true);
+  openvpnOffered_ = std::any_of(servers_.begin(), servers_.end(),
+                                [](const auto& item) { return Offers(item.second, kOpenVpnWord); });
+  view_.ShowTypeButton(kTunnelOpenVpn, openvpnOffered_);
+  if (lastType == kTunnelOpenVpn && openvpnOffered_) view_.CheckTypeButton(lastType, true);
   CreateTabs();
-  if (!tab_keys_.empty()) {
-    const uint32_t highest = static_cast<uint32_t>(tab_keys_.size() - 1);
-    view_.SelectTab(static_cast<int>(std::min(last_tab, highest)));
+  if (!tabKeys_.empty()) {
+    const uint32_t highest = static_cast<uint32_t>(tabKeys_.size() - 1);
+    view_.SelectTab(static_cast<int>(std::min(lastTab, highest)));
   }
-  FillServerList(last_server);
+  FillServerList(lastServer);
 
   ApplyLayout();
-  ports_.speed_test.Start();
+  ports_.speedTest.Start();
 }
 
 void VpnPolicyController::FillRouteList() {
-  route_sets_ = ReadRouteSets(ports_.profile, response_file_);
-  route_codes_.clear();
+  routeSets_ = ReadRouteSets(ports_.profile, responseFile_);
+  routeCodes_.clear();
   view_.AddRouteItem(GetText("VpnRouteForAll"), kRouteSetAllTraffic);
-  route_codes_.push_back(kRouteSetAllTraffic);
+  routeCodes_.push_back(kRouteSetAllTraffic);
   view_.AddRouteItem(GetText("VpnRouteForApp"), kRouteSetApplications);
-  route_codes_.push_back(kRouteSetApplications);
-  for (size_t n = 0; n < route_sets_.size(); ++n) {
-    view_.AddRouteItem(TrimText(route_sets_[n].title), static_cast<int32_t>(n));
-    route_codes_.push_back(static_cast<int32_t>(n));
+  routeCodes_.push_back(kRouteSetApplications);
+  for (size_t n = 0; n < routeSets_.size(); ++n) {
+    view_.AddRouteItem(TrimText(routeSets_[n].title), static_cast<int32_t>(n));
+    routeCodes_.push_back(static_cast<int32_t>(n));
   }
 }
 
 void VpnPolicyController::BuildServerTable() {
   servers_.clear();
-  const std::vector<VpnServerEntry> entries = ReadVpnServers(ports_.profile, response_file_);
+  const std::vector<VpnServerEntry> entries = ReadVpnServers(ports_.profile, responseFile_);
   for (size_t n = 0; n < entries.size(); ++n) {
     PolicyServer server;
     server.entry = entries[n];
@@ -105,60 +101,60 @@ void VpnPolicyController::BuildServerTable() {
     for (const std::wstring& category : server.entry.categories) {
       server.categories.insert(LowerAscii(category));
     }
-    if (!Measurable(server)) server.echo_speed = server.ntp_speed = kSpeedNoAnswer;
+    if (!Measurable(server)) server.echoSpeed = server.ntpSpeed = kSpeedNoAnswer;
     // A later entry with the same id replaces the earlier one.
-    servers_[server.entry.server_id] = std::move(server);
+    servers_[server.entry.serverId] = std::move(server);
   }
 }
 
 void VpnPolicyController::CreateTabs() {
-  tab_keys_.clear();
+  tabKeys_.clear();
   std::set<std::wstring> used;
   for (const auto& [id, server] : servers_) used.insert(server.categories.begin(), server.categories.end());
   for (const RegionTab& tab : kRegionTabs) {
     const std::string key = tab.key;
     if (!used.count(std::wstring(key.begin(), key.end()))) continue;
     view_.AddTab(GetText(tab.caption), tab.image);
-    tab_keys_.push_back(key);
+    tabKeys_.push_back(key);
   }
 }
 
-void VpnPolicyController::FillServerList(std::optional<int32_t> select_id) {
-  if (!select_id) select_id = view_.SelectedServerId();
+void VpnPolicyController::FillServerList(std::optional<int32_t> selectId) {
+  if (!selectId) selectId = view_.SelectedServerId();
   view_.DeleteAllServerRows();
 
   const int tab = view_.CurrentTab();
-  const bool has_key = tab >= 0 && static_cast<size_t>(tab) < tab_keys_.size();
-  const std::string key = has_key ? tab_keys_[static_cast<size_t>(tab)] : std::string();
-  const std::wstring wide_key(key.begin(), key.end());
+  const bool hasKey = tab >= 0 && static_cast<size_t>(tab) < tabKeys_.size();
+  const std::string key = hasKey ? tabKeys_[static_cast<size_t>(tab)] : std::string();
+  const std::wstring wideKey(key.begin(), key.end());
 
-  std::vector<SpeedProbeTarget> echo_queue;
-  std::vector<SpeedProbeTarget> ntp_queue;
+  std::vector<SpeedProbeTarget> echoQueue;
+  std::vector<SpeedProbeTarget> ntpQueue;
   int32_t row = 0;
   for (auto& [id, server] : servers_) {
-    const bool belongs = has_key && (key == kEveryCategory || server.categories.count(wide_key));
+    const bool belongs = hasKey && (key == kEveryCategory || server.categories.count(wideKey));
     if (belongs) {
-      view_.AppendServerRow(id, {server.entry.title, server.entry.comment,
-                                 SpeedCellText(server.echo_speed, server.ntp_speed),
-                                 LoadCellText(server.load)});
-      server.list_row = row++;
+      view_.AppendServerRow(
+          id, {server.entry.title, server.entry.comment,
+               SpeedCellText(server.echoSpeed, server.ntpSpeed), LoadCellText(server.load)});
+      server.listRow = row++;
     } else {
-      server.list_row = -1;
+      server.listRow = -1;
     }
     if (id <= 0) continue;
-    if (server.echo_speed == kSpeedToBeTested) echo_queue.push_back({id, server.entry.server_host});
-    if (server.ntp_speed == kSpeedToBeTested) ntp_queue.push_back({id, server.entry.server_host});
+    if (server.echoSpeed == kSpeedToBeTested) echoQueue.push_back({id, server.entry.serverHost});
+    if (server.ntpSpeed == kSpeedToBeTested) ntpQueue.push_back({id, server.entry.serverHost});
   }
-  ports_.speed_test.ReplaceQueues(std::move(echo_queue), std::move(ntp_queue));
+  ports_.speedTest.ReplaceQueues(std::move(echoQueue), std::move(ntpQueue));
 
   view_.SortServerRows();
   RenumberRows();
 
-  if (select_id) {
-    const auto found = servers_.find(*select_id);
-    if (found != servers_.end() && found->second.list_row >= 0) {
+  if (selectId) {
+    const auto found = servers_.find(*selectId);
+    if (found != servers_.end() && found->second.listRow >= 0) {
       refilling_ = true;
-      view_.SelectServerRow(found->second.list_row);
+      view_.SelectServerRow(found->second.listRow);
       refilling_ = false;
     }
   }
@@ -167,35 +163,35 @@ void VpnPolicyController::FillServerList(std::optional<int32_t> select_id) {
 }
 
 void VpnPolicyController::RenumberRows() {
-  for (auto& [id, server] : servers_) server.list_row = -1;
+  for (auto& [id, server] : servers_) server.listRow = -1;
   const std::vector<int32_t> ids = view_.ServerRowIds();
   for (size_t row = 0; row < ids.size(); ++row) {
     const auto found = servers_.find(ids[row]);
-    if (found != servers_.end()) found->second.list_row = static_cast<int32_t>(row);
+    if (found != servers_.end()) found->second.listRow = static_cast<int32_t>(row);
   }
 }
 
 void VpnPolicyController::OnServerRowsSorted() { RenumberRows(); }
 
 std::wstring VpnPolicyController::TipFor(int item) const {
-  if (item < 0 || static_cast<size_t>(item) >= route_codes_.size()) {
+  if (item < 0 || static_cast<size_t>(item) >= routeCodes_.size()) {
     return GetText("VpnRoutesTipPleaseSelect");
   }
-  const int32_t code = route_codes_[static_cast<size_t>(item)];
+  const int32_t code = routeCodes_[static_cast<size_t>(item)];
   if (code == kRouteSetAllTraffic) {
     return GetText("VpnRouteForAll") + L": " + GetText("VpnRoutesTipForAll");
   }
   if (code == kRouteSetApplications) {
     return GetText("VpnRouteForApp") + L": " + GetText("VpnRoutesTipForApp");
   }
-  const RouteSetEntry& set = route_sets_[static_cast<size_t>(code)];
+  const RouteSetEntry& set = routeSets_[static_cast<size_t>(code)];
   return TrimText(set.title) + L": " + set.comment;
 }
 
 void VpnPolicyController::ApplyLayout() {
   const int item = view_.SelectedRouteItem();
-  const bool applications = item >= 0 && static_cast<size_t>(item) < route_codes_.size() &&
-                            route_codes_[static_cast<size_t>(item)] == kRouteSetApplications;
+  const bool applications = item >= 0 && static_cast<size_t>(item) < routeCodes_.size() &&
+                            routeCodes_[static_cast<size_t>(item)] == kRouteSetApplications;
   view_.ShowApplicationLayout(applications);
 }
 
@@ -205,8 +201,8 @@ void VpnPolicyController::OnRouteSelectionChanged() {
 }
 
 void VpnPolicyController::OnRouteHover(int item) {
-  const bool over_item = item >= 0 && static_cast<size_t>(item) < route_codes_.size();
-  view_.SetTip(TipFor(over_item ? item : view_.SelectedRouteItem()));
+  const bool overItem = item >= 0 && static_cast<size_t>(item) < routeCodes_.size();
+  view_.SetTip(TipFor(overItem ? item : view_.SelectedRouteItem()));
 }
 
 void VpnPolicyController::UpdateTypeButtons(const PolicyServer& server, bool tell) {
@@ -234,7 +230,7 @@ void VpnPolicyController::UpdatePptpHint() {
   const std::optional<int32_t> id = view_.SelectedServerId();
   const auto found = id ? servers_.find(*id) : servers_.end();
   const bool pptp = view_.IsTypeButtonChecked(kTunnelPptp) && view_.IsTypeButtonEnabled(kTunnelPptp);
-  view_.ShowPptpHint(openvpn_offered_ && pptp && found != servers_.end() &&
+  view_.ShowPptpHint(openvpnOffered_ && pptp && found != servers_.end() &&
                      (Offers(found->second, kL2tpWord) || Offers(found->second, kOpenVpnWord)));
 }
 
@@ -253,26 +249,26 @@ void VpnPolicyController::OnTabChanged() { FillServerList(std::nullopt); }
 // fresh as a new measurement would be.
 void VpnPolicyController::OnRetest() {
   for (auto& [id, server] : servers_) {
-    if (server.list_row < 0 || !Measurable(server)) continue;
-    if (server.echo_speed != kSpeedTesting) server.echo_speed = kSpeedToBeTested;
-    if (server.ntp_speed != kSpeedTesting) server.ntp_speed = kSpeedToBeTested;
+    if (server.listRow < 0 || !Measurable(server)) continue;
+    if (server.echoSpeed != kSpeedTesting) server.echoSpeed = kSpeedToBeTested;
+    if (server.ntpSpeed != kSpeedTesting) server.ntpSpeed = kSpeedToBeTested;
   }
   FillServerList(std::nullopt);
 }
 
-void VpnPolicyController::OnSpeedResult(uint32_t message, int32_t server_id, int32_t value) {
-  const auto found = servers_.find(server_id);
+void VpnPolicyController::OnSpeedResult(uint32_t message, int32_t serverId, int32_t value) {
+  const auto found = servers_.find(serverId);
   if (found == servers_.end()) return;
   PolicyServer& server = found->second;
   if (message == kEchoSpeedMessage) {
-    server.echo_speed = value;
+    server.echoSpeed = value;
   } else if (message == kNtpSpeedMessage) {
-    server.ntp_speed = value;
+    server.ntpSpeed = value;
   } else {
     return;
   }
-  if (server.list_row >= 0) {
-    view_.SetSpeedCell(server.list_row, SpeedCellText(server.echo_speed, server.ntp_speed));
+  if (server.listRow >= 0) {
+    view_.SetSpeedCell(server.listRow, SpeedCellText(server.echoSpeed, server.ntpSpeed));
   }
 }
 
@@ -284,12 +280,12 @@ int VpnPolicyController::CompareServers(int32_t a, int32_t b, int column) const 
   const PolicyServer& y = second->second;
   switch (column) {
     case kColumnName:
-      return Sign(text_order_(x.entry.title, y.entry.title));
+      return Sign(textOrder_(x.entry.title, y.entry.title));
     case kColumnComment:
-      return Sign(text_order_(x.entry.comment, y.entry.comment));
+      return Sign(textOrder_(x.entry.comment, y.entry.comment));
     case kColumnSpeed:
-      return CompareSpeedCells(SpeedCellText(x.echo_speed, x.ntp_speed),
-                               SpeedCellText(y.echo_speed, y.ntp_speed));
+      return CompareSpeedCells(SpeedCellText(x.echoSpeed, x.ntpSpeed),
+                               SpeedCellText(y.echoSpeed, y.ntpSpeed));
     case kColumnLoad:
       return x.load < y.load ? -1 : (y.load < x.load ? 1 : 0);
     default:
@@ -314,13 +310,13 @@ int32_t VpnPolicyController::ChosenTunnelType() const {
 // server is chosen yet, so the next login starts from it.
 void VpnPolicyController::OnOk() {
   const int item = view_.SelectedRouteItem();
-  if (item < 0 || static_cast<size_t>(item) >= route_codes_.size()) {
+  if (item < 0 || static_cast<size_t>(item) >= routeCodes_.size()) {
     view_.ShowMessage(GetText("YouHavenotChosenVpnRoute"));
     return;
   }
-  const int32_t code = route_codes_[static_cast<size_t>(item)];
+  const int32_t code = routeCodes_[static_cast<size_t>(item)];
   if (code == kRouteSetApplications) {
-    if (!ports_.bind_module.IsLoaded(kBindModuleFile)) {
+    if (!ports_.bindModule.IsLoaded(kBindModuleFile)) {
       view_.ShowMessage(GetText("AcceleratorModuleIsNotRegisteredGetFullVersion"));
       return;
     }
@@ -349,7 +345,7 @@ void VpnPolicyController::OnOk() {
   StopSpeedTest();
 
   if (type == kTunnelOpenVpn &&
-      !PrepareOpenVpnComponents(ports_.openvpn, ports_.module_folder,
+      !PrepareOpenVpnComponents(ports_.openvpn, ports_.moduleFolder,
                                 [this](const char* key) { view_.ShowMessage(GetText(key)); })) {
     return;
   }
@@ -358,9 +354,9 @@ void VpnPolicyController::OnOk() {
     ports_.l2tp.Prepare([this] { return view_.AskYesNo(GetText("FirstL2TPTipForceYesOrNo")); });
   }
   // The results change only here, so a cancelled run leaves the caller's choice as it was.
-  choice_.route_set_code = code;
+  choice_.routeSetCode = code;
   choice_.server = found->second.entry;
-  choice_.tunnel_type = type;
+  choice_.tunnelType = type;
   view_.EndDialog(true);
 }
 
@@ -369,6 +365,4 @@ void VpnPolicyController::OnCancel() {
   view_.EndDialog(false);
 }
 
-void VpnPolicyController::StopSpeedTest() {
-  ports_.speed_test.Stop();
-}
+void VpnPolicyController::StopSpeedTest() { ports_.speedTest.Stop(); }

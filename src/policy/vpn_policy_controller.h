@@ -38,11 +38,11 @@ enum ServerColumn { kColumnName = 0, kColumnComment = 1, kColumnSpeed = 2, kColu
 struct PolicyServer {
   VpnServerEntry entry;
   int32_t position = -1;  // index in the response's server enumeration
-  int32_t list_row = -1;  // row in the server list, -1 when not shown in the current tab
+  int32_t listRow = -1;   // row in the server list, -1 when not shown in the current tab
   double load = 0.5;
   std::set<std::wstring> categories;  // lower-cased
-  int32_t echo_speed = -3;
-  int32_t ntp_speed = -3;
+  int32_t echoSpeed = -3;
+  int32_t ntpSpeed = -3;
 };
 
 // The dialog's controls as the controller sees them. Route items and rows are indices; rows
@@ -71,7 +71,7 @@ class VpnPolicyView {
   virtual int CurrentTab() const = 0;  // -1 when there are no tabs
 
   virtual void DeleteAllServerRows() = 0;
-  virtual void AppendServerRow(int32_t server_id, const std::array<std::wstring, 4>& cells) = 0;
+  virtual void AppendServerRow(int32_t serverId, const std::array<std::wstring, 4>& cells) = 0;
   // Sorts by the list's current sort column and direction through CompareServers.
   virtual void SortServerRows() = 0;
   virtual std::vector<int32_t> ServerRowIds() const = 0;
@@ -97,18 +97,18 @@ class VpnPolicyController {
   struct Ports {
     PrivateProfile& profile;
     SettingsStore& settings;
-    BindModule& bind_module;
-    SpeedTestControl& speed_test;
+    BindModule& bindModule;
+    SpeedTestControl& speedTest;
     L2tpPreparation& l2tp;
     OpenVpnComponents& openvpn;
     // The program's own folder, ending with a backslash; the OpenVPN components live below it.
-    std::wstring module_folder;
+    std::wstring moduleFolder;
   };
   // Case-insensitive order of two texts (names and comments); the system's on Windows.
   using TextOrder = std::function<int(const std::wstring&, const std::wstring&)>;
 
-  VpnPolicyController(VpnPolicyView& view, Ports ports, std::wstring response_file,
-                      TextOrder text_order = {});
+  VpnPolicyController(VpnPolicyView& view, Ports ports, std::wstring responseFile,
+                      TextOrder textOrder = {});
 
   // Fills every control from the settings and the response, then starts the speed test.
   void Start();
@@ -123,7 +123,7 @@ class VpnPolicyController {
   void OnTabChanged();
   void OnRetest();
   // A measurement posted by a worker of the speed test.
-  void OnSpeedResult(uint32_t message, int32_t server_id, int32_t value);
+  void OnSpeedResult(uint32_t message, int32_t serverId, int32_t value);
   // After the server list sorted itself (a header click).
   void OnServerRowsSorted();
   // OK: the checks in order; closes the dialog when all pass.
@@ -137,16 +137,16 @@ class VpnPolicyController {
   const PolicyChoice& choice() const { return choice_; }
 
   const std::map<int32_t, PolicyServer>& servers() const { return servers_; }
-  const std::vector<std::string>& tab_keys() const { return tab_keys_; }
-  const std::vector<int32_t>& route_codes() const { return route_codes_; }
+  const std::vector<std::string>& tabKeys() const { return tabKeys_; }
+  const std::vector<int32_t>& routeCodes() const { return routeCodes_; }
   std::wstring TipFor(int item) const;
 
  private:
   void FillRouteList();
   void BuildServerTable();
   void CreateTabs();
-  // Refills the list for the current tab; selects `select_id` when it is shown.
-  void FillServerList(std::optional<int32_t> select_id);
+  // Refills the list for the current tab; selects `selectId` when it is shown.
+  void FillServerList(std::optional<int32_t> selectId);
   void RenumberRows();
   void ApplyLayout();
   // `tell`: say so in a box when the server offers no tunnel type.
@@ -157,14 +157,14 @@ class VpnPolicyController {
 
   VpnPolicyView& view_;
   Ports ports_;
-  std::wstring response_file_;
-  TextOrder text_order_;
+  std::wstring responseFile_;
+  TextOrder textOrder_;
 
-  std::vector<RouteSetEntry> route_sets_;
-  std::vector<int32_t> route_codes_;  // per route-list item
+  std::vector<RouteSetEntry> routeSets_;
+  std::vector<int32_t> routeCodes_;  // per route-list item
   std::map<int32_t, PolicyServer> servers_;
-  std::vector<std::string> tab_keys_;
-  bool openvpn_offered_ = false;  // some server of the response names "openvpn"
+  std::vector<std::string> tabKeys_;
+  bool openvpnOffered_ = false;  // some server of the response names "openvpn"
 
   PolicyChoice choice_;
   // The list is being refilled (start, retest, tab change): the selection it restores is not

@@ -8,12 +8,12 @@
 
 int CVpnServerListCtrl::Compare(LPARAM first, LPARAM second) {
   if (!compare_) return 0;
-  return compare_(static_cast<int32_t>(first), static_cast<int32_t>(second), sort_column()) *
-         sort_direction();
+  return compare_(static_cast<int32_t>(first), static_cast<int32_t>(second), sortColumn()) *
+         sortDirection();
 }
 
 void CVpnServerListCtrl::AfterSort() {
-  if (after_sort_) after_sort_();
+  if (afterSort_) afterSort_();
 }
 
 void CVpnServerListCtrl::DrawSkinItem(const DRAWITEMSTRUCT& item) {
@@ -30,9 +30,9 @@ void CVpnServerListCtrl::DrawSpeedCell(const DRAWITEMSTRUCT& item) {
   if (!::SendMessageW(hwnd(), LVM_GETSUBITEMRECT, row, reinterpret_cast<LPARAM>(&cell))) return;
   const bool selected = (item.itemState & ODS_SELECTED) != 0;
   const COLORREF background = selected ? kSelectedRow : (row % 2 == 0 ? kEvenRow : kOddRow);
-  RECT fill_rect = {cell.left, cell.top, cell.right - 1, cell.bottom};
+  RECT fillRect = {cell.left, cell.top, cell.right - 1, cell.bottom};
   UniqueBrush fill(CreateSolidBrush(background));
-  FillRect(item.hDC, &fill_rect, fill.get());
+  FillRect(item.hDC, &fillRect, fill.get());
 
   wchar_t text[128] = {};
   LVITEMW get = {};
@@ -45,21 +45,21 @@ void CVpnServerListCtrl::DrawSpeedCell(const DRAWITEMSTRUCT& item) {
   cell.left += 1;
   cell.right -= 2;
   const CSkinRegistry& registry = CSkinRegistry::Instance();
-  int text_left = cell.left;
+  int textLeft = cell.left;
   if (!look.image.empty()) {
     const SkinPart& part = registry.FindPart(look.image);
     if (!part.IsEmpty()) {
       const int top = cell.top + ((cell.bottom - cell.top) - part.Height()) / 2;
       registry.DrawPart(part, item.hDC,
                         RECT{cell.left, top, cell.left + part.Width(), top + part.Height()});
-      text_left = cell.left + part.Width() + 4;
+      textLeft = cell.left + part.Width() + 4;
     }
   }
-  RECT text_rect = {text_left, cell.top, cell.right, cell.bottom};
+  RECT textRect = {textLeft, cell.top, cell.right, cell.bottom};
   SetBkMode(item.hDC, TRANSPARENT);
   SetTextColor(item.hDC, RGB(0, 0, 0));
-  DrawTextW(item.hDC, text, -1, &text_rect,
-            (look.align_right ? DT_RIGHT : DT_LEFT) | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX |
+  DrawTextW(item.hDC, text, -1, &textRect,
+            (look.alignRight ? DT_RIGHT : DT_LEFT) | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX |
                 DT_END_ELLIPSIS);
 }
 

@@ -15,9 +15,9 @@ class CVpnServerListCtrl : public CSkinListCtrl {
   // Ascending order of two server ids in a column; negative when the first goes first.
   using Comparison = std::function<int(int32_t first, int32_t second, int column)>;
 
-  void SetComparison(Comparison compare, std::function<void()> after_sort) {
+  void SetComparison(Comparison compare, std::function<void()> afterSort) {
     compare_ = std::move(compare);
-    after_sort_ = std::move(after_sort);
+    afterSort_ = std::move(afterSort);
   }
 
   void DrawSkinItem(const DRAWITEMSTRUCT& item) override;
@@ -32,5 +32,5 @@ class CVpnServerListCtrl : public CSkinListCtrl {
   void DrawEmptyNotice();
 
   Comparison compare_;
-  std::function<void()> after_sort_;
+  std::function<void()> afterSort_;
 };

@@ -37,7 +37,7 @@ void AnnouncementBoard::ShowAnnouncements(bool storedOnly) {
       continue;
     }
     // A link that is no web address stays dead rather than reaching the shell.
-    sinks_.showSlot(slot, AnnouncementCaption(entry.title, entry.datetime_gmt),
+    sinks_.showSlot(slot, AnnouncementCaption(entry.title, entry.datetimeGmt),
                     IsWebAddress(entry.url) ? entry.url : L"");
   }
 }

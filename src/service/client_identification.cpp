@@ -85,8 +85,8 @@ void SmartWithAdministratorRights(DeviceIo& io, DriveTable& table) {
     Put32(&in[kBufferSizeOffset], kAtaIdentifySize);
     in[kSectorCountOffset] = 1;
     in[kDriveHeadOffset] = (n & 1) ? 0xB0 : 0xA0;
-    const bool packet_device = (version[kIdeDeviceMapOffset] >> (n + 4)) & 1;
-    in[kCommandOffset] = packet_device ? kIdentifyPacketDevice : kIdentifyDevice;
+    const bool packetDevice = (version[kIdeDeviceMapOffset] >> (n + 4)) & 1;
+    in[kCommandOffset] = packetDevice ? kIdentifyPacketDevice : kIdentifyDevice;
     in[kDriveNumberOffset] = static_cast<uint8_t>(n);
     std::array<uint8_t, kSmartOutSize> out{};
     if (device->Control(device_control::kSmartReceiveDriveData, in.data(), in.size(), out.data(),
@@ -165,9 +165,9 @@ void StorageProperty(DeviceIo& io, DriveTable& table) {
 
 // The NUL-terminated text at `offset`, bounded by the buffer. An offset of 0 means the device
 // has no such field: the descriptor's own first bytes are not text.
-std::string DescriptorField(const uint8_t* descriptor, size_t size, size_t offset_field) {
-  if (size < offset_field + 4) return {};
-  const uint32_t offset = Get32(descriptor + offset_field);
+std::string DescriptorField(const uint8_t* descriptor, size_t size, size_t offsetField) {
+  if (size < offsetField + 4) return {};
+  const uint32_t offset = Get32(descriptor + offsetField);
   if (offset == 0 || offset >= size) return {};
   const char* start = reinterpret_cast<const char*>(descriptor + offset);
   const size_t available = size - offset;
@@ -275,10 +275,10 @@ std::string AdapterIdentification(AdapterList& adapters) {
 }
 
 ClientIdentification ComputeClientIdentification(DeviceIo& devices, WmiQuery& wmi,
-                                                 AdapterList& adapters, bool query_bios) {
+                                                 AdapterList& adapters, bool queryBios) {
   // BIOS first, then disk, then adapters: the adapter query prints its diagnostic line last.
   ClientIdentification ids;
-  if (query_bios) ids.bios = BiosIdentification(wmi);
+  if (queryBios) ids.bios = BiosIdentification(wmi);
   ids.disk = DiskIdentification(devices);
   ids.adapters = AdapterIdentification(adapters);
   return ids;

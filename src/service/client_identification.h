@@ -17,9 +17,9 @@ struct ClientIdentification {
   std::string adapters;
 };
 
-// `query_bios` false leaves the BIOS value empty without asking WMI.
+// `queryBios` false leaves the BIOS value empty without asking WMI.
 ClientIdentification ComputeClientIdentification(DeviceIo& devices, WmiQuery& wmi,
-                                                 AdapterList& adapters, bool query_bios = true);
+                                                 AdapterList& adapters, bool queryBios = true);
 
 // First non-empty text the four disk methods found, in drive order.
 std::string DiskIdentification(DeviceIo& devices);

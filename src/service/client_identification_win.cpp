@@ -4,9 +4,9 @@
 #include "service/device_io_win.h"
 #include "service/wmi_query_win.h"
 
-ClientIdentification ComputeSystemClientIdentification(bool query_bios) {
+ClientIdentification ComputeSystemClientIdentification(bool queryBios) {
   SystemDeviceIo devices;
   SystemWmiQuery wmi;
   SystemAdapterList adapters;
-  return ComputeClientIdentification(devices, wmi, adapters, query_bios);
+  return ComputeClientIdentification(devices, wmi, adapters, queryBios);
 }

@@ -3,4 +3,4 @@
 
 #include "service/client_identification.h"
 
-ClientIdentification ComputeSystemClientIdentification(bool query_bios = true);
+ClientIdentification ComputeSystemClientIdentification(bool queryBios = true);

@@ -28,8 +28,8 @@ class Device {
  public:
   virtual ~Device() = default;  // closes the device
   // One control request; `returned` gets the count of output bytes written.
-  virtual bool Control(uint32_t code, const void* input, uint32_t input_size, void* output,
-                       uint32_t output_size, uint32_t* returned) = 0;
+  virtual bool Control(uint32_t code, const void* input, uint32_t inputSize, void* output,
+                       uint32_t outputSize, uint32_t* returned) = 0;
 };
 
 class DeviceIo {

@@ -31,11 +31,11 @@ class SystemDevice final : public Device {
   SystemDevice(const SystemDevice&) = delete;
   SystemDevice& operator=(const SystemDevice&) = delete;
 
-  bool Control(uint32_t code, const void* input, uint32_t input_size, void* output,
-               uint32_t output_size, uint32_t* returned) override {
+  bool Control(uint32_t code, const void* input, uint32_t inputSize, void* output,
+               uint32_t outputSize, uint32_t* returned) override {
     DWORD count = 0;
-    const BOOL ok = ::DeviceIoControl(handle_, code, const_cast<void*>(input), input_size, output,
-                                      output_size, &count, nullptr);
+    const BOOL ok = ::DeviceIoControl(handle_, code, const_cast<void*>(input), inputSize, output,
+                                      outputSize, &count, nullptr);
     if (returned) *returned = count;
     return ok != FALSE;
   }

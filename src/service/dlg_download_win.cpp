@@ -51,7 +51,7 @@ void CDlgDownload::StartRequests() {
   if (race_.size() == 0) {
     ShowMessageBox(messageBox, GetText("NoLoginHost"), MB_OK);
     // Nothing can ever answer; waiting on for a Cancel would only look like a hang.
-    not_started_ = true;
+    notStarted_ = true;
     Finish(IDCANCEL);
     return;
   }
@@ -62,7 +62,7 @@ void CDlgDownload::StartRequests() {
     if (finished_) return;
   }
   if (!finished_ && race_.AllEnded()) {
-    not_started_ = true;
+    notStarted_ = true;
     Finish(IDCANCEL);
   }
 }
@@ -120,5 +120,5 @@ LoginFetcher::Result DownloadDialogFetcher::Fetch(const std::vector<std::wstring
   const INT_PTR result = dialog.DoModal();
   if (result == IDOK) return Result::kOk;
   if (dialog.cancelled()) return Result::kCancelled;
-  return dialog.not_started() ? Result::kNotStarted : Result::kFailed;
+  return dialog.notStarted() ? Result::kNotStarted : Result::kFailed;
 }

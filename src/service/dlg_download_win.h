@@ -39,7 +39,7 @@ class CDlgDownload : public CDialog {
 
   bool cancelled() const { return cancelled_; }
   // No request could start (or there was none); the dialog has said so in its box.
-  bool not_started() const { return not_started_; }
+  bool notStarted() const { return notStarted_; }
   int winner() const { return winner_; }
 
  protected:
@@ -59,7 +59,7 @@ class CDlgDownload : public CDialog {
   bool requireMarker_ = true;
   std::string* output_ = nullptr;
   bool cancelled_ = false;
-  bool not_started_ = false;
+  bool notStarted_ = false;
   bool finished_ = false;
   WindowMessageTarget target_;
   HttpHostProbeFactory probes_{target_, kRequestMessage};

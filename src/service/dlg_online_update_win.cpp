@@ -114,12 +114,12 @@ bool CDlgOnlineUpdate::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRE
 void CDlgOnlineUpdate::OnRequestEvent(WPARAM event) {
   switch (event) {
     case HttpRequest::kEventHeaders:
-      ShowProgressBar(request_->content_length() >= 0);
+      ShowProgressBar(request_->contentLength() >= 0);
       break;
     case HttpRequest::kEventProgress:
     case HttpRequest::kEventEnded: {
       const DownloadMeter::Reading reading =
-          meter_->Measure(GetTickCount(), request_->bytes_received(), request_->content_length());
+          meter_->Measure(GetTickCount(), request_->bytesReceived(), request_->contentLength());
       if (!reading.status.empty()) {
         status_.SetWindowText(reading.status);
         InvalidateRect(status_.hwnd(), nullptr, FALSE);

@@ -9,7 +9,7 @@ class HttpHostProbe : public HostProbe {
 
   bool Start() override { return request_.Start(target_, message_); }
   const void* Id() const override { return &request_; }
-  int32_t StatusCode() const override { return request_.status_code(); }
+  int32_t StatusCode() const override { return request_.statusCode(); }
   bool Complete() const override { return request_.Complete(); }
   const std::string& Body() const override { return request_.body(); }
 

@@ -24,17 +24,17 @@ bool HttpRequest::Start(MessageTarget& target, uint32_t message) {
   if (worker_.joinable()) return false;
   target_ = &target;
   message_ = message;
-  status_code_ = 0;
-  content_length_ = -1;
-  bytes_received_ = 0;
+  statusCode_ = 0;
+  contentLength_ = -1;
+  bytesReceived_ = 0;
   outcome_ = HttpOutcome::kRunning;
   headers_.clear();
   body_.Clear();
   closing_ = false;
 
-  if (!socket_library_started_) {
+  if (!socketLibraryStarted_) {
     if (!SocketLibraryStartup()) return false;
-    socket_library_started_ = true;
+    socketLibraryStarted_ = true;
   }
   CloseSocket(socket_.exchange(kNoSocket));
   const SocketHandle socket = OpenTcpSocket();
@@ -59,9 +59,9 @@ void HttpRequest::Close() {
   } else {
     CloseSocket(socket);
   }
-  if (socket_library_started_) {
+  if (socketLibraryStarted_) {
     SocketLibraryCleanup();
-    socket_library_started_ = false;
+    socketLibraryStarted_ = false;
   }
   body_.Clear();
 }
@@ -71,9 +71,9 @@ void HttpRequest::Post(Event event) {
 }
 
 void HttpRequest::Publish(const HttpResponseParser& parser) {
-  status_code_ = parser.status_code();
-  content_length_ = parser.content_length();
-  bytes_received_ = parser.bytes_received();
+  statusCode_ = parser.statusCode();
+  contentLength_ = parser.contentLength();
+  bytesReceived_ = parser.bytesReceived();
 }
 
 // The worker keeps the handle it was started with: Close takes socket_ away, and the abort has to
@@ -106,7 +106,7 @@ HttpOutcome HttpRequest::Receive(SocketHandle socket, const HttpUrl& url,
   Post(kEventConnected);
   if (!SendAll(socket, request.data(), request.size())) return parser.Abort();
 
-  auto last_progress = Clock::now() - kProgressInterval;
+  auto lastProgress = Clock::now() - kProgressInterval;
   std::vector<char> received;
   while (true) {
     if (!WaitReadable(socket) || closing_) return parser.Abort();
@@ -119,17 +119,17 @@ HttpOutcome HttpRequest::Receive(SocketHandle socket, const HttpUrl& url,
     const long got = ReceiveOnce(socket, received.data(), static_cast<size_t>(waiting));
     if (got <= 0) return parser.Abort();
 
-    const bool had_headers = parser.headers_parsed();
+    const bool hadHeaders = parser.headersParsed();
     const HttpOutcome outcome =
         parser.Feed(std::string_view(received.data(), static_cast<size_t>(got)));
     Publish(parser);
-    if (!had_headers && parser.headers_parsed()) {
+    if (!hadHeaders && parser.headersParsed()) {
       headers_ = parser.headers();
       Post(kEventHeaders);
     }
-    if (parser.headers_parsed() && Clock::now() - last_progress > kProgressInterval) {
+    if (parser.headersParsed() && Clock::now() - lastProgress > kProgressInterval) {
       Post(kEventProgress);
-      last_progress = Clock::now();
+      lastProgress = Clock::now();
     }
     if (outcome != HttpOutcome::kRunning) return outcome;
   }

@@ -50,9 +50,9 @@ class HttpRequest {
   const std::wstring& url() const { return url_; }
 
   // Readable at any time from the owner's thread.
-  int32_t status_code() const { return status_code_.load(); }
-  int64_t content_length() const { return content_length_.load(); }  // -1 when not given
-  int64_t bytes_received() const { return bytes_received_.load(); }
+  int32_t statusCode() const { return statusCode_.load(); }
+  int64_t contentLength() const { return contentLength_.load(); }  // -1 when not given
+  int64_t bytesReceived() const { return bytesReceived_.load(); }
   // kRunning until event 7. Callers take a body only from a complete response: anything else
   // means the answer is missing or cut off, whatever the status code says.
   HttpOutcome outcome() const { return outcome_.load(); }
@@ -79,13 +79,13 @@ class HttpRequest {
   MessageTarget* target_ = nullptr;
   uint32_t message_ = 0;
   std::thread worker_;
-  bool socket_library_started_ = false;
+  bool socketLibraryStarted_ = false;
   std::atomic<SocketHandle> socket_{kNoSocket};
   std::atomic<bool> closing_{false};
 
-  std::atomic<int32_t> status_code_{0};
-  std::atomic<int64_t> content_length_{-1};
-  std::atomic<int64_t> bytes_received_{0};
+  std::atomic<int32_t> statusCode_{0};
+  std::atomic<int64_t> contentLength_{-1};
+  std::atomic<int64_t> bytesReceived_{0};
   std::atomic<HttpOutcome> outcome_{HttpOutcome::kRunning};
   HttpHeaders headers_;
   StringBodySink body_;

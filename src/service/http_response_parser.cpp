@@ -67,12 +67,12 @@ std::string_view StripCarriageReturns(std::string_view line) {
 
 }  // namespace
 
-HttpResponseParser::HttpResponseParser(HttpBodySink& body, bool body_in_memory, HttpLimits limits)
-    : body_(body), body_in_memory_(body_in_memory), limits_(limits) {}
+HttpResponseParser::HttpResponseParser(HttpBodySink& body, bool bodyInMemory, HttpLimits limits)
+    : body_(body), bodyInMemory_(bodyInMemory), limits_(limits) {}
 
 HttpOutcome HttpResponseParser::Feed(std::string_view bytes) {
   if (outcome_ != HttpOutcome::kRunning) return outcome_;
-  if (headers_parsed_) return TakeBody(bytes);
+  if (headersParsed_) return TakeBody(bytes);
   raw_.append(bytes);
   if (!ParseHeaderBlock()) return outcome_;
   const std::string rest = std::move(raw_);
@@ -82,10 +82,10 @@ HttpOutcome HttpResponseParser::Feed(std::string_view bytes) {
 
 HttpOutcome HttpResponseParser::Finish() {
   if (outcome_ != HttpOutcome::kRunning) return outcome_;
-  if (!headers_parsed_) return End(HttpOutcome::kFailed);
+  if (!headersParsed_) return End(HttpOutcome::kFailed);
   // A chunked body is whole only once its last (empty) chunk arrived, which ends it earlier.
   if (chunked_) return End(HttpOutcome::kIncomplete);
-  if (content_length_ >= 0 && bytes_received_ < content_length_) {
+  if (contentLength_ >= 0 && bytesReceived_ < contentLength_) {
     return End(HttpOutcome::kIncomplete);
   }
   return End(HttpOutcome::kComplete);
@@ -93,24 +93,24 @@ HttpOutcome HttpResponseParser::Finish() {
 
 HttpOutcome HttpResponseParser::Abort() {
   if (outcome_ != HttpOutcome::kRunning) return outcome_;
-  return End(headers_parsed_ ? HttpOutcome::kIncomplete : HttpOutcome::kFailed);
+  return End(headersParsed_ ? HttpOutcome::kIncomplete : HttpOutcome::kFailed);
 }
 
 bool HttpResponseParser::ParseHeaderBlock() {
-  const size_t found = raw_.find(kHeaderEnd, header_scan_from_);
+  const size_t found = raw_.find(kHeaderEnd, headerScanFrom_);
   if (found == std::string::npos) {
-    if (raw_.size() > limits_.header_block) End(HttpOutcome::kTooLarge);
-    header_scan_from_ = raw_.size() < kHeaderEnd.size() ? 0 : raw_.size() - kHeaderEnd.size() + 1;
+    if (raw_.size() > limits_.headerBlock) End(HttpOutcome::kTooLarge);
+    headerScanFrom_ = raw_.size() < kHeaderEnd.size() ? 0 : raw_.size() - kHeaderEnd.size() + 1;
     return false;
   }
-  const size_t block_size = found + kHeaderEnd.size();
-  if (block_size > limits_.header_block) {
+  const size_t blockSize = found + kHeaderEnd.size();
+  if (blockSize > limits_.headerBlock) {
     End(HttpOutcome::kTooLarge);
     return false;
   }
-  headers_parsed_ = true;
-  std::string_view block(raw_.data(), block_size);
-  if (block.size() > kStatusOffset) status_code_ = Atoi(block.substr(kStatusOffset));
+  headersParsed_ = true;
+  std::string_view block(raw_.data(), blockSize);
+  if (block.size() > kStatusOffset) statusCode_ = Atoi(block.substr(kStatusOffset));
 
   while (!block.empty()) {
     const size_t lf = block.find('\n');
@@ -123,12 +123,12 @@ bool HttpResponseParser::ParseHeaderBlock() {
   if (const auto length = headers_.find("content-length"); length != headers_.end()) {
     // A negative length is no length at all; taking it would end the body before it began.
     const int32_t value = Atoi(length->second);
-    content_length_ = value < 0 ? -1 : value;
+    contentLength_ = value < 0 ? -1 : value;
   }
   if (const auto coding = headers_.find("transfer-encoding"); coding != headers_.end()) {
     chunked_ = LowerAscii(coding->second) == "chunked";
   }
-  raw_.erase(0, block_size);
+  raw_.erase(0, blockSize);
   return true;
 }
 
@@ -138,7 +138,7 @@ HttpOutcome HttpResponseParser::TakeBody(std::string_view bytes) {
 
 HttpOutcome HttpResponseParser::TakePlain(std::string_view bytes) {
   if (!Store(bytes)) return outcome_;
-  if (body_in_memory_ && content_length_ >= 0 && bytes_received_ >= content_length_) {
+  if (bodyInMemory_ && contentLength_ >= 0 && bytesReceived_ >= contentLength_) {
     return End(HttpOutcome::kComplete);
   }
   return outcome_;
@@ -148,20 +148,19 @@ HttpOutcome HttpResponseParser::TakePlain(std::string_view bytes) {
 // large chunk never sits in memory twice.
 HttpOutcome HttpResponseParser::TakeChunked(std::string_view bytes) {
   while (!bytes.empty()) {
-    if (chunk_remaining_ > 0) {
+    if (chunkRemaining_ > 0) {
       const size_t take = static_cast<size_t>(
-          std::min<int64_t>(chunk_remaining_, static_cast<int64_t>(bytes.size())));
+          std::min<int64_t>(chunkRemaining_, static_cast<int64_t>(bytes.size())));
       if (!Store(bytes.substr(0, take))) return outcome_;
       bytes.remove_prefix(take);
-      chunk_remaining_ -= static_cast<int64_t>(take);
-      if (chunk_remaining_ == 0) chunk_trailer_to_skip_ = 2;
+      chunkRemaining_ -= static_cast<int64_t>(take);
+      if (chunkRemaining_ == 0) chunkTrailerToSkip_ = 2;
       continue;
     }
-    if (chunk_trailer_to_skip_ > 0) {
-      const size_t skip =
-          std::min<size_t>(static_cast<size_t>(chunk_trailer_to_skip_), bytes.size());
+    if (chunkTrailerToSkip_ > 0) {
+      const size_t skip = std::min<size_t>(static_cast<size_t>(chunkTrailerToSkip_), bytes.size());
       bytes.remove_prefix(skip);
-      chunk_trailer_to_skip_ -= static_cast<int>(skip);
+      chunkTrailerToSkip_ -= static_cast<int>(skip);
       continue;
     }
     const size_t lf = bytes.find('\n');
@@ -172,21 +171,20 @@ HttpOutcome HttpResponseParser::TakeChunked(std::string_view bytes) {
     }
     raw_.append(bytes.substr(0, lf));
     bytes.remove_prefix(lf + 1);
-    if (raw_.size() > limits_.chunk_size_line) return End(HttpOutcome::kTooLarge);
+    if (raw_.size() > limits_.chunkSizeLine) return End(HttpOutcome::kTooLarge);
     const std::optional<int64_t> size = ParseChunkSize(raw_);
     raw_.clear();
     if (!size) return End(HttpOutcome::kIncomplete);
     // The trailer lines after the last chunk are of no interest.
     if (*size == 0) return End(HttpOutcome::kComplete);
-    chunk_remaining_ = *size;
+    chunkRemaining_ = *size;
   }
   return outcome_;
 }
 
 bool HttpResponseParser::Store(std::string_view bytes) {
   if (bytes.empty()) return true;
-  if (body_in_memory_ &&
-      bytes_received_ + static_cast<int64_t>(bytes.size()) > limits_.memory_body) {
+  if (bodyInMemory_ && bytesReceived_ + static_cast<int64_t>(bytes.size()) > limits_.memoryBody) {
     End(HttpOutcome::kTooLarge);
     return false;
   }
@@ -194,6 +192,6 @@ bool HttpResponseParser::Store(std::string_view bytes) {
     End(HttpOutcome::kIncomplete);
     return false;
   }
-  bytes_received_ += static_cast<int64_t>(bytes.size());
+  bytesReceived_ += static_cast<int64_t>(bytes.size());
   return true;
 }

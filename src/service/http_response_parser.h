@@ -23,17 +23,17 @@ enum class HttpOutcome {
 
 // What a broken or hostile server may make the client hold.
 struct HttpLimits {
-  size_t header_block = 64 * 1024;
-  size_t chunk_size_line = 1024;
-  int64_t memory_body = 32 * 1024 * 1024;
+  size_t headerBlock = 64 * 1024;
+  size_t chunkSizeLine = 1024;
+  int64_t memoryBody = 32 * 1024 * 1024;
 };
 
 class HttpResponseParser {
  public:
-  // `body_in_memory`: `body` keeps the bytes in memory, so they are bounded, and a plain body
+  // `bodyInMemory`: `body` keeps the bytes in memory, so they are bounded, and a plain body
   // ends as soon as its content length is reached (a body going to a file ends with the
   // connection).
-  HttpResponseParser(HttpBodySink& body, bool body_in_memory, HttpLimits limits = {});
+  HttpResponseParser(HttpBodySink& body, bool bodyInMemory, HttpLimits limits = {});
 
   // Takes the next received bytes. kRunning while more are expected; any other result is final
   // and later calls return it without looking at their bytes.
@@ -44,11 +44,11 @@ class HttpResponseParser {
   HttpOutcome Abort();
 
   HttpOutcome outcome() const { return outcome_; }
-  bool headers_parsed() const { return headers_parsed_; }
-  int32_t status_code() const { return status_code_; }
-  int64_t content_length() const { return content_length_; }  // -1 when not given
+  bool headersParsed() const { return headersParsed_; }
+  int32_t statusCode() const { return statusCode_; }
+  int64_t contentLength() const { return contentLength_; }  // -1 when not given
   bool chunked() const { return chunked_; }
-  int64_t bytes_received() const { return bytes_received_; }
+  int64_t bytesReceived() const { return bytesReceived_; }
   const HttpHeaders& headers() const { return headers_; }
 
  private:
@@ -60,20 +60,20 @@ class HttpResponseParser {
   HttpOutcome End(HttpOutcome outcome) { return outcome_ = outcome; }
 
   HttpBodySink& body_;
-  const bool body_in_memory_;
+  const bool bodyInMemory_;
   const HttpLimits limits_;
 
   HttpOutcome outcome_ = HttpOutcome::kRunning;
-  bool headers_parsed_ = false;
-  int32_t status_code_ = 0;
-  int64_t content_length_ = -1;
+  bool headersParsed_ = false;
+  int32_t statusCode_ = 0;
+  int64_t contentLength_ = -1;
   bool chunked_ = false;
-  int64_t bytes_received_ = 0;
+  int64_t bytesReceived_ = 0;
   HttpHeaders headers_;
 
   // Before the headers: everything received. In a chunked body: the size line so far.
   std::string raw_;
-  size_t header_scan_from_ = 0;
-  int64_t chunk_remaining_ = 0;
-  int chunk_trailer_to_skip_ = 0;  // the CR LF after a chunk's data
+  size_t headerScanFrom_ = 0;
+  int64_t chunkRemaining_ = 0;
+  int chunkTrailerToSkip_ = 0;  // the CR LF after a chunk's data
 };

@@ -40,15 +40,15 @@ std::optional<HttpUrl> ParseHttpUrl(std::wstring_view url) {
   if (slash == std::wstring_view::npos) return std::nullopt;
   HttpUrl parsed;
   parsed.path = rest.substr(slash);
-  const std::wstring_view host_part = rest.substr(0, slash);
-  const size_t colon = host_part.find(L':');
+  const std::wstring_view hostPart = rest.substr(0, slash);
+  const size_t colon = hostPart.find(L':');
   if (colon == std::wstring_view::npos) {
-    parsed.host = host_part;
+    parsed.host = hostPart;
   } else {
-    parsed.host = host_part.substr(0, colon);
+    parsed.host = hostPart.substr(0, colon);
     // The port is cut to 16 bits, as a C library atoi stored into an unsigned short would be.
     parsed.port =
-        static_cast<uint16_t>(static_cast<uint32_t>(AtoiText(host_part.substr(colon + 1))));
+        static_cast<uint16_t>(static_cast<uint32_t>(AtoiText(hostPart.substr(colon + 1))));
   }
   return parsed;
 }

@@ -63,14 +63,14 @@ class LoginRun {
     }
     uint32_t routeMode = 0;
     RouteList routes;
-    if (!RoutesFor(choice.route_set_code, routeMode, routes) || Abandoned()) return outcome;
+    if (!RoutesFor(choice.routeSetCode, routeMode, routes) || Abandoned()) return outcome;
 
-    outcome.engine = ports_.engines.CreateEngine(choice.tunnel_type);
+    outcome.engine = ports_.engines.CreateEngine(choice.tunnelType);
     if (!outcome.engine) {
       ports_.view.SetStatus(GetText("VpnUnknownError"), true);
       return outcome;
     }
-    outcome.routeSetCode = choice.route_set_code;
+    outcome.routeSetCode = choice.routeSetCode;
     Configure(*outcome.engine, choice, routeMode, routes);
     return outcome;
   }
@@ -123,7 +123,7 @@ class LoginRun {
     const AccountState account =
         ReadAccountState(ports_.profile, in_.responseFile, GetText("UnknownClientIP"));
     if (!account.LoginSucceeded()) {
-      ports_.view.ShowMessage(GetText("LoginError") + L": " + account.auth_message,
+      ports_.view.ShowMessage(GetText("LoginError") + L": " + account.authMessage,
                               MessageIcon::kNone);
       ports_.view.SetStatus(GetText("LoginError"), false);
       if (account.Expired()) {
@@ -132,11 +132,11 @@ class LoginRun {
       }
       return false;
     }
-    if (account.expiration_gmt != 0) {
-      ports_.view.SetExpiryText(FormatLocalDate(account.expiration_gmt));
+    if (account.expirationGmt != 0) {
+      ports_.view.SetExpiryText(FormatLocalDate(account.expirationGmt));
     }
-    if (!account.auth_message.empty()) {
-      ports_.view.ShowMessage(account.auth_message, MessageIcon::kInformation);
+    if (!account.authMessage.empty()) {
+      ports_.view.ShowMessage(account.authMessage, MessageIcon::kInformation);
     }
     return true;
   }
@@ -179,8 +179,8 @@ class LoginRun {
     engine.routeMode = routeMode;
     engine.routeList.clear();
     engine.routeList.insert(engine.routeList.end(), routes.begin(), routes.end());
-    engine.useMppe = choice.server.pptp_use_mppe != 0 ? 1 : 0;
-    engine.serverAddress = choice.server.server_host;
+    engine.useMppe = choice.server.pptpUseMppe != 0 ? 1 : 0;
+    engine.serverAddress = choice.server.serverHost;
     engine.userName = in_.userName;
     engine.password = in_.password;
     const ProxySettings proxy = ports_.settings.GetProxy();

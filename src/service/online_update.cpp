@@ -85,13 +85,13 @@ UpdatePackage ChooseUpdatePackage(const AccountState& offer, const std::wstring&
   UpdatePackage package;
   if (installer) {
     package.kind = UpdatePackageKind::kInstaller;
-    package.url = offer.download_setup;
-    package.md5 = offer.download_setup_md5;
+    package.url = offer.downloadSetup;
+    package.md5 = offer.downloadSetupMd5;
     package.fileName = kInstallerPackageName;
   } else {
     package.kind = UpdatePackageKind::kPortable;
-    package.url = offer.download_green;
-    package.md5 = offer.download_green_md5;
+    package.url = offer.downloadGreen;
+    package.md5 = offer.downloadGreenMd5;
     package.fileName = kPortablePackageName;
     package.parameters = L" /update \"" + paths.modulePath + L"\"";
   }
@@ -116,7 +116,7 @@ void OnlineUpdate::Update(const AccountState& offer, const std::wstring& force) 
   const UpdatePackage package =
       ChooseUpdatePackage(offer, force, FileExists(paths_.moduleFolder + kBindModuleName), paths_);
   if (package.url.empty()) {
-    Fail("CanNotFindDownloadURL_Tip", MessageIcon::kWarning, offer.update_url);
+    Fail("CanNotFindDownloadURL_Tip", MessageIcon::kWarning, offer.updateUrl);
     return;
   }
   std::unique_ptr<DownloadedPackage> file;
@@ -124,24 +124,24 @@ void OnlineUpdate::Update(const AccountState& offer, const std::wstring& force) 
     case UpdateDownloader::Result::kCompleted:
       break;
     case UpdateDownloader::Result::kCancelled:
-      Fail("UpdateCancelledByUser_Tip", MessageIcon::kInformation, offer.update_url);
+      Fail("UpdateCancelledByUser_Tip", MessageIcon::kInformation, offer.updateUrl);
       return;
     case UpdateDownloader::Result::kFailed:
-      Fail("DownloadUpdateFileFailed_Tip", MessageIcon::kWarning, offer.update_url);
+      Fail("DownloadUpdateFileFailed_Tip", MessageIcon::kWarning, offer.updateUrl);
       return;
   }
   // Compared as sent: the service gives lower-case digits. A file that cannot be read has no
   // digest, which must not pass for an answer that names none.
   const std::wstring digest = file ? file->Md5Hex() : std::wstring();
   if (digest.empty() || digest != package.md5) {
-    Fail("CanNotDownloadFileCorrectly_Tip", MessageIcon::kWarning, offer.update_url);
+    Fail("CanNotDownloadFileCorrectly_Tip", MessageIcon::kWarning, offer.updateUrl);
     return;
   }
   ports_.view.ShowMessage(GetText("DownloadUpdateCompletedReadyToExecuteUpdateFile"),
                           MessageIcon::kInformation);
   // Still held: nothing can have changed the file since its digest was taken.
   if (!ports_.launcher.Open(file->Path(), package.parameters)) {
-    Fail("CanNotExecuteUpdateFile_Tip", MessageIcon::kWarning, offer.update_url);
+    Fail("CanNotExecuteUpdateFile_Tip", MessageIcon::kWarning, offer.updateUrl);
   }
 }
 

@@ -41,12 +41,12 @@ bool ScanUnsigned(std::wstring_view text, size_t& i, uint32_t& value) {
   while (i < text.size() && IsCSpace(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
-  const size_t first_digit = i;
+  const size_t firstDigit = i;
   uint32_t magnitude = 0;
   for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
     magnitude = magnitude * 10u + static_cast<uint32_t>(text[i] - L'0');
   }
-  if (i == first_digit) return false;
+  if (i == firstDigit) return false;
   value = negative ? 0u - magnitude : magnitude;
   return true;
 }
@@ -59,8 +59,8 @@ bool ContainsResponseMarker(const void* data, size_t length) {
   return body.find(kResponseMarker) != std::string_view::npos;
 }
 
-bool IsAcceptedResponse(int32_t status_code, std::string_view body) {
-  return status_code == 200 && !body.empty() && ContainsResponseMarker(body.data(), body.size());
+bool IsAcceptedResponse(int32_t statusCode, std::string_view body) {
+  return statusCode == 200 && !body.empty() && ContainsResponseMarker(body.data(), body.size());
 }
 
 bool SaveResponseBody(const std::wstring& path, std::string_view body) {
@@ -70,26 +70,26 @@ bool SaveResponseBody(const std::wstring& path, std::string_view body) {
   return static_cast<bool>(out.flush());
 }
 
-bool AccountState::LoginSucceeded() const { return EqualsNoCase(auth_result, L"OK"); }
+bool AccountState::LoginSucceeded() const { return EqualsNoCase(authResult, L"OK"); }
 
-bool AccountState::Expired() const { return auth_result == L"Expired"; }
+bool AccountState::Expired() const { return authResult == L"Expired"; }
 
 AccountState ReadAccountState(PrivateProfile& profile, const std::wstring& file,
-                              const std::wstring& unknown_client_ip) {
+                              const std::wstring& unknownClientIp) {
   auto text = [&](const wchar_t* key) {
     return ReadProfileText(profile, file, kVpnSection, key, L"");
   };
   AccountState state;
-  state.auth_result = text(L"AuthResult");
-  state.auth_message = ReadProfileUtf8Text(profile, file, kVpnSection, L"AuthMessage");
-  state.expiration_gmt = ReadProfileInt64(profile, file, kVpnSection, L"ExpirationDatetimeGMT");
-  state.required_client_version = text(L"RequiredClientVersion");
-  state.update_url = text(L"UpdateURL");
-  state.download_setup = text(L"DownloadSetup");
-  state.download_green = text(L"DownloadGreen");
-  state.download_setup_md5 = TrimText(text(L"DownloadSetupMD5"));
-  state.download_green_md5 = TrimText(text(L"DownloadGreenMD5"));
-  state.client_ip = ReadProfileText(profile, file, kVpnSection, L"ClientIP", unknown_client_ip);
+  state.authResult = text(L"AuthResult");
+  state.authMessage = ReadProfileUtf8Text(profile, file, kVpnSection, L"AuthMessage");
+  state.expirationGmt = ReadProfileInt64(profile, file, kVpnSection, L"ExpirationDatetimeGMT");
+  state.requiredClientVersion = text(L"RequiredClientVersion");
+  state.updateUrl = text(L"UpdateURL");
+  state.downloadSetup = text(L"DownloadSetup");
+  state.downloadGreen = text(L"DownloadGreen");
+  state.downloadSetupMd5 = TrimText(text(L"DownloadSetupMD5"));
+  state.downloadGreenMd5 = TrimText(text(L"DownloadGreenMD5"));
+  state.clientIp = ReadProfileText(profile, file, kVpnSection, L"ClientIP", unknownClientIp);
   return state;
 }
 
@@ -100,8 +100,8 @@ std::vector<RouteSetEntry> ReadRouteSets(PrivateProfile& profile, const std::wst
     entry.title = ReadProfileUtf8Text(profile, file, kRoutesSection, Indexed(L"Title", n));
     if (TrimText(entry.title).empty()) break;
     entry.comment = ReadProfileUtf8Text(profile, file, kRoutesSection, Indexed(L"Comment", n));
-    entry.route_id = ReadProfileText(profile, file, kRoutesSection, Indexed(L"RouteId", n), L"");
-    entry.modify_default_gateway =
+    entry.routeId = ReadProfileText(profile, file, kRoutesSection, Indexed(L"RouteId", n), L"");
+    entry.modifyDefaultGateway =
         ReadProfileInt(profile, file, kRoutesSection, Indexed(L"ModifyDefaultGateway", n), 0);
     sets.push_back(std::move(entry));
   }
@@ -115,14 +115,14 @@ std::vector<VpnServerEntry> ReadVpnServers(PrivateProfile& profile, const std::w
       return ReadProfileText(profile, file, kServersSection, Indexed(key, n), L"");
     };
     VpnServerEntry entry;
-    entry.server_id = DecimalInteger(text(L"ServerId"));
-    if (entry.server_id == 0) break;
+    entry.serverId = DecimalInteger(text(L"ServerId"));
+    if (entry.serverId == 0) break;
     entry.title = ReadProfileUtf8Text(profile, file, kServersSection, Indexed(L"Title", n));
     entry.comment = ReadProfileUtf8Text(profile, file, kServersSection, Indexed(L"Comment", n));
     entry.load = text(L"Load");
-    entry.server_host = text(L"ServerHost");
+    entry.serverHost = text(L"ServerHost");
     entry.protocols = TrimText(text(L"Protocols"));
-    entry.pptp_use_mppe =
+    entry.pptpUseMppe =
         ReadProfileInt(profile, file, kServersSection, Indexed(L"PPTPUseMPPE", n), 0);
     for (const std::wstring& word : SplitText(text(L"Categories"), L',')) {
       std::wstring trimmed = TrimText(word);
@@ -140,7 +140,7 @@ std::array<AnnouncementEntry, kAnnouncementSlots> ReadAnnouncements(PrivateProfi
     slots[i].title =
         ReadProfileUtf8Text(profile, file, kAnnouncementsSection, Indexed(L"Title", i));
     slots[i].url = ReadProfileText(profile, file, kAnnouncementsSection, Indexed(L"Url", i), L"");
-    slots[i].datetime_gmt =
+    slots[i].datetimeGmt =
         ReadProfileInt64(profile, file, kAnnouncementsSection, Indexed(L"DatetimeGMT", i));
   }
   return slots;

@@ -17,23 +17,23 @@ inline constexpr std::string_view kResponseMarker = "MagicTag=VpnServerResponse"
 // The marker at any offset, compared byte for byte.
 bool ContainsResponseMarker(const void* data, size_t length);
 // Status 200, a body, and the marker in it.
-bool IsAcceptedResponse(int32_t status_code, std::string_view body);
+bool IsAcceptedResponse(int32_t statusCode, std::string_view body);
 // Creates or truncates `path` and writes `body` unchanged; false when it could not be written
 // in full.
 bool SaveResponseBody(const std::wstring& path, std::string_view body);
 
 // Section "VPN".
 struct AccountState {
-  std::wstring auth_result;
-  std::wstring auth_message;
-  int64_t expiration_gmt = 0;  // seconds since 1970 UTC; 0 when not given
-  std::wstring required_client_version;
-  std::wstring update_url;
-  std::wstring download_setup;
-  std::wstring download_green;
-  std::wstring download_setup_md5;
-  std::wstring download_green_md5;
-  std::wstring client_ip;
+  std::wstring authResult;
+  std::wstring authMessage;
+  int64_t expirationGmt = 0;  // seconds since 1970 UTC; 0 when not given
+  std::wstring requiredClientVersion;
+  std::wstring updateUrl;
+  std::wstring downloadSetup;
+  std::wstring downloadGreen;
+  std::wstring downloadSetupMd5;
+  std::wstring downloadGreenMd5;
+  std::wstring clientIp;
 
   bool LoginSucceeded() const;  // "OK" in any case
   bool Expired() const;         // exactly "Expired"
@@ -43,19 +43,19 @@ struct AccountState {
 struct RouteSetEntry {
   std::wstring title;
   std::wstring comment;
-  std::wstring route_id;
-  int32_t modify_default_gateway = 0;
+  std::wstring routeId;
+  int32_t modifyDefaultGateway = 0;
 };
 
 // Section "Servers", one per server.
 struct VpnServerEntry {
-  int32_t server_id = 0;
+  int32_t serverId = 0;
   std::wstring title;
   std::wstring comment;
   std::wstring load;
-  std::wstring server_host;
+  std::wstring serverHost;
   std::wstring protocols;
-  int32_t pptp_use_mppe = 0;
+  int32_t pptpUseMppe = 0;
   std::vector<std::wstring> categories;  // trimmed, empty ones dropped
 };
 
@@ -63,13 +63,13 @@ struct VpnServerEntry {
 struct AnnouncementEntry {
   std::wstring title;
   std::wstring url;
-  int64_t datetime_gmt = 0;
+  int64_t datetimeGmt = 0;
 };
 inline constexpr int kAnnouncementSlots = 4;
 
-// `unknown_client_ip` stands in for an absent "ClientIP".
+// `unknownClientIp` stands in for an absent "ClientIP".
 AccountState ReadAccountState(PrivateProfile& profile, const std::wstring& file,
-                              const std::wstring& unknown_client_ip);
+                              const std::wstring& unknownClientIp);
 // Read in index order up to the first title that is blank.
 std::vector<RouteSetEntry> ReadRouteSets(PrivateProfile& profile, const std::wstring& file);
 // Read in index order up to the first server id that is not a non-zero number.
@@ -86,8 +86,8 @@ std::optional<uint64_t> ReadRequiredClientVersion(PrivateProfile& profile,
                                                   const std::wstring& file);
 
 inline AccountState ReadAccountState(const std::wstring& file,
-                                     const std::wstring& unknown_client_ip) {
-  return ReadAccountState(SystemPrivateProfile(), file, unknown_client_ip);
+                                     const std::wstring& unknownClientIp) {
+  return ReadAccountState(SystemPrivateProfile(), file, unknownClientIp);
 }
 inline std::vector<RouteSetEntry> ReadRouteSets(const std::wstring& file) {
   return ReadRouteSets(SystemPrivateProfile(), file);

@@ -11,5 +11,5 @@ class WmiQuery {
  public:
   virtual ~WmiQuery() = default;
   // False when the query could not be run; rows read before a later failure are kept.
-  virtual bool Query(const std::wstring& class_name, std::vector<WmiRow>* rows) = 0;
+  virtual bool Query(const std::wstring& className, std::vector<WmiRow>* rows) = 0;
 };

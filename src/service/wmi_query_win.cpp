@@ -89,7 +89,7 @@ WmiRow ReadRow(IWbemClassObject* object) {
   return row;
 }
 
-bool RunQuery(const std::wstring& class_name, std::vector<WmiRow>* rows) {
+bool RunQuery(const std::wstring& className, std::vector<WmiRow>* rows) {
   // Another part of the program may already have set the process's COM security: that is fine.
   ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                          RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
@@ -100,14 +100,14 @@ bool RunQuery(const std::wstring& class_name, std::vector<WmiRow>* rows) {
     return false;
   }
   ComPtr<IWbemServices> services;
-  const Bstr name_space(L"root\\cimv2");
-  if (FAILED(locator->ConnectServer(name_space.get(), nullptr, nullptr, nullptr, 0, nullptr,
-                                    nullptr, services.Put()))) {
+  const Bstr nameSpace(L"root\\cimv2");
+  if (FAILED(locator->ConnectServer(nameSpace.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                    services.Put()))) {
     return false;
   }
   ComPtr<IEnumWbemClassObject> objects;
   const Bstr language(L"WQL");
-  const Bstr query(L"Select * from " + class_name);
+  const Bstr query(L"Select * from " + className);
   if (FAILED(services->ExecQuery(language.get(), query.get(), WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
                                  objects.Put())) ||
       objects.get() == nullptr) {
@@ -128,10 +128,10 @@ bool RunQuery(const std::wstring& class_name, std::vector<WmiRow>* rows) {
 
 }  // namespace
 
-bool SystemWmiQuery::Query(const std::wstring& class_name, std::vector<WmiRow>* rows) {
+bool SystemWmiQuery::Query(const std::wstring& className, std::vector<WmiRow>* rows) {
   rows->clear();
   const HRESULT initialised = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  const bool ok = RunQuery(class_name, rows);
+  const bool ok = RunQuery(className, rows);
   // Every interface is released by now; a thread already in another apartment was not
   // initialised here and must not be uninitialised either.
   if (SUCCEEDED(initialised)) ::CoUninitialize();

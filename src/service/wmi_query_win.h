@@ -5,5 +5,5 @@
 
 class SystemWmiQuery final : public WmiQuery {
  public:
-  bool Query(const std::wstring& class_name, std::vector<WmiRow>* rows) override;
+  bool Query(const std::wstring& className, std::vector<WmiRow>* rows) override;
 };

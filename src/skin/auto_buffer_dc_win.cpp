@@ -7,7 +7,7 @@ CAutoBufferDC::CAutoBufferDC(HDC target, const RECT& rect) : target_(target), re
   UniqueMemoryDc memory(CreateCompatibleDC(target));
   UniqueBitmap bitmap(CreateCompatibleBitmap(target, width, height));
   if (!memory || !bitmap) return;
-  previous_bitmap_ = SelectObject(memory.get(), bitmap.get());
+  previousBitmap_ = SelectObject(memory.get(), bitmap.get());
   SetViewportOrgEx(memory.get(), -rect.left, -rect.top, nullptr);
   // Text and background settings carry over, so code written for the target draws the same.
   SelectObject(memory.get(), GetCurrentObject(target, OBJ_FONT));
@@ -23,5 +23,5 @@ CAutoBufferDC::~CAutoBufferDC() {
   BitBlt(target_, rect_.left, rect_.top, rect_.right - rect_.left, rect_.bottom - rect_.top,
          memory_.get(), rect_.left, rect_.top, SRCCOPY);
   SelectObject(memory_.get(), GetStockObject(SYSTEM_FONT));
-  SelectObject(memory_.get(), previous_bitmap_);
+  SelectObject(memory_.get(), previousBitmap_);
 }

@@ -23,5 +23,5 @@ class CAutoBufferDC {
   RECT rect_;
   UniqueMemoryDc memory_;
   UniqueBitmap bitmap_;
-  HGDIOBJ previous_bitmap_ = nullptr;
+  HGDIOBJ previousBitmap_ = nullptr;
 };

@@ -13,13 +13,13 @@ struct BusyBarBlock {
 
 struct BusyBarFrame {
   std::vector<BusyBarBlock> blocks;  // leading block first
-  bool reset_step = false;           // the train has run out: start again from the left
+  bool resetStep = false;            // the train has run out: start again from the left
 };
 
-// `left`/`right`: the content area; `block_width`: one block (two pixels between blocks).
+// `left`/`right`: the content area; `blockWidth`: one block (two pixels between blocks).
 // Step 0 draws nothing; the train advances one pitch every 100 / (width / block width) steps.
-BusyBarFrame ComputeBusyBarFrame(int32_t left, int32_t right, int32_t block_width, uint32_t step,
-                                 uint32_t block_count);
+BusyBarFrame ComputeBusyBarFrame(int32_t left, int32_t right, int32_t blockWidth, uint32_t step,
+                                 uint32_t blockCount);
 
 // The block width of the classic look: three quarters of the content height.
-int32_t ClassicBusyBlockWidth(int32_t content_height);
+int32_t ClassicBusyBlockWidth(int32_t contentHeight);

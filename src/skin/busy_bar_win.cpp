@@ -34,12 +34,12 @@ void Paint(HWND window, BusyBarState& state) {
   HANDLE theme = ux.OpenThemeData(window, L"Progress");
   const bool classic = !theme || !ux.IsAppThemed() ||
                        (GetWindowLongPtrW(window, GWL_STYLE) & kBusyBarClassicStyle);
-  int block_width = 0;
+  int blockWidth = 0;
   if (classic) {
     FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
     DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
     InflateRect(&r, -2, -2);
-    block_width = ClassicBusyBlockWidth(r.bottom - r.top);
+    blockWidth = ClassicBusyBlockWidth(r.bottom - r.top);
   } else {
     ux.DrawThemeBackground(theme, dc, kBarPart, 1, &r, &paint.rcPaint);
     RECT content = r;
@@ -48,13 +48,13 @@ void Paint(HWND window, BusyBarState& state) {
     }
     SIZE chunk = {};
     if (SUCCEEDED(ux.GetThemePartSize(theme, dc, kChunkPart, 1, nullptr, kMinimumSize, &chunk))) {
-      block_width = chunk.cx;
+      blockWidth = chunk.cx;
     }
     // A theme without a chunk size would leave the bar empty for good.
-    if (block_width <= 0) block_width = ClassicBusyBlockWidth(r.bottom - r.top);
+    if (blockWidth <= 0) blockWidth = ClassicBusyBlockWidth(r.bottom - r.top);
   }
-  const BusyBarFrame frame = ComputeBusyBarFrame(r.left, r.right, block_width, state.step,
-                                                 state.blocks);
+  const BusyBarFrame frame =
+      ComputeBusyBarFrame(r.left, r.right, blockWidth, state.step, state.blocks);
   for (const BusyBarBlock& block : frame.blocks) {
     const RECT area = {block.left, r.top, block.right, r.bottom};
     if (classic) {
@@ -65,7 +65,7 @@ void Paint(HWND window, BusyBarState& state) {
   }
   if (theme) ux.CloseThemeData(theme);
   EndPaint(window, &paint);
-  if (frame.reset_step) state.step = 0;
+  if (frame.resetStep) state.step = 0;
 }
 
 LRESULT CALLBACK BusyBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -55,13 +55,13 @@ void CSkinButton::DrawSkinItem(const DRAWITEMSTRUCT& item) {
   SetBkMode(dc, TRANSPARENT);
   const std::wstring text = GetWindowText();
 
-  std::optional<SkinSize> icon_size;
+  std::optional<SkinSize> iconSize;
   const SkinPart& icon = ResolveIcon(suffix);
-  if (!icon.IsEmpty()) icon_size = SkinSize{icon.Width(), icon.Height()};
+  if (!icon.IsEmpty()) iconSize = SkinSize{icon.Width(), icon.Height()};
   SIZE extent = {};
   GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
   const ButtonContentLayout layout =
-      LayoutButtonContent({rc.left, rc.top, rc.right, rc.bottom}, icon_size, extent.cx, pushed);
+      LayoutButtonContent({rc.left, rc.top, rc.right, rc.bottom}, iconSize, extent.cx, pushed);
   if (layout.icon) {
     const RECT at = {layout.icon->left, layout.icon->top, layout.icon->right, layout.icon->bottom};
     registry.DrawPart(icon, dc, at);
@@ -74,14 +74,14 @@ void CSkinButton::DrawSkinItem(const DRAWITEMSTRUCT& item) {
                                                     static_cast<int32_t>(fallback))));
   UINT format = DT_SINGLELINE;
   if (!layout.icon) format |= ResolveText("Align", suffix, L"Center") == L"Center" ? DT_CENTER : DT_LEFT;
-  RECT text_rect = {layout.text.left, layout.text.top, layout.text.right, layout.text.bottom};
+  RECT textRect = {layout.text.left, layout.text.top, layout.text.right, layout.text.bottom};
   if (ResolveText("VAlign", suffix, L"") == L"Bottom") {
     format |= DT_BOTTOM;
-    InflateRect(&text_rect, -2, -2);
+    InflateRect(&textRect, -2, -2);
   } else {
     format |= DT_VCENTER;
   }
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &text_rect, format);
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &textRect, format);
   // Inside the face of a full-size button; round a small link button, which has no face.
   const int inset = rc.bottom - rc.top >= 24 ? 4 : 0;
   DrawSkinFocus(dc, item, RECT{rc.left + inset, rc.top + inset, rc.right - inset, rc.bottom - inset});

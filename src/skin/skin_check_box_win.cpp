@@ -42,7 +42,7 @@ bool CSkinCheckBox::OnSkinMessage(UINT message, WPARAM wParam, LPARAM lParam, LR
       // parent then reads the new state.
       const POINT at = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
       const bool pressed = (::SendMessageW(hwnd(), BM_GETSTATE, 0, 0) & BST_PUSHED) != 0;
-      if ((hovered() || pressed) && PtInRect(&client_rect(), at)) Toggle();
+      if ((hovered() || pressed) && PtInRect(&clientRect(), at)) Toggle();
       return false;
     }
     case WM_KEYUP:
@@ -80,12 +80,12 @@ void CSkinCheckBox::DrawSkinItem(const DRAWITEMSTRUCT& item) {
       (item.itemState & ODS_DISABLED) ? GetSysColor(COLOR_GRAYTEXT) : GetTextColor(dc);
   SetTextColor(dc, static_cast<COLORREF>(ResolveInt("TextColor", state,
                                                     static_cast<int32_t>(fallback))));
-  RECT text_rect = rc;
-  text_rect.left += (box.IsEmpty() ? 0 : box.Width()) + 3;
+  RECT textRect = rc;
+  textRect.left += (box.IsEmpty() ? 0 : box.Width()) + 3;
   const std::wstring text = GetWindowText();
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &text_rect,
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &textRect,
             DT_SINGLELINE | DT_TOP | DT_LEFT);
-  RECT focus = text_rect;
+  RECT focus = textRect;
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &focus,
             DT_SINGLELINE | DT_TOP | DT_LEFT | DT_CALCRECT);
   InflateRect(&focus, 1, 0);

@@ -1,7 +1,7 @@
 #include "skin/skin_control_win.h"
 
-bool ReflectSkinDrawItem(LPARAM draw_item) {
-  const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(draw_item);
+bool ReflectSkinDrawItem(LPARAM drawItem) {
+  const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(drawItem);
   if (!item) return false;
   auto* drawer = dynamic_cast<ISkinItemDrawer*>(CWindow::FromHandle(item->hwndItem));
   if (!drawer) return false;

@@ -25,7 +25,7 @@ class ISkinItemDrawer {
 };
 
 // True when the item belongs to a skinned control, which has then drawn it.
-bool ReflectSkinDrawItem(LPARAM draw_item);
+bool ReflectSkinDrawItem(LPARAM drawItem);
 
 // Fills `dc` (in the control's client coordinates) with what the parent shows under `control`:
 // the background message first, the parent's erase with its origin shifted under the control
@@ -65,8 +65,8 @@ class CSkinControl : public TWindow, public CSkinAttributes {
     const std::string icon = WideToAscii(ResolveText("Icon", suffix, L""));
     if (icon.empty()) return SkinPartTable::EmptyPart();
     const CSkinRegistry& registry = CSkinRegistry::Instance();
-    const SkinPart& with_state = registry.FindPart(icon, suffix);
-    return with_state.IsEmpty() ? registry.FindPart(icon) : with_state;
+    const SkinPart& withState = registry.FindPart(icon, suffix);
+    return withState.IsEmpty() ? registry.FindPart(icon) : withState;
   }
 
  protected:
@@ -76,8 +76,8 @@ class CSkinControl : public TWindow, public CSkinAttributes {
   virtual bool OnSkinMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
   virtual void OnFirstMessage() {}
 
-  const RECT& window_rect() const { return window_rect_; }
-  const RECT& client_rect() const { return client_rect_; }
+  const RECT& windowRect() const { return windowRect_; }
+  const RECT& clientRect() const { return clientRect_; }
 
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
     if (!initialised_) {
@@ -134,13 +134,13 @@ class CSkinControl : public TWindow, public CSkinAttributes {
     return out;
   }
   void CaptureRects() {
-    window_rect_ = WindowRectInParent(this->hwnd());
-    ::GetClientRect(this->hwnd(), &client_rect_);
+    windowRect_ = WindowRectInParent(this->hwnd());
+    ::GetClientRect(this->hwnd(), &clientRect_);
   }
 
   std::string style_;
-  RECT window_rect_ = {};
-  RECT client_rect_ = {};
+  RECT windowRect_ = {};
+  RECT clientRect_ = {};
   bool initialised_ = false;
   int32_t hovered_ = 0;
 };

@@ -40,30 +40,30 @@ SkinRect ClipPartToImage(const SkinPart& part, SkinSize image) {
   return source;
 }
 
-TextWithIconLayout LayoutTextWithIcon(SkinRect cell, SkinSize icon, int32_t text_width,
+TextWithIconLayout LayoutTextWithIcon(SkinRect cell, SkinSize icon, int32_t textWidth,
                                       uint32_t align) {
   constexpr int32_t kGap = 4;
   TextWithIconLayout layout;
-  int32_t icon_left = cell.left;
+  int32_t iconLeft = cell.left;
   if (align & kIconCenterWithText) {
-    icon_left = cell.left + (cell.Width() - (icon.width + kGap + text_width)) / 2;
+    iconLeft = cell.left + (cell.Width() - (icon.width + kGap + textWidth)) / 2;
   }
-  int32_t icon_top = cell.top;
+  int32_t iconTop = cell.top;
   if (align & kIconCenterVertical) {
-    icon_top = cell.top + (cell.Height() - icon.height) / 2;
-    layout.single_line_centered = true;
+    iconTop = cell.top + (cell.Height() - icon.height) / 2;
+    layout.singleLineCentered = true;
   }
-  layout.icon = {icon_left, icon_top, icon_left + icon.width, icon_top + icon.height};
-  layout.text = {icon_left + icon.width + kGap, cell.top, cell.right, cell.bottom};
+  layout.icon = {iconLeft, iconTop, iconLeft + icon.width, iconTop + icon.height};
+  layout.text = {iconLeft + icon.width + kGap, cell.top, cell.right, cell.bottom};
   return layout;
 }
 
 ButtonContentLayout LayoutButtonContent(SkinRect item, std::optional<SkinSize> icon,
-                                        int32_t text_width, bool pushed) {
+                                        int32_t textWidth, bool pushed) {
   ButtonContentLayout layout;
   layout.text = item;
   if (icon) {
-    const int32_t offset = (item.Width() - icon->width - text_width) / 2;
+    const int32_t offset = (item.Width() - icon->width - textWidth) / 2;
     const SkinRect placed{item.left + offset, item.top + (item.Height() - icon->height) / 2,
                           item.left + offset + icon->width,
                           item.top + (item.Height() - icon->height) / 2 + icon->height};
@@ -74,49 +74,47 @@ ButtonContentLayout LayoutButtonContent(SkinRect item, std::optional<SkinSize> i
   return layout;
 }
 
-SystemButtonLayout LayoutSystemButtons(int32_t client_width, const std::vector<SkinSize>& visible,
-                                       int32_t margin_top, int32_t margin_right, int32_t space,
-                                       int32_t title_height) {
+SystemButtonLayout LayoutSystemButtons(int32_t clientWidth, const std::vector<SkinSize>& visible,
+                                       int32_t marginTop, int32_t marginRight, int32_t space,
+                                       int32_t titleHeight) {
   SystemButtonLayout layout;
   layout.buttons.resize(visible.size());
-  int32_t x = client_width - margin_right;
+  int32_t x = clientWidth - marginRight;
   for (size_t i = visible.size(); i-- > 0;) {
     x -= visible[i].width;
-    layout.buttons[i] = {x, margin_top, x + visible[i].width, margin_top + visible[i].height};
+    layout.buttons[i] = {x, marginTop, x + visible[i].width, marginTop + visible[i].height};
     x -= space;
   }
-  layout.title_band = {0, 0, x, title_height};
+  layout.titleBand = {0, 0, x, titleHeight};
   return layout;
 }
 
-std::optional<ScrollThumb> ComputeScrollThumb(int32_t track_start, int32_t track_length,
-                                              int32_t min, int32_t max, uint32_t page,
-                                              int32_t position) {
+std::optional<ScrollThumb> ComputeScrollThumb(int32_t trackStart, int32_t trackLength, int32_t min,
+                                              int32_t max, uint32_t page, int32_t position) {
   const int64_t range = int64_t{max} - min;
   const int64_t positions = range - page + 1;
-  if (track_length <= 0 || range >= std::numeric_limits<int32_t>::max() || range < 0 ||
+  if (trackLength <= 0 || range >= std::numeric_limits<int32_t>::max() || range < 0 ||
       positions <= 0) {
     return std::nullopt;
   }
   constexpr int64_t kMinimumThumb = 6;
-  int64_t length = std::max<int64_t>(int64_t{page} * track_length / (range + 1), kMinimumThumb);
-  length = std::min<int64_t>(length, track_length);
+  int64_t length = std::max<int64_t>(int64_t{page} * trackLength / (range + 1), kMinimumThumb);
+  length = std::min<int64_t>(length, trackLength);
   // Positions count from the range's minimum; the lists we skin start at 0, where this is the
   // plain position.
   const int64_t offset = std::clamp<int64_t>(int64_t{position} - min, 0, positions);
-  int64_t start = track_start + (track_length - length) * offset / positions;
-  start = std::min<int64_t>(start, int64_t{track_start} + track_length - length);
-  start = std::max<int64_t>(start, track_start);
+  int64_t start = trackStart + (trackLength - length) * offset / positions;
+  start = std::min<int64_t>(start, int64_t{trackStart} + trackLength - length);
+  start = std::max<int64_t>(start, trackStart);
   return ScrollThumb{static_cast<int32_t>(start), static_cast<int32_t>(length)};
 }
 
-int32_t ScrollPositionForThumb(int32_t track_start, int32_t track_length, int32_t min,
-                               int32_t max, uint32_t page, int32_t thumb_length,
-                               int32_t thumb_start) {
+int32_t ScrollPositionForThumb(int32_t trackStart, int32_t trackLength, int32_t min, int32_t max,
+                               uint32_t page, int32_t thumbLength, int32_t thumbStart) {
   const int64_t positions = int64_t{max} - min - page + 1;
-  const int64_t travel = int64_t{track_length} - thumb_length;
+  const int64_t travel = int64_t{trackLength} - thumbLength;
   if (positions <= 0 || travel <= 0) return min;
-  const int64_t moved = std::clamp<int64_t>(int64_t{thumb_start} - track_start, 0, travel);
+  const int64_t moved = std::clamp<int64_t>(int64_t{thumbStart} - trackStart, 0, travel);
   // Rounded, so that every position can be reached by dragging.
   const int64_t position = (moved * positions + travel / 2) / travel;
   return static_cast<int32_t>(min + std::min<int64_t>(position, positions));
@@ -124,12 +122,12 @@ int32_t ScrollPositionForThumb(int32_t track_start, int32_t track_length, int32_
 
 int32_t TabHeightForDpi(int32_t dpi) { return (dpi * 20 + 48) / 96; }
 
-std::vector<SkinRect> LayoutTabs(const std::vector<int32_t>& caption_widths, int32_t first_left,
-                                 int32_t tab_height) {
+std::vector<SkinRect> LayoutTabs(const std::vector<int32_t>& captionWidths, int32_t firstLeft,
+                                 int32_t tabHeight) {
   std::vector<SkinRect> tabs;
-  int32_t x = first_left + 2;
-  for (int32_t width : caption_widths) {
-    tabs.push_back({x, 0, x + width + 32, tab_height});
+  int32_t x = firstLeft + 2;
+  for (int32_t width : captionWidths) {
+    tabs.push_back({x, 0, x + width + 32, tabHeight});
     x += width + 32;
   }
   return tabs;

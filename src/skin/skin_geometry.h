@@ -58,9 +58,9 @@ enum SkinTextIconAlign : uint32_t {
 struct TextWithIconLayout {
   SkinRect icon;
   SkinRect text;
-  bool single_line_centered = false;
+  bool singleLineCentered = false;
 };
-TextWithIconLayout LayoutTextWithIcon(SkinRect cell, SkinSize icon, int32_t text_width,
+TextWithIconLayout LayoutTextWithIcon(SkinRect cell, SkinSize icon, int32_t textWidth,
                                       uint32_t align);
 
 struct ButtonContentLayout {
@@ -70,37 +70,35 @@ struct ButtonContentLayout {
 // A button's icon and text as one group centred in `item`; without an icon the text fills the
 // item. Pushed buttons shift everything one pixel right and down.
 ButtonContentLayout LayoutButtonContent(SkinRect item, std::optional<SkinSize> icon,
-                                        int32_t text_width, bool pushed);
+                                        int32_t textWidth, bool pushed);
 
 struct SystemButtonLayout {
   std::vector<SkinRect> buttons;  // same order as the sizes given
-  SkinRect title_band;
+  SkinRect titleBand;
 };
 // Lays the visible system buttons out right to left from the window's right edge; the title
 // band (the part of the top that drags the window) ends where the buttons begin.
-SystemButtonLayout LayoutSystemButtons(int32_t client_width, const std::vector<SkinSize>& visible,
-                                       int32_t margin_top, int32_t margin_right, int32_t space,
-                                       int32_t title_height);
+SystemButtonLayout LayoutSystemButtons(int32_t clientWidth, const std::vector<SkinSize>& visible,
+                                       int32_t marginTop, int32_t marginRight, int32_t space,
+                                       int32_t titleHeight);
 
 struct ScrollThumb {
   int32_t start = 0;
   int32_t length = 0;
   bool operator==(const ScrollThumb&) const = default;
 };
-std::optional<ScrollThumb> ComputeScrollThumb(int32_t track_start, int32_t track_length,
-                                              int32_t min, int32_t max, uint32_t page,
-                                              int32_t position);
-// The scroll position that puts the thumb's leading edge at `thumb_start` (for dragging).
-int32_t ScrollPositionForThumb(int32_t track_start, int32_t track_length, int32_t min,
-                               int32_t max, uint32_t page, int32_t thumb_length,
-                               int32_t thumb_start);
+std::optional<ScrollThumb> ComputeScrollThumb(int32_t trackStart, int32_t trackLength, int32_t min,
+                                              int32_t max, uint32_t page, int32_t position);
+// The scroll position that puts the thumb's leading edge at `thumbStart` (for dragging).
+int32_t ScrollPositionForThumb(int32_t trackStart, int32_t trackLength, int32_t min, int32_t max,
+                               uint32_t page, int32_t thumbLength, int32_t thumbStart);
 
 // Tab height for the screen's vertical dots per inch: 20 pixels at 96.
 int32_t TabHeightForDpi(int32_t dpi);
 // Tabs side by side, each its caption width + 32; the first starts 2 pixels right of
-// `first_left` (the right edge of a left-hand child, or 0).
-std::vector<SkinRect> LayoutTabs(const std::vector<int32_t>& caption_widths, int32_t first_left,
-                                 int32_t tab_height);
+// `firstLeft` (the right edge of a left-hand child, or 0).
+std::vector<SkinRect> LayoutTabs(const std::vector<int32_t>& captionWidths, int32_t firstLeft,
+                                 int32_t tabHeight);
 // Selecting an index clamps it into the tab range; -1 when there are no tabs.
 int32_t ClampTabIndex(int32_t index, int32_t count);
 

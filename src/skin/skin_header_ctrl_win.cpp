@@ -53,9 +53,9 @@ void CSkinHeaderCtrl::Paint(HDC dc) {
     item.pszText = text;
     item.cchTextMax = 127;
     ::SendMessageW(hwnd(), HDM_GETITEMW, i, reinterpret_cast<LPARAM>(&item));
-    RECT text_rect = {r.left + 6, r.top, r.right - 6, r.bottom};
+    RECT textRect = {r.left + 6, r.top, r.right - 6, r.bottom};
     const UINT align = (item.fmt & HDF_RIGHT) ? DT_RIGHT : (item.fmt & HDF_CENTER) ? DT_CENTER : DT_LEFT;
-    DrawTextW(dc, text, -1, &text_rect,
+    DrawTextW(dc, text, -1, &textRect,
               align | DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
     end = std::max<int>(end, r.right);
   }

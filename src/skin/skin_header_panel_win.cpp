@@ -22,21 +22,21 @@ void CSkinHeaderPanel::Paint(HDC dc) {
   }
   const SkinPart& left = registry.FindPart("HeaderPanelTitleLeft");
   const SkinPart& right = registry.FindPart("HeaderPanelTitleRight");
-  const int bar_height = left.IsEmpty() ? 24 : left.Height();
+  const int barHeight = left.IsEmpty() ? 24 : left.Height();
   registry.DrawPart(left, dc, RECT{client.left, client.top, client.left, client.top});
   registry.DrawPart(right, dc, RECT{client.right - right.Width(), client.top,
                                     client.right - right.Width(), client.top});
   registry.DrawPart(registry.FindPart("HeaderPanelTitleMiddle"), dc,
                     RECT{client.left + left.Width(), client.top, client.right - right.Width(),
-                         client.top + bar_height});
+                         client.top + barHeight});
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, static_cast<COLORREF>(ResolveInt("TextColor", "", RGB(0, 0, 0))));
   const std::wstring title = GetWindowText();
-  const RECT bar = {client.left, client.top, client.right, client.top + bar_height};
+  const RECT bar = {client.left, client.top, client.right, client.top + barHeight};
   const SkinPart& icon = ResolveIcon("");
   if (icon.IsEmpty()) {
-    RECT text_rect = bar;
-    DrawTextW(dc, title.c_str(), static_cast<int>(title.size()), &text_rect,
+    RECT textRect = bar;
+    DrawTextW(dc, title.c_str(), static_cast<int>(title.size()), &textRect,
               DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     return;
   }

@@ -80,7 +80,7 @@ std::unique_ptr<CSkinImage> CSkinImage::Decode(const void* bytes, size_t size) {
         decoded.UnlockBits(&data);
         image->width_ = static_cast<int32_t>(w);
         image->height_ = static_cast<int32_t>(h);
-        image->has_alpha_ = Gdiplus::IsAlphaPixelFormat(decoded.GetPixelFormat());
+        image->hasAlpha_ = Gdiplus::IsAlphaPixelFormat(decoded.GetPixelFormat());
         image->bitmap_ = std::move(dib);
       }
     }
@@ -97,7 +97,7 @@ bool CSkinImage::Draw(HDC dc, const SkinRect& source, const SkinRect& target) co
   UniqueMemoryDc memory(CreateCompatibleDC(dc));
   if (!memory) return false;
   SelectedObject selected(memory.get(), bitmap_.get());
-  if (has_alpha_) {
+  if (hasAlpha_) {
     const BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
     return AlphaBlend(dc, target.left, target.top, target.Width(), target.Height(), memory.get(),
                       source.left, source.top, source.Width(), source.Height(), blend) != FALSE;

@@ -19,7 +19,7 @@ class CSkinImage {
 
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }
-  bool has_alpha() const { return has_alpha_; }
+  bool hasAlpha() const { return hasAlpha_; }
   HBITMAP bitmap() const { return bitmap_.get(); }
 
   // Copies `source` (image pixels, clipped to the image) onto `target`, stretched as needed.
@@ -30,7 +30,7 @@ class CSkinImage {
 
   int32_t width_ = 0;
   int32_t height_ = 0;
-  bool has_alpha_ = false;
+  bool hasAlpha_ = false;
   UniqueBitmap bitmap_;
   // Keeps the image decoder running for as long as any image lives.
   std::shared_ptr<void> decoder_;

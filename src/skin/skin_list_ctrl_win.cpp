@@ -58,7 +58,7 @@ void CSkinListCtrl::DrawSkinItem(const DRAWITEMSTRUCT& item) {
       MoveToEx(dc, cell.right - 1, cell.top, nullptr);
       LineTo(dc, cell.right - 1, cell.bottom);
     }
-    RECT text_rect = {cell.left + 4, cell.top, cell.right - 4, cell.bottom};
+    RECT textRect = {cell.left + 4, cell.top, cell.right - 4, cell.bottom};
     if (column == 0 && checkboxes) {
       const UINT state = static_cast<UINT>(
           ::SendMessageW(hwnd(), LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK));
@@ -66,7 +66,7 @@ void CSkinListCtrl::DrawSkinItem(const DRAWITEMSTRUCT& item) {
       const SkinPart& box = registry.FindPart("CheckBox", checked ? "Checked" : "Unchecked");
       registry.DrawPart(box, dc, kSkinCenterHorizontal | kSkinCenterVertical,
                         RECT{cell.left + 2, cell.top, cell.left + 18, cell.bottom});
-      text_rect.left = cell.left + 2 + 16 + 2;
+      textRect.left = cell.left + 2 + 16 + 2;
     }
     if (column == 0 && images && ImageList_GetImageCount(images) > 1) {
       LVITEMW query = {};
@@ -75,9 +75,9 @@ void CSkinListCtrl::DrawSkinItem(const DRAWITEMSTRUCT& item) {
       ::SendMessageW(hwnd(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&query));
       int cx = 0, cy = 0;
       ImageList_GetIconSize(images, &cx, &cy);
-      ImageList_Draw(images, query.iImage, dc, text_rect.left,
+      ImageList_Draw(images, query.iImage, dc, textRect.left,
                      cell.top + ((cell.bottom - cell.top) - cy) / 2, ILD_TRANSPARENT);
-      text_rect.left += cx + 3;
+      textRect.left += cx + 3;
     }
     wchar_t text[260] = {};
     LVITEMW get = {};
@@ -85,13 +85,13 @@ void CSkinListCtrl::DrawSkinItem(const DRAWITEMSTRUCT& item) {
     get.pszText = text;
     get.cchTextMax = 259;
     ::SendMessageW(hwnd(), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&get));
-    DrawTextW(dc, text, -1, &text_rect,
+    DrawTextW(dc, text, -1, &textRect,
               DT_LEFT | DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
   }
   if (GetFocus() == hwnd()) {
-    RECT row_rect = item.rcItem;
-    if (row_rect.right < client.right) row_rect.right = client.right;
-    DrawSkinFocus(dc, item, row_rect);
+    RECT rowRect = item.rcItem;
+    if (rowRect.right < client.right) rowRect.right = client.right;
+    DrawSkinFocus(dc, item, rowRect);
   }
 }
 
@@ -109,18 +109,18 @@ bool CSkinListCtrl::Sort() {
 }
 
 void CSkinListCtrl::SortColumn(int column) {
-  if (column == sort_column_) {
-    sort_direction_ = -sort_direction_;
+  if (column == sortColumn_) {
+    sortDirection_ = -sortDirection_;
   } else {
-    sort_column_ = column;
-    sort_direction_ = 1;
+    sortColumn_ = column;
+    sortDirection_ = 1;
   }
   Sort();
 }
 
 void CSkinListCtrl::ResetSort() {
-  sort_column_ = 0;
-  sort_direction_ = 1;
+  sortColumn_ = 0;
+  sortDirection_ = 1;
   Sort();
 }
 
@@ -183,13 +183,13 @@ void DrawEmptyListText(HWND list, const std::wstring& text, COLORREF color) {
   RECT area = {};
   ::GetClientRect(list, &area);
   if (HWND header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0))) {
-    RECT header_rect;
-    ::GetWindowRect(header, &header_rect);
-    area.top += header_rect.bottom - header_rect.top;
+    RECT headerRect;
+    ::GetWindowRect(header, &headerRect);
+    area.top += headerRect.bottom - headerRect.top;
   }
   WindowDc dc(list);
   HFONT font = reinterpret_cast<HFONT>(::SendMessageW(list, WM_GETFONT, 0, 0));
-  SelectedObject use_font(dc.get(), font);
+  SelectedObject useFont(dc.get(), font);
   SetBkMode(dc.get(), TRANSPARENT);
   SetTextColor(dc.get(), color);
   DrawTextW(dc.get(), text.c_str(), -1, &area,

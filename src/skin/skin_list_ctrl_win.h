@@ -20,8 +20,8 @@ class CSkinListCtrl : public CWindow, public ISkinItemDrawer {
 
   void DrawSkinItem(const DRAWITEMSTRUCT& item) override;
 
-  int sort_column() const { return sort_column_; }
-  int sort_direction() const { return sort_direction_; }
+  int sortColumn() const { return sortColumn_; }
+  int sortDirection() const { return sortDirection_; }
   // The same column again reverses the order; another column sorts ascending.
   void SortColumn(int column);
   // Column 0, ascending.
@@ -46,8 +46,8 @@ class CSkinListCtrl : public CWindow, public ISkinItemDrawer {
   CSkinHeaderCtrl header_;
   CSkinScrollbar vertical_{true};
   CSkinScrollbar horizontal_{false};
-  int sort_column_ = 0;
-  int sort_direction_ = 1;
+  int sortColumn_ = 0;
+  int sortDirection_ = 1;
 };
 
 // Draws `text` centred in the rows area of an empty list view (below its header), in the list's

@@ -100,9 +100,9 @@ SkinPart ParseSkinPartLine(std::string_view line, int32_t image, int32_t width, 
   return part;
 }
 
-void SkinPartTable::AddPartList(std::string_view part_list, int32_t image,
-                                     int32_t width, int32_t height) {
-  for (std::string_view raw : Split(part_list, '\n')) {
+void SkinPartTable::AddPartList(std::string_view partList, int32_t image, int32_t width,
+                                int32_t height) {
+  for (std::string_view raw : Split(partList, '\n')) {
     if (raw.empty()) continue;
     const std::string line = TrimText(raw);
     // A line of blanks ends the part list; anything after it is not read.

@@ -24,10 +24,9 @@ struct SkinPart {
 
 class SkinPartTable {
  public:
-  // Cuts `part_list` against an image of `width` x `height` stored at index `image`. A part
+  // Cuts `partList` against an image of `width` x `height` stored at index `image`. A part
   // name seen before is taken over by this image.
-  void AddPartList(std::string_view part_list, int32_t image, int32_t width,
-                        int32_t height);
+  void AddPartList(std::string_view partList, int32_t image, int32_t width, int32_t height);
   void Add(SkinPart part);
 
   // base + suffix exactly; the empty part when absent, so callers never test for null.

@@ -3,17 +3,16 @@
 #include "skin/auto_buffer_dc_win.h"
 
 bool CSkinRadioBox::Create(HWND parent, const RECT& rect, UINT id, const std::wstring& text,
-                           bool first_of_group) {
-  const DWORD group = first_of_group ? WS_GROUP : 0;
+                           bool firstOfGroup) {
+  const DWORD group = firstOfGroup ? WS_GROUP : 0;
   if (!CWindow::Create(0, L"BUTTON", text,
                        WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | BS_AUTORADIOBUTTON |
                            group,
                        rect, parent, id)) {
     return false;
   }
-  const std::wstring font_name = ResolveText("Font", "", L"DefaultFont");
-  HFONT font = CSkinRegistry::Instance().FindFont(
-      std::string(font_name.begin(), font_name.end()));
+  const std::wstring fontName = ResolveText("Font", "", L"DefaultFont");
+  HFONT font = CSkinRegistry::Instance().FindFont(std::string(fontName.begin(), fontName.end()));
   ::SendMessageW(hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return true;
 }
@@ -86,8 +85,8 @@ void CSkinRadioBox::DrawSkinItem(const DRAWITEMSTRUCT& item) {
   const std::string base = SkinName(style(), (item.itemState & ODS_CHECKED) ? "Checked" : "Unchecked");
   const SkinPart& box =
       registry.HasPart(base, state) ? registry.FindPart(base, state) : registry.FindPart(base);
-  const int box_top = rc.top + ((rc.bottom - rc.top) - (box.IsEmpty() ? 0 : box.Height())) / 2;
-  registry.DrawPart(box, dc, RECT{rc.left, box_top, rc.left, box_top});
+  const int boxTop = rc.top + ((rc.bottom - rc.top) - (box.IsEmpty() ? 0 : box.Height())) / 2;
+  registry.DrawPart(box, dc, RECT{rc.left, boxTop, rc.left, boxTop});
 
   SelectedObject font(dc, reinterpret_cast<HFONT>(::SendMessageW(hwnd(), WM_GETFONT, 0, 0)));
   SetBkMode(dc, TRANSPARENT);
@@ -95,15 +94,15 @@ void CSkinRadioBox::DrawSkinItem(const DRAWITEMSTRUCT& item) {
       (item.itemState & ODS_DISABLED) ? GetSysColor(COLOR_GRAYTEXT) : RGB(0, 0, 0);
   SetTextColor(dc, static_cast<COLORREF>(ResolveInt("TextColor", state,
                                                     static_cast<int32_t>(fallback))));
-  RECT text_rect = rc;
-  text_rect.left += (box.IsEmpty() ? 0 : box.Width()) + 3;
+  RECT textRect = rc;
+  textRect.left += (box.IsEmpty() ? 0 : box.Width()) + 3;
   const std::wstring text = GetWindowText();
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &text_rect,
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &textRect,
             DT_SINGLELINE | DT_VCENTER | DT_LEFT);
   SIZE extent = {};
   GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-  const int middle = (text_rect.top + text_rect.bottom) / 2;
+  const int middle = (textRect.top + textRect.bottom) / 2;
   DrawSkinFocus(dc, item,
-                RECT{text_rect.left - 1, middle - extent.cy / 2 - 1,
-                     text_rect.left + extent.cx + 1, middle + (extent.cy + 1) / 2 + 1});
+                RECT{textRect.left - 1, middle - extent.cy / 2 - 1, textRect.left + extent.cx + 1,
+                     middle + (extent.cy + 1) / 2 + 1});
 }

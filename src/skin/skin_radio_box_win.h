@@ -9,7 +9,7 @@ class CSkinRadioBox : public CSkinButton {
   CSkinRadioBox() : CSkinButton("RadioBox") {}
 
   bool Create(HWND parent, const RECT& rect, UINT id, const std::wstring& text,
-              bool first_of_group = false);
+              bool firstOfGroup = false);
   void DrawSkinItem(const DRAWITEMSTRUCT& item) override;
 
  protected:

@@ -7,25 +7,25 @@ CSkinRegistry& CSkinRegistry::Instance() {
   return registry;
 }
 
-int32_t CSkinRegistry::RegisterImage(HMODULE module, int id, std::string_view part_list) {
+int32_t CSkinRegistry::RegisterImage(HMODULE module, int id, std::string_view partList) {
   HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), L"IMAGE");
   if (!info) return -1;
   HGLOBAL loaded = LoadResource(module, info);
   const void* bytes = loaded ? LockResource(loaded) : nullptr;
   const DWORD size = SizeofResource(module, info);
   if (!bytes || size == 0) return -1;
-  return Store(CSkinImage::Decode(bytes, size), part_list);
+  return Store(CSkinImage::Decode(bytes, size), partList);
 }
 
 int32_t CSkinRegistry::RegisterImageBytes(const void* bytes, size_t size,
-                                          std::string_view part_list) {
+                                          std::string_view partList) {
   if (!bytes || size == 0) return -1;
-  return Store(CSkinImage::Decode(bytes, size), part_list);
+  return Store(CSkinImage::Decode(bytes, size), partList);
 }
 
-int32_t CSkinRegistry::Store(std::unique_ptr<CSkinImage> image, std::string_view part_list) {
-  const int32_t index = next_image_++;
-  parts_.AddPartList(part_list, index, image->width(), image->height());
+int32_t CSkinRegistry::Store(std::unique_ptr<CSkinImage> image, std::string_view partList) {
+  const int32_t index = nextImage_++;
+  parts_.AddPartList(partList, index, image->width(), image->height());
   images_[index] = std::move(image);
   return index;
 }
@@ -55,19 +55,18 @@ void CSkinRegistry::DrawTextWithPart(const SkinPart& part, HDC dc, const std::ws
   const SkinSize icon = part.IsEmpty() ? SkinSize{} : SkinSize{part.Width(), part.Height()};
   const TextWithIconLayout layout = LayoutTextWithIcon(
       {cell.left, cell.top, cell.right, cell.bottom}, icon, extent.cx, align);
-  RECT text_rect = {layout.text.left, layout.text.top, layout.text.right, layout.text.bottom};
-  if (layout.single_line_centered) format |= DT_SINGLELINE | DT_VCENTER;
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &text_rect, format);
-  const RECT icon_rect = {layout.icon.left, layout.icon.top, layout.icon.right,
-                          layout.icon.bottom};
-  DrawPart(part, dc, icon_rect);
+  RECT textRect = {layout.text.left, layout.text.top, layout.text.right, layout.text.bottom};
+  if (layout.singleLineCentered) format |= DT_SINGLELINE | DT_VCENTER;
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &textRect, format);
+  const RECT iconRect = {layout.icon.left, layout.icon.top, layout.icon.right, layout.icon.bottom};
+  DrawPart(part, dc, iconRect);
 }
 
 void CSkinRegistry::RegisterObject(std::string_view name, HGDIOBJ object) {
   if (!object) return;
-  const bool known = std::any_of(owned_objects_.begin(), owned_objects_.end(),
+  const bool known = std::any_of(ownedObjects_.begin(), ownedObjects_.end(),
                                  [&](const UniqueGdiObject& o) { return o.get() == object; });
-  if (!known) owned_objects_.emplace_back(object);
+  if (!known) ownedObjects_.emplace_back(object);
   objects_.insert_or_assign(std::string(name), object);
 }
 

@@ -29,8 +29,8 @@ class CSkinRegistry {
 
   // Loads resource `id` of type "IMAGE" from `module` and registers it; a missing resource
   // registers nothing and takes no index. Returns the image index or -1.
-  int32_t RegisterImage(HMODULE module, int id, std::string_view part_list);
-  int32_t RegisterImageBytes(const void* bytes, size_t size, std::string_view part_list);
+  int32_t RegisterImage(HMODULE module, int id, std::string_view partList);
+  int32_t RegisterImageBytes(const void* bytes, size_t size, std::string_view partList);
 
   const SkinPart& FindPart(std::string_view base, std::string_view suffix = {}) const {
     return parts_.Find(base, suffix);
@@ -39,7 +39,7 @@ class CSkinRegistry {
     return !FindPart(base, suffix).IsEmpty();
   }
   SkinSize ImageSize(int32_t image) const;
-  int32_t image_count() const { return next_image_; }
+  int32_t imageCount() const { return nextImage_; }
 
   bool DrawPart(const SkinPart& part, HDC dc, uint32_t flags, const RECT& target) const;
   // At natural size where the target is empty, stretched otherwise.
@@ -79,12 +79,12 @@ class CSkinRegistry {
   }
 
  private:
-  int32_t Store(std::unique_ptr<CSkinImage> image, std::string_view part_list);
+  int32_t Store(std::unique_ptr<CSkinImage> image, std::string_view partList);
 
   CSkinAttributes attributes_;
   std::map<int32_t, std::unique_ptr<CSkinImage>> images_;
-  int32_t next_image_ = 0;
+  int32_t nextImage_ = 0;
   SkinPartTable parts_;
   std::map<std::string, HGDIOBJ, std::less<>> objects_;
-  std::vector<UniqueGdiObject> owned_objects_;
+  std::vector<UniqueGdiObject> ownedObjects_;
 };

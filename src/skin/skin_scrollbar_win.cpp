@@ -11,13 +11,13 @@ constexpr UINT kRepeatMs = 60;
 
 RECT ToRect(const SkinRect& r) { return {r.left, r.top, r.right, r.bottom}; }
 
-bool SystemBar(HWND owner, bool vertical, RECT& screen_rect) {
+bool SystemBar(HWND owner, bool vertical, RECT& screenRect) {
   SCROLLBARINFO info = {};
   info.cbSize = sizeof(info);
   if (!GetScrollBarInfo(owner, vertical ? OBJID_VSCROLL : OBJID_HSCROLL, &info)) return false;
   if (info.rgstate[0] & (STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_OFFSCREEN)) return false;
-  screen_rect = info.rcScrollBar;
-  return screen_rect.right > screen_rect.left && screen_rect.bottom > screen_rect.top;
+  screenRect = info.rcScrollBar;
+  return screenRect.right > screenRect.left && screenRect.bottom > screenRect.top;
 }
 
 bool IsListView(HWND window) {
@@ -33,8 +33,8 @@ void CSkinScrollbar::Follow(HWND owner) {
   RECT bar;
   // The bar is a sibling of its list, not a child: hiding the list leaves it on screen unless
   // it goes too.
-  const bool owner_shown = (GetWindowLongW(owner, GWL_STYLE) & WS_VISIBLE) != 0;
-  if (!owner_shown || !SystemBar(owner, vertical_, bar)) {
+  const bool ownerShown = (GetWindowLongW(owner, GWL_STYLE) & WS_VISIBLE) != 0;
+  if (!ownerShown || !SystemBar(owner, vertical_, bar)) {
     if (hwnd()) ShowWindow(hwnd(), SW_HIDE);
     return;
   }
@@ -81,8 +81,8 @@ CSkinScrollbar::Geometry CSkinScrollbar::Measure() const {
   auto span = [&](int from, int to) {
     return vertical_ ? SkinRect{0, from, t, to} : SkinRect{from, 0, to, t};
   };
-  g.first_arrow = span(0, t);
-  g.second_arrow = span(length - t, length);
+  g.firstArrow = span(0, t);
+  g.secondArrow = span(length - t, length);
   g.track = span(t, length - t);
   SCROLLINFO info = {sizeof(info), SIF_ALL};
   if (owner_ && GetScrollInfo(owner_, vertical_ ? SB_VERT : SB_HORZ, &info)) {
@@ -96,7 +96,7 @@ CSkinScrollbar::Geometry CSkinScrollbar::Measure() const {
 
 std::string CSkinScrollbar::StateOf(Element element) const {
   if (pressed_ == element) return "Down";
-  if (under_mouse_ == element) return "Hovered";
+  if (underMouse_ == element) return "Hovered";
   return {};
 }
 
@@ -128,14 +128,14 @@ void CSkinScrollbar::DrawBox(HDC dc, const SkinRect& box, Element element,
 void CSkinScrollbar::Paint(HDC dc) {
   const Geometry g = Measure();
   CSkinRegistry::Instance().DrawPart(SkinName(style(), "Background"), "", dc, ToRect(g.track));
-  DrawBox(dc, g.first_arrow, Element::kFirstArrow, "LeftUpArrow");
-  DrawBox(dc, g.second_arrow, Element::kSecondArrow, "RightDownArrow");
+  DrawBox(dc, g.firstArrow, Element::kFirstArrow, "LeftUpArrow");
+  DrawBox(dc, g.secondArrow, Element::kSecondArrow, "RightDownArrow");
   if (g.thumb) DrawBox(dc, *g.thumb, Element::kThumb, "ThumbHandler");
 }
 
 CSkinScrollbar::Element CSkinScrollbar::HitTest(POINT at) const {
   const Geometry g = Measure();
-  const RECT first = ToRect(g.first_arrow), second = ToRect(g.second_arrow);
+  const RECT first = ToRect(g.firstArrow), second = ToRect(g.secondArrow);
   if (PtInRect(&first, at)) return Element::kFirstArrow;
   if (PtInRect(&second, at)) return Element::kSecondArrow;
   if (!g.thumb) return Element::kNone;
@@ -194,7 +194,7 @@ bool CSkinScrollbar::OnSkinMessage(UINT message, WPARAM wParam, LPARAM lParam, L
       SetCapture(hwnd());
       if (pressed_ == Element::kThumb) {
         const Geometry g = Measure();
-        drag_offset_ = vertical_ ? at.y - g.thumb->top : at.x - g.thumb->left;
+        dragOffset_ = vertical_ ? at.y - g.thumb->top : at.x - g.thumb->left;
       } else {
         Act(pressed_);
         SetTimer(kRepeatTimer, kFirstRepeatMs);
@@ -205,8 +205,8 @@ bool CSkinScrollbar::OnSkinMessage(UINT message, WPARAM wParam, LPARAM lParam, L
     }
     case WM_MOUSEMOVE: {
       const Element under = HitTest(at);
-      if (under != under_mouse_) {
-        under_mouse_ = under;
+      if (under != underMouse_) {
+        underMouse_ = under;
         InvalidateRect(hwnd(), nullptr, FALSE);
       }
       if (pressed_ == Element::kThumb && owner_) {
@@ -214,17 +214,16 @@ bool CSkinScrollbar::OnSkinMessage(UINT message, WPARAM wParam, LPARAM lParam, L
         SCROLLINFO info = {sizeof(info), SIF_ALL};
         GetScrollInfo(owner_, vertical_ ? SB_VERT : SB_HORZ, &info);
         const SkinRect& track = g.track;
-        const int thumb_length = g.thumb ? (vertical_ ? g.thumb->Height() : g.thumb->Width()) : 0;
+        const int thumbLength = g.thumb ? (vertical_ ? g.thumb->Height() : g.thumb->Width()) : 0;
         const int position = ScrollPositionForThumb(
             vertical_ ? track.top : track.left, vertical_ ? track.Height() : track.Width(),
-            info.nMin, info.nMax, info.nPage, thumb_length,
-            (vertical_ ? at.y : at.x) - drag_offset_);
+            info.nMin, info.nMax, info.nPage, thumbLength, (vertical_ ? at.y : at.x) - dragOffset_);
         TrackTo(position);
       }
       return false;
     }
     case WM_MOUSELEAVE:
-      under_mouse_ = Element::kNone;
+      underMouse_ = Element::kNone;
       return false;
     case WM_TIMER:
       if (wParam != kRepeatTimer) return false;

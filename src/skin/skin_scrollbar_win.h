@@ -22,8 +22,8 @@ class CSkinScrollbar : public CSkinWnd {
 
   enum class Element { kNone, kFirstArrow, kPageBefore, kThumb, kPageAfter, kSecondArrow };
   struct Geometry {
-    SkinRect first_arrow;
-    SkinRect second_arrow;
+    SkinRect firstArrow;
+    SkinRect secondArrow;
     SkinRect track;
     std::optional<SkinRect> thumb;
   };
@@ -45,6 +45,6 @@ class CSkinScrollbar : public CSkinWnd {
   bool vertical_;
   HWND owner_ = nullptr;
   Element pressed_ = Element::kNone;
-  Element under_mouse_ = Element::kNone;
-  int drag_offset_ = 0;
+  Element underMouse_ = Element::kNone;
+  int dragOffset_ = 0;
 };

@@ -8,12 +8,12 @@
 #include <string_view>
 
 struct SkinStartupImage {
-  int resource_id;
+  int resourceId;
   std::string_view file;  // under res/art
   int32_t width;
   int32_t height;
   bool alpha;
-  std::string_view part_list;
+  std::string_view partList;
 };
 
 std::span<const SkinStartupImage> SkinStartupImages();

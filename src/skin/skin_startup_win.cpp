@@ -57,16 +57,15 @@ std::vector<char> ReadFileBytes(const std::wstring& path) {
 
 void RegisterStartupSkin(CSkinRegistry& registry, HMODULE module) {
   for (const SkinStartupImage& image : SkinStartupImages()) {
-    registry.RegisterImage(module, image.resource_id, image.part_list);
+    registry.RegisterImage(module, image.resourceId, image.partList);
   }
   RegisterObjectsAndAttributes(registry);
 }
 
-void RegisterStartupSkinFromFolder(CSkinRegistry& registry, const std::wstring& art_folder) {
+void RegisterStartupSkinFromFolder(CSkinRegistry& registry, const std::wstring& artFolder) {
   for (const SkinStartupImage& image : SkinStartupImages()) {
-    const std::vector<char> bytes =
-        ReadFileBytes(art_folder + L"\\" + Utf8ToWide(image.file));
-    registry.RegisterImageBytes(bytes.data(), bytes.size(), image.part_list);
+    const std::vector<char> bytes = ReadFileBytes(artFolder + L"\\" + Utf8ToWide(image.file));
+    registry.RegisterImageBytes(bytes.data(), bytes.size(), image.partList);
   }
   RegisterObjectsAndAttributes(registry);
 }

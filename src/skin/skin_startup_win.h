@@ -10,6 +10,6 @@ class CSkinRegistry;
 
 // From the IMAGE resources of `module` (the program).
 void RegisterStartupSkin(CSkinRegistry& registry, HMODULE module);
-// From the artwork files in `art_folder` (res/art), for programs without the resources: the
+// From the artwork files in `artFolder` (res/art), for programs without the resources: the
 // gallery and the tests.
-void RegisterStartupSkinFromFolder(CSkinRegistry& registry, const std::wstring& art_folder);
+void RegisterStartupSkinFromFolder(CSkinRegistry& registry, const std::wstring& artFolder);

@@ -43,14 +43,14 @@ void CSkinStatic::DrawSkinItem(const DRAWITEMSTRUCT& item) {
   const UINT align = ResolveText("Align", suffix, L"") == L"Right" ? DT_RIGHT : DT_LEFT;
   const std::wstring text = GetWindowText();
   const SkinPart& icon = ResolveIcon(suffix);
-  RECT text_rect = rc;
+  RECT textRect = rc;
   if (icon.IsEmpty()) {
-    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &text_rect,
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &textRect,
               align | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
     return;
   }
   registry.DrawPart(icon, dc, RECT{rc.left, rc.top, rc.left, rc.top});
-  text_rect.left += icon.Width() + 4;
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &text_rect,
+  textRect.left += icon.Width() + 4;
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &textRect,
             align | DT_WORDBREAK | DT_NOPREFIX);
 }

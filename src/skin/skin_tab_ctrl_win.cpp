@@ -11,11 +11,11 @@ int ScreenDpiY() {
 
 }  // namespace
 
-void CSkinTabCtrl::OnFirstMessage() { tab_height_ = TabHeightForDpi(ScreenDpiY()); }
+void CSkinTabCtrl::OnFirstMessage() { tabHeight_ = TabHeightForDpi(ScreenDpiY()); }
 
 int CSkinTabCtrl::InsertTab(int index, const std::wstring& caption, const std::string& image,
                             HWND page) {
-  tab_height_ = TabHeightForDpi(ScreenDpiY());
+  tabHeight_ = TabHeightForDpi(ScreenDpiY());
   if (index < 0 || index > count()) index = count();
   tabs_.insert(tabs_.begin() + index, Tab{caption, image, page, {}});
   if (selected_ >= index) ++selected_;
@@ -27,12 +27,12 @@ int CSkinTabCtrl::InsertTab(int index, const std::wstring& caption, const std::s
 void CSkinTabCtrl::SelectTab(int index) {
   index = ClampTabIndex(index, count());
   if (index < 0) return;
-  HWND old_page = selected_ >= 0 ? tabs_[static_cast<size_t>(selected_)].page : nullptr;
+  HWND oldPage = selected_ >= 0 ? tabs_[static_cast<size_t>(selected_)].page : nullptr;
   selected_ = index;
-  HWND new_page = tabs_[static_cast<size_t>(index)].page;
-  if (old_page && old_page != new_page) ShowWindow(old_page, SW_HIDE);
+  HWND newPage = tabs_[static_cast<size_t>(index)].page;
+  if (oldPage && oldPage != newPage) ShowWindow(oldPage, SW_HIDE);
   Layout();
-  if (new_page) ShowWindow(new_page, SW_SHOW);
+  if (newPage) ShowWindow(newPage, SW_SHOW);
   InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
@@ -48,25 +48,25 @@ void CSkinTabCtrl::SetRightWindow(HWND window) {
 
 RECT CSkinTabCtrl::PageRect() const {
   RECT client = GetClientRect();
-  return {client.left + 1, tab_height_, client.right - 1, client.bottom - 1};
+  return {client.left + 1, tabHeight_, client.right - 1, client.bottom - 1};
 }
 
 void CSkinTabCtrl::Layout() {
   if (!hwnd()) return;
   const RECT client = GetClientRect();
-  int first_left = 0;
+  int firstLeft = 0;
   if (left_) {
     RECT r;
     ::GetWindowRect(left_, &r);
-    ::SetWindowPos(left_, nullptr, 0, 0, r.right - r.left, tab_height_ - 1,
+    ::SetWindowPos(left_, nullptr, 0, 0, r.right - r.left, tabHeight_ - 1,
                    SWP_NOZORDER | SWP_NOACTIVATE);
-    first_left = r.right - r.left;
+    firstLeft = r.right - r.left;
   }
   if (right_) {
     RECT r;
     ::GetWindowRect(right_, &r);
     ::SetWindowPos(right_, nullptr, client.right - (r.right - r.left), 0, r.right - r.left,
-                   tab_height_ - 1, SWP_NOZORDER | SWP_NOACTIVATE);
+                   tabHeight_ - 1, SWP_NOZORDER | SWP_NOACTIVATE);
   }
   WindowDc screen(hwnd());
   SelectedObject font(screen.get(), reinterpret_cast<HFONT>(::SendMessageW(hwnd(), WM_GETFONT, 0, 0)));
@@ -77,7 +77,7 @@ void CSkinTabCtrl::Layout() {
                           &extent);
     widths.push_back(extent.cx);
   }
-  const std::vector<SkinRect> rects = LayoutTabs(widths, first_left, tab_height_);
+  const std::vector<SkinRect> rects = LayoutTabs(widths, firstLeft, tabHeight_);
   for (size_t i = 0; i < tabs_.size(); ++i) tabs_[i].rect = rects[i];
   const RECT page = PageRect();
   for (const Tab& tab : tabs_) {
@@ -96,7 +96,7 @@ void CSkinTabCtrl::Paint(HDC dc) {
     UniquePen frame(CreatePen(PS_SOLID, 1, RGB(192, 192, 192)));
     SelectedObject pen(dc, frame.get());
     SelectedObject brush(dc, GetStockObject(WHITE_BRUSH));
-    Rectangle(dc, client.left, tab_height_ - 1, client.right, client.bottom);
+    Rectangle(dc, client.left, tabHeight_ - 1, client.right, client.bottom);
   }
   SetBkMode(dc, TRANSPARENT);
   for (int i = 0; i < count(); ++i) {

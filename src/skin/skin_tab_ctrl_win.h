@@ -27,7 +27,7 @@ class CSkinTabCtrl : public CSkinWnd {
   int selected() const { return selected_; }
   int count() const { return static_cast<int>(tabs_.size()); }
   const Tab& tab(int index) const { return tabs_[static_cast<size_t>(index)]; }
-  int tab_height() const { return tab_height_; }
+  int tabHeight() const { return tabHeight_; }
   void SetLeftWindow(HWND window);
   void SetRightWindow(HWND window);
   // The body's inside, where pages go.
@@ -43,7 +43,7 @@ class CSkinTabCtrl : public CSkinWnd {
 
   std::vector<Tab> tabs_;
   int selected_ = -1;
-  int tab_height_ = 20;
+  int tabHeight_ = 20;
   HWND left_ = nullptr;
   HWND right_ = nullptr;
 };

@@ -41,7 +41,7 @@ bool CSkinWindow::Attach(HWND window) {
   if (window_ || !window || FromHandle(window)) return false;
   window_ = window;
   FrameMap()[window] = this;
-  previous_proc_ = reinterpret_cast<WNDPROC>(
+  previousProc_ = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WindowProc)));
 
   // The frame draws everything itself; the system's border and caption would only show
@@ -74,11 +74,11 @@ bool CSkinWindow::Attach(HWND window) {
 void CSkinWindow::Detach() {
   if (!window_) return;
   if (reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window_, GWLP_WNDPROC)) == WindowProc) {
-    SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_proc_));
+    SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousProc_));
   }
   FrameMap().erase(window_);
   window_ = nullptr;
-  if (background_dc_ && previous_bitmap_) SelectObject(background_dc_.get(), previous_bitmap_);
+  if (backgroundDc_ && previousBitmap_) SelectObject(backgroundDc_.get(), previousBitmap_);
 }
 
 LRESULT CALLBACK CSkinWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
@@ -93,7 +93,7 @@ LRESULT CALLBACK CSkinWindow::WindowProc(HWND window, UINT message, WPARAM wPara
 }
 
 LRESULT CSkinWindow::CallPrevious(UINT message, WPARAM wParam, LPARAM lParam) {
-  return CallWindowProcW(previous_proc_, window_, message, wParam, lParam);
+  return CallWindowProcW(previousProc_, window_, message, wParam, lParam);
 }
 
 bool CSkinWindow::Filter(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -104,7 +104,7 @@ bool CSkinWindow::Filter(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& re
       return false;
     case WM_ERASEBKGND:
       BitBlt(reinterpret_cast<HDC>(wParam), 0, 0, client_.right, client_.bottom,
-             background_dc_.get(), 0, 0, SRCCOPY);
+             backgroundDc_.get(), 0, 0, SRCCOPY);
       result = 1;
       return true;
     case WM_COMMAND: {
@@ -127,7 +127,7 @@ bool CSkinWindow::Filter(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& re
     case WM_NCHITTEST: {
       POINT at = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
       ScreenToClient(window_, &at);
-      result = PtInRect(&title_band_, at) ? HTCAPTION : HTCLIENT;
+      result = PtInRect(&titleBand_, at) ? HTCAPTION : HTCLIENT;
       return true;
     }
     case WM_NCPAINT:
@@ -152,7 +152,7 @@ bool CSkinWindow::Filter(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& re
     case kSkinPaintBackgroundMessage: {
       const RECT at = WindowRectInParent(reinterpret_cast<HWND>(lParam));
       BitBlt(reinterpret_cast<HDC>(wParam), 0, 0, at.right - at.left, at.bottom - at.top,
-             background_dc_.get(), at.left, at.top, SRCCOPY);
+             backgroundDc_.get(), at.left, at.top, SRCCOPY);
       result = 1;
       return true;
     }
@@ -214,46 +214,46 @@ void CSkinWindow::Layout() {
     SetWindowPos(visible[i]->hwnd(), nullptr, r.left, r.top, r.Width(), r.Height(),
                  SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
   }
-  title_band_ = {layout.title_band.left, layout.title_band.top, layout.title_band.right,
-                 layout.title_band.bottom};
+  titleBand_ = {layout.titleBand.left, layout.titleBand.top, layout.titleBand.right,
+                layout.titleBand.bottom};
 }
 
 void CSkinWindow::RenderBackground(int width, int height) {
   if (width <= 0 || height <= 0) return;
   const CSkinRegistry& registry = CSkinRegistry::Instance();
   WindowDc screen(window_);
-  if (!background_dc_) background_dc_.reset(CreateCompatibleDC(screen.get()));
-  if (!background_dc_) return;
+  if (!backgroundDc_) backgroundDc_.reset(CreateCompatibleDC(screen.get()));
+  if (!backgroundDc_) return;
   UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
   if (!bitmap) return;
-  HGDIOBJ old = SelectObject(background_dc_.get(), bitmap.get());
-  if (!previous_bitmap_) previous_bitmap_ = old;
-  background_bitmap_ = std::move(bitmap);
-  HDC dc = background_dc_.get();
+  HGDIOBJ old = SelectObject(backgroundDc_.get(), bitmap.get());
+  if (!previousBitmap_) previousBitmap_ = old;
+  backgroundBitmap_ = std::move(bitmap);
+  HDC dc = backgroundDc_.get();
 
   const RECT all = {0, 0, width, height};
   FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   registry.DrawPart("WindowPictureBackground", "", dc, all);
 
-  const SkinPart& top_left = registry.FindPart("WindowPictureTopLeft");
+  const SkinPart& topLeft = registry.FindPart("WindowPictureTopLeft");
   const SkinPart& top = registry.FindPart("WindowPictureTop");
-  const SkinPart& top_right = registry.FindPart("WindowPictureTopRight");
+  const SkinPart& topRight = registry.FindPart("WindowPictureTopRight");
   const SkinPart& left = registry.FindPart("WindowPictureLeft");
   const SkinPart& right = registry.FindPart("WindowPictureRight");
-  const SkinPart& bottom_left = registry.FindPart("WindowPictureBottomLeft");
+  const SkinPart& bottomLeft = registry.FindPart("WindowPictureBottomLeft");
   const SkinPart& bottom = registry.FindPart("WindowPictureBottom");
-  const SkinPart& bottom_right = registry.FindPart("WindowPictureBottomRight");
+  const SkinPart& bottomRight = registry.FindPart("WindowPictureBottomRight");
   auto draw = [&](const SkinPart& part, int l, int t, int r, int b) {
     registry.DrawPart(part, dc, RECT{l, t, r, b});
   };
-  draw(top_left, 0, 0, top_left.Width(), top_left.Height());
-  draw(top_right, width - top_right.Width(), 0, width, top_right.Height());
-  draw(bottom_left, 0, height - bottom_left.Height(), bottom_left.Width(), height);
-  draw(bottom_right, width - bottom_right.Width(), height - bottom_right.Height(), width, height);
-  draw(top, top_left.Width(), 0, width - top_right.Width(), top.Height());
-  draw(bottom, bottom_left.Width(), height - bottom.Height(), width - bottom_right.Width(), height);
-  draw(left, 0, top_left.Height(), left.Width(), height - bottom_left.Height());
-  draw(right, width - right.Width(), top_right.Height(), width, height - bottom_right.Height());
+  draw(topLeft, 0, 0, topLeft.Width(), topLeft.Height());
+  draw(topRight, width - topRight.Width(), 0, width, topRight.Height());
+  draw(bottomLeft, 0, height - bottomLeft.Height(), bottomLeft.Width(), height);
+  draw(bottomRight, width - bottomRight.Width(), height - bottomRight.Height(), width, height);
+  draw(top, topLeft.Width(), 0, width - topRight.Width(), top.Height());
+  draw(bottom, bottomLeft.Width(), height - bottom.Height(), width - bottomRight.Width(), height);
+  draw(left, 0, topLeft.Height(), left.Width(), height - bottomLeft.Height());
+  draw(right, width - right.Width(), topRight.Height(), width, height - bottomRight.Height());
 
   if (const auto picture = ParseCustomBackground(FindText("CustomBackground", "", L""))) {
     const SkinPart& part = registry.FindPart("WindowPicture", picture->suffix);

@@ -27,13 +27,13 @@ class CSkinWindow : public CSkinAttributes {
   static CSkinWindow* FromHandle(HWND window);
 
   // Title band in client coordinates (what drags the window).
-  const RECT& title_band() const { return title_band_; }
-  HDC background() const { return background_dc_.get(); }
+  const RECT& titleBand() const { return titleBand_; }
+  HDC background() const { return backgroundDc_.get(); }
 
-  CSkinSystemButton& close_button() { return close_; }
-  CSkinSystemButton& minimize_button() { return minimize_; }
-  CSkinSystemButton& restore_button() { return restore_; }
-  CSkinSystemButton& maximize_button() { return maximize_; }
+  CSkinSystemButton& closeButton() { return close_; }
+  CSkinSystemButton& minimizeButton() { return minimize_; }
+  CSkinSystemButton& restoreButton() { return restore_; }
+  CSkinSystemButton& maximizeButton() { return maximize_; }
 
  protected:
   virtual LRESULT CallPrevious(UINT message, WPARAM wParam, LPARAM lParam);
@@ -47,15 +47,15 @@ class CSkinWindow : public CSkinAttributes {
   void Detach();
   bool IsFlag(const char* name) const { return FindInt(name, "", 1) != 0; }
 
-  UniqueMemoryDc background_dc_;
-  UniqueBitmap background_bitmap_;
-  HGDIOBJ previous_bitmap_ = nullptr;
+  UniqueMemoryDc backgroundDc_;
+  UniqueBitmap backgroundBitmap_;
+  HGDIOBJ previousBitmap_ = nullptr;
   RECT client_ = {};
-  RECT title_band_ = {};
+  RECT titleBand_ = {};
   CSkinSystemButtonClose close_;
   CSkinSystemButtonMinimize minimize_;
   CSkinSystemButtonRestore restore_;
   CSkinSystemButtonMaximize maximize_;
-  WNDPROC previous_proc_ = nullptr;
+  WNDPROC previousProc_ = nullptr;
   HWND window_ = nullptr;
 };

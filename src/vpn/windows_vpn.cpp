@@ -62,13 +62,13 @@ int32_t CWindowsVpn::Connect() {
   }
   if (const int32_t result = Prepare(); result != 0) return result;
 
-  if (tunnelType != WindowsVpnTunnelPptp && tunnelType != WindowsVpnTunnelL2tp) {
+  if (tunnelType != kWindowsVpnTunnelPptp && tunnelType != kWindowsVpnTunnelL2tp) {
     // Not a code of ours, but the owner must still see a failure in the error.
     StoreError(GENERAL_VPN_ERROR_INTERNAL, kErrorInvalidParameter);
     return kErrorInvalidParameter;
   }
   RasEntryProperties entry;
-  const bool encrypted = useMppe != 0 && tunnelType == WindowsVpnTunnelPptp;
+  const bool encrypted = useMppe != 0 && tunnelType == kWindowsVpnTunnelPptp;
   entry.options = encrypted ? kEntryOptionsEncrypted : kEntryOptionsPlain;
   if (routeMode == RouteModeDefaultGateway) entry.options |= kEntryOptionRemoteDefaultGateway;
   entry.localPhoneNumber = serverAddress;
@@ -79,7 +79,7 @@ int32_t CWindowsVpn::Connect() {
   entry.entryType = kEntryTypeVpn;
   entry.encryptionType = kEncryptionOptional;
   entry.vpnStrategy =
-      tunnelType == WindowsVpnTunnelPptp ? kVpnStrategyPptpOnly : kVpnStrategyL2tpOnly;
+      tunnelType == kWindowsVpnTunnelPptp ? kVpnStrategyPptpOnly : kVpnStrategyL2tpOnly;
 
   StoreState(GENERAL_VPN_STATE_PREPARE, GENERAL_VPN_ERROR_SUCCESS, 0);
 

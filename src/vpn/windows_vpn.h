@@ -15,8 +15,8 @@ enum WindowsVpnError : int32_t {
 };
 
 enum WindowsVpnTunnelType : uint32_t {
-  WindowsVpnTunnelPptp = 1,
-  WindowsVpnTunnelL2tp = 2,
+  kWindowsVpnTunnelPptp = 1,
+  kWindowsVpnTunnelL2tp = 2,
 };
 
 class CWindowsVpn : public CGeneralVpn, public RasDialEvents {

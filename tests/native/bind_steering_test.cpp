@@ -117,36 +117,36 @@ TEST(AppListReaderTest, PathsOfOneFileCompareEqualAfterNormalising) {
 
 class SteeringTest : public ::testing::Test {
  protected:
-  void List(const std::string& keys) { system.Write(Section("c:/games/client/GAME.exe", keys)); }
+  void List(const std::string& keys) { system_.Write(Section("c:/games/client/GAME.exe", keys)); }
 
-  FakeSteeringSystem system;
-  Steering steering{system, kProgram, kOwnProcess};
+  FakeSteeringSystem system_;
+  Steering steering_{system_, kProgram, kOwnProcess};
 };
 
 TEST_F(SteeringTest, OnlyAListedActiveProgramIsSteeredWhileBindingIsOn) {
   List("Active=1\r\n");
-  const SteerPlan plan = steering.Plan(kDestination);
+  const SteerPlan plan = steering_.Plan(kDestination);
   EXPECT_TRUE(plan.steer && plan.askRoute && plan.wait);
   EXPECT_EQ(plan.bindTo, 0u);
 
-  Steering other(system, L"C:\\Games\\Client\\Launcher.exe", kOwnProcess);
+  Steering other(system_, L"C:\\Games\\Client\\Launcher.exe", kOwnProcess);
   EXPECT_FALSE(other.Plan(kDestination).steer);
-  Steering client(system, kProgram, kClientProcess);  // the client's own process
+  Steering client(system_, kProgram, kClientProcess);  // the client's own process
   EXPECT_FALSE(client.Plan(kDestination).steer);
 
   List("Active=0\r\n");
-  system.now += kSteeringRefreshMs;
-  EXPECT_FALSE(steering.Plan(kDestination).steer);
+  system_.now += kSteeringRefreshMs;
+  EXPECT_FALSE(steering_.Plan(kDestination).steer);
 
   List("Active=1\r\n");
-  system.state = {};
-  system.now += kSteeringRefreshMs;
-  EXPECT_FALSE(steering.Plan(kDestination).steer);
+  system_.state = {};
+  system_.now += kSteeringRefreshMs;
+  EXPECT_FALSE(steering_.Plan(kDestination).steer);
 }
 
 TEST_F(SteeringTest, OptionsChooseWaitingAndBinding) {
   List("UseAsyncMode=1\r\nForceWSPBind=1\r\n");
-  const SteerPlan plan = steering.Plan(kDestination);
+  const SteerPlan plan = steering_.Plan(kDestination);
   EXPECT_TRUE(plan.steer && plan.askRoute);
   EXPECT_FALSE(plan.wait);
   EXPECT_EQ(plan.bindTo, kTunnel);
@@ -157,61 +157,61 @@ TEST_F(SteeringTest, ExcludedDestinationsAreLeftAlone) {
   for (const uint32_t address : {Address(0, 0, 0, 0), Address(255, 255, 255, 255),
                                  Address(127, 0, 0, 1), Address(127, 9, 9, 9),
                                  Address(224, 0, 0, 251), Address(239, 255, 255, 250)}) {
-    EXPECT_FALSE(steering.Plan(address).steer) << address;
+    EXPECT_FALSE(steering_.Plan(address).steer) << address;
   }
-  EXPECT_TRUE(steering.Plan(Address(223, 255, 255, 255)).steer);
-  EXPECT_TRUE(steering.Plan(Address(240, 0, 0, 1)).steer);
-  EXPECT_TRUE(steering.Plan(Address(128, 0, 0, 1)).steer);
+  EXPECT_TRUE(steering_.Plan(Address(223, 255, 255, 255)).steer);
+  EXPECT_TRUE(steering_.Plan(Address(240, 0, 0, 1)).steer);
+  EXPECT_TRUE(steering_.Plan(Address(128, 0, 0, 1)).steer);
 }
 
 TEST_F(SteeringTest, RoutedDestinationsAreRememberedForLessThanTheClientKeepsThem) {
   List("");
-  ASSERT_TRUE(steering.Plan(kDestination).askRoute);
-  steering.Answered(kDestination, true);
-  system.now += kRouteMemoryMs - 1;
-  EXPECT_FALSE(steering.Plan(kDestination).askRoute);
-  EXPECT_TRUE(steering.Plan(Address(1, 2, 3, 4)).askRoute);  // per address
-  system.now += 1;
-  EXPECT_TRUE(steering.Plan(kDestination).askRoute);
+  ASSERT_TRUE(steering_.Plan(kDestination).askRoute);
+  steering_.Answered(kDestination, true);
+  system_.now += kRouteMemoryMs - 1;
+  EXPECT_FALSE(steering_.Plan(kDestination).askRoute);
+  EXPECT_TRUE(steering_.Plan(Address(1, 2, 3, 4)).askRoute);  // per address
+  system_.now += 1;
+  EXPECT_TRUE(steering_.Plan(kDestination).askRoute);
   static_assert(kRouteMemoryMs < 6 * 60 * 1000);
 
   // A refused or failed request is asked again at the next call.
-  steering.Answered(kDestination, false);
-  EXPECT_TRUE(steering.Plan(kDestination).askRoute);
+  steering_.Answered(kDestination, false);
+  EXPECT_TRUE(steering_.Plan(kDestination).askRoute);
 
   // A new connection forgets what the last one routed.
-  steering.Answered(kDestination, true);
-  system.state.tunnelAddress = Address(10, 8, 0, 10);
-  system.now += kSteeringRefreshMs;
-  EXPECT_TRUE(steering.Plan(kDestination).askRoute);
+  steering_.Answered(kDestination, true);
+  system_.state.tunnelAddress = Address(10, 8, 0, 10);
+  system_.now += kSteeringRefreshMs;
+  EXPECT_TRUE(steering_.Plan(kDestination).askRoute);
 }
 
 TEST_F(SteeringTest, AnUnwaitedRequestOnItsWayIsNotRepeated) {
   List("UseAsyncMode=1\r\n");
-  ASSERT_TRUE(steering.Plan(kDestination).askRoute);
-  EXPECT_FALSE(steering.Plan(kDestination).askRoute);
+  ASSERT_TRUE(steering_.Plan(kDestination).askRoute);
+  EXPECT_FALSE(steering_.Plan(kDestination).askRoute);
   // One that never reports back stops counting after the longest wait.
-  system.now += kRouteReplyWaitMs + 1000;
-  EXPECT_TRUE(steering.Plan(kDestination).askRoute);
+  system_.now += kRouteReplyWaitMs + 1000;
+  EXPECT_TRUE(steering_.Plan(kDestination).askRoute);
 }
 
 TEST_F(SteeringTest, TheSystemIsLookedAtAtMostOnceASecondAndTheListReadOnlyWhenChanged) {
   List("");
-  for (int n = 0; n < 50; ++n) steering.Plan(kDestination);
-  EXPECT_EQ(system.stateReads, 1);
-  EXPECT_EQ(system.stampReads, 1);
-  EXPECT_EQ(system.listReads, 1);
+  for (int n = 0; n < 50; ++n) steering_.Plan(kDestination);
+  EXPECT_EQ(system_.stateReads, 1);
+  EXPECT_EQ(system_.stampReads, 1);
+  EXPECT_EQ(system_.listReads, 1);
 
-  system.now += kSteeringRefreshMs;
-  steering.Plan(kDestination);
-  EXPECT_EQ(system.stampReads, 2);
-  EXPECT_EQ(system.listReads, 1);  // unchanged
+  system_.now += kSteeringRefreshMs;
+  steering_.Plan(kDestination);
+  EXPECT_EQ(system_.stampReads, 2);
+  EXPECT_EQ(system_.listReads, 1);  // unchanged
 
   // While the binding is off the list is not even looked at.
-  system.state = {};
-  system.now += kSteeringRefreshMs;
-  steering.Plan(kDestination);
-  EXPECT_EQ(system.stampReads, 2);
+  system_.state = {};
+  system_.now += kSteeringRefreshMs;
+  steering_.Plan(kDestination);
+  EXPECT_EQ(system_.stampReads, 2);
 }
 
 TEST_F(SteeringTest, RememberingIsBounded) {
@@ -219,12 +219,13 @@ TEST_F(SteeringTest, RememberingIsBounded) {
   for (uint32_t n = 0; n <= kMaxRememberedRoutes; ++n) {
     const uint32_t address = Address(11, static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8),
                                      static_cast<uint8_t>(n));
-    steering.Plan(address);
-    steering.Answered(address, true);
+    steering_.Plan(address);
+    steering_.Answered(address, true);
   }
   // The newest survives the purge that made room for it.
-  EXPECT_FALSE(steering.Plan(Address(11, 0, static_cast<uint8_t>(kMaxRememberedRoutes >> 8),
-                                     static_cast<uint8_t>(kMaxRememberedRoutes)))
+  EXPECT_FALSE(steering_
+                   .Plan(Address(11, 0, static_cast<uint8_t>(kMaxRememberedRoutes >> 8),
+                                 static_cast<uint8_t>(kMaxRememberedRoutes)))
                    .askRoute);
 }
 

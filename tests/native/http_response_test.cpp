@@ -11,20 +11,20 @@ struct Parsed {
   HttpOutcome outcome;
   std::string body;
   int32_t status;
-  int64_t content_length;
+  int64_t contentLength;
 };
 
 // Feeds `response` in pieces of `piece` bytes, then reports the close of the connection.
-Parsed Parse(const std::string& response, size_t piece, bool in_memory = true,
+Parsed Parse(const std::string& response, size_t piece, bool inMemory = true,
              HttpLimits limits = {}) {
   StringBodySink sink;
-  HttpResponseParser parser(sink, in_memory, limits);
+  HttpResponseParser parser(sink, inMemory, limits);
   HttpOutcome outcome = HttpOutcome::kRunning;
   for (size_t at = 0; at < response.size() && outcome == HttpOutcome::kRunning; at += piece) {
     outcome = parser.Feed(std::string_view(response).substr(at, piece));
   }
   outcome = parser.Finish();
-  return {outcome, sink.data(), parser.status_code(), parser.content_length()};
+  return {outcome, sink.data(), parser.statusCode(), parser.contentLength()};
 }
 
 const std::string kChunked =
@@ -45,10 +45,10 @@ TEST(HttpResponseParser, ReadsStatusAndHeadersAsTheClientAlwaysHas) {
   StringBodySink sink;
   HttpResponseParser parser(sink, true);
   parser.Feed("HTTP/1.0 404 Not Found\r\n\n\nSERVER:  kv \r\r\nserver: later\r\nNoColonLine\r\n");
-  EXPECT_FALSE(parser.headers_parsed());
+  EXPECT_FALSE(parser.headersParsed());
   parser.Feed("Content-Length: 3\r\n\r\nabcdef");
-  EXPECT_TRUE(parser.headers_parsed());
-  EXPECT_EQ(parser.status_code(), 404);
+  EXPECT_TRUE(parser.headersParsed());
+  EXPECT_EQ(parser.statusCode(), 404);
   EXPECT_EQ(parser.headers().at("server"), "later");
   EXPECT_EQ(parser.headers().size(), 2u);
   // In memory the body ends at its length, keeping what came with the last receive.
@@ -67,7 +67,7 @@ TEST(HttpResponseParser, LengthAndCloseDecideCompleteness) {
   EXPECT_EQ(Parse("HTTP/1.1 200 OK\r\n", 4).outcome, HttpOutcome::kFailed);
   // A negative length is no length: the body runs to the close instead of ending at once.
   const Parsed negative = Parse("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nbody", 50);
-  EXPECT_EQ(negative.content_length, -1);
+  EXPECT_EQ(negative.contentLength, -1);
   EXPECT_EQ(negative.body, "body");
   EXPECT_EQ(negative.outcome, HttpOutcome::kComplete);
   // No status code after the protocol name, or a header block too short to have one.
@@ -89,9 +89,9 @@ TEST(HttpResponseParser, BrokenChunkedBodiesAreNotTakenAsWhole) {
 
 TEST(HttpResponseParser, BoundsWhatAHostileServerCanMakeItHold) {
   HttpLimits limits;
-  limits.header_block = 100;
-  limits.chunk_size_line = 40;
-  limits.memory_body = 8;
+  limits.headerBlock = 100;
+  limits.chunkSizeLine = 40;
+  limits.memoryBody = 8;
   EXPECT_EQ(Parse("HTTP/1.1 200 OK\r\n" + std::string(200, 'x'), 1000, true, limits).outcome,
             HttpOutcome::kTooLarge);
   EXPECT_EQ(Parse("HTTP/1.1 200 OK\r\nX: " + std::string(90, 'x') + "\r\n\r\n", 1000, true, limits)

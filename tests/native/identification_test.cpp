@@ -30,7 +30,7 @@ struct Call {
   uint32_t share;
   uint32_t code;
   std::vector<uint8_t> input;
-  uint32_t output_size;
+  uint32_t outputSize;
 };
 
 // Devices that exist by path; each control request is answered by the test.
@@ -53,13 +53,12 @@ class FakeDeviceIo : public DeviceIo {
    public:
     FakeDevice(FakeDeviceIo& io, std::wstring path, uint32_t access, uint32_t share)
         : io_(io), path_(std::move(path)), access_(access), share_(share) {}
-    bool Control(uint32_t code, const void* input, uint32_t input_size, void* output,
-                 uint32_t output_size, uint32_t* returned) override {
+    bool Control(uint32_t code, const void* input, uint32_t inputSize, void* output,
+                 uint32_t outputSize, uint32_t* returned) override {
       const auto* in = static_cast<const uint8_t*>(input);
-      Call call{path_,      access_, share_, code, std::vector<uint8_t>(in, in + input_size),
-                output_size};
+      Call call{path_, access_, share_, code, std::vector<uint8_t>(in, in + inputSize), outputSize};
       io_.calls.push_back(call);
-      *returned = output_size;
+      *returned = outputSize;
       return io_.answers[path_](call, static_cast<uint8_t*>(output));
     }
 
@@ -73,8 +72,8 @@ class FakeDeviceIo : public DeviceIo {
 
 class FakeWmi : public WmiQuery {
  public:
-  bool Query(const std::wstring& class_name, std::vector<WmiRow>* rows) override {
-    asked = class_name;
+  bool Query(const std::wstring& className, std::vector<WmiRow>* rows) override {
+    asked = className;
     *rows = result;
     return ok;
   }
@@ -130,15 +129,12 @@ TEST(DiskIdentification, AsksEachDeviceTheWayEachMethodDoes) {
   io.answers[L"\\\\.\\Scsi3:"] = [](const Call&, uint8_t*) { return false; };
   EXPECT_EQ(DiskIdentification(io), "");
 
-  std::vector<std::wstring> expected_opens;
-  for (int n = 0; n < 4; ++n)
-    expected_opens.push_back(L"\\\\.\\PhysicalDrive" + std::to_wstring(n));
-  for (int n = 0; n < 4; ++n)
-    expected_opens.push_back(L"\\\\.\\PhysicalDrive" + std::to_wstring(n));
-  for (int c = 0; c < 16; ++c) expected_opens.push_back(L"\\\\.\\Scsi" + std::to_wstring(c) + L":");
-  for (int n = 0; n < 4; ++n)
-    expected_opens.push_back(L"\\\\.\\PhysicalDrive" + std::to_wstring(n));
-  EXPECT_EQ(io.opened, expected_opens);
+  std::vector<std::wstring> expectedOpens;
+  for (int n = 0; n < 4; ++n) expectedOpens.push_back(L"\\\\.\\PhysicalDrive" + std::to_wstring(n));
+  for (int n = 0; n < 4; ++n) expectedOpens.push_back(L"\\\\.\\PhysicalDrive" + std::to_wstring(n));
+  for (int c = 0; c < 16; ++c) expectedOpens.push_back(L"\\\\.\\Scsi" + std::to_wstring(c) + L":");
+  for (int n = 0; n < 4; ++n) expectedOpens.push_back(L"\\\\.\\PhysicalDrive" + std::to_wstring(n));
+  EXPECT_EQ(io.opened, expectedOpens);
 
   // Drive 1: version, identify (method 1); version, identify (method 2); property (method 4).
   // Scsi3: identify drives 0 and 1 (method 3).
@@ -153,20 +149,20 @@ TEST(DiskIdentification, AsksEachDeviceTheWayEachMethodDoes) {
   EXPECT_EQ(smart.input[9], 0xB0);  // drive/head of an odd drive
   EXPECT_EQ(smart.input[10], 0xA1);
   EXPECT_EQ(smart.input[12], 1);
-  EXPECT_EQ(smart.output_size, 528u);
+  EXPECT_EQ(smart.outputSize, 528u);
 
   const Call& checked = io.calls[3];
   EXPECT_EQ(checked.share, device_share::kRead | device_share::kWrite | device_share::kDelete);
-  EXPECT_EQ(checked.output_size, 545u);
-  std::vector<uint8_t> only_command(32, 0);
-  only_command[10] = 0xEC;
-  EXPECT_EQ(checked.input, only_command);
+  EXPECT_EQ(checked.outputSize, 545u);
+  std::vector<uint8_t> onlyCommand(32, 0);
+  onlyCommand[10] = 0xEC;
+  EXPECT_EQ(checked.input, onlyCommand);
 
   const Call& scsi = io.calls[4];
   EXPECT_EQ(scsi.path, L"\\\\.\\Scsi3:");
   EXPECT_EQ(scsi.code, device_control::kScsiMiniport);
   ASSERT_EQ(scsi.input.size(), 60u);
-  EXPECT_EQ(scsi.output_size, 557u);
+  EXPECT_EQ(scsi.outputSize, 557u);
   EXPECT_EQ(scsi.input[0], 28);
   EXPECT_EQ(std::string(scsi.input.begin() + 4, scsi.input.begin() + 12), "SCSIDISK");
   EXPECT_EQ(scsi.input[12] | scsi.input[13] << 8, 10000);
@@ -179,20 +175,20 @@ TEST(DiskIdentification, AsksEachDeviceTheWayEachMethodDoes) {
   EXPECT_EQ(property.access, device_access::kNone);
   EXPECT_EQ(property.code, device_control::kStorageQueryProperty);
   EXPECT_EQ(property.input, std::vector<uint8_t>(12, 0));
-  EXPECT_EQ(property.output_size, 8192u);
+  EXPECT_EQ(property.outputSize, 8192u);
 }
 
 TEST(DiskIdentification, ALongerTextFromALaterMethodReplacesANearlyEmptyOne) {
   FakeDeviceIo io;
   io.answers[L"\\\\.\\PhysicalDrive0"] = [](const Call& call, uint8_t* out) {
     if (call.code == device_control::kSmartReceiveDriveData && call.input[12] == 0 &&
-        call.output_size == 528) {
+        call.outputSize == 528) {
       const auto data = Identify("", "", "X");  // "  X": three characters
       std::memcpy(out + 16, data.data(), data.size());
       return true;
     }
     if (call.code == device_control::kStorageQueryProperty) {
-      std::memset(out, 0, call.output_size);
+      std::memset(out, 0, call.outputSize);
       out[12] = 40;  // vendor
       out[16] = 50;  // product
       out[24] = 0;   // no serial number field

@@ -126,10 +126,10 @@ class LoginExchangeTest : public ::testing::Test {
     inputs_.responseFile = AnsiToWide((dir_ / "Kavrin.ini").string());
     inputs_.referralTag = L"main";
     inputs_.identity = {"BIOS-1", "DISK-2", "MAC-3"};
-    policy_.choice.route_set_code = -2;
-    policy_.choice.server.server_host = L"vpn2.example.com";
-    policy_.choice.server.pptp_use_mppe = 1;
-    policy_.choice.tunnel_type = 1;
+    policy_.choice.routeSetCode = -2;
+    policy_.choice.server.serverHost = L"vpn2.example.com";
+    policy_.choice.server.pptpUseMppe = 1;
+    policy_.choice.tunnelType = 1;
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -210,7 +210,7 @@ TEST_F(LoginExchangeTest, SuccessBuildsAConfiguredEngine) {
 }
 
 TEST_F(LoginExchangeTest, RouteSetWithoutGatewayKeyListsItsRoutes) {
-  policy_.choice.route_set_code = 0;
+  policy_.choice.routeSetCode = 0;
   Answer(ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet));
   Answer("8.8.8.0 mask 255.255.255.0\r\n\r\n203.0.113.0 mask 255.255.255.0\r\n");
   const LoginOutcome outcome = Login();
@@ -230,7 +230,7 @@ TEST_F(LoginExchangeTest, RouteSetWithoutGatewayKeyListsItsRoutes) {
 }
 
 TEST_F(LoginExchangeTest, RouteSetWithGatewayKeyTunnelsEverything) {
-  policy_.choice.route_set_code = 0;
+  policy_.choice.routeSetCode = 0;
   Answer(
       ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet + "ModifyDefaultGateway0=1\r\n"));
   Answer("0.0.0.0 mask 0.0.0.0\r\n");
@@ -296,7 +296,7 @@ TEST_F(LoginExchangeTest, ExitDuringALoginEndsItQuietlyAndAFetchThatCannotStartB
   exiting = false;
   fetcher_.whileOpen = nullptr;
   fetcher_.calls.clear();
-  policy_.choice.route_set_code = 0;
+  policy_.choice.routeSetCode = 0;
   policy_.whileOpen = [&] { exiting = true; };
   Answer(ok);
   Answer("8.8.8.0 mask 255.255.255.0\r\n");
@@ -349,13 +349,13 @@ TEST_F(LoginExchangeTest, ResponseFileIsGoneAfterEveryOutcome) {
        [&] {
          Answer(ok);
          Answer("", LoginFetcher::Result::kFailed);
-         policy_.choice.route_set_code = 0;
+         policy_.choice.routeSetCode = 0;
        },
        GetText("LoginIsCancelled")},
       {"unknown tunnel",
        [&] {
          Answer(ok);
-         policy_.choice.tunnel_type = 3;
+         policy_.choice.tunnelType = 3;
        },
        GetText("VpnUnknownError")},
       {"success", [&] { Answer(ok); }, GetText("PreparingLogin")},
@@ -365,8 +365,8 @@ TEST_F(LoginExchangeTest, ResponseFileIsGoneAfterEveryOutcome) {
     fetcher_.answers.clear();
     update_.result = 0;
     policy_.accept = true;
-    policy_.choice.route_set_code = -2;
-    policy_.choice.tunnel_type = 1;
+    policy_.choice.routeSetCode = -2;
+    policy_.choice.tunnelType = 1;
     // A read-only leftover of an earlier run must not stop the answer from being written.
     { std::ofstream(dir_ / "Kavrin.ini") << "stale"; }
     fs::permissions(dir_ / "Kavrin.ini", fs::perms::owner_read);

@@ -138,8 +138,8 @@ class MainWindowTest : public ::testing::Test {
     fs::create_directories(dir_);
     exe_ = AnsiToWide((dir_ / "Kavrin.exe").string());
     MakeController(L"main");
-    policy_.choice.route_set_code = -2;
-    policy_.choice.tunnel_type = 1;
+    policy_.choice.routeSetCode = -2;
+    policy_.choice.tunnelType = 1;
     registry_.Put(L"Main", L"Tip_HideAfterConnection", uint32_t{1});
     settings_.SaveCredentials(L"demo", L"demo123");
   }
@@ -430,7 +430,7 @@ TEST_F(MainWindowTest, GoingOnDespiteFailedRoutesKeepsTheConnection) {
 }
 
 TEST_F(MainWindowTest, AllDoneHidesToTheTrayAndRepairsTheAdapter) {
-  policy_.choice.route_set_code = -3;
+  policy_.choice.routeSetCode = -3;
   FakeEngine& engine = Connected();
   bind_.loaded = true;
   engine.localAddress = L"10.8.0.6";
@@ -481,7 +481,7 @@ TEST_F(MainWindowTest, WithoutATrayIconTheWindowIsNeverHidden) {
 // A question's box runs its own message loop, so reports arrive while it is open; the tunnel may
 // also be reported up a second time.
 TEST_F(MainWindowTest, EachChangeIsHandledOnceAndTheConnectionsStepsOncePerConnection) {
-  policy_.choice.route_set_code = -3;
+  policy_.choice.routeSetCode = -3;
   FakeEngine& engine = Connected();
   bind_.loaded = true;
   engine.failedRoutes = {L"10.0.0.0 mask 255.0.0.0"};
@@ -505,7 +505,7 @@ TEST_F(MainWindowTest, EachChangeIsHandledOnceAndTheConnectionsStepsOncePerConne
 }
 
 TEST_F(MainWindowTest, BrokenBindingModuleIsToldButTheConnectionStays) {
-  policy_.choice.route_set_code = -3;
+  policy_.choice.routeSetCode = -3;
   FakeEngine& engine = Connected();
   bind_.loaded = false;
   Report(engine, GENERAL_VPN_STATE_ALL_DONE);

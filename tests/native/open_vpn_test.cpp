@@ -222,13 +222,13 @@ TEST_F(OpenVpnTest, FullSessionLearnsAddressesModifiesRoutesThenCountsPackets) {
   Feed("[server] Peer Connection Initiated with [AF_INET]203.0.113.9:80\n");
   vpn_->GetStatistics(sent, received, detail);
   Feed("WR");
-  uint32_t sent_after = 0;
-  uint32_t received_after = 0;
-  vpn_->GetStatistics(sent_after, received_after, detail);
+  uint32_t sentAfter = 0;
+  uint32_t receivedAfter = 0;
+  vpn_->GetStatistics(sentAfter, receivedAfter, detail);
   EXPECT_TRUE(recorder_.reports().empty());
   EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_ALL_DONE);
-  EXPECT_EQ(sent_after, sent + 1);
-  EXPECT_EQ(received_after, received + 1);
+  EXPECT_EQ(sentAfter, sent + 1);
+  EXPECT_EQ(receivedAfter, received + 1);
 }
 
 TEST_F(OpenVpnTest, ConsoleLinesGiveTheirErrors) {

@@ -29,10 +29,10 @@ class FakePolicyView : public VpnPolicyView {
   };
 
   void AddRouteItem(const std::wstring& text, int32_t code) override {
-    route_items.push_back({text, code});
+    routeItems.push_back({text, code});
   }
-  void SelectRouteItem(int index) override { route_selected = index; }
-  int SelectedRouteItem() const override { return route_selected; }
+  void SelectRouteItem(int index) override { routeSelected = index; }
+  int SelectedRouteItem() const override { return routeSelected; }
   void SetTip(const std::wstring& text) override { tip = text; }
 
   void CheckTypeButton(int32_t type, bool checked) override { checked_[Slot(type)] = checked; }
@@ -41,25 +41,25 @@ class FakePolicyView : public VpnPolicyView {
   bool IsTypeButtonEnabled(int32_t type) const override { return enabled_[Slot(type)]; }
   void ShowTypeButton(int32_t type, bool shown) override { shown_[Slot(type)] = shown; }
   bool IsTypeButtonShown(int32_t type) const { return shown_[Slot(type)]; }
-  void ShowPptpHint(bool shown) override { pptp_hint = shown; }
+  void ShowPptpHint(bool shown) override { pptpHint = shown; }
 
   void AddTab(const std::wstring& caption, const std::string& image) override {
     tabs.push_back({caption, image});
-    if (current_tab < 0) current_tab = 0;
+    if (currentTab < 0) currentTab = 0;
   }
-  void SelectTab(int index) override { current_tab = index; }
-  int CurrentTab() const override { return current_tab; }
+  void SelectTab(int index) override { currentTab = index; }
+  int CurrentTab() const override { return currentTab; }
 
   void DeleteAllServerRows() override {
     rows.clear();
-    selected_row = -1;
+    selectedRow = -1;
   }
   void AppendServerRow(int32_t id, const std::array<std::wstring, 4>& cells) override {
     rows.push_back({id, cells});
   }
   void SortServerRows() override {
     std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
-      return controller->CompareServers(a.id, b.id, sort_column) * sort_direction < 0;
+      return controller->CompareServers(a.id, b.id, sortColumn) * sortDirection < 0;
     });
   }
   std::vector<int32_t> ServerRowIds() const override {
@@ -68,26 +68,26 @@ class FakePolicyView : public VpnPolicyView {
     return ids;
   }
   void SelectServerRow(int row) override {
-    selected_row = row;
+    selectedRow = row;
     controller->OnServerSelected();
   }
   std::optional<int32_t> SelectedServerId() const override {
-    if (selected_row < 0 || static_cast<size_t>(selected_row) >= rows.size()) return std::nullopt;
-    return rows[static_cast<size_t>(selected_row)].id;
+    if (selectedRow < 0 || static_cast<size_t>(selectedRow) >= rows.size()) return std::nullopt;
+    return rows[static_cast<size_t>(selectedRow)].id;
   }
   void SetSpeedCell(int row, const std::wstring& text) override {
     rows.at(static_cast<size_t>(row)).cells[2] = text;
   }
 
-  void ShowApplicationLayout(bool applications) override { application_layout = applications; }
+  void ShowApplicationLayout(bool applications) override { applicationLayout = applications; }
   bool SaveApplicationChecks() override {
-    ++application_saves;
-    return any_application_checked;
+    ++applicationSaves;
+    return anyApplicationChecked;
   }
   void ShowMessage(const std::wstring& text) override { messages.push_back(text); }
   bool AskYesNo(const std::wstring& text) override {
     questions.push_back(text);
-    return answer_yes;
+    return answerYes;
   }
   void EndDialog(bool ok) override { ended = ok ? 1 : 0; }
 
@@ -113,23 +113,23 @@ class FakePolicyView : public VpnPolicyView {
   }
 
   VpnPolicyController* controller = nullptr;
-  std::vector<std::pair<std::wstring, int32_t>> route_items;
-  int route_selected = -1;
+  std::vector<std::pair<std::wstring, int32_t>> routeItems;
+  int routeSelected = -1;
   std::wstring tip;
   std::vector<std::pair<std::wstring, std::string>> tabs;
-  int current_tab = -1;
+  int currentTab = -1;
   std::vector<Row> rows;
-  int selected_row = -1;
-  int sort_column = 0;
-  int sort_direction = 1;
-  bool application_layout = false;
-  bool any_application_checked = false;
-  int application_saves = 0;
+  int selectedRow = -1;
+  int sortColumn = 0;
+  int sortDirection = 1;
+  bool applicationLayout = false;
+  bool anyApplicationChecked = false;
+  int applicationSaves = 0;
   std::vector<std::wstring> messages;
   std::vector<std::wstring> questions;
-  bool answer_yes = true;
+  bool answerYes = true;
   int ended = -1;
-  bool pptp_hint = false;
+  bool pptpHint = false;
 
  private:
   static size_t Slot(int32_t type) { return type == kTunnelL2tp ? 1 : type == kTunnelOpenVpn ? 2 : 0; }
@@ -144,15 +144,15 @@ class FakeSpeedTest : public SpeedTestControl {
   void Stop() override { ++stops; }
   void ReplaceQueues(std::vector<SpeedProbeTarget> echo,
                      std::vector<SpeedProbeTarget> ntp) override {
-    echo_ids.clear();
-    ntp_ids.clear();
-    for (const auto& t : echo) echo_ids.push_back(t.server_id);
-    for (const auto& t : ntp) ntp_ids.push_back(t.server_id);
+    echoIds.clear();
+    ntpIds.clear();
+    for (const auto& t : echo) echoIds.push_back(t.serverId);
+    for (const auto& t : ntp) ntpIds.push_back(t.serverId);
   }
   int starts = 0;
   int stops = 0;
-  std::vector<int32_t> echo_ids;
-  std::vector<int32_t> ntp_ids;
+  std::vector<int32_t> echoIds;
+  std::vector<int32_t> ntpIds;
 };
 
 class CountingRunner : public BlockedOperationRunner {
@@ -163,20 +163,20 @@ class CountingRunner : public BlockedOperationRunner {
 
 struct FakeOpenVpnComponents : OpenVpnComponents {
   bool CheckOpenVpnComponents(const std::wstring& folder) override {
-    checked_folder = folder;
-    return files_present;
+    checkedFolder = folder;
+    return filesPresent;
   }
   bool HasTapAdapter() override { return adapter; }
   bool InstallTapAdapter() override {
     ++installs;
-    adapter = install_works;
+    adapter = installWorks;
     return true;
   }
-  bool files_present = true;
+  bool filesPresent = true;
   bool adapter = true;
-  bool install_works = false;
+  bool installWorks = false;
   int installs = 0;
-  std::wstring checked_folder;
+  std::wstring checkedFolder;
 };
 
 struct Server {
@@ -249,8 +249,8 @@ class PolicyController : public ::testing::Test {
   FakeSpeedTest speed_;
   FakeLocalMachineRegistry machine_;
   CountingRunner runner_;
-  uint32_t os_major_ = 5;
-  L2tpPreparation l2tp_{machine_, runner_, os_major_};
+  uint32_t osMajor_ = 5;
+  L2tpPreparation l2tp_{machine_, runner_, osMajor_};
   FakeOpenVpnComponents openvpn_;
   FakePolicyView view_;
   std::unique_ptr<VpnPolicyController> controller_;
@@ -267,12 +267,12 @@ const std::vector<Server> kTwoRegions = {
 TEST_F(PolicyController, RouteListHasTheFixedItemsThenRouteSetsUpToTheFirstBlankTitle) {
   Respond({}, kTwoRegions);
   Start();
-  ASSERT_EQ(view_.route_items.size(), 2u);
-  EXPECT_EQ(view_.route_items[0], std::make_pair(GetText("VpnRouteForAll"), -2));
-  EXPECT_EQ(view_.route_items[1], std::make_pair(GetText("VpnRouteForApp"), -3));
-  EXPECT_EQ(view_.route_selected, 0) << "an absent saved route means all traffic";
+  ASSERT_EQ(view_.routeItems.size(), 2u);
+  EXPECT_EQ(view_.routeItems[0], std::make_pair(GetText("VpnRouteForAll"), -2));
+  EXPECT_EQ(view_.routeItems[1], std::make_pair(GetText("VpnRouteForApp"), -3));
+  EXPECT_EQ(view_.routeSelected, 0) << "an absent saved route means all traffic";
   EXPECT_EQ(view_.tip, GetText("VpnRouteForAll") + L": " + GetText("VpnRoutesTipForAll"));
-  EXPECT_FALSE(view_.application_layout);
+  EXPECT_FALSE(view_.applicationLayout);
   EXPECT_EQ(speed_.starts, 1);
 }
 
@@ -281,9 +281,9 @@ TEST_F(PolicyController, SavedRouteSetIsPreselectedAndAVanishedOneFallsBackToThe
           kTwoRegions);
   settings_.SetLastVpnRouteIndex(1);
   Start();
-  ASSERT_EQ(view_.route_items.size(), 4u) << "the blank third title ends the list";
-  EXPECT_EQ(view_.route_items[3], std::make_pair(std::wstring(L"Video"), 1));
-  EXPECT_EQ(view_.route_selected, 3);
+  ASSERT_EQ(view_.routeItems.size(), 4u) << "the blank third title ends the list";
+  EXPECT_EQ(view_.routeItems[3], std::make_pair(std::wstring(L"Video"), 1));
+  EXPECT_EQ(view_.routeSelected, 3);
   EXPECT_EQ(view_.tip, L"Video: streams");
 
   // Hovering shows the item under the cursor; leaving goes back to the selected one.
@@ -295,18 +295,18 @@ TEST_F(PolicyController, SavedRouteSetIsPreselectedAndAVanishedOneFallsBackToThe
   EXPECT_EQ(view_.tip, L"Video: streams");
 
   // Choosing the application route set switches the layout.
-  view_.route_selected = 1;
+  view_.routeSelected = 1;
   controller_->OnRouteSelectionChanged();
-  EXPECT_TRUE(view_.application_layout);
-  view_.route_selected = -1;
+  EXPECT_TRUE(view_.applicationLayout);
+  view_.routeSelected = -1;
   controller_->OnRouteSelectionChanged();
-  EXPECT_FALSE(view_.application_layout);
+  EXPECT_FALSE(view_.applicationLayout);
   EXPECT_EQ(view_.tip, GetText("VpnRoutesTipPleaseSelect"));
 
   registry_.Put(L"Main", L"LastVpnRouteIndex", uint32_t{9});
   view_ = FakePolicyView();
   Start();
-  EXPECT_EQ(view_.route_selected, 0);
+  EXPECT_EQ(view_.routeSelected, 0);
 }
 
 TEST_F(PolicyController, ServersWithoutKnownRegionsGiveNoTabsAndOkAsksForAServer) {
@@ -314,7 +314,7 @@ TEST_F(PolicyController, ServersWithoutKnownRegionsGiveNoTabsAndOkAsksForAServer
   Start();
   EXPECT_TRUE(view_.tabs.empty());
   EXPECT_TRUE(view_.rows.empty());
-  EXPECT_EQ(speed_.echo_ids, (std::vector<int32_t>{5, 6})) << "unshown servers are measured too";
+  EXPECT_EQ(speed_.echoIds, (std::vector<int32_t>{5, 6})) << "unshown servers are measured too";
 
   controller_->OnOk();
   EXPECT_EQ(view_.messages, std::vector<std::wstring>{GetText("YouHavenotChosenVpnServer")});
@@ -342,23 +342,23 @@ TEST_F(PolicyController, ServerTableTabsAndRowsFollowTheResponse) {
   ASSERT_EQ(view_.tabs.size(), 2u) << "asia only appears after the zero id";
   EXPECT_EQ(view_.tabs[0], std::make_pair(GetText("VpnServerCategoryChina"), std::string("FlagChina")));
   EXPECT_EQ(view_.tabs[1], std::make_pair(GetText("VpnServerCategoryUSA"), std::string("FlagUSA")));
-  EXPECT_EQ(view_.current_tab, 0);
+  EXPECT_EQ(view_.currentTab, 0);
 
   // Sorted by name: Beijing, Shanghai 2, Test.
   EXPECT_EQ(view_.ServerRowIds(), (std::vector<int32_t>{3, 7, -4}));
-  EXPECT_EQ(servers.at(7).list_row, 1);
-  EXPECT_EQ(servers.at(12).list_row, -1);
+  EXPECT_EQ(servers.at(7).listRow, 1);
+  EXPECT_EQ(servers.at(12).listRow, -1);
   EXPECT_EQ(view_.Cell(7, kColumnLoad), L"  5%");
   EXPECT_EQ(view_.Cell(12, kColumnLoad), L"<not shown>");
   EXPECT_EQ(view_.Cell(3, kColumnLoad), L" 50%");
   EXPECT_EQ(view_.Cell(3, kColumnSpeed), GetText("VpnServerSpeed_ToBeTested"));
   // Every positive id is queued, shown or not, in ascending order.
-  EXPECT_EQ(speed_.echo_ids, (std::vector<int32_t>{3, 7, 12}));
-  EXPECT_EQ(speed_.ntp_ids, (std::vector<int32_t>{3, 7, 12}));
+  EXPECT_EQ(speed_.echoIds, (std::vector<int32_t>{3, 7, 12}));
+  EXPECT_EQ(speed_.ntpIds, (std::vector<int32_t>{3, 7, 12}));
 
   // Changing tab keeps the selected server when it is shown there too.
   view_.UserSelectsServer(3);
-  view_.current_tab = 1;
+  view_.currentTab = 1;
   controller_->OnTabChanged();
   EXPECT_EQ(view_.ServerRowIds(), (std::vector<int32_t>{3, 12}));
   EXPECT_EQ(view_.SelectedServerId(), 3);
@@ -369,14 +369,14 @@ TEST_F(PolicyController, RememberedServerOutsideTheSelectedTabStaysUnselected) {
   settings_.SetLastVpnServerId(12);  // Dallas, usa only
   settings_.SetLastVpnTabGroupIndex(0);
   Start();
-  EXPECT_EQ(view_.current_tab, 0);
+  EXPECT_EQ(view_.currentTab, 0);
   EXPECT_EQ(view_.SelectedServerId(), std::nullopt);
 
   // A tab index beyond the tabs is clamped to the last one, where the server is shown.
   settings_.SetLastVpnTabGroupIndex(7);
   view_ = FakePolicyView();
   Start();
-  EXPECT_EQ(view_.current_tab, 1);
+  EXPECT_EQ(view_.currentTab, 1);
   EXPECT_EQ(view_.SelectedServerId(), 12);
 }
 
@@ -429,11 +429,11 @@ TEST_F(PolicyController, ServerWithoutHostIsNeverMeasured) {
   hostless.host = " ";
   Respond({}, {{"7", "Shanghai", "china"}, hostless});
   Start();
-  EXPECT_EQ(speed_.echo_ids, std::vector<int32_t>{7});
-  EXPECT_EQ(speed_.ntp_ids, std::vector<int32_t>{7});
+  EXPECT_EQ(speed_.echoIds, std::vector<int32_t>{7});
+  EXPECT_EQ(speed_.ntpIds, std::vector<int32_t>{7});
   EXPECT_EQ(view_.Cell(5, kColumnSpeed), GetText("VpnServerSpeed_Timeout"));
   controller_->OnRetest();
-  EXPECT_EQ(speed_.echo_ids, std::vector<int32_t>{7});
+  EXPECT_EQ(speed_.echoIds, std::vector<int32_t>{7});
   EXPECT_EQ(view_.Cell(5, kColumnSpeed), GetText("VpnServerSpeed_Timeout"));
 }
 
@@ -470,7 +470,7 @@ TEST_F(PolicyController, OpenVpnButtonFollowsTheServersProtocolsLikeTheOthers) {
   controller_->OnOk();
   EXPECT_EQ(view_.ended, 1);
   EXPECT_EQ(Saved(L"VpnType"), 3u);
-  EXPECT_EQ(controller_->choice().tunnel_type, kTunnelOpenVpn);
+  EXPECT_EQ(controller_->choice().tunnelType, kTunnelOpenVpn);
 }
 
 TEST_F(PolicyController, PptpHintShowsWhileASaferTypeIsOffered) {
@@ -481,25 +481,25 @@ TEST_F(PolicyController, PptpHintShowsWhileASaferTypeIsOffered) {
   settings_.SetVpnType(1);
   settings_.SetLastVpnServerId(1);
   Start();
-  EXPECT_TRUE(view_.pptp_hint);
+  EXPECT_TRUE(view_.pptpHint);
 
   view_.UserSelectsServer(2);
-  EXPECT_FALSE(view_.pptp_hint) << "nothing safer on offer";
+  EXPECT_FALSE(view_.pptpHint) << "nothing safer on offer";
   view_.UserSelectsServer(3);
-  EXPECT_TRUE(view_.pptp_hint);
+  EXPECT_TRUE(view_.pptpHint);
   view_.UserChecksType(kTunnelOpenVpn);
-  EXPECT_FALSE(view_.pptp_hint);
+  EXPECT_FALSE(view_.pptpHint);
   view_.UserChecksType(kTunnelPptp);
-  EXPECT_TRUE(view_.pptp_hint);
+  EXPECT_TRUE(view_.pptpHint);
   view_.UserSelectsServer(4);
-  EXPECT_FALSE(view_.pptp_hint) << "PPTP was unchecked with its button";
+  EXPECT_FALSE(view_.pptpHint) << "PPTP was unchecked with its button";
 
   // A tab without the selected server leaves no server for the hint to speak of.
   view_.UserSelectsServer(3);
   view_.UserChecksType(kTunnelPptp);
-  view_.current_tab = 1;  // a tab the controller does not know shows no rows
+  view_.currentTab = 1;  // a tab the controller does not know shows no rows
   controller_->OnTabChanged();
-  EXPECT_FALSE(view_.pptp_hint);
+  EXPECT_FALSE(view_.pptpHint);
 }
 
 TEST_F(PolicyController, NoPptpHintFromAServiceThatNeverOffersOpenVpn) {
@@ -508,7 +508,7 @@ TEST_F(PolicyController, NoPptpHintFromAServiceThatNeverOffersOpenVpn) {
   settings_.SetLastVpnServerId(1);
   Start();
   EXPECT_TRUE(view_.IsTypeButtonChecked(kTunnelPptp));
-  EXPECT_FALSE(view_.pptp_hint) << "the dialog stays as it always was";
+  EXPECT_FALSE(view_.pptpHint) << "the dialog stays as it always was";
 }
 
 TEST_F(PolicyController, EachFailedCheckKeepsWhatTheEarlierStepsWrote) {
@@ -517,28 +517,28 @@ TEST_F(PolicyController, EachFailedCheckKeepsWhatTheEarlierStepsWrote) {
   Start();
 
   // The application route set without the binding module: nothing written.
-  view_.route_selected = 1;
+  view_.routeSelected = 1;
   controller_->OnOk();
   EXPECT_EQ(view_.messages.back(), GetText("AcceleratorModuleIsNotRegisteredGetFullVersion"));
-  EXPECT_EQ(view_.application_saves, 0);
+  EXPECT_EQ(view_.applicationSaves, 0);
   EXPECT_FALSE(Saved(L"LastVpnRouteIndex"));
 
   // With the module, but no application checked: still nothing written.
   bind_.loaded = true;
   controller_->OnOk();
   EXPECT_EQ(view_.messages.back(), GetText("YouHavenotChosenVpnApp"));
-  EXPECT_EQ(view_.application_saves, 1);
+  EXPECT_EQ(view_.applicationSaves, 1);
   EXPECT_FALSE(Saved(L"LastVpnRouteIndex"));
 
   // A route set, no server: the route is remembered.
-  view_.route_selected = 2;
+  view_.routeSelected = 2;
   controller_->OnOk();
   EXPECT_EQ(view_.messages.back(), GetText("YouHavenotChosenVpnServer"));
   EXPECT_EQ(Saved(L"LastVpnRouteIndex"), 0u);
   EXPECT_FALSE(Saved(L"LastVpnServerId"));
 
   // A server, no tunnel type: route, server and tab are remembered, the type is not.
-  view_.current_tab = 1;
+  view_.currentTab = 1;
   controller_->OnTabChanged();
   view_.UserSelectsServer(12);
   controller_->OnOk();
@@ -548,7 +548,7 @@ TEST_F(PolicyController, EachFailedCheckKeepsWhatTheEarlierStepsWrote) {
   EXPECT_EQ(Saved(L"VpnType"), 0u) << "still the value set before the dialog";
   EXPECT_EQ(speed_.stops, 0) << "the test goes on while the dialog stays open";
   EXPECT_EQ(view_.ended, -1);
-  EXPECT_EQ(controller_->choice().route_set_code, -1) << "results change only on success";
+  EXPECT_EQ(controller_->choice().routeSetCode, -1) << "results change only on success";
 
   // L2TP is the only type Dallas offers; a checked but disabled PPTP does not count.
   view_.CheckTypeButton(kTunnelPptp, true);
@@ -561,10 +561,10 @@ TEST_F(PolicyController, EachFailedCheckKeepsWhatTheEarlierStepsWrote) {
   EXPECT_EQ(Saved(L"VpnType"), 2u);
   EXPECT_EQ(speed_.stops, 1);
   EXPECT_EQ(view_.ended, 1);
-  EXPECT_EQ(controller_->choice().route_set_code, 0);
-  EXPECT_EQ(controller_->choice().tunnel_type, kTunnelL2tp);
-  EXPECT_EQ(controller_->choice().server.server_id, 12);
-  EXPECT_EQ(controller_->choice().server.server_host, L"10.0.0.1");
+  EXPECT_EQ(controller_->choice().routeSetCode, 0);
+  EXPECT_EQ(controller_->choice().tunnelType, kTunnelL2tp);
+  EXPECT_EQ(controller_->choice().server.serverId, 12);
+  EXPECT_EQ(controller_->choice().server.serverHost, L"10.0.0.1");
 }
 
 TEST_F(PolicyController, CancelStopsTheTestAndLeavesTheChoiceAlone) {
@@ -573,7 +573,7 @@ TEST_F(PolicyController, CancelStopsTheTestAndLeavesTheChoiceAlone) {
   controller_->OnCancel();
   EXPECT_EQ(speed_.stops, 1);
   EXPECT_EQ(view_.ended, 0);
-  EXPECT_EQ(controller_->choice().route_set_code, -1);
+  EXPECT_EQ(controller_->choice().routeSetCode, -1);
   EXPECT_EQ(registry_.size(), 0u);
 }
 
@@ -604,13 +604,13 @@ TEST_F(PolicyController, OpenVpnChoiceNeedsItsComponentsAndAnAdapter) {
   Start();
   view_.UserChecksType(kTunnelOpenVpn);
 
-  openvpn_.files_present = false;
+  openvpn_.filesPresent = false;
   controller_->OnOk();
-  EXPECT_EQ(openvpn_.checked_folder, L"C:\\Kavrin\\");
+  EXPECT_EQ(openvpn_.checkedFolder, L"C:\\Kavrin\\");
   EXPECT_EQ(view_.messages.back(), GetText("VpnAppWithoutOpenVPNPleaseDownload"));
   EXPECT_EQ(view_.ended, -1);
 
-  openvpn_.files_present = true;
+  openvpn_.filesPresent = true;
   openvpn_.adapter = false;
   view_.messages.clear();
   controller_->OnOk();
@@ -618,14 +618,14 @@ TEST_F(PolicyController, OpenVpnChoiceNeedsItsComponentsAndAnAdapter) {
                                                         GetText("CannotInstallOpenVPN")}));
   EXPECT_EQ(openvpn_.installs, 1);
   EXPECT_EQ(view_.ended, -1);
-  EXPECT_EQ(controller_->choice().tunnel_type, kTunnelNone);
+  EXPECT_EQ(controller_->choice().tunnelType, kTunnelNone);
 
-  openvpn_.install_works = true;
+  openvpn_.installWorks = true;
   controller_->OnOk();
   EXPECT_EQ(openvpn_.installs, 2);
   EXPECT_EQ(view_.ended, 1);
   EXPECT_EQ(Saved(L"VpnType"), 3u);
-  EXPECT_EQ(controller_->choice().tunnel_type, kTunnelOpenVpn);
+  EXPECT_EQ(controller_->choice().tunnelType, kTunnelOpenVpn);
 }
 
 TEST(L2tpPreparationTest, AsksOnlyAfterAWriteAndNotOnMajorVersionSix) {
@@ -678,12 +678,12 @@ TEST_F(PolicyController, MeasurementsReachTheirCellsAndRetestRequeuesAllButHeldS
   controller_->OnSpeedResult(kEchoSpeedMessage, 12, 80);  // not shown in this tab
   controller_->OnSpeedResult(kEchoSpeedMessage, 999, 5);  // unknown: ignored
 
-  speed_.echo_ids.clear();
+  speed_.echoIds.clear();
   controller_->OnRetest();
   EXPECT_EQ(view_.Cell(7, kColumnSpeed), GetText("VpnServerSpeed_ToBeTested"));
-  EXPECT_EQ(speed_.echo_ids, (std::vector<int32_t>{3, 7})) << "Dallas was not shown: kept";
-  EXPECT_EQ(speed_.ntp_ids, (std::vector<int32_t>{7, 12})) << "Beijing's NTP probe is held";
-  EXPECT_EQ(controller_->servers().at(3).ntp_speed, kSpeedTesting);
+  EXPECT_EQ(speed_.echoIds, (std::vector<int32_t>{3, 7})) << "Dallas was not shown: kept";
+  EXPECT_EQ(speed_.ntpIds, (std::vector<int32_t>{7, 12})) << "Beijing's NTP probe is held";
+  EXPECT_EQ(controller_->servers().at(3).ntpSpeed, kSpeedTesting);
 
   // The held worker's result still lands.
   controller_->OnSpeedResult(kNtpSpeedMessage, 3, 25);
@@ -704,9 +704,9 @@ TEST_F(PolicyController, ServersCompareByEveryColumnConsistently) {
   controller_->OnSpeedResult(kEchoSpeedMessage, 3, 20);
   controller_->OnSpeedResult(kNtpSpeedMessage, 2, -1);
   controller_->OnSpeedResult(kEchoSpeedMessage, 2, -1);
-  view_.sort_column = kColumnSpeed;
+  view_.sortColumn = kColumnSpeed;
   view_.SortServerRows();
   controller_->OnServerRowsSorted();
   EXPECT_EQ(view_.ServerRowIds(), (std::vector<int32_t>{3, 1, 2}));
-  EXPECT_EQ(controller_->servers().at(2).list_row, 2);
+  EXPECT_EQ(controller_->servers().at(2).listRow, 2);
 }

@@ -132,20 +132,20 @@ TEST_F(ProfileTest, EscapedSectionIsWrittenAndEnumeratedBack) {
 }
 
 TEST_F(ProfileTest, LongValuesAreReadWholeByGrowingTheBuffer) {
-  const std::wstring long_value(5000, L'v');
-  const std::wstring edge_value(2047, L'e');
-  WriteFile("[S]\nlong=" + WideToUtf8(long_value) + "\nedge=" + WideToUtf8(edge_value) +
+  const std::wstring longValue(5000, L'v');
+  const std::wstring edgeValue(2047, L'e');
+  WriteFile("[S]\nlong=" + WideToUtf8(longValue) + "\nedge=" + WideToUtf8(edgeValue) +
             "\nshort=abc\n");
 
-  EXPECT_EQ(Text(L"S", L"long"), long_value);
+  EXPECT_EQ(Text(L"S", L"long"), longValue);
   EXPECT_EQ(profile_.sizes, (std::vector<uint32_t>{2048, 4096, 8192}));
 
   profile_.sizes.clear();
-  EXPECT_EQ(Text(L"S", L"edge"), edge_value);
+  EXPECT_EQ(Text(L"S", L"edge"), edgeValue);
   EXPECT_EQ(profile_.sizes, (std::vector<uint32_t>{2048, 4096}));
 
   profile_.sizes.clear();
-  EXPECT_EQ(ReadProfileUtf8Text(profile_, file_, L"S", L"long"), long_value);
+  EXPECT_EQ(ReadProfileUtf8Text(profile_, file_, L"S", L"long"), longValue);
   EXPECT_EQ(profile_.sizes, (std::vector<uint32_t>{2048, 4096, 8192}));
 
   profile_.sizes.clear();

@@ -51,9 +51,9 @@ TEST_F(ServerList, QualityBoundariesAndCellLooks) {
   EXPECT_EQ(LookOfSpeedCell(Ms(101)).image, "IconSpeedTestNormal");
   EXPECT_EQ(LookOfSpeedCell(Ms(500)).image, "IconSpeedTestNormal");
   EXPECT_EQ(LookOfSpeedCell(Ms(501)).image, "IconSpeedTestBad");
-  EXPECT_TRUE(LookOfSpeedCell(Ms(501)).align_right);
+  EXPECT_TRUE(LookOfSpeedCell(Ms(501)).alignRight);
   EXPECT_EQ(LookOfSpeedCell(GetText("VpnServerSpeed_Timeout")).image, "IconSpeedTestTimeout");
-  EXPECT_FALSE(LookOfSpeedCell(GetText("VpnServerSpeed_Timeout")).align_right);
+  EXPECT_FALSE(LookOfSpeedCell(GetText("VpnServerSpeed_Timeout")).alignRight);
   for (const char* key :
        {"VpnServerSpeed_Testing", "VpnServerSpeed_Unknown", "VpnServerSpeed_ToBeTested"}) {
     EXPECT_EQ(LookOfSpeedCell(GetText(key)).image, "IconSpeedTestTesting") << key;

@@ -39,17 +39,17 @@ class ServiceResponse : public ::testing::Test {
 
 TEST(ResponseMarker, FoundAnywhereButOnlyWhole) {
   const std::string marker(kResponseMarker);
-  const std::string ends_with_it = "[VPN]\r\nAuthResult=OK\r\n" + marker;
-  EXPECT_TRUE(ContainsResponseMarker(ends_with_it.data(), ends_with_it.size()));
+  const std::string endsWithIt = "[VPN]\r\nAuthResult=OK\r\n" + marker;
+  EXPECT_TRUE(ContainsResponseMarker(endsWithIt.data(), endsWithIt.size()));
   EXPECT_TRUE(ContainsResponseMarker(marker.data(), marker.size()));
-  EXPECT_FALSE(ContainsResponseMarker(ends_with_it.data(), ends_with_it.size() - 1));
+  EXPECT_FALSE(ContainsResponseMarker(endsWithIt.data(), endsWithIt.size() - 1));
   EXPECT_FALSE(ContainsResponseMarker("magictag=vpnserverresponse", 26));
   EXPECT_FALSE(ContainsResponseMarker(nullptr, 0));
-  const std::string after_nul = std::string("x\0", 2) + marker;
-  EXPECT_TRUE(ContainsResponseMarker(after_nul.data(), after_nul.size()));
+  const std::string afterNul = std::string("x\0", 2) + marker;
+  EXPECT_TRUE(ContainsResponseMarker(afterNul.data(), afterNul.size()));
 
-  EXPECT_TRUE(IsAcceptedResponse(200, ends_with_it));
-  EXPECT_FALSE(IsAcceptedResponse(500, ends_with_it));
+  EXPECT_TRUE(IsAcceptedResponse(200, endsWithIt));
+  EXPECT_FALSE(IsAcceptedResponse(500, endsWithIt));
   EXPECT_FALSE(IsAcceptedResponse(200, "[VPN]\r\nAuthResult=OK\r\n"));
 }
 
@@ -71,18 +71,18 @@ TEST_F(ServiceResponse, ReadsTheAccountState) {
   AccountState state = ReadAccountState(profile_, file_, L"unknown");
   EXPECT_TRUE(state.LoginSucceeded());
   EXPECT_FALSE(state.Expired());
-  EXPECT_EQ(state.auth_message, L"欢迎");
-  EXPECT_EQ(state.expiration_gmt, 0x100000000LL);
-  EXPECT_EQ(state.download_setup_md5, L"0123abcd");
-  EXPECT_EQ(state.download_green, L"http://h/Kavrin.exe");
-  EXPECT_EQ(state.client_ip, L"unknown");
+  EXPECT_EQ(state.authMessage, L"欢迎");
+  EXPECT_EQ(state.expirationGmt, 0x100000000LL);
+  EXPECT_EQ(state.downloadSetupMd5, L"0123abcd");
+  EXPECT_EQ(state.downloadGreen, L"http://h/Kavrin.exe");
+  EXPECT_EQ(state.clientIp, L"unknown");
   EXPECT_EQ(ReadRequiredClientVersion(profile_, file_), 0x0002000100000000ULL);
 
   Respond("[VPN]\r\nAuthResult=Expired\r\nClientIP=203.0.113.9\r\nRequiredClientVersion=2.1\r\n");
   state = ReadAccountState(profile_, file_, L"unknown");
   EXPECT_TRUE(state.Expired());
   EXPECT_FALSE(state.LoginSucceeded());
-  EXPECT_EQ(state.client_ip, L"203.0.113.9");
+  EXPECT_EQ(state.clientIp, L"203.0.113.9");
   EXPECT_FALSE(ReadRequiredClientVersion(profile_, file_));
   Respond("[VPN]\r\nAuthResult=expired\r\n");
   EXPECT_FALSE(ReadAccountState(profile_, file_, L"").Expired());
@@ -107,9 +107,9 @@ TEST_F(ServiceResponse, RouteSetsStopAtTheFirstBlankTitle) {
   ASSERT_EQ(sets.size(), 2u);
   EXPECT_EQ(sets[0].title, L"国内");
   EXPECT_EQ(sets[0].comment, L"c0");
-  EXPECT_EQ(sets[0].route_id, L"r-0");
-  EXPECT_EQ(sets[0].modify_default_gateway, 1);
-  EXPECT_EQ(sets[1].modify_default_gateway, 0);
+  EXPECT_EQ(sets[0].routeId, L"r-0");
+  EXPECT_EQ(sets[0].modifyDefaultGateway, 1);
+  EXPECT_EQ(sets[1].modifyDefaultGateway, 0);
 
   Respond("[Routes]\r\nTitle0=\r\nTitle1=Second\r\n");
   EXPECT_TRUE(ReadRouteSets(profile_, file_).empty());
@@ -122,14 +122,14 @@ TEST_F(ServiceResponse, ServersStopAtTheFirstIdThatIsNotANumber) {
       "Categories0= china ,, asia,\r\nServerId1=7\r\nServerId2=0\r\nServerId3=9\r\n");
   const auto servers = ReadVpnServers(profile_, file_);
   ASSERT_EQ(servers.size(), 2u);
-  EXPECT_EQ(servers[0].server_id, 12);
+  EXPECT_EQ(servers[0].serverId, 12);
   EXPECT_EQ(servers[0].title, L"东京");
   EXPECT_EQ(servers[0].load, L"0.35");
-  EXPECT_EQ(servers[0].server_host, L"vpn1.example");
+  EXPECT_EQ(servers[0].serverHost, L"vpn1.example");
   EXPECT_EQ(servers[0].protocols, L"pptp,l2tp");
-  EXPECT_EQ(servers[0].pptp_use_mppe, 1);
+  EXPECT_EQ(servers[0].pptpUseMppe, 1);
   EXPECT_EQ(servers[0].categories, (std::vector<std::wstring>{L"china", L"asia"}));
-  EXPECT_EQ(servers[1].server_id, 7);
+  EXPECT_EQ(servers[1].serverId, 7);
   EXPECT_TRUE(servers[1].categories.empty());
 
   Respond("[Servers]\r\nServerId0=abc\r\nServerId1=5\r\n");
@@ -143,10 +143,10 @@ TEST_F(ServiceResponse, EveryAnnouncementSlotIsReadOnItsOwn) {
   const auto slots = ReadAnnouncements(profile_, file_);
   EXPECT_EQ(slots[0].title, L"First");
   EXPECT_EQ(slots[0].url, L"http://h/0");
-  EXPECT_EQ(slots[0].datetime_gmt, 86400);
+  EXPECT_EQ(slots[0].datetimeGmt, 86400);
   EXPECT_EQ(slots[1].title, L"");
   EXPECT_EQ(slots[2].title, L"新");
-  EXPECT_EQ(slots[2].datetime_gmt, 0);
+  EXPECT_EQ(slots[2].datetimeGmt, 0);
   EXPECT_EQ(slots[3].title, L"");
 }
 

@@ -74,7 +74,7 @@ TEST_F(SettingsStoreTest, SavedCredentialsComeBackAndForgettingRemovesBoth) {
 
 TEST_F(SettingsStoreTest, FailedProtectionLeavesNoStalePassword) {
   store_.SaveCredentials(L"alice", L"old");
-  protection_.set_fail_protect(true);
+  protection_.setFailProtect(true);
   store_.SaveCredentials(L"bob", L"new");
   EXPECT_EQ(store_.GetUsername(), L"bob");
   EXPECT_FALSE(registry_.Has(L"Main", L"Password"));
@@ -87,7 +87,7 @@ TEST_F(SettingsStoreTest, UnreadablePasswordBlobGivesNoPassword) {
   registry_.Put(L"Main", L"Password", std::vector<uint8_t>{});
   EXPECT_EQ(store_.LoadPassword(), std::nullopt);
   store_.SaveCredentials(L"alice", L"pw");
-  protection_.set_fail_unprotect(true);
+  protection_.setFailUnprotect(true);
   EXPECT_EQ(store_.LoadPassword(), std::nullopt);
 }
 

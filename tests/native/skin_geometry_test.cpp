@@ -31,12 +31,12 @@ TEST(TextWithIcon, LeftCentredAndVerticallyCentred) {
   const auto left = LayoutTextWithIcon(cell, {12, 12}, 30, kIconLeft | kIconTop);
   EXPECT_EQ(left.icon, (SkinRect{0, 0, 12, 12}));
   EXPECT_EQ(left.text.left, 16);
-  EXPECT_FALSE(left.single_line_centered);
+  EXPECT_FALSE(left.singleLineCentered);
   const auto centred = LayoutTextWithIcon(cell, {12, 12}, 30, kIconCenterWithText |
                                                                   kIconCenterVertical);
   EXPECT_EQ(centred.icon, (SkinRect{27, 4, 39, 16}));
   EXPECT_EQ(centred.text.left, 43);
-  EXPECT_TRUE(centred.single_line_centered);
+  EXPECT_TRUE(centred.singleLineCentered);
 }
 
 TEST(ButtonContent, IconAndTextCentredTogetherAndShiftedWhenPushed) {
@@ -55,18 +55,18 @@ TEST(ButtonContent, IconAndTextCentredTogetherAndShiftedWhenPushed) {
 
 TEST(SystemButtons, RightToLeftWithTheTitleBandEndingAtTheFirst) {
   const auto none = LayoutSystemButtons(720, {}, 0, 8, 0, 25);
-  EXPECT_EQ(none.title_band, (SkinRect{0, 0, 712, 25}));
+  EXPECT_EQ(none.titleBand, (SkinRect{0, 0, 712, 25}));
 
   const auto all = LayoutSystemButtons(400, {{27, 19}, {30, 19}, {29, 19}}, 0, 8, 0, 25);
   EXPECT_EQ(all.buttons[2], (SkinRect{363, 0, 392, 19}));  // close, 8 from the edge
   EXPECT_EQ(all.buttons[1], (SkinRect{333, 0, 363, 19}));
   EXPECT_EQ(all.buttons[0], (SkinRect{306, 0, 333, 19}));  // minimize leftmost
-  EXPECT_EQ(all.title_band.right, 306);
+  EXPECT_EQ(all.titleBand.right, 306);
 
   const auto spaced = LayoutSystemButtons(327, {{27, 19}, {29, 19}}, 2, 8, 3, 30);
   EXPECT_EQ(spaced.buttons[1], (SkinRect{290, 2, 319, 21}));
   EXPECT_EQ(spaced.buttons[0], (SkinRect{260, 2, 287, 21}));
-  EXPECT_EQ(spaced.title_band, (SkinRect{0, 0, 257, 30}));
+  EXPECT_EQ(spaced.titleBand, (SkinRect{0, 0, 257, 30}));
 }
 
 TEST(ScrollThumb, LengthMinimumAndPosition) {
@@ -126,7 +126,7 @@ TEST(BusyBar, TrainPositionsAndReset) {
   EXPECT_EQ(at100.blocks[0], (BusyBarBlock{302, 302}));
   EXPECT_EQ(at100.blocks[1], (BusyBarBlock{282, 300}));
   EXPECT_EQ(at100.blocks.size(), 16u);
-  EXPECT_FALSE(at100.reset_step);
+  EXPECT_FALSE(at100.resetStep);
 
   const BusyBarFrame first = ComputeBusyBarFrame(2, 302, 18, 1, 20);
   ASSERT_EQ(first.blocks.size(), 1u);
@@ -136,7 +136,7 @@ TEST(BusyBar, TrainPositionsAndReset) {
 
   // The step is reset once the last block has gone far past the right edge.
   uint32_t step = 1;
-  while (!ComputeBusyBarFrame(2, 302, 18, step, 20).reset_step) ++step;
+  while (!ComputeBusyBarFrame(2, 302, 18, step, 20).resetStep) ++step;
   const BusyBarFrame last = ComputeBusyBarFrame(2, 302, 18, step - 1, 20);
   EXPECT_TRUE(last.blocks.empty());
   EXPECT_GT(step, 100u);

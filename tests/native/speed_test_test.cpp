@@ -20,9 +20,9 @@ using namespace std::chrono_literals;
 
 uint32_t Ip(const char* text) { return ParseIpv4OrNone(text); }
 
-FakeEchoNetwork::Answer Replies(uint32_t round_trip_ms) {
+FakeEchoNetwork::Answer Replies(uint32_t roundTripMs) {
   FakeEchoNetwork::Answer answer;
-  answer.round_trip_ms = round_trip_ms;
+  answer.roundTripMs = roundTripMs;
   return answer;
 }
 
@@ -73,14 +73,14 @@ class Reports : public MessageTarget {
 // from its own address or from another one.
 class NtpResponder {
  public:
-  NtpResponder(const char* address, uint16_t port, uint32_t delay_ms = 0,
-               const char* reply_from = nullptr)
-      : delay_ms_(delay_ms) {
+  NtpResponder(const char* address, uint16_t port, uint32_t delayMs = 0,
+               const char* replyFrom = nullptr)
+      : delayMs_(delayMs) {
     socket_ = OpenUdpSocket();
     ok_ = socket_ != kNoSocket && BindIpv4(socket_, Ip(address), port, &port_);
-    if (reply_from) {
-      reply_socket_ = OpenUdpSocket();
-      ok_ = ok_ && BindIpv4(reply_socket_, Ip(reply_from), 0, nullptr);
+    if (replyFrom) {
+      replySocket_ = OpenUdpSocket();
+      ok_ = ok_ && BindIpv4(replySocket_, Ip(replyFrom), 0, nullptr);
     }
     if (ok_) thread_ = std::thread([this] { Serve(); });
   }
@@ -89,7 +89,7 @@ class NtpResponder {
     AbortSocket(socket_);
     if (thread_.joinable()) thread_.join();
     ReleaseAbortedSocket(socket_);
-    CloseSocket(reply_socket_);
+    CloseSocket(replySocket_);
   }
   bool ok() const { return ok_; }
   uint16_t port() const { return port_; }
@@ -101,21 +101,21 @@ class NtpResponder {
     while (!stop_) {
       if (WaitReadableFor(socket_, 50) <= 0) continue;
       uint32_t from = 0;
-      uint16_t from_port = 0;
-      const long got = ReceiveFromIpv4(socket_, buffer, sizeof buffer, &from, &from_port);
+      uint16_t fromPort = 0;
+      const long got = ReceiveFromIpv4(socket_, buffer, sizeof buffer, &from, &fromPort);
       if (got != 48 || buffer[0] != 0x1B) continue;
       ++requests_;
-      if (delay_ms_) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms_));
+      if (delayMs_) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs_));
       char answer[48] = {0x1C};
-      SendToIpv4(reply_socket_ != kNoSocket ? reply_socket_ : socket_, answer, sizeof answer,
-                 from, from_port);
+      SendToIpv4(replySocket_ != kNoSocket ? replySocket_ : socket_, answer, sizeof answer, from,
+                 fromPort);
     }
   }
 
   SocketHandle socket_ = kNoSocket;
-  SocketHandle reply_socket_ = kNoSocket;
+  SocketHandle replySocket_ = kNoSocket;
   uint16_t port_ = 0;
-  uint32_t delay_ms_;
+  uint32_t delayMs_;
   bool ok_ = false;
   std::atomic<bool> stop_{false};
   std::atomic<int> requests_{0};
@@ -133,15 +133,15 @@ TEST(EchoProbeTest, AnAttemptCountsOnlyWithStatusZeroAndTheExactBody) {
   network.Set(Ip("10.0.0.1"), Replies(41));
   EXPECT_EQ(EchoTwice(probe.get(), L"10.0.0.1", always), 30) << "average, integer division";
 
-  FakeEchoNetwork::Answer wrong_body = Replies(5);
-  wrong_body.body.assign(32, 0x46);
-  network.Set(Ip("10.0.0.2"), wrong_body);
+  FakeEchoNetwork::Answer wrongBody = Replies(5);
+  wrongBody.body.assign(32, 0x46);
+  network.Set(Ip("10.0.0.2"), wrongBody);
   EXPECT_EQ(EchoTwice(probe.get(), L"10.0.0.2", always), -1);
   EXPECT_EQ(network.Echoes(Ip("10.0.0.2")), 2) << "the second attempt runs after a failed first";
 
-  FakeEchoNetwork::Answer short_body = Replies(5);
-  short_body.body.assign(31, 0x45);
-  network.Set(Ip("10.0.0.3"), short_body);
+  FakeEchoNetwork::Answer shortBody = Replies(5);
+  shortBody.body.assign(31, 0x45);
+  network.Set(Ip("10.0.0.3"), shortBody);
   network.Set(Ip("10.0.0.3"), Replies(70));
   EXPECT_EQ(EchoTwice(probe.get(), L"10.0.0.3", always), 70) << "only the good attempt counts";
 
@@ -175,25 +175,25 @@ TEST(SpeedTestRun, EveryServerIsTakenThenMeasuredByBothProbes) {
   NtpResponder answering("127.0.0.1", 0);
   ASSERT_TRUE(answering.ok());
   const uint16_t port = answering.port();
-  NtpResponder wrong_sender("127.0.0.2", port, 0, "127.0.0.3");
+  NtpResponder wrongSender("127.0.0.2", port, 0, "127.0.0.3");
   NtpResponder late("127.0.0.4", port, 1200);
-  ASSERT_TRUE(wrong_sender.ok() && late.ok()) << "loopback addresses beyond 127.0.0.1";
+  ASSERT_TRUE(wrongSender.ok() && late.ok()) << "loopback addresses beyond 127.0.0.1";
 
   FakeEchoNetwork network;
   network.Set(Ip("127.0.0.1"), Replies(30));
-  FakeEchoNetwork::Answer wrong_body = Replies(5);
-  wrong_body.body.assign(32, 0);
-  network.Set(Ip("127.0.0.2"), wrong_body);
+  FakeEchoNetwork::Answer wrongBody = Replies(5);
+  wrongBody.body.assign(32, 0);
+  network.Set(Ip("127.0.0.2"), wrongBody);
 
   Reports reports;
   SpeedTest test(reports, network.Factory(), SystemTickClock(), SpeedTest::Options{port, 20});
   test.ReplaceQueues({{1, L"127.0.0.1"}, {2, L"127.0.0.2"}, {3, L"127.0.0.4"}, {4, L"localhost"}},
                      {{1, L"127.0.0.1"}, {2, L"127.0.0.2"}, {3, L"127.0.0.4"}, {4, L"localhost"}});
   test.Start();
-  EXPECT_EQ(test.thread_count(), 6u);
+  EXPECT_EQ(test.threadCount(), 6u);
   ASSERT_TRUE(reports.WaitForResults({1, 2, 3, 4}, 8s));
   test.Stop();
-  EXPECT_EQ(test.thread_count(), 0u);
+  EXPECT_EQ(test.threadCount(), 0u);
 
   EXPECT_EQ(reports.Values(kEchoSpeedMessage, 1), (std::vector<int32_t>{-2, 30}));
   EXPECT_EQ(reports.Values(kEchoSpeedMessage, 2), (std::vector<int32_t>{-2, -1})) << "wrong body";
@@ -208,7 +208,7 @@ TEST(SpeedTestRun, EveryServerIsTakenThenMeasuredByBothProbes) {
   EXPECT_EQ(answering.requests(), 2) << "each request is sent twice";
   EXPECT_EQ(reports.Values(kNtpSpeedMessage, 2), (std::vector<int32_t>{-2, -1}))
       << "an answer from another address is no answer";
-  EXPECT_EQ(wrong_sender.requests(), 2);
+  EXPECT_EQ(wrongSender.requests(), 2);
   EXPECT_EQ(reports.Values(kNtpSpeedMessage, 3), (std::vector<int32_t>{-2, -1}))
       << "an answer after the cut-off is no answer";
   EXPECT_EQ(reports.Values(kNtpSpeedMessage, 4), (std::vector<int32_t>{-2, -1}))
@@ -218,7 +218,7 @@ TEST(SpeedTestRun, EveryServerIsTakenThenMeasuredByBothProbes) {
 TEST(SpeedTestRun, StopJoinsEveryWorkerSoNothingIsPostedAfterIt) {
   FakeEchoNetwork network;
   FakeEchoNetwork::Answer slow = Replies(700);
-  slow.delay_ms = 300;
+  slow.delayMs = 300;
   for (int n = 1; n <= 9; ++n) {
     network.Set(Ip(("10.1.0." + std::to_string(n)).c_str()), slow);
   }
@@ -230,14 +230,14 @@ TEST(SpeedTestRun, StopJoinsEveryWorkerSoNothingIsPostedAfterIt) {
     test.ReplaceQueues(targets, {});
     test.Start();
     test.Start();  // a second start changes nothing
-    EXPECT_EQ(test.thread_count(), 6u);
+    EXPECT_EQ(test.threadCount(), 6u);
     ASSERT_TRUE(reports.WaitForCount(5, 5s)) << "five echo workers each take a server";
     test.Stop();
     EXPECT_FALSE(test.running());
-    EXPECT_EQ(test.thread_count(), 0u);
-    const int after_stop = reports.count();
+    EXPECT_EQ(test.threadCount(), 0u);
+    const int afterStop = reports.count();
     std::this_thread::sleep_for(400ms);
-    EXPECT_EQ(reports.count(), after_stop);
+    EXPECT_EQ(reports.count(), afterStop);
     // Every server taken got its result before Stop returned.
     for (int n = 1; n <= 9; ++n) {
       const auto values = reports.Values(kEchoSpeedMessage, n);
@@ -248,11 +248,11 @@ TEST(SpeedTestRun, StopJoinsEveryWorkerSoNothingIsPostedAfterIt) {
     // A test left running is joined by its destructor.
     test.ReplaceQueues(targets, {});
     test.Start();
-    ASSERT_TRUE(reports.WaitForCount(after_stop + 1, 5s));
+    ASSERT_TRUE(reports.WaitForCount(afterStop + 1, 5s));
   }
-  const int after_destruction = reports.count();
+  const int afterDestruction = reports.count();
   std::this_thread::sleep_for(400ms);
-  EXPECT_EQ(reports.count(), after_destruction);
+  EXPECT_EQ(reports.count(), afterDestruction);
 }
 
 // A resolver that sits in its lookup until the test lets it go (or ten seconds pass).

@@ -35,9 +35,9 @@ TEST(UpdateCopy, RetriesWithAPauseAfterEveryFailure) {
 
 TEST(AppPaths, FoldersEndWithBackslashAndLongPathsAreCut) {
   const auto paths = ComputeAppPaths(L"C:\\Apps\\Kavrin\\Kavrin.exe", L"C:\\windows\\system32");
-  EXPECT_EQ(paths.module_folder, L"C:\\Apps\\Kavrin\\");
-  EXPECT_EQ(paths.system_folder, L"C:\\windows\\system32\\");
+  EXPECT_EQ(paths.moduleFolder, L"C:\\Apps\\Kavrin\\");
+  EXPECT_EQ(paths.systemFolder, L"C:\\windows\\system32\\");
 
   const std::wstring deep = L"C:\\" + std::wstring(300, L'a') + L"\\Kavrin.exe";
-  EXPECT_EQ(ComputeAppPaths(deep, L"C:\\w").module_path.size(), kMaxPathChars - 1);
+  EXPECT_EQ(ComputeAppPaths(deep, L"C:\\w").modulePath.size(), kMaxPathChars - 1);
 }

@@ -16,7 +16,7 @@ TextTable BuiltTable() {
 
 TEST(TextTableTest, HoldsEveryKeyOnceInBuildOrder) {
   const TextTable table = BuiltTable();
-  const auto& keys = table.keys_in_build_order();
+  const auto& keys = table.keysInBuildOrder();
   // The service's 133 texts come first, in their order; our own texts follow them.
   ASSERT_GE(keys.size(), 133u);
   ASSERT_EQ(table.size(), keys.size());
@@ -78,7 +78,7 @@ TEST(TextTableTest, ComposesFromTextsCurrentAtBuildTime) {
   EXPECT_EQ(table.Get("Message"), L"first-");
   EXPECT_EQ(table.Get("Title"), L"second");
   EXPECT_EQ(table.Get("Absent"), L"");
-  EXPECT_EQ(table.keys_in_build_order(), (std::vector<std::string>{"Title", "Absent", "Message"}));
+  EXPECT_EQ(table.keysInBuildOrder(), (std::vector<std::string>{"Title", "Absent", "Message"}));
 }
 
 TEST(TextTableTest, ProgramTableAnswersAfterItIsBuilt) {

@@ -23,7 +23,7 @@ class WindowsVpnTest : public ::testing::Test {
  protected:
   WindowsVpnTest() {
     table_.SetLanHost();
-    vpn_ = MakeVpn(WindowsVpnTunnelPptp);
+    vpn_ = MakeVpn(kWindowsVpnTunnelPptp);
   }
 
   std::unique_ptr<CWindowsVpn> MakeVpn(uint32_t tunnelType) {
@@ -171,12 +171,12 @@ TEST_F(WindowsVpnTest, OptionWordsFollowTunnelTypeEncryptionAndRouteMode) {
     uint32_t options;
     uint32_t strategy;
   };
-  for (const Case c : {Case{WindowsVpnTunnelPptp, 1, 2, 0x25141800, 1},
-                       Case{WindowsVpnTunnelPptp, 0, 2, 0x3d140000, 1},
-                       Case{WindowsVpnTunnelL2tp, 1, 3, 0x3d140000, 3},
-                       Case{WindowsVpnTunnelL2tp, 0, 2, 0x3d140000, 3},
-                       Case{WindowsVpnTunnelPptp, 1, 1, 0x25141810, 1},
-                       Case{WindowsVpnTunnelL2tp, 0, 1, 0x3d140010, 3}}) {
+  for (const Case c : {Case{kWindowsVpnTunnelPptp, 1, 2, 0x25141800, 1},
+                       Case{kWindowsVpnTunnelPptp, 0, 2, 0x3d140000, 1},
+                       Case{kWindowsVpnTunnelL2tp, 1, 3, 0x3d140000, 3},
+                       Case{kWindowsVpnTunnelL2tp, 0, 2, 0x3d140000, 3},
+                       Case{kWindowsVpnTunnelPptp, 1, 1, 0x25141810, 1},
+                       Case{kWindowsVpnTunnelL2tp, 0, 1, 0x3d140010, 3}}) {
     dialer_.entries.clear();
     auto vpn = MakeVpn(c.tunnelType);
     vpn->useMppe = c.useMppe;
@@ -201,7 +201,7 @@ TEST_F(WindowsVpnTest, ServerAddressLongerThanTheEntryFieldIsRefused) {
   vpn_->serverAddress = std::wstring(128, L'a');
   EXPECT_EQ(vpn_->Connect(), 0);
 
-  auto longer = MakeVpn(WindowsVpnTunnelPptp);
+  auto longer = MakeVpn(kWindowsVpnTunnelPptp);
   longer->serverAddress = std::wstring(129, L'a');
   dialer_.entries.clear();
   dialer_.dials.clear();
@@ -210,7 +210,7 @@ TEST_F(WindowsVpnTest, ServerAddressLongerThanTheEntryFieldIsRefused) {
   EXPECT_TRUE(dialer_.entries.empty());
   EXPECT_TRUE(dialer_.dials.empty());
 
-  auto longPassword = MakeVpn(WindowsVpnTunnelPptp);
+  auto longPassword = MakeVpn(kWindowsVpnTunnelPptp);
   longPassword->password = std::wstring(257, L'p');
   EXPECT_EQ(longPassword->Connect(), WINDOWS_VPN_ERROR_DIAL);
   EXPECT_EQ(longPassword->Status().errorDetail, 87);

@@ -101,11 +101,11 @@ class AppListWinTest : public ::testing::Test {
   void TearDown() override { CoUninitialize(); }
 
   std::wstring Value(const std::wstring& section, const std::wstring& key) {
-    return ReadProfileText(SystemPrivateProfile(), list_file_, section, key, L"-");
+    return ReadProfileText(SystemPrivateProfile(), listFile_, section, key, L"-");
   }
 
   Scratch scratch_;
-  std::wstring list_file_ = scratch_.Path(L"applist.ini");
+  std::wstring listFile_ = scratch_.Path(L"applist.ini");
 };
 
 TEST_F(AppListWinTest, AnUpperCaseShortcutToAnUpperCaseProgramIsResolved) {
@@ -120,7 +120,7 @@ TEST_F(AppListWinTest, AnUpperCaseShortcutToAnUpperCaseProgramIsResolved) {
   CWindow host;
   host.Create(0, nullptr, L"host", WS_POPUP, RECT{0, 0, 600, 200}, nullptr, 0);
   CVpnAppListCtrl list;
-  ASSERT_TRUE(list.Create(host.hwnd(), RECT{0, 0, 540, 100}, 1018, list_file_,
+  ASSERT_TRUE(list.Create(host.hwnd(), RECT{0, 0, 540, 100}, 1018, listFile_,
                           SystemPrivateProfile(), &shell));
   std::vector<std::wstring> messages;
   list.showMessage = [&](const std::wstring& text) { messages.push_back(text); };
@@ -150,7 +150,7 @@ TEST_F(AppListWinTest, TheListTakesDropsAndShowsChecksSortsAndRemovals) {
   CWindow host;
   host.Create(0, nullptr, L"host", WS_POPUP, RECT{0, 0, 600, 200}, nullptr, 0);
   CVpnAppListCtrl list;
-  ASSERT_TRUE(list.Create(host.hwnd(), RECT{0, 0, 540, 100}, 1018, list_file_));
+  ASSERT_TRUE(list.Create(host.hwnd(), RECT{0, 0, 540, 100}, 1018, listFile_));
   std::vector<std::wstring> messages;
   list.showMessage = [&](const std::wstring& text) { messages.push_back(text); };
 
@@ -193,7 +193,7 @@ TEST_F(AppListWinTest, TheListTakesDropsAndShowsChecksSortsAndRemovals) {
   list.RunCommand(CVpnAppListCtrl::kRemove);
   ASSERT_EQ(list.RowCount(), 1);
   EXPECT_EQ(list.RowKey(0), beta);
-  EXPECT_EQ(EnumProfileSections(SystemPrivateProfile(), list_file_),
+  EXPECT_EQ(EnumProfileSections(SystemPrivateProfile(), listFile_),
             std::vector<std::wstring>{beta});
 
   list.SetRowChecked(0, false);
@@ -203,13 +203,13 @@ TEST_F(AppListWinTest, TheListTakesDropsAndShowsChecksSortsAndRemovals) {
 TEST_F(AppListWinTest, ALoadedListKeepsTheFilesCheckStates) {
   const std::wstring one = scratch_.Touch(L"one.exe");
   const std::wstring two = scratch_.Touch(L"two.exe");
-  WriteProfileText(SystemPrivateProfile(), list_file_, two, L"AppFullname", two);
-  WriteProfileText(SystemPrivateProfile(), list_file_, two, L"Active", L"0");
-  WriteProfileText(SystemPrivateProfile(), list_file_, one, L"AppFullname", one);
+  WriteProfileText(SystemPrivateProfile(), listFile_, two, L"AppFullname", two);
+  WriteProfileText(SystemPrivateProfile(), listFile_, two, L"Active", L"0");
+  WriteProfileText(SystemPrivateProfile(), listFile_, one, L"AppFullname", one);
   CWindow host;
   host.Create(0, nullptr, L"host", WS_POPUP, RECT{0, 0, 600, 200}, nullptr, 0);
   CVpnAppListCtrl list;
-  ASSERT_TRUE(list.Create(host.hwnd(), RECT{0, 0, 540, 100}, 1018, list_file_));
+  ASSERT_TRUE(list.Create(host.hwnd(), RECT{0, 0, 540, 100}, 1018, listFile_));
   list.Load();
   ASSERT_EQ(list.RowCount(), 2);
   EXPECT_EQ(list.RowKey(0), one);  // sorted by name

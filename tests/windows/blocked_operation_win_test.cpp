@@ -15,12 +15,12 @@ namespace {
 class UnreachableServices : public ServiceControl {
  public:
   std::unique_ptr<ServiceManager> OpenManager() override {
-    opened_on = GetCurrentThreadId();
+    openedOn = GetCurrentThreadId();
     return nullptr;
   }
   void EnableDebugPrivilege() override {}
   bool TerminateProcess(uint32_t) override { return false; }
-  std::atomic<DWORD> opened_on{0};
+  std::atomic<DWORD> openedOn{0};
 };
 
 // Time passes only when someone sleeps.
@@ -105,7 +105,7 @@ TEST_F(BlockedOperationWin, RestartThatFailsAtOnceKeepsTheWindowThreeSecondsAndK
   EXPECT_EQ(g_probe.rect.right - g_probe.rect.left, CDlgBlockedOperation::kWidth);
   EXPECT_EQ(g_probe.rect.bottom - g_probe.rect.top, CDlgBlockedOperation::kHeight);
   EXPECT_EQ(g_probe.text, GetText("ApplyingNewConfigurationPleaseWait"));
-  EXPECT_NE(services.opened_on.load(), GetCurrentThreadId()) << "ran on the worker";
+  EXPECT_NE(services.openedOn.load(), GetCurrentThreadId()) << "ran on the worker";
 }
 
 TEST_F(BlockedOperationWin, WithoutAnOperationItClosesAtOnce) {
@@ -121,8 +121,8 @@ TEST_F(BlockedOperationWin, RunnerRunsTheRestartBehindTheDialog) {
   InstantClock clock;
   DialogBlockedOperationRunner runner(nullptr, &services, &clock);
   runner.RestartVpnRelatedServices();
-  EXPECT_NE(services.opened_on.load(), 0u);
-  EXPECT_NE(services.opened_on.load(), GetCurrentThreadId());
+  EXPECT_NE(services.openedOn.load(), 0u);
+  EXPECT_NE(services.openedOn.load(), GetCurrentThreadId());
   EXPECT_EQ(clock.now.load(), kRestartMinimumMs);
 }
 

@@ -125,25 +125,25 @@ TEST(Application, ProfileFollowsTheNamesItIsGiven) {
 class CountingApp : public CApplication {
  public:
   bool InitInstance() override {
-    ++init_calls;
-    return init_result;
+    ++initCalls;
+    return initResult;
   }
   int ExitInstance() override {
-    ++exit_calls;
+    ++exitCalls;
     return 17;
   }
-  bool init_result = true;
-  int init_calls = 0;
-  int exit_calls = 0;
+  bool initResult = true;
+  int initCalls = 0;
+  int exitCalls = 0;
 };
 
 TEST(Application, RunEndsAtOnceWithoutMainWindow) {
-  for (bool init_result : {false, true}) {
+  for (bool initResult : {false, true}) {
     CountingApp app;
-    app.init_result = init_result;
+    app.initResult = initResult;
     EXPECT_EQ(app.Run(), 17);
-    EXPECT_EQ(app.init_calls, 1);
-    EXPECT_EQ(app.exit_calls, 1);
+    EXPECT_EQ(app.initCalls, 1);
+    EXPECT_EQ(app.exitCalls, 1);
   }
 }
 
@@ -196,16 +196,16 @@ TEST(Dialog, ModalRunDispatchesTypedHandlersAndReturnsTheEndCode) {
 class KeyDialog : public CDialog {
  public:
   explicit KeyDialog(WPARAM key) : key_(key) {}
-  HWND window_in_init = nullptr;
-  std::wstring class_name;
-  int ok_calls = 0;
+  HWND windowInInit = nullptr;
+  std::wstring className;
+  int okCalls = 0;
 
  protected:
   bool OnInitDialog() override {
-    window_in_init = hwnd();
+    windowInInit = hwnd();
     wchar_t name[32] = {};
     GetClassNameW(hwnd(), name, 32);
-    class_name = name;
+    className = name;
     PostMessage(WM_KEYDOWN, key_, 0);
     // Whatever the key does, the run must end, so a lost key fails the test instead of
     // hanging it.
@@ -213,7 +213,7 @@ class KeyDialog : public CDialog {
     return true;
   }
   void OnOK() override {
-    ++ok_calls;
+    ++okCalls;
     EndDialog(IDOK);
   }
   void OnTimer(UINT_PTR) override { EndDialog(-5); }
@@ -225,14 +225,14 @@ class KeyDialog : public CDialog {
 TEST(Dialog, EnterAndEscapeRouteToOkAndCancel) {
   KeyDialog enter(VK_RETURN);
   EXPECT_EQ(enter.DoModal(), IDOK);
-  EXPECT_EQ(enter.ok_calls, 1);
-  EXPECT_NE(enter.window_in_init, nullptr);
+  EXPECT_EQ(enter.okCalls, 1);
+  EXPECT_NE(enter.windowInInit, nullptr);
   // Found by other processes as a dialog.
-  EXPECT_EQ(enter.class_name, L"#32770");
+  EXPECT_EQ(enter.className, L"#32770");
 
   KeyDialog escape(VK_ESCAPE);
   EXPECT_EQ(escape.DoModal(), IDCANCEL);
-  EXPECT_EQ(escape.ok_calls, 0);
+  EXPECT_EQ(escape.okCalls, 0);
 }
 
 TEST(Dialog, ModelessDialogIsDestroyedByEndDialog) {

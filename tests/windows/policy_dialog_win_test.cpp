@@ -96,7 +96,7 @@ void CALLBACK WatchSpeedTest(HWND, UINT, UINT_PTR timer, DWORD) {
   const auto& servers = g_dialog->controller()->servers();
   bool done = true;
   for (const auto& [id, server] : servers) {
-    done = done && Final(server.echo_speed) && Final(server.ntp_speed);
+    done = done && Final(server.echoSpeed) && Final(server.ntpSpeed);
   }
   const bool late = GetTickCount() - g_started > 15000;
   if (!done && !late) return;
@@ -108,7 +108,7 @@ void CALLBACK WatchSpeedTest(HWND, UINT, UINT_PTR timer, DWORD) {
   get.iSubItem = 2;
   get.pszText = text;
   get.cchTextMax = 63;
-  SendMessageW(list, LVM_GETITEMTEXTW, servers.at(101).list_row, reinterpret_cast<LPARAM>(&get));
+  SendMessageW(list, LVM_GETITEMTEXTW, servers.at(101).listRow, reinterpret_cast<LPARAM>(&get));
   g_speed_cell = text;
   PostMessageW(g_dialog->hwnd(), WM_COMMAND, late ? IDCANCEL : IDOK, 0);
 }
@@ -117,8 +117,8 @@ void CALLBACK WatchSpeedTest(HWND, UINT, UINT_PTR timer, DWORD) {
 
 TEST(PolicyDialogWin, MeasuresLoopbackServersAndOkReturnsTheThreeResults) {
   BuildTextTable();
-  LoopbackTimeService time_service;
-  ASSERT_TRUE(time_service.ok());
+  LoopbackTimeService timeService;
+  ASSERT_TRUE(timeService.ok());
 
   wchar_t temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
@@ -139,34 +139,33 @@ TEST(PolicyDialogWin, MeasuresLoopbackServersAndOkReturnsTheThreeResults) {
   settings.SetLastVpnServerId(101);
   settings.SetLastVpnTabGroupIndex(0);
   settings.SetVpnType(2);
-  SystemBindModule bind_module;
+  SystemBindModule bindModule;
   NoMachineRegistry machine;
   DialogBlockedOperationRunner restarter;
   SpeedTest::Options options;
-  options.ntp_port = time_service.port();
-  options.idle_sleep_ms = 20;
+  options.ntpPort = timeService.port();
+  options.idleSleepMs = 20;
 
   {
     CDlgVpnPolicy dialog(response,
-                         CDlgVpnPolicy::Ports{SystemPrivateProfile(), settings, bind_module,
-                                              machine, restarter, 5, &IcmpEchoProbe::Create,
-                                              options});
+                         CDlgVpnPolicy::Ports{SystemPrivateProfile(), settings, bindModule, machine,
+                                              restarter, 5, &IcmpEchoProbe::Create, options});
     g_dialog = &dialog;
     g_started = GetTickCount();
     ::SetTimer(nullptr, 0, 50, WatchSpeedTest);
     ASSERT_EQ(dialog.DoModal(nullptr), IDOK) << "the measurements did not finish in time";
 
     const PolicyChoice& choice = dialog.choice();
-    EXPECT_EQ(choice.route_set_code, 0);
-    EXPECT_EQ(choice.server.server_id, 101);
-    EXPECT_EQ(choice.tunnel_type, 2);
+    EXPECT_EQ(choice.routeSetCode, 0);
+    EXPECT_EQ(choice.server.serverId, 101);
+    EXPECT_EQ(choice.tunnelType, 2);
     EXPECT_EQ(machine.opened, 1) << "L2TP was prepared";
 
     const auto& servers = dialog.controller()->servers();
-    EXPECT_GE(servers.at(101).ntp_speed, 0);
-    EXPECT_LT(servers.at(101).ntp_speed, 1000);
-    EXPECT_EQ(servers.at(102).echo_speed, kSpeedNoAnswer);
-    EXPECT_EQ(servers.at(102).ntp_speed, kSpeedNoAnswer);
+    EXPECT_GE(servers.at(101).ntpSpeed, 0);
+    EXPECT_LT(servers.at(101).ntpSpeed, 1000);
+    EXPECT_EQ(servers.at(102).echoSpeed, kSpeedNoAnswer);
+    EXPECT_EQ(servers.at(102).ntpSpeed, kSpeedNoAnswer);
     EXPECT_TRUE(!g_speed_cell.empty() && g_speed_cell[0] >= L'0' && g_speed_cell[0] <= L'9')
         << WideToUtf8(g_speed_cell);
   }
@@ -210,7 +209,7 @@ TEST(PolicyDialogWin, CentresOnItsOwnerInsideTheWorkAreaAndTabReachesEveryContro
   DpapiDataProtection protection;
   SettingsStore settings(registry, protection);
   settings.SetLastVpnServerId(101);
-  SystemBindModule bind_module;
+  SystemBindModule bindModule;
   NoMachineRegistry machine;
   DialogBlockedOperationRunner restarter;
 
@@ -223,9 +222,14 @@ TEST(PolicyDialogWin, CentresOnItsOwnerInsideTheWorkAreaAndTabReachesEveryContro
                                work.top + 40, 327, 464, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(owner, nullptr);
   {
-    CDlgVpnPolicy dialog(response,
-                         CDlgVpnPolicy::Ports{SystemPrivateProfile(), settings, bind_module,
-                                              machine, restarter, 5, &IcmpEchoProbe::Create, {}});
+    CDlgVpnPolicy dialog(response, CDlgVpnPolicy::Ports{SystemPrivateProfile(),
+                                                        settings,
+                                                        bindModule,
+                                                        machine,
+                                                        restarter,
+                                                        5,
+                                                        &IcmpEchoProbe::Create,
+                                                        {}});
     g_dialog = &dialog;
     g_focus_path.clear();
     ::SetTimer(nullptr, 0, 50, WalkTabOrder);
@@ -251,9 +255,9 @@ TEST(PolicyDialogWin, CentresOnItsOwnerInsideTheWorkAreaAndTabReachesEveryContro
 TEST(PolicyDialogWin, IcmpEchoReachesLoopbackWithItsBody) {
   std::unique_ptr<EchoProbe> probe = IcmpEchoProbe::Create();
   ASSERT_NE(probe, nullptr);
-  uint32_t round_trip = 0;
+  uint32_t roundTrip = 0;
   SocketLibraryStartup();
-  EXPECT_TRUE(EchoOnce(probe.get(), L"127.0.0.1", &round_trip));
-  EXPECT_LT(round_trip, 1000u);
+  EXPECT_TRUE(EchoOnce(probe.get(), L"127.0.0.1", &roundTrip));
+  EXPECT_LT(roundTrip, 1000u);
   SocketLibraryCleanup();
 }

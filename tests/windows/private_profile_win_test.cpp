@@ -186,9 +186,9 @@ class PrivateProfileCompareTest : public ::testing::Test {
     return {length, buffer.substr(0, std::min<size_t>(length + 2, size))};
   }
 
-  void CompareNames(const std::wstring& win_file, const std::wstring& native_file) {
+  void CompareNames(const std::wstring& winFile, const std::wstring& nativeFile) {
     for (const uint32_t size : {1u, 2u, 3u, 5u, 8u, 13u, 200u}) {
-      EXPECT_EQ(AskNames(system_, size, win_file), AskNames(native_, size, native_file))
+      EXPECT_EQ(AskNames(system_, size, winFile), AskNames(native_, size, nativeFile))
           << "section names, size " << size;
     }
   }
@@ -206,25 +206,25 @@ std::string Describe(const Query& q) {
 TEST_F(PrivateProfileCompareTest, ReadsMatchTheSystem) {
   for (const ReadCase& c : ReadCases()) {
     SCOPED_TRACE(c.name);
-    const std::wstring win_file = NewFile(c.file);
-    const std::wstring native_file = NewFile(c.file);
+    const std::wstring winFile = NewFile(c.file);
+    const std::wstring nativeFile = NewFile(c.file);
     for (const Query& q : c.queries) {
-      EXPECT_EQ(Ask(system_, q, win_file), Ask(native_, q, native_file)) << Describe(q);
+      EXPECT_EQ(Ask(system_, q, winFile), Ask(native_, q, nativeFile)) << Describe(q);
     }
-    CompareNames(win_file, native_file);
+    CompareNames(winFile, nativeFile);
   }
 }
 
 TEST_F(PrivateProfileCompareTest, NarrowReadsMatchTheSystem) {
   const std::string text = "[S]\r\nk = \"v a l\" \r\nn=123456789\r\n";
-  const std::string win_file = WideToAnsi(NewFile(text));
-  const std::string native_file = WideToAnsi(NewFile(text));
+  const std::string winFile = WideToAnsi(NewFile(text));
+  const std::string nativeFile = WideToAnsi(NewFile(text));
   for (const char* key : {"k", "n", "missing"}) {
     for (const uint32_t size : {1u, 4u, 64u}) {
       std::string a(size, '#');
       std::string b(size, '#');
-      EXPECT_EQ(GetPrivateProfileStringA("s", key, "dflt ", a.data(), size, win_file.c_str()),
-                native_.GetStringBytes("s", key, "dflt ", b.data(), size, native_file))
+      EXPECT_EQ(GetPrivateProfileStringA("s", key, "dflt ", a.data(), size, winFile.c_str()),
+                native_.GetStringBytes("s", key, "dflt ", b.data(), size, nativeFile))
           << key << " " << size;
       EXPECT_STREQ(a.c_str(), b.c_str()) << key << " " << size;
     }
@@ -249,16 +249,16 @@ TEST_F(PrivateProfileCompareTest, Utf8TextsArriveWhole) {
 TEST_F(PrivateProfileCompareTest, WritesMatchTheSystem) {
   for (const WriteCase& c : WriteCases()) {
     SCOPED_TRACE(c.name);
-    const std::wstring win_file = NewFile(c.file);
-    const std::wstring native_file = NewFile(c.file);
+    const std::wstring winFile = NewFile(c.file);
+    const std::wstring nativeFile = NewFile(c.file);
     for (const Write& w : c.writes) {
-      EXPECT_EQ(system_.WriteString(w.section, w.key, w.value, win_file),
-                native_.WriteString(w.section, w.key, w.value, native_file));
+      EXPECT_EQ(system_.WriteString(w.section, w.key, w.value, winFile),
+                native_.WriteString(w.section, w.key, w.value, nativeFile));
     }
     for (const Query& q : c.queries) {
-      EXPECT_EQ(Ask(system_, q, win_file), Ask(native_, q, native_file)) << Describe(q);
+      EXPECT_EQ(Ask(system_, q, winFile), Ask(native_, q, nativeFile)) << Describe(q);
     }
-    CompareNames(win_file, native_file);
+    CompareNames(winFile, nativeFile);
   }
 }
 

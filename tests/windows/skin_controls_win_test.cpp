@@ -55,14 +55,14 @@ class CHost : public CWindow {
 // A bitmap the size of `window` to draw into, or holding what the window shows on screen.
 class Snapshot {
  public:
-  explicit Snapshot(HWND window, bool from_screen = false) {
+  explicit Snapshot(HWND window, bool fromScreen = false) {
     RECT r;
     GetClientRect(window, &r);
     WindowDc screen(window);
     dc_.reset(CreateCompatibleDC(screen.get()));
     bitmap_.reset(CreateCompatibleBitmap(screen.get(), r.right, r.bottom));
     old_ = SelectObject(dc_.get(), bitmap_.get());
-    if (from_screen) BitBlt(dc_.get(), 0, 0, r.right, r.bottom, screen.get(), 0, 0, SRCCOPY);
+    if (fromScreen) BitBlt(dc_.get(), 0, 0, r.right, r.bottom, screen.get(), 0, 0, SRCCOPY);
   }
   ~Snapshot() { SelectObject(dc_.get(), old_); }
   HDC dc() const { return dc_.get(); }
@@ -103,7 +103,7 @@ int CountPixels(const Snapshot& shot, const RECT& area, COLORREF colour) {
 
 TEST(SkinRegistryWin, StartupImagesDecodeWithTheirSizes) {
   CSkinRegistry& skin = Skin();
-  ASSERT_EQ(skin.image_count(), 19);
+  ASSERT_EQ(skin.imageCount(), 19);
   EXPECT_EQ(skin.ImageSize(2).width, 326);
   EXPECT_EQ(skin.ImageSize(4).height, 56);  // the 24-bit BMP
   EXPECT_EQ(skin.FindPart("WindowPictureBottom").right, 114);
@@ -120,7 +120,7 @@ TEST(SkinRegistryWin, UndecodableBytesStillTakeAnIndexWithEmptyParts) {
   EXPECT_EQ(registry.RegisterImageBytes(junk, sizeof(junk), "Junk,0/2\n"), 0);
   EXPECT_EQ(registry.FindPart("Junk").Width(), 0);
   EXPECT_EQ(registry.RegisterImageBytes(nullptr, 0, "Nothing\n"), -1);
-  EXPECT_EQ(registry.image_count(), 1);
+  EXPECT_EQ(registry.imageCount(), 1);
 }
 
 TEST(SkinRegistryWin, AlphaPartsBlendOverWhatIsThere) {
@@ -225,12 +225,12 @@ TEST(SkinListCtrlWin, HeaderClicksReverseTheSameColumn) {
   CSkinListCtrl list;
   ASSERT_TRUE(list.Create(host.hwnd(), RECT{0, 0, 300, 200}, 1022));
   list.SortColumn(0);
-  EXPECT_EQ(list.sort_direction(), -1);
+  EXPECT_EQ(list.sortDirection(), -1);
   list.SortColumn(2);
-  EXPECT_EQ(list.sort_column(), 2);
-  EXPECT_EQ(list.sort_direction(), 1);
+  EXPECT_EQ(list.sortColumn(), 2);
+  EXPECT_EQ(list.sortDirection(), 1);
   list.ResetSort();
-  EXPECT_EQ(list.sort_column(), 0);
+  EXPECT_EQ(list.sortColumn(), 0);
 }
 
 // The skinned bar standing over `list`'s system bar (a sibling of the list).
@@ -287,7 +287,7 @@ TEST(SkinTabCtrlWin, SelectionClampsAndSwitchesPages) {
   CHost host;
   CSkinTabCtrl tabs;
   ASSERT_TRUE(tabs.Create(host.hwnd(), RECT{0, 0, 300, 200}, 1032, L""));
-  EXPECT_EQ(tabs.tab_height(), TabHeightForDpi(GetDeviceCaps(WindowDc(nullptr).get(), LOGPIXELSY)));
+  EXPECT_EQ(tabs.tabHeight(), TabHeightForDpi(GetDeviceCaps(WindowDc(nullptr).get(), LOGPIXELSY)));
   CWindow first, second;
   first.Create(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, RECT{0, 0, 10, 10}, tabs.hwnd(), 0);
   second.Create(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, RECT{0, 0, 10, 10}, tabs.hwnd(), 0);
@@ -327,22 +327,22 @@ TEST(SkinWindowWin, SystemButtonsAndTitleBand) {
   CFramedDialog plain;
   plain.boxes = false;
   ASSERT_TRUE(plain.Create());
-  EXPECT_EQ(plain.frame.title_band().right, 392);
-  EXPECT_EQ(plain.frame.close_button().hwnd(), nullptr);
+  EXPECT_EQ(plain.frame.titleBand().right, 392);
+  EXPECT_EQ(plain.frame.closeButton().hwnd(), nullptr);
 
   CFramedDialog full;
   ASSERT_TRUE(full.Create());
-  const RECT close = WindowRectInParent(full.frame.close_button().hwnd());
+  const RECT close = WindowRectInParent(full.frame.closeButton().hwnd());
   EXPECT_EQ(close.right, 392);
   EXPECT_EQ(close.right - close.left, 29);
-  const RECT minimize = WindowRectInParent(full.frame.minimize_button().hwnd());
+  const RECT minimize = WindowRectInParent(full.frame.minimizeButton().hwnd());
   EXPECT_LT(minimize.left, close.left);
-  EXPECT_EQ(full.frame.title_band().right, minimize.left);
+  EXPECT_EQ(full.frame.titleBand().right, minimize.left);
   // Dragging works from the title band, clicks below reach the dialog.
-  POINT in_band = {60, 10}, below = {60, 100};
-  ClientToScreen(full.hwnd(), &in_band);
+  POINT inBand = {60, 10}, below = {60, 100};
+  ClientToScreen(full.hwnd(), &inBand);
   ClientToScreen(full.hwnd(), &below);
-  EXPECT_EQ(SendMessageW(full.hwnd(), WM_NCHITTEST, 0, MAKELPARAM(in_band.x, in_band.y)), HTCAPTION);
+  EXPECT_EQ(SendMessageW(full.hwnd(), WM_NCHITTEST, 0, MAKELPARAM(inBand.x, inBand.y)), HTCAPTION);
   EXPECT_EQ(SendMessageW(full.hwnd(), WM_NCHITTEST, 0, MAKELPARAM(below.x, below.y)), HTCLIENT);
   EXPECT_EQ(SendMessageW(full.hwnd(), WM_GETFONT, 0, 0),
             reinterpret_cast<LRESULT>(Skin().FindObject("DefaultFont")));

@@ -114,18 +114,18 @@ class TrayNotifyIconWin : public ::testing::Test {
  protected:
   void SetUp() override {
     g_owner = OwnerLog{};
-    owner = CreateOwner();
-    ASSERT_NE(owner, nullptr);
-    g_owner.icon = &icon;
+    owner_ = CreateOwner();
+    ASSERT_NE(owner_, nullptr);
+    g_owner.icon = &icon_;
   }
   void TearDown() override {
-    if (IsWindow(owner)) DestroyWindow(owner);
+    if (IsWindow(owner_)) DestroyWindow(owner_);
     g_owner.icon = nullptr;
   }
 
-  RecordingTray tray;
-  CTrayNotifyIcon icon{tray};
-  HWND owner = nullptr;
+  RecordingTray tray_;
+  CTrayNotifyIcon icon_{tray_};
+  HWND owner_ = nullptr;
 };
 
 // Closes the tray menu once it is up, noting which menu it showed.
@@ -150,172 +150,172 @@ TEST(TrayIconDataSize, FollowsTheShellVersion) {
 
 TEST_F(TrayNotifyIconWin, CreateAddsTheIconAndSetsTheVersion) {
   HICON picture = LoadIconW(nullptr, IDI_APPLICATION);
-  ASSERT_TRUE(icon.Create(owner, picture));
-  EXPECT_TRUE(icon.created());
-  ASSERT_EQ(tray.Messages(), (std::vector<DWORD>{NIM_ADD, NIM_SETVERSION}));
-  const NOTIFYICONDATAW& added = tray.calls[0].data;
+  ASSERT_TRUE(icon_.Create(owner_, picture));
+  EXPECT_TRUE(icon_.created());
+  ASSERT_EQ(tray_.Messages(), (std::vector<DWORD>{NIM_ADD, NIM_SETVERSION}));
+  const NOTIFYICONDATAW& added = tray_.calls[0].data;
   EXPECT_EQ(added.cbSize, 952u);
   EXPECT_EQ(added.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
-  EXPECT_EQ(added.hWnd, owner);
+  EXPECT_EQ(added.hWnd, owner_);
   EXPECT_EQ(added.uID, 1u);
   EXPECT_EQ(added.uCallbackMessage, 0x0401u);
   EXPECT_EQ(added.hIcon, picture);
   EXPECT_STREQ(added.szTip, L"OrumaVPN");
-  EXPECT_EQ(tray.calls[1].data.uVersion, static_cast<UINT>(NOTIFYICON_VERSION));
-  EXPECT_EQ(GetMenuDefaultItem(icon.popup(), FALSE, 0), kShow);
+  EXPECT_EQ(tray_.calls[1].data.uVersion, static_cast<UINT>(NOTIFYICON_VERSION));
+  EXPECT_EQ(GetMenuDefaultItem(icon_.popup(), FALSE, 0), kShow);
 }
 
 TEST_F(TrayNotifyIconWin, OlderShellsGetTheirOwnDataSize) {
-  tray.version = 5;
-  ASSERT_TRUE(icon.Create(owner, nullptr));
-  EXPECT_EQ(tray.calls[0].data.cbSize, 936u);
-  EXPECT_EQ(tray.Messages(), (std::vector<DWORD>{NIM_ADD, NIM_SETVERSION}));
-  icon.Remove();
+  tray_.version = 5;
+  ASSERT_TRUE(icon_.Create(owner_, nullptr));
+  EXPECT_EQ(tray_.calls[0].data.cbSize, 936u);
+  EXPECT_EQ(tray_.Messages(), (std::vector<DWORD>{NIM_ADD, NIM_SETVERSION}));
+  icon_.Remove();
 
-  tray.version = 4;
-  tray.calls.clear();
-  ASSERT_TRUE(icon.Create(owner, nullptr));
-  EXPECT_EQ(tray.calls[0].data.cbSize, 152u);
-  EXPECT_EQ(tray.Messages(), std::vector<DWORD>{NIM_ADD}) << "no version to set";
+  tray_.version = 4;
+  tray_.calls.clear();
+  ASSERT_TRUE(icon_.Create(owner_, nullptr));
+  EXPECT_EQ(tray_.calls[0].data.cbSize, 152u);
+  EXPECT_EQ(tray_.Messages(), std::vector<DWORD>{NIM_ADD}) << "no version to set";
 }
 
 TEST_F(TrayNotifyIconWin, NothingHappensBeforeCreate) {
-  icon.SetIcon(135);
-  icon.SetIconHandle(LoadIconW(nullptr, IDI_APPLICATION));
-  icon.ShowBalloon(L"note");
-  icon.Remove();
-  EXPECT_FALSE(icon.OnTrayNotification(1, WM_LBUTTONDBLCLK));
-  EXPECT_TRUE(tray.calls.empty());
+  icon_.SetIcon(135);
+  icon_.SetIconHandle(LoadIconW(nullptr, IDI_APPLICATION));
+  icon_.ShowBalloon(L"note");
+  icon_.Remove();
+  EXPECT_FALSE(icon_.OnTrayNotification(1, WM_LBUTTONDBLCLK));
+  EXPECT_TRUE(tray_.calls.empty());
   EXPECT_TRUE(g_owner.commands.empty());
 }
 
 TEST_F(TrayNotifyIconWin, CreateFailsWithoutMenuOrHook) {
-  tray.noMenu = true;
-  EXPECT_FALSE(icon.Create(owner, nullptr));
-  tray.noMenu = false;
-  EXPECT_FALSE(icon.Create(nullptr, nullptr)) << "no window to hook";
-  EXPECT_TRUE(tray.calls.empty());
-  EXPECT_FALSE(icon.created());
+  tray_.noMenu = true;
+  EXPECT_FALSE(icon_.Create(owner_, nullptr));
+  tray_.noMenu = false;
+  EXPECT_FALSE(icon_.Create(nullptr, nullptr)) << "no window to hook";
+  EXPECT_TRUE(tray_.calls.empty());
+  EXPECT_FALSE(icon_.created());
 }
 
 TEST_F(TrayNotifyIconWin, PictureChangesByResourceAndStaysWhenItCannotLoad) {
-  ASSERT_TRUE(icon.CreateWithIconResource(owner, 132));
-  EXPECT_EQ(tray.calls[0].data.hIcon, LoadIconW(nullptr, IDI_APPLICATION));
-  tray.calls.clear();
+  ASSERT_TRUE(icon_.CreateWithIconResource(owner_, 132));
+  EXPECT_EQ(tray_.calls[0].data.hIcon, LoadIconW(nullptr, IDI_APPLICATION));
+  tray_.calls.clear();
 
-  icon.SetIcon(135);
-  icon.SetIcon(135);
-  icon.SetIcon(999);
-  ASSERT_EQ(tray.Messages(), std::vector<DWORD>{NIM_MODIFY}) << "same picture, missing picture";
-  EXPECT_EQ(tray.calls[0].data.uFlags, static_cast<UINT>(NIF_ICON));
-  EXPECT_EQ(tray.calls[0].data.hIcon, LoadIconW(nullptr, IDI_INFORMATION));
-
+  icon_.SetIcon(135);
+  icon_.SetIcon(135);
+  icon_.SetIcon(999);
+  ASSERT_EQ(tray_.Messages(), std::vector<DWORD>{NIM_MODIFY}) << "same picture, missing picture";
+  EXPECT_EQ(tray_.calls[0].data.uFlags, static_cast<UINT>(NIF_ICON));
+  EXPECT_EQ(tray_.calls[0].data.hIcon, LoadIconW(nullptr, IDI_INFORMATION));
 }
 
 TEST_F(TrayNotifyIconWin, BalloonCarriesTitleTimeoutAndIcon) {
-  ASSERT_TRUE(icon.Create(owner, nullptr));
-  tray.calls.clear();
-  icon.ShowBalloon(L"已连接");
-  ASSERT_EQ(tray.Messages(), std::vector<DWORD>{NIM_MODIFY});
-  const NOTIFYICONDATAW& balloon = tray.calls[0].data;
+  ASSERT_TRUE(icon_.Create(owner_, nullptr));
+  tray_.calls.clear();
+  icon_.ShowBalloon(L"已连接");
+  ASSERT_EQ(tray_.Messages(), std::vector<DWORD>{NIM_MODIFY});
+  const NOTIFYICONDATAW& balloon = tray_.calls[0].data;
   EXPECT_EQ(balloon.uFlags, static_cast<UINT>(NIF_INFO));
   EXPECT_STREQ(balloon.szInfo, L"已连接");
   EXPECT_STREQ(balloon.szInfoTitle, L"OrumaVPN");
   EXPECT_EQ(balloon.uTimeout, 5000u);
   EXPECT_EQ(balloon.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
 
-  icon.ShowBalloon(std::wstring(400, L'x'));
-  EXPECT_EQ(std::wstring(tray.calls[1].data.szInfo).size(), 255u);
+  icon_.ShowBalloon(std::wstring(400, L'x'));
+  EXPECT_EQ(std::wstring(tray_.calls[1].data.szInfo).size(), 255u);
 }
 
 TEST_F(TrayNotifyIconWin, RightClickShowsTheMenuAndDoubleClickRunsItsDefaultItem) {
-  ASSERT_TRUE(icon.Create(owner, nullptr));
-  ShowWindow(owner, SW_SHOW);
+  ASSERT_TRUE(icon_.Create(owner_, nullptr));
+  ShowWindow(owner_, SW_SHOW);
 
   g_menu_shown = nullptr;
   const UINT_PTR timer = SetTimer(nullptr, 0, 50, CloseMenu);
-  EXPECT_EQ(SendMessageW(owner, CTrayNotifyIcon::kCallbackMessage, 1, WM_RBUTTONUP), 1);
+  EXPECT_EQ(SendMessageW(owner_, CTrayNotifyIcon::kCallbackMessage, 1, WM_RBUTTONUP), 1);
   KillTimer(nullptr, timer);
-  EXPECT_EQ(g_menu_shown, icon.popup());
+  EXPECT_EQ(g_menu_shown, icon_.popup());
 
-  EXPECT_EQ(SendMessageW(owner, CTrayNotifyIcon::kCallbackMessage, 1, WM_LBUTTONDBLCLK), 1);
+  EXPECT_EQ(SendMessageW(owner_, CTrayNotifyIcon::kCallbackMessage, 1, WM_LBUTTONDBLCLK), 1);
   EXPECT_EQ(g_owner.commands, std::vector<UINT>{kShow});
 
-  EXPECT_EQ(SendMessageW(owner, CTrayNotifyIcon::kCallbackMessage, 1, WM_LBUTTONUP), 2)
+  EXPECT_EQ(SendMessageW(owner_, CTrayNotifyIcon::kCallbackMessage, 1, WM_LBUTTONUP), 2)
       << "a single click is the owner's";
-  EXPECT_EQ(SendMessageW(owner, CTrayNotifyIcon::kCallbackMessage, 2, WM_LBUTTONDBLCLK), 2)
+  EXPECT_EQ(SendMessageW(owner_, CTrayNotifyIcon::kCallbackMessage, 2, WM_LBUTTONDBLCLK), 2)
       << "another icon";
   EXPECT_EQ(g_owner.commands.size(), 1u);
 }
 
 TEST_F(TrayNotifyIconWin, ComesBackWithItsLastPictureAfterTheTaskbarIsCreated) {
-  ASSERT_TRUE(icon.CreateWithIconResource(owner, 132));
-  icon.SetIcon(135);
-  tray.calls.clear();
+  ASSERT_TRUE(icon_.CreateWithIconResource(owner_, 132));
+  icon_.SetIcon(135);
+  tray_.calls.clear();
   g_owner.seen.clear();
 
-  EXPECT_EQ(SendMessageW(owner, TaskbarCreated(), 0, 0), 0);
+  EXPECT_EQ(SendMessageW(owner_, TaskbarCreated(), 0, 0), 0);
 
-  ASSERT_EQ(tray.Messages(), (std::vector<DWORD>{NIM_DELETE, NIM_ADD, NIM_SETVERSION}));
-  const NOTIFYICONDATAW& added = tray.calls[1].data;
+  ASSERT_EQ(tray_.Messages(), (std::vector<DWORD>{NIM_DELETE, NIM_ADD, NIM_SETVERSION}));
+  const NOTIFYICONDATAW& added = tray_.calls[1].data;
   EXPECT_EQ(added.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
   EXPECT_EQ(added.hIcon, LoadIconW(nullptr, IDI_INFORMATION));
   EXPECT_STREQ(added.szTip, L"OrumaVPN");
-  EXPECT_FALSE(icon.hidden());
+  EXPECT_FALSE(icon_.hidden());
   EXPECT_FALSE(Seen(TaskbarCreated())) << "the hook handled it";
 }
 
 // Elevated, the shell's messages reach the window only through its message filter; then a
 // broadcast of the taskbar's re-creation brings the icon back with its version and tip.
 TEST_F(TrayNotifyIconWin, LetsTheShellsMessagesInAndComesBackOnTheBroadcast) {
-  tray.toShell = true;
-  ASSERT_TRUE(icon.CreateWithIconResource(owner, 132));
-  EXPECT_EQ(tray.allowed, (std::vector<std::pair<HWND, UINT>>{
-                              {owner, TaskbarCreated()}, {owner, CTrayNotifyIcon::kCallbackMessage}}));
-  tray.calls.clear();
+  tray_.toShell = true;
+  ASSERT_TRUE(icon_.CreateWithIconResource(owner_, 132));
+  EXPECT_EQ(tray_.allowed,
+            (std::vector<std::pair<HWND, UINT>>{{owner_, TaskbarCreated()},
+                                                {owner_, CTrayNotifyIcon::kCallbackMessage}}));
+  tray_.calls.clear();
 
   DWORD_PTR result = 0;
   ASSERT_TRUE(SendMessageTimeoutW(HWND_BROADCAST, TaskbarCreated(), 0, 0, SMTO_ABORTIFHUNG, 5000,
                                   &result));
-  ASSERT_EQ(tray.Messages(), (std::vector<DWORD>{NIM_DELETE, NIM_ADD, NIM_SETVERSION}));
-  EXPECT_STREQ(tray.calls[1].data.szTip, L"OrumaVPN");
-  EXPECT_EQ(tray.calls[2].data.uVersion, static_cast<UINT>(NOTIFYICON_VERSION));
-  EXPECT_TRUE(icon.Shown());
+  ASSERT_EQ(tray_.Messages(), (std::vector<DWORD>{NIM_DELETE, NIM_ADD, NIM_SETVERSION}));
+  EXPECT_STREQ(tray_.calls[1].data.szTip, L"OrumaVPN");
+  EXPECT_EQ(tray_.calls[2].data.uVersion, static_cast<UINT>(NOTIFYICON_VERSION));
+  EXPECT_TRUE(icon_.Shown());
 }
 
 TEST_F(TrayNotifyIconWin, IconTheShellRefusedAppearsOnceTheTaskbarExists) {
-  tray.refuseAdds = 1;
-  EXPECT_FALSE(icon.Create(owner, nullptr));
-  icon.SetIcon(135);
-  EXPECT_EQ(tray.Messages(), std::vector<DWORD>{NIM_ADD});
+  tray_.refuseAdds = 1;
+  EXPECT_FALSE(icon_.Create(owner_, nullptr));
+  icon_.SetIcon(135);
+  EXPECT_EQ(tray_.Messages(), std::vector<DWORD>{NIM_ADD});
 
-  SendMessageW(owner, TaskbarCreated(), 0, 0);
-  EXPECT_TRUE(icon.created());
-  icon.SetIcon(135);
-  EXPECT_EQ(tray.calls.back().message, static_cast<DWORD>(NIM_MODIFY));
+  SendMessageW(owner_, TaskbarCreated(), 0, 0);
+  EXPECT_TRUE(icon_.created());
+  icon_.SetIcon(135);
+  EXPECT_EQ(tray_.calls.back().message, static_cast<DWORD>(NIM_MODIFY));
 }
 
 TEST_F(TrayNotifyIconWin, DestroyingTheWindowRemovesTheIconAndTheOwnerStillSeesIt) {
-  ASSERT_TRUE(icon.Create(owner, nullptr));
-  tray.calls.clear();
-  ASSERT_TRUE(DestroyWindow(owner));
-  EXPECT_EQ(tray.Messages(), std::vector<DWORD>{NIM_DELETE});
-  EXPECT_EQ(tray.calls[0].data.uFlags, 0u);
-  EXPECT_FALSE(icon.created());
+  ASSERT_TRUE(icon_.Create(owner_, nullptr));
+  tray_.calls.clear();
+  ASSERT_TRUE(DestroyWindow(owner_));
+  EXPECT_EQ(tray_.Messages(), std::vector<DWORD>{NIM_DELETE});
+  EXPECT_EQ(tray_.calls[0].data.uFlags, 0u);
+  EXPECT_FALSE(icon_.created());
   EXPECT_TRUE(Seen(WM_DESTROY));
   EXPECT_TRUE(Seen(WM_NCDESTROY));
 }
 
 TEST_F(TrayNotifyIconWin, RemoveGivesTheWindowItsProcedureBack) {
-  ASSERT_TRUE(icon.Create(owner, nullptr));
-  EXPECT_NE(GetWindowLongPtrW(owner, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(OwnerProc));
-  icon.Remove();
-  EXPECT_EQ(GetWindowLongPtrW(owner, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(OwnerProc));
-  EXPECT_EQ(tray.calls.back().message, static_cast<DWORD>(NIM_DELETE));
+  ASSERT_TRUE(icon_.Create(owner_, nullptr));
+  EXPECT_NE(GetWindowLongPtrW(owner_, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(OwnerProc));
+  icon_.Remove();
+  EXPECT_EQ(GetWindowLongPtrW(owner_, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(OwnerProc));
+  EXPECT_EQ(tray_.calls.back().message, static_cast<DWORD>(NIM_DELETE));
 
-  tray.calls.clear();
-  SendMessageW(owner, TaskbarCreated(), 0, 0);
-  EXPECT_TRUE(tray.calls.empty()) << "no longer hooked";
+  tray_.calls.clear();
+  SendMessageW(owner_, TaskbarCreated(), 0, 0);
+  EXPECT_TRUE(tray_.calls.empty()) << "no longer hooked";
 }
 
 // A procedure installed over the hook keeps working when the hook goes, and the hook can come
@@ -328,42 +328,42 @@ LRESULT CALLBACK OverProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 }
 
 TEST_F(TrayNotifyIconWin, UnhookUnderAnotherProcedureLeavesTheChainWhole) {
-  ASSERT_TRUE(icon.Create(owner, nullptr));
+  ASSERT_TRUE(icon_.Create(owner_, nullptr));
   g_under = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrW(owner, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OverProc)));
-  icon.Remove();
-  EXPECT_EQ(GetWindowLongPtrW(owner, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(OverProc));
+      SetWindowLongPtrW(owner_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OverProc)));
+  icon_.Remove();
+  EXPECT_EQ(GetWindowLongPtrW(owner_, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(OverProc));
 
   g_owner.seen.clear();
   g_over_calls = 0;
-  SendMessageW(owner, WM_USER + 7, 0, 0);
+  SendMessageW(owner_, WM_USER + 7, 0, 0);
   EXPECT_EQ(g_over_calls, 1);
   EXPECT_TRUE(Seen(WM_USER + 7)) << "passed on to the owner's own procedure";
 
-  tray.calls.clear();
-  ASSERT_TRUE(icon.Create(owner, nullptr));
+  tray_.calls.clear();
+  ASSERT_TRUE(icon_.Create(owner_, nullptr));
   g_owner.seen.clear();
-  EXPECT_EQ(SendMessageW(owner, TaskbarCreated(), 0, 0), 0);
-  EXPECT_EQ(tray.Messages(),
+  EXPECT_EQ(SendMessageW(owner_, TaskbarCreated(), 0, 0), 0);
+  EXPECT_EQ(tray_.Messages(),
             (std::vector<DWORD>{NIM_ADD, NIM_SETVERSION, NIM_DELETE, NIM_ADD, NIM_SETVERSION}));
   EXPECT_FALSE(Seen(TaskbarCreated()));
 
-  ASSERT_TRUE(DestroyWindow(owner));
-  EXPECT_FALSE(icon.created());
+  ASSERT_TRUE(DestroyWindow(owner_));
+  EXPECT_FALSE(icon_.created());
   EXPECT_TRUE(Seen(WM_NCDESTROY));
 }
 
 TEST_F(TrayNotifyIconWin, TheSystemShellTakesTheIcon) {
-  tray.toShell = true;
-  tray.version = SystemTray().ShellMajorVersion();
-  ASSERT_TRUE(icon.Create(owner, LoadIconW(nullptr, IDI_APPLICATION)));
-  icon.SetIconHandle(LoadIconW(nullptr, IDI_INFORMATION));
-  icon.ShowBalloon(L"OrumaVPN");
-  SendMessageW(owner, TaskbarCreated(), 0, 0);
-  EXPECT_TRUE(icon.created()) << "added again after the taskbar came back";
-  ASSERT_TRUE(DestroyWindow(owner));
-  EXPECT_FALSE(icon.created());
-  NOTIFYICONDATAW gone = tray.calls.back().data;
+  tray_.toShell = true;
+  tray_.version = SystemTray().ShellMajorVersion();
+  ASSERT_TRUE(icon_.Create(owner_, LoadIconW(nullptr, IDI_APPLICATION)));
+  icon_.SetIconHandle(LoadIconW(nullptr, IDI_INFORMATION));
+  icon_.ShowBalloon(L"OrumaVPN");
+  SendMessageW(owner_, TaskbarCreated(), 0, 0);
+  EXPECT_TRUE(icon_.created()) << "added again after the taskbar came back";
+  ASSERT_TRUE(DestroyWindow(owner_));
+  EXPECT_FALSE(icon_.created());
+  NOTIFYICONDATAW gone = tray_.calls.back().data;
   gone.uFlags = 0;
   EXPECT_FALSE(SystemTray().NotifyIcon(NIM_DELETE, gone)) << "the shell no longer has it";
 }

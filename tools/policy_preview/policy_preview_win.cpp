@@ -109,13 +109,13 @@ void CALLBACK PressOk(HWND, UINT, UINT_PTR timer, DWORD) {
 class CPreviewDialog : public CDlgVpnPolicy {
  public:
   using CDlgVpnPolicy::CDlgVpnPolicy;
-  UINT ok_after = 0;
+  UINT okAfter = 0;
 
  protected:
   bool OnInitDialog() override {
     const bool result = CDlgVpnPolicy::OnInitDialog();
     g_dialog = hwnd();
-    if (ok_after) ::SetTimer(nullptr, 0, ok_after, PressOk);
+    if (okAfter) ::SetTimer(nullptr, 0, okAfter, PressOk);
     return result;
   }
 };
@@ -125,15 +125,15 @@ class CPreviewDialog : public CDlgVpnPolicy {
 int main() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  UINT ok_after = 0;
-  uint16_t ntp_port = 12300;
+  UINT okAfter = 0;
+  uint16_t ntpPort = 12300;
   std::wstring response;
   for (int i = 1; i < argc; ++i) {
     const std::wstring arg = argv[i];
     if (arg == L"--ok-after" && i + 1 < argc) {
-      ok_after = static_cast<UINT>(_wtoi(argv[++i]));
+      okAfter = static_cast<UINT>(_wtoi(argv[++i]));
     } else if (arg == L"--ntp-port" && i + 1 < argc) {
-      ntp_port = static_cast<uint16_t>(_wtoi(argv[++i]));
+      ntpPort = static_cast<uint16_t>(_wtoi(argv[++i]));
     } else {
       response = arg;
     }
@@ -149,32 +149,32 @@ int main() {
   BuildTextTable();
   RegisterStartupSkinFromFolder(CSkinRegistry::Instance(), ProgramFolder() + L"\\..\\..\\res\\art");
 
-  DemoTimeService time_service(ntp_port);
+  DemoTimeService timeService(ntpPort);
   CUserRegistryProfile registry(L"Kavrin", L"KavrinPolicyPreview");
   DpapiDataProtection protection;
   SettingsStore settings(registry, protection);
-  SystemBindModule bind_module;
+  SystemBindModule bindModule;
   LocalMachineRegistry machine;
   DialogBlockedOperationRunner restarter;
-  SpeedTest::Options speed_options;
-  speed_options.ntp_port = ntp_port;
+  SpeedTest::Options speedOptions;
+  speedOptions.ntpPort = ntpPort;
 
-  CPreviewDialog dialog(response, CDlgVpnPolicy::Ports{SystemPrivateProfile(), settings,
-                                                       bind_module, machine, restarter,
-                                                       OperatingSystemMajorVersion(),
-                                                       &IcmpEchoProbe::Create, speed_options});
-  dialog.ok_after = ok_after;
+  CPreviewDialog dialog(
+      response,
+      CDlgVpnPolicy::Ports{SystemPrivateProfile(), settings, bindModule, machine, restarter,
+                           OperatingSystemMajorVersion(), &IcmpEchoProbe::Create, speedOptions});
+  dialog.okAfter = okAfter;
   const INT_PTR code = dialog.DoModal(nullptr);
   std::printf("dialog=%s\n", code == IDOK ? "ok" : (code == IDCANCEL ? "cancel" : "failed"));
   if (code == IDOK) {
     const PolicyChoice& choice = dialog.choice();
-    std::printf("route_set=%d server=%d host=%s tunnel=%d\n", choice.route_set_code,
-                choice.server.server_id, WideToUtf8(choice.server.server_host).c_str(),
-                choice.tunnel_type);
+    std::printf("route_set=%d server=%d host=%s tunnel=%d\n", choice.routeSetCode,
+                choice.server.serverId, WideToUtf8(choice.server.serverHost).c_str(),
+                choice.tunnelType);
   }
   for (const auto& [id, server] : dialog.controller()->servers()) {
-    std::printf("server %d echo=%d ntp=%d row=%d\n", id, server.echo_speed, server.ntp_speed,
-                server.list_row);
+    std::printf("server %d echo=%d ntp=%d row=%d\n", id, server.echoSpeed, server.ntpSpeed,
+                server.listRow);
   }
   std::fflush(stdout);
   return code == IDOK ? 0 : 1;

@@ -80,9 +80,9 @@ class CControlsDialog : public CGalleryDialog {
     disabled.Create(me, R(312, 66, 400, 94), 1004, L"禁用");
     disabled.Enable(false);
     Make<CSkinButton>().Create(me, R(408, 66, 496, 94), IDCANCEL, GetText("Cancel"));
-    auto& cancel_hover = Make<CSkinButton>("CancelButton");
-    cancel_hover.Create(me, R(504, 66, 592, 94), 1005, L"取消悬停");
-    cancel_hover.SetHovered(true);
+    auto& cancelHover = Make<CSkinButton>("CancelButton");
+    cancelHover.Create(me, R(504, 66, 592, 94), 1005, L"取消悬停");
+    cancelHover.SetHovered(true);
 
     auto& connect = Make<CSkinButton>();
     connect.Create(me, R(24, 104, 124, 131), 1006, GetText("Connect"));
@@ -92,9 +92,9 @@ class CControlsDialog : public CGalleryDialog {
     disconnect.TextAttribute("Icon") = L"IconDisconnect";
     disconnect.Enable(false);
     Make<CSkinButton>("LinkButton").Create(me, R(248, 108, 360, 126), 1008, L"链接按钮");
-    auto& link_hover = Make<CSkinButton>("LinkButton");
-    link_hover.Create(me, R(368, 108, 496, 126), 1009, L"悬停的链接");
-    link_hover.SetHovered(true);
+    auto& linkHover = Make<CSkinButton>("LinkButton");
+    linkHover.Create(me, R(368, 108, 496, 126), 1009, L"悬停的链接");
+    linkHover.SetHovered(true);
     auto& retest = Make<CSkinButton>("LinkButton");
     retest.Create(me, R(504, 108, 620, 126), 1010, GetText("RetestSpeed"));
     retest.TextAttribute("Icon") = L"IconVpnPolicyRefresh";
@@ -146,9 +146,9 @@ class CControlsDialog : public CGalleryDialog {
     auto& l2tp = Make<CSkinRadioBox>();
     l2tp.Create(panel.hwnd(), R(12, 186, 80, 204), 1302, L"L2TP");
     ::SendMessageW(l2tp.hwnd(), BM_SETCHECK, BST_CHECKED, 0);
-    auto& radio_off = Make<CSkinRadioBox>();
-    radio_off.Create(panel.hwnd(), R(88, 160, 156, 178), 1303, L"禁用");
-    radio_off.Enable(false);
+    auto& radioOff = Make<CSkinRadioBox>();
+    radioOff.Create(panel.hwnd(), R(88, 160, 156, 178), 1303, L"禁用");
+    radioOff.Enable(false);
 
     // Tabs with a server list as their page.
     auto& tabs = Make<CSkinTabCtrl>();
@@ -219,10 +219,10 @@ class CMainLikeDialog : public CGalleryDialog {
       link.Create(me, R(30, 124 + 19 * n, 310, 142 + 19 * n), 1036 + n, news[n]);
       if (n == 1) link.SetHovered(true);
     }
-    auto label = [&](RECT r, const std::wstring& text, bool right_align = false) -> CSkinStatic& {
+    auto label = [&](RECT r, const std::wstring& text, bool rightAlign = false) -> CSkinStatic& {
       auto& s = Make<CSkinStatic>();
       s.Create(me, r, 0xFFFF, text);
-      if (right_align) s.TextAttribute("Align") = L"Right";
+      if (rightAlign) s.TextAttribute("Align") = L"Right";
       return s;
     };
     label(R(40, 210, 95, 228), GetText("YourIP") + L":");
@@ -300,11 +300,11 @@ int main() {
   RegisterBusyBarClass(GetModuleHandleW(nullptr));
   RegisterStartupSkinFromFolder(CSkinRegistry::Instance(), ArtFolder(argc, argv));
 
-  CControlsDialog controls_dialog;
-  CMainLikeDialog main_dialog;
-  CBusyDialog busy_dialog;
-  for (CDialog* dialog : std::initializer_list<CDialog*>{&controls_dialog, &main_dialog,
-                                                         &busy_dialog}) {
+  CControlsDialog controlsDialog;
+  CMainLikeDialog mainDialog;
+  CBusyDialog busyDialog;
+  for (CDialog* dialog :
+       std::initializer_list<CDialog*>{&controlsDialog, &mainDialog, &busyDialog}) {
     dialog->Create();
     dialog->Show();
   }
@@ -312,7 +312,7 @@ int main() {
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
-    if (!IsWindow(controls_dialog.hwnd()) && !IsWindow(main_dialog.hwnd())) break;
+    if (!IsWindow(controlsDialog.hwnd()) && !IsWindow(mainDialog.hwnd())) break;
   }
   return 0;
 }

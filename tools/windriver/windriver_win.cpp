@@ -41,7 +41,7 @@ constexpr int kUsage = 2;
 constexpr int kMessageBoxTextId = 0xFFFF;
 
 struct Query {
-  std::wstring class_name;  // "*" matches any
+  std::wstring className;   // "*" matches any
   std::wstring caption;     // "*" matches any
 };
 
@@ -84,7 +84,7 @@ std::wstring HandleText(HWND window) {
 }
 
 bool Matches(HWND window, const Query& query) {
-  if (query.class_name != L"*" && lstrcmpiW(ClassOf(window).c_str(), query.class_name.c_str())) {
+  if (query.className != L"*" && lstrcmpiW(ClassOf(window).c_str(), query.className.c_str())) {
     return false;
   }
   return query.caption == L"*" || TextOf(window) == query.caption;
@@ -92,13 +92,13 @@ bool Matches(HWND window, const Query& query) {
 
 struct FindState {
   const Query* query;
-  bool visible_only;
+  bool visibleOnly;
   std::vector<HWND> found;
 };
 
 BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param) {
   auto* state = reinterpret_cast<FindState*>(param);
-  if (state->visible_only && !IsWindowVisible(window)) return TRUE;
+  if (state->visibleOnly && !IsWindowVisible(window)) return TRUE;
   if (Matches(window, *state->query)) state->found.push_back(window);
   return TRUE;
 }
@@ -176,8 +176,8 @@ int Texts(const Query& query, DWORD timeoutMs) {
 }
 
 int Click(const Query& query, const std::wstring& button, DWORD timeoutMs) {
-  long wanted_id = -1;
-  if (button.size() > 1 && button[0] == L'#' && !ParseNumber(button.substr(1), wanted_id)) {
+  long wantedId = -1;
+  if (button.size() > 1 && button[0] == L'#' && !ParseNumber(button.substr(1), wantedId)) {
     return kUsage;
   }
   HWND window = nullptr;
@@ -187,23 +187,23 @@ int Click(const Query& query, const std::wstring& button, DWORD timeoutMs) {
     if (windows.empty()) return false;
     window = windows.front();
     for (HWND child : ChildrenOf(window)) {
-      const bool hit = wanted_id >= 0 ? GetDlgCtrlID(child) == wanted_id
-                                      : lstrcmpiW(ClassOf(child).c_str(), L"Button") == 0 &&
-                                            (TextOf(child) == button ||
-                                             WithoutMnemonics(TextOf(child)) == button);
+      const bool hit = wantedId >= 0 ? GetDlgCtrlID(child) == wantedId
+                                     : lstrcmpiW(ClassOf(child).c_str(), L"Button") == 0 &&
+                                           (TextOf(child) == button ||
+                                            WithoutMnemonics(TextOf(child)) == button);
       if (hit) {
         target = child;
         return true;
       }
     }
     // A command id needs no control: message boxes and dialogs take IDOK / IDCANCEL as is.
-    return wanted_id >= 0;
+    return wantedId >= 0;
   });
   if (!found) return 1;
   // A posted WM_COMMAND is what the button itself would send on a click; BM_CLICK needs the
   // target active and on screen, which a test cannot promise.
   HWND receiver = target ? GetParent(target) : window;
-  const int id = target ? GetDlgCtrlID(target) : static_cast<int>(wanted_id);
+  const int id = target ? GetDlgCtrlID(target) : static_cast<int>(wantedId);
   if (!PostMessageW(receiver, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                     reinterpret_cast<LPARAM>(target))) {
     return 1;
@@ -223,12 +223,12 @@ int Count(const Query& query) {
 
 int Foreground(const Query& query) {
   HWND front = GetForegroundWindow();
-  bool in_front = false;
+  bool inFront = false;
   for (HWND window : FindWindows(query, false)) {
-    if (window == front || (IsWindowVisible(window) && !IsIconic(window))) in_front = true;
+    if (window == front || (IsWindowVisible(window) && !IsIconic(window))) inFront = true;
   }
-  PrintUtf8(in_front ? L"1" : L"0");
-  return in_front ? 0 : 1;
+  PrintUtf8(inFront ? L"1" : L"0");
+  return inFront ? 0 : 1;
 }
 
 // The window's own close command, as the close box sends it.
@@ -324,20 +324,20 @@ std::wstring IconKindOnScreen(HWND iconStatic) {
   // The shared icons are round or triangular: the corner shows the background.
   const DWORD background = shot.bits[0];
   const wchar_t* best = L"unknown";
-  unsigned best_distance = ~0u;
+  unsigned bestDistance = ~0u;
   for (const auto& kind : kIconKinds) {
     for (size_t i = 0; i < pixels; ++i) drawn.bits[i] = background;
     DrawIconEx(drawn.dc, 0, 0, LoadIconW(nullptr, kind.id), width, height, 0, nullptr, DI_NORMAL);
     GdiFlush();
     unsigned distance = 0;
     for (size_t i = 0; i < pixels; ++i) distance += PixelDistance(shot.bits[i], drawn.bits[i]);
-    if (distance < best_distance) {
-      best_distance = distance;
+    if (distance < bestDistance) {
+      bestDistance = distance;
       best = kind.name;
     }
   }
   // On average within a few levels per channel: anti-aliasing differences, not another icon.
-  return best_distance <= pixels * 3 * 8 ? best : L"unknown";
+  return bestDistance <= pixels * 3 * 8 ? best : L"unknown";
 }
 
 std::wstring IconKind(HWND box) {
@@ -406,28 +406,28 @@ int Dispatch(const std::vector<std::wstring>& args) {
   if (args.size() < 2) return Usage();
   const std::wstring& command = args[1];
   long timeout = 0;
-  auto timeout_at = [&](size_t index) {
+  auto timeoutAt = [&](size_t index) {
     return args.size() == index + 1 && ParseNumber(args[index], timeout);
   };
   if (command == L"msgbox") {
-    if (!timeout_at(3)) return Usage();
+    if (!timeoutAt(3)) return Usage();
     return MessageBoxInfo(args[2], static_cast<DWORD>(timeout));
   }
   if (args.size() < 4) return Usage();
   const Query query{args[2], args[3]};
   if (command == L"count" && args.size() == 4) return Count(query);
   if (command == L"foreground" && args.size() == 4) return Foreground(query);
-  if (command == L"wait" && timeout_at(4)) return Wait(query, static_cast<DWORD>(timeout));
-  if (command == L"texts" && timeout_at(4)) return Texts(query, static_cast<DWORD>(timeout));
-  if (command == L"gone" && timeout_at(4)) return Gone(query, static_cast<DWORD>(timeout));
+  if (command == L"wait" && timeoutAt(4)) return Wait(query, static_cast<DWORD>(timeout));
+  if (command == L"texts" && timeoutAt(4)) return Texts(query, static_cast<DWORD>(timeout));
+  if (command == L"gone" && timeoutAt(4)) return Gone(query, static_cast<DWORD>(timeout));
   // "visible" is "wait" without the handle: a hidden window coming back.
-  if (command == L"visible" && timeout_at(4)) {
+  if (command == L"visible" && timeoutAt(4)) {
     return WaitVisible(query, static_cast<DWORD>(timeout)) ? 0 : 1;
   }
-  if (command == L"close" && timeout_at(4)) return Close(query, static_cast<DWORD>(timeout));
-  if (command == L"hide" && timeout_at(4)) return Hide(query, static_cast<DWORD>(timeout));
-  if (command == L"rect" && timeout_at(4)) return Rect(query, static_cast<DWORD>(timeout));
-  if (command == L"click" && timeout_at(5)) {
+  if (command == L"close" && timeoutAt(4)) return Close(query, static_cast<DWORD>(timeout));
+  if (command == L"hide" && timeoutAt(4)) return Hide(query, static_cast<DWORD>(timeout));
+  if (command == L"rect" && timeoutAt(4)) return Rect(query, static_cast<DWORD>(timeout));
+  if (command == L"click" && timeoutAt(5)) {
     return Click(query, args[4], static_cast<DWORD>(timeout));
   }
   return Usage();

@@ -10,7 +10,7 @@ constexpr uint8_t kMarker[] = {'F', 'D', 'P', '1'};
 }  // namespace
 
 std::optional<std::vector<uint8_t>> FakeDataProtection::Protect(const std::wstring& secret) {
-  if (fail_protect_) return std::nullopt;
+  if (failProtect_) return std::nullopt;
   std::vector<uint8_t> blob(std::begin(kMarker), std::end(kMarker));
   for (const wchar_t c : secret) {
     blob.push_back(static_cast<uint8_t>(c & 0xFF));
@@ -23,7 +23,7 @@ std::optional<std::vector<uint8_t>> FakeDataProtection::Protect(const std::wstri
 
 std::optional<std::wstring> FakeDataProtection::Unprotect(const std::vector<uint8_t>& blob) {
   constexpr size_t kHeader = sizeof(kMarker);
-  if (fail_unprotect_ || blob.size() < kHeader + 2 || (blob.size() - kHeader) % 2 != 0 ||
+  if (failUnprotect_ || blob.size() < kHeader + 2 || (blob.size() - kHeader) % 2 != 0 ||
       !std::equal(std::begin(kMarker), std::end(kMarker), blob.begin())) {
     return std::nullopt;
   }

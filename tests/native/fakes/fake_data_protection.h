@@ -9,10 +9,10 @@ class FakeDataProtection : public DataProtection {
   std::optional<std::vector<uint8_t>> Protect(const std::wstring& secret) override;
   std::optional<std::wstring> Unprotect(const std::vector<uint8_t>& blob) override;
 
-  void set_fail_protect(bool fail) { fail_protect_ = fail; }
-  void set_fail_unprotect(bool fail) { fail_unprotect_ = fail; }
+  void setFailProtect(bool fail) { failProtect_ = fail; }
+  void setFailUnprotect(bool fail) { failUnprotect_ = fail; }
 
  private:
-  bool fail_protect_ = false;
-  bool fail_unprotect_ = false;
+  bool failProtect_ = false;
+  bool failUnprotect_ = false;
 };

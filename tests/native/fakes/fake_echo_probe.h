@@ -16,10 +16,10 @@ class FakeEchoNetwork {
  public:
   struct Answer {
     bool replies = true;
-    uint32_t round_trip_ms = 10;
+    uint32_t roundTripMs = 10;
     uint32_t status = 0;
     std::vector<uint8_t> body;  // empty: the request is echoed
-    uint32_t delay_ms = 0;
+    uint32_t delayMs = 0;
   };
 
   void Set(uint32_t address, Answer answer) {
@@ -41,10 +41,10 @@ class FakeEchoNetwork {
     bool SendEcho(uint32_t address, const std::vector<uint8_t>& request, uint32_t,
                   EchoReply& reply) override {
       const Answer answer = network_.Next(address);
-      if (answer.delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(answer.delay_ms));
+      if (answer.delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
       if (!answer.replies) return false;
       reply.address = address;
-      reply.round_trip_ms = answer.round_trip_ms;
+      reply.roundTripMs = answer.roundTripMs;
       reply.status = answer.status;
       reply.body = answer.body.empty() ? request : answer.body;
       return true;

@@ -31,14 +31,14 @@ std::optional<std::vector<uint8_t>> FakeRegistryProfile::GetProfileBinary(
 
 bool FakeRegistryProfile::WriteProfileInt(const std::wstring& section, const std::wstring& entry,
                                           uint32_t value) {
-  if (fail_writes_) return false;
+  if (failWrites_) return false;
   Put(section, entry, value);
   return true;
 }
 
 bool FakeRegistryProfile::WriteProfileString(const std::wstring& section, const std::wstring& entry,
                                              const std::optional<std::wstring>& value) {
-  if (fail_writes_) return false;
+  if (failWrites_) return false;
   if (value) {
     Put(section, entry, *value);
   } else {
@@ -49,7 +49,7 @@ bool FakeRegistryProfile::WriteProfileString(const std::wstring& section, const 
 
 bool FakeRegistryProfile::WriteProfileBinary(const std::wstring& section, const std::wstring& entry,
                                              const std::vector<uint8_t>& bytes) {
-  if (fail_writes_) return false;
+  if (failWrites_) return false;
   Put(section, entry, bytes);
   return true;
 }

@@ -35,12 +35,12 @@ class FakeRegistryProfile : public RegistryProfile {
   size_t size() const { return values_.size(); }
 
   // Makes every write fail (and change nothing), as when the key cannot be created.
-  void set_fail_writes(bool fail) { fail_writes_ = fail; }
+  void setFailWrites(bool fail) { failWrites_ = fail; }
 
  private:
   using Key = std::pair<std::wstring, std::wstring>;
   static Key MakeKey(const std::wstring& section, const std::wstring& entry);
 
   std::map<Key, Value> values_;
-  bool fail_writes_ = false;
+  bool failWrites_ = false;
 };

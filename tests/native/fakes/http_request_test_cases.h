@@ -32,7 +32,7 @@ inline Fetched Fetch(const std::wstring& url, HttpLimits limits = {}) {
   Fetched fetched;
   if (!request.Start(target, kMessage)) return fetched;
   EXPECT_TRUE(target.WaitFor(HttpRequest::kEventEnded));
-  fetched.status = request.status_code();
+  fetched.status = request.statusCode();
   fetched.outcome = request.outcome();
   fetched.headers = request.headers();
   fetched.body = request.DetachBody();
@@ -131,41 +131,41 @@ TEST(HttpRequestLive, BodyWithoutLengthEndsWhenTheServerCloses) {
 
 TEST(HttpRequestLive, CutOffBodiesAreIncompleteNotAccepted) {
   using namespace http_request_cases;
-  LoopbackHttpServer short_length([](Connection& c) {
+  LoopbackHttpServer shortLength([](Connection& c) {
     c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nMagicTag=VpnServerResponse");
   });
-  EXPECT_EQ(Fetch(short_length.Url(L"127.0.0.1/")).outcome, HttpOutcome::kIncomplete);
+  EXPECT_EQ(Fetch(shortLength.Url(L"127.0.0.1/")).outcome, HttpOutcome::kIncomplete);
 
-  LoopbackHttpServer no_last_chunk([](Connection& c) {
+  LoopbackHttpServer noLastChunk([](Connection& c) {
     c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nabcde\r\n");
   });
-  const Fetched fetched = Fetch(no_last_chunk.Url(L"127.0.0.1/"));
+  const Fetched fetched = Fetch(noLastChunk.Url(L"127.0.0.1/"));
   EXPECT_EQ(fetched.outcome, HttpOutcome::kIncomplete);
   EXPECT_EQ(fetched.status, 200);
 
-  LoopbackHttpServer no_headers([](Connection& c) { c.Send("HTTP/1.1 200 OK\r\n"); });
-  EXPECT_EQ(Fetch(no_headers.Url(L"127.0.0.1/")).outcome, HttpOutcome::kFailed);
+  LoopbackHttpServer noHeaders([](Connection& c) { c.Send("HTTP/1.1 200 OK\r\n"); });
+  EXPECT_EQ(Fetch(noHeaders.Url(L"127.0.0.1/")).outcome, HttpOutcome::kFailed);
 }
 
 TEST(HttpRequestLive, HostileServersCannotMakeItHoldUnboundedMemory) {
   using namespace http_request_cases;
-  LoopbackHttpServer endless_headers([](Connection& c) {
+  LoopbackHttpServer endlessHeaders([](Connection& c) {
     c.Send("HTTP/1.1 200 OK\r\n");
     const std::string line = "X-Filler: " + std::string(1000, 'f') + "\r\n";
     for (int i = 0; i < 200 && c.Send(line); ++i) {
     }
   });
-  EXPECT_EQ(Fetch(endless_headers.Url(L"127.0.0.1/")).outcome, HttpOutcome::kTooLarge);
+  EXPECT_EQ(Fetch(endlessHeaders.Url(L"127.0.0.1/")).outcome, HttpOutcome::kTooLarge);
 
-  LoopbackHttpServer big_body([](Connection& c) {
+  LoopbackHttpServer bigBody([](Connection& c) {
     c.Send("HTTP/1.1 200 OK\r\n\r\n");
     const std::string block(4096, 'b');
     for (int i = 0; i < 64 && c.Send(block); ++i) {
     }
   });
   HttpLimits limits;
-  limits.memory_body = 100 * 1024;
-  const Fetched fetched = Fetch(big_body.Url(L"127.0.0.1/"), limits);
+  limits.memoryBody = 100 * 1024;
+  const Fetched fetched = Fetch(bigBody.Url(L"127.0.0.1/"), limits);
   EXPECT_EQ(fetched.outcome, HttpOutcome::kTooLarge);
   EXPECT_LE(fetched.body.size(), 100u * 1024);
 }
@@ -186,8 +186,8 @@ TEST(HttpRequestLive, WritesTheBodyToTheOutputInsteadOfMemory) {
   ASSERT_TRUE(request.Start(target, http_request_cases::kMessage));
   ASSERT_TRUE(target.WaitFor(HttpRequest::kEventEnded));
   EXPECT_EQ(request.outcome(), HttpOutcome::kComplete);
-  EXPECT_EQ(request.bytes_received(), static_cast<int64_t>(payload.size()));
-  EXPECT_EQ(request.content_length(), static_cast<int64_t>(payload.size()));
+  EXPECT_EQ(request.bytesReceived(), static_cast<int64_t>(payload.size()));
+  EXPECT_EQ(request.contentLength(), static_cast<int64_t>(payload.size()));
   EXPECT_EQ(request.BodyLength(), 0u);
   request.Close();
   EXPECT_EQ(std::ftell(file), static_cast<long>(payload.size()));

@@ -56,10 +56,10 @@ class LoopbackHttpServer {
 
   bool listening() const { return listening_ != kNoSocket; }
   uint16_t port() const { return port_; }
-  std::wstring Url(const std::wstring& host_and_path) const {
-    const size_t slash = host_and_path.find(L'/');
-    return L"http://" + host_and_path.substr(0, slash) + L":" + std::to_wstring(port_) +
-           host_and_path.substr(slash);
+  std::wstring Url(const std::wstring& hostAndPath) const {
+    const size_t slash = hostAndPath.find(L'/');
+    return L"http://" + hostAndPath.substr(0, slash) + L":" + std::to_wstring(port_) +
+           hostAndPath.substr(slash);
   }
   std::vector<std::string> requests() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -68,13 +68,13 @@ class LoopbackHttpServer {
   void Release() {
     std::lock_guard<std::mutex> lock(mutex_);
     released_ = true;
-    released_changed_.notify_all();
+    releasedChanged_.notify_all();
   }
 
  private:
   void WaitForRelease() {
     std::unique_lock<std::mutex> lock(mutex_);
-    released_changed_.wait(lock, [this] { return released_; });
+    releasedChanged_.wait(lock, [this] { return released_; });
   }
 
   // One connection at a time is enough for these tests, and keeps the server simple.
@@ -108,7 +108,7 @@ class LoopbackHttpServer {
   uint16_t port_ = 0;
   std::thread thread_;
   std::mutex mutex_;
-  std::condition_variable released_changed_;
+  std::condition_variable releasedChanged_;
   bool released_ = false;
   std::vector<std::string> requests_;
 };
