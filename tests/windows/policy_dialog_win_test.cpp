@@ -21,6 +21,15 @@
 
 namespace {
 
+// Writes a login response into the temporary folder; returns its path.
+std::wstring WriteResponse(const wchar_t* name, const char* body) {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring path = std::wstring(temp) + name;
+  std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << body;
+  return path;
+}
+
 // No RasMan parameters key: the L2TP preparation has nothing to do and asks nothing.
 class NoMachineRegistry : public RegistryKeyFactory {
  public:
@@ -120,18 +129,14 @@ TEST(PolicyDialogWin, MeasuresLoopbackServersAndOkReturnsTheThreeResults) {
   LoopbackTimeService timeService;
   ASSERT_TRUE(timeService.ok());
 
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring response = std::wstring(temp) + L"kv_policy_dialog_test.ini";
-  {
-    std::ofstream out(response.c_str(), std::ios::binary | std::ios::trunc);
-    out << "[VPN]\r\nAuthResult=OK\r\nMagicTag=VpnServerResponse\r\n[Routes]\r\n"
-           "Title0=Overseas\r\nComment0=foreign sites\r\n[Servers]\r\n"
-           "ServerId0=101\r\nTitle0=Tokyo\r\nServerHost0=127.0.0.1\r\nProtocols0=pptp,l2tp\r\n"
-           "Categories0=china\r\nLoad0=0.35\r\n"
-           "ServerId1=102\r\nTitle1=Nowhere\r\nServerHost1=no-such-host.invalid\r\n"
-           "Protocols1=pptp\r\nCategories1=China\r\n";
-  }
+  const std::wstring response = WriteResponse(
+      L"kv_policy_dialog_test.ini",
+      "[VPN]\r\nAuthResult=OK\r\nMagicTag=VpnServerResponse\r\n[Routes]\r\n"
+      "Title0=Overseas\r\nComment0=foreign sites\r\n[Servers]\r\n"
+      "ServerId0=101\r\nTitle0=Tokyo\r\nServerHost0=127.0.0.1\r\nProtocols0=pptp,l2tp\r\n"
+      "Categories0=china\r\nLoad0=0.35\r\n"
+      "ServerId1=102\r\nTitle1=Nowhere\r\nServerHost1=no-such-host.invalid\r\n"
+      "Protocols1=pptp\r\nCategories1=China\r\n");
   CUserRegistryProfile registry(L"Kavrin", L"KavrinPolicyDialogTest");
   DpapiDataProtection protection;
   SettingsStore settings(registry, protection);
@@ -196,15 +201,11 @@ void CALLBACK WalkTabOrder(HWND, UINT, UINT_PTR timer, DWORD) {
 
 TEST(PolicyDialogWin, CentresOnItsOwnerInsideTheWorkAreaAndTabReachesEveryControl) {
   BuildTextTable();
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring response = std::wstring(temp) + L"kv_policy_dialog_keys.ini";
-  {
-    std::ofstream out(response.c_str(), std::ios::binary | std::ios::trunc);
-    out << "[VPN]\r\nAuthResult=OK\r\nMagicTag=VpnServerResponse\r\n[Servers]\r\n"
-           "ServerId0=101\r\nTitle0=Tokyo\r\nServerHost0=127.0.0.1\r\nProtocols0=pptp,l2tp\r\n"
-           "Categories0=china\r\n";
-  }
+  const std::wstring response = WriteResponse(
+      L"kv_policy_dialog_keys.ini",
+      "[VPN]\r\nAuthResult=OK\r\nMagicTag=VpnServerResponse\r\n[Servers]\r\n"
+      "ServerId0=101\r\nTitle0=Tokyo\r\nServerHost0=127.0.0.1\r\nProtocols0=pptp,l2tp\r\n"
+      "Categories0=china\r\n");
   CUserRegistryProfile registry(L"Kavrin", L"KavrinPolicyDialogKeysTest");
   DpapiDataProtection protection;
   SettingsStore settings(registry, protection);

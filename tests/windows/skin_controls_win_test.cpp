@@ -190,20 +190,25 @@ TEST(SkinCheckBoxWin, KeepsTheStateBmSetCheckStores) {
   EXPECT_LT(GetRValue(DrawItem(box)->At(6, 3)), 120);
 }
 
+// One 120-pixel column and `rows` empty rows.
+void AddColumnAndRows(HWND list, int rows) {
+  LVCOLUMNW column = {};
+  column.mask = LVCF_WIDTH;
+  column.cx = 120;
+  SendMessageW(list, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
+  for (int row = 0; row < rows; ++row) {
+    LVITEMW item = {};
+    item.iItem = row;
+    SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  }
+}
+
 TEST(SkinListCtrlWin, RowsAlternateStartingLightBlue) {
   Skin();
   CHost host;
   CSkinListCtrl list;
   ASSERT_TRUE(list.Create(host.hwnd(), RECT{0, 0, 300, 200}, 1022));
-  LVCOLUMNW column = {};
-  column.mask = LVCF_WIDTH;
-  column.cx = 120;
-  SendMessageW(list.hwnd(), LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
-  for (int row = 0; row < 3; ++row) {
-    LVITEMW item = {};
-    item.iItem = row;
-    SendMessageW(list.hwnd(), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-  }
+  AddColumnAndRows(list.hwnd(), 3);
   Snapshot shot(list.hwnd());
   for (int row = 0; row < 2; ++row) {
     DRAWITEMSTRUCT item = {};
@@ -248,15 +253,7 @@ TEST(SkinListCtrlWin, ThumbDragScrollsTheListAndTheBarHidesWithIt) {
   CHost host(true);
   CSkinListCtrl list;
   ASSERT_TRUE(list.Create(host.hwnd(), RECT{0, 0, 300, 200}, 1022));
-  LVCOLUMNW column = {};
-  column.mask = LVCF_WIDTH;
-  column.cx = 120;
-  SendMessageW(list.hwnd(), LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
-  for (int row = 0; row < 100; ++row) {
-    LVITEMW item = {};
-    item.iItem = row;
-    SendMessageW(list.hwnd(), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-  }
+  AddColumnAndRows(list.hwnd(), 100);
   CSkinScrollbar* bar = SkinnedBar(list.hwnd(), true);
   ASSERT_NE(bar, nullptr);
   ASSERT_TRUE(IsWindowVisible(bar->hwnd()));
