@@ -4,6 +4,15 @@
 KV_ROOT=${KV_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 KV_WIN_BUILD=${KV_WIN_BUILD:-$KV_ROOT/build/windows}
 
+# Wine runs our 32-bit programs through its 32-bit loader, an i386 Linux program. Some kernels
+# are built without 32-bit support (their exec answers "Exec format error"); there nothing
+# under Wine can run, and only the builds can be checked.
+kv_runs_32bit() {
+  local loader=/usr/lib/wine/wine
+  [ -x "$loader" ] || loader=$(command -v wine) || return 1
+  "$loader" --version >/dev/null 2>&1
+}
+
 kv_wine_env() {
   export WINEPREFIX=$KV_WIN_BUILD/wineprefix
   export WINEDEBUG=-all
@@ -15,6 +24,10 @@ kv_wine_env() {
 # output is captured through a pipe does not wait on a server that inherited that pipe.
 kv_wine_prefix() {
   kv_wine_env
+  if ! kv_runs_32bit; then
+    echo "wine: this machine's kernel runs no 32-bit programs (Exec format error), so Wine cannot start ours here" >&2
+    return 1
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
