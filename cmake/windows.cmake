@@ -109,7 +109,12 @@ add_dependencies(bench_bind_connect KavrinBind KavrinTestProvider)
 
 # KavrinBind64.dll beside KavrinBind.dll: the same module for 64-bit programs, built by the
 # x86-64 compiler in a tree of its own (build/windows/bind64) from whatever KavrinBind is made
-# of here. Left last, so that it sees everything added to KavrinBind above.
+# of here. Left last, so that it sees everything added to KavrinBind above. A whole tree built
+# for x86-64 (the windows64 preset, for machines that run no 32-bit programs) has its
+# KavrinBind.dll 64-bit already and needs no second one.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  return()
+endif()
 include(ExternalProject)
 get_target_property(bind_sources KavrinBind SOURCES)
 list(FILTER bind_sources EXCLUDE REGEX "\\.def$")
