@@ -5,8 +5,8 @@ KV_ROOT=${KV_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 KV_WIN_BUILD=${KV_WIN_BUILD:-$KV_ROOT/build/windows}
 
 # Wine runs our 32-bit programs through its 32-bit loader, an i386 Linux program. Some kernels
-# are built without 32-bit support (their exec answers "Exec format error"); there nothing
-# under Wine can run, and only the builds can be checked.
+# are built without 32-bit support (their exec answers "Exec format error"); there none of our
+# 32-bit programs can run under Wine.
 kv_runs_32bit() {
   local loader=/usr/lib/wine/wine
   [ -x "$loader" ] || loader=$(command -v wine) || return 1
