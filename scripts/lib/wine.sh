@@ -55,6 +55,16 @@ REG
   wineserver -w
 }
 
+# Sets the display's DPI the prefix reports (LogPixels: 96 is 100 %, 144 is 150 %, 192 is
+# 200 %); programs started afterwards see it. Wine has read it from either key over its versions.
+kv_wine_dpi() {
+  local dpi=$1
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+    >/dev/null 2>&1 </dev/null || true
+  wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+    /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 </dev/null || true
+}
+
 KV_XVFB_PID=
 kv_display() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
@@ -68,8 +78,19 @@ kv_display() {
       rm -f /tmp/.X$n-lock /tmp/.X11-unix/X$n
     fi
     [ -e /tmp/.X11-unix/X$n ] && continue
-    Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    KV_XVFB_PID=$!
+    # Room for the largest window at 200 % (the policy dialog, 1440 x 840).
+    Xvfb :$n -screen 0 "${KV_SCREEN:-2048x1536x24}" -nolisten tcp >/dev/null 2>&1 &
+    # Sets the display's DPI the prefix reports (LogPixels: 96 is 100 %, 144 is 150 %, 192 is
+# 200 %); programs started afterwards see it. Wine has read it from either key over its versions.
+kv_wine_dpi() {
+  local dpi=$1
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+    >/dev/null 2>&1 </dev/null || true
+  wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+    /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 </dev/null || true
+}
+
+KV_XVFB_PID=$!
     export DISPLAY=:$n
     local i
     for i in $(seq 1 50); do
@@ -83,7 +104,17 @@ kv_display() {
 
 kv_display_stop() {
   if [ -n "$KV_XVFB_PID" ]; then kill "$KV_XVFB_PID" 2>/dev/null || true; fi
-  KV_XVFB_PID=
+  # Sets the display's DPI the prefix reports (LogPixels: 96 is 100 %, 144 is 150 %, 192 is
+# 200 %); programs started afterwards see it. Wine has read it from either key over its versions.
+kv_wine_dpi() {
+  local dpi=$1
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+    >/dev/null 2>&1 </dev/null || true
+  wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+    /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 </dev/null || true
+}
+
+KV_XVFB_PID=
 }
 
 kv_wine_stop() {
