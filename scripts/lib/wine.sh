@@ -56,13 +56,16 @@ REG
 }
 
 # Sets the display's DPI the prefix reports (LogPixels: 96 is 100 %, 144 is 150 %, 192 is
-# 200 %); programs started afterwards see it. Wine has read it from either key over its versions.
+# 200 %). Wine has read it from either key over its versions, and its desktop takes it when it
+# starts: the prefix's processes are ended, and what starts next sees the new DPI.
 kv_wine_dpi() {
   local dpi=$1
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
     >/dev/null 2>&1 </dev/null || true
   wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
     /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 </dev/null || true
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
 }
 
 KV_XVFB_PID=
@@ -81,13 +84,16 @@ kv_display() {
     # Room for the largest window at 200 % (the policy dialog, 1440 x 840).
     Xvfb :$n -screen 0 "${KV_SCREEN:-2048x1536x24}" -nolisten tcp >/dev/null 2>&1 &
     # Sets the display's DPI the prefix reports (LogPixels: 96 is 100 %, 144 is 150 %, 192 is
-# 200 %); programs started afterwards see it. Wine has read it from either key over its versions.
+# 200 %). Wine has read it from either key over its versions, and its desktop takes it when it
+# starts: the prefix's processes are ended, and what starts next sees the new DPI.
 kv_wine_dpi() {
   local dpi=$1
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
     >/dev/null 2>&1 </dev/null || true
   wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
     /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 </dev/null || true
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
 }
 
 KV_XVFB_PID=$!
@@ -104,17 +110,7 @@ KV_XVFB_PID=$!
 
 kv_display_stop() {
   if [ -n "$KV_XVFB_PID" ]; then kill "$KV_XVFB_PID" 2>/dev/null || true; fi
-  # Sets the display's DPI the prefix reports (LogPixels: 96 is 100 %, 144 is 150 %, 192 is
-# 200 %); programs started afterwards see it. Wine has read it from either key over its versions.
-kv_wine_dpi() {
-  local dpi=$1
-  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
-    >/dev/null 2>&1 </dev/null || true
-  wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
-    /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 </dev/null || true
-}
-
-KV_XVFB_PID=
+  KV_XVFB_PID=
 }
 
 kv_wine_stop() {
