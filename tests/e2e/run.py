@@ -1218,7 +1218,7 @@ def window_layout(d, caption):
 
 def dialog_layouts(d):
     """The main window, the fetch dialog (held open by a slow login) and the policy dialog."""
-    slow = Simulator("login=slow", options=("--slow-seconds", "3"))
+    slow = Simulator("login=slow", options=("--slow-seconds", "2"))
     s = Session(d, sims=[slow])
     try:
         # Text in an edit shows how large its font draws.
