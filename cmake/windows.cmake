@@ -22,8 +22,11 @@ target_link_libraries(kv_core PUBLIC ${KAVRIN_SYSTEM_LIBS})
 add_executable(Kavrin WIN32 ${KAVRIN_APP_SOURCES} ${PROJECT_SOURCE_DIR}/res/kavrin.rc)
 target_link_libraries(Kavrin PRIVATE kv_core)
 target_link_options(Kavrin PRIVATE -municode)
+file(GLOB KAVRIN_RESOURCE_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/res/art/*.png
+     ${PROJECT_SOURCE_DIR}/res/art/*.jpg ${PROJECT_SOURCE_DIR}/res/art/*.bmp
+     ${PROJECT_SOURCE_DIR}/res/art/*.avi ${PROJECT_SOURCE_DIR}/res/icons/*.ico)
 set_source_files_properties(${PROJECT_SOURCE_DIR}/res/kavrin.rc PROPERTIES
-    OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/resource.h;${PROJECT_SOURCE_DIR}/res/kavrin.manifest")
+    OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/resource.h;${PROJECT_SOURCE_DIR}/res/kavrin.manifest;${KAVRIN_RESOURCE_FILES}")
 
 # The binding module: plain, undecorated export names come from the .def file. Its place in the
 # socket catalog is the client's code too (the client checks it at start-up).
