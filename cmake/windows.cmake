@@ -22,8 +22,11 @@ target_link_libraries(kv_core PUBLIC ${KAVRIN_SYSTEM_LIBS})
 add_executable(Kavrin WIN32 ${KAVRIN_APP_SOURCES} ${PROJECT_SOURCE_DIR}/res/kavrin.rc)
 target_link_libraries(Kavrin PRIVATE kv_core)
 target_link_options(Kavrin PRIVATE -municode)
+file(GLOB KAVRIN_RESOURCE_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/res/art/*.png
+     ${PROJECT_SOURCE_DIR}/res/art/*.jpg ${PROJECT_SOURCE_DIR}/res/art/*.bmp
+     ${PROJECT_SOURCE_DIR}/res/art/*.avi ${PROJECT_SOURCE_DIR}/res/icons/*.ico)
 set_source_files_properties(${PROJECT_SOURCE_DIR}/res/kavrin.rc PROPERTIES
-    OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/resource.h;${PROJECT_SOURCE_DIR}/res/kavrin.manifest")
+    OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/resource.h;${PROJECT_SOURCE_DIR}/res/kavrin.manifest;${KAVRIN_RESOURCE_FILES}")
 
 # The binding module: plain, undecorated export names come from the .def file. Its place in the
 # socket catalog is the client's code too (the client checks it at start-up).
@@ -109,7 +112,12 @@ add_dependencies(bench_bind_connect KavrinBind KavrinTestProvider)
 
 # KavrinBind64.dll beside KavrinBind.dll: the same module for 64-bit programs, built by the
 # x86-64 compiler in a tree of its own (build/windows/bind64) from whatever KavrinBind is made
-# of here. Left last, so that it sees everything added to KavrinBind above.
+# of here. Left last, so that it sees everything added to KavrinBind above. A whole tree built
+# for x86-64 (the windows64 preset, for machines that run no 32-bit programs) has its
+# KavrinBind.dll 64-bit already and needs no second one.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  return()
+endif()
 include(ExternalProject)
 get_target_property(bind_sources KavrinBind SOURCES)
 list(FILTER bind_sources EXCLUDE REGEX "\\.def$")

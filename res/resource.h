@@ -32,6 +32,9 @@
 
 // The fetch dialog's animation.
 #define IDR_AVI_FETCH 141
+// The same animation drawn at 150 % and 200 %.
+#define IDR_AVI_FETCH_150 142
+#define IDR_AVI_FETCH_200 143
 
 // Menus.
 #define IDR_TRAY_MENU 128

@@ -3,7 +3,9 @@
 
 Run with Debian's python3-pil (/usr/bin/python3 res/art/draw.py); the outputs are committed so
 the build needs no Python. Sizes and cell grids are fixed by the part lists the
-program registers: change a picture freely, never its grid.
+program registers: change a picture freely, never its grid. Each picture and the animation
+come in three sets, 100 % ("frame.jpg"), 150 % ("frame_150.jpg") and 200 % ("frame_200.jpg"),
+the larger ones on the same grid scaled; the icons carry one picture per size.
 """
 import math
 import os
@@ -33,20 +35,91 @@ BOLD = '/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf'
 SS = 8  # supersampling factor for smooth small shapes
 
 
-def font(size, path=BOLD):
-    return ImageFont.truetype(path, size)
+# Every picture is drawn at 100 %, 150 % and 200 % (the program picks the set for a window's
+# DPI). A set is painted at M times the 100 % pixel grid (M = 1, 3, 2), everything placed as at
+# 100 %, and saved at its scale: the 150 % set is the 300 % painting halved, cell by cell.
+M = 1
+PERCENT = 100
+
+
+def font(size, path=BOLD, raw=False):
+    """A font of `size` 100 % pixels (`raw`: of canvas pixels, for painters given `s`)."""
+    return ImageFont.truetype(path, size if raw else size * M)
 
 
 def lerp(a, b, t):
     return tuple(int(round(a[i] + (b[i] - a[i]) * t)) for i in range(3))
 
 
+def canvas(mode, size, *colour):
+    w, h = size
+    return Image.new(mode, (w * M, h * M), *colour)
+
+
+def paste(dst, src, xy, mask=None):
+    dst.paste(src, (xy[0] * M, xy[1] * M), mask)
+
+
+def composite(dst, src, xy):
+    dst.alpha_composite(src, (xy[0] * M, xy[1] * M))
+
+
+def crop(img, box):
+    return img.crop(tuple(v * M for v in box))
+
+
+class Draw:
+    """ImageDraw in 100 % pixels on a canvas M times larger: a pixel becomes an M x M block, a
+    one-pixel line a band M pixels wide."""
+
+    def __init__(self, img):
+        self.d = ImageDraw.Draw(img)
+
+    @staticmethod
+    def box(b):
+        x0, y0, x1, y1 = (b[0][0], b[0][1], b[1][0], b[1][1]) if len(b) == 2 else b
+        return [x0 * M, y0 * M, (x1 + 1) * M - 1, (y1 + 1) * M - 1]
+
+    @staticmethod
+    def point_at(p):
+        return (p[0] * M + (M - 1) / 2, p[1] * M + (M - 1) / 2)
+
+    def line(self, pts, fill=None, width=1):
+        (x0, y0), (x1, y1) = pts[0], pts[-1]
+        if len(pts) == 2 and (x0 == x1 or y0 == y1) and width == 1:
+            self.d.rectangle(self.box([min(x0, x1), min(y0, y1), max(x0, x1), max(y0, y1)]),
+                             fill=fill)
+        else:
+            self.d.line([self.point_at(p) for p in pts], fill=fill, width=width * M)
+
+    def point(self, pts, fill=None):
+        for x, y in (pts if isinstance(pts, list) else [pts]):
+            self.d.rectangle(self.box([x, y, x, y]), fill=fill)
+
+    def rectangle(self, b, fill=None, outline=None, width=1):
+        self.d.rectangle(self.box(b), fill=fill, outline=outline, width=width * M)
+
+    def rounded_rectangle(self, b, radius=0, fill=None, outline=None, width=1):
+        self.d.rounded_rectangle(self.box(b), radius=radius * M, fill=fill, outline=outline,
+                                 width=width * M)
+
+    def ellipse(self, b, fill=None, outline=None, width=1):
+        self.d.ellipse(self.box(b), fill=fill, outline=outline, width=width * M)
+
+    def polygon(self, pts, fill=None, outline=None):
+        self.d.polygon([self.point_at(p) for p in pts], fill=fill, outline=outline)
+
+    def text(self, xy, text, font=None, fill=None, anchor=None):
+        self.d.text((xy[0] * M, xy[1] * M), text, font=font, fill=fill, anchor=anchor)
+
+
 def vgradient(img, box, top, bottom):
+    """A vertical gradient over `box` (100 % pixels), smooth in every canvas row."""
     d = ImageDraw.Draw(img)
-    x0, y0, x1, y1 = box
-    h = max(1, y1 - y0 - 1)
+    x0, y0, x1, y1 = (v * M for v in box)
+    h = max(1, y1 - y0 - M)
     for y in range(y0, y1):
-        d.line([(x0, y), (x1 - 1, y)], fill=lerp(top, bottom, (y - y0) / h))
+        d.line([(x0, y), (x1 - 1, y)], fill=lerp(top, bottom, min(1.0, (y - y0) / h)))
 
 
 def title_colour(y):
@@ -57,15 +130,12 @@ def title_colour(y):
 
 
 def smooth(size, painter, scale=SS):
-    """Paints on an enlarged transparent canvas and scales down, for anti-aliased shapes."""
+    """Paints on an enlarged transparent canvas and scales down, for anti-aliased shapes; the
+    painter's `s` is canvas pixels per 100 % pixel times the supersampling."""
     w, h = size
-    big = Image.new('RGBA', (w * scale, h * scale), (0, 0, 0, 0))
-    painter(ImageDraw.Draw(big), scale)
-    return big.resize((w, h), Image.LANCZOS)
-
-
-def paste_over(dst, src, xy):
-    dst.alpha_composite(src, xy) if dst.mode == 'RGBA' else dst.paste(src, xy, src)
+    big = Image.new('RGBA', (w * M * scale, h * M * scale), (0, 0, 0, 0))
+    painter(ImageDraw.Draw(big), scale * M)
+    return big.resize((w * M, h * M), Image.LANCZOS)
 
 
 def rounded(d, box, r, fill=None, outline=None, width=1):
@@ -91,16 +161,59 @@ def shield(d, s, cx, cy, w, h, fill, outline=None, ow=0):
     d.polygon(poly, fill=fill, outline=outline, width=ow)
 
 
+# Cells of each picture's grid (columns, rows), as its part list cuts it: the larger sets keep
+# every cell whole, each the 100 % cell scaled (what the program expects of them).
+GRIDS = {
+    'system_minimize.png': (4, 1), 'system_close.png': (4, 1), 'buttons.bmp': (4, 2),
+    'vscroll.png': (4, 5), 'hscroll.png': (4, 5), 'web_buttons.jpg': (3, 5), 'tabs.png': (8, 1),
+    'header_columns.png': (3, 1), 'panel_title.png': (3, 1), 'check_boxes.png': (2, 4),
+    'radio_boxes.png': (4, 2), 'flags.png': (3, 1), 'connect_icons.png': (2, 2),
+    'policy_icons.png': (3, 1), 'speed_icons.png': (5, 1),
+}
+
+
+def scaled(length, percent):
+    """length * percent / 100 to the nearest pixel, halves up (as the program scales)."""
+    return (length * percent + 50) // 100
+
+
+def artwork_length(length, cells, percent):
+    if cells <= 1 or length % cells:
+        return scaled(length, percent)
+    return cells * scaled(length // cells, percent)
+
+
+def scale_file(name, percent):
+    stem, ext = os.path.splitext(name)
+    return f'{stem}_{percent}{".png" if ext == ".bmp" else ext}'
+
+
 def save(img, name, **kw):
-    img.save(os.path.join(HERE, name), **kw)
+    """Saves the canvas as the current set: cell by cell at the set's size."""
+    if PERCENT == 100:
+        img.save(os.path.join(HERE, name), **kw)
+        return
+    w, h = img.width // M, img.height // M
+    cols, rows = GRIDS.get(name, (1, 1))
+    tw, th = artwork_length(w, cols, PERCENT), artwork_length(h, rows, PERCENT)
+    out = Image.new(img.mode, (tw, th))
+    cw, ch = (w // cols, h // rows) if w % cols == 0 and h % rows == 0 else (w, h)
+    tcw, tch = (tw // cols, th // rows) if (cw, ch) != (w, h) else (tw, th)
+    for r in range(h // ch):
+        for c in range(w // cw):
+            cell = img.crop((c * cw * M, r * ch * M, (c + 1) * cw * M, (r + 1) * ch * M))
+            if cell.size != (tcw, tch):
+                cell = cell.resize((tcw, tch), Image.LANCZOS)
+            out.paste(cell, (c * tcw, r * tch))
+    out.save(os.path.join(HERE, scale_file(name, PERCENT)), **kw)
 
 
 # --- window frame and system buttons -----------------------------------------------------
 
 def draw_frame():
     w, h = 339, 71
-    img = Image.new('RGB', (w, h), BG)
-    d = ImageDraw.Draw(img)
+    img = canvas('RGB', (w, h), BG)
+    d = Draw(img)
     for y in range(0, 47):
         d.line([(0, y), (w - 1, y)], fill=title_colour(y))
     d.line([(0, 34), (w - 1, 34)], fill=(196, 212, 228))
@@ -121,15 +234,15 @@ def draw_frame():
         shield(dd, s, 11 * s, 11 * s, 18 * s, 20 * s, BLUE + (255,)),
         dd.ellipse([6.5 * s, 6 * s, 15.5 * s, 15 * s], outline=WHITE + (255,), width=int(1.6 * s)),
         dd.line([(11 * s, 4.5 * s), (11 * s, 16.5 * s)], fill=WHITE + (255,), width=int(1.4 * s))))
-    img.paste(mark, (12, 6), mark)
+    paste(img, mark, (12, 6), mark)
     save(img, 'frame.jpg', quality=95, subsampling=0)
     return img
 
 
 def system_buttons(cell_w, glyph, name, hover_fill, push_fill, glyph_hover):
     w, h = cell_w * 4, 19
-    img = Image.new('RGB', (w, h))
-    d = ImageDraw.Draw(img)
+    img = canvas('RGB', (w, h))
+    d = Draw(img)
     for y in range(h):
         d.line([(0, y), (w - 1, y)], fill=title_colour(y))
     states = [(None, INK), (hover_fill, glyph_hover), (push_fill, glyph_hover), (None, GREY)]
@@ -137,7 +250,7 @@ def system_buttons(cell_w, glyph, name, hover_fill, push_fill, glyph_hover):
         x = i * cell_w
         cell = smooth((cell_w, h), lambda dd, s, fill=fill, ink=ink: paint_sysbutton(
             dd, s, cell_w, h, fill, ink, glyph))
-        img.paste(cell, (x, 0), cell)
+        paste(img, cell, (x, 0), cell)
     save(img, name)
 
 
@@ -169,17 +282,17 @@ def globe(d, s, cx, cy, r, ink, width):
 
 def draw_main_picture(frame):
     w, h = 326, 464
-    img = Image.new('RGB', (w, h), BG)
-    d = ImageDraw.Draw(img)
+    img = canvas('RGB', (w, h), BG)
+    d = Draw(img)
     # Title band continues the frame's so the system buttons sit on the same colours.
     for y in range(0, 35):
         d.line([(0, y), (w - 1, y)], fill=title_colour(y))
-    img.paste(frame.crop((0, 0, 40, 34)), (0, 0))
+    paste(img, crop(frame, (0, 0, 40, 34)), (0, 0))
     d.text((40, 8), 'OrumaVPN', font=font(13), fill=NAVY)
     # Brand banner.
     vgradient(img, (0, 34, w, 116), (24, 92, 170), (12, 56, 124))
     art = smooth((w, 82), lambda dd, s: paint_banner(dd, s, w))
-    img.paste(art, (0, 34), art)
+    paste(img, art, (0, 34), art)
     d.text((92, 52), 'OrumaVPN', font=font(26), fill=WHITE)
     d.text((94, 86), 'Secure  \u00b7  Fast  \u00b7  Worldwide', font=font(11, BOLD.replace('-Bold', '')),
            fill=(196, 222, 246))
@@ -232,7 +345,7 @@ def paint_banner(d, s, w):
 
 def draw_buttons():
     cw, ch = 88, 28
-    img = Image.new('RGB', (cw * 4, ch * 2), BG)
+    img = canvas('RGB', (cw * 4, ch * 2), BG)
     primary = [((64, 146, 226), (26, 98, 178), (20, 78, 146)),
                ((96, 170, 240), (40, 122, 206), (26, 96, 172)),
                ((22, 84, 156), (34, 106, 186), (14, 60, 118)),
@@ -245,7 +358,7 @@ def draw_buttons():
         for col, (top, bottom, border) in enumerate(styles):
             cell = smooth((cw, ch), lambda dd, s, t=top, b=bottom, o=border, c=col: paint_button(
                 dd, s, cw, ch, t, b, o, c == 2))
-            img.paste(cell, (col * cw, row * ch), cell)
+            paste(img, cell, (col * cw, row * ch), cell)
     save(img, 'buttons.bmp')
 
 
@@ -269,8 +382,8 @@ def paint_button(d, s, w, h, top, bottom, border, pushed):
 
 def draw_web_buttons():
     cw, ch = 55, 50
-    img = Image.new('RGB', (cw * 3, ch * 5))
-    d = ImageDraw.Draw(img)
+    img = canvas('RGB', (cw * 3, ch * 5))
+    d = Draw(img)
     # Their background is the bottom band of the main window at y 410.
     for y in range(ch * 5):
         d.line([(0, y), (cw * 3 - 1, y)], fill=bottom_band(8 + y % ch))
@@ -278,7 +391,7 @@ def draw_web_buttons():
     for row, icon in enumerate(icons):
         for col in range(3):
             cell = smooth((cw, ch), lambda dd, s, c=col, ic=icon: paint_web_button(dd, s, cw, ch, c, ic))
-            img.paste(cell, (col * cw, row * ch), cell)
+            paste(img, cell, (col * cw, row * ch), cell)
     save(img, 'web_buttons.jpg', quality=95, subsampling=0)
 
 
@@ -319,7 +432,7 @@ def paint_gift(d, s, cx, cy):
 
 def paint_help(d, s, cx, cy):
     d.ellipse([cx - 11 * s, cy - 11 * s, cx + 11 * s, cy + 11 * s], fill=BLUE + (255,))
-    f = font(17 * s)
+    f = font(17 * s, raw=True)
     d.text((cx, cy + s), '?', font=f, fill=WHITE + (255,), anchor='mm')
 
 
@@ -337,8 +450,8 @@ def scroll_cell(kind, state):
     c = 16
     fills = [(232, 238, 244), (206, 226, 246), (160, 196, 232)]
     inks = [(96, 110, 124), BLUE, BLUE_DARK]
-    img = Image.new('RGB', (c, c), WHITE)
-    d = ImageDraw.Draw(img)
+    img = canvas('RGB', (c, c), WHITE)
+    d = Draw(img)
     if kind == 'track':
         d.rectangle([0, 0, c - 1, c - 1], fill=(244, 246, 248))
         d.line([(0, 0), (0, c - 1)], fill=(226, 231, 236))
@@ -366,26 +479,26 @@ def scroll_cell(kind, state):
 
 
 def draw_scrollbars():
-    v = Image.new('RGB', (64, 80), WHITE)
+    v = canvas('RGB', (64, 80), WHITE)
     rows = ['up', 'down', 'thumb', 'grip']
     for r, kind in enumerate(rows):
         for state in range(3):
-            v.paste(scroll_cell(kind, state), (state * 16, r * 16))
-    v.paste(scroll_cell('track', 0), (0, 64))
+            paste(v, scroll_cell(kind, state), (state * 16, r * 16))
+    paste(v, scroll_cell('track', 0), (0, 64))
     save(v, 'vscroll.png')
-    h = Image.new('RGB', (64, 80), WHITE)
+    h = canvas('RGB', (64, 80), WHITE)
     for r in range(5):
         for col in range(4):
-            cell = v.crop((col * 16, r * 16, col * 16 + 16, r * 16 + 16))
-            h.paste(cell.transpose(Image.TRANSPOSE), (col * 16, r * 16))
+            cell = crop(v, (col * 16, r * 16, col * 16 + 16, r * 16 + 16))
+            paste(h, cell.transpose(Image.TRANSPOSE), (col * 16, r * 16))
     save(h, 'hscroll.png')
 
 
 # --- tabs, headers, check and radio boxes --------------------------------------------
 
 def draw_tabs():
-    img = Image.new('RGB', (24, 24), BG)
-    d = ImageDraw.Draw(img)
+    img = canvas('RGB', (24, 24), BG)
+    d = Draw(img)
     # Inactive: columns 0-5 left edge (its right half is the stretched middle), 6-11 right edge.
     vgradient(img, (0, 0, 12, 24), (236, 242, 248), (214, 225, 236))
     vgradient(img, (12, 0, 24, 24), (255, 255, 255), (255, 255, 255))
@@ -410,9 +523,9 @@ def draw_tabs():
 
 
 def draw_header_columns():
-    img = Image.new('RGB', (12, 20))
+    img = canvas('RGB', (12, 20))
     vgradient(img, (0, 0, 12, 20), (252, 253, 254), (224, 232, 240))
-    d = ImageDraw.Draw(img)
+    d = Draw(img)
     d.line([(0, 19), (11, 19)], fill=(170, 185, 198))
     d.line([(0, 0), (0, 18)], fill=WHITE)
     d.line([(11, 3), (11, 16)], fill=(184, 198, 210))
@@ -420,9 +533,9 @@ def draw_header_columns():
 
 
 def draw_panel_title():
-    img = Image.new('RGB', (9, 27))
+    img = canvas('RGB', (9, 27))
     vgradient(img, (0, 0, 9, 27), (236, 243, 250), (206, 222, 238))
-    d = ImageDraw.Draw(img)
+    d = Draw(img)
     d.line([(0, 0), (8, 0)], fill=STEEL)
     d.line([(0, 26), (8, 26)], fill=STEEL)
     d.line([(0, 0), (0, 26)], fill=STEEL)
@@ -433,19 +546,19 @@ def draw_panel_title():
 
 def draw_check_boxes():
     c = 13
-    img = Image.new('RGB', (c * 2, c * 4), BG)
+    img = canvas('RGB', (c * 2, c * 4), BG)
     checked = [(BLUE, BLUE_DARK), (BLUE_LIGHT, BLUE), (BLUE_DARK, (10, 50, 100)), (GREY, GREY)]
     unchecked = [((255, 255, 255), (122, 140, 158)), ((232, 242, 252), BLUE),
                  ((255, 255, 255), (122, 140, 158)), ((240, 242, 244), (190, 196, 202))]
     for row in range(4):
         fill, border = checked[row]
-        img.paste(smooth((c, c), lambda d, s, f=fill, b=border: paint_check(d, s, c, f, b, 'check')),
+        paste(img, smooth((c, c), lambda d, s, f=fill, b=border: paint_check(d, s, c, f, b, 'check')),
                   (0, row * c), smooth((c, c), lambda d, s, f=fill, b=border: paint_check(
                       d, s, c, f, b, 'check')))
         fill, border = unchecked[row]
         mark = 'square' if row == 2 else None
         cell = smooth((c, c), lambda d, s, f=fill, b=border, m=mark: paint_check(d, s, c, f, b, m))
-        img.paste(cell, (c, row * c), cell)
+        paste(img, cell, (c, row * c), cell)
     save(img, 'check_boxes.png')
 
 
@@ -461,7 +574,7 @@ def paint_check(d, s, c, fill, border, mark):
 
 def draw_radio_boxes():
     c = 12
-    img = Image.new('RGB', (c * 4, c * 2), WHITE)
+    img = canvas('RGB', (c * 4, c * 2), WHITE)
     rings = [(122, 140, 158), BLUE, BLUE_DARK, (190, 196, 202)]
     fills = [WHITE, (232, 242, 252), (206, 224, 242), (240, 242, 244)]
     dots = [BLUE, BLUE_LIGHT, BLUE_DARK, GREY]
@@ -471,17 +584,17 @@ def draw_radio_boxes():
                 d.ellipse([0.5 * s, 0.5 * s, (c - 0.5) * s, (c - 0.5) * s], fill=f + (255,),
                           outline=r + (255,), width=s),
                 on and d.ellipse([3.3 * s, 3.3 * s, (c - 3.3) * s, (c - 3.3) * s], fill=dot + (255,))))
-            img.paste(cell, (col * c, row * c), cell)
+            paste(img, cell, (col * c, row * c), cell)
     save(img, 'radio_boxes.png')
 
 
 # --- small icons with alpha ------------------------------------------------------------
 
 def draw_flags():
-    img = Image.new('RGBA', (48, 16), (0, 0, 0, 0))
-    img.alpha_composite(smooth((16, 16), paint_china), (0, 0))
-    img.alpha_composite(smooth((16, 16), paint_asia), (16, 0))
-    img.alpha_composite(smooth((16, 16), paint_usa), (32, 0))
+    img = canvas('RGBA', (48, 16), (0, 0, 0, 0))
+    composite(img, smooth((16, 16), paint_china), (0, 0))
+    composite(img, smooth((16, 16), paint_asia), (16, 0))
+    composite(img, smooth((16, 16), paint_usa), (32, 0))
     save(img, 'flags.png')
 
 
@@ -541,16 +654,16 @@ def cross_icon(d, s, c, fill, ring):
 
 
 def draw_connect_icons():
-    img = Image.new('RGBA', (36, 36), (0, 0, 0, 0))
-    img.alpha_composite(smooth((18, 18), lambda d, s: power_icon(d, s, 18, GREEN, WHITE)), (0, 0))
-    img.alpha_composite(smooth((18, 18), lambda d, s: cross_icon(d, s, 18, RED, WHITE)), (18, 0))
-    img.alpha_composite(smooth((18, 18), lambda d, s: power_icon(d, s, 18, (170, 176, 182), (226, 230, 234))), (0, 18))
-    img.alpha_composite(smooth((18, 18), lambda d, s: cross_icon(d, s, 18, (170, 176, 182), (226, 230, 234))), (18, 18))
+    img = canvas('RGBA', (36, 36), (0, 0, 0, 0))
+    composite(img, smooth((18, 18), lambda d, s: power_icon(d, s, 18, GREEN, WHITE)), (0, 0))
+    composite(img, smooth((18, 18), lambda d, s: cross_icon(d, s, 18, RED, WHITE)), (18, 0))
+    composite(img, smooth((18, 18), lambda d, s: power_icon(d, s, 18, (170, 176, 182), (226, 230, 234))), (0, 18))
+    composite(img, smooth((18, 18), lambda d, s: cross_icon(d, s, 18, (170, 176, 182), (226, 230, 234))), (18, 18))
     save(img, 'connect_icons.png')
 
 
 def draw_policy_icons():
-    img = Image.new('RGBA', (60, 16), (0, 0, 0, 0))
+    img = canvas('RGBA', (60, 16), (0, 0, 0, 0))
 
     def route(d, s):
         w = int(1.8 * s)
@@ -571,17 +684,17 @@ def draw_policy_icons():
         d.polygon([(12 * s, 0.8 * s), (17.5 * s, 3.8 * s), (12.5 * s, 7.5 * s)], fill=BLUE + (255,))
 
     for i, painter in enumerate((route, lock, refresh)):
-        img.alpha_composite(smooth((20, 16), painter), (i * 20, 0))
+        composite(img, smooth((20, 16), painter), (i * 20, 0))
     save(img, 'policy_icons.png')
 
 
 def draw_tip_info():
-    img = Image.new('RGB', (14, 14), BG)
+    img = canvas('RGB', (14, 14), BG)
     cell = smooth((14, 14), lambda d, s: (
         d.ellipse([0.5 * s, 0.5 * s, 13.5 * s, 13.5 * s], fill=(0, 106, 146, 255)),
         d.ellipse([6 * s, 2.6 * s, 8 * s, 4.6 * s], fill=WHITE + (255,)),
         d.rounded_rectangle([6.1 * s, 5.8 * s, 7.9 * s, 11.2 * s], radius=0.6 * s, fill=WHITE + (255,))))
-    img.paste(cell, (0, 0), cell)
+    paste(img, cell, (0, 0), cell)
     save(img, 'tip_info.png')
 
 
@@ -595,7 +708,7 @@ def draw_update_icon():
 
 
 def draw_speed_icons():
-    img = Image.new('RGBA', (60, 12), (0, 0, 0, 0))
+    img = canvas('RGBA', (60, 12), (0, 0, 0, 0))
     off = (200, 206, 212, 255)
 
     def bars(lit, colour):
@@ -617,7 +730,7 @@ def draw_speed_icons():
             d.ellipse([(x - 1.4) * s, 4.6 * s, (x + 1.4) * s, 7.4 * s], fill=BLUE + (a,))
 
     for i, painter in enumerate((bars(3, GREEN), bars(2, (236, 160, 20)), bars(1, RED), timeout, testing)):
-        img.alpha_composite(smooth((12, 12), painter), (i * 12, 0))
+        composite(img, smooth((12, 12), painter), (i * 12, 0))
     save(img, 'speed_icons.png')
 
 
@@ -675,8 +788,15 @@ def tray_icon(size, body, ring, up, down):
     return smooth((size, size), paint)
 
 
+# The sizes the system asks for at 100, 125, 150 and 200 %: small icons (title bar, tray) and,
+# for the program, large ones (task switcher, shortcuts).
+SMALL_ICONS = (16, 20, 24, 32)
+LARGE_ICONS = (40, 48, 64)
+
+
 def draw_icons():
-    write_ico(os.path.join(ICONS, 'kavrin.ico'), [program_icon(16), program_icon(32)])
+    write_ico(os.path.join(ICONS, 'kavrin.ico'),
+              [program_icon(n) for n in SMALL_ICONS + LARGE_ICONS])
     lit, dim = (255, 226, 70), (28, 110, 52)
     green, ring = (46, 168, 82), (18, 92, 44)
     tray = {
@@ -687,41 +807,40 @@ def draw_icons():
         'tray_received': (green, ring, dim, lit),
     }
     for name, (body, r, up, down) in tray.items():
-        write_ico(os.path.join(ICONS, name + '.ico'), [tray_icon(16, body, r, up, down),
-                                                       tray_icon(32, body, r, up, down)])
+        write_ico(os.path.join(ICONS, name + '.ico'),
+                  [tray_icon(n, body, r, up, down) for n in SMALL_ICONS])
 
 
 # --- fetch animation -------------------------------------------------------------------
 
 def draw_animation():
-    """An uncompressed 8-bit AVI: packets travel from the computer to the service and back."""
-    w, h, frames = 240, 40, 16
+    """An uncompressed 8-bit AVI for the fetch dialog's 20 x 20 animation control: packets
+    circle the service's globe. Drawn for the current set (20, 30 or 40 pixels square)."""
+    size, frames = scaled(20, PERCENT), 16
     pics = []
     for f in range(frames):
-        img = Image.new('RGB', (w, h), BG)
-        d = ImageDraw.Draw(img)
-        # computer
-        d.rounded_rectangle([8, 6, 44, 30], radius=3, fill=(70, 84, 98))
-        d.rectangle([11, 9, 41, 27], fill=(120, 180, 236))
-        d.rectangle([22, 30, 30, 34], fill=(70, 84, 98))
-        d.rectangle([16, 34, 36, 36], fill=(70, 84, 98))
-        # service: a globe
-        art = smooth((36, 36), lambda dd, s: (
-            dd.ellipse([1 * s, 1 * s, 35 * s, 35 * s], fill=BLUE + (255,)),
-            globe(dd, s, 18 * s, 18 * s, 14 * s, (255, 255, 255, 255), int(1.6 * s))))
-        img.paste(art, (w - 46, 2), art)
-        # the path and the moving packets
-        for x in range(54, w - 54, 6):
-            d.rectangle([x, 19, x + 2, 20], fill=(196, 208, 218))
-        for k in range(3):
-            pos = ((f + k * frames / 3) % frames) / frames
-            x = 54 + pos * (w - 116)
-            d.rounded_rectangle([x, 16, x + 8, 23], radius=2, fill=ACCENT if k == 0 else BLUE_LIGHT)
-        pics.append(img.quantize(colors=256, method=Image.MEDIANCUT, dither=Image.NONE))
-    palette_src = pics[0]
-    frames_p = [palette_src] + [p.convert('RGB').quantize(palette=palette_src, dither=Image.NONE)
-                                for p in pics[1:]]
-    pal = palette_src.getpalette()[:768]
+        def paint(d, s, f=f):
+            c = 10 * s
+            d.ellipse([3.5 * s, 3.5 * s, 16.5 * s, 16.5 * s], fill=BLUE + (255,))
+            globe(d, s, c, c, 5.4 * s, (255, 255, 255, 255), max(1, int(0.9 * s)))
+            for k in range(3):
+                a = 2 * math.pi * (f / frames + k / 3) - math.pi / 2
+                x, y = c + 8.2 * s * math.cos(a), c + 8.2 * s * math.sin(a)
+                r = (1.6 if k == 0 else 1.2) * s
+                d.ellipse([x - r, y - r, x + r, y + r],
+                          fill=(ACCENT if k == 0 else BLUE_LIGHT) + (255,))
+        art = smooth((20, 20), paint).resize((size, size), Image.LANCZOS)
+        img = Image.new('RGB', (size, size), BG)
+        img.paste(art, (0, 0), art)
+        pics.append(img)
+    # One palette for every frame, so the control can play them without remapping.
+    strip = Image.new('RGB', (size, size * frames))
+    for i, p in enumerate(pics):
+        strip.paste(p, (0, i * size))
+    strip = strip.quantize(colors=256, method=Image.MEDIANCUT, dither=Image.NONE)
+    frames_p = [strip.crop((0, i * size, size, (i + 1) * size)) for i in range(frames)]
+    w = h = size
+    pal = strip.getpalette()[:768]
     pal += [0] * (768 - len(pal))
     stride = (w + 3) & ~3
     frame_size = stride * h
@@ -735,10 +854,10 @@ def draw_animation():
     def lst(kind, data):
         return b'LIST' + struct.pack('<I', len(data) + 4) + kind + data
 
-    usec = 100000
-    avih = struct.pack('<IIIIIIIIII4I', usec, frame_size * 10, 0, 0x10, frames, 0, 1, frame_size,
+    usec = 80000
+    avih = struct.pack('<IIIIIIIIII4I', usec, frame_size * 13, 0, 0x10, frames, 0, 1, frame_size,
                        w, h, 0, 0, 0, 0)
-    strh = struct.pack('<4s4sIHHIIIIIIIIhhhh', b'vids', b'DIB ', 0, 0, 0, 0, 1, 10, 0, frames,
+    strh = struct.pack('<4s4sIHHIIIIIIIIhhhh', b'vids', b'DIB ', 0, 0, 0, 0, 2, 25, 0, frames,
                        frame_size, 0xFFFFFFFF, 0, 0, 0, w, h)
     hdrl = lst(b'hdrl', chunk(b'avih', avih) + lst(b'strl', chunk(b'strh', strh) +
                                                    chunk(b'strf', bih + rgbquad)))
@@ -751,11 +870,12 @@ def draw_animation():
         movi_data += c
         offset += len(c)
     body = b'AVI ' + hdrl + lst(b'movi', movi_data) + chunk(b'idx1', index)
-    with open(os.path.join(HERE, 'fetch.avi'), 'wb') as f:
+    name = 'fetch.avi' if PERCENT == 100 else scale_file('fetch.avi', PERCENT)
+    with open(os.path.join(HERE, name), 'wb') as f:
         f.write(b'RIFF' + struct.pack('<I', len(body)) + body)
 
 
-def main():
+def draw_set():
     frame = draw_frame()
     system_buttons(27, 'min', 'system_minimize.png', (206, 226, 246), (168, 202, 236), NAVY)
     system_buttons(29, 'close', 'system_close.png', (224, 72, 58), (176, 42, 32), WHITE)
@@ -774,8 +894,15 @@ def main():
     draw_tip_info()
     draw_update_icon()
     draw_speed_icons()
-    draw_icons()
     draw_animation()
+
+
+def main():
+    global M, PERCENT
+    for M, PERCENT in ((1, 100), (3, 150), (2, 200)):
+        draw_set()
+    M, PERCENT = 1, 100
+    draw_icons()
 
 
 if __name__ == '__main__':

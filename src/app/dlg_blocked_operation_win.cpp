@@ -4,12 +4,13 @@
 
 #include "app/blocked_operation_runner_win.h"
 #include "config/text_table.h"
+#include "framework/dpi_win.h"
 #include "vpn/service_control_win.h"
 
 namespace {
 
 constexpr wchar_t kCaption[] = L"OrumaVPN";
-constexpr RECT kTextRect = {20, 50, 410, 70};
+constexpr SkinRect kTextRect = {20, 50, 410, 70};
 constexpr UINT kStaticId = 0xFFFF;
 
 class FunctionOperation final : public CDlgBlockedOperation::IOperation {
@@ -35,19 +36,22 @@ CDlgBlockedOperation::~CDlgBlockedOperation() { worker_.Join(); }
 
 bool CDlgBlockedOperation::OnInitDialog() {
   CDialog::OnInitDialog();
-  CenterOverOwner(hwnd(), kWidth, kHeight);
+  layout_.SetDpi(WindowDpi(hwnd()));
+  CenterOverOwner(hwnd(), layout_.Scale(kWidth), layout_.Scale(kHeight));
   SetWindowText(kCaption);
   frame_.IntAttribute("MaximizeBox") = 0;
   frame_.IntAttribute("CloseBox") = 0;
   frame_.IntAttribute("MinimizeBox") = 0;
   frame_.Attach(hwnd());
-  text_.Create(hwnd(), kTextRect, kStaticId, GetText("BlockedOperationIsRunning"));
+  layout_.Create(text_, hwnd(), kTextRect, kStaticId, GetText("BlockedOperationIsRunning"));
   if (!worker_.Start([this] { Work(); })) {
     // Without a thread the work still has to be done; the window just cannot paint meanwhile.
     Work();
   }
   return true;
 }
+
+void CDlgBlockedOperation::LayoutForDpi(int dpi) { layout_.Apply(dpi); }
 
 void CDlgBlockedOperation::Work() {
   if (operation_) operation_->Execute(*this);

@@ -11,6 +11,7 @@
 #include "framework/dialog_win.h"
 #include "framework/worker_thread_win.h"
 #include "skin/skin_static_win.h"
+#include "skin/skin_layout_win.h"
 #include "skin/skin_window_win.h"
 #include "vpn/system_services.h"
 
@@ -38,6 +39,7 @@ class CDlgBlockedOperation : public CDialog {
 
  protected:
   bool OnInitDialog() override;
+  void LayoutForDpi(int dpi) override;
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
   // Enter and Escape: only the end of the operation closes the window.
   void OnOK() override {}
@@ -49,6 +51,7 @@ class CDlgBlockedOperation : public CDialog {
   IOperation* operation_ = nullptr;
   CWorkerThread worker_;
   CSkinWindow frame_;
+  CSkinLayout layout_;
   CSkinStatic text_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "framework/dpi_win.h"
 #include "framework/module_version_win.h"
 #include "app/window_placement.h"
 #include "app/vpn_app_win.h"
@@ -19,7 +20,7 @@ constexpr int kHeight = 464;
 constexpr int kEditLimit = 16;
 constexpr int kStaticId = 0xFFFF;
 
-RECT R(int l, int t, int r, int b) { return RECT{l, t, r, b}; }
+SkinRect R(int l, int t, int r, int b) { return SkinRect{l, t, r, b}; }
 
 UINT IconFlags(MessageIcon icon) {
   switch (icon) {
@@ -66,6 +67,7 @@ void CDlgVpnMain::Attach(MainWindowController& controller, std::function<void(HW
 
 bool CDlgVpnMain::OnInitDialog() {
   target_.SetWindow(hwnd());
+  layout_.SetDpi(WindowDpi(hwnd()));
   frame_.IntAttribute("MaximizeBox") = 0;
   frame_.TextAttribute("CustomBackground") = L"DlgVpnMain,0,0";
   frame_.TextAttribute("Title") = L"";
@@ -75,9 +77,7 @@ bool CDlgVpnMain::OnInitDialog() {
 
   CreateControls();
 
-  icon_ = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KAVRIN));
-  SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-  SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+  LoadWindowIcons();
   tray_.CreateWithIconResource(hwnd(), kIconIdle);
   if (onCreated_) onCreated_(hwnd());
   // A modal dialog shows itself only once its queue runs dry; a race answer from a near host can
@@ -90,51 +90,73 @@ bool CDlgVpnMain::OnInitDialog() {
 
 // Where the user left it, while that is still on a monitor; else centred on the work area.
 void CDlgVpnMain::PlaceWindow() {
+  const int width = layout_.Scale(kWidth);
+  const int height = layout_.Scale(kHeight);
   const auto saved =
-      RestoredWindowPosition(placement_.GetMainWindowPosition(), kWidth, MonitorWorkAreas());
+      RestoredWindowPosition(placement_.GetMainWindowPosition(), width, MonitorWorkAreas());
   if (saved) {
-    SetWindowPos(nullptr, saved->first, saved->second, kWidth, kHeight,
+    SetWindowPos(nullptr, saved->first, saved->second, width, height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
   } else {
-    CenterOverOwner(hwnd(), kWidth, kHeight);
+    CenterOverOwner(hwnd(), width, height);
   }
+}
+
+// The title bar and the task switcher show the icon at the sizes the system asks for, made
+// from the resource's nearest larger picture.
+void CDlgVpnMain::LoadWindowIcons() {
+  const int dpi = layout_.dpi();
+  for (const auto& [which, size] : {std::pair{ICON_BIG, SystemMetricForDpi(SM_CXICON, dpi)},
+                                    std::pair{ICON_SMALL, SystemMetricForDpi(SM_CXSMICON, dpi)}}) {
+    UniqueIcon icon(LoadIconAtSize(GetModuleHandleW(nullptr), IDI_KAVRIN, size));
+    if (!icon) continue;
+    SendMessage(WM_SETICON, which, reinterpret_cast<LPARAM>(icon.get()));
+    (which == ICON_BIG ? bigIcon_ : smallIcon_) = std::move(icon);
+  }
+}
+
+void CDlgVpnMain::LayoutForDpi(int dpi) {
+  layout_.Apply(dpi);
+  LoadWindowIcons();
 }
 
 void CDlgVpnMain::CreateControls() {
   HWND me = hwnd();
   for (int n = 0; n < kNewsSlots; ++n) {
     auto link = std::make_unique<CSkinButton>("LinkButton");
-    link->Create(me, R(30, 124 + 19 * n, 310, 142 + 19 * n), kFirstNews + n,
-                 n == 0 ? GetText("LoadingNews") : L"");
+    layout_.Create(*link, me, R(30, 124 + 19 * n, 310, 142 + 19 * n), kFirstNews + n,
+                   n == 0 ? GetText("LoadingNews") : L"");
     if (n == 0) link->TextAttribute("Link") = kServiceWebSite;
     news_.push_back(std::move(link));
   }
-  yourIpLabel_.Create(me, R(40, 210, 95, 228), kStaticId, GetText("YourIP") + L":");
-  clientIp_.Create(me, R(95, 210, 190, 228), kStaticId, GetText("UnknownClientIP"));
+  layout_.Create(yourIpLabel_, me, R(40, 210, 95, 228), kStaticId, GetText("YourIP") + L":");
+  layout_.Create(clientIp_, me, R(95, 210, 190, 228), kStaticId, GetText("UnknownClientIP"));
   clientIp_.IntAttribute("TextColor") = 0x0014FF;
-  expiryLabel_.Create(me, R(200, 210, 240, 228), kStaticId, GetText("ExpiredDate") + L":");
-  expiry_.Create(me, R(240, 210, 310, 228), kStaticId, GetText("ExpiredDateUnknown"));
-  userNameLabel_.Create(me, R(32, 250, 87, 268), kStaticId, GetText("Username"));
+  layout_.Create(expiryLabel_, me, R(200, 210, 240, 228), kStaticId,
+                 GetText("ExpiredDate") + L":");
+  layout_.Create(expiry_, me, R(240, 210, 310, 228), kStaticId, GetText("ExpiredDateUnknown"));
+  layout_.Create(userNameLabel_, me, R(32, 250, 87, 268), kStaticId, GetText("Username"));
   userNameLabel_.TextAttribute("Align") = L"Right";
-  passwordLabel_.Create(me, R(32, 280, 87, 298), kStaticId, GetText("Password"));
+  layout_.Create(passwordLabel_, me, R(32, 280, 87, 298), kStaticId, GetText("Password"));
   passwordLabel_.TextAttribute("Align") = L"Right";
-  userName_.Create(me, R(114, 250, 260, 264), kUserNameId, WS_TABSTOP);
+  layout_.Create(userName_, me, R(114, 250, 260, 264), kUserNameId, WS_TABSTOP);
   ::SendMessageW(userName_.hwnd(), EM_LIMITTEXT, kEditLimit, 0);
-  password_.Create(me, R(114, 282, 260, 296), kPasswordId, ES_PASSWORD | WS_TABSTOP);
+  layout_.Create(password_, me, R(114, 282, 260, 296), kPasswordId, ES_PASSWORD | WS_TABSTOP);
   ::SendMessageW(password_.hwnd(), EM_LIMITTEXT, kEditLimit, 0);
   ::SendMessageW(password_.hwnd(), EM_SETPASSWORDCHAR, L'*', 0);
-  savePassword_.Create(me, R(94, 310, 194, 325), kSavePassword, GetText("SavePassword"));
-  forgotPassword_.Create(me, R(200, 310, 290, 325), kForgotPassword, GetText("ForgotPassword"));
-  connect_.Create(me, R(60, 335, 160, 362), kConnect, GetText("Connect"));
-  disconnect_.Create(me, R(170, 335, 270, 362), kDisconnect, GetText("Disconnect"));
+  layout_.Create(savePassword_, me, R(94, 310, 194, 325), kSavePassword, GetText("SavePassword"));
+  layout_.Create(forgotPassword_, me, R(200, 310, 290, 325), kForgotPassword,
+                 GetText("ForgotPassword"));
+  layout_.Create(connect_, me, R(60, 335, 160, 362), kConnect, GetText("Connect"));
+  layout_.Create(disconnect_, me, R(170, 335, 270, 362), kDisconnect, GetText("Disconnect"));
   connect_.TextAttribute("Icon") = L"IconConnect";
   disconnect_.TextAttribute("Icon") = L"IconDisconnect";
-  status_.Create(me, R(72, 377, 305, 392), kStatusLine, GetText("Ready"));
-  register_.Create(me, R(15, 410, 70, 459), kRegister, GetText("UserRegister"));
-  purchase_.Create(me, R(75, 410, 130, 459), kPurchase, GetText("Purchase"));
-  freeTrial_.Create(me, R(135, 410, 190, 459), kFreeTrial, GetText("FreeTrial"));
-  help_.Create(me, R(195, 410, 250, 459), kHelp, GetText("GuideHelp"));
-  support_.Create(me, R(255, 410, 310, 459), kSupport, GetText("OnlineCustomerSupport"));
+  layout_.Create(status_, me, R(72, 377, 305, 392), kStatusLine, GetText("Ready"));
+  layout_.Create(register_, me, R(15, 410, 70, 459), kRegister, GetText("UserRegister"));
+  layout_.Create(purchase_, me, R(75, 410, 130, 459), kPurchase, GetText("Purchase"));
+  layout_.Create(freeTrial_, me, R(135, 410, 190, 459), kFreeTrial, GetText("FreeTrial"));
+  layout_.Create(help_, me, R(195, 410, 250, 459), kHelp, GetText("GuideHelp"));
+  layout_.Create(support_, me, R(255, 410, 310, 459), kSupport, GetText("OnlineCustomerSupport"));
   for (CSkinButton* button : {&register_, &purchase_, &freeTrial_, &help_, &support_}) {
     button->TextAttribute("VAlign") = L"Bottom";
   }

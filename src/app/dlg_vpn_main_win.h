@@ -22,6 +22,7 @@
 #include "skin/skin_button_win.h"
 #include "skin/skin_check_box_win.h"
 #include "skin/skin_edit_win.h"
+#include "skin/skin_layout_win.h"
 #include "skin/skin_static_win.h"
 #include "skin/skin_window_win.h"
 
@@ -81,6 +82,7 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
   void OnTimer(UINT_PTR id) override;
   bool OnSysCommand(UINT command) override;
   void OnSize(UINT type, int cx, int cy) override;
+  void LayoutForDpi(int dpi) override;
   void OnDestroy() override;
   void OnOK() override;
   void OnCancel() override;
@@ -88,6 +90,7 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
  private:
   void PlaceWindow();
   void CreateControls();
+  void LoadWindowIcons();
   void SetLabel(CSkinStatic& label, const std::wstring& text);
 
   struct EngineReport {
@@ -127,5 +130,7 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
   CSkinStatic userNameLabel_;
   CSkinStatic passwordLabel_;
   CSkinButton forgotPassword_{"LinkButton"};
-  HICON icon_ = nullptr;
+  CSkinLayout layout_;
+  UniqueIcon bigIcon_;
+  UniqueIcon smallIcon_;
 };

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "framework/dpi_win.h"
 #include "framework/module_win.h"
 
 namespace {
@@ -74,8 +75,11 @@ class ShellTray : public TraySystem {
 
   HICON LoadIconResource(UINT id, bool& owned) override {
     HINSTANCE module = ResourceModule();
-    HICON icon = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON,
-                                               kSmallIconSize, kSmallIconSize, LR_DEFAULTCOLOR));
+    // The notification area shows small icons at the system's DPI (16 pixels at 96 DPI, 24 at
+    // 144); the resource carries pictures for the common sizes, and a larger one is shrunk.
+    const int metric = GetSystemMetrics(SM_CXSMICON);
+    const int size = metric > 0 ? metric : kSmallIconSize;
+    HICON icon = LoadIconAtSize(module, static_cast<int>(id), size);
     owned = icon != nullptr;
     return icon ? icon : LoadIconW(module, MAKEINTRESOURCEW(id));
   }

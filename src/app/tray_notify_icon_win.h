@@ -25,8 +25,8 @@ class TraySystem {
   virtual DWORD ShellMajorVersion() = 0;
   virtual bool NotifyIcon(DWORD message, NOTIFYICONDATAW& data) = 0;
   virtual HMENU LoadMenuResource(UINT id) = 0;
-  // The icon as a 16 by 16 picture, or the resource's own size when that fails. `owned` tells
-  // whether the caller has to destroy it. Null when there is no such icon.
+  // The icon at the small-icon size (16 by 16 at 96 DPI), or the resource's own size when that
+  // fails. `owned` tells whether the caller has to destroy it. Null when there is no such icon.
   virtual HICON LoadIconResource(UINT id, bool& owned) = 0;
   // Lets `message` reach `window` from programs with fewer rights (the shell, when this program
   // runs elevated). Silently nothing where the system has no message filter.
@@ -96,8 +96,8 @@ class CTrayNotifyIcon : public TrayIcon {
   bool CreateWithIconResource(HWND owner, UINT iconId);
   // `icon` stays the caller's.
   void SetIconHandle(HICON icon);
-  // TrayIcon: the icon resource `iconId` at 16 by 16. A resource that cannot be loaded leaves
-  // the picture as it is.
+  // TrayIcon: the icon resource `iconId` at the small-icon size. A resource that cannot be
+  // loaded leaves the picture as it is.
   void SetIcon(uint32_t iconId) override;
   void ShowBalloon(const std::wstring& text) override;
   bool Shown() const override { return created_; }

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "framework/application_win.h"
+#include "framework/dpi_win.h"
 
 namespace {
 
@@ -107,6 +108,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT, WPARAM, LPARAM) {
 
 bool CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   if (message == WM_INITDIALOG) {
+    KeepDialogFromScalingItself(hwnd());
     result = OnInitDialog() ? TRUE : FALSE;
     return true;
   }

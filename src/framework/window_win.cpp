@@ -194,6 +194,10 @@ bool CWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
       return false;
     case WM_SYSCOMMAND:
       return OnSysCommand(static_cast<UINT>(wParam & 0xFFF0));
+    case WM_DPICHANGED:
+      if (!lParam) return false;
+      OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+      return true;
     case WM_CLOSE:
       return OnClose();
     case WM_DESTROY:
@@ -212,6 +216,14 @@ LRESULT CWindow::OnNcHitTest(POINT) { return Default(); }
 void CWindow::OnPaint() { Default(); }
 bool CWindow::OnEraseBkgnd(HDC) { return Default() != 0; }
 void CWindow::OnSize(UINT, int, int) {}
+
+void CWindow::OnDpiChanged(int dpi, const RECT& suggested) {
+  ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  LayoutForDpi(dpi);
+}
+
+void CWindow::LayoutForDpi(int) {}
 bool CWindow::OnSysCommand(UINT) { return false; }
 bool CWindow::OnClose() { return false; }
 void CWindow::OnDestroy() {}

@@ -76,6 +76,12 @@ class CWindow {
   // Return true when the background was erased.
   virtual bool OnEraseBkgnd(HDC dc);
   virtual void OnSize(UINT type, int cx, int cy);
+  // The DPI the window is shown at changed (it moved to a monitor of another scale, or the
+  // monitor's scale was changed): the default takes the rectangle the system suggests for the
+  // new DPI, then lays the window out again.
+  virtual void OnDpiChanged(int dpi, const RECT& suggested);
+  // Places and sizes the window's contents for `dpi`; the window itself is already sized.
+  virtual void LayoutForDpi(int dpi);
   // `command` has the low four bits masked off (SC_CLOSE, SC_MINIMIZE, ...); return true to
   // stop the system's handling.
   virtual bool OnSysCommand(UINT command);

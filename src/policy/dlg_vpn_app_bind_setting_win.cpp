@@ -1,25 +1,30 @@
 #include "policy/dlg_vpn_app_bind_setting_win.h"
 
 #include "config/text_table.h"
+#include "framework/dpi_win.h"
 
 bool CDlgVpnAppBindSetting::OnInitDialog() {
   SetWindowText(L"OrumaVPN" + GetText("AcceleratedAppSetting"));
   frame_.IntAttribute("MaximizeBox") = 0;
   frame_.IntAttribute("CloseBox") = 0;
   frame_.IntAttribute("MinimizeBox") = 0;
+  layout_.SetDpi(WindowDpi(hwnd()));
   frame_.Attach(hwnd());
-  CenterOverOwner(hwnd(), kWidth, kHeight);
+  CenterOverOwner(hwnd(), layout_.Scale(kWidth), layout_.Scale(kHeight));
 
   HWND me = hwnd();
-  useAsyncMode_.Create(me, RECT{30, 60, 180, 80}, kUseAsyncModeId, GetText("VpnBindUseAsyncMode"));
-  forceWspBind_.Create(me, RECT{30, 100, 180, 120}, kForceWspBindId,
-                       GetText("VpnBindForceWSPBind"));
-  ok_.Create(me, RECT{110, 150, 190, 180}, IDOK, GetText("OK"));
-  cancel_.Create(me, RECT{200, 150, 280, 180}, IDCANCEL, GetText("Cancel"));
+  layout_.Create(useAsyncMode_, me, SkinRect{30, 60, 180, 80}, kUseAsyncModeId,
+                 GetText("VpnBindUseAsyncMode"));
+  layout_.Create(forceWspBind_, me, SkinRect{30, 100, 180, 120}, kForceWspBindId,
+                 GetText("VpnBindForceWSPBind"));
+  layout_.Create(ok_, me, SkinRect{110, 150, 190, 180}, IDOK, GetText("OK"));
+  layout_.Create(cancel_, me, SkinRect{200, 150, 280, 180}, IDCANCEL, GetText("Cancel"));
   useAsyncMode_.SendMessage(BM_SETCHECK, options_.useAsyncMode ? BST_CHECKED : BST_UNCHECKED);
   forceWspBind_.SendMessage(BM_SETCHECK, options_.forceWspBind ? BST_CHECKED : BST_UNCHECKED);
   return true;
 }
+
+void CDlgVpnAppBindSetting::LayoutForDpi(int dpi) { layout_.Apply(dpi); }
 
 void CDlgVpnAppBindSetting::OnOK() {
   options_.useAsyncMode = useAsyncMode_.check() == BST_CHECKED;

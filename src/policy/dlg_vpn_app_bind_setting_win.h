@@ -8,6 +8,7 @@
 #include "policy/app_list.h"
 #include "skin/skin_button_win.h"
 #include "skin/skin_check_box_win.h"
+#include "skin/skin_layout_win.h"
 #include "skin/skin_window_win.h"
 
 class CDlgVpnAppBindSetting : public CDialog {
@@ -23,11 +24,13 @@ class CDlgVpnAppBindSetting : public CDialog {
 
  protected:
   bool OnInitDialog() override;
+  void LayoutForDpi(int dpi) override;
   void OnOK() override;
 
  private:
   AppBindOptions options_;
   CSkinWindow frame_;
+  CSkinLayout layout_;
   CSkinCheckBox useAsyncMode_;
   CSkinCheckBox forceWspBind_;
   CSkinButton ok_;

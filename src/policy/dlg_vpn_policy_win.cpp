@@ -7,18 +7,22 @@
 #include "config/program_data_folder.h"
 #include "config/text_table.h"
 #include "framework/application_win.h"
+#include "framework/dpi_win.h"
 #include "framework/message_box_win.h"
+#include "skin/skin_layout_win.h"
 #include "skin/skin_registry_win.h"
 
 namespace {
 
-RECT R(int left, int top, int right, int bottom) { return RECT{left, top, right, bottom}; }
+void Move(HWND window, const SkinRect& r) {
+  SetWindowPos(window, nullptr, r.left, r.top, r.Width(), r.Height(),
+               SWP_NOZORDER | SWP_NOACTIVATE);
+}
 
-// The region tabs keep left, top and width; only their height follows the layout.
-constexpr RECT kTabsRect = {150, 50, 690, 250};
-constexpr int kTabsHeightWithApplications = 200;
-constexpr int kTabsHeightAlone = 310;
-constexpr RECT kApplicationsRect = {151, 261, 689, 359};
+void Resize(HWND window, const SkinSize& size) {
+  SetWindowPos(window, nullptr, 0, 0, size.width, size.height,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
 
 std::wstring ModuleFolder() { return FolderOf(CApplication::ModulePath()); }
 
@@ -56,45 +60,58 @@ bool CDlgVpnPolicy::OnInitDialog() {
   frame_.IntAttribute("MaximizeBox") = 0;
   frame_.IntAttribute("CloseBox") = 0;
   frame_.IntAttribute("MinimizeBox") = 0;
-  CenterOverOwner(hwnd(), kWidth, kHeight);
+  dpi_ = WindowDpi(hwnd());
+  const PolicyDialogLayout layout = CurrentLayout();
+  CenterOverOwner(hwnd(), layout.window.width, layout.window.height);
   frame_.Attach(hwnd());
   CreateControls();
+  ApplyLayout();
   target_.SetWindow(hwnd());
   controller_->Start();
   return true;
 }
 
+PolicyDialogLayout CDlgVpnPolicy::CurrentLayout() const {
+  return LayoutPolicyDialog(dpi_, openVpnShown_, applicationsShown_);
+}
+
+// Every control is created where the layout puts it at the window's DPI; ApplyLayout moves them
+// there again whenever the DPI or the dialog's state changes.
 void CDlgVpnPolicy::CreateControls() {
   HWND me = hwnd();
-  ok_.Create(me, R(470, 375, 570, 405), IDOK, GetText("OK"));
-  cancel_.Create(me, R(590, 375, 690, 405), IDCANCEL, GetText("Cancel"));
+  const PolicyDialogLayout layout = CurrentLayout();
+  ok_.Create(me, ToRect(layout.ok), IDOK, GetText("OK"));
+  cancel_.Create(me, ToRect(layout.cancel), IDCANCEL, GetText("Cancel"));
 
   routePanel_.TextAttribute("Icon") = L"IconVpnPolicyRoute";
-  routePanel_.Create(me, R(20, 50, 140, 250), kStaticId, GetText("VpnRoutesTitle"));
-  routeList_.Create(routePanel_.hwnd(), R(3, 28, 118, 198), kRouteListId);
+  routePanel_.Create(me, ToRect(layout.routePanel), kStaticId, GetText("VpnRoutesTitle"));
+  routeList_.Create(routePanel_.hwnd(), ToRect(layout.routeList), kRouteListId);
   routeList_.onHover = [this](int item) { controller_->OnRouteHover(item); };
 
   typePanel_.TextAttribute("Icon") = L"IconVpnPolicyType";
-  typePanel_.Create(me, R(20, 260, 140, 360), kStaticId, GetText("VpnTypesTitle"));
-  pptp_.Create(typePanel_.hwnd(), R(15, 40, 95, 55), kPptpId, L"PPTP", true);
-  l2tpButton_.Create(typePanel_.hwnd(), R(15, 70, 95, 85), kL2tpId, L"L2TP");
-  // The group's last row, shown only for services that offer OpenVPN; the hint uses the gap
-  // under PPTP, which it is about.
-  openvpnButton_.Create(typePanel_.hwnd(), R(15, 85, 95, 99), kOpenVpnId, L"OpenVPN");
+  typePanel_.Create(me, ToRect(layout.typePanel), kStaticId, GetText("VpnTypesTitle"));
+  pptp_.Create(typePanel_.hwnd(), ToRect(layout.pptp), kPptpId, L"PPTP", true);
+  l2tpButton_.Create(typePanel_.hwnd(), ToRect(layout.l2tp), kL2tpId, L"L2TP");
+  // Shown only for services that offer OpenVPN; the hint sits in the row under PPTP, which it
+  // is about.
+  openvpnButton_.Create(typePanel_.hwnd(), ToRect(layout.openVpn), kOpenVpnId, L"OpenVPN");
   openvpnButton_.Show(SW_HIDE);
-  pptpHint_.Create(typePanel_.hwnd(), R(32, 55, 118, 70), kPptpHintId,
+  pptpHint_.Create(typePanel_.hwnd(), ToRect(layout.pptpHint), kPptpHintId,
                    GetText("PptpIsTheLeastSafeType"));
   pptpHint_.IntAttribute("TextColor") = RGB(204, 102, 0);
   pptpHint_.Show(SW_HIDE);
 
-  tabs_.Create(me, kTabsRect, kRegionTabsId, L"");
-  serversTitle_.Create(tabs_.hwnd(), R(0, 0, 100, 20), kStaticId, GetText("VpnServersTitle"));
+  tabs_.Create(me, ToRect(layout.tabs), kRegionTabsId, L"");
+  serversTitle_.Create(tabs_.hwnd(), RECT{0, 0, layout.serversTitle.width,
+                                          layout.serversTitle.height},
+                       kStaticId, GetText("VpnServersTitle"));
   retest_.TextAttribute("Icon") = L"IconVpnPolicyRefresh";
-  retest_.Create(tabs_.hwnd(), R(0, 0, 100, 20), kRetestId, GetText("RetestSpeed"));
+  retest_.Create(tabs_.hwnd(), RECT{0, 0, layout.retest.width, layout.retest.height}, kRetestId,
+                 GetText("RetestSpeed"));
   tabs_.SetLeftWindow(serversTitle_.hwnd());
   tabs_.SetRightWindow(retest_.hwnd());
 
-  servers_.Create(tabs_.hwnd(), R(0, 25, 300, 125), kServerListId,
+  servers_.Create(tabs_.hwnd(), tabs_.PageRect(), kServerListId,
                   LVS_SINGLESEL | LVS_SHOWSELALWAYS);
   ::SendMessageW(servers_.hwnd(), LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT,
                  LVS_EX_FULLROWSELECT);
@@ -103,25 +120,14 @@ void CDlgVpnPolicy::CreateControls() {
     int width;
   } columns[] = {{"ServerName", 100}, {"ServerComment", 295}, {"ServerSpeed", 75},
                  {"ServerLoad", 46}};
-  for (int c = 0; c < 4; ++c) {
-    std::wstring title = GetText(columns[c].key);
-    LVCOLUMNW column = {};
-    column.mask = LVCF_TEXT | LVCF_WIDTH;
-    column.pszText = title.data();
-    column.cx = columns[c].width;
-    ::SendMessageW(servers_.hwnd(), LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&column));
-  }
+  for (int c = 0; c < 4; ++c) servers_.InsertColumn(c, GetText(columns[c].key), columns[c].width);
   servers_.SetComparison(
       [this](int32_t a, int32_t b, int column) { return controller_->CompareServers(a, b, column); },
       [this] { controller_->OnServerRowsSorted(); });
-  // Without tabs nothing places the list; it still fills the body, to show why it is empty.
-  const RECT body = tabs_.PageRect();
-  servers_.MoveWindow(body);
-
   const std::wstring appListFile = ports_.appListFile.empty()
                                        ? SystemProgramDataFolder().FilePath(kAppListFileName)
                                        : ports_.appListFile;
-  applications_.Create(me, kApplicationsRect, kAppListId, appListFile, ports_.profile);
+  applications_.Create(me, ToRect(layout.applications), kAppListId, appListFile, ports_.profile);
   if (ports_.messageBox && !applications_.showMessage) {
     applications_.showMessage = [box = ports_.messageBox](const std::wstring& text) {
       box(text, MB_OK);
@@ -130,7 +136,7 @@ void CDlgVpnPolicy::CreateControls() {
   applications_.Load();
   applications_.Hide();
 
-  tip_.Create(me, R(22, 370, 462, 415), kStaticId, GetText("VpnRoutesTipPleaseSelect"));
+  tip_.Create(me, ToRect(layout.tip), kStaticId, GetText("VpnRoutesTipPleaseSelect"));
   tip_.IntAttribute("TextColor") = RGB(0, 106, 146);
   tip_.TextAttribute("Icon") = L"IconTipInfo";
 
@@ -138,6 +144,34 @@ void CDlgVpnPolicy::CreateControls() {
   MoveToEndOfTabOrder(retest_.hwnd());
   MoveToEndOfTabOrder(ok_.hwnd());
   MoveToEndOfTabOrder(cancel_.hwnd());
+}
+
+void CDlgVpnPolicy::ApplyLayout() {
+  const PolicyDialogLayout layout = CurrentLayout();
+  Move(ok_.hwnd(), layout.ok);
+  Move(cancel_.hwnd(), layout.cancel);
+  Move(tip_.hwnd(), layout.tip);
+  Move(routePanel_.hwnd(), layout.routePanel);
+  Move(routeList_.hwnd(), layout.routeList);
+  Move(typePanel_.hwnd(), layout.typePanel);
+  Move(pptp_.hwnd(), layout.pptp);
+  Move(pptpHint_.hwnd(), layout.pptpHint);
+  Move(l2tpButton_.hwnd(), layout.l2tp);
+  if (openVpnShown_) Move(openvpnButton_.hwnd(), layout.openVpn);
+  Move(applications_.hwnd(), layout.applications);
+  Resize(serversTitle_.hwnd(), layout.serversTitle);
+  Resize(retest_.hwnd(), layout.retest);
+  Move(tabs_.hwnd(), layout.tabs);
+  // The tab row is laid out from the windows at its ends, which have just been resized.
+  tabs_.SetLeftWindow(serversTitle_.hwnd());
+  // Without tabs nothing places the list; it still fills the body, to show why it is empty.
+  if (tabs_.count() == 0) servers_.MoveWindow(tabs_.PageRect());
+  InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
+void CDlgVpnPolicy::LayoutForDpi(int dpi) {
+  dpi_ = dpi;
+  ApplyLayout();
 }
 
 void CDlgVpnPolicy::OnOK() { controller_->OnOk(); }
@@ -211,8 +245,8 @@ void CDlgVpnPolicy::PaintApplicationFrame() {
   SelectedObject pen(dc.get(), registry.FindObject("HeaderPanelBorderPen", {},
                                                    GetStockObject(BLACK_PEN)));
   SelectedObject brush(dc.get(), registry.FindObject("NullBrush", {}, GetStockObject(NULL_BRUSH)));
-  Rectangle(dc.get(), kApplicationsRect.left - 1, kApplicationsRect.top - 1,
-            kApplicationsRect.right + 1, kApplicationsRect.bottom + 1);
+  const SkinRect list = CurrentLayout().applications;
+  Rectangle(dc.get(), list.left - 1, list.top - 1, list.right + 1, list.bottom + 1);
 }
 
 // --- VpnPolicyView ---
@@ -262,6 +296,10 @@ bool CDlgVpnPolicy::IsTypeButtonEnabled(int32_t type) const {
 }
 
 void CDlgVpnPolicy::ShowTypeButton(int32_t type, bool shown) {
+  if (type == kTunnelOpenVpn && shown != openVpnShown_) {
+    openVpnShown_ = shown;
+    ApplyLayout();
+  }
   ::ShowWindow(TypeButton(type), shown ? SW_SHOW : SW_HIDE);
 }
 
@@ -347,11 +385,9 @@ void CDlgVpnPolicy::SetSpeedCell(int row, const std::wstring& text) {
 }
 
 void CDlgVpnPolicy::ShowApplicationLayout(bool applications) {
-  const int height = applications ? kTabsHeightWithApplications : kTabsHeightAlone;
-  tabs_.MoveWindow(kTabsRect.left, kTabsRect.top, kTabsRect.right - kTabsRect.left, height);
-  if (tabs_.count() == 0) servers_.MoveWindow(tabs_.PageRect());
+  applicationsShown_ = applications;
+  ApplyLayout();
   applications_.Show(applications ? SW_SHOW : SW_HIDE);
-  InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
 bool CDlgVpnPolicy::SaveApplicationChecks() { return applications_.SaveChecks(); }

@@ -16,6 +16,7 @@
 #include "framework/window_message_target_win.h"
 #include "policy/bind_module.h"
 #include "policy/l2tp_preparation.h"
+#include "policy/policy_dialog_layout.h"
 #include "policy/speed_test.h"
 #include "policy/vpn_app_list_ctrl_win.h"
 #include "policy/vpn_policy_controller.h"
@@ -33,8 +34,6 @@
 
 class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
  public:
-  static constexpr int kWidth = 720;
-  static constexpr int kHeight = 420;
   static constexpr UINT kRouteListId = 1005;
   static constexpr UINT kAppListId = 1018;
   static constexpr UINT kPptpId = 1019;
@@ -76,6 +75,7 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
   bool OnCommand(UINT id, UINT notifyCode) override;
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
   void OnDestroy() override;
+  void LayoutForDpi(int dpi) override;
 
  private:
   // The route list, which tells the dialog where the cursor is before handling the message.
@@ -88,6 +88,8 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
   };
 
   void CreateControls();
+  PolicyDialogLayout CurrentLayout() const;
+  void ApplyLayout();
   void PaintApplicationFrame();
 
   // VpnPolicyView
@@ -144,4 +146,8 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
   CSkinButton retest_{"LinkButton"};
   CVpnAppListCtrl applications_;
   CSkinStatic tip_;
+  // What the layout depends on besides the DPI.
+  int dpi_ = 96;
+  bool openVpnShown_ = false;
+  bool applicationsShown_ = false;
 };

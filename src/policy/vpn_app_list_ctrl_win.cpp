@@ -32,12 +32,7 @@ bool CVpnAppListCtrl::Create(HWND parent, const RECT& rect, UINT id, std::wstrin
     int width;
   } columns[] = {{"Application", kNameColumnWidth}, {"ProgramPath", kPathColumnWidth}};
   for (int c = 0; c < 2; ++c) {
-    std::wstring title = GetText(columns[c].key);
-    LVCOLUMNW column = {};
-    column.mask = LVCF_TEXT | LVCF_WIDTH;
-    column.pszText = title.data();
-    column.cx = columns[c].width;
-    ::SendMessageW(hwnd(), LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&column));
+    InsertColumn(c, GetText(columns[c].key), columns[c].width);
   }
   DragAcceptFiles(hwnd(), TRUE);
   controller_ = std::make_unique<AppListController>(static_cast<AppListView&>(*this), profile,

@@ -49,10 +49,12 @@ void CVpnServerListCtrl::DrawSpeedCell(const DRAWITEMSTRUCT& item) {
   if (!look.image.empty()) {
     const SkinPart& part = registry.FindPart(look.image);
     if (!part.IsEmpty()) {
-      const int top = cell.top + ((cell.bottom - cell.top) - part.Height()) / 2;
+      const int dpi = this->dpi();
+      const SkinSize size = PartSizeForDpi(part, dpi);
+      const int top = cell.top + ((cell.bottom - cell.top) - size.height) / 2;
       registry.DrawPart(part, item.hDC,
-                        RECT{cell.left, top, cell.left + part.Width(), top + part.Height()});
-      textLeft = cell.left + part.Width() + 4;
+                        RECT{cell.left, top, cell.left + size.width, top + size.height}, dpi);
+      textLeft = cell.left + size.width + Scale(4);
     }
   }
   RECT textRect = {textLeft, cell.top, cell.right, cell.bottom};

@@ -3,13 +3,28 @@
 #include <commctrl.h>
 
 #include "config/text_table.h"
+#include "framework/dpi_win.h"
 #include "resource.h"
 #include "service/server_response.h"
+#include "skin/skin_scale.h"
 
 namespace {
 
-constexpr int kAnimationResource = IDR_AVI_FETCH;
+constexpr SkinRect kCancelRect = {300, 60, 390, 90};
+constexpr SkinRect kTextRect = {65, 65, 265, 85};
+constexpr SkinRect kAnimationRect = {25, 60, 45, 80};
 
+// The animation drawn for the artwork set the window's DPI asks for.
+int AnimationResource(int dpi) {
+  switch (ChooseArtworkScale(dpi)) {
+    case 150:
+      return IDR_AVI_FETCH_150;
+    case 200:
+      return IDR_AVI_FETCH_200;
+    default:
+      return IDR_AVI_FETCH;
+  }
+}
 
 }  // namespace
 
@@ -28,23 +43,35 @@ bool CDlgDownload::OnInitDialog() {
   frame_.IntAttribute("MaximizeBox") = 0;
   frame_.IntAttribute("CloseBox") = 0;
   frame_.IntAttribute("MinimizeBox") = 0;
+  layout_.SetDpi(WindowDpi(hwnd()));
   frame_.Attach(hwnd());
-  CenterOverOwner(hwnd(), kWidth, kHeight);
+  CenterOverOwner(hwnd(), layout_.Scale(kWidth), layout_.Scale(kHeight));
 
-  cancel_.Create(hwnd(), RECT{300, 60, 390, 90}, IDCANCEL, GetText("Cancel"));
-  text_.Create(hwnd(), RECT{65, 65, 265, 85}, 0xFFFF, GetText("LoadingVPNInformation"));
-  HWND animation =
-      CreateWindowExW(0, ANIMATE_CLASSW, L"", WS_CHILD | WS_VISIBLE | ACS_TRANSPARENT | ACS_CENTER,
-                      25, 60, 20, 20, hwnd(), nullptr, GetModuleHandleW(nullptr), nullptr);
-  if (animation) {
-    ::SendMessageW(animation, ACM_OPENW, reinterpret_cast<WPARAM>(GetModuleHandleW(nullptr)),
-                   reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(kAnimationResource)));
-    ::SendMessageW(animation, ACM_PLAY, static_cast<WPARAM>(-1), MAKELONG(0, 0xFFFF));
-  }
+  layout_.Create(cancel_, hwnd(), kCancelRect, IDCANCEL, GetText("Cancel"));
+  layout_.Create(text_, hwnd(), kTextRect, 0xFFFF, GetText("LoadingVPNInformation"));
+  const RECT at = layout_.ScaleRect(kAnimationRect);
+  animation_ = CreateWindowExW(0, ANIMATE_CLASSW, L"",
+                               WS_CHILD | WS_VISIBLE | ACS_TRANSPARENT | ACS_CENTER, at.left,
+                               at.top, at.right - at.left, at.bottom - at.top, hwnd(), nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+  layout_.Keep(animation_, kAnimationRect);
+  PlayAnimation();
   target_.SetWindow(hwnd());
   // Started once the dialog runs, so a box about a failed start has a window to sit on.
   PostMessage(kStartMessage);
   return true;
+}
+
+void CDlgDownload::PlayAnimation() {
+  if (!animation_) return;
+  ::SendMessageW(animation_, ACM_OPENW, reinterpret_cast<WPARAM>(GetModuleHandleW(nullptr)),
+                 reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(AnimationResource(layout_.dpi()))));
+  ::SendMessageW(animation_, ACM_PLAY, static_cast<WPARAM>(-1), MAKELONG(0, 0xFFFF));
+}
+
+void CDlgDownload::LayoutForDpi(int dpi) {
+  layout_.Apply(dpi);
+  PlayAnimation();
 }
 
 void CDlgDownload::StartRequests() {

@@ -16,6 +16,7 @@
 #include "service/http_request.h"
 #include "service/login_exchange.h"
 #include "skin/skin_button_win.h"
+#include "skin/skin_layout_win.h"
 #include "skin/skin_static_win.h"
 #include "skin/skin_window_win.h"
 
@@ -47,9 +48,12 @@ class CDlgDownload : public CDialog {
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
   void OnOK() override;
   void OnCancel() override;
+  void LayoutForDpi(int dpi) override;
 
  private:
   static constexpr UINT kStartMessage = WM_USER + 2;
+
+  void PlayAnimation();
 
   void StartRequests();
   void OnRequestEnded(const void* request);
@@ -67,6 +71,8 @@ class CDlgDownload : public CDialog {
   CSkinWindow frame_;
   CSkinStatic text_;
   CSkinButton cancel_;
+  HWND animation_ = nullptr;
+  CSkinLayout layout_;
 };
 
 // The login's fetches through CDlgDownload, owned by the application's main window.

@@ -4,19 +4,20 @@
 
 #include "config/program_data_folder.h"
 #include "config/text_table.h"
+#include "framework/dpi_win.h"
 #include "skin/busy_bar_win.h"
 #include "skin/skin_registry_win.h"
 
 namespace {
 
-constexpr RECT kCancelRect = {310, 60, 400, 90};
-constexpr RECT kBarRect = {70, 65, 290, 85};
-constexpr RECT kStatusRect = {70, 100, 370, 120};
-constexpr RECT kIconAt = {25, 60, 25, 60};  // an empty target: the picture's natural size
+constexpr SkinRect kCancelRect = {310, 60, 400, 90};
+constexpr SkinRect kBarRect = {70, 65, 290, 85};
+constexpr SkinRect kStatusRect = {70, 100, 370, 120};
+constexpr SkinRect kIconAt = {25, 60, 25, 60};  // an empty target: the picture's natural size
 
-HWND CreateBar(const wchar_t* className, DWORD style, HWND parent, int id) {
-  return CreateWindowExW(0, className, L"", WS_CHILD | style, kBarRect.left, kBarRect.top,
-                         kBarRect.right - kBarRect.left, kBarRect.bottom - kBarRect.top, parent,
+HWND CreateBar(const wchar_t* className, DWORD style, HWND parent, int id, const RECT& at) {
+  return CreateWindowExW(0, className, L"", WS_CHILD | style, at.left, at.top,
+                         at.right - at.left, at.bottom - at.top, parent,
                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                          GetModuleHandleW(nullptr), nullptr);
 }
@@ -54,7 +55,8 @@ bool CDlgOnlineUpdate::OnInitDialog() {
   frame_.IntAttribute("MaximizeBox") = 0;
   frame_.IntAttribute("CloseBox") = 0;
   frame_.IntAttribute("MinimizeBox") = 0;
-  CenterOverOwner(hwnd(), kWidth, kHeight);
+  layout_.SetDpi(WindowDpi(hwnd()));
+  CenterOverOwner(hwnd(), layout_.Scale(kWidth), layout_.Scale(kHeight));
   frame_.Attach(hwnd());
   CreateControls();
   messages_.SetWindow(hwnd());
@@ -64,17 +66,27 @@ bool CDlgOnlineUpdate::OnInitDialog() {
 }
 
 void CDlgOnlineUpdate::CreateControls() {
-  cancel_.Create(hwnd(), kCancelRect, IDCANCEL, GetText("Cancel"));
-  progress_ = CreateBar(PROGRESS_CLASSW, 0, hwnd(), kProgressId);
+  layout_.Create(cancel_, hwnd(), kCancelRect, IDCANCEL, GetText("Cancel"));
+  const RECT bar = layout_.ScaleRect(kBarRect);
+  progress_ = CreateBar(PROGRESS_CLASSW, 0, hwnd(), kProgressId, bar);
   ::SendMessageW(progress_, PBM_SETRANGE32, 0, 100);
-  busyBar_ = CreateBar(kBusyBarClassName, WS_VISIBLE, hwnd(), kBusyBarId);
-  status_.Create(hwnd(), kStatusRect, kStatusId, GetText("ConnectingToOnlineUpdateServer"));
+  busyBar_ = CreateBar(kBusyBarClassName, WS_VISIBLE, hwnd(), kBusyBarId, bar);
+  layout_.Keep(progress_, kBarRect);
+  layout_.Keep(busyBar_, kBarRect);
+  layout_.Create(status_, hwnd(), kStatusRect, kStatusId,
+                 GetText("ConnectingToOnlineUpdateServer"));
+}
+
+void CDlgOnlineUpdate::LayoutForDpi(int dpi) {
+  layout_.Apply(dpi);
+  InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
 void CDlgOnlineUpdate::OnPaint() {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(hwnd(), &paint);
-  CSkinRegistry::Instance().DrawPart("IconOnlineUpdate", "", dc, kIconAt);
+  CSkinRegistry::Instance().DrawPart("IconOnlineUpdate", "", dc, layout_.ScaleRect(kIconAt),
+                                     layout_.dpi());
   EndPaint(hwnd(), &paint);
 }
 

@@ -17,6 +17,7 @@
 #include "service/online_update.h"
 #include "service/online_update_win.h"
 #include "skin/skin_button_win.h"
+#include "skin/skin_layout_win.h"
 #include "skin/skin_static_win.h"
 #include "skin/skin_window_win.h"
 
@@ -47,6 +48,7 @@ class CDlgOnlineUpdate : public CDialog {
   bool OnInitDialog() override;
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
   void OnPaint() override;
+  void LayoutForDpi(int dpi) override;
   void OnOK() override;
   void OnCancel() override;
 
@@ -72,6 +74,7 @@ class CDlgOnlineUpdate : public CDialog {
   CSkinStatic status_;
   CSkinButton cancel_;
   CSkinWindow frame_;
+  CSkinLayout layout_;
 
   std::unique_ptr<HeldUpdatePackage> package_;
   std::unique_ptr<FileSink> sink_;

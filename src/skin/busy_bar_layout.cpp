@@ -3,11 +3,11 @@
 #include <algorithm>
 
 BusyBarFrame ComputeBusyBarFrame(int32_t left, int32_t right, int32_t blockWidth, uint32_t step,
-                                 uint32_t blockCount) {
+                                 uint32_t blockCount, int32_t gap) {
   BusyBarFrame frame;
   // A bar too low for a block (or a theme that reports none) would divide by zero below.
   if (step == 0 || blockWidth <= 0) return frame;
-  const int64_t pitch = int64_t{blockWidth} + 2;
+  const int64_t pitch = int64_t{blockWidth} + gap;
   const int64_t width = int64_t{right} - left;
   const int64_t blocksAcross = width / blockWidth;
   int64_t x = left + pitch * (blocksAcross * (int64_t{step} - 1) / 100);

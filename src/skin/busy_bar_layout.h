@@ -16,10 +16,11 @@ struct BusyBarFrame {
   bool resetStep = false;            // the train has run out: start again from the left
 };
 
-// `left`/`right`: the content area; `blockWidth`: one block (two pixels between blocks).
-// Step 0 draws nothing; the train advances one pitch every 100 / (width / block width) steps.
+// `left`/`right`: the content area; `blockWidth`: one block; `gap`: between blocks (two
+// pixels at 96 DPI). Step 0 draws nothing; the train advances one pitch every
+// 100 / (width / block width) steps.
 BusyBarFrame ComputeBusyBarFrame(int32_t left, int32_t right, int32_t blockWidth, uint32_t step,
-                                 uint32_t blockCount);
+                                 uint32_t blockCount, int32_t gap = 2);
 
 // The block width of the classic look: three quarters of the content height.
 int32_t ClassicBusyBlockWidth(int32_t contentHeight);

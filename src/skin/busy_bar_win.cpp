@@ -1,6 +1,8 @@
 #include "skin/busy_bar_win.h"
 
+#include "framework/dpi_win.h"
 #include "skin/busy_bar_layout.h"
+#include "skin/skin_scale.h"
 #include "skin/ux_theme_win.h"
 
 namespace {
@@ -34,11 +36,12 @@ void Paint(HWND window, BusyBarState& state) {
   HANDLE theme = ux.OpenThemeData(window, L"Progress");
   const bool classic = !theme || !ux.IsAppThemed() ||
                        (GetWindowLongPtrW(window, GWL_STYLE) & kBusyBarClassicStyle);
+  const int dpi = WindowDpi(window);
   int blockWidth = 0;
   if (classic) {
     FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
     DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
-    InflateRect(&r, -2, -2);
+    InflateRect(&r, -ScaleForDpi(2, dpi), -ScaleForDpi(2, dpi));
     blockWidth = ClassicBusyBlockWidth(r.bottom - r.top);
   } else {
     ux.DrawThemeBackground(theme, dc, kBarPart, 1, &r, &paint.rcPaint);
@@ -54,7 +57,8 @@ void Paint(HWND window, BusyBarState& state) {
     if (blockWidth <= 0) blockWidth = ClassicBusyBlockWidth(r.bottom - r.top);
   }
   const BusyBarFrame frame =
-      ComputeBusyBarFrame(r.left, r.right, blockWidth, state.step, state.blocks);
+      ComputeBusyBarFrame(r.left, r.right, blockWidth, state.step, state.blocks,
+                          ScaleForDpi(2, dpi));
   for (const BusyBarBlock& block : frame.blocks) {
     const RECT area = {block.left, r.top, block.right, r.bottom};
     if (classic) {

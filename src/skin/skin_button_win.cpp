@@ -49,7 +49,8 @@ void CSkinButton::DrawSkinItem(const DRAWITEMSTRUCT& item) {
   CAutoBufferDC dc(item.hDC, rc);
   PaintParentBackground(hwnd(), dc);
   SetROP2(dc, R2_COPYPEN);
-  registry.DrawPart(style(), suffix, dc, rc);
+  const int dpi = this->dpi();
+  registry.DrawPart(style(), suffix, dc, rc, dpi);
 
   SelectedObject font(dc, ResolveFont(suffix));
   SetBkMode(dc, TRANSPARENT);
@@ -57,14 +58,15 @@ void CSkinButton::DrawSkinItem(const DRAWITEMSTRUCT& item) {
 
   std::optional<SkinSize> iconSize;
   const SkinPart& icon = ResolveIcon(suffix);
-  if (!icon.IsEmpty()) iconSize = SkinSize{icon.Width(), icon.Height()};
+  if (!icon.IsEmpty()) iconSize = PartSizeForDpi(icon, dpi);
   SIZE extent = {};
   GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
   const ButtonContentLayout layout =
-      LayoutButtonContent({rc.left, rc.top, rc.right, rc.bottom}, iconSize, extent.cx, pushed);
+      LayoutButtonContent({rc.left, rc.top, rc.right, rc.bottom}, iconSize, extent.cx, pushed,
+                          dpi);
   if (layout.icon) {
     const RECT at = {layout.icon->left, layout.icon->top, layout.icon->right, layout.icon->bottom};
-    registry.DrawPart(icon, dc, at);
+    registry.DrawPart(icon, dc, at, dpi);
   }
 
   const COLORREF fallback = (item.itemState & ODS_DISABLED) && registry.FindPart(style()).IsEmpty()
@@ -77,12 +79,12 @@ void CSkinButton::DrawSkinItem(const DRAWITEMSTRUCT& item) {
   RECT textRect = {layout.text.left, layout.text.top, layout.text.right, layout.text.bottom};
   if (ResolveText("VAlign", suffix, L"") == L"Bottom") {
     format |= DT_BOTTOM;
-    InflateRect(&textRect, -2, -2);
+    InflateRect(&textRect, -Scale(2), -Scale(2));
   } else {
     format |= DT_VCENTER;
   }
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &textRect, format);
   // Inside the face of a full-size button; round a small link button, which has no face.
-  const int inset = rc.bottom - rc.top >= 24 ? 4 : 0;
+  const int inset = rc.bottom - rc.top >= Scale(24) ? Scale(4) : 0;
   DrawSkinFocus(dc, item, RECT{rc.left + inset, rc.top + inset, rc.right - inset, rc.bottom - inset});
 }

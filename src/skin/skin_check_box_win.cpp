@@ -72,7 +72,8 @@ void CSkinCheckBox::DrawSkinItem(const DRAWITEMSTRUCT& item) {
   const std::string base = SkinName(style(), mark);
   const SkinPart& box =
       registry.HasPart(base, state) ? registry.FindPart(base, state) : registry.FindPart(base);
-  registry.DrawPart(box, dc, RECT{rc.left, rc.top, rc.left, rc.top});
+  const int dpi = this->dpi();
+  registry.DrawPart(box, dc, RECT{rc.left, rc.top, rc.left, rc.top}, dpi);
 
   SelectedObject font(dc, ResolveFont(state));
   SetBkMode(dc, TRANSPARENT);
@@ -81,7 +82,7 @@ void CSkinCheckBox::DrawSkinItem(const DRAWITEMSTRUCT& item) {
   SetTextColor(dc, static_cast<COLORREF>(ResolveInt("TextColor", state,
                                                     static_cast<int32_t>(fallback))));
   RECT textRect = rc;
-  textRect.left += (box.IsEmpty() ? 0 : box.Width()) + 3;
+  textRect.left += PartSizeForDpi(box, dpi).width + Scale(3);
   const std::wstring text = GetWindowText();
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &textRect,
             DT_SINGLELINE | DT_TOP | DT_LEFT);

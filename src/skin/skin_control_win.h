@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "framework/dpi_win.h"
 #include "framework/window_win.h"
 #include "skin/skin_attributes.h"
 #include "skin/skin_registry_win.h"
@@ -45,6 +46,9 @@ class CSkinControl : public TWindow, public CSkinAttributes {
   const std::string& style() const { return style_; }
   void SetStyle(std::string style) { style_ = std::move(style); }
   bool hovered() const { return hovered_ != 0; }
+  // The DPI the control is drawn for (its window's).
+  int dpi() const { return WindowDpi(this->hwnd()); }
+  int Scale(int value) const { return ScaleForDpi(value, dpi()); }
 
   int32_t ResolveInt(std::string_view name, std::string_view suffix, int32_t fallback) const {
     return CSkinAttributes::ResolveInt(CSkinRegistry::Instance().attributes(), style_, name,
@@ -55,10 +59,10 @@ class CSkinControl : public TWindow, public CSkinAttributes {
     return CSkinAttributes::ResolveText(CSkinRegistry::Instance().attributes(), style_, name,
                                         suffix, fallback);
   }
-  // style + "Font" + suffix, style + "Font", else the control's current font.
+  // style + "Font" + suffix, style + "Font", else the control's current font; at its DPI.
   HFONT ResolveFont(std::string_view suffix) const {
     HFONT current = reinterpret_cast<HFONT>(::SendMessageW(this->hwnd(), WM_GETFONT, 0, 0));
-    return CSkinRegistry::Instance().FindFont(SkinName(style_, "Font"), suffix, current);
+    return CSkinRegistry::Instance().FindFont(SkinName(style_, "Font"), suffix, current, dpi());
   }
   // The part of the "Icon" attribute: its name + suffix, else the name alone; may be empty.
   const SkinPart& ResolveIcon(std::string_view suffix) const {

@@ -5,28 +5,32 @@
 #include <limits>
 
 #include "base/text.h"
+#include "skin/skin_scale.h"
 
-std::optional<SkinRect> PlacePart(const SkinPart& part, SkinRect target, uint32_t flags) {
+std::optional<SkinRect> PlacePart(const SkinPart& part, SkinRect target, uint32_t flags,
+                                  int32_t dpi) {
   if (part.IsEmpty() || target.right < target.left || target.bottom < target.top) {
     return std::nullopt;
   }
+  const int32_t width = ScaleForDpi(part.Width(), dpi);
+  const int32_t height = ScaleForDpi(part.Height(), dpi);
   if ((flags & kSkinNaturalWidth) && target.left == target.right) {
-    target.right = target.left + part.Width();
+    target.right = target.left + width;
   }
   if ((flags & kSkinNaturalHeight) && target.top == target.bottom) {
-    target.bottom = target.top + part.Height();
+    target.bottom = target.top + height;
   }
   // Centred at the part's own size. Computing both edges from the middle (m - w/2, m + w/2)
   // would squeeze an odd-sized picture by a pixel, so the far edge follows from the near one.
   if (flags & kSkinCenterHorizontal) {
     const int32_t middle = (target.left + target.right) / 2;
-    target.left = middle - part.Width() / 2;
-    target.right = target.left + part.Width();
+    target.left = middle - width / 2;
+    target.right = target.left + width;
   }
   if (flags & kSkinCenterVertical) {
     const int32_t middle = (target.top + target.bottom) / 2;
-    target.top = middle - part.Height() / 2;
-    target.bottom = target.top + part.Height();
+    target.top = middle - height / 2;
+    target.bottom = target.top + height;
   }
   return target;
 }
@@ -41,12 +45,12 @@ SkinRect ClipPartToImage(const SkinPart& part, SkinSize image) {
 }
 
 TextWithIconLayout LayoutTextWithIcon(SkinRect cell, SkinSize icon, int32_t textWidth,
-                                      uint32_t align) {
-  constexpr int32_t kGap = 4;
+                                      uint32_t align, int32_t dpi) {
+  const int32_t gap = ScaleForDpi(4, dpi);
   TextWithIconLayout layout;
   int32_t iconLeft = cell.left;
   if (align & kIconCenterWithText) {
-    iconLeft = cell.left + (cell.Width() - (icon.width + kGap + textWidth)) / 2;
+    iconLeft = cell.left + (cell.Width() - (icon.width + gap + textWidth)) / 2;
   }
   int32_t iconTop = cell.top;
   if (align & kIconCenterVertical) {
@@ -54,12 +58,13 @@ TextWithIconLayout LayoutTextWithIcon(SkinRect cell, SkinSize icon, int32_t text
     layout.singleLineCentered = true;
   }
   layout.icon = {iconLeft, iconTop, iconLeft + icon.width, iconTop + icon.height};
-  layout.text = {iconLeft + icon.width + kGap, cell.top, cell.right, cell.bottom};
+  layout.text = {iconLeft + icon.width + gap, cell.top, cell.right, cell.bottom};
   return layout;
 }
 
 ButtonContentLayout LayoutButtonContent(SkinRect item, std::optional<SkinSize> icon,
-                                        int32_t textWidth, bool pushed) {
+                                        int32_t textWidth, bool pushed, int32_t dpi) {
+  const int32_t shift = ScaleForDpi(1, dpi);
   ButtonContentLayout layout;
   layout.text = item;
   if (icon) {
@@ -67,10 +72,10 @@ ButtonContentLayout LayoutButtonContent(SkinRect item, std::optional<SkinSize> i
     const SkinRect placed{item.left + offset, item.top + (item.Height() - icon->height) / 2,
                           item.left + offset + icon->width,
                           item.top + (item.Height() - icon->height) / 2 + icon->height};
-    layout.icon = pushed ? placed.Offset(1, 1) : placed;
-    layout.text.left = placed.right + 4;
+    layout.icon = pushed ? placed.Offset(shift, shift) : placed;
+    layout.text.left = placed.right + ScaleForDpi(4, dpi);
   }
-  if (pushed) layout.text = layout.text.Offset(1, 1);
+  if (pushed) layout.text = layout.text.Offset(shift, shift);
   return layout;
 }
 
@@ -123,12 +128,13 @@ int32_t ScrollPositionForThumb(int32_t trackStart, int32_t trackLength, int32_t 
 int32_t TabHeightForDpi(int32_t dpi) { return (dpi * 20 + 48) / 96; }
 
 std::vector<SkinRect> LayoutTabs(const std::vector<int32_t>& captionWidths, int32_t firstLeft,
-                                 int32_t tabHeight) {
+                                 int32_t tabHeight, int32_t dpi) {
   std::vector<SkinRect> tabs;
-  int32_t x = firstLeft + 2;
+  const int32_t padding = ScaleForDpi(32, dpi);
+  int32_t x = firstLeft + ScaleForDpi(2, dpi);
   for (int32_t width : captionWidths) {
-    tabs.push_back({x, 0, x + width + 32, tabHeight});
-    x += width + 32;
+    tabs.push_back({x, 0, x + width + padding, tabHeight});
+    x += width + padding;
   }
   return tabs;
 }

@@ -41,8 +41,9 @@ enum SkinDrawFlags : uint32_t {
 };
 
 // The target rectangle a part is drawn into, or nothing when the part is empty or the target is
-// inverted.
-std::optional<SkinRect> PlacePart(const SkinPart& part, SkinRect target, uint32_t flags);
+// inverted. The part's natural size is its size at `dpi`.
+std::optional<SkinRect> PlacePart(const SkinPart& part, SkinRect target, uint32_t flags,
+                                  int32_t dpi = 96);
 
 // The part's source rectangle cut down to the pixels its image has.
 SkinRect ClipPartToImage(const SkinPart& part, SkinSize image);
@@ -60,17 +61,18 @@ struct TextWithIconLayout {
   SkinRect text;
   bool singleLineCentered = false;
 };
+// `icon` is the icon's size on screen; the gap between icon and text follows `dpi`.
 TextWithIconLayout LayoutTextWithIcon(SkinRect cell, SkinSize icon, int32_t textWidth,
-                                      uint32_t align);
+                                      uint32_t align, int32_t dpi = 96);
 
 struct ButtonContentLayout {
   std::optional<SkinRect> icon;
   SkinRect text;
 };
 // A button's icon and text as one group centred in `item`; without an icon the text fills the
-// item. Pushed buttons shift everything one pixel right and down.
+// item. Pushed buttons shift everything one pixel (at 96 DPI) right and down.
 ButtonContentLayout LayoutButtonContent(SkinRect item, std::optional<SkinSize> icon,
-                                        int32_t textWidth, bool pushed);
+                                        int32_t textWidth, bool pushed, int32_t dpi = 96);
 
 struct SystemButtonLayout {
   std::vector<SkinRect> buttons;  // same order as the sizes given
@@ -96,9 +98,9 @@ int32_t ScrollPositionForThumb(int32_t trackStart, int32_t trackLength, int32_t 
 // Tab height for the screen's vertical dots per inch: 20 pixels at 96.
 int32_t TabHeightForDpi(int32_t dpi);
 // Tabs side by side, each its caption width + 32; the first starts 2 pixels right of
-// `firstLeft` (the right edge of a left-hand child, or 0).
+// `firstLeft` (the right edge of a left-hand child, or 0). The pixels are 96-DPI ones.
 std::vector<SkinRect> LayoutTabs(const std::vector<int32_t>& captionWidths, int32_t firstLeft,
-                                 int32_t tabHeight);
+                                 int32_t tabHeight, int32_t dpi = 96);
 // Selecting an index clamps it into the tab range; -1 when there are no tabs.
 int32_t ClampTabIndex(int32_t index, int32_t count);
 

@@ -20,15 +20,18 @@ void CSkinHeaderPanel::Paint(HDC dc) {
     SelectedObject brush(dc, GetStockObject(NULL_BRUSH));
     Rectangle(dc, client.left, client.top, client.right, client.bottom);
   }
+  const int dpi = this->dpi();
   const SkinPart& left = registry.FindPart("HeaderPanelTitleLeft");
   const SkinPart& right = registry.FindPart("HeaderPanelTitleRight");
-  const int barHeight = left.IsEmpty() ? 24 : left.Height();
-  registry.DrawPart(left, dc, RECT{client.left, client.top, client.left, client.top});
-  registry.DrawPart(right, dc, RECT{client.right - right.Width(), client.top,
-                                    client.right - right.Width(), client.top});
+  const SkinSize leftSize = PartSizeForDpi(left, dpi);
+  const SkinSize rightSize = PartSizeForDpi(right, dpi);
+  const int barHeight = left.IsEmpty() ? Scale(24) : leftSize.height;
+  registry.DrawPart(left, dc, RECT{client.left, client.top, client.left, client.top}, dpi);
+  registry.DrawPart(right, dc, RECT{client.right - rightSize.width, client.top,
+                                    client.right - rightSize.width, client.top}, dpi);
   registry.DrawPart(registry.FindPart("HeaderPanelTitleMiddle"), dc,
-                    RECT{client.left + left.Width(), client.top, client.right - right.Width(),
-                         client.top + barHeight});
+                    RECT{client.left + leftSize.width, client.top, client.right - rightSize.width,
+                         client.top + barHeight}, dpi);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, static_cast<COLORREF>(ResolveInt("TextColor", "", RGB(0, 0, 0))));
   const std::wstring title = GetWindowText();
@@ -41,7 +44,7 @@ void CSkinHeaderPanel::Paint(HDC dc) {
     return;
   }
   registry.DrawTextWithPart(icon, dc, title, bar, kIconCenterWithText | kIconCenterVertical,
-                            DT_LEFT | DT_NOPREFIX);
+                            DT_LEFT | DT_NOPREFIX, dpi);
 }
 
 void CSkinHeaderPanel::PaintChildBackground(HWND child, HDC dc) {

@@ -22,16 +22,19 @@ class CSkinImage {
   bool hasAlpha() const { return hasAlpha_; }
   HBITMAP bitmap() const { return bitmap_.get(); }
 
-  // Copies `source` (image pixels, clipped to the image) onto `target`, stretched as needed.
+  // Copies `source` (image pixels, clipped to the image) onto `target`, stretched as needed;
+  // a smaller target is shrunk with a smoothing filter.
   bool Draw(HDC dc, const SkinRect& source, const SkinRect& target) const;
 
  private:
   CSkinImage() = default;
+  bool DrawShrunk(HDC dc, const SkinRect& source, const SkinRect& target) const;
 
   int32_t width_ = 0;
   int32_t height_ = 0;
   bool hasAlpha_ = false;
   UniqueBitmap bitmap_;
+  void* bits_ = nullptr;  // the DIB's pixels, owned by bitmap_
   // Keeps the image decoder running for as long as any image lives.
   std::shared_ptr<void> decoder_;
 };

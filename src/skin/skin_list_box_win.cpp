@@ -9,10 +9,10 @@ bool CSkinListBox::Create(HWND parent, const RECT& rect, UINT id, DWORD style) {
   }
   const std::wstring font = ResolveText("Font", "", L"DefaultFont");
   ::SendMessageW(hwnd(), WM_SETFONT,
-                 reinterpret_cast<WPARAM>(
-                     CSkinRegistry::Instance().FindFont(std::string(font.begin(), font.end()))),
+                 reinterpret_cast<WPARAM>(CSkinRegistry::Instance().FindFont(
+                     std::string(font.begin(), font.end()), {}, nullptr, dpi())),
                  FALSE);
-  ::SendMessageW(hwnd(), LB_SETITEMHEIGHT, 0, 20);
+  ::SendMessageW(hwnd(), LB_SETITEMHEIGHT, 0, Scale(kItemHeight));
   SyncScrollbars();
   return true;
 }
@@ -32,6 +32,12 @@ bool CSkinListBox::OnSkinMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& r
     case WM_MOUSEWHEEL:
     case WM_KEYDOWN:
       result = Default();
+      SyncScrollbars();
+      return true;
+    case WM_SETFONT:
+      // A new font comes with a new DPI; the rows follow it.
+      result = Default();
+      ::SendMessageW(hwnd(), LB_SETITEMHEIGHT, 0, Scale(kItemHeight));
       SyncScrollbars();
       return true;
     case WM_MOUSEMOVE:

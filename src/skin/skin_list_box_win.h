@@ -1,4 +1,4 @@
-// A list box with 20-pixel rows whose system scroll bars are replaced by skinned ones.
+// A list box with 20-pixel rows (at 96 DPI) whose system scroll bars are replaced by skinned ones.
 #pragma once
 
 #include "skin/skin_control_win.h"
@@ -6,6 +6,8 @@
 
 class CSkinListBox : public CSkinControl<CWindow> {
  public:
+  static constexpr int kItemHeight = 20;
+
   CSkinListBox() = default;
 
   // `style` adds to a notifying child list box with a vertical scroll bar.

@@ -13,6 +13,7 @@ bool CSkinListCtrl::Create(HWND parent, const RECT& rect, UINT id, DWORD style) 
                        rect, parent, id)) {
     return false;
   }
+  columnDpi_ = dpi();
   ::SendMessageW(hwnd(), WM_SETFONT, ::SendMessageW(parent, WM_GETFONT, 0, 0), FALSE);
   if (HWND header = reinterpret_cast<HWND>(::SendMessageW(hwnd(), LVM_GETHEADER, 0, 0))) {
     header_.Attach(header);
@@ -45,6 +46,7 @@ void CSkinListCtrl::DrawSkinItem(const DRAWITEMSTRUCT& item) {
   HIMAGELIST images =
       reinterpret_cast<HIMAGELIST>(::SendMessageW(hwnd(), LVM_GETIMAGELIST, LVSIL_SMALL, 0));
 
+  const int dpi = this->dpi();
   int x = item.rcItem.left;
   for (size_t n = 0; n < order.size(); ++n) {
     const int column = order[n];
@@ -58,15 +60,17 @@ void CSkinListCtrl::DrawSkinItem(const DRAWITEMSTRUCT& item) {
       MoveToEx(dc, cell.right - 1, cell.top, nullptr);
       LineTo(dc, cell.right - 1, cell.bottom);
     }
-    RECT textRect = {cell.left + 4, cell.top, cell.right - 4, cell.bottom};
+    RECT textRect = {cell.left + Scale(4), cell.top, cell.right - Scale(4), cell.bottom};
     if (column == 0 && checkboxes) {
       const UINT state = static_cast<UINT>(
           ::SendMessageW(hwnd(), LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK));
       const bool checked = ((state & LVIS_STATEIMAGEMASK) >> 12) == 2;
       const SkinPart& box = registry.FindPart("CheckBox", checked ? "Checked" : "Unchecked");
+      // A 16-pixel slot 2 pixels in, the text 2 pixels after it.
       registry.DrawPart(box, dc, kSkinCenterHorizontal | kSkinCenterVertical,
-                        RECT{cell.left + 2, cell.top, cell.left + 18, cell.bottom});
-      textRect.left = cell.left + 2 + 16 + 2;
+                        RECT{cell.left + Scale(2), cell.top, cell.left + Scale(18), cell.bottom},
+                        dpi);
+      textRect.left = cell.left + Scale(20);
     }
     if (column == 0 && images && ImageList_GetImageCount(images) > 1) {
       LVITEMW query = {};
@@ -77,7 +81,7 @@ void CSkinListCtrl::DrawSkinItem(const DRAWITEMSTRUCT& item) {
       ImageList_GetIconSize(images, &cx, &cy);
       ImageList_Draw(images, query.iImage, dc, textRect.left,
                      cell.top + ((cell.bottom - cell.top) - cy) / 2, ILD_TRANSPARENT);
-      textRect.left += cx + 3;
+      textRect.left += cx + Scale(3);
     }
     wchar_t text[260] = {};
     LVITEMW get = {};
@@ -93,6 +97,15 @@ void CSkinListCtrl::DrawSkinItem(const DRAWITEMSTRUCT& item) {
     if (rowRect.right < client.right) rowRect.right = client.right;
     DrawSkinFocus(dc, item, rowRect);
   }
+}
+
+void CSkinListCtrl::InsertColumn(int index, const std::wstring& title, int width) {
+  std::wstring text = title;
+  LVCOLUMNW column = {};
+  column.mask = LVCF_TEXT | LVCF_WIDTH;
+  column.pszText = text.data();
+  column.cx = ScaleForDpi(width, columnDpi_ > 0 ? columnDpi_ : dpi());
+  ::SendMessageW(hwnd(), LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&column));
 }
 
 int CALLBACK CSkinListCtrl::CompareThunk(LPARAM first, LPARAM second, LPARAM self) {
@@ -158,6 +171,23 @@ bool CSkinListCtrl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
     case WM_KILLFOCUS:
       InvalidateRect(hwnd(), nullptr, FALSE);
       return false;
+    case WM_SETFONT: {
+      // A new font comes with a new DPI: the columns keep their share of the list.
+      result = Default();
+      const int dpi = this->dpi();
+      if (columnDpi_ > 0 && dpi != columnDpi_) {
+        HWND header = header_.hwnd();
+        const int columns =
+            header ? static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+        for (int c = 0; c < columns; ++c) {
+          const int width = static_cast<int>(::SendMessageW(hwnd(), LVM_GETCOLUMNWIDTH, c, 0));
+          ::SendMessageW(hwnd(), LVM_SETCOLUMNWIDTH, c, MulDiv(width, dpi, columnDpi_));
+        }
+      }
+      columnDpi_ = dpi;
+      SyncScrollbars();
+      return true;
+    }
     case WM_STYLECHANGED:
     case WM_WINDOWPOSCHANGED:
     case WM_SIZE:

@@ -4,8 +4,10 @@
 
 #include <windows.h>
 
+#include "framework/dpi_win.h"
 #include "framework/window_win.h"
 #include "skin/skin_control_win.h"
+#include "skin/skin_scale.h"
 #include "skin/skin_header_ctrl_win.h"
 #include "skin/skin_scrollbar_win.h"
 
@@ -28,6 +30,10 @@ class CSkinListCtrl : public CWindow, public ISkinItemDrawer {
   void ResetSort();
   bool Sort();
   void SyncScrollbars() { CSkinScrollbar::Sync(hwnd(), vertical_, horizontal_); }
+  int dpi() const { return WindowDpi(hwnd()); }
+  int Scale(int value) const { return ScaleForDpi(value, dpi()); }
+  // Inserts a column whose width is given at 96 DPI.
+  void InsertColumn(int index, const std::wstring& title, int width);
 
  protected:
   // Order of two rows by their item data under the current column and direction.
@@ -48,6 +54,7 @@ class CSkinListCtrl : public CWindow, public ISkinItemDrawer {
   CSkinScrollbar horizontal_{false};
   int sortColumn_ = 0;
   int sortDirection_ = 1;
+  int columnDpi_ = 0;  // the DPI the column widths are for
 };
 
 // Draws `text` centred in the rows area of an empty list view (below its header), in the list's

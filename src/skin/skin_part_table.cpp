@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "skin/skin_scale.h"
 
 namespace {
 
@@ -51,9 +52,20 @@ std::optional<int32_t> Scaled(int64_t numerator, int64_t size, int64_t denominat
 
 }  // namespace
 
-SkinPart ParseSkinPartLine(std::string_view line, int32_t image, int32_t width, int32_t height) {
+SkinPart ParseSkinPartLine(std::string_view line, int32_t image, int32_t width, int32_t height,
+                           int32_t percent) {
   SkinPart part;
   part.image = image;
+  // Plain numbers are pixels of the 100 % picture; a larger set places each edge where that
+  // edge went, so neighbouring parts still meet.
+  // Where a fraction placed the edge instead, a plain size is added scaled.
+  int64_t left100 = 0;
+  int64_t top100 = 0;
+  bool leftFromCell = false;
+  bool topFromCell = false;
+  const auto edge = [percent](int64_t at100) {
+    return percent == 100 ? Clamp32(at100) : ScaleForPercent(Clamp32(at100), percent);
+  };
   const std::vector<std::string_view> fields = Split(line, ',');
   for (size_t i = 0; i < fields.size() && i < 5; ++i) {
     const std::string value = TrimText(fields[i]);
@@ -70,30 +82,38 @@ SkinPart ParseSkinPartLine(std::string_view line, int32_t image, int32_t width, 
       case 1:
         if (f.denominator) {
           part.left = *Scaled(f.numerator, width, *f.denominator);
+          leftFromCell = true;
           part.right = *Scaled(f.numerator + 1, width, *f.denominator);
           part.top = 0;
           part.bottom = height;
         } else {
-          part.left = Clamp32(f.numerator);
+          left100 = f.numerator;
+          leftFromCell = false;
+          part.left = edge(left100);
         }
         break;
       case 2:
         if (f.denominator) {
           part.top = *Scaled(f.numerator, height, *f.denominator);
+          topFromCell = true;
           part.bottom = *Scaled(f.numerator + 1, height, *f.denominator);
         } else {
-          part.top = Clamp32(f.numerator);
+          top100 = f.numerator;
+          topFromCell = false;
+          part.top = edge(top100);
         }
         break;
       case 3:
-        part.right = Clamp32(part.left + (f.denominator ? *Scaled(f.numerator, width,
-                                                                  *f.denominator)
-                                                        : f.numerator));
+        part.right = f.denominator
+                         ? Clamp32(part.left + *Scaled(f.numerator, width, *f.denominator))
+                         : leftFromCell ? Clamp32(part.left + edge(f.numerator))
+                                        : edge(left100 + f.numerator);
         break;
       case 4:
-        part.bottom = Clamp32(part.top + (f.denominator ? *Scaled(f.numerator, height,
-                                                                  *f.denominator)
-                                                        : f.numerator));
+        part.bottom = f.denominator
+                          ? Clamp32(part.top + *Scaled(f.numerator, height, *f.denominator))
+                          : topFromCell ? Clamp32(part.top + edge(f.numerator))
+                                       : edge(top100 + f.numerator);
         break;
     }
   }
@@ -101,13 +121,13 @@ SkinPart ParseSkinPartLine(std::string_view line, int32_t image, int32_t width, 
 }
 
 void SkinPartTable::AddPartList(std::string_view partList, int32_t image, int32_t width,
-                                int32_t height) {
+                                int32_t height, int32_t percent) {
   for (std::string_view raw : Split(partList, '\n')) {
     if (raw.empty()) continue;
     const std::string line = TrimText(raw);
     // A line of blanks ends the part list; anything after it is not read.
     if (line.empty()) return;
-    SkinPart part = ParseSkinPartLine(line, image, width, height);
+    SkinPart part = ParseSkinPartLine(line, image, width, height, percent);
     if (!part.name.empty()) Add(std::move(part));
   }
 }

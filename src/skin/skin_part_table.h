@@ -25,8 +25,10 @@ struct SkinPart {
 class SkinPartTable {
  public:
   // Cuts `partList` against an image of `width` x `height` stored at index `image`. A part
-  // name seen before is taken over by this image.
-  void AddPartList(std::string_view partList, int32_t image, int32_t width, int32_t height);
+  // name seen before is taken over by this image. `percent` is the scale of the artwork set
+  // the image belongs to: plain numbers in the list are pixels of the 100 % picture.
+  void AddPartList(std::string_view partList, int32_t image, int32_t width, int32_t height,
+                   int32_t percent = 100);
   void Add(SkinPart part);
 
   // base + suffix exactly; the empty part when absent, so callers never test for null.
@@ -41,4 +43,5 @@ class SkinPartTable {
 };
 
 // One line of a part list applied to an image; exposed for tests.
-SkinPart ParseSkinPartLine(std::string_view line, int32_t image, int32_t width, int32_t height);
+SkinPart ParseSkinPartLine(std::string_view line, int32_t image, int32_t width, int32_t height,
+                           int32_t percent = 100);

@@ -12,7 +12,8 @@ bool CSkinRadioBox::Create(HWND parent, const RECT& rect, UINT id, const std::ws
     return false;
   }
   const std::wstring fontName = ResolveText("Font", "", L"DefaultFont");
-  HFONT font = CSkinRegistry::Instance().FindFont(std::string(fontName.begin(), fontName.end()));
+  HFONT font = CSkinRegistry::Instance().FindFont(std::string(fontName.begin(), fontName.end()),
+                                                  {}, nullptr, dpi());
   ::SendMessageW(hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return true;
 }
@@ -85,8 +86,10 @@ void CSkinRadioBox::DrawSkinItem(const DRAWITEMSTRUCT& item) {
   const std::string base = SkinName(style(), (item.itemState & ODS_CHECKED) ? "Checked" : "Unchecked");
   const SkinPart& box =
       registry.HasPart(base, state) ? registry.FindPart(base, state) : registry.FindPart(base);
-  const int boxTop = rc.top + ((rc.bottom - rc.top) - (box.IsEmpty() ? 0 : box.Height())) / 2;
-  registry.DrawPart(box, dc, RECT{rc.left, boxTop, rc.left, boxTop});
+  const int dpi = this->dpi();
+  const SkinSize boxSize = PartSizeForDpi(box, dpi);
+  const int boxTop = rc.top + ((rc.bottom - rc.top) - boxSize.height) / 2;
+  registry.DrawPart(box, dc, RECT{rc.left, boxTop, rc.left, boxTop}, dpi);
 
   SelectedObject font(dc, reinterpret_cast<HFONT>(::SendMessageW(hwnd(), WM_GETFONT, 0, 0)));
   SetBkMode(dc, TRANSPARENT);
@@ -95,7 +98,7 @@ void CSkinRadioBox::DrawSkinItem(const DRAWITEMSTRUCT& item) {
   SetTextColor(dc, static_cast<COLORREF>(ResolveInt("TextColor", state,
                                                     static_cast<int32_t>(fallback))));
   RECT textRect = rc;
-  textRect.left += (box.IsEmpty() ? 0 : box.Width()) + 3;
+  textRect.left += boxSize.width + Scale(3);
   const std::wstring text = GetWindowText();
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &textRect,
             DT_SINGLELINE | DT_VCENTER | DT_LEFT);

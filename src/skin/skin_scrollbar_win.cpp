@@ -114,20 +114,25 @@ void CSkinScrollbar::DrawBox(HDC dc, const SkinRect& box, Element element,
     Rectangle(dc, box.left + 1, box.top + 1, box.right - 1, box.bottom - 1);
   }
   const std::string state = StateOf(element);
+  const int dpi = this->dpi();
+  const int inset = Scale(2);
   registry.DrawPart(SkinName(style(), "ThumbBackground"), state, dc,
-                    RECT{box.left + 2, box.top + 2, box.right - 2, box.bottom - 2});
+                    RECT{box.left + inset, box.top + inset, box.right - inset, box.bottom - inset},
+                    dpi);
   const std::string name = SkinName(style(), glyph);
   const SkinPart& part =
       registry.HasPart(name, state) ? registry.FindPart(name, state) : registry.FindPart(name);
   if (part.IsEmpty()) return;
-  const bool fits = vertical_ ? box.Height() >= part.Height() : box.Width() >= part.Width();
+  const SkinSize size = PartSizeForDpi(part, dpi);
+  const bool fits = vertical_ ? box.Height() >= size.height : box.Width() >= size.width;
   if (element == Element::kThumb && !fits) return;
-  registry.DrawPart(part, dc, kSkinCenterHorizontal | kSkinCenterVertical, ToRect(box));
+  registry.DrawPart(part, dc, kSkinCenterHorizontal | kSkinCenterVertical, ToRect(box), dpi);
 }
 
 void CSkinScrollbar::Paint(HDC dc) {
   const Geometry g = Measure();
-  CSkinRegistry::Instance().DrawPart(SkinName(style(), "Background"), "", dc, ToRect(g.track));
+  CSkinRegistry::Instance().DrawPart(SkinName(style(), "Background"), "", dc, ToRect(g.track),
+                                     dpi());
   DrawBox(dc, g.firstArrow, Element::kFirstArrow, "LeftUpArrow");
   DrawBox(dc, g.secondArrow, Element::kSecondArrow, "RightDownArrow");
   if (g.thumb) DrawBox(dc, *g.thumb, Element::kThumb, "ThumbHandler");

@@ -1,6 +1,10 @@
 #include "skin/skin_startup_table.h"
 
+#include <cstdlib>
+#include <numeric>
+
 #include "resource.h"
+#include "skin/skin_scale.h"
 
 namespace {
 
@@ -74,3 +78,44 @@ constexpr SkinStartupImage kImages[] = {
 }  // namespace
 
 std::span<const SkinStartupImage> SkinStartupImages() { return kImages; }
+
+std::string ArtworkFileForScale(std::string_view file, int32_t percent) {
+  const size_t dot = file.rfind('.');
+  const std::string_view stem = file.substr(0, dot);
+  std::string_view extension = dot == std::string_view::npos ? "" : file.substr(dot);
+  if (extension == ".bmp") extension = ".png";
+  return std::string(stem) + "_" + std::to_string(percent) + std::string(extension);
+}
+
+ArtworkGrid ArtworkGridOf(std::string_view partList) {
+  ArtworkGrid grid;
+  size_t start = 0;
+  while (start < partList.size()) {
+    size_t end = partList.find('\n', start);
+    if (end == std::string_view::npos) end = partList.size();
+    const std::string_view line = partList.substr(start, end - start);
+    start = end + 1;
+    // Fields 1 and 2 are x and y; a fraction there is a column or row of a grid.
+    size_t field = 0, at = 0;
+    while (at <= line.size() && field <= 2) {
+      size_t comma = line.find(',', at);
+      if (comma == std::string_view::npos) comma = line.size();
+      const std::string_view value = line.substr(at, comma - at);
+      const size_t slash = value.find('/');
+      if (field >= 1 && slash != std::string_view::npos) {
+        const int32_t cells = std::atoi(std::string(value.substr(slash + 1)).c_str());
+        int32_t& axis = field == 1 ? grid.columns : grid.rows;
+        if (cells > 0) axis = std::lcm(axis, cells);
+      }
+      ++field;
+      at = comma + 1;
+    }
+  }
+  return grid;
+}
+
+SkinSize ArtworkSizeForScale(const SkinStartupImage& image, int32_t percent) {
+  const ArtworkGrid grid = ArtworkGridOf(image.partList);
+  return {ArtworkLength(image.width, grid.columns, percent),
+          ArtworkLength(image.height, grid.rows, percent)};
+}

@@ -5,7 +5,10 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
+
+#include "skin/skin_geometry.h"
 
 struct SkinStartupImage {
   int resourceId;
@@ -17,3 +20,19 @@ struct SkinStartupImage {
 };
 
 std::span<const SkinStartupImage> SkinStartupImages();
+
+// The file of the `percent` artwork set of `file`: "frame.jpg" -> "frame_150.jpg". Bitmaps are
+// stored as PNG in the larger sets ("buttons.bmp" -> "buttons_150.png").
+std::string ArtworkFileForScale(std::string_view file, int32_t percent);
+
+// The grid a part list cuts its picture into: the least common multiple of the "i/n" column and
+// row counts (1 where there are none). The larger sets keep it, cell for cell.
+struct ArtworkGrid {
+  int32_t columns = 1;
+  int32_t rows = 1;
+  bool operator==(const ArtworkGrid&) const = default;
+};
+ArtworkGrid ArtworkGridOf(std::string_view partList);
+
+// The size of the `percent` set of `image`.
+SkinSize ArtworkSizeForScale(const SkinStartupImage& image, int32_t percent);

@@ -10,22 +10,14 @@
 
 namespace {
 
-HFONT MakeFont(int height, int weight, bool underline = false) {
-  return CreateFontW(height, 0, 0, 0, weight, FALSE, underline ? TRUE : FALSE, FALSE,
-                     DEFAULT_CHARSET, OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     VARIABLE_PITCH, nullptr);
-}
-
 void RegisterObjectsAndAttributes(CSkinRegistry& registry) {
-  registry.RegisterObject("WindowTitleFont", MakeFont(-12, FW_BOLD));
-  HFONT button = MakeFont(-14, FW_BOLD);
-  registry.RegisterObject("ButtonFont", button);
+  registry.RegisterFont("WindowTitleFont", {-12, FW_BOLD});
+  HFONT button = registry.RegisterFont("ButtonFont", {-14, FW_BOLD});
   registry.RegisterObject("CancelButtonFont", button);
-  registry.RegisterObject("LinkButtonFont", MakeFont(-12, FW_NORMAL));
-  HFONT underlined = MakeFont(-12, FW_NORMAL, true);
-  registry.RegisterObject("LinkButtonFontHovered", underlined);
+  registry.RegisterFont("LinkButtonFont", {-12, FW_NORMAL});
+  HFONT underlined = registry.RegisterFont("LinkButtonFontHovered", {-12, FW_NORMAL, true});
   registry.RegisterObject("LinkButtonFontPushed", underlined);
-  registry.RegisterObject("DefaultFont", MakeFont(-12, FW_NORMAL));
+  registry.RegisterFont("DefaultFont", {-12, FW_NORMAL});
   registry.RegisterObject("CtlColorBrush", CreateSolidBrush(RGB(239, 243, 244)));
   registry.RegisterObject("WhiteBrush", CreateSolidBrush(RGB(255, 255, 255)));
   registry.RegisterObject("BlackBrush", CreateSolidBrush(RGB(0, 0, 0)));
@@ -55,6 +47,8 @@ std::vector<char> ReadFileBytes(const std::wstring& path) {
 
 }  // namespace
 
+// Resource ids of the larger sets are those of the 100 % picture, under the types "IMAGE150"
+// and "IMAGE200" (the resource script lists them).
 void RegisterStartupSkin(CSkinRegistry& registry, HMODULE module) {
   for (const SkinStartupImage& image : SkinStartupImages()) {
     registry.RegisterImage(module, image.resourceId, image.partList);
@@ -65,7 +59,14 @@ void RegisterStartupSkin(CSkinRegistry& registry, HMODULE module) {
 void RegisterStartupSkinFromFolder(CSkinRegistry& registry, const std::wstring& artFolder) {
   for (const SkinStartupImage& image : SkinStartupImages()) {
     const std::vector<char> bytes = ReadFileBytes(artFolder + L"\\" + Utf8ToWide(image.file));
-    registry.RegisterImageBytes(bytes.data(), bytes.size(), image.partList);
+    const int32_t index = registry.RegisterImageBytes(bytes.data(), bytes.size(), image.partList);
+    if (index < 0) continue;
+    for (int32_t percent : kArtworkScales) {
+      if (percent == 100) continue;
+      const std::vector<char> scaled = ReadFileBytes(
+          artFolder + L"\\" + Utf8ToWide(ArtworkFileForScale(image.file, percent)));
+      registry.AddImageScale(index, percent, scaled.data(), scaled.size());
+    }
   }
   RegisterObjectsAndAttributes(registry);
 }

@@ -49,8 +49,9 @@ void CSkinStatic::DrawSkinItem(const DRAWITEMSTRUCT& item) {
               align | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
     return;
   }
-  registry.DrawPart(icon, dc, RECT{rc.left, rc.top, rc.left, rc.top});
-  textRect.left += icon.Width() + 4;
+  const int dpi = this->dpi();
+  registry.DrawPart(icon, dc, RECT{rc.left, rc.top, rc.left, rc.top}, dpi);
+  textRect.left += PartSizeForDpi(icon, dpi).width + Scale(4);
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &textRect,
             align | DT_WORDBREAK | DT_NOPREFIX);
 }

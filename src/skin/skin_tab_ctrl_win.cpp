@@ -2,20 +2,11 @@
 
 #include <windowsx.h>
 
-namespace {
-
-int ScreenDpiY() {
-  WindowDc screen(nullptr);
-  return screen.get() ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 96;
-}
-
-}  // namespace
-
-void CSkinTabCtrl::OnFirstMessage() { tabHeight_ = TabHeightForDpi(ScreenDpiY()); }
+void CSkinTabCtrl::OnFirstMessage() { tabHeight_ = TabHeightForDpi(dpi()); }
 
 int CSkinTabCtrl::InsertTab(int index, const std::wstring& caption, const std::string& image,
                             HWND page) {
-  tabHeight_ = TabHeightForDpi(ScreenDpiY());
+  tabHeight_ = TabHeightForDpi(dpi());
   if (index < 0 || index > count()) index = count();
   tabs_.insert(tabs_.begin() + index, Tab{caption, image, page, {}});
   if (selected_ >= index) ++selected_;
@@ -53,6 +44,8 @@ RECT CSkinTabCtrl::PageRect() const {
 
 void CSkinTabCtrl::Layout() {
   if (!hwnd()) return;
+  const int dpi = this->dpi();
+  tabHeight_ = TabHeightForDpi(dpi);
   const RECT client = GetClientRect();
   int firstLeft = 0;
   if (left_) {
@@ -77,7 +70,7 @@ void CSkinTabCtrl::Layout() {
                           &extent);
     widths.push_back(extent.cx);
   }
-  const std::vector<SkinRect> rects = LayoutTabs(widths, firstLeft, tabHeight_);
+  const std::vector<SkinRect> rects = LayoutTabs(widths, firstLeft, tabHeight_, dpi);
   for (size_t i = 0; i < tabs_.size(); ++i) tabs_[i].rect = rects[i];
   const RECT page = PageRect();
   for (const Tab& tab : tabs_) {
@@ -92,6 +85,7 @@ void CSkinTabCtrl::Layout() {
 void CSkinTabCtrl::Paint(HDC dc) {
   const CSkinRegistry& registry = CSkinRegistry::Instance();
   const RECT client = GetClientRect();
+  const int dpi = this->dpi();
   {
     UniquePen frame(CreatePen(PS_SOLID, 1, RGB(192, 192, 192)));
     SelectedObject pen(dc, frame.get());
@@ -106,14 +100,17 @@ void CSkinTabCtrl::Paint(HDC dc) {
     const SkinPart& left = registry.FindPart("TabButtonLeft", state);
     const SkinPart& right = registry.FindPart("TabButtonRight", state);
     const SkinRect& r = tab.rect;
-    registry.DrawPart(left, dc, RECT{r.left, r.top, r.left + left.Width(), r.bottom});
+    const int leftWidth = PartSizeForDpi(left, dpi).width;
+    const int rightWidth = PartSizeForDpi(right, dpi).width;
+    registry.DrawPart(left, dc, RECT{r.left, r.top, r.left + leftWidth, r.bottom}, dpi);
     registry.DrawPart(registry.FindPart("TabButtonMiddle", state), dc,
-                      RECT{r.left + left.Width(), r.top, r.right - right.Width(), r.bottom});
-    registry.DrawPart(right, dc, RECT{r.right - right.Width(), r.top, r.right, r.bottom});
-    const int top = r.top + (active ? 2 : 4);
-    registry.DrawPart(registry.FindPart(tab.image), dc, RECT{r.left + 4, top, r.left + 4, top});
+                      RECT{r.left + leftWidth, r.top, r.right - rightWidth, r.bottom}, dpi);
+    registry.DrawPart(right, dc, RECT{r.right - rightWidth, r.top, r.right, r.bottom}, dpi);
+    const int top = r.top + Scale(active ? 2 : 4);
+    const int imageLeft = r.left + Scale(4);
+    registry.DrawPart(registry.FindPart(tab.image), dc, RECT{imageLeft, top, imageLeft, top}, dpi);
     SetTextColor(dc, active ? RGB(6, 56, 157) : RGB(70, 84, 98));
-    RECT caption = {r.left + 18, top, r.right, r.bottom};
+    RECT caption = {r.left + Scale(18), top, r.right, r.bottom};
     DrawTextW(dc, tab.caption.c_str(), static_cast<int>(tab.caption.size()), &caption,
               DT_CENTER | DT_SINGLELINE | DT_NOPREFIX);
   }

@@ -4,8 +4,12 @@
 
 #include <map>
 
+#include "framework/dpi_win.h"
+#include "framework/window_win.h"
 #include "skin/skin_geometry.h"
+#include "skin/skin_layout_win.h"
 #include "skin/skin_registry_win.h"
+#include "skin/skin_scale.h"
 
 namespace {
 
@@ -31,6 +35,8 @@ std::string Ascii(const std::wstring& text) { return std::string(text.begin(), t
 }  // namespace
 
 CSkinWindow::~CSkinWindow() { Detach(); }
+
+int CSkinWindow::dpi() const { return WindowDpi(window_); }
 
 CSkinWindow* CSkinWindow::FromHandle(HWND window) {
   const auto it = FrameMap().find(window);
@@ -66,7 +72,9 @@ bool CSkinWindow::Attach(HWND window) {
   SetWindowPos(window, nullptr, 0, 0, 0, 0,
                SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   ::SendMessageW(window, WM_SETFONT,
-               reinterpret_cast<WPARAM>(CSkinRegistry::Instance().FindObject("DefaultFont")), 0);
+                 reinterpret_cast<WPARAM>(
+                     CSkinRegistry::Instance().FindFont("DefaultFont", {}, nullptr, dpi())),
+                 0);
   Layout();
   return true;
 }
@@ -87,8 +95,15 @@ LRESULT CALLBACK CSkinWindow::WindowProc(HWND window, UINT message, WPARAM wPara
   if (!frame) return DefWindowProcW(window, message, wParam, lParam);
   LRESULT result = 0;
   if (frame->Filter(message, wParam, lParam, result)) return result;
+  // The children take fonts made for the new DPI before the window lays them out for it, so
+  // what is measured there is measured in the new fonts.
+  if (message == WM_DPICHANGED) RescaleSkinFonts(window, HIWORD(wParam));
   result = frame->CallPrevious(message, wParam, lParam);
   if (message == WM_DESTROY) frame->Detach();
+  if (message == WM_DPICHANGED && frame->window_) {
+    frame->Layout();
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+  }
   return result;
 }
 
@@ -122,7 +137,7 @@ bool CSkinWindow::Filter(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& re
     }
     case WM_GETFONT:
       result = reinterpret_cast<LRESULT>(
-          registry.FindObject(Ascii(FindText("Font", "", L"DefaultFont"))));
+          registry.FindFont(Ascii(FindText("Font", "", L"DefaultFont")), {}, nullptr, dpi()));
       return true;
     case WM_NCHITTEST: {
       POINT at = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
@@ -176,11 +191,16 @@ void CSkinWindow::Layout() {
   GetClientRect(window_, &client_);
   const int width = client_.right;
   const int height = client_.bottom;
+  const int dpi = this->dpi();
   RenderBackground(width, height);
   InvalidateRect(window_, nullptr, TRUE);
 
-  HRGN shape = CreateRoundRectRgn(0, 0, width, height, 9, 9);
-  UniqueRegion body(CreateRectRgn(0, 15, width - 1, height + 15));
+  // Rounded at the top only: the body below the corners is square, one column short of the
+  // right edge.
+  const int corner = ScaleForDpi(9, dpi);
+  const int band = ScaleForDpi(15, dpi);
+  HRGN shape = CreateRoundRectRgn(0, 0, width, height, corner, corner);
+  UniqueRegion body(CreateRectRgn(0, band, width - 1, height + band));
   CombineRgn(shape, shape, body.get(), RGN_OR);
   SetWindowRgn(window_, shape, TRUE);  // the system owns the region from here
 
@@ -199,16 +219,23 @@ void CSkinWindow::Layout() {
     if (fits->hwnd()) visible.push_back(fits);
   }
   if (IsFlag("CloseBox") && close_.hwnd()) visible.push_back(&close_);
+  const CSkinRegistry& registry = CSkinRegistry::Instance();
   std::vector<SkinSize> sizes;
   for (CSkinSystemButton* button : visible) {
-    const RECT r = button->GetWindowRect();
-    sizes.push_back({r.right - r.left, r.bottom - r.top});
+    const SkinPart& picture = registry.FindPart(button->style());
+    if (picture.IsEmpty()) {
+      const RECT r = button->GetWindowRect();
+      sizes.push_back({r.right - r.left, r.bottom - r.top});
+    } else {
+      sizes.push_back(PartSizeForDpi(picture, dpi));
+    }
   }
-  const CSkinRegistry& registry = CSkinRegistry::Instance();
+  const auto scaled = [&](const char* name, int32_t fallback) {
+    return ScaleForDpi(registry.FindInt(name, "", fallback), dpi);
+  };
   const SystemButtonLayout layout = LayoutSystemButtons(
-      width, sizes, registry.FindInt("SystemButtonMarginTop", "", 0),
-      registry.FindInt("SystemButtonMarginRight", "", 8),
-      registry.FindInt("SystemButtonSpace", "", 0), registry.FindInt("WindowTitleHeight", "", 25));
+      width, sizes, scaled("SystemButtonMarginTop", 0), scaled("SystemButtonMarginRight", 8),
+      scaled("SystemButtonSpace", 0), scaled("WindowTitleHeight", 25));
   for (size_t i = 0; i < visible.size(); ++i) {
     const SkinRect& r = layout.buttons[i];
     SetWindowPos(visible[i]->hwnd(), nullptr, r.left, r.top, r.Width(), r.Height(),
@@ -221,6 +248,7 @@ void CSkinWindow::Layout() {
 void CSkinWindow::RenderBackground(int width, int height) {
   if (width <= 0 || height <= 0) return;
   const CSkinRegistry& registry = CSkinRegistry::Instance();
+  const int dpi = this->dpi();
   WindowDc screen(window_);
   if (!backgroundDc_) backgroundDc_.reset(CreateCompatibleDC(screen.get()));
   if (!backgroundDc_) return;
@@ -233,7 +261,7 @@ void CSkinWindow::RenderBackground(int width, int height) {
 
   const RECT all = {0, 0, width, height};
   FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-  registry.DrawPart("WindowPictureBackground", "", dc, all);
+  registry.DrawPart("WindowPictureBackground", "", dc, all, dpi);
 
   const SkinPart& topLeft = registry.FindPart("WindowPictureTopLeft");
   const SkinPart& top = registry.FindPart("WindowPictureTop");
@@ -244,22 +272,28 @@ void CSkinWindow::RenderBackground(int width, int height) {
   const SkinPart& bottom = registry.FindPart("WindowPictureBottom");
   const SkinPart& bottomRight = registry.FindPart("WindowPictureBottomRight");
   auto draw = [&](const SkinPart& part, int l, int t, int r, int b) {
-    registry.DrawPart(part, dc, RECT{l, t, r, b});
+    registry.DrawPart(part, dc, RECT{l, t, r, b}, dpi);
   };
-  draw(topLeft, 0, 0, topLeft.Width(), topLeft.Height());
-  draw(topRight, width - topRight.Width(), 0, width, topRight.Height());
-  draw(bottomLeft, 0, height - bottomLeft.Height(), bottomLeft.Width(), height);
-  draw(bottomRight, width - bottomRight.Width(), height - bottomRight.Height(), width, height);
-  draw(top, topLeft.Width(), 0, width - topRight.Width(), top.Height());
-  draw(bottom, bottomLeft.Width(), height - bottom.Height(), width - bottomRight.Width(), height);
-  draw(left, 0, topLeft.Height(), left.Width(), height - bottomLeft.Height());
-  draw(right, width - right.Width(), topRight.Height(), width, height - bottomRight.Height());
+  const auto size = [dpi](const SkinPart& part) { return PartSizeForDpi(part, dpi); };
+  const SkinSize tl = size(topLeft), tr = size(topRight), bl = size(bottomLeft),
+                 br = size(bottomRight);
+  draw(topLeft, 0, 0, tl.width, tl.height);
+  draw(topRight, width - tr.width, 0, width, tr.height);
+  draw(bottomLeft, 0, height - bl.height, bl.width, height);
+  draw(bottomRight, width - br.width, height - br.height, width, height);
+  draw(top, tl.width, 0, width - tr.width, size(top).height);
+  draw(bottom, bl.width, height - size(bottom).height, width - br.width, height);
+  draw(left, 0, tl.height, size(left).width, height - bl.height);
+  draw(right, width - size(right).width, tr.height, width, height - br.height);
 
   if (const auto picture = ParseCustomBackground(FindText("CustomBackground", "", L""))) {
+    // Placed and sized at 96 DPI, like everything else of the window.
     const SkinPart& part = registry.FindPart("WindowPicture", picture->suffix);
-    const int w = picture->width ? picture->width : part.Width();
-    const int h = picture->height ? picture->height : part.Height();
-    draw(part, picture->x, picture->y, picture->x + w, picture->y + h);
+    const SkinRect at = ScaleRectForDpi(
+        {picture->x, picture->y, picture->x + (picture->width ? picture->width : part.Width()),
+         picture->y + (picture->height ? picture->height : part.Height())},
+        dpi);
+    draw(part, at.left, at.top, at.right, at.bottom);
   }
 
   const std::wstring title =
@@ -267,8 +301,9 @@ void CSkinWindow::RenderBackground(int width, int height) {
   if (!title.empty()) {
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(6, 56, 157));
-    SelectedObject font(dc, registry.FindObject("WindowTitleFont"));
-    TextOutW(dc, 40, 10, title.c_str(), static_cast<int>(title.size()));
+    SelectedObject font(dc, registry.FindFont("WindowTitleFont", {}, nullptr, dpi));
+    TextOutW(dc, ScaleForDpi(40, dpi), ScaleForDpi(10, dpi), title.c_str(),
+             static_cast<int>(title.size()));
   }
 
   for (HWND child = GetWindow(window_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {

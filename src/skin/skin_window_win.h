@@ -29,6 +29,8 @@ class CSkinWindow : public CSkinAttributes {
   // Title band in client coordinates (what drags the window).
   const RECT& titleBand() const { return titleBand_; }
   HDC background() const { return backgroundDc_.get(); }
+  // The DPI the frame is drawn for (its window's).
+  int dpi() const;
 
   CSkinSystemButton& closeButton() { return close_; }
   CSkinSystemButton& minimizeButton() { return minimize_; }

@@ -15,16 +15,24 @@ static_assert(offsetof(RasEntryRecord, dwEncryptionType) == 3500);
 static_assert(offsetof(RasEntryRecord, dwVpnStrategy) == 4044);
 static_assert(offsetof(RasEntryRecord, dwVpnStrategy) == offsetof(RASENTRYW, dwVpnStrategy));
 
-static_assert(sizeof(RasDialParamsRecord) == kRasDialParamsSize);
 static_assert(offsetof(RasDialParamsRecord, szUserName) == 1034);
 static_assert(offsetof(RasDialParamsRecord, szPassword) == 1548);
 static_assert(offsetof(RasDialParamsRecord, dwSubEntry) == 2096);
 static_assert(offsetof(RasDialParamsRecord, dwCallbackId) == 2100);
 
-static_assert(sizeof(RasConnRecord) == RasDialer::kConnectionRecordSize);
 static_assert(offsetof(RasConnRecord, hrasconn) == 4);
-static_assert(offsetof(RasConnRecord, szEntryName) == 8);
+static_assert(offsetof(RasConnRecord, szEntryName) == 4 + sizeof(HRASCONN));
 static_assert(offsetof(RasConnRecord, guidEntry) == offsetof(RASCONNW, guidEntry));
+
+// The program is 32-bit, and these are the sizes it calls with. A 64-bit build (its tests, on
+// machines that run no 32-bit programs) has the 8-byte handle and callback value of that system.
+#ifdef _WIN64
+static_assert(sizeof(RasDialParamsRecord) == 2108);
+static_assert(sizeof(RasConnRecord) == 1360);
+#else
+static_assert(sizeof(RasDialParamsRecord) == kRasDialParamsSize);
+static_assert(sizeof(RasConnRecord) == RasDialer::kConnectionRecordSize);
+#endif
 
 static_assert(sizeof(RasStatsRecord) == kRasStatsSize);
 static_assert(offsetof(RasStatsRecord, dwBytesRcved) == 8);

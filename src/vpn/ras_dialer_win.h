@@ -10,6 +10,10 @@
 
 #include "vpn/ras_dialer.h"
 
+// Packed to 4 bytes, as the system headers declare these records: the same layout for a 32-bit
+// build, and handles at 4-byte offsets for a 64-bit one.
+#pragma pack(push, 4)
+
 struct RasEntryRecord {
   DWORD dwSize;
   DWORD dwfOptions;
@@ -98,6 +102,8 @@ struct RasPppIpRecord {
   DWORD dwOptions;
   DWORD dwServerOptions;
 };
+
+#pragma pack(pop)
 
 inline constexpr DWORD kRasEntrySize = 4048;
 inline constexpr DWORD kRasDialParamsSize = 2104;

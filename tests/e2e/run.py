@@ -1192,6 +1192,97 @@ def case_windows_open_centred_or_where_they_were_left(d):
     set_window_position(None, None)
 
 
+# ---- the display's DPI ------------------------------------------------------------------------
+
+FETCH_CAPTION = "OrumaVPN登录"
+
+
+def set_display_dpi(dpi):
+    """The prefix's LogPixels, the display's DPI under Wine. Wine's desktop takes it when it
+    starts, so the prefix's processes are ended and start again with it."""
+    for key in (r"HKCU\Control Panel\Desktop",
+                r"HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts"):
+        subprocess.run(["wine", "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d",
+                        str(dpi), "/f"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60, check=True)
+    subprocess.run(["wineserver", "-k"], stdin=subprocess.DEVNULL, timeout=60)
+    subprocess.run(["wineserver", "-w"], stdin=subprocess.DEVNULL, timeout=60)
+
+
+def window_layout(d, caption):
+    """(window size, dpi, [(id, class, rect relative to the window, an edit's text width)])."""
+    rc, out = d.drive("layout", "#32770", caption, "20000")
+    expect(rc == 0, f"no window {caption!r} to lay out")
+    lines = out.splitlines()
+    _, rect, dpi = lines[0].split("\t")
+    left, top, right, bottom = (int(n) for n in rect.split())
+    children = []
+    for line in lines[1:]:
+        ident, cls, at, text = line.split("\t")
+        children.append((int(ident), cls, tuple(int(n) for n in at.split()), int(text)))
+    return (right - left, bottom - top), int(dpi), children
+
+
+def dialog_layouts(d):
+    """The main window, the fetch dialog (held open by a slow login) and the policy dialog."""
+    slow = Simulator("login=slow", options=("--slow-seconds", "2"))
+    s = Session(d, sims=[slow])
+    try:
+        # Text in an edit shows how large its font draws.
+        d.type_text(MAIN_CAPTION, USER_EDIT, "demo")
+        layouts = {"main": window_layout(d, MAIN_CAPTION)}
+        s.client_address_shown()
+        s.login("demo", "demo123")
+        deadline = time.monotonic() + 20
+        while "fetch" not in layouts and time.monotonic() < deadline:
+            if d.wait_window(FETCH_CAPTION, 300):
+                layouts["fetch"] = window_layout(d, FETCH_CAPTION)
+            elif d.wait_window(APP_CAPTION, 300):
+                d.press(APP_CAPTION)  # the tip of the first Connect
+        expect("fetch" in layouts, "the fetch dialog did not show")
+        s.next_box()
+        d.press(APP_CAPTION)
+        expect(d.wait_window(POLICY_CAPTION, 20000), "the policy dialog did not open")
+        layouts["policy"] = window_layout(d, POLICY_CAPTION)
+        d.press(POLICY_CAPTION, "#2")
+        expect(d.wait_gone(POLICY_CAPTION, 10000), "the policy dialog did not close")
+        return layouts
+    finally:
+        s.close()
+
+
+def case_windows_scale_with_the_display_dpi(d):
+    # The same windows at 96, 144 and 192 DPI: 1.5 and 2 times the size (within 2 pixels), every
+    # control where its 96-DPI place scaled puts it, and text as many times larger.
+    found = {}
+    try:
+        for dpi in (96, 144, 192):
+            set_display_dpi(dpi)
+            found[dpi] = dialog_layouts(d)
+    finally:
+        set_display_dpi(96)
+    for dpi in (144, 192):
+        scale = dpi / 96
+        for name, (size, seen_dpi, children) in found[dpi].items():
+            (base_size, _, base_children) = found[96][name]
+            what = f"{name} at {dpi} DPI"
+            expect(seen_dpi == dpi, f"{what}: the window says {seen_dpi} DPI")
+            expect(all(abs(size[i] - base_size[i] * scale) <= 2 for i in (0, 1)),
+                   f"{what}: {size}, at 96 DPI {base_size}")
+            expect([c[:2] for c in children] == [c[:2] for c in base_children],
+                   f"{what}: other controls {[c[:2] for c in children]}")
+            for (ident, cls, rect, text), (_, _, base_rect, base_text) in zip(children,
+                                                                             base_children):
+                # A list's column header takes the height its font needs, padding unscaled.
+                edges = range(3) if cls == "SysHeader32" else range(4)
+                expect(all(abs(rect[i] - base_rect[i] * scale) <= 2 for i in edges),
+                       f"{what}: control {ident} {cls} at {rect}, at 96 DPI {base_rect}")
+                # Glyphs are hinted to whole pixels at each size: a tenth either way.
+                expect(abs(text - base_text * scale) <= max(2, base_text * scale / 10),
+                       f"{what}: control {ident} {cls} text {text} wide, at 96 DPI {base_text}")
+        expect(any(c[3] > 0 for c in found[dpi]["main"][2]), "no text measured")
+
+
 def case_exit_from_the_tray_during_a_login_ends_it(d):
     slow = Simulator("login=slow", options=("--slow-seconds", "4"))
     s = Session(d, sims=[slow])
@@ -1238,6 +1329,7 @@ CASES = [
     case_update_cancel_asks_first,
     case_windows_open_centred_or_where_they_were_left,
     case_exit_from_the_tray_during_a_login_ends_it,
+    case_windows_scale_with_the_display_dpi,
 ]
 
 

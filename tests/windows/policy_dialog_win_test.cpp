@@ -13,6 +13,7 @@
 #include "config/data_protection_win.h"
 #include "config/settings_store.h"
 #include "config/text_table.h"
+#include "framework/dpi_win.h"
 #include "framework/user_registry_profile_win.h"
 #include "policy/bind_module_win.h"
 #include "policy/dlg_vpn_policy_win.h"
@@ -241,7 +242,8 @@ TEST(PolicyDialogWin, CentresOnItsOwnerInsideTheWorkAreaAndTabReachesEveryContro
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Kavrin\\KavrinPolicyDialogKeysTest");
 
   EXPECT_EQ(g_dialog_rect.right, work.right) << "kept whole inside the work area";
-  EXPECT_EQ(g_dialog_rect.right - g_dialog_rect.left, CDlgVpnPolicy::kWidth);
+  EXPECT_EQ(g_dialog_rect.right - g_dialog_rect.left,
+            LayoutPolicyDialog(WindowDpi(owner), false, false).window.width);
   EXPECT_EQ((g_dialog_rect.top + g_dialog_rect.bottom) / 2, work.top + 40 + 464 / 2)
       << "centred on the owner";
   // Route list, both type buttons, server list, retest, OK, Cancel, and round again; the

@@ -13,6 +13,7 @@
 #include "skin/skin_list_ctrl_win.h"
 #include "skin/skin_registry_win.h"
 #include "skin/skin_scrollbar_win.h"
+#include "skin/skin_startup_table.h"
 #include "skin/skin_startup_win.h"
 #include "skin/skin_tab_ctrl_win.h"
 #include "skin/skin_window_win.h"
@@ -114,6 +115,35 @@ TEST(SkinRegistryWin, StartupImagesDecodeWithTheirSizes) {
   EXPECT_EQ(skin.FindObject("NoSuchFont", "", nullptr), nullptr);
 }
 
+// The larger artwork sets come with every picture, on the same grid, and fonts are made for
+// any DPI from the same description.
+TEST(SkinRegistryWin, LargerSetsAndFontsFollowTheDpi) {
+  CSkinRegistry& skin = Skin();
+  int index = 0;
+  for (const SkinStartupImage& image : SkinStartupImages()) {
+    EXPECT_EQ(skin.ImageScales(index), (std::vector<int32_t>{100, 150, 200})) << image.file;
+    for (int32_t percent : {150, 200}) {
+      EXPECT_EQ(skin.ImageSize(index, percent), ArtworkSizeForScale(image, percent))
+          << image.file << " at " << percent;
+    }
+    ++index;
+  }
+  const auto height = [](HFONT font) {
+    LOGFONTW described = {};
+    GetObjectW(font, sizeof(described), &described);
+    return described.lfHeight;
+  };
+  HFONT base = skin.FindFont("ButtonFont");
+  HFONT large = skin.FindFont("ButtonFont", {}, nullptr, 144);
+  EXPECT_EQ(height(base), -14);
+  EXPECT_EQ(height(large), -21);
+  EXPECT_EQ(skin.FindFont("CancelButtonFont", {}, nullptr, 144), large);  // one font, two names
+  EXPECT_EQ(skin.FontForDpi(large, 96), base);
+  EXPECT_EQ(skin.FontForDpi(large, 192), skin.FindFont("ButtonFont", {}, nullptr, 192));
+  HFONT stock = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  EXPECT_EQ(skin.FontForDpi(stock, 192), stock);
+}
+
 TEST(SkinRegistryWin, UndecodableBytesStillTakeAnIndexWithEmptyParts) {
   CSkinRegistry registry;
   const char junk[] = "not an image";
@@ -129,11 +159,18 @@ TEST(SkinRegistryWin, AlphaPartsBlendOverWhatIsThere) {
   Snapshot shot(host.hwnd());
   RECT all = {0, 0, 16, 16};
   FillRect(shot.dc(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-  ASSERT_TRUE(skin.DrawPart("FlagChina", "", shot.dc(), RECT{0, 0, 0, 0}));
+  ASSERT_TRUE(skin.DrawPart("FlagChina", "", shot.dc(), RECT{0, 0, 0, 0}, 96));
   EXPECT_GE(GetGValue(shot.At(8, 0)), 250);  // the transparent edge kept the white
   EXPECT_GE(GetBValue(shot.At(8, 0)), 250);
   EXPECT_GT(GetRValue(shot.At(8, 10)), 180);      // red field
-  EXPECT_FALSE(skin.DrawPart("IconSpeedTest", "Unknown", shot.dc(), RECT{0, 0, 0, 0}));
+  EXPECT_FALSE(skin.DrawPart("IconSpeedTest", "Unknown", shot.dc(), RECT{0, 0, 0, 0}, 96));
+  // At 120 DPI the 150 % flag is shrunk to 20 pixels: red to the new edge, white past it.
+  RECT wider = {0, 0, 32, 32};
+  FillRect(shot.dc(), &wider, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  ASSERT_TRUE(skin.DrawPart("FlagChina", "", shot.dc(), RECT{0, 0, 0, 0}, 120));
+  EXPECT_GT(GetRValue(shot.At(18, 12)), 180);
+  EXPECT_LT(GetGValue(shot.At(18, 12)), 120);
+  EXPECT_GE(GetGValue(shot.At(22, 12)), 250);
 }
 
 TEST(SkinButtonWin, HoveredLinkButtonDrawsOrangeUnderlinedText) {

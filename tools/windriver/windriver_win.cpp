@@ -11,6 +11,11 @@
 //   foreground <class|*> <caption|*>                         prints 1 when a match is in front
 //   rect       <class|*> <caption|*> <timeout_ms>            prints "window\tL T R B" and
 //                                                            "work\tL T R B" (its monitor's)
+//   layout     <class|*> <caption|*> <timeout_ms>            prints "window\tL T R B\t<dpi>", then
+//                                                            "<id>\t<class>\tL T R B\t<text
+//                                                            width>" per visible child, in the
+//                                                            window's coordinates; the text
+//                                                            width is an edit's (else 0)
 //   msgbox     <caption> <timeout_ms>                        prints "text\t<message>" and
 //                                                            "icon\t<information|warning|
 //                                                            question|error|none|unknown>"
@@ -375,6 +380,53 @@ int Rect(const Query& query, DWORD timeoutMs) {
   return 0;
 }
 
+std::wstring Numbers(const RECT& r) {
+  return std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " +
+         std::to_wstring(r.right) + L" " + std::to_wstring(r.bottom);
+}
+
+// How wide an edit control draws its text, first character to last (EM_POSFROMCHAR): the
+// size of the font it draws with, seen from outside. 0 without two characters.
+long TextExtentOf(HWND control) {
+  if (ClassOf(control) != L"Edit") return 0;
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                           &length) ||
+      length < 2) {
+    return 0;
+  }
+  DWORD_PTR first = 0, last = 0;
+  if (!SendMessageTimeoutW(control, EM_POSFROMCHAR, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                           &first) ||
+      !SendMessageTimeoutW(control, EM_POSFROMCHAR, length - 1, 0, SMTO_ABORTIFHUNG,
+                           kSendTimeoutMs, &last)) {
+    return 0;
+  }
+  return static_cast<short>(LOWORD(last)) - static_cast<short>(LOWORD(first));
+}
+
+int Layout(const Query& query, DWORD timeoutMs) {
+  HWND window = WaitVisible(query, timeoutMs);
+  if (!window) return 1;
+  // What the window's code lays out against: its DPI (its monitor's, seen by the window).
+  using DpiForWindowFn = UINT(WINAPI*)(HWND);
+  const auto dpiForWindow = reinterpret_cast<DpiForWindowFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  RECT r = {};
+  GetWindowRect(window, &r);
+  PrintUtf8(L"window\t" + Numbers(r) + L"\t" +
+            std::to_wstring(dpiForWindow ? dpiForWindow(window) : 0));
+  for (HWND child : ChildrenOf(window)) {
+    if (!IsWindowVisible(child)) continue;
+    RECT at = {};
+    GetWindowRect(child, &at);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&at), 2);
+    PrintUtf8(std::to_wstring(GetDlgCtrlID(child)) + L"\t" + ClassOf(child) + L"\t" +
+              Numbers(at) + L"\t" + std::to_wstring(TextExtentOf(child)));
+  }
+  return 0;
+}
+
 int MessageBoxInfo(const std::wstring& caption, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
   HWND box = WaitVisible(Query{L"#32770", caption}, timeoutMs);
@@ -394,7 +446,8 @@ int MessageBoxInfo(const std::wstring& caption, DWORD timeoutMs) {
 
 int Usage() {
   std::fputs(
-      "usage: windriver wait|visible|texts|gone|close|hide|rect <class|*> <caption|*> <timeout_ms>\n"
+      "usage: windriver wait|visible|texts|gone|close|hide|rect|layout <class|*> <caption|*> "
+      "<timeout_ms>\n"
       "       windriver click <class|*> <caption|*> <button text|#id> <timeout_ms>\n"
       "       windriver count|foreground <class|*> <caption|*>\n"
       "       windriver msgbox <caption> <timeout_ms>\n",
@@ -427,6 +480,7 @@ int Dispatch(const std::vector<std::wstring>& args) {
   if (command == L"close" && timeoutAt(4)) return Close(query, static_cast<DWORD>(timeout));
   if (command == L"hide" && timeoutAt(4)) return Hide(query, static_cast<DWORD>(timeout));
   if (command == L"rect" && timeoutAt(4)) return Rect(query, static_cast<DWORD>(timeout));
+  if (command == L"layout" && timeoutAt(4)) return Layout(query, static_cast<DWORD>(timeout));
   if (command == L"click" && timeoutAt(5)) {
     return Click(query, args[4], static_cast<DWORD>(timeout));
   }
@@ -435,7 +489,25 @@ int Dispatch(const std::vector<std::wstring>& args) {
 
 }  // namespace
 
+// Sees other programs' windows as they are on screen: a program that is not DPI aware gets
+// rectangles scaled back to 96 DPI from the system.
+void BecomeDpiAware() {
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  using ContextFn = BOOL(WINAPI*)(HANDLE);
+  using AwareFn = BOOL(WINAPI*)();
+  if (const auto context = reinterpret_cast<ContextFn>(reinterpret_cast<void*>(
+          GetProcAddress(user32, "SetProcessDpiAwarenessContext")))) {
+    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
+    if (context(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)))) return;
+  }
+  if (const auto aware = reinterpret_cast<AwareFn>(reinterpret_cast<void*>(
+          GetProcAddress(user32, "SetProcessDPIAware")))) {
+    aware();
+  }
+}
+
 int main() {
+  BecomeDpiAware();
   int count = 0;
   LPWSTR* raw = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!raw) return kUsage;
