@@ -2,8 +2,10 @@
 //
 // - the binding order: Windows 2000, XP and Server 2003 keep the dial-up WAN binding behind the
 //   LAN adapters in TCP/IP's binding list, so it is moved to the front once a tunnel is up;
-// - DHCP switched on for the very address the tunnel received: that interface gets DHCP
-//   switched off, the user is told, and the connection is stopped so it can be made again;
+// - DHCP switched on for the very address a dial-up tunnel received: that interface gets DHCP
+//   switched off, the user is told, and the connection is stopped so it can be made again.
+//   The owner does not ask for it for OpenVPN, whose TAP adapter gets that address by DHCP
+//   from its own driver;
 // - stopped dial-up services, started before each connection.
 //
 // The registry is reached through RegistryKey (config/machine_registry.h).

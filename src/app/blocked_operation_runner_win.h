@@ -1,11 +1,11 @@
-// The restart of the VPN-related services behind the blocked-operation dialog, which keeps the
-// calling window blocked but painting until the restart is over.
+// The blocked-operation dialog as the policy dialog's runner: the restart of the VPN-related
+// services, and any other slow work, behind it.
 #pragma once
 
 #include <windows.h>
 
 #include "base/clock.h"
-#include "policy/l2tp_preparation.h"
+#include "policy/blocked_operation_runner.h"
 #include "vpn/system_services.h"
 
 class DialogBlockedOperationRunner : public BlockedOperationRunner {
@@ -17,9 +17,10 @@ class DialogBlockedOperationRunner : public BlockedOperationRunner {
       : owner_(owner), control_(control), clock_(clock) {}
   void SetOwner(HWND owner) { owner_ = owner; }
 
-  // Runs the dialog modally until the restart has returned. Defined beside the dialog
+  // Each runs the dialog modally until the work has returned. Defined beside the dialog
   // (dlg_blocked_operation_win.cpp).
   void RestartVpnRelatedServices() override;
+  void Run(const std::function<void()>& work) override;
 
  private:
   HWND owner_;

@@ -1,5 +1,7 @@
 #include "app/dlg_blocked_operation_win.h"
 
+#include <functional>
+
 #include "app/blocked_operation_runner_win.h"
 #include "config/text_table.h"
 #include "framework/dpi_win.h"
@@ -10,6 +12,23 @@ namespace {
 constexpr wchar_t kCaption[] = L"OrumaVPN";
 constexpr SkinRect kTextRect = {20, 50, 410, 70};
 constexpr UINT kStaticId = 0xFFFF;
+
+class FunctionOperation final : public CDlgBlockedOperation::IOperation {
+ public:
+  explicit FunctionOperation(const std::function<void()>& work) : work_(work) {}
+  void Execute(CDlgBlockedOperation&) override { work_(); }
+
+ private:
+  const std::function<void()>& work_;
+};
+
+void RunBehindDialog(HWND owner, CDlgBlockedOperation::IOperation& operation) {
+  CDlgBlockedOperation dialog;
+  dialog.SetOperation(&operation);
+  // The work is asked for from a dialog over the owner; owning the blocking window by the
+  // owner itself would re-enable it under that dialog when the work ends.
+  dialog.DoModal(owner ? GetLastActivePopup(owner) : nullptr);
+}
 
 }  // namespace
 
@@ -62,9 +81,10 @@ void CBlockedOperation_RestartVpnRelatedServices::Execute(CDlgBlockedOperation& 
 void DialogBlockedOperationRunner::RestartVpnRelatedServices() {
   CBlockedOperation_RestartVpnRelatedServices operation(
       control_ ? *control_ : SystemServiceControl(), clock_ ? *clock_ : SystemTickClock());
-  CDlgBlockedOperation dialog;
-  dialog.SetOperation(&operation);
-  // The restart is asked for from a dialog over the owner; owning the blocking window by the
-  // owner itself would re-enable it under that dialog when the restart ends.
-  dialog.DoModal(owner_ ? GetLastActivePopup(owner_) : nullptr);
+  RunBehindDialog(owner_, operation);
+}
+
+void DialogBlockedOperationRunner::Run(const std::function<void()>& work) {
+  FunctionOperation operation(work);
+  RunBehindDialog(owner_, operation);
 }

@@ -5,6 +5,7 @@
 
 #include "base/text.h"
 #include "config/text_table.h"
+#include "policy/vpn_policy_controller.h"
 #include "service/server_response.h"
 #include "vpn/route_modification.h"
 
@@ -245,6 +246,7 @@ void MainWindowController::Login() {
   if (!outcome.engine || exiting_) return;
 
   routeSetCode_ = outcome.routeSetCode;
+  tunnelType_ = outcome.tunnelType;
   current_ = std::move(outcome.engine);
   handledReport_ = 0;
   routeQuestionAsked_ = false;
@@ -330,7 +332,10 @@ void MainWindowController::OnAllDone(CGeneralVpn& engine, const VpnStatus& statu
   connected_ = true;
   HideToTray();
   ports_.repairs.FixBindingOrder();
-  ports_.repairs.CheckDhcp(status.localAddress);
+  // The TAP adapter gets the tunnel's address by DHCP from its own driver: for OpenVPN a DHCP
+  // address equal to the tunnel's is how it should be, and switching it off would cut the
+  // tunnel.
+  if (tunnelType_ != kTunnelOpenVpn) ports_.repairs.CheckDhcp(status.localAddress);
 }
 
 MainWindowController::EngineReport MainWindowController::DescribeEngine(CGeneralVpn& vpn,

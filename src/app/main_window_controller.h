@@ -207,6 +207,8 @@ class MainWindowController {
   bool exiting_ = false;
   bool connectEnabled_ = false;
   int32_t routeSetCode_ = -1;
+  // Of the current engine.
+  int32_t tunnelType_ = 0;
   // Of the current engine: the number of the last report handled, and what happens only once
   // per connection.
   uint32_t handledReport_ = 0;

@@ -36,7 +36,7 @@ CDlgVpnPolicy::CDlgVpnPolicy(std::wstring responseFile, Ports ports)
   controller_ = std::make_unique<VpnPolicyController>(
       static_cast<VpnPolicyView&>(*this),
       VpnPolicyController::Ports{ports_.profile, ports_.settings, ports_.bindModule, speedTest_,
-                                 l2tp_, openvpn_, ModuleFolder()},
+                                 l2tp_, blockedOpenvpn_, ModuleFolder()},
       responseFile_,
       [](const std::wstring& a, const std::wstring& b) { return lstrcmpiW(a.c_str(), b.c_str()); });
 }

@@ -127,6 +127,7 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
   SpeedTest speedTest_;
   L2tpPreparation l2tp_;
   SystemOpenVpnComponents openvpn_;
+  BlockedOpenVpnComponents blockedOpenvpn_{openvpn_, ports_.restarter};
   std::unique_ptr<VpnPolicyController> controller_;
 
   CSkinWindow frame_;

@@ -7,6 +7,8 @@ void L2tpPreparation::Prepare(const std::function<bool()>& askRestart) {
   if (ReadDword(*key, kProhibitIpSecValue, value) == registry::kSuccess && value == 1) return;
   if (WriteDword(*key, kProhibitIpSecValue, 1) != registry::kSuccess) return;
   key.reset();
-  if (osMajorVersion_ == 6) return;
+  // Vista and later (major version 6, and 10 for a program that declares Windows 10 support)
+  // take the value without a restart; an unknown version is not put through one either.
+  if (osMajorVersion_ == 0 || osMajorVersion_ >= kFirstVersionWithoutRestart) return;
   if (askRestart && askRestart()) runner_.RestartVpnRelatedServices();
 }

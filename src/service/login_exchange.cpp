@@ -71,6 +71,7 @@ class LoginRun {
       return outcome;
     }
     outcome.routeSetCode = choice.routeSetCode;
+    outcome.tunnelType = choice.tunnelType;
     Configure(*outcome.engine, choice, routeMode, routes);
     return outcome;
   }

@@ -116,6 +116,8 @@ struct LoginOutcome {
   // Configured and not yet connected; null when the exchange stopped on the way.
   std::unique_ptr<CGeneralVpn> engine;
   int32_t routeSetCode = -1;
+  // The tunnel type the engine was made for.
+  int32_t tunnelType = 0;
 };
 
 // Runs the exchange up to a configured engine. The response file never outlives the call.

@@ -42,9 +42,9 @@ bool IsSafeAnswer(const std::wstring& value) {
 }
 
 // Host names and addresses go unquoted onto the command line; a blank or a quote would let the
-// text add options of its own.
+// text add options of its own, and a leading "-" would make it one.
 bool IsSafeHost(const std::wstring& host) {
-  if (host.empty()) return false;
+  if (host.empty() || host.front() == L'-') return false;
   for (const wchar_t c : host) {
     if (c <= L' ' || c == L'"' || c == 0x7F) return false;
   }
@@ -196,13 +196,15 @@ bool COpenVpn::ReadStatusLines() {
 }
 
 void COpenVpn::CountPacketMarks() {
-  // At this verbosity the child prints one letter per packet; other w's and r's count too,
-  // which is noise the traffic display tolerates.
+  // At this verbosity the child prints one letter per packet: upper case for the network side
+  // ("W" written to the server, "R" read from it), lower case for the adapter side, which sees
+  // the same packets the other way round and so is not counted. Other W's and R's in its output
+  // count too, which is noise the traffic display tolerates.
   uint32_t sent = 0;
   uint32_t received = 0;
   for (const char c : TakeOutput()) {
-    if (c == 'w' || c == 'W') ++sent;
-    if (c == 'r' || c == 'R') ++received;
+    if (c == 'W') ++sent;
+    if (c == 'R') ++received;
   }
   sentCount += sent;
   receivedCount += received;

@@ -21,7 +21,8 @@ enum OpenVpnError : int32_t {
   OPEN_VPN_ERROR_NO_ADAPTER = 10,  // the child found no TAP adapter
   OPEN_VPN_ERROR_TLS_ERROR = 11,   // has a text; nothing raises it
   // A server address, proxy host or credential the child cannot be given safely: a line end
-  // would answer prompts nobody asked, a blank or quote would add command-line options.
+  // would answer prompts nobody asked, a blank, a quote or a leading "-" would add command-line
+  // options.
   OPEN_VPN_ERROR_INVALID_SETTING = 12,
 };
 
@@ -60,7 +61,8 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   // Asks the child to exit through the exit event, gives it kExitWaitMs, ends it if it is
   // still there, then the common cleanup.
   int32_t Disconnect() override;
-  // Packet marks ("w" and "r") the child printed since the connection was complete.
+  // Network packet marks ("W" sent, "R" received) the child printed since the connection was
+  // complete.
   int32_t GetStatistics(uint32_t& sent, uint32_t& received, int32_t& errorDetail) override;
   // The child gives no detail numbers.
   std::wstring GetErrorDetailText(int32_t detail) override;

@@ -47,12 +47,15 @@ std::wstring BuildTapInstallParameters() {
   return L"install \"" + OpenVpnFolder() + L"tap_kavrin.inf\" tap_kavrin";
 }
 
-bool ProbeTapAdapter(std::unique_ptr<ConsoleChild> child) {
+TapAdapterProbe ProbeTapAdapter(std::unique_ptr<ConsoleChild> child, uint32_t boundMs) {
   CCConsoleRedirectorSimple redirector(std::move(child));
-  if (!redirector.Start(BuildShowAdaptersCommandLine())) return false;
+  if (!redirector.Start(BuildShowAdaptersCommandLine())) return TapAdapterProbe::kAbsent;
   // The reader thread ends only after the child has ended and its last output was read.
-  redirector.WaitForReader(kConsoleWaitForever);
-  return redirector.OutputContains("{");
+  if (!redirector.WaitForReader(boundMs)) {
+    redirector.Stop();
+    return TapAdapterProbe::kTimedOut;
+  }
+  return redirector.OutputContains("{") ? TapAdapterProbe::kPresent : TapAdapterProbe::kAbsent;
 }
 
 bool PrepareOpenVpnComponents(OpenVpnComponents& components, const std::wstring& moduleFolder,
@@ -61,10 +64,18 @@ bool PrepareOpenVpnComponents(OpenVpnComponents& components, const std::wstring&
     showMessage("VpnAppWithoutOpenVPNPleaseDownload");
     return false;
   }
-  if (components.HasTapAdapter()) return true;
+  switch (components.HasTapAdapter()) {
+    case TapAdapterProbe::kPresent:
+      return true;
+    case TapAdapterProbe::kTimedOut:
+      showMessage("VpnAppWithoutOpenVPNPleaseDownload");
+      return false;
+    case TapAdapterProbe::kAbsent:
+      break;
+  }
   showMessage("InstallOpenVPNTapTip");
   components.InstallTapAdapter();
-  if (components.HasTapAdapter()) return true;
+  if (components.HasTapAdapter() == TapAdapterProbe::kPresent) return true;
   showMessage("CannotInstallOpenVPN");
   return false;
 }

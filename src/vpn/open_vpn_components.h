@@ -25,23 +25,40 @@ bool CheckOpenVpnComponentFiles(const std::wstring& moduleFolder,
 std::wstring BuildShowAdaptersCommandLine();
 // The installer's parameters for the current component folder.
 std::wstring BuildTapInstallParameters();
-// Runs the adapter listing with `child` until it has ended; adapters are listed with their
-// GUIDs, so any "{" in the output means one exists. False when the child cannot be started.
-bool ProbeTapAdapter(std::unique_ptr<ConsoleChild> child);
+
+// How long the outside programs may take before they are ended. A hung listing, or an
+// installer waiting on a driver prompt nobody sees, must not hold the client for good.
+struct OpenVpnComponentBounds {
+  uint32_t listingMs = 30000;
+  // Long enough for the user to find and allow the system's driver prompt.
+  uint32_t installMs = 120000;
+};
+
+enum class TapAdapterProbe {
+  kAbsent,    // the listing names no adapter, or could not be started
+  kPresent,
+  kTimedOut,  // the listing did not end within its bound and was ended
+};
+
+// Runs the adapter listing with `child` until it has ended, at most `boundMs`; adapters are
+// listed with their GUIDs, so any "{" in the output means one exists.
+TapAdapterProbe ProbeTapAdapter(std::unique_ptr<ConsoleChild> child, uint32_t boundMs);
 
 class OpenVpnComponents {
  public:
   virtual ~OpenVpnComponents() = default;
   // True when every component file is in `moduleFolder` + "openvpn\"; sets OpenVpnFolder().
   virtual bool CheckOpenVpnComponents(const std::wstring& moduleFolder) = 0;
-  virtual bool HasTapAdapter() = 0;
-  // Runs the driver installer and waits for it. Its outcome is judged by asking HasTapAdapter
-  // again, so this always answers true.
+  virtual TapAdapterProbe HasTapAdapter() = 0;
+  // Runs the driver installer and waits for it, ending it once its bound has passed. Its
+  // outcome is judged by asking HasTapAdapter again, so this always answers true.
   virtual bool InstallTapAdapter() = 0;
 };
 
 // What the policy step does before it accepts an OpenVPN tunnel: the component check, then the
 // adapter check with one installation attempt. `showMessage` gets the text key of each message
-// to show (and return from) on the way. True when the tunnel may be used.
+// to show (and return from) on the way. True when the tunnel may be used. A first listing that
+// never ends means openvpn.exe itself does not work, which the component check's message says;
+// after the installation any listing without an adapter is the installation's failure.
 bool PrepareOpenVpnComponents(OpenVpnComponents& components, const std::wstring& moduleFolder,
                               const std::function<void(const char* textKey)>& showMessage);

@@ -9,14 +9,21 @@
 #include "base/unique_handle_win.h"
 #include "vpn/piped_console_child_win.h"
 
+namespace {
+
+// Termination is asynchronous; the process is normally gone well within this.
+constexpr DWORD kEndedInstallerWaitMs = 5000;
+
+}  // namespace
+
 bool SystemOpenVpnComponents::CheckOpenVpnComponents(const std::wstring& moduleFolder) {
   return CheckOpenVpnComponentFiles(moduleFolder, [](const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
   });
 }
 
-bool SystemOpenVpnComponents::HasTapAdapter() {
-  return ProbeTapAdapter(std::make_unique<PipedConsoleChild>());
+TapAdapterProbe SystemOpenVpnComponents::HasTapAdapter() {
+  return ProbeTapAdapter(std::make_unique<PipedConsoleChild>(), bounds_.listingMs);
 }
 
 bool SystemOpenVpnComponents::InstallTapAdapter() {
@@ -31,7 +38,11 @@ bool SystemOpenVpnComponents::InstallTapAdapter() {
   info.nShow = SW_HIDE;
   if (ShellExecuteExW(&info) && info.hProcess != nullptr) {
     UniqueHandle installer(info.hProcess);
-    WaitForSingleObject(installer.get(), INFINITE);
+    if (WaitForSingleObject(installer.get(), bounds_.installMs) == WAIT_TIMEOUT) {
+      // Ended, so the adapter check that judges the installation does not race a late finish.
+      TerminateProcess(installer.get(), ERROR_TIMEOUT);
+      WaitForSingleObject(installer.get(), kEndedInstallerWaitMs);
+    }
   }
   return true;
 }

@@ -7,7 +7,12 @@
 
 class SystemOpenVpnComponents final : public OpenVpnComponents {
  public:
+  explicit SystemOpenVpnComponents(OpenVpnComponentBounds bounds = {}) : bounds_(bounds) {}
+
   bool CheckOpenVpnComponents(const std::wstring& moduleFolder) override;
-  bool HasTapAdapter() override;
+  TapAdapterProbe HasTapAdapter() override;
   bool InstallTapAdapter() override;
+
+ private:
+  OpenVpnComponentBounds bounds_;
 };

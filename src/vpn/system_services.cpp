@@ -85,7 +85,9 @@ void RestartRasServices(ServiceControl& control, TickClock& clock) {
     clock.Sleep(kRasManStopPollMs);
   }
 
-  // A telephony service without a process of its own shared the RAS manager's and went with it.
+  // Process id 0: the telephony service was not running when the snapshot was taken, so the
+  // passes below would leave it stopped; dialling needs it, so it is started here. One that was
+  // running, in the RAS manager's process or its own, is the passes' business.
   if (tapi->processId == 0) StartServiceIfNeeded(kTapiService, manager.get(), clock);
   StartServiceIfNeeded(kRasManService, manager.get(), clock);
 

@@ -726,6 +726,9 @@ def case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event(
         with open(os.path.join(components, dummy), "w") as f:
             f.write("stand-in " + dummy + "\n")
     standin_log = os.path.join(components, "openvpn_standin.log")
+    # The TAP adapter as the system records it: its driver gave it the tunnel's address by DHCP.
+    reg("add", TUNNEL_INTERFACE, "/v", "DhcpIPAddress", "/t", "REG_SZ", "/d", "10.8.0.6", "/f")
+    reg("add", TUNNEL_INTERFACE, "/v", "EnableDHCP", "/t", "REG_DWORD", "/d", "1", "/f")
     # Route set "overseas" (listed routes, mode 2) on Tokyo, which offers pptp,l2tp,openvpn.
     s = Session(d, exe=exe)
     try:
@@ -746,6 +749,9 @@ def case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event(
 
         s.wait_event(lambda l: l == "tray 135", "no connected icon")
         s.wait_event(lambda l: l in ("tray 133", "tray 134", "tray 136"), "no traffic icon")
+        # The adapter repairs left the TAP adapter's DHCP on and the connection up.
+        rc, out = reg("query", TUNNEL_INTERFACE, "/v", "EnableDHCP")
+        expect(rc == 0 and "0x1" in out.split(), f"EnableDHCP became {out!r}")
         via = " via 10.8.0.5 if 23"  # the pushed route-gateway, on the tunnel's interface
         listed = ["8.8.8.0 mask 255.255.255.0", "203.0.113.0 mask 255.255.255.0"]
         lines = s.event_lines()
@@ -780,6 +786,7 @@ def case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event(
                     "status after Disconnect", 10)
     finally:
         s.close()
+        reg("delete", TUNNEL_INTERFACE, "/f")
         shutil.rmtree(folder, ignore_errors=True)
 
 

@@ -355,7 +355,7 @@ TEST_F(LoginExchangeTest, ResponseFileIsGoneAfterEveryOutcome) {
       {"unknown tunnel",
        [&] {
          Answer(ok);
-         policy_.choice.tunnelType = 3;
+         policy_.choice.tunnelType = 4;
        },
        GetText("VpnUnknownError")},
       {"success", [&] { Answer(ok); }, GetText("PreparingLogin")},

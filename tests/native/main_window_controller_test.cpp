@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 
+#include "app/adapter_repairs.h"
 #include "base/text.h"
 #include "config/native_private_profile.h"
 #include "config/text_table.h"
@@ -15,6 +16,7 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_data_protection.h"
 #include "fakes/fake_host_probe.h"
+#include "fakes/fake_local_machine_registry.h"
 #include "fakes/fake_login_ports.h"
 #include "fakes/fake_registry_profile.h"
 #include "fakes/fake_route_table.h"
@@ -23,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace main_window;
+using namespace std::string_literals;
 
 class FakeMainView : public RecordingLoginView, public MainWindowView {
  public:
@@ -96,10 +99,10 @@ class RecordingRepairs : public AdapterRepairs {
   void FixBindingOrder() override { calls.push_back(L"binding"); }
   void CheckDhcp(const std::wstring& address) override {
     calls.push_back(L"dhcp " + address);
-    if (onDhcp) onDhcp();
+    if (onDhcp) onDhcp(address);
   }
   std::vector<std::wstring> calls;
-  std::function<void()> onDhcp;
+  std::function<void(const std::wstring&)> onDhcp;
 };
 
 class FakeMachine : public MachineIdentity {
@@ -451,16 +454,41 @@ TEST_F(MainWindowTest, AllDoneHidesToTheTrayAndRepairsTheAdapter) {
   EXPECT_EQ(view_.status, GetText("AlreadyDisconnected"));
 }
 
-TEST_F(MainWindowTest, DhcpOnTheTunnelAddressWarnsAndStops) {
-  FakeEngine& engine = Connected();
-  repairs_.onDhcp = [&] { controller_->OnDhcpSwitchedOff(); };
-  Report(engine, GENERAL_VPN_STATE_ALL_DONE);
+TEST_F(MainWindowTest, DhcpOnTheTunnelAddressIsSwitchedOffForDialUpTunnelsOnly) {
+  // An interface whose DHCP gave it the tunnel's address. For OpenVPN that is the TAP adapter
+  // itself, which its driver serves by DHCP.
+  FakeLocalMachineRegistry machine;
+  const std::wstring adapter = std::wstring(kTcpipInterfacesKey) + L"\\{TAP}";
+  machine.keys[kTcpipInterfacesKey];
+  machine.SetUnits(adapter, L"DhcpIPAddress", registry::kTypeText, u"10.8.0.6"s + u'\0');
+  machine.SetDword(adapter, L"EnableDHCP", 1);
+  RegistryAdapterRepairs repairs(machine, 10, [&] { controller_->OnDhcpSwitchedOff(); });
+  repairs_.onDhcp = [&](const std::wstring& address) { repairs.CheckDhcp(address); };
+
+  policy_.choice.tunnelType = 3;
+  FakeEngine& openvpn = Connected();
+  openvpn.localAddress = L"10.8.0.6";
+  Report(openvpn, GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_EQ(machine.Dword(adapter, L"EnableDHCP"), 1u);
+  EXPECT_TRUE(view_.boxes.empty());
+  EXPECT_EQ(controller_->currentEngine(), &openvpn);
+  EXPECT_TRUE(controller_->connected());
+  controller_->OnCommand(kDisconnect);
+
+  policy_.choice.tunnelType = 2;
+  fetcher_.answers.push_back(
+      {LoginFetcher::Result::kOk, ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet)});
+  controller_->OnCommand(kConnect);
+  FakeEngine& l2tp = *engines_.last;
+  l2tp.localAddress = L"10.8.0.6";
+  Report(l2tp, GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_EQ(machine.Dword(adapter, L"EnableDHCP"), 0u);
   EXPECT_TRUE(view_.visible);
   ASSERT_FALSE(view_.boxes.empty());
   EXPECT_EQ(view_.boxes.back().text, GetText("DHCPOnVPNDetected"));
   EXPECT_EQ(view_.boxes.back().icon, MessageIcon::kWarning);
   EXPECT_EQ(controller_->currentEngine(), nullptr);
-  EXPECT_EQ(engine.disconnects, 1);
+  EXPECT_EQ(l2tp.disconnects, 1);
   EXPECT_TRUE(view_.connectEnabled);
 }
 

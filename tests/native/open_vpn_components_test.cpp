@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_open_vpn_components.h"
+
 namespace {
 
 TEST(OpenVpnComponentsTest, CheckStopsAtTheFirstMissingFile) {
@@ -19,63 +21,34 @@ TEST(OpenVpnComponentsTest, CheckStopsAtTheFirstMissingFile) {
   EXPECT_EQ(OpenVpnFolder(), L"C:\\Kavrin\\openvpn\\");
 }
 
-class ScriptedComponents : public OpenVpnComponents {
- public:
-  bool CheckOpenVpnComponents(const std::wstring&) override {
-    calls.push_back("check");
-    return complete;
-  }
-  bool HasTapAdapter() override {
-    calls.push_back("has");
-    return installed;
-  }
-  bool InstallTapAdapter() override {
-    calls.push_back("install");
-    installed = installWorks;
-    return true;
-  }
-  bool complete = true;
-  bool installed = false;
-  bool installWorks = true;
-  std::vector<std::string> calls;
-};
-
 TEST(OpenVpnComponentsTest, PreparationChecksFilesThenAdapterWithOneInstallAttempt) {
+  using enum TapAdapterProbe;
   struct Case {
     const char* name;
-    bool complete, installed, installWorks, result;
+    bool filesPresent;
+    TapAdapterProbe adapter, afterInstall;
+    bool result;
     std::vector<std::string> calls, messages;
   };
+  const std::string download = "VpnAppWithoutOpenVPNPleaseDownload";
+  const std::string tip = "InstallOpenVPNTapTip";
+  const std::string cannot = "CannotInstallOpenVPN";
+  const std::vector<std::string> installed = {"check", "has", "install", "has"};
   const Case cases[] = {
-      {"files missing",
-       false,
-       false,
-       true,
-       false,
-       {"check"},
-       {"VpnAppWithoutOpenVPNPleaseDownload"}},
-      {"adapter present", true, true, true, true, {"check", "has"}, {}},
-      {"installed now",
-       true,
-       false,
-       true,
-       true,
-       {"check", "has", "install", "has"},
-       {"InstallOpenVPNTapTip"}},
-      {"install fails",
-       true,
-       false,
-       false,
-       false,
-       {"check", "has", "install", "has"},
-       {"InstallOpenVPNTapTip", "CannotInstallOpenVPN"}},
+      {"files missing", false, kAbsent, kPresent, false, {"check"}, {download}},
+      {"adapter present", true, kPresent, kPresent, true, {"check", "has"}, {}},
+      {"installed now", true, kAbsent, kPresent, true, installed, {tip}},
+      {"install fails", true, kAbsent, kAbsent, false, installed, {tip, cannot}},
+      // openvpn.exe hangs: installing a driver would not help.
+      {"listing hangs", true, kTimedOut, kPresent, false, {"check", "has"}, {download}},
+      {"listing hangs after install", true, kAbsent, kTimedOut, false, installed, {tip, cannot}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ScriptedComponents components;
-    components.complete = c.complete;
-    components.installed = c.installed;
-    components.installWorks = c.installWorks;
+    FakeOpenVpnComponents components;
+    components.filesPresent = c.filesPresent;
+    components.adapter = c.adapter;
+    components.afterInstall = c.afterInstall;
     std::vector<std::string> messages;
     EXPECT_EQ(PrepareOpenVpnComponents(components, L"C:\\Kavrin\\",
                                        [&](const char* key) { messages.emplace_back(key); }),

@@ -125,6 +125,8 @@ TEST_F(OpenVpnTest, SettingsThatWouldInjectAnswersOrOptionsAreRefusedBeforeTheCh
       {"carriage return in user", [](COpenVpn& v) { v.userName = L"bob\r"; }},
       {"line feed in proxy user", [](COpenVpn& v) { v.SetProxy(1, L"proxy", 8080, L"u\nx", L""); }},
       {"blank in server", [](COpenVpn& v) { v.serverAddress = L"vpn --up evil.bat"; }},
+      {"option as server", [](COpenVpn& v) { v.serverAddress = L"--config"; }},
+      {"option as proxy host", [](COpenVpn& v) { v.SetProxy(1, L"-v", 8080, L"", L""); }},
       {"quote in proxy host", [](COpenVpn& v) { v.SetProxy(2, L"p\"", 1080, L"", L""); }},
   };
   for (const Case& c : cases) {
@@ -206,14 +208,19 @@ TEST_F(OpenVpnTest, FullSessionLearnsAddressesModifiesRoutesThenCountsPackets) {
   EXPECT_EQ(table_.installed[0].nextHop, Ip("10.8.0.5"));
   EXPECT_EQ(table_.installed[0].interfaceIndex, 23u);
 
-  // Packet letters count from here on only ("wrote" above did not).
-  Feed("wrRw");
-  Feed("W");
+  // Packet letters count from here on only ("wrote" above did not). Upper case are the
+  // network's packets: a packet out is read from the adapter ("r") and written ("W").
   uint32_t sent = 0;
   uint32_t received = 0;
   int32_t detail = -1;
+  Feed("rW");
   EXPECT_EQ(vpn_->GetStatistics(sent, received, detail), 0);
-  EXPECT_EQ(sent, 3u);
+  EXPECT_EQ(sent, 1u);
+  EXPECT_EQ(received, 0u);
+  Feed("RwRw");
+  Feed("rW");
+  vpn_->GetStatistics(sent, received, detail);
+  EXPECT_EQ(sent, 2u);
   EXPECT_EQ(received, 2u);
   EXPECT_EQ(vpn_->GetOutput(), "");
 

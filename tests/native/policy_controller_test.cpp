@@ -11,6 +11,7 @@
 #include "fakes/fake_bind_module.h"
 #include "fakes/fake_data_protection.h"
 #include "fakes/fake_local_machine_registry.h"
+#include "fakes/fake_open_vpn_components.h"
 #include "fakes/fake_registry_profile.h"
 #include "policy/speed_cell.h"
 #include "policy/vpn_policy_controller.h"
@@ -158,25 +159,8 @@ class FakeSpeedTest : public SpeedTestControl {
 class CountingRunner : public BlockedOperationRunner {
  public:
   void RestartVpnRelatedServices() override { ++restarts; }
+  void Run(const std::function<void()>& work) override { work(); }
   int restarts = 0;
-};
-
-struct FakeOpenVpnComponents : OpenVpnComponents {
-  bool CheckOpenVpnComponents(const std::wstring& folder) override {
-    checkedFolder = folder;
-    return filesPresent;
-  }
-  bool HasTapAdapter() override { return adapter; }
-  bool InstallTapAdapter() override {
-    ++installs;
-    adapter = installWorks;
-    return true;
-  }
-  bool filesPresent = true;
-  bool adapter = true;
-  bool installWorks = false;
-  int installs = 0;
-  std::wstring checkedFolder;
 };
 
 struct Server {
@@ -611,24 +595,23 @@ TEST_F(PolicyController, OpenVpnChoiceNeedsItsComponentsAndAnAdapter) {
   EXPECT_EQ(view_.ended, -1);
 
   openvpn_.filesPresent = true;
-  openvpn_.adapter = false;
+  openvpn_.adapter = TapAdapterProbe::kAbsent;
   view_.messages.clear();
   controller_->OnOk();
   EXPECT_EQ(view_.messages, (std::vector<std::wstring>{GetText("InstallOpenVPNTapTip"),
                                                         GetText("CannotInstallOpenVPN")}));
-  EXPECT_EQ(openvpn_.installs, 1);
   EXPECT_EQ(view_.ended, -1);
   EXPECT_EQ(controller_->choice().tunnelType, kTunnelNone);
 
-  openvpn_.installWorks = true;
+  openvpn_.afterInstall = TapAdapterProbe::kPresent;
   controller_->OnOk();
-  EXPECT_EQ(openvpn_.installs, 2);
+  EXPECT_EQ(std::count(openvpn_.calls.begin(), openvpn_.calls.end(), "install"), 2);
   EXPECT_EQ(view_.ended, 1);
   EXPECT_EQ(Saved(L"VpnType"), 3u);
   EXPECT_EQ(controller_->choice().tunnelType, kTunnelOpenVpn);
 }
 
-TEST(L2tpPreparationTest, AsksOnlyAfterAWriteAndNotOnMajorVersionSix) {
+TEST(L2tpPreparationTest, AsksOnlyAfterAWriteAndOnlyBeforeVista) {
   FakeLocalMachineRegistry machine;
   CountingRunner runner;
   int asked = 0;
@@ -640,30 +623,39 @@ TEST(L2tpPreparationTest, AsksOnlyAfterAWriteAndNotOnMajorVersionSix) {
   };
   auto ipsec = [&] { return machine.Dword(kRasManParametersKey, kProhibitIpSecValue); };
 
-  L2tpPreparation vista(machine, runner, 6);
-  machine.SetDword(kRasManParametersKey, kProhibitIpSecValue, 0);
-  vista.Prepare(ask(true));
-  EXPECT_EQ(ipsec(), 1u);
-  EXPECT_EQ(asked, 0);
+  // Vista, 7, 8 and a program that declares Windows 10 support sees 10 there; 0 is unknown.
+  for (const uint32_t version : {6u, 10u, 0u}) {
+    SCOPED_TRACE(version);
+    L2tpPreparation later(machine, runner, version);
+    machine.SetDword(kRasManParametersKey, kProhibitIpSecValue, 0);
+    later.Prepare(ask(true));
+    EXPECT_EQ(ipsec(), 1u);
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(runner.restarts, 0);
+  }
 
   L2tpPreparation xp(machine, runner, 5);
+  machine.SetDword(kRasManParametersKey, kProhibitIpSecValue, 0);
+  xp.Prepare(ask(true));
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(runner.restarts, 1);
   // not a number: rewritten
   machine.SetUnits(kRasManParametersKey, kProhibitIpSecValue, registry::kTypeText, u"1");
   xp.Prepare(ask(false));
   EXPECT_EQ(ipsec(), 1u);
-  EXPECT_EQ(asked, 1);
-  EXPECT_EQ(runner.restarts, 0) << "the user said no";
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(runner.restarts, 1) << "the user said no";
 
   machine.SetDword(kRasManParametersKey, kProhibitIpSecValue, 2);
   machine.failWrites = true;
   xp.Prepare(ask(true));
-  EXPECT_EQ(asked, 1) << "a failed write asks nothing";
+  EXPECT_EQ(asked, 2) << "a failed write asks nothing";
 
   machine.keys.clear();
   machine.failWrites = false;
   xp.Prepare(ask(true));
-  EXPECT_EQ(asked, 1) << "a missing key is silent";
-  EXPECT_EQ(runner.restarts, 0);
+  EXPECT_EQ(asked, 2) << "a missing key is silent";
+  EXPECT_EQ(runner.restarts, 1);
 }
 
 TEST_F(PolicyController, MeasurementsReachTheirCellsAndRetestRequeuesAllButHeldServers) {

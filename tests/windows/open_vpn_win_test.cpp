@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -11,10 +12,13 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "app/blocked_operation_runner_win.h"
 #include "base/clock.h"
+#include "base/unique_handle_win.h"
 #include "config/text_table.h"
 #include "fakes/fake_route_table.h"
 #include "vpn/open_vpn.h"
@@ -119,9 +123,94 @@ TEST_F(OpenVpnWinTest, ComponentChecksFindTheFilesAndInstallTheAdapter) {
   SystemOpenVpnComponents components;
   EXPECT_TRUE(components.CheckOpenVpnComponents(layout_.root.wstring() + L"\\"));
   EXPECT_EQ(OpenVpnFolder(), layout_.folder);
-  EXPECT_FALSE(components.HasTapAdapter());
+  EXPECT_EQ(components.HasTapAdapter(), TapAdapterProbe::kAbsent);
   EXPECT_TRUE(components.InstallTapAdapter());
-  EXPECT_TRUE(components.HasTapAdapter());
+  EXPECT_EQ(components.HasTapAdapter(), TapAdapterProbe::kPresent);
+}
+
+bool MutexExists(const wchar_t* name) {
+  UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, name));
+  return mutex.get() != nullptr;
+}
+
+// From a thread of its own, sends `window` a message every 50 ms while the stand-in holding
+// `hangingMutex` hangs, and counts the answers.
+class AnswerWatch {
+ public:
+  AnswerWatch(HWND window, const wchar_t* hangingMutex)
+      : thread_([this, window, hangingMutex] {
+          while (!done_) {
+            if (MutexExists(hangingMutex)) {
+              ++whileHanging;
+              DWORD_PTR result = 0;
+              if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 500, &result)) {
+                ++answered;
+              }
+            }
+            Sleep(50);
+          }
+        }) {}
+  ~AnswerWatch() {
+    done_ = true;
+    thread_.join();
+  }
+  std::atomic<int> whileHanging = 0;
+  std::atomic<int> answered = 0;
+
+ private:
+  std::atomic<bool> done_ = false;
+  std::thread thread_;
+};
+
+// The policy step as the policy dialog runs it: each outside program behind the blocked-operation
+// dialog, over a window of this thread.
+TEST_F(OpenVpnWinTest, HungListingAndInstallerAreEndedAtTheirBoundWhileTheWindowAnswers) {
+  constexpr uint32_t kBoundMs = 2000;
+  SystemOpenVpnComponents system({kBoundMs, kBoundMs});
+  HWND owner = CreateWindowExW(0, L"STATIC", L"policy", WS_POPUP, 0, 0, 100, 100, nullptr,
+                               nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(owner, nullptr);
+  DialogBlockedOperationRunner runner(owner);
+  BlockedOpenVpnComponents components(system, runner);
+  struct Case {
+    const char* name;
+    std::string configuration;
+    bool installerHangs;
+    const wchar_t* hanging;
+    std::vector<std::string> messages;
+  };
+  const Case cases[] = {
+      {"listing",
+       "adapters=hang\n",
+       false,
+       L"KavrinStandinHanging_openvpn",
+       {"VpnAppWithoutOpenVPNPleaseDownload"}},
+      {"installer",
+       "",
+       true,
+       L"KavrinStandinHanging_tapinstall",
+       {"InstallOpenVPNTapTip", "CannotInstallOpenVPN"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    layout_.Configure(c.configuration);
+    if (c.installerHangs) WriteText(layout_.folder + L"tapinstall_standin_hang", "");
+    std::vector<std::string> messages;
+    const auto begin = std::chrono::steady_clock::now();
+    {
+      AnswerWatch watch(owner, c.hanging);
+      EXPECT_FALSE(PrepareOpenVpnComponents(components, layout_.root.wstring() + L"\\",
+                                            [&](const char* key) { messages.emplace_back(key); }));
+      EXPECT_GT(watch.whileHanging.load(), 0) << "the stand-in never hung";
+      EXPECT_GT(watch.answered.load(), 0) << "the window did not answer while it hung";
+    }
+    const auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_GE(took, std::chrono::milliseconds(kBoundMs));
+    EXPECT_LT(took, std::chrono::milliseconds(kBoundMs + 10000));
+    EXPECT_EQ(messages, c.messages);
+    EXPECT_TRUE(WaitUntil([&] { return !MutexExists(c.hanging); })) << "still running";
+  }
+  DestroyWindow(owner);
 }
 
 TEST_F(OpenVpnWinTest, FullConnectionCountsPacketsAndEndsThroughTheExitEvent) {

@@ -16,6 +16,8 @@ constexpr char kAdapterGuid[] = "{6F3A9E21-4B7C-4D2E-9A15-0C8B7D3E5F41}";
 constexpr wchar_t kConfigName[] = L"openvpn_standin.txt";
 constexpr wchar_t kLogName[] = L"openvpn_standin.log";
 constexpr wchar_t kDriverMarker[] = L"tap_kavrin.installed";
+// Held while it hangs, so a test can tell that it is hanging and that it was ended.
+constexpr wchar_t kHangingMutex[] = L"KavrinStandinHanging_openvpn";
 
 std::wstring ProgramFolder() {
   wchar_t path[MAX_PATH] = {};
@@ -177,13 +179,18 @@ int Run(int argc, wchar_t** argv) {
 
   const std::wstring folder = ProgramFolder();
   const bool driverInstalled = FileExists(folder + kDriverMarker);
+  auto config = ReadConfig();
   if (options.Has("show-adapters")) {
     Out("Available TAP-WIN32 adapters [name, GUID]:\n");
+    if (config["adapters"] == "hang") {
+      CreateMutexW(nullptr, TRUE, kHangingMutex);
+      Log("hanging");
+      Sleep(INFINITE);
+    }
     if (driverInstalled) Out(std::string("'Kavrin TAP' ") + kAdapterGuid + "\n");
     return 0;
   }
 
-  auto config = ReadConfig();
   if (options.Has("standin-behaviour")) config["behaviour"] = options.Get("standin-behaviour");
   const std::string& behaviour = config["behaviour"];
 
@@ -251,9 +258,11 @@ int Run(int argc, wchar_t** argv) {
       kAdapterGuid + " [DHCP-serv: " + config["gateway"] + ", lease-time: 31536000]\n");
   Out("Initialization Sequence Completed\n");
 
-  // One letter per packet: "w" written to the tunnel, "r" read from it.
+  // Two letters per packet, as the real one prints them: a packet out is read from the adapter
+  // ("r") and written to the server ("W"), a packet in read from the server ("R") and written
+  // to the adapter ("w"). Every third round only sends.
   for (int round = 0; WaitForSingleObject(exitEvent, 50) != WAIT_OBJECT_0; ++round) {
-    Out(round % 3 == 0 ? "wR" : "W");
+    Out(round % 3 == 2 ? "rW" : round % 3 == 1 ? "Rw" : "rWRw");
   }
   Log("exit event");
   Out("Exit event signalled, stopping\n");

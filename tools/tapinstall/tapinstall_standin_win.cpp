@@ -34,6 +34,12 @@ int Run(int argc, wchar_t** argv) {
     Out("Driver installation failed.\n");
     return 1;
   }
+  // ...and never end (a driver prompt nobody answers) with this one; the mutex is held while
+  // it waits, so a test can tell that it is waiting and that it was ended.
+  if (FileExists(folder + L"tapinstall_standin_hang")) {
+    CreateMutexW(nullptr, TRUE, L"KavrinStandinHanging_tapinstall");
+    Sleep(INFINITE);
+  }
   HANDLE marker = CreateFileW((folder + L"tap_kavrin.installed").c_str(), GENERIC_WRITE, 0, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (marker == INVALID_HANDLE_VALUE) {

@@ -134,7 +134,7 @@ class FakeEngineFactory : public EngineFactory {
   FakeEngineFactory(RouteTable& routes, TickClock& clock) : routes_(routes), clock_(clock) {}
   std::unique_ptr<CGeneralVpn> CreateEngine(int32_t tunnelType) override {
     types.push_back(tunnelType);
-    if (tunnelType != 1 && tunnelType != 2) return nullptr;
+    if (tunnelType < 1 || tunnelType > 3) return nullptr;
     auto engine = std::make_unique<FakeEngine>(routes_, clock_, tunnelType);
     if (prepare) prepare(*engine);
     last = engine.get();
