@@ -33,7 +33,7 @@ set_target_properties(KavrinBind PROPERTIES PREFIX "" OUTPUT_NAME KavrinBind)
 target_include_directories(KavrinBind PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_sources(KavrinBind PRIVATE ${PROJECT_SOURCE_DIR}/src/policy/bind_catalog.cpp
                ${PROJECT_SOURCE_DIR}/src/policy/bind_catalog_win.cpp)
-target_link_libraries(KavrinBind PRIVATE advapi32 ws2_32)
+target_link_libraries(KavrinBind PRIVATE advapi32 ws2_32 iphlpapi)
 
 # Every folder under tools/ with C++ sources is one console program named after the folder:
 # windriver (the test-only window driver), stand-ins for outside programs, galleries.
@@ -109,7 +109,7 @@ add_dependencies(bench_bind_connect KavrinBind KavrinTestProvider)
 
 # KavrinBind64.dll beside KavrinBind.dll: the same module for 64-bit programs, built by the
 # x86-64 compiler in a tree of its own (build/windows/bind64) from whatever KavrinBind is made
-# of here. Left last, so that it sees everything added to KavrinBind above.
+# of here, with the 64-bit loader-model tests (kavrin_bind64_tests.exe). Left last, so that it sees everything added to KavrinBind above.
 include(ExternalProject)
 get_target_property(bind_sources KavrinBind SOURCES)
 list(FILTER bind_sources EXCLUDE REGEX "\\.def$")
@@ -131,6 +131,7 @@ ExternalProject_Add(KavrinBind64
     -DCMAKE_TOOLCHAIN_FILE:FILEPATH=${PROJECT_SOURCE_DIR}/cmake/mingw-x86_64.cmake
     -DCMAKE_BUILD_TYPE:STRING=${CMAKE_BUILD_TYPE}
     -DCMAKE_RUNTIME_OUTPUT_DIRECTORY:PATH=${CMAKE_BINARY_DIR}
+    -DKAVRIN_SOURCE_DIR:PATH=${PROJECT_SOURCE_DIR}
     -DKAVRIN_BIND_DEF:FILEPATH=${PROJECT_SOURCE_DIR}/bind/kavrin_bind.def
     -DKAVRIN_BIND_SOURCES:STRING=${bind_sources}
     -DKAVRIN_BIND_INCLUDES:STRING=${bind_includes}
@@ -140,4 +141,5 @@ ExternalProject_Add(KavrinBind64
     -DKAVRIN_BIND_LINK_OPTIONS:STRING=${bind_link_options}
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON
-  BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/KavrinBind64.dll)
+  BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/KavrinBind64.dll ${CMAKE_BINARY_DIR}/kavrin_bind64_tests.exe
+                   ${CMAKE_BINARY_DIR}/KavrinTestProvider64.dll)
