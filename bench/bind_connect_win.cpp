@@ -143,13 +143,16 @@ int main() {
   size_t requests = 0;
   {
     FakeRouteServer server(1);
+    record->clientProcessId = server.ProcessId();  // the pipe's server is the client
     listedNs = measure(ListNaming(program));
     requests = server.Requests().size();
   }
   // A new destination on a non-blocking socket while the client answers nothing.
   double nonBlockingUs = 0;
+  double firstUs = 0;
   {
     FakeRouteServer held(1, /*hold=*/true);
+    record->clientProcessId = held.ProcessId();
     const SOCKET socket = open(ListNaming(program));
     u_long on = 1;
     DWORD returned = 0;
@@ -157,12 +160,18 @@ int main() {
                                     nullptr, nullptr, nullptr, &error);
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    loader.Connect(socket, 0x01020305u, 80, &error);
-    QueryPerformanceCounter(&end);
-    nonBlockingUs = static_cast<double>(end.QuadPart - start.QuadPart) * 1e6 /
-                    static_cast<double>(frequency.QuadPart);
-    held.WaitForRequests(1, 5000);
+    const auto timed = [&](uint32_t address) {
+      QueryPerformanceCounter(&start);
+      loader.Connect(socket, address, 80, &error);
+      QueryPerformanceCounter(&end);
+      return static_cast<double>(end.QuadPart - start.QuadPart) * 1e6 /
+             static_cast<double>(frequency.QuadPart);
+    };
+    // The first call of a fresh process also reads the published state, the list and the
+    // interfaces' subnets; the next new destination pays only for its own request.
+    firstUs = timed(0x01020305u);
+    nonBlockingUs = timed(0x01020306u);
+    held.WaitForRequests(2, 5000);
     held.Release();
   }
   record->on = 0;
@@ -189,5 +198,7 @@ int main() {
   std::printf("  route requests sent while listed: %zu (one for the first connect)\n", requests);
   std::printf("  non-blocking connect, new destination, client silent: %.1f us (target < 1000)\n",
               nonBlockingUs);
+  std::printf("    the same as the process's first steered call (reads state, list, subnets): %.1f us\n",
+              firstUs);
   return requests == 1 ? 0 : 1;
 }

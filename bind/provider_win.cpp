@@ -293,6 +293,7 @@ struct SocketFacts {
   int type = 0;
   DWORD entry = 0;  // the catalog entry the system created it with
   bool nonBlocking = false;
+  uint32_t destination = 0;  // the last one steered, network byte order
 };
 
 SRWLOCK g_socketLock = SRWLOCK_INIT;
@@ -333,6 +334,31 @@ void MarkNonBlocking(SOCKET socket, bool nonBlocking) {
     if (found != g_sockets->end()) found->second.nonBlocking = nonBlocking;
   }
   ReleaseSRWLockExclusive(&g_socketLock);
+}
+
+void NoteDestination(SOCKET socket, uint32_t destination) {
+  AcquireSRWLockExclusive(&g_socketLock);
+  if (g_sockets != nullptr) {
+    const auto found = g_sockets->find(socket);
+    if (found != g_sockets->end()) found->second.destination = destination;
+  }
+  ReleaseSRWLockExclusive(&g_socketLock);
+}
+
+std::vector<uint32_t> DestinationsInUse() {
+  std::vector<uint32_t> destinations;
+  AcquireSRWLockShared(&g_socketLock);
+  try {
+    if (g_sockets != nullptr) {
+      for (const auto& [socket, facts] : *g_sockets) {
+        if (facts.destination != 0) destinations.push_back(facts.destination);
+      }
+    }
+  } catch (...) {
+    destinations.clear();
+  }
+  ReleaseSRWLockShared(&g_socketLock);
+  return destinations;
 }
 
 // The lower provider a socket's calls go to. With one lower provider (the usual case: the
@@ -456,6 +482,47 @@ void BindIfUnbound(Lower& lower, SOCKET socket, int family, uint32_t address) {
                         &error);
 }
 
+// Keeps this module loaded for the rest of the process: a program holds a pointer into it that
+// the system does not count, or a thread of ours runs for good.
+void PinModule() {
+  static std::atomic<bool> pinned{false};
+  if (pinned.exchange(true)) return;
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&PinModule), &module);
+}
+
+constexpr DWORD kRenewalPollMs = 30 * 1000;
+
+// In a steered process: asks again for granted destinations that open sockets still use before
+// their grant ends, so the client keeps their routes while the connections last.
+DWORD WINAPI RenewInBackground(void*) {
+  for (;;) {
+    Sleep(kRenewalPollMs);
+    try {
+      Steering* steering = g_steering.load(std::memory_order_acquire);
+      if (steering == nullptr || !steering->MightSteer()) continue;
+      const std::vector<uint32_t> inUse = DestinationsInUse();
+      if (inUse.empty()) continue;
+      const DWORD client = steering->ClientProcessId();
+      for (const uint32_t destination : steering->DueForRenewal(inUse)) {
+        steering->Answered(destination, Ask(destination, client));
+      }
+    } catch (...) {
+      // Out of memory: the next round tries again.
+    }
+  }
+}
+
+void StartRenewing() {
+  static std::atomic<bool> started{false};
+  if (started.exchange(true)) return;
+  PinModule();
+  const HANDLE thread = CreateThread(nullptr, 64 * 1024, RenewInBackground, nullptr,
+                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (thread != nullptr) CloseHandle(thread);
+}
+
 enum class CallKind { kConnect, kOverlappedConnect, kDatagram };
 
 // Whether the call might be steered at all: false for a process that is not, at the price of
@@ -478,6 +545,8 @@ void Steer(Steering& steering, Lower& lower, SOCKET socket, const sockaddr* name
                          facts->type != SOCK_DGRAM;
     const SteerPlan plan = steering.Plan(*destination, mayWait);
     if (plan.steer) {
+      NoteDestination(socket, *destination);
+      StartRenewing();
       bool granted = plan.granted;
       if (plan.askRoute && plan.wait) {
         const RouteAnswer answer = Ask(*destination, plan.clientProcessId);
@@ -618,16 +687,6 @@ int WSPAPI SendToEntry(SOCKET socket, LPWSABUF buffers, DWORD count, LPDWORD sen
   }
   return lower.table.lpWSPSendTo(socket, buffers, count, sent, flags, to, toLength, overlapped,
                                  completion, thread, error);
-}
-
-// Keeps this module loaded for the rest of the process once a program holds a pointer into it
-// that the system does not count.
-void PinModule() {
-  static std::atomic<bool> pinned{false};
-  if (pinned.exchange(true)) return;
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                     reinterpret_cast<LPCWSTR>(&PinModule), &module);
 }
 
 int WSPAPI IoctlEntry(SOCKET socket, DWORD code, LPVOID in, DWORD inLength, LPVOID out,

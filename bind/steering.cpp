@@ -164,3 +164,26 @@ bool Steering::AwaitAnswer(uint32_t destination, uint32_t waitMs) {
   const auto known = memory_.find(destination);
   return known != memory_.end() && known->second.state == State::kGranted;
 }
+
+std::vector<uint32_t> Steering::DueForRenewal(const std::vector<uint32_t>& inUse) {
+  std::lock_guard lock(mutex_);
+  const uint64_t now = system_.NowMs();
+  RefreshLocked(now);
+  std::vector<uint32_t> due;
+  if (!steered_.load(std::memory_order_relaxed)) return due;
+  for (const uint32_t destination : inUse) {
+    const auto known = memory_.find(destination);
+    if (known == memory_.end() || known->second.state != State::kGranted ||
+        known->second.until > now + kRenewAheadMs) {
+      continue;
+    }
+    known->second = {now + kRouteReplyWaitMs + 1000, State::kAsking};
+    due.push_back(destination);
+  }
+  return due;
+}
+
+uint32_t Steering::ClientProcessId() {
+  std::lock_guard lock(mutex_);
+  return state_.clientProcessId;
+}

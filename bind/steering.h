@@ -36,6 +36,9 @@ inline constexpr uint64_t kRouteMemoryMs = 5 * 60 * 1000;
 inline constexpr uint64_t kRefusalMemoryMs = 60 * 1000;
 // Nor is one whose request failed (no client listening, a broken reply), for a shorter while.
 inline constexpr uint64_t kFailureMemoryMs = 5 * 1000;
+// A granted destination still in use is asked for again this long before its memory ends, so
+// its route outlives the client's idle expiry while a connection uses it.
+inline constexpr uint64_t kRenewAheadMs = 60 * 1000;
 // How long a waiting call waits for the client's reply.
 inline constexpr uint32_t kRouteReplyWaitMs = 2000;
 inline constexpr size_t kMaxRememberedRoutes = 4096;
@@ -112,6 +115,12 @@ class Steering {
   // Waits up to `waitMs` (real time) for the request on its way to `destination`; true when the
   // route was granted.
   bool AwaitAnswer(uint32_t destination, uint32_t waitMs);
+  // Of the destinations open sockets are connected to, the granted ones whose grant ends within
+  // kRenewAheadMs: each is marked as asked for and must be reported through Answered. Nothing
+  // while the process is not steered.
+  std::vector<uint32_t> DueForRenewal(const std::vector<uint32_t>& inUse);
+  // The published client process, for a renewal.
+  uint32_t ClientProcessId();
 
  private:
   enum class State { kAsking, kGranted, kRefused, kFailed };

@@ -142,4 +142,5 @@ ExternalProject_Add(KavrinBind64
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON
   BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/KavrinBind64.dll ${CMAKE_BINARY_DIR}/kavrin_bind64_tests.exe
+                   ${CMAKE_BINARY_DIR}/bench_bind_connect64.exe
                    ${CMAKE_BINARY_DIR}/KavrinTestProvider64.dll)

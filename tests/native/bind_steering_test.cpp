@@ -236,6 +236,25 @@ TEST_F(SteeringTest, AnswersAreRememberedGrantsLongestAndOneRequestIsInFlight) {
   EXPECT_TRUE(steering_.Plan(kDestination, true).askRoute);
 }
 
+TEST_F(SteeringTest, AGrantStillInUseIsRenewedBeforeItEnds) {
+  List("");
+  const uint32_t idle = Address(1, 2, 3, 4);
+  for (const uint32_t address : {kDestination, idle}) {
+    ASSERT_TRUE(steering_.Plan(address, true).askRoute);
+    steering_.Answered(address, RouteAnswer::kGranted);
+  }
+  const std::vector<uint32_t> inUse = {kDestination, Address(5, 6, 7, 8)};
+  EXPECT_TRUE(steering_.DueForRenewal(inUse).empty());
+  system_.now += kRouteMemoryMs - kRenewAheadMs;
+  EXPECT_EQ(steering_.DueForRenewal(inUse), std::vector<uint32_t>{kDestination});
+  EXPECT_TRUE(steering_.DueForRenewal(inUse).empty());  // asked for already
+  EXPECT_FALSE(steering_.Plan(kDestination, false).askRoute);
+  steering_.Answered(kDestination, RouteAnswer::kGranted);
+  system_.now += kRenewAheadMs;
+  EXPECT_TRUE(steering_.Plan(kDestination, true).granted);
+  EXPECT_TRUE(steering_.Plan(idle, true).askRoute);  // nobody used it: asked only when next used
+}
+
 TEST_F(SteeringTest, AWaitingCallerWakesWhenTheRequestOnItsWayIsAnswered) {
   List("");
   ASSERT_TRUE(steering_.Plan(kDestination, true).askRoute);

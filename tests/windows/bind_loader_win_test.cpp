@@ -76,12 +76,12 @@ class BindLoaderWinTest : public ::testing::Test {
   }
 
   // "Binding on" as the client publishes it, from process `client`, owned by the
-  // administrators as the client's own section is.
-  void Publish(DWORD client) {
+  // administrators as the client's own section is (or by `owner`, a SID string).
+  void Publish(DWORD client, const std::wstring& owner = L"BA") {
     if (state_ != nullptr) CloseHandle(state_);
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAD:(A;;GA;;;WD)", SDDL_REVISION_1,
-                                                         &descriptor, nullptr);
+    ConvertStringSecurityDescriptorToSecurityDescriptorW((L"O:" + owner + L"D:(A;;GA;;;WD)").c_str(),
+                                                         SDDL_REVISION_1, &descriptor, nullptr);
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
     state_ = CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
                                 kBindStateSectionSize, kBindStateSectionName);
@@ -168,7 +168,7 @@ TEST_F(BindLoaderWinTest, EverySocketReachesTheBaseOfItsKindWhicheverStartedTheM
   }
 }
 
-TEST_F(BindLoaderWinTest, AnUnlistedProcessReachesTheLowerProviderUntouched) {
+TEST_F(BindLoaderWinTest, UnsteeredProcessesReachTheLowerProviderUntouched) {
   const auto server = Serving(1);
   List(false, "");
   const SOCKET socket = loader_.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -180,6 +180,23 @@ TEST_F(BindLoaderWinTest, AnUnlistedProcessReachesTheLowerProviderUntouched) {
   EXPECT_EQ(table.lpWSPBind, lower.lpWSPBind);
   loader_.TakeEvents();
   ExpectRefused(socket, kDestination);
+  EXPECT_EQ(loader_.TakeEvents(), "connect 93.184.216.34:80 from none\n");
+
+  // Listed, but the section is a squatter's: owned by a user, not the administrators.
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  BYTE user[256];
+  DWORD length = 0;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof(user), &length));
+  CloseHandle(token);
+  wchar_t* sid = nullptr;
+  ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid));
+  Publish(server->ProcessId(), sid);
+  LocalFree(sid);
+  List(true, "");
+  const SOCKET squatted = loader_.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  loader_.TakeEvents();
+  ExpectRefused(squatted, kDestination);
   EXPECT_EQ(loader_.TakeEvents(), "connect 93.184.216.34:80 from none\n");
 
   // Listed, but the client's own process.
