@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <sddl.h>
 
 namespace {
@@ -14,10 +15,26 @@ void* g_view = nullptr;
 // generic read, so the descriptor says the same wherever generic rights are not mapped.
 // "ALL APPLICATION PACKAGES" (AC) is unknown before Windows 8; the descriptor without it is the
 // same for every other reader.
+// Owned by the administrators, which is what readers check before they trust it.
 constexpr const wchar_t* kDescriptors[] = {
-    L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x20005;;;WD)(A;;0x20005;;;AC)",
-    L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x20005;;;WD)",
+    L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x20005;;;WD)(A;;0x20005;;;AC)",
+    L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x20005;;;WD)",
 };
+
+// A section of that name made by anyone else (any process may create one before the client
+// does) is a squatter's, and means "binding off".
+bool OwnedByAdministratorsOrSystem(HANDLE section) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(section, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                      nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool trusted = owner != nullptr && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                                            IsWellKnownSid(owner, WinLocalSystemSid));
+  LocalFree(descriptor);
+  return trusted;
+}
 
 HANDLE CreateSection() {
   for (const wchar_t* text : kDescriptors) {
@@ -73,8 +90,13 @@ bool PublishBindState(uint32_t tunnelAddress) {
 }
 
 BindState ReadPublishedBindState() {
-  const HANDLE section = OpenFileMappingW(FILE_MAP_READ, FALSE, kBindStateSectionName);
+  const HANDLE section =
+      OpenFileMappingW(FILE_MAP_READ | READ_CONTROL, FALSE, kBindStateSectionName);
   if (section == nullptr) return {};
+  if (!OwnedByAdministratorsOrSystem(section)) {
+    CloseHandle(section);
+    return {};
+  }
   BindState state;
   if (const void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, sizeof(PublishedBindState))) {
     state = DecodeBindState(view, sizeof(PublishedBindState));

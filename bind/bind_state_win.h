@@ -14,5 +14,6 @@ bool PublishBindState(uint32_t tunnelAddress);
 // In the client: binding off. Harmless when nothing is published.
 void WithdrawBindState();
 
-// In any process: what is published now; off when nothing is.
+// In any process: what is published now; off when nothing is, or when the section is not owned
+// by the administrators or the system.
 BindState ReadPublishedBindState();

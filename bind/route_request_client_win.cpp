@@ -95,7 +95,8 @@ DWORD FinishTransfer(HANDLE pipe, OVERLAPPED& overlapped, BOOL started, DWORD de
 
 }  // namespace
 
-DWORD RequestHostRouteWithin(uint32_t address, DWORD timeoutMs, uint8_t& reply) {
+DWORD RequestHostRouteWithin(uint32_t address, DWORD timeoutMs, DWORD clientProcessId,
+                             uint8_t& reply) {
   reply = kRouteReplyNoRoute;
   const DWORD deadline = GetTickCount() + timeoutMs;
   HANDLE handle = INVALID_HANDLE_VALUE;
@@ -112,6 +113,10 @@ DWORD RequestHostRouteWithin(uint32_t address, DWORD timeoutMs, uint8_t& reply) 
     WaitNamedPipeW(kRouteRequestPipeName, deadline - now);
   }
   Pipe pipe(handle);
+  ULONG server = 0;
+  if (!GetNamedPipeServerProcessId(pipe.get(), &server) || server != clientProcessId) {
+    return ERROR_ACCESS_DENIED;
+  }
   DWORD mode = PIPE_READMODE_MESSAGE;
   if (!SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) return GetLastError();
   const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -18,4 +18,8 @@ DWORD RequestHostRoute(uint32_t address, uint8_t& reply);
 
 // The same exchange as a steered call makes it: everything, the wait for a free instance
 // included, within `timeoutMs`; on time-out the exchange is cancelled and ERROR_TIMEOUT returned.
-DWORD RequestHostRouteWithin(uint32_t address, DWORD timeoutMs, uint8_t& reply);
+// The pipe's server must be the process `clientProcessId` (the one that published the binding):
+// any other process that took the name first is not told where the program connects, and the
+// exchange fails with ERROR_ACCESS_DENIED.
+DWORD RequestHostRouteWithin(uint32_t address, DWORD timeoutMs, DWORD clientProcessId,
+                             uint8_t& reply);

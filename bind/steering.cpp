@@ -1,50 +1,88 @@
 #include "steering.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace {
 
-// The first octet of an address in network byte order, however the host orders bytes.
-uint8_t FirstOctet(uint32_t address) {
+// The address's octets, first to last, however the host orders bytes.
+struct Octets {
+  uint8_t a, b, c, d;
+};
+
+Octets Split(uint32_t address) {
   uint8_t bytes[4];
   static_assert(sizeof(bytes) == sizeof(address));
   std::memcpy(bytes, &address, sizeof(bytes));
-  return bytes[0];
+  return {bytes[0], bytes[1], bytes[2], bytes[3]};
 }
 
 }  // namespace
 
-bool IsExcludedDestination(uint32_t address) {
-  if (address == 0 || address == 0xFFFFFFFFu) return true;
-  const uint8_t first = FirstOctet(address);
-  return first == 127 || (first >= 224 && first <= 239);
+bool IsSteerableDestination(uint32_t address) {
+  const Octets o = Split(address);
+  if (o.a == 0 || o.a == 10 || o.a == 127 || o.a >= 224) return false;  // this network,
+  // private, loopback, multicast, reserved and broadcast
+  if (o.a == 100 && (o.b & 0xC0) == 64) return false;  // shared address space 100.64/10
+  if (o.a == 169 && o.b == 254) return false;           // link-local
+  if (o.a == 172 && (o.b & 0xF0) == 16) return false;   // private 172.16/12
+  if (o.a == 192 && o.b == 168) return false;           // private 192.168/16
+  return true;
+}
+
+std::optional<uint32_t> Ipv4Destination(const void* name, size_t length) {
+  if (name == nullptr || length < 2) return std::nullopt;
+  const auto* bytes = static_cast<const uint8_t*>(name);
+  uint16_t family = 0;
+  std::memcpy(&family, bytes, sizeof(family));
+  uint32_t address = 0;
+  if (family == kFamilyInet && length >= 8) {
+    std::memcpy(&address, bytes + 4, sizeof(address));
+    return address;
+  }
+  // sockaddr_in6: family, port, flow information, then the 16 address bytes at offset 8.
+  constexpr uint8_t kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+  if (family == kFamilyInet6 && length >= 24 &&
+      std::memcmp(bytes + 8, kMappedPrefix, sizeof(kMappedPrefix)) == 0) {
+    std::memcpy(&address, bytes + 20, sizeof(address));
+    return address;
+  }
+  return std::nullopt;
 }
 
 Steering::Steering(SteeringSystem& system, std::wstring_view program, uint32_t processId)
     : system_(system), program_(NormalizeProgramPath(program)), processId_(processId) {}
 
 void Steering::RefreshLocked(uint64_t now) {
-  if (refreshed_ && now - refreshedAt_ < kSteeringRefreshMs) return;
+  if (refreshed_ && now < nextRefresh_.load(std::memory_order_relaxed)) return;
   refreshed_ = true;
-  refreshedAt_ = now;
+  nextRefresh_.store(now + kSteeringRefreshMs, std::memory_order_relaxed);
   const BindState state = system_.ReadBindState();
   if (!(state == state_)) {
     // Another connection (or none): the routes the client made for the last one are not ours
     // to count on.
     memory_.clear();
+    answered_.notify_all();
     state_ = state;
   }
-  if (!state_.on || state_.clientProcessId == processId_) return;
-  const FileStamp stamp = system_.AppListStamp();
-  if (listRead_ && stamp == listStamp_) return;
-  listRead_ = true;
-  listStamp_ = stamp;
-  entry_.reset();
-  if (!stamp.exists) return;
-  const std::string bytes = system_.ReadAppList();
-  entry_ = FindBoundApp(
-      ReadBoundApps(bytes, [this](std::string_view ansi) { return system_.DecodeAnsi(ansi); }),
-      program_);
+  if (state_.on && state_.clientProcessId != processId_) {
+    const FileStamp stamp = system_.AppListStamp();
+    if (!listRead_ || !(stamp == listStamp_)) {
+      listRead_ = true;
+      listStamp_ = stamp;
+      entry_.reset();
+      if (stamp.exists) {
+        const std::string bytes = system_.ReadAppList();
+        entry_ = FindBoundApp(
+            ReadBoundApps(bytes, [this](std::string_view ansi) { return system_.DecodeAnsi(ansi); }),
+            program_);
+      }
+    }
+  }
+  const bool steered = state_.on && state_.clientProcessId != processId_ && entry_.has_value();
+  // The interfaces' subnets change with the networks the machine joins; read while it matters.
+  subnets_ = steered ? system_.LocalSubnets() : std::vector<LocalSubnet>();
+  steered_.store(steered, std::memory_order_relaxed);
 }
 
 void Steering::RememberLocked(uint32_t destination, Memory memory, uint64_t now) {
@@ -55,31 +93,97 @@ void Steering::RememberLocked(uint32_t destination, Memory memory, uint64_t now)
   memory_[destination] = memory;
 }
 
-SteerPlan Steering::Plan(uint32_t destination) {
-  std::lock_guard lock(mutex_);
+bool Steering::OnLinkLocked(uint32_t destination) const {
+  for (const LocalSubnet& subnet : subnets_) {
+    if (subnet.mask != 0 && (destination & subnet.mask) == (subnet.address & subnet.mask)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Steering::MightSteer() const {
+  return steered_.load(std::memory_order_relaxed) ||
+         system_.NowMs() >= nextRefresh_.load(std::memory_order_relaxed);
+}
+
+SteerPlan Steering::Plan(uint32_t destination, bool mayWait) {
   const uint64_t now = system_.NowMs();
+  if (!steered_.load(std::memory_order_relaxed) &&
+      now < nextRefresh_.load(std::memory_order_relaxed)) {
+    return {};
+  }
+  std::lock_guard lock(mutex_);
   RefreshLocked(now);
   SteerPlan plan;
-  if (!state_.on || state_.clientProcessId == processId_ || !entry_) return plan;
-  if (IsExcludedDestination(destination)) return plan;
+  if (!steered_.load(std::memory_order_relaxed)) return plan;
+  if (!IsSteerableDestination(destination) || OnLinkLocked(destination)) return plan;
   plan.steer = true;
+  plan.clientProcessId = state_.clientProcessId;
   plan.bindTo = entry_->forceBind ? state_.tunnelAddress : 0;
-  plan.wait = !entry_->useAsyncMode;
+  const bool wait = mayWait && !entry_->useAsyncMode;
   const auto known = memory_.find(destination);
-  if (known != memory_.end() && known->second.until > now) return plan;
+  if (known != memory_.end() && known->second.until > now) {
+    plan.granted = known->second.state == State::kGranted;
+    // Another call's request is on its way: a waiting caller waits for that one.
+    plan.wait = wait && known->second.state == State::kAsking;
+    return plan;
+  }
   plan.askRoute = true;
-  // While an unwaited request is on its way, other calls to the destination do not ask again;
-  // a request that never reports back stops counting after its longest wait.
-  if (!plan.wait) RememberLocked(destination, {now + kRouteReplyWaitMs + 1000, false}, now);
+  plan.wait = wait;
+  // While the request is on its way, other calls to the destination do not ask again; one that
+  // never reports back stops counting after its longest wait.
+  RememberLocked(destination, {now + kRouteReplyWaitMs + 1000, State::kAsking}, now);
   return plan;
 }
 
-void Steering::Answered(uint32_t destination, bool routed) {
+void Steering::Answered(uint32_t destination, RouteAnswer answer) {
   std::lock_guard lock(mutex_);
   const uint64_t now = system_.NowMs();
-  if (routed) {
-    RememberLocked(destination, {now + kRouteMemoryMs, true}, now);
-  } else {
-    memory_.erase(destination);
+  switch (answer) {
+    case RouteAnswer::kGranted:
+      RememberLocked(destination, {now + kRouteMemoryMs, State::kGranted}, now);
+      break;
+    case RouteAnswer::kRefused:
+      RememberLocked(destination, {now + kRefusalMemoryMs, State::kRefused}, now);
+      break;
+    case RouteAnswer::kFailed:
+      RememberLocked(destination, {now + kFailureMemoryMs, State::kFailed}, now);
+      break;
   }
+  answered_.notify_all();
+}
+
+bool Steering::AwaitAnswer(uint32_t destination, uint32_t waitMs) {
+  std::unique_lock lock(mutex_);
+  const auto asking = [&] {
+    const auto known = memory_.find(destination);
+    return known != memory_.end() && known->second.state == State::kAsking;
+  };
+  answered_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return !asking(); });
+  const auto known = memory_.find(destination);
+  return known != memory_.end() && known->second.state == State::kGranted;
+}
+
+std::vector<uint32_t> Steering::DueForRenewal(const std::vector<uint32_t>& inUse) {
+  std::lock_guard lock(mutex_);
+  const uint64_t now = system_.NowMs();
+  RefreshLocked(now);
+  std::vector<uint32_t> due;
+  if (!steered_.load(std::memory_order_relaxed)) return due;
+  for (const uint32_t destination : inUse) {
+    const auto known = memory_.find(destination);
+    if (known == memory_.end() || known->second.state != State::kGranted ||
+        known->second.until > now + kRenewAheadMs) {
+      continue;
+    }
+    known->second = {now + kRouteReplyWaitMs + 1000, State::kAsking};
+    due.push_back(destination);
+  }
+  return due;
+}
+
+uint32_t Steering::ClientProcessId() {
+  std::lock_guard lock(mutex_);
+  return state_.clientProcessId;
 }

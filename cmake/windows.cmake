@@ -36,7 +36,7 @@ set_target_properties(KavrinBind PROPERTIES PREFIX "" OUTPUT_NAME KavrinBind)
 target_include_directories(KavrinBind PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_sources(KavrinBind PRIVATE ${PROJECT_SOURCE_DIR}/src/policy/bind_catalog.cpp
                ${PROJECT_SOURCE_DIR}/src/policy/bind_catalog_win.cpp)
-target_link_libraries(KavrinBind PRIVATE advapi32 ws2_32)
+target_link_libraries(KavrinBind PRIVATE advapi32 ws2_32 iphlpapi)
 
 # Every folder under tools/ with C++ sources is one console program named after the folder:
 # windriver (the test-only window driver), stand-ins for outside programs, galleries.
@@ -112,9 +112,10 @@ add_dependencies(bench_bind_connect KavrinBind KavrinTestProvider)
 
 # KavrinBind64.dll beside KavrinBind.dll: the same module for 64-bit programs, built by the
 # x86-64 compiler in a tree of its own (build/windows/bind64) from whatever KavrinBind is made
-# of here. Left last, so that it sees everything added to KavrinBind above. A whole tree built
-# for x86-64 (the windows64 preset, for machines that run no 32-bit programs) has its
-# KavrinBind.dll 64-bit already and needs no second one.
+# of here, with the 64-bit loader-model tests (kavrin_bind64_tests.exe). Left last, so that it
+# sees everything added to KavrinBind above. A whole tree built for x86-64 (the windows64 preset,
+# for machines that run no 32-bit programs) has its KavrinBind.dll 64-bit already and needs no
+# second one.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   return()
 endif()
@@ -139,6 +140,7 @@ ExternalProject_Add(KavrinBind64
     -DCMAKE_TOOLCHAIN_FILE:FILEPATH=${PROJECT_SOURCE_DIR}/cmake/mingw-x86_64.cmake
     -DCMAKE_BUILD_TYPE:STRING=${CMAKE_BUILD_TYPE}
     -DCMAKE_RUNTIME_OUTPUT_DIRECTORY:PATH=${CMAKE_BINARY_DIR}
+    -DKAVRIN_SOURCE_DIR:PATH=${PROJECT_SOURCE_DIR}
     -DKAVRIN_BIND_DEF:FILEPATH=${PROJECT_SOURCE_DIR}/bind/kavrin_bind.def
     -DKAVRIN_BIND_SOURCES:STRING=${bind_sources}
     -DKAVRIN_BIND_INCLUDES:STRING=${bind_includes}
@@ -148,4 +150,6 @@ ExternalProject_Add(KavrinBind64
     -DKAVRIN_BIND_LINK_OPTIONS:STRING=${bind_link_options}
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON
-  BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/KavrinBind64.dll)
+  BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/KavrinBind64.dll ${CMAKE_BINARY_DIR}/kavrin_bind64_tests.exe
+                   ${CMAKE_BINARY_DIR}/bench_bind_connect64.exe
+                   ${CMAKE_BINARY_DIR}/KavrinTestProvider64.dll)

@@ -163,13 +163,13 @@ Function un.onInit
 FunctionEnd
 
 ; The program's "/register" reports in a message box, which a silent run must not show (it would
-; wait for a click nobody makes); there the module's own entry points do the same work:
-; unregister first, so a stale registration goes, then register. On 64-bit Windows the 32-bit
+; wait for a click nobody makes); there the module's own entry point does the same work: it
+; registers over what is there, completing and correcting the set in place (never taking it out
+; first, which would break other providers layered over it). On 64-bit Windows the 32-bit
 ; module's registration also registers KavrinBind64.dll in the 64-bit catalog (and its
 ; unregistration unregisters it), so both are done by this one call.
 Function RegisterBindModule
   ${If} ${Silent}
-    UnRegDLL "$INSTDIR\KavrinBind.dll"
     ClearErrors
     RegDLL "$INSTDIR\KavrinBind.dll"
     ${If} ${Errors}
@@ -181,6 +181,26 @@ Function RegisterBindModule
   ${EndIf}
 FunctionEnd
 
+; Nearly every process that opened a socket holds the binding modules loaded, and a loaded file
+; cannot be overwritten, but it can be renamed: the old file is moved aside under a name of its
+; own and deleted (at the next restart while still in use), so the new one takes the registered
+; name. Processes started from then on load the new module; running ones keep the old until they
+; end.
+!macro SetModuleAside NAME
+  StrCpy $R9 0
+  ${Do}
+    Delete "$INSTDIR\${NAME}.$R9.old"
+    ${IfNot} ${FileExists} "$INSTDIR\${NAME}.$R9.old"
+      ${ExitDo}
+    ${EndIf}
+    IntOp $R9 $R9 + 1
+  ${LoopUntil} $R9 >= 32
+  ${If} ${FileExists} "$INSTDIR\${NAME}"
+    Rename "$INSTDIR\${NAME}" "$INSTDIR\${NAME}.$R9.old"
+    Delete /REBOOTOK "$INSTDIR\${NAME}.$R9.old"
+  ${EndIf}
+!macroend
+
 Section "${PRODUCT}" SectionProgram
   SectionIn RO
   Call WaitForProgramExit
@@ -188,9 +208,11 @@ Section "${PRODUCT}" SectionProgram
   SetOutPath "$INSTDIR"
   SetOverwrite on
   File "${STAGE}/Kavrin.exe"
+  !insertmacro SetModuleAside KavrinBind.dll
   File "${STAGE}/KavrinBind.dll"
   ; 64-bit programs load only 64-bit modules.
   ${If} ${RunningX64}
+    !insertmacro SetModuleAside KavrinBind64.dll
     File "${STAGE}/KavrinBind64.dll"
   ${EndIf}
   !insertmacro InstallComponent
@@ -236,6 +258,9 @@ Section "Uninstall"
   ; A process may still hold the module; then it goes at the next restart.
   Delete /REBOOTOK "$INSTDIR\KavrinBind.dll"
   Delete /REBOOTOK "$INSTDIR\KavrinBind64.dll"
+  ; Modules an upgrade set aside while they were in use.
+  Delete /REBOOTOK "$INSTDIR\KavrinBind.dll.*.old"
+  Delete /REBOOTOK "$INSTDIR\KavrinBind64.dll.*.old"
   !insertmacro RemoveComponent
   Delete "$INSTDIR\${UNINSTALLER}"
   RMDir "$INSTDIR"

@@ -180,3 +180,19 @@ kv_wine_stop() {
   kv_wine_env
   wineserver -k >/dev/null 2>&1 || true
 }
+
+# 64-bit Wine (Debian's wine64), which runs where the 32-bit loader cannot: a prefix of its own
+# beside the 32-bit one, for the 64-bit module's loader-model tests.
+kv_wine64() {
+  export WINEPREFIX=$KV_WIN_BUILD/wineprefix64
+  export WINELOADER=/usr/lib/wine/wine64
+  export WINESERVER=/usr/lib/wine/wineserver64
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    "$WINELOADER" wineboot -i >/dev/null 2>&1 </dev/null || true
+    "$WINESERVER" -w
+  fi
+  "$WINELOADER" "$@"
+}

@@ -125,6 +125,22 @@ int SystemSocketCatalog::Install(const ProviderGuid& provider, const std::wstrin
   return 0;
 }
 
+int SystemSocketCatalog::Update(const ProviderGuid& provider, const std::wstring& path,
+                                const std::vector<CatalogEntry>& entries) {
+  std::vector<WSAPROTOCOL_INFOW> infos;
+  for (const CatalogEntry& e : entries) {
+    infos.push_back(ToInfo(e, provider));
+    infos.back().dwCatalogEntryId = e.id;
+  }
+  GUID id = ToGuid(provider);
+  int error = 0;
+  if (WSCUpdateProvider(&id, path.c_str(), infos.data(), static_cast<DWORD>(infos.size()),
+                        &error) != 0) {
+    return error != 0 ? error : WSANO_RECOVERY;
+  }
+  return 0;
+}
+
 int SystemSocketCatalog::Remove(const ProviderGuid& provider) {
   GUID id = ToGuid(provider);
   int error = 0;

@@ -11,5 +11,7 @@ class SystemSocketCatalog : public SocketCatalog {
   int Install(const ProviderGuid& provider, const std::wstring& path,
               const std::vector<CatalogEntry>& entries) override;
   int Remove(const ProviderGuid& provider) override;
+  int Update(const ProviderGuid& provider, const std::wstring& path,
+             const std::vector<CatalogEntry>& entries) override;
   int WriteOrder(const std::vector<uint32_t>& ids) override;
 };

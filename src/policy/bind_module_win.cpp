@@ -78,7 +78,7 @@ bool SystemBindModule::IsRegistered() {
   const std::wstring path = ModuleFilePath(moduleFile_);
   SystemSocketCatalog catalog;
   std::vector<CatalogEntry> entries;
-  return !path.empty() && catalog.Entries(entries) == 0 && HasBindLayer(entries, path, false);
+  return !path.empty() && catalog.Entries(entries) == 0 && HasBindLayer(entries, path);
 }
 
 bool SystemBindModule::Start(uint32_t count, uint32_t localAddress) {

@@ -877,12 +877,16 @@ def case_listed_program_connect_gains_a_host_route(d):
     app_list = os.path.join(data_folder(), "applist.ini")
     s = connect_accelerating(d, program)
     try:
-        rc, out = bind_probe(d, listed, "10.20.30.50")
-        expect(rc == 0 and "connect 10.20.30.50:80 from none" in out, f"the probe said {out!r}")
-        rc, out = bind_probe(d, unlisted, "10.20.30.51")
-        expect(rc == 0 and "connect 10.20.30.51:80 from none" in out, f"the copy said {out!r}")
+        rc, out = bind_probe(d, listed, "93.184.216.50")
+        expect(rc == 0 and "connect 93.184.216.50:80 from none" in out, f"the probe said {out!r}")
+        rc, out = bind_probe(d, unlisted, "93.184.216.51")
+        expect(rc == 0 and "connect 93.184.216.51:80 from none" in out, f"the copy said {out!r}")
+        # The home router and link-local addresses stay where the system routes them.
+        for local in ("192.168.1.1", "169.254.1.1"):
+            rc, out = bind_probe(d, listed, local)
+            expect(rc == 0 and f"connect {local}:80 from none" in out, f"the probe said {out!r}")
         added = [l for l in s.event_lines() if l.startswith("route add")]
-        expect(added == ["route add 10.20.30.50 mask 255.255.255.255 via 10.8.0.6 if 23"],
+        expect(added == ["route add 93.184.216.50 mask 255.255.255.255 via 10.8.0.6 if 23"],
                f"host routes {added}")
     finally:
         s.close()

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstring>
 #include <string>
+#include <thread>
 
 #include "bind/app_list_reader.h"
 #include "bind/steering.h"
@@ -45,6 +48,7 @@ class FakeSteeringSystem : public SteeringSystem {
     return list;
   }
   std::wstring DecodeAnsi(std::string_view bytes) override { return Latin1(bytes); }
+  std::vector<LocalSubnet> LocalSubnets() override { return subnets; }
 
   void Write(const std::string& text) {
     list = text;
@@ -55,6 +59,7 @@ class FakeSteeringSystem : public SteeringSystem {
   BindState state{true, kTunnel, kClientProcess};
   std::string list;
   uint64_t listVersion = 1;
+  std::vector<LocalSubnet> subnets;
   int stateReads = 0, stampReads = 0, listReads = 0;
 };
 
@@ -125,93 +130,161 @@ class SteeringTest : public ::testing::Test {
 
 TEST_F(SteeringTest, OnlyAListedActiveProgramIsSteeredWhileBindingIsOn) {
   List("Active=1\r\n");
-  const SteerPlan plan = steering_.Plan(kDestination);
+  const SteerPlan plan = steering_.Plan(kDestination, true);
   EXPECT_TRUE(plan.steer && plan.askRoute && plan.wait);
   EXPECT_EQ(plan.bindTo, 0u);
 
   Steering other(system_, L"C:\\Games\\Client\\Launcher.exe", kOwnProcess);
-  EXPECT_FALSE(other.Plan(kDestination).steer);
+  EXPECT_FALSE(other.Plan(kDestination, true).steer);
   Steering client(system_, kProgram, kClientProcess);  // the client's own process
-  EXPECT_FALSE(client.Plan(kDestination).steer);
+  EXPECT_FALSE(client.Plan(kDestination, true).steer);
 
   List("Active=0\r\n");
   system_.now += kSteeringRefreshMs;
-  EXPECT_FALSE(steering_.Plan(kDestination).steer);
+  EXPECT_FALSE(steering_.Plan(kDestination, true).steer);
 
   List("Active=1\r\n");
   system_.state = {};
   system_.now += kSteeringRefreshMs;
-  EXPECT_FALSE(steering_.Plan(kDestination).steer);
+  EXPECT_FALSE(steering_.Plan(kDestination, true).steer);
 }
 
-TEST_F(SteeringTest, OptionsChooseWaitingAndBinding) {
-  List("UseAsyncMode=1\r\nForceWSPBind=1\r\n");
-  const SteerPlan plan = steering_.Plan(kDestination);
-  EXPECT_TRUE(plan.steer && plan.askRoute);
-  EXPECT_FALSE(plan.wait);
-  EXPECT_EQ(plan.bindTo, kTunnel);
-}
-
-TEST_F(SteeringTest, ExcludedDestinationsAreLeftAlone) {
+TEST_F(SteeringTest, OnlyBlockingCallsOfProgramsWithoutAsyncModeWait) {
   List("ForceWSPBind=1\r\n");
-  for (const uint32_t address : {Address(0, 0, 0, 0), Address(255, 255, 255, 255),
-                                 Address(127, 0, 0, 1), Address(127, 9, 9, 9),
-                                 Address(224, 0, 0, 251), Address(239, 255, 255, 250)}) {
-    EXPECT_FALSE(steering_.Plan(address).steer) << address;
-  }
-  EXPECT_TRUE(steering_.Plan(Address(223, 255, 255, 255)).steer);
-  EXPECT_TRUE(steering_.Plan(Address(240, 0, 0, 1)).steer);
-  EXPECT_TRUE(steering_.Plan(Address(128, 0, 0, 1)).steer);
+  SteerPlan plan = steering_.Plan(kDestination, /*mayWait=*/false);
+  EXPECT_TRUE(plan.steer && plan.askRoute && !plan.wait && !plan.granted);
+  EXPECT_EQ(plan.bindTo, kTunnel);  // but only once granted
+
+  List("UseAsyncMode=1\r\n");
+  system_.now += kSteeringRefreshMs;
+  plan = steering_.Plan(Address(1, 2, 3, 4), true);
+  EXPECT_TRUE(plan.askRoute && !plan.wait);
+  EXPECT_EQ(plan.bindTo, 0u);
 }
 
-TEST_F(SteeringTest, RoutedDestinationsAreRememberedForLessThanTheClientKeepsThem) {
+TEST_F(SteeringTest, OnlyPublicUnicastDestinationsOffThisMachinesSubnetsAreSteered) {
   List("");
-  ASSERT_TRUE(steering_.Plan(kDestination).askRoute);
-  steering_.Answered(kDestination, true);
+  for (const uint32_t address :
+       {Address(0, 0, 0, 0), Address(255, 255, 255, 255), Address(127, 0, 0, 1),
+        Address(10, 1, 2, 3), Address(172, 16, 0, 1), Address(172, 31, 255, 255),
+        Address(192, 168, 1, 1), Address(192, 168, 1, 255), Address(100, 64, 0, 1),
+        Address(100, 127, 255, 254), Address(169, 254, 1, 1), Address(224, 0, 0, 251),
+        Address(239, 255, 255, 250), Address(240, 0, 0, 1)}) {
+    EXPECT_FALSE(steering_.Plan(address, true).steer) << std::hex << address;
+  }
+  for (const uint32_t address : {Address(172, 32, 0, 1), Address(100, 128, 0, 1),
+                                 Address(192, 169, 0, 1), Address(223, 255, 255, 254)}) {
+    EXPECT_TRUE(steering_.Plan(address, true).steer) << std::hex << address;
+  }
+  // A public address on a subnet of this machine's own is on-link.
+  system_.subnets = {{Address(203, 0, 113, 7), Address(255, 255, 255, 0)}};
+  system_.now += kSteeringRefreshMs;
+  EXPECT_FALSE(steering_.Plan(Address(203, 0, 113, 1), true).steer);
+  EXPECT_TRUE(steering_.Plan(Address(203, 0, 114, 1), true).steer);
+}
+
+TEST_F(SteeringTest, IPv4MappedDestinationsOfDualStackSocketsAreIPv4) {
+  uint8_t in[16] = {2, 0, 0, 80, 93, 184, 216, 34};
+  EXPECT_EQ(Ipv4Destination(in, sizeof(in)), kDestination);
+  EXPECT_EQ(Ipv4Destination(in, 7), std::nullopt);
+  uint8_t in6[28] = {23, 0, 0, 80};
+  in6[18] = in6[19] = 0xFF;
+  std::memcpy(in6 + 20, &kDestination, 4);
+  EXPECT_EQ(Ipv4Destination(in6, sizeof(in6)), kDestination);
+  EXPECT_EQ(Ipv4Destination(in6, 23), std::nullopt);
+  in6[8] = 0x20;  // a pure IPv6 address
+  EXPECT_EQ(Ipv4Destination(in6, sizeof(in6)), std::nullopt);
+}
+
+TEST_F(SteeringTest, AnswersAreRememberedGrantsLongestAndOneRequestIsInFlight) {
+  List("");
+  ASSERT_TRUE(steering_.Plan(kDestination, true).askRoute);
+  // A second caller while the first asks: no second request; a blocking one waits for it.
+  SteerPlan second = steering_.Plan(kDestination, true);
+  EXPECT_TRUE(second.steer && !second.askRoute && second.wait);
+  EXPECT_FALSE(steering_.Plan(kDestination, false).wait);
+  steering_.Answered(kDestination, RouteAnswer::kGranted);
+  EXPECT_TRUE(steering_.AwaitAnswer(kDestination, 0));
   system_.now += kRouteMemoryMs - 1;
-  EXPECT_FALSE(steering_.Plan(kDestination).askRoute);
-  EXPECT_TRUE(steering_.Plan(Address(1, 2, 3, 4)).askRoute);  // per address
+  second = steering_.Plan(kDestination, true);
+  EXPECT_TRUE(second.granted && !second.askRoute && !second.wait);
+  EXPECT_TRUE(steering_.Plan(Address(1, 2, 3, 4), true).askRoute);  // per address
   system_.now += 1;
-  EXPECT_TRUE(steering_.Plan(kDestination).askRoute);
+  EXPECT_TRUE(steering_.Plan(kDestination, true).askRoute);  // asked again while in use
   static_assert(kRouteMemoryMs < 6 * 60 * 1000);
 
-  // A refused or failed request is asked again at the next call.
-  steering_.Answered(kDestination, false);
-  EXPECT_TRUE(steering_.Plan(kDestination).askRoute);
+  // A refusal is remembered for a while, a failure for a shorter one.
+  steering_.Answered(kDestination, RouteAnswer::kRefused);
+  EXPECT_FALSE(steering_.AwaitAnswer(kDestination, 0));
+  system_.now += kRefusalMemoryMs - 1;
+  second = steering_.Plan(kDestination, true);
+  EXPECT_TRUE(second.steer && !second.askRoute && !second.granted && !second.wait);
+  system_.now += 1;
+  ASSERT_TRUE(steering_.Plan(kDestination, true).askRoute);
+  steering_.Answered(kDestination, RouteAnswer::kFailed);
+  system_.now += kFailureMemoryMs;
+  EXPECT_TRUE(steering_.Plan(kDestination, true).askRoute);
 
-  // A new connection forgets what the last one routed.
-  steering_.Answered(kDestination, true);
-  system_.state.tunnelAddress = Address(10, 8, 0, 10);
-  system_.now += kSteeringRefreshMs;
-  EXPECT_TRUE(steering_.Plan(kDestination).askRoute);
-}
-
-TEST_F(SteeringTest, AnUnwaitedRequestOnItsWayIsNotRepeated) {
-  List("UseAsyncMode=1\r\n");
-  ASSERT_TRUE(steering_.Plan(kDestination).askRoute);
-  EXPECT_FALSE(steering_.Plan(kDestination).askRoute);
   // One that never reports back stops counting after the longest wait.
   system_.now += kRouteReplyWaitMs + 1000;
-  EXPECT_TRUE(steering_.Plan(kDestination).askRoute);
+  EXPECT_TRUE(steering_.Plan(kDestination, true).askRoute);
+
+  // A new connection forgets what the last one routed.
+  steering_.Answered(kDestination, RouteAnswer::kGranted);
+  system_.state.tunnelAddress = Address(10, 8, 0, 10);
+  system_.now += kSteeringRefreshMs;
+  EXPECT_TRUE(steering_.Plan(kDestination, true).askRoute);
+}
+
+TEST_F(SteeringTest, AGrantStillInUseIsRenewedBeforeItEnds) {
+  List("");
+  const uint32_t idle = Address(1, 2, 3, 4);
+  for (const uint32_t address : {kDestination, idle}) {
+    ASSERT_TRUE(steering_.Plan(address, true).askRoute);
+    steering_.Answered(address, RouteAnswer::kGranted);
+  }
+  const std::vector<uint32_t> inUse = {kDestination, Address(5, 6, 7, 8)};
+  EXPECT_TRUE(steering_.DueForRenewal(inUse).empty());
+  system_.now += kRouteMemoryMs - kRenewAheadMs;
+  EXPECT_EQ(steering_.DueForRenewal(inUse), std::vector<uint32_t>{kDestination});
+  EXPECT_TRUE(steering_.DueForRenewal(inUse).empty());  // asked for already
+  EXPECT_FALSE(steering_.Plan(kDestination, false).askRoute);
+  steering_.Answered(kDestination, RouteAnswer::kGranted);
+  system_.now += kRenewAheadMs;
+  EXPECT_TRUE(steering_.Plan(kDestination, true).granted);
+  EXPECT_TRUE(steering_.Plan(idle, true).askRoute);  // nobody used it: asked only when next used
+}
+
+TEST_F(SteeringTest, AWaitingCallerWakesWhenTheRequestOnItsWayIsAnswered) {
+  List("");
+  ASSERT_TRUE(steering_.Plan(kDestination, true).askRoute);
+  std::thread asker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    steering_.Answered(kDestination, RouteAnswer::kGranted);
+  });
+  EXPECT_TRUE(steering_.AwaitAnswer(kDestination, 10000));
+  asker.join();
 }
 
 TEST_F(SteeringTest, TheSystemIsLookedAtAtMostOnceASecondAndTheListReadOnlyWhenChanged) {
   List("");
-  for (int n = 0; n < 50; ++n) steering_.Plan(kDestination);
+  for (int n = 0; n < 50; ++n) steering_.Plan(kDestination, true);
   EXPECT_EQ(system_.stateReads, 1);
   EXPECT_EQ(system_.stampReads, 1);
   EXPECT_EQ(system_.listReads, 1);
 
   system_.now += kSteeringRefreshMs;
-  steering_.Plan(kDestination);
+  steering_.Plan(kDestination, true);
   EXPECT_EQ(system_.stampReads, 2);
   EXPECT_EQ(system_.listReads, 1);  // unchanged
 
-  // While the binding is off the list is not even looked at.
+  // While the binding is off the list is not even looked at, nor the state within the second.
   system_.state = {};
   system_.now += kSteeringRefreshMs;
-  steering_.Plan(kDestination);
+  steering_.Plan(kDestination, true);
+  steering_.Plan(kDestination, true);
   EXPECT_EQ(system_.stampReads, 2);
+  EXPECT_EQ(system_.stateReads, 3);
 }
 
 TEST_F(SteeringTest, RememberingIsBounded) {
@@ -219,13 +292,13 @@ TEST_F(SteeringTest, RememberingIsBounded) {
   for (uint32_t n = 0; n <= kMaxRememberedRoutes; ++n) {
     const uint32_t address = Address(11, static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8),
                                      static_cast<uint8_t>(n));
-    steering_.Plan(address);
-    steering_.Answered(address, true);
+    steering_.Plan(address, false);
+    steering_.Answered(address, RouteAnswer::kGranted);
   }
   // The newest survives the purge that made room for it.
   EXPECT_FALSE(steering_
                    .Plan(Address(11, 0, static_cast<uint8_t>(kMaxRememberedRoutes >> 8),
-                                 static_cast<uint8_t>(kMaxRememberedRoutes)))
+                                 static_cast<uint8_t>(kMaxRememberedRoutes)), true)
                    .askRoute);
 }
 

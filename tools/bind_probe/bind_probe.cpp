@@ -15,7 +15,7 @@
 #include <string>
 
 #include "base/text.h"
-#include "test_provider/provider_chain_win.h"
+#include "test_provider/socket_loader_win.h"
 #include "vpn/route_modification.h"
 
 int main() {
@@ -33,26 +33,20 @@ int main() {
   }
   wchar_t self[MAX_PATH] = {};
   const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
-  ProviderChain chain;
-  if (!chain.Load(path.substr(0, path.find_last_of(L'\\') + 1))) {
+  SocketLoader loader;
+  if (!loader.Load(path.substr(0, path.find_last_of(L'\\') + 1))) {
     std::fprintf(stderr, "KavrinBind.dll or KavrinTestProvider.dll is missing\n");
     return 2;
   }
-  chain.UseCatalog();
-  WSPPROC_TABLE table;
-  const int started = chain.Start(kTestTcpChainId, table);
-  if (started != 0) {
-    std::fprintf(stderr, "start-up failed: %d\n", started);
+  loader.UseCatalog();
+  int error = 0;
+  const SOCKET socket = loader.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP, &error);
+  if (socket == INVALID_SOCKET) {
+    std::fprintf(stderr, "socket failed: %d\n", error);
     return 2;
   }
-  WSAPROTOCOL_INFOW protocol = chain.Entry(kTestTcpChainId);
-  int error = 0;
-  const SOCKET socket =
-      table.lpWSPSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, &protocol, 0, 0, &error);
-  const sockaddr_in to = SocketAddress(*address, 80);
-  table.lpWSPConnect(socket, reinterpret_cast<const sockaddr*>(&to), sizeof(to), nullptr, nullptr,
-                     nullptr, nullptr, &error);
-  const std::string events = chain.TakeEvents();
+  loader.Connect(socket, *address, 80, &error);
+  const std::string events = loader.TakeEvents();
   std::fputs(events.c_str(), stdout);
   return events.find("connect ") != std::string::npos ? 0 : 2;
 }

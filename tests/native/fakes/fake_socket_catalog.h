@@ -1,7 +1,11 @@
-// A provider catalog that behaves as the system's does: installs append with fresh ids, a GUID
-// installs once, removal keeps the others' order, a new order must name every entry once. Any
-// one call can be made to fail, and installs can be accepted without being kept (as a socket
-// layer that takes no layered providers does).
+// A provider catalog that behaves as the system's does ("WSCInstallProvider", "WSCUpdateProvider",
+// "WSCDeinstallProvider", "WSCWriteProviderOrder" on Microsoft Learn): installs append with fresh
+// ids, a GUID installs once, an entry's chain may name only entries that are there (layered
+// entries above, a base last), an update rewrites a GUID's entries in place, removal keeps the
+// others' order and, like the system, does not look at chains that name what it removes (Broken
+// finds them), a new order must name every entry once. Any one call can be made to fail, and
+// installs can be accepted without being kept (as a socket layer that takes no layered
+// providers does).
 #pragma once
 
 #include <string>
@@ -23,8 +27,20 @@ class FakeSocketCatalog : public SocketCatalog {
               const std::vector<CatalogEntry>& list) override;
   int Remove(const ProviderGuid& provider) override;
   int WriteOrder(const std::vector<uint32_t>& ids) override;
+  int Update(const ProviderGuid& provider, const std::wstring& path,
+             const std::vector<CatalogEntry>& list) override;
 
-  CatalogEntry& Base(int family, int type, int protocol, const std::wstring& name);
+  // The system's TCP/IP provider, whose base entries we layer over.
+  static constexpr ProviderGuid kTcpip{0xE70F1AA0, 0xAB8B, 0x11CF, {0x8C, 0xA3, 0, 0x80, 0x5F, 0x48, 0xA1, 0x92}};
+  CatalogEntry& Base(int family, int type, int protocol, const std::wstring& name,
+                     const ProviderGuid& provider = kTcpip);
+  // Another vendor's layered provider over the bases `baseIds`, installed as such vendors do:
+  // its layered entry, one chain per base, the chains put first.
+  void InstallForeignLayer(const ProviderGuid& provider, const std::vector<uint32_t>& baseIds);
+  // Entries whose chain names an entry that is not there: every socket of theirs would fail.
+  std::vector<CatalogEntry> Broken() const;
+  // Whether a chain of `provider` over `baseId` is the first entry for its kind of socket.
+  bool ServesFirst(const ProviderGuid& provider, uint32_t baseId) const;
 
   std::vector<CatalogEntry> entries;
   uint32_t nextId = 1001;
@@ -36,4 +52,5 @@ class FakeSocketCatalog : public SocketCatalog {
 
  private:
   bool Fails() { return ++calls == failCall; }
+  bool ChainsValid(const std::vector<CatalogEntry>& list) const;
 };

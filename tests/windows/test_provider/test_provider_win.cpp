@@ -5,6 +5,7 @@
 // take with TestProviderEvents.
 #include <winsock2.h>
 #include <ws2spi.h>
+#include <ws2tcpip.h>
 #include <mswsock.h>
 
 #include <atomic>
@@ -18,6 +19,7 @@ namespace {
 
 struct FakeSocket {
   int type = 0;
+  WSAPROTOCOL_INFOW info{};  // the entry it was made with
   bool bound = false;
   sockaddr_in local{};
 };
@@ -29,6 +31,17 @@ std::map<SOCKET, FakeSocket> g_sockets;
 SOCKET g_nextSocket = 0x4000;
 
 std::string Text(const sockaddr* address, int length) {
+  sockaddr_in6 in6{};
+  if (address != nullptr && length >= static_cast<int>(sizeof(in6))) {
+    std::memcpy(&in6, address, sizeof(in6));
+  }
+  if (in6.sin6_family == AF_INET6) {
+    const unsigned char* b = in6.sin6_addr.s6_addr;
+    char text[64];
+    std::snprintf(text, sizeof(text), "[::ffff:%u.%u.%u.%u]:%u", b[12], b[13], b[14], b[15],
+                  ntohs(in6.sin6_port));
+    return text;
+  }
   if (address == nullptr || length < static_cast<int>(sizeof(sockaddr_in))) return "none";
   sockaddr_in in;
   std::memcpy(&in, address, sizeof(in));
@@ -56,6 +69,7 @@ SOCKET WSPAPI Socket(int, int type, int, LPWSAPROTOCOL_INFOW info, GROUP, DWORD,
   const SOCKET s = g_nextSocket;
   g_nextSocket += 4;
   g_sockets[s].type = type;
+  if (info != nullptr) g_sockets[s].info = *info;
   g_events += "socket " + std::to_string(type) + " as " +
               std::to_string(info != nullptr ? info->dwCatalogEntryId : 0) + "\n";
   return s;
@@ -89,6 +103,20 @@ int WSPAPI GetSockName(SOCKET s, sockaddr* name, LPINT length, LPINT error) {
   }
   std::memcpy(name, &found->second.local, sizeof(sockaddr_in));
   *length = sizeof(sockaddr_in);
+  return 0;
+}
+
+// Answers only the socket's protocol information: the entry it was made with.
+int WSPAPI GetSockOpt(SOCKET s, int level, int option, char* value, LPINT length, LPINT error) {
+  std::lock_guard lock(g_mutex);
+  const auto found = g_sockets.find(s);
+  if (found == g_sockets.end() || level != SOL_SOCKET || option != SO_PROTOCOL_INFOW ||
+      *length < static_cast<int>(sizeof(WSAPROTOCOL_INFOW))) {
+    *error = WSAENOPROTOOPT;
+    return SOCKET_ERROR;
+  }
+  std::memcpy(value, &found->second.info, sizeof(WSAPROTOCOL_INFOW));
+  *length = sizeof(WSAPROTOCOL_INFOW);
   return 0;
 }
 
@@ -136,6 +164,10 @@ int WSPAPI Ioctl(SOCKET, DWORD code, LPVOID in, DWORD inLength, LPVOID out, DWOR
     *returned = sizeof(function);
     return 0;
   }
+  if (code == static_cast<DWORD>(FIONBIO)) {
+    Log("nonblocking");
+    return 0;
+  }
   char text[32];
   std::snprintf(text, sizeof(text), "ioctl %08lx", static_cast<unsigned long>(code));
   Log(text);
@@ -161,6 +193,7 @@ __declspec(dllexport) int WSPAPI WSPStartup(WORD, LPWSPDATA data, LPWSAPROTOCOL_
   table->lpWSPCloseSocket = &CloseSocket;
   table->lpWSPBind = &Bind;
   table->lpWSPGetSockName = &GetSockName;
+  table->lpWSPGetSockOpt = &GetSockOpt;
   table->lpWSPConnect = &Connect;
   table->lpWSPSendTo = &SendTo;
   table->lpWSPSend = &Send;
