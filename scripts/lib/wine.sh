@@ -146,20 +146,7 @@ kv_display() {
     [ -e /tmp/.X11-unix/X$n ] && continue
     # Room for the largest window at 200 % (the policy dialog, 1440 x 840).
     Xvfb :$n -screen 0 "${KV_SCREEN:-2048x1536x24}" -nolisten tcp >/dev/null 2>&1 &
-    # Sets the display's DPI the prefix reports (LogPixels: 96 is 100 %, 144 is 150 %, 192 is
-# 200 %). Wine has read it from either key over its versions, and its desktop takes it when it
-# starts: the prefix's processes are ended, and what starts next sees the new DPI.
-kv_wine_dpi() {
-  local dpi=$1
-  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
-    >/dev/null 2>&1 </dev/null || true
-  wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
-    /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 </dev/null || true
-  wineserver -k >/dev/null 2>&1 || true
-  wineserver -w >/dev/null 2>&1 || true
-}
-
-KV_XVFB_PID=$!
+    KV_XVFB_PID=$!
     export DISPLAY=:$n
     local i
     for i in $(seq 1 50); do
