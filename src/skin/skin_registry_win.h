@@ -111,7 +111,7 @@ class CSkinRegistry {
   SkinPartTable parts_;
   std::map<std::string, HGDIOBJ, std::less<>> objects_;
   std::vector<UniqueGdiObject> ownedObjects_;
-  // Fonts by what they are: the spec of every font the registry made, and the one made for each
+  // Fonts by what they are: the description of every font the registry made, and the one made for each
   // spec and DPI (made on first use, so mutable behind the const lookups).
   mutable std::map<HGDIOBJ, SkinFontSpec> fontSpecs_;
   mutable std::map<std::tuple<int32_t, int32_t, bool, int32_t>, HFONT> fontsByDpi_;
