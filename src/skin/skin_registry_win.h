@@ -111,8 +111,8 @@ class CSkinRegistry {
   SkinPartTable parts_;
   std::map<std::string, HGDIOBJ, std::less<>> objects_;
   std::vector<UniqueGdiObject> ownedObjects_;
-  // Fonts by what they are: the description of every font the registry made, and the one made for each
-  // spec and DPI (made on first use, so mutable behind the const lookups).
+  // Fonts by what they are: the description of every font the registry made, and the one made
+  // for each description and DPI (made on first use, so mutable behind the const lookups).
   mutable std::map<HGDIOBJ, SkinFontSpec> fontSpecs_;
   mutable std::map<std::tuple<int32_t, int32_t, bool, int32_t>, HFONT> fontsByDpi_;
   mutable std::vector<UniqueGdiObject> scaledFonts_;
