@@ -115,8 +115,14 @@ add_dependencies(bench_bind_connect KavrinBind KavrinTestProvider)
 # of here, with the 64-bit loader-model tests (kavrin_bind64_tests.exe). Left last, so that it
 # sees everything added to KavrinBind above. A whole tree built for x86-64 (the windows64 preset,
 # for machines that run no 32-bit programs) has its KavrinBind.dll 64-bit already and needs no
-# second one.
+# second one; the loader-model tests, built for x86-64, look for it and the test provider under
+# their 64-bit names, so those are copies of the two.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  foreach(module KavrinBind KavrinTestProvider)
+    add_custom_command(TARGET ${module} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${module}>
+                $<TARGET_FILE_DIR:${module}>/${module}64.dll)
+  endforeach()
   return()
 endif()
 include(ExternalProject)
