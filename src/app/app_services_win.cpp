@@ -7,6 +7,9 @@
 #include "base/file_attributes.h"
 #include "config/private_profile.h"
 #include "config/program_data_folder.h"
+#include "config/program_data_folder_win.h"
+#include "policy/app_list.h"
+#include "vpn/route_journal.h"
 #include "config/machine_registry_win.h"
 #include "resource.h"
 #include "service/client_identification_win.h"
@@ -56,17 +59,19 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, co
       repairs_(machineRegistry_, OperatingSystemMajorVersion(),
                [this] { controller_->OnDhcpSwitchedOff(); }),
       bind_(overrides.bind ? *overrides.bind : systemBind_),
-      policy_(nullptr, settings_, bind_, restarter_, app.MessageBoxes()),
+      policy_(nullptr, answers_, settings_, bind_, restarter_, app.MessageBoxes()),
       engines_(dialer_, routes_, SystemTickClock(),
                [this](const CGeneralVpn& engine) {
                  return MakeEngineRouteServer(routes_, SystemTickClock(), engine);
-               }),
+               },
+               SystemProgramDataFolder().Owned() ? SystemRouteJournalPath() : std::wstring()),
       fetcher_(app.MessageBoxes()),
       updateDownloader_({}, app.MessageBoxes()),
       answers_(SystemPrivateProfile()),
       window_(settings_, tray_, app.MessageBoxes()),
       update_(OnlineUpdatePorts{window_, updateDownloader_, launcher_, version_, answers_,
-                                programSettings_, [this] { controller_->Exit(); }},
+                                programSettings_, [this] { controller_->Exit(); },
+                                SystemProgramDataFolder().Owned()},
               OnlineUpdatePaths{paths.modulePath, paths.moduleFolder}),
       announcements_(
           answers_, announcementFile_, update_,
@@ -79,8 +84,7 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, co
       probes_(window_.messages(), CDlgVpnMain::kHostMessage) {
   // Route mode 1 keeps IPv6 from going around the tunnel through this table.
   engines_.SetIpv6RouteTable(overrides.ipv6Routes ? overrides.ipv6Routes : systemIpv6Routes_.get());
-  // The news file is rewritten on every race; a read-only copy would keep old news for ever.
-  ResetFileAttributes(announcementFile_);
+  KeepDataFolderFiles();
 
   MainWindowPorts ports{window_,
                         settings_,
@@ -92,7 +96,7 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, co
                         announcements_,
                         bind_,
                         probes_,
-                        SystemPrivateProfile(),
+                        answers_,
                         fetcher_,
                         update_,
                         policy_,
@@ -105,11 +109,34 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, co
   settings.referralTag = ResourceString(IDS_REFERRAL_TAG);
   settings.responseFile = responseFile_;
   settings.announcementFile = announcementFile_;
+  settings.keepRecords = SystemProgramDataFolder().Owned();
   controller_ = std::make_unique<MainWindowController>(std::move(ports), std::move(settings));
   window_.Attach(*controller_, [this](HWND window) { OnWindowCreated(window); });
 }
 
 AppServices::~AppServices() { controller_.reset(); }
+
+void AppServices::KeepDataFolderFiles() {
+  ProgramDataFolder& data = SystemProgramDataFolder();
+  const std::wstring appList = data.FilePath(kAppListFileName);
+  if (!data.Owned()) {
+    // Nothing there is read or written this start; other programs get no application list.
+    for (const std::wstring& file : {responseFile_, announcementFile_, appList}) {
+      answers_.KeepOff(file);
+    }
+    return;
+  }
+  // The news file is rewritten on every race; a read-only copy would keep old news for ever.
+  ResetFileAttributes(announcementFile_);
+  // What an earlier start kept is shown only from a file that is still ours alone.
+  FolderSecurity& security = SystemFolderSecurityInstance();
+  for (const wchar_t* name : {L"KavrinAnns.ini", kAppListFileName}) {
+    const std::wstring file = data.FilePath(name);
+    if (security.Inspect(file).exists && !IsOwnFileInOwnFolder(security, data.Path(), name)) {
+      answers_.Hold(file, "");
+    }
+  }
+}
 
 void AppServices::OnWindowCreated(HWND window) {
   launcher_.SetOwner(window);

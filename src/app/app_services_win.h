@@ -51,6 +51,8 @@ class AppServices {
  private:
   // The window exists: the services that own dialogs and boxes get it as their owner.
   void OnWindowCreated(HWND window);
+  // What of the data folder may be read and written this start.
+  void KeepDataFolderFiles();
 
   std::unique_ptr<RasDialer> systemDialer_;
   std::unique_ptr<RouteTable> systemRoutes_;
@@ -77,7 +79,9 @@ class AppServices {
   DialogUpdateDownloader updateDownloader_;
   ShellProgramLauncher launcher_;
   ExecutableVersionSource version_;
-  // The news answer when its file cannot be written; the update check reads through it too.
+  // The answers as received (the files are only their record), and the data folder's files
+  // kept off when the folder is not ours; the login, the policy dialog, the news and the update
+  // check all read through it.
   MemoryOverlayProfile answers_;
 
   CDlgVpnMain window_;

@@ -163,11 +163,11 @@ void MainWindowController::OnHostProbeEvent(uintptr_t event, const void* probeId
   if (end == FirstAnswerRace::End::kWon) {
     const size_t winner = static_cast<size_t>(race_.winner());
     const HostProbe& probe = race_.request(winner);
-    // The file only keeps the news for the next start; an answer it cannot take (locked, or
-    // left unwritable by someone) still chooses the host and is read from memory.
-    if (!SaveResponseBody(settings_.announcementFile, probe.Body())) {
-      ports_.announcements.HoldAnswer(probe.Body());
-    }
+    // Read from what was received. The file only keeps the news for the next start; one it
+    // cannot take (locked, or left unwritable by someone) costs nothing, and whatever it says
+    // after we wrote it is never asked.
+    ports_.announcements.HoldAnswer(probe.Body());
+    if (settings_.keepRecords) SaveResponseBody(settings_.announcementFile, probe.Body());
     loginHost_ = raceHosts_[winner];
     hostChosen_ = true;
     chosenNow = true;
@@ -239,6 +239,7 @@ void MainWindowController::Login() {
   inputs.password = view.Password();
   inputs.savePassword = view.SavePasswordChecked();
   inputs.responseFile = settings_.responseFile;
+  inputs.keepRecord = settings_.keepRecords;
   inputs.referralTag = settings_.referralTag;
   inputs.identity = identity_;
   inputs.callback = &ports_.engineCallback;

@@ -101,8 +101,8 @@ struct MainWindowPorts {
   Announcements& announcements;
   BindModule& bind;
   HostProbeFactory& probes;
-  // For the login exchange.
-  PrivateProfile& profile;
+  // For the login exchange: answers are read from what was received, held here.
+  MemoryOverlayProfile& profile;
   LoginFetcher& fetcher;
   OnlineUpdateCheck& update;
   PolicyChooser& policy;
@@ -120,6 +120,9 @@ struct MainWindowSettings {
   std::wstring referralTag;
   std::wstring responseFile;
   std::wstring announcementFile;
+  // False when the data folder is not the program's own: answers stay in memory, no file is
+  // written or removed there.
+  bool keepRecords = true;
 };
 
 // Windows 2000 has no BIOS query worth making; the service accepts this in the BIOS's place.

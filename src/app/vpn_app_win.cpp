@@ -97,10 +97,18 @@ bool CVpnApp::InitInstance() {
 
   if (HandleCommandLine(action, bind)) return true;
   if (!EnforceSingleInstance()) return false;
-  // Only now: a second instance must never touch the routes of the running one.
-  RecoverLeftRoutes();
-
-  DeleteLeftoverUpdateDownloads(SystemProgramDataFolder().Path());
+  ProgramDataFolder& data = SystemProgramDataFolder();
+  if (data.Owned()) {
+    // Only now: a second instance must never touch the routes or downloads of the running one.
+    RecoverLeftRoutes();
+    const std::wstring& path = data.Path();
+    DeleteLeftoverUpdateFolders(SystemFolderSecurityInstance(), path.substr(0, path.size() - 1),
+                                {kInstallerPackageName, kPortablePackageName});
+  } else {
+    // The program works from memory this start: nothing is read from the folder, written to it
+    // or started from it, so no journal, no application list and no update package.
+    AppMessageBox(GetText("DataFolderNotSafeUpdatesPaused"), MB_OK | MB_ICONWARNING);
+  }
 
   // Paired with no clean-up: sockets stay usable for the rest of the process.
   WSADATA wsa;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/clock.h"
+#include "config/program_data_folder_win.h"
 #include "service/login_exchange.h"
 #include "vpn/ipv6_route_table.h"
 #include "vpn/open_vpn_win.h"
@@ -21,6 +22,7 @@ class VpnEngineFactory : public EngineFactory {
  public:
   // Each engine gets a route-request server of its own from `routeServers` (none when empty),
   // made once the engine exists, so the server may ask it about the tunnel when it starts.
+  // An empty `routeJournalPath` keeps no journal.
   using RouteServerMaker =
       std::function<std::unique_ptr<CVpnRouteRequestBaseServer>(const CGeneralVpn& engine)>;
 
@@ -48,8 +50,12 @@ class VpnEngineFactory : public EngineFactory {
     if (engine && routeServers_) engine->routeServer = routeServers_(*engine);
     if (engine) {
       engine->SetIpv6RouteTable(ipv6Routes_);
-      engine->SetRouteJournal(
-          std::make_unique<RouteJournal>(routes_, routeJournalPath_, ipv6Routes_));
+      // No journal where the data folder is not ours: one there could be read or written by
+      // anyone.
+      if (!routeJournalPath_.empty()) {
+        engine->SetRouteJournal(std::make_unique<RouteJournal>(
+            routes_, routeJournalPath_, ipv6Routes_, &SystemFolderSecurityInstance()));
+      }
     }
     return engine;
   }

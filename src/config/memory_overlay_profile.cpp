@@ -12,7 +12,17 @@ void MemoryOverlayProfile::Hold(const std::wstring& file, std::string bytes) {
 
 void MemoryOverlayProfile::Release(const std::wstring& file) {
   std::lock_guard<std::mutex> lock(mutex_);
-  held_.erase(file);
+  if (keptOff_.count(file)) {
+    held_[file].clear();
+  } else {
+    held_.erase(file);
+  }
+}
+
+void MemoryOverlayProfile::KeepOff(const std::wstring& file) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  held_[file].clear();
+  keptOff_.insert(file);
 }
 
 std::optional<std::string> MemoryOverlayProfile::Held(const std::wstring& file) {
@@ -40,6 +50,11 @@ bool MemoryOverlayProfile::WriteString(const std::wstring& section,
                                        const std::optional<std::wstring>& key,
                                        const std::optional<std::wstring>& value,
                                        const std::wstring& file) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Not a failure: the caller's record simply does not outlive this start.
+    if (keptOff_.count(file)) return true;
+  }
   return files_.WriteString(section, key, value, file);
 }
 

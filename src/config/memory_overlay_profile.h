@@ -1,10 +1,13 @@
-// Private-profile access where some files may be held in memory instead: a file that is only a
-// cache (the news answer) is still read while it cannot be written.
+// Private-profile access where some files are held in memory instead: a service answer is read
+// from the bytes received, never from a file others could have changed since we wrote it, and a
+// file the program cannot trust this start (its folder is not the program's own) is neither read
+// nor written.
 #pragma once
 
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "config/native_private_profile.h"
@@ -18,6 +21,9 @@ class MemoryOverlayProfile final : public PrivateProfile {
   // go to the file. Safe from any thread.
   void Hold(const std::wstring& file, std::string bytes);
   void Release(const std::wstring& file);
+  // From now on `file` reads as empty and writes to it are dropped: what the program keeps there
+  // lasts for this start only.
+  void KeepOff(const std::wstring& file);
 
   uint32_t GetString(const std::wstring& section, const std::wstring& key,
                      const std::wstring& fallback, wchar_t* buffer, uint32_t size,
@@ -35,5 +41,6 @@ class MemoryOverlayProfile final : public PrivateProfile {
   PrivateProfile& files_;
   std::mutex mutex_;
   std::map<std::wstring, std::string> held_;
+  std::set<std::wstring> keptOff_;
   NativePrivateProfile memory_;
 };

@@ -10,7 +10,8 @@ ProgramDataFolder& SystemProgramDataFolder() {
     std::filesystem::path path = std::filesystem::temp_directory_path(error) / "Kavrin";
     std::filesystem::create_directories(path, error);
     const std::u8string utf8 = path.u8string();
-    return Utf8ToWide(std::string(utf8.begin(), utf8.end())) + L"/";
+    return ProgramDataFolder::Location{Utf8ToWide(std::string(utf8.begin(), utf8.end())) + L"/",
+                                       !error};
   });
   return folder;
 }

@@ -6,6 +6,8 @@
 #include <shlobj.h>
 
 #include <functional>
+#include <map>
+#include <random>
 #include <memory>
 #include <vector>
 
@@ -110,21 +112,16 @@ UniqueHandle OpenEntryNoFollow(const std::wstring& path, DWORD access) {
                                   nullptr));
 }
 
-FolderEntryFacts SystemFolderSecurity::Inspect(const std::wstring& path) {
+namespace {
+
+// What the system says of the entry `entry` holds; `attributes` are from its name, when known.
+FolderEntryFacts FactsOf(HANDLE entry, DWORD attributes) {
   FolderEntryFacts facts;
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return facts;
   facts.exists = true;
   facts.directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   facts.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  UniqueHandle entry = OpenEntryNoFollow(path, READ_CONTROL | FILE_READ_ATTRIBUTES);
-  if (!entry) {
-    // What cannot be looked at cannot be vouched for.
-    facts.othersMayWrite = true;
-    return facts;
-  }
   BY_HANDLE_FILE_INFORMATION info = {};
-  if (GetFileInformationByHandle(entry.get(), &info)) {
+  if (GetFileInformationByHandle(entry, &info)) {
     facts.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     facts.link = facts.link || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     facts.hardLinks = info.nNumberOfLinks;
@@ -132,7 +129,7 @@ FolderEntryFacts SystemFolderSecurity::Inspect(const std::wstring& path) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(entry.get(), SE_FILE_OBJECT,
+  if (GetSecurityInfo(entry, SE_FILE_OBJECT,
                       OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
                       &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
     facts.othersMayWrite = true;
@@ -142,6 +139,113 @@ FolderEntryFacts SystemFolderSecurity::Inspect(const std::wstring& path) {
   facts.trustedOwner = IsTrustedOwner(owner);
   facts.othersMayWrite = OthersMayWrite(dacl);
   return facts;
+}
+
+// A folder reached from one handle: its entries are found through the handle
+// (FILE_ID_BOTH_DIR_INFO) and opened by their file number (OpenFileById, relative to the held
+// folder's volume), so no name is looked up again and no link is followed on the way.
+class SystemHeldFolder : public FolderSecurity::HeldFolder {
+ public:
+  explicit SystemHeldFolder(UniqueHandle folder) : folder_(std::move(folder)) {}
+
+  FolderEntryFacts Facts() override { return FactsOf(folder_.get(), 0); }
+
+  std::vector<std::wstring> List() override {
+    ids_.clear();
+    std::vector<std::wstring> names;
+    std::vector<LONGLONG> buffer(64 * 1024 / sizeof(LONGLONG));
+    const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(LONGLONG));
+    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+    while (GetFileInformationByHandleEx(folder_.get(), kind, buffer.data(), bytes)) {
+      kind = FileIdBothDirectoryInfo;
+      const auto* base = reinterpret_cast<const BYTE*>(buffer.data());
+      for (DWORD offset = 0;;) {
+        const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(base + offset);
+        const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+        if (name != L"." && name != L"..") {
+          names.push_back(name);
+          ids_[name] = entry->FileId;
+        }
+        if (entry->NextEntryOffset == 0) break;
+        offset += entry->NextEntryOffset;
+      }
+    }
+    return names;
+  }
+
+  bool DeleteEntry(const std::wstring& name) override {
+    const auto found = ids_.find(name);
+    if (found == ids_.end()) return false;
+    FILE_ID_DESCRIPTOR id = {};
+    id.dwSize = sizeof id;
+    id.Type = FileIdType;
+    id.FileId = found->second;
+    UniqueHandle entry(OpenFileById(folder_.get(), &id,
+                                    DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!entry || !GetFileInformationByHandle(entry.get(), &info)) return false;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      return false;
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+      // The system refuses to delete a read-only file; the attribute goes through the same handle.
+      FILE_BASIC_INFO basic = {};
+      basic.FileAttributes = (info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) |
+                             FILE_ATTRIBUTE_NORMAL;
+      SetFileInformationByHandle(entry.get(), FileBasicInfo, &basic, sizeof basic);
+    }
+    return MarkDeleted(entry.get());
+  }
+
+  bool DeleteSelf() override { return MarkDeleted(folder_.get()); }
+
+ private:
+  static bool MarkDeleted(HANDLE handle) {
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
+  }
+
+  UniqueHandle folder_;
+  std::map<std::wstring, LARGE_INTEGER> ids_;
+};
+
+}  // namespace
+
+FolderEntryFacts SystemFolderSecurity::Inspect(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return {};
+  UniqueHandle entry = OpenEntryNoFollow(path, READ_CONTROL | FILE_READ_ATTRIBUTES);
+  if (!entry) {
+    // What cannot be looked at cannot be vouched for.
+    FolderEntryFacts facts;
+    facts.exists = true;
+    facts.directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    facts.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    facts.othersMayWrite = true;
+    return facts;
+  }
+  return FactsOf(entry.get(), attributes);
+}
+
+std::unique_ptr<FolderSecurity::HeldFolder> SystemFolderSecurity::OpenFolder(
+    const std::wstring& path) {
+  // Nobody may rename or delete it while it is held; we may, through this handle.
+  UniqueHandle folder(CreateFileW(
+      path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | DELETE | SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!folder || !GetFileInformationByHandle(folder.get(), &info) ||
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return nullptr;
+  }
+  return std::make_unique<SystemHeldFolder>(std::move(folder));
 }
 
 std::vector<std::wstring> SystemFolderSecurity::List(const std::wstring& folder) {
@@ -164,34 +268,6 @@ bool SystemFolderSecurity::CreateFolder(const std::wstring& path, const std::wst
   });
 }
 
-bool SystemFolderSecurity::ApplyDescriptor(const std::wstring& path,
-                                           const std::wstring& descriptor) {
-  // Held without sharing deletion, so the name keeps naming this folder while the descriptor is
-  // set by name (only that passes the inheritable part on to the entries inside).
-  UniqueHandle folder = OpenEntryNoFollow(path, READ_CONTROL | FILE_READ_ATTRIBUTES);
-  BY_HANDLE_FILE_INFORMATION info = {};
-  if (!folder || !GetFileInformationByHandle(folder.get(), &info)) return false;
-  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return false;
-  }
-  return WithDescriptor(descriptor, [&](PSECURITY_DESCRIPTOR sd) {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    if (!GetSecurityDescriptorOwner(sd, &owner, &defaulted) ||
-        !GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) || !present) {
-      return false;
-    }
-    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-    if (owner) what |= OWNER_SECURITY_INFORMATION;
-    std::wstring name = path;
-    return SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, what, owner, nullptr, dacl,
-                                 nullptr) == ERROR_SUCCESS;
-  });
-}
-
 bool SystemFolderSecurity::Rename(const std::wstring& from, const std::wstring& to) {
   // MoveFile renames a link itself, never what it points to.
   return MoveFileExW(from.c_str(), to.c_str(), 0) != FALSE;
@@ -208,9 +284,13 @@ ProgramDataFolder& SystemProgramDataFolder() {
     SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common);
     const std::wstring path = std::wstring(common) + L"\\Kavrin";
     // The common folder itself is the system's and exists on every installation; only ours is
-    // made and repaired here.
-    SecureDataFolder(SystemFolderSecurityInstance(), path);
-    return path + L"\\";
+    // made or replaced here.
+    std::random_device random;
+    const DataFolderRepair repair =
+        SecureDataFolder(SystemFolderSecurityInstance(), path, [&random] {
+          return static_cast<uint64_t>(random()) << 32 | random();
+        });
+    return ProgramDataFolder::Location{path + L"\\", repair.secured};
   });
   return folder;
 }

@@ -191,6 +191,11 @@ const std::vector<TextRow>& Rows() {
       {"PptpIsTheLeastSafeType", {Text(L"安全性最低")}},
       // Route mode 1 is up, but IPv6 could not be kept from going around the tunnel.
       {"VpnIpv6NotGuarded", {Text(L"IPv6 未受保护：支持 IPv6 的网站可能不经加速直接访问")}},
+      // Shown once at start when the data folder could not be made the program's own.
+      {"DataFolderNotSafeUpdatesPaused",
+       {Text(L"OrumaVPN的数据文件夹不安全（可能被其他用户修改过），本次运行不保存任何数据，"
+             L"在线升级已暂停。\n\n如需升级，请访问"),
+        Text(kWebSite), Text(L"下载最新版本。")}},
   };
   return rows;
 }

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "config/program_data_folder_win.h"
 #include "framework/module_win.h"
 #include "vpn/route_request_pipe_server_win.h"
 
@@ -103,7 +104,17 @@ bool SystemAppShell::ResolveShortcut(const std::wstring& shortcut, std::wstring&
   return ResolveShortcutTarget(shortcut, target);
 }
 
-void SystemAppShell::LowerIntegrity(const std::wstring& file) { SetLowIntegrityLabel(file); }
+void SystemAppShell::LowerIntegrity(const std::wstring& file) {
+  // The label is set by name: only on a file that is ours alone in a folder of ours, so it can
+  // never land on whatever someone else's link leads to (the data folder may not be ours).
+  const size_t cut = file.find_last_of(L"\\/");
+  if (cut == std::wstring::npos ||
+      !IsOwnFileInOwnFolder(SystemFolderSecurityInstance(), file.substr(0, cut + 1),
+                            file.substr(cut + 1))) {
+    return;
+  }
+  SetLowIntegrityLabel(file);
+}
 
 HIMAGELIST SystemImageList(bool small) {
   SHFILEINFOW info = {};

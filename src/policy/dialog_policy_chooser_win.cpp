@@ -4,10 +4,11 @@
 #include "policy/dlg_vpn_policy_win.h"
 #include "policy/icmp_echo_probe_win.h"
 
-DialogPolicyChooser::DialogPolicyChooser(HWND owner, SettingsStore& settings,
-                                         BindModule& bindModule, BlockedOperationRunner& restarter,
-                                         MessageBoxFn messageBox)
+DialogPolicyChooser::DialogPolicyChooser(HWND owner, PrivateProfile& profile,
+                                         SettingsStore& settings, BindModule& bindModule,
+                                         BlockedOperationRunner& restarter, MessageBoxFn messageBox)
     : owner_(owner),
+      profile_(profile),
       settings_(settings),
       bindModule_(bindModule),
       restarter_(restarter),
@@ -15,7 +16,7 @@ DialogPolicyChooser::DialogPolicyChooser(HWND owner, SettingsStore& settings,
 
 bool DialogPolicyChooser::ChoosePolicy(const std::wstring& responseFile, PolicyChoice& choice) {
   LocalMachineRegistry registry;
-  CDlgVpnPolicy dialog(responseFile, CDlgVpnPolicy::Ports{SystemPrivateProfile(),
+  CDlgVpnPolicy dialog(responseFile, CDlgVpnPolicy::Ports{profile_,
                                                           settings_,
                                                           bindModule_,
                                                           registry,

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "config/private_profile.h"
 #include "config/settings_store.h"
 #include "framework/message_box_win.h"
 #include "policy/bind_module.h"
@@ -13,8 +14,10 @@
 
 class DialogPolicyChooser : public PolicyChooser {
  public:
-  DialogPolicyChooser(HWND owner, SettingsStore& settings, BindModule& bindModule,
-                      BlockedOperationRunner& restarter, MessageBoxFn messageBox = {});
+  // `profile` reads the login answer (held in memory) and the application list.
+  DialogPolicyChooser(HWND owner, PrivateProfile& profile, SettingsStore& settings,
+                      BindModule& bindModule, BlockedOperationRunner& restarter,
+                      MessageBoxFn messageBox = {});
 
   void SetOwner(HWND owner) { owner_ = owner; }
   // The time-service port defaults to 123; the preview and tests use a local responder.
@@ -24,6 +27,7 @@ class DialogPolicyChooser : public PolicyChooser {
 
  private:
   HWND owner_;
+  PrivateProfile& profile_;
   SettingsStore& settings_;
   BindModule& bindModule_;
   BlockedOperationRunner& restarter_;

@@ -26,16 +26,24 @@ void RemoveFile(const std::wstring& file) {
 
 std::wstring Encoded(const std::string& bytes) { return PercentEncode(Base64Encode(bytes)); }
 
-// The response file lives from the login fetch to the end of the exchange, whatever the outcome.
+// The response, held and kept as a file, lives from the login fetch to the end of the exchange,
+// whatever the outcome.
 class ResponseFileGuard {
  public:
-  explicit ResponseFileGuard(const std::wstring& file) : file_(file) {}
-  ~ResponseFileGuard() { RemoveFile(file_); }
+  ResponseFileGuard(MemoryOverlayProfile& profile, const LoginInputs& in)
+      : profile_(profile), in_(in) {
+    if (in_.keepRecord) MakeWritable(in_.responseFile);
+  }
+  ~ResponseFileGuard() {
+    profile_.Release(in_.responseFile);
+    if (in_.keepRecord) RemoveFile(in_.responseFile);
+  }
   ResponseFileGuard(const ResponseFileGuard&) = delete;
   ResponseFileGuard& operator=(const ResponseFileGuard&) = delete;
 
  private:
-  const std::wstring& file_;
+  MemoryOverlayProfile& profile_;
+  const LoginInputs& in_;
 };
 
 class LoginRun {
@@ -50,8 +58,7 @@ class LoginRun {
     }
     RememberCredentials();
     ports_.view.SetStatus(GetText("PreparingLogin"), false);
-    MakeWritable(in_.responseFile);
-    ResponseFileGuard guard(in_.responseFile);
+    ResponseFileGuard guard(ports_.profile, in_);
 
     if (!FetchLoginResponse() || !AccountAccepted() || Abandoned()) return outcome;
     PolicyChoice choice;
@@ -105,12 +112,16 @@ class LoginRun {
       ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
       return false;
     }
-    if (result != LoginFetcher::Result::kOk || !SaveResponseBody(in_.responseFile, body)) {
+    if (result != LoginFetcher::Result::kOk) {
       // A fetch that could not start has shown its own box; one is enough.
       ports_.view.SetStatus(GetText("NetworkOrServerErrorToLogin"),
                             result != LoginFetcher::Result::kNotStarted);
       return false;
     }
+    // Decided from these bytes alone. The file is the record: one that cannot be written costs
+    // nothing, and what it says when read back is never asked.
+    ports_.profile.Hold(in_.responseFile, body);
+    if (in_.keepRecord) SaveResponseBody(in_.responseFile, body);
     const int update = ports_.update.Check(in_.responseFile);
     if (update == OnlineUpdateCheck::kUpdateStarted || Abandoned()) return false;
     if (update != OnlineUpdateCheck::kContinue) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "config/memory_overlay_profile.h"
 #include "config/private_profile.h"
 #include "config/settings_store.h"
 #include "service/policy_chooser.h"
@@ -87,7 +88,9 @@ class LoginView {
 
 struct LoginPorts {
   SettingsStore& settings;
-  PrivateProfile& profile;
+  // The answer received is held here under the response file's name and every decision reads it
+  // from memory: the file is only the record, which others may change once it is written.
+  MemoryOverlayProfile& profile;
   LoginFetcher& fetcher;
   OnlineUpdateCheck& update;
   PolicyChooser& policy;
@@ -107,6 +110,9 @@ struct LoginInputs {
   std::wstring password;
   bool savePassword = true;
   std::wstring responseFile;
+  // False when the data folder is not the program's own: the file is then neither written nor
+  // deleted, and the answer lives in memory alone.
+  bool keepRecord = true;
   std::wstring referralTag;
   ClientIdentity identity;
   CGeneralVpnCallbackInterface* callback = nullptr;

@@ -119,6 +119,10 @@ void OnlineUpdate::Update(const AccountState& offer, const std::wstring& force) 
     Fail("CanNotFindDownloadURL_Tip", MessageIcon::kWarning, offer.updateUrl);
     return;
   }
+  if (!ports_.downloadsAllowed) {
+    Fail("DownloadUpdateFileFailed_Tip", MessageIcon::kWarning, offer.updateUrl);
+    return;
+  }
   std::unique_ptr<DownloadedPackage> file;
   switch (ports_.downloader.Download(package.url, package.fileName, file)) {
     case UpdateDownloader::Result::kCompleted:

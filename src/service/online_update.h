@@ -136,6 +136,9 @@ struct OnlineUpdatePorts {
   const ProgramSettings& settings;
   // The main window's Exit.
   std::function<void()> exit;
+  // False when the data folder is not the program's own: no package may be downloaded or started
+  // from it, so a required update takes the failed-update path to the web site at once.
+  bool downloadsAllowed = true;
 };
 
 class OnlineUpdate : public OnlineUpdateCheck {

@@ -20,27 +20,6 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
          a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
-// Regular files and folders only; links and junctions are never followed.
-bool IsPlainEntry(const WIN32_FIND_DATAW& found) {
-  return !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-void DeleteDownloadFolder(const std::wstring& folder) {
-  WIN32_FIND_DATAW found = {};
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      const std::wstring file = folder + L"\\" + found.cFileName;
-      SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(file.c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  // Still in use (an installer that has not ended) or not empty: the next start tries again.
-  RemoveDirectoryW(folder.c_str());
-}
-
 }  // namespace
 
 std::unique_ptr<HeldUpdatePackage> HeldUpdatePackage::Create(const std::wstring& parent,
@@ -106,22 +85,6 @@ std::wstring HeldUpdatePackage::Md5Hex() {
     md5.Update(block.data(), read);
   }
   return Md5DigestHex(md5.Finish());
-}
-
-void DeleteLeftoverUpdateDownloads(const std::wstring& parent) {
-  for (const wchar_t* name : {kInstallerPackageName, kPortablePackageName}) {
-    DeleteFileW((parent + name).c_str());
-  }
-  WIN32_FIND_DATAW found = {};
-  HANDLE search =
-      FindFirstFileW((parent + kUpdateFolderPrefix + L"*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsPlainEntry(found)) {
-      DeleteDownloadFolder(parent + found.cFileName);
-    }
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
 }
 
 bool ShellProgramLauncher::Open(const std::wstring& file, const std::wstring& parameters) {

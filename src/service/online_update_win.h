@@ -10,7 +10,8 @@
 #include "base/unique_handle_win.h"
 #include "service/online_update.h"
 
-// Download folders are named this followed by a number, in the program data folder.
+// Download folders are named this followed by a number, in the program data folder; start-up
+// clean-up (DeleteLeftoverUpdateFolders) takes exactly these names.
 inline constexpr wchar_t kUpdateFolderPrefix[] = L"Update-";
 
 // One package download: a new folder only administrators and the system can change, made for
@@ -42,10 +43,6 @@ class HeldUpdatePackage : public DownloadedPackage {
   UniqueHandle writer_;
   UniqueHandle reader_;
 };
-
-// Deletes what earlier downloads left in `parent` (ending with a separator): the download
-// folders and the packages of older versions, which were kept beside the other files.
-void DeleteLeftoverUpdateDownloads(const std::wstring& parent);
 
 class ShellProgramLauncher : public ProgramLauncher {
  public:

@@ -293,10 +293,8 @@ RouteRecovery RecoverRouteJournal(RouteTable& table, const std::wstring& path,
 RouteRecovery RecoverOwnRouteJournal(RouteTable& table, FolderSecurity& security,
                                      const std::wstring& folder, Ipv6RouteTable* ipv6) {
   const std::wstring path = folder + kRouteJournalFileName;
-  const FolderEntryFacts file = security.Inspect(path);
-  if (!file.exists) return {};
-  const std::wstring bare = folder.empty() ? folder : folder.substr(0, folder.size() - 1);
-  if (!IsOwnFolder(security.Inspect(bare)) || !IsOwnFile(file)) {
+  if (!security.Inspect(path).exists) return {};
+  if (!IsOwnFileInOwnFolder(security, folder, kRouteJournalFileName)) {
     RouteRecovery recovery;
     recovery.ignored = true;
     recovery.kept = true;
@@ -305,8 +303,9 @@ RouteRecovery RecoverOwnRouteJournal(RouteTable& table, FolderSecurity& security
   return RecoverRouteJournal(table, path, ipv6);
 }
 
-RouteJournal::RouteJournal(RouteTable& table, std::wstring path, Ipv6RouteTable* ipv6)
-    : table_(table), path_(std::move(path)), ipv6_(ipv6) {}
+RouteJournal::RouteJournal(RouteTable& table, std::wstring path, Ipv6RouteTable* ipv6,
+                           FolderSecurity* security)
+    : table_(table), path_(std::move(path)), ipv6_(ipv6), security_(security) {}
 
 RouteJournal::~RouteJournal() = default;
 
@@ -418,7 +417,8 @@ void RouteJournal::Open() {
   std::vector<Ipv6RouteRow> carried6;
   std::vector<RouteRow> leftover;
   std::vector<Ipv6RouteRow> leftover6;
-  if (ListedInFile(file, leftover, leftover6)) {
+  // A file here that is not ours was not left by us: it is replaced, never acted on.
+  if (MayReadLeftover() && ListedInFile(file, leftover, leftover6)) {
     size_t deleted = 0;
     carried = TakeOut(table_, leftover, deleted);
     carried6 = TakeOutIpv6(ipv6_, leftover6, deleted);
@@ -443,6 +443,13 @@ void RouteJournal::Open() {
   for (const Ipv6RouteRow& row : carried6) {
     if (Write6(kCreatedIpv6, row)) listed6_.insert(row);
   }
+}
+
+bool RouteJournal::MayReadLeftover() {
+  if (!security_) return true;
+  const size_t cut = path_.find_last_of(L"\\/");
+  if (cut == std::wstring::npos) return false;
+  return IsOwnFileInOwnFolder(*security_, path_.substr(0, cut + 1), path_.substr(cut + 1));
 }
 
 // Each record goes to the system before the route it announces is created, so it outlives the

@@ -74,8 +74,10 @@ RouteRecovery RecoverOwnRouteJournal(RouteTable& table, FolderSecurity& security
 // Safe to call from the dial-up and user-interface threads.
 class RouteJournal : public RouteTable {
  public:
-  // `ipv6`, when given, is journaled the same way through Ipv6Routes().
-  RouteJournal(RouteTable& table, std::wstring path, Ipv6RouteTable* ipv6 = nullptr);
+  // `ipv6`, when given, is journaled the same way through Ipv6Routes(). With `security`, a
+  // journal already at `path` is read only when it and its folder are the program's own.
+  RouteJournal(RouteTable& table, std::wstring path, Ipv6RouteTable* ipv6 = nullptr,
+               FolderSecurity* security = nullptr);
   RouteJournal(const RouteJournal&) = delete;
   RouteJournal& operator=(const RouteJournal&) = delete;
   // Closes the file and leaves it: a connection that was never taken back is for recovery.
@@ -114,6 +116,7 @@ class RouteJournal : public RouteTable {
   };
 
   void Open();
+  bool MayReadLeftover();
   bool Write(uint8_t kind, const RouteRow& row);
   bool Write6(uint8_t kind, const Ipv6RouteRow& row);
   bool WriteRecord(const std::string& record);
@@ -129,6 +132,7 @@ class RouteJournal : public RouteTable {
   // these is refused by the system, and recovery must never take it for ours.
   std::multiset<RouteKey> before_;
   Ipv6RouteTable* const ipv6_;
+  FolderSecurity* const security_;
   Ipv6Face ipv6Face_{*this};
   std::multiset<Ipv6RouteRow> listed6_;
   std::multiset<Ipv6RouteRow> before6_;

@@ -7,12 +7,14 @@
 #include <fstream>
 
 #include "base/text.h"
+#include "config/memory_overlay_profile.h"
 #include "config/native_private_profile.h"
 #include "config/text_table.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_data_protection.h"
 #include "fakes/fake_login_ports.h"
 #include "fakes/fake_registry_profile.h"
+#include "fakes/oplocked_profile.h"
 #include "fakes/fake_route_table.h"
 #include "service/http_url.h"
 
@@ -143,7 +145,8 @@ class LoginExchangeTest : public ::testing::Test {
   FakeRegistryProfile registry_;
   FakeDataProtection protection_;
   SettingsStore settings_{registry_, protection_};
-  NativePrivateProfile profile_;
+  OplockedProfile files_;
+  MemoryOverlayProfile profile_{files_};
   FakeLoginFetcher fetcher_;
   FakeUpdateCheck update_;
   FakePolicyChooser policy_;
@@ -376,4 +379,22 @@ TEST_F(LoginExchangeTest, ResponseFileIsGoneAfterEveryOutcome) {
     EXPECT_EQ(outcome.engine != nullptr, std::string(c.name) == "success");
     EXPECT_FALSE(ResponseFileExists());
   }
+}
+
+// Attack: someone holding an oplock on the response file rewrites it the moment we open it to
+// read. Every decision is made from what the service sent; where the data folder is not ours no
+// file is written at all.
+TEST_F(LoginExchangeTest, TheAnswerIsJudgedAsReceivedNeverAsReadBack) {
+  files_.rewrites[inputs_.responseFile] =
+      ServiceAnswer("AuthResult=error\r\nAuthMessage=planted\r\n", kTwoServersOneRouteSet);
+  Answer(ServiceAnswer("AuthResult=OK\r\nAuthMessage=welcome\r\n", kTwoServersOneRouteSet));
+  ASSERT_NE(Login().engine, nullptr);
+  ASSERT_FALSE(view_.boxes.empty());
+  EXPECT_EQ(view_.boxes.back().text, L"welcome");
+  EXPECT_TRUE(policy_.responseExisted) << "still kept for the record";
+
+  inputs_.keepRecord = false;
+  Answer(ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet));
+  EXPECT_NE(Login().engine, nullptr);
+  EXPECT_FALSE(policy_.responseExisted);
 }

@@ -10,6 +10,7 @@
 
 #include "app/adapter_repairs.h"
 #include "base/text.h"
+#include "config/memory_overlay_profile.h"
 #include "config/native_private_profile.h"
 #include "config/text_table.h"
 #include "fakes/fake_bind_module.h"
@@ -152,6 +153,7 @@ class MainWindowTest : public ::testing::Test {
     settings.referralTag = referralTag;
     settings.responseFile = AnsiToWide((dir_ / "Kavrin.ini").string());
     settings.announcementFile = AnsiToWide((dir_ / "KavrinAnns.ini").string());
+    settings.keepRecords = keepRecords_;
     MainWindowPorts ports{view_,
                           settings_,
                           program_,
@@ -210,7 +212,9 @@ class MainWindowTest : public ::testing::Test {
   FakeRegistryProfile registry_;
   FakeDataProtection protection_;
   SettingsStore settings_{registry_, protection_};
-  NativePrivateProfile profile_;
+  NativePrivateProfile files_;
+  MemoryOverlayProfile profile_{files_};
+  bool keepRecords_ = true;
   ProgramSettings program_{profile_, exe_};
   FakeClock clock_;
   FakeTray tray_;
@@ -274,6 +278,24 @@ TEST_F(MainWindowTest, AnswerTheNewsFileCannotTakeStillChoosesTheHost) {
   EXPECT_EQ(controller_->loginHost(), L"http://b/");
   EXPECT_EQ(news_.held, std::vector<std::string>{kAnnouncement});
   EXPECT_EQ(news_.calls, (std::vector<bool>{true, false}));
+}
+
+// The news is judged from the bytes received, even when its file took them.
+TEST_F(MainWindowTest, NewsIsHeldAsReceived) {
+  controller_->Initialize();
+  End(probes_.live[1], 200, kAnnouncement);
+  EXPECT_EQ(news_.held, std::vector<std::string>{kAnnouncement});
+  EXPECT_TRUE(fs::exists(dir_ / "KavrinAnns.ini"));
+}
+
+// Where the data folder is not ours neither answer is written there, and the login still goes
+// through.
+TEST_F(MainWindowTest, NothingIsWrittenWhereTheDataFolderIsNotOurs) {
+  keepRecords_ = false;
+  MakeController(L"main");
+  Connected();
+  EXPECT_FALSE(fs::exists(dir_ / "KavrinAnns.ini"));
+  EXPECT_FALSE(policy_.responseExisted);
 }
 
 TEST_F(MainWindowTest, CutOffAnswerDoesNotWin) {

@@ -148,7 +148,8 @@ class OnlineUpdateTest : public ::testing::Test {
     launcher_.opened.clear();
     launcher_.heldWhenOpened.clear();
     OnlineUpdate update({view_, downloader ? *downloader : downloader_, launcher_, version_,
-                         SystemPrivateProfile(), *settings_, [this] { ++exits_; }},
+                         SystemPrivateProfile(), *settings_, [this] { ++exits_; },
+                         downloadsAllowed_},
                         paths_);
     return update.Check(file);
   }
@@ -169,6 +170,7 @@ class OnlineUpdateTest : public ::testing::Test {
   RecordingLauncher launcher_{downloader_.held};
   FixedVersion version_;
   int exits_ = 0;
+  bool downloadsAllowed_ = true;
 };
 
 }  // namespace
@@ -323,4 +325,15 @@ TEST(DownloadMeter, SpeedLineAndProgressFromTheCounters) {
   r = unknown.Measure(0x00000200u, 512 * 1024, -1);
   EXPECT_EQ(r.status, prefix + L"500 KB/s");
   EXPECT_EQ(r.position, -1);
+}
+
+// The data folder is not ours: a required update is never downloaded there; the user is sent to
+// the update page the way a failed download sends them.
+TEST_F(OnlineUpdateTest, PausedUpdatesTakeTheFailedUpdatePathWithoutADownload) {
+  downloadsAllowed_ = false;
+  EXPECT_EQ(Check(Offer("2.1.0.1", Md5())), OnlineUpdateCheck::kUpdateStarted);
+  EXPECT_TRUE(downloader_.urls.empty());
+  EXPECT_EQ(LastBox(), Failure("DownloadUpdateFileFailed_Tip"));
+  EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{kUpdatePage + L"|"});
+  EXPECT_EQ(exits_, 1);
 }

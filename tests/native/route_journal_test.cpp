@@ -310,6 +310,22 @@ TEST_F(RouteJournalTest, JournalOthersCouldHaveWrittenIsNeitherReadNorRemoved) {
   std::filesystem::remove_all(folder);
 }
 
+// Attack: a journal planted after start-up, for the first connection's journal to take up and
+// act on. One that is not ours is replaced unread.
+TEST_F(RouteJournalTest, JournalFoundWhenAConnectionBeginsIsReadOnlyWhenOurs) {
+  std::string bytes = route_journal::Header();
+  bytes += route_journal::EncodeRecord(route_journal::kCreated, table_.forwardTable[3]);
+  WriteJournal(bytes);
+  FakeFolderSecurity security;
+  security.entries[file_.parent_path().wstring()] = FakeFolderSecurity::OwnFolder();
+  security.entries[path_] = FakeFolderSecurity::UsersFile();
+  {
+    RouteJournal journal(table_, path_, nullptr, &security);
+    journal.CreateRow(Row("20.0.9.0", "255.255.255.0", "192.168.1.1"));
+  }
+  EXPECT_EQ(table_.deleteCalls.size(), 0u) << "the planted row stays in the table";
+}
+
 TEST_F(RouteJournalTest, JournalStaysWhileItsRowsMayStillBeThere) {
   const RouteRow row = Row("20.0.0.0", "255.255.255.0", "192.168.1.1");
   {

@@ -132,12 +132,13 @@ TEST(ProgramDataFolderTest, LocatesOnceForAllThreads) {
   std::atomic<int> calls{0};
   ProgramDataFolder folder([&] {
     ++calls;
-    return std::wstring(L"/data/Kavrin/");
+    return ProgramDataFolder::Location{L"/data/Kavrin/", false};
   });
   std::vector<std::thread> threads;
   for (int i = 0; i < 4; ++i) threads.emplace_back([&] { folder.Path(); });
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(folder.FilePath(L"Kavrin.ini"), L"/data/Kavrin/Kavrin.ini");
+  EXPECT_FALSE(folder.Owned());
   EXPECT_EQ(calls, 1);
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "config/program_data_folder_win.h"
 #include "config/text_table.h"
 #include "fakes/loopback_http_server.h"
 #include "service/dlg_online_update_win.h"
@@ -290,6 +291,9 @@ TEST_F(OnlineUpdateDialogWin, PackageIsHeldFromDownloadToStart) {
 
   first.reset();
   EXPECT_TRUE(OpensFor(path, GENERIC_WRITE));
-  DeleteLeftoverUpdateDownloads(parent_);
+  // This download's folder and the one given up before it.
+  EXPECT_EQ(DeleteLeftoverUpdateFolders(SystemFolderSecurityInstance(),
+                                        parent_.substr(0, parent_.size() - 1), {}),
+            2u);
   EXPECT_FALSE(fs::exists(fs::path(path).parent_path()));
 }

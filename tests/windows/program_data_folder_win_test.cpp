@@ -14,6 +14,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
+uint64_t NextName() {
+  static uint64_t n = 0;
+  return ++n;
+}
+
+// The one entry of `folder` whose name starts with `prefix`.
+bool HasEntryStartingWith(const fs::path& folder, const std::wstring& prefix) {
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().filename().wstring().rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
 // The system keeps no descriptors on files under Wine (it makes one from the Unix mode bits), so
 // these tests hold to what the calls do; what the descriptor says is tested natively as text.
 class ProgramDataFolderWin : public ::testing::Test {
@@ -33,20 +46,17 @@ class ProgramDataFolderWin : public ::testing::Test {
   SystemFolderSecurity security_;
 };
 
-TEST_F(ProgramDataFolderWin, CreatesAndRepairsTheFolderButNeverAFile) {
-  EXPECT_TRUE(security_.CreateFolder(folder_, L"D:(A;OICI;FA;;;WD)"));
+TEST_F(ProgramDataFolderWin, CreatesTheFolderAndKeepsOneThatIsOurs) {
+  EXPECT_TRUE(security_.CreateFolder(folder_, kDataFolderDescriptor));
   EXPECT_FALSE(security_.CreateFolder(folder_, kDataFolderDescriptor)) << "never an existing one";
   const FolderEntryFacts facts = security_.Inspect(folder_);
   EXPECT_TRUE(facts.exists && facts.directory && !facts.link);
   EXPECT_TRUE(facts.trustedOwner) << "made by this process";
 
-  const DataFolderRepair repair = SecureDataFolder(security_, folder_);
+  const DataFolderRepair repair = SecureDataFolder(security_, folder_, NextName);
   EXPECT_TRUE(repair.secured);
   EXPECT_FALSE(repair.created);
-
-  std::ofstream(base_ / "plain") << "x";
-  EXPECT_FALSE(security_.ApplyDescriptor((base_ / "plain").wstring(), kDataFolderDescriptor));
-  EXPECT_FALSE(security_.ApplyDescriptor((base_ / "missing").wstring(), kDataFolderDescriptor));
+  EXPECT_EQ(security_.OpenFolder((base_ / "missing").wstring()), nullptr);
 }
 
 // A second name for someone else's file, planted before the repair, is renamed aside rather than
@@ -59,8 +69,8 @@ TEST_F(ProgramDataFolderWin, PlantedHardLinkIsSetAsideNotWrittenThrough) {
   ASSERT_TRUE(CreateHardLinkW(planted.c_str(), victim.c_str(), nullptr));
   EXPECT_EQ(security_.Inspect(planted).hardLinks, 2u);
 
-  EXPECT_EQ(SecureDataFolder(security_, folder_).setAside, 1u);
-  EXPECT_TRUE(fs::exists(fs::path(planted + L".untrusted-1")));
+  EXPECT_EQ(SecureDataFolder(security_, folder_, NextName).setAside, 1u);
+  EXPECT_TRUE(HasEntryStartingWith(folder_, L"Kavrin.ini.untrusted-"));
   ASSERT_TRUE(SaveResponseBody(planted, "fresh"));
   std::ifstream in{fs::path(victim)};
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
@@ -69,10 +79,39 @@ TEST_F(ProgramDataFolderWin, PlantedHardLinkIsSetAsideNotWrittenThrough) {
 // A data folder that is a plain file is renamed aside and a folder made in its place.
 TEST_F(ProgramDataFolderWin, FileInThePlaceOfTheFolderIsSetAside) {
   std::ofstream(fs::path(folder_)) << "not a folder";
-  const DataFolderRepair repair = SecureDataFolder(security_, folder_);
+  const DataFolderRepair repair = SecureDataFolder(security_, folder_, NextName);
   EXPECT_TRUE(repair.secured && repair.created);
   EXPECT_TRUE(fs::is_directory(fs::path(folder_)));
-  EXPECT_TRUE(fs::is_regular_file(fs::path(folder_ + L".untrusted-1")));
+  EXPECT_TRUE(HasEntryStartingWith(base_, L"Kavrin.untrusted-"));
+}
+
+// A user holds the planted file open without sharing deletion: the system refuses every rename,
+// so the folder is not ours this start.
+TEST_F(ProgramDataFolderWin, PlantedFileHeldOpenLeavesTheFolderUnsecured) {
+  UniqueHandle held(CreateFileW(folder_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held);
+  const DataFolderRepair repair = SecureDataFolder(security_, folder_, NextName);
+  EXPECT_FALSE(repair.secured);
+  EXPECT_FALSE(HasEntryStartingWith(base_, L"Kavrin.untrusted-"));
+}
+
+// Clean-up through held handles: a download folder with a read-only package goes; a set-aside
+// folder whose name only starts like one stays, with what is in it.
+TEST_F(ProgramDataFolderWin, CleanUpTakesOnlyDownloadFolders) {
+  ASSERT_TRUE(security_.CreateFolder(folder_, kDataFolderDescriptor));
+  const fs::path data(folder_);
+  fs::create_directories(data / "Update-12");
+  fs::create_directories(data / "Update-3.untrusted-1");
+  std::ofstream(data / "Update-12" / "KavrinInstaller.exe") << "old";
+  std::ofstream(data / "Update-3.untrusted-1" / "keep") << "x";
+  std::ofstream(data / "Kavrin.exe") << "older";
+  ASSERT_TRUE(SetFileAttributesW((data / "Update-12" / "KavrinInstaller.exe").c_str(),
+                                 FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(DeleteLeftoverUpdateFolders(security_, folder_, {L"Kavrin.exe"}), 1u);
+  EXPECT_FALSE(fs::exists(data / "Update-12"));
+  EXPECT_FALSE(fs::exists(data / "Kavrin.exe"));
+  EXPECT_TRUE(fs::exists(data / "Update-3.untrusted-1" / "keep"));
 }
 
 TEST_F(ProgramDataFolderWin, LeftoverHiddenSystemAnswerCanBeReplaced) {

@@ -1,8 +1,15 @@
-// FolderSecurity over a map of paths to what the system would say of them. Creating, applying
-// and renaming act on the map and are logged, so tests see exactly what was asked of the system.
+// FolderSecurity over a map of paths to what the system would say of them. Creating, renaming and
+// deleting act on the map and are logged, so tests see exactly what was asked of the system.
+// Follows CreateFileW with FILE_FLAG_OPEN_REPARSE_POINT (a link is opened, never its target),
+// MoveFileExW (refused while the source is held open without FILE_SHARE_DELETE, or the new name
+// exists) and OpenFileById / SetFileInformationByHandle(FileDispositionInfo) (a held handle
+// keeps naming its object across renames) as learn.microsoft.com documents them.
 #pragma once
 
+#include <functional>
 #include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,6 +20,9 @@ class FakeFolderSecurity : public FolderSecurity {
   // An entry as an owner we trust would leave it.
   static FolderEntryFacts OwnFolder() { return {true, true, false, true, false, 1}; }
   static FolderEntryFacts OwnFile() { return {true, false, false, true, false, 1}; }
+  // An ordinary user's.
+  static FolderEntryFacts UsersFolder() { return {true, true, false, false, true, 1}; }
+  static FolderEntryFacts UsersFile() { return {true, false, false, false, true, 1}; }
 
   FolderEntryFacts Inspect(const std::wstring& path) override {
     const auto found = entries.find(path);
@@ -20,6 +30,95 @@ class FakeFolderSecurity : public FolderSecurity {
   }
   std::vector<std::wstring> List(const std::wstring& folder) override {
     log.push_back(L"list " + folder);
+    return Children(folder);
+  }
+  bool CreateFolder(const std::wstring& path, const std::wstring& descriptor) override {
+    log.push_back(L"create " + path + L" " + descriptor);
+    if (entries.count(path)) return false;
+    entries[path] = OwnFolder();
+    return true;
+  }
+  bool Rename(const std::wstring& from, const std::wstring& to) override {
+    // Someone who guesses the new name takes it between our look and our rename.
+    if (takeEveryName) entries[to] = UsersFile();
+    log.push_back(L"rename " + from + L" " + to);
+    if (refuseRename.count(from) || entries.count(to) || !entries.count(from)) return false;
+    Move(from, to);
+    return true;
+  }
+  std::unique_ptr<HeldFolder> OpenFolder(const std::wstring& path) override {
+    log.push_back(L"open " + path);
+    const auto found = entries.find(path);
+    if (found == entries.end() || !found->second.directory) return nullptr;
+    auto held = std::make_shared<std::wstring>(path);
+    held_.push_back(held);
+    return std::make_unique<Held>(*this, held);
+  }
+
+  // Moves an entry and everything under it, as the system renames; held folders follow.
+  void Move(const std::wstring& from, const std::wstring& to) {
+    std::map<std::wstring, FolderEntryFacts> moved;
+    for (auto it = entries.begin(); it != entries.end();) {
+      if (Within(it->first, from)) {
+        moved[to + it->first.substr(from.size())] = it->second;
+        it = entries.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    entries.insert(moved.begin(), moved.end());
+    for (const auto& weak : held_) {
+      if (auto path = weak.lock(); path && Within(*path, from)) {
+        *path = to + path->substr(from.size());
+      }
+    }
+  }
+
+  std::map<std::wstring, FolderEntryFacts> entries;
+  std::vector<std::wstring> log;
+  // Entries someone holds open without sharing deletion: the system refuses to rename them.
+  std::set<std::wstring> refuseRename;
+  bool takeEveryName = false;
+  // Runs after a held folder is listed: what someone else does while we work inside it.
+  std::function<void(const std::wstring& listed)> afterList;
+
+ private:
+  class Held : public HeldFolder {
+   public:
+    Held(FakeFolderSecurity& fake, std::shared_ptr<std::wstring> path)
+        : fake_(fake), path_(std::move(path)) {}
+    FolderEntryFacts Facts() override { return fake_.Inspect(*path_); }
+    std::vector<std::wstring> List() override {
+      std::vector<std::wstring> names = fake_.Children(*path_);
+      if (fake_.afterList) fake_.afterList(*path_);
+      return names;
+    }
+    bool DeleteEntry(const std::wstring& name) override {
+      const std::wstring path = *path_ + L"\\" + name;
+      fake_.log.push_back(L"delete " + path);
+      const auto found = fake_.entries.find(path);
+      if (found == fake_.entries.end() || (found->second.directory && !found->second.link)) {
+        return false;
+      }
+      fake_.entries.erase(found);
+      return true;
+    }
+    bool DeleteSelf() override {
+      fake_.log.push_back(L"delete " + *path_);
+      if (!fake_.Children(*path_).empty()) return false;
+      fake_.entries.erase(*path_);
+      return true;
+    }
+
+   private:
+    FakeFolderSecurity& fake_;
+    std::shared_ptr<std::wstring> path_;
+  };
+
+  static bool Within(const std::wstring& path, const std::wstring& folder) {
+    return path == folder || path.rfind(folder + L"\\", 0) == 0;
+  }
+  std::vector<std::wstring> Children(const std::wstring& folder) const {
     std::vector<std::wstring> names;
     const std::wstring prefix = folder + L"\\";
     for (const auto& [path, facts] : entries) {
@@ -29,37 +128,6 @@ class FakeFolderSecurity : public FolderSecurity {
     }
     return names;
   }
-  bool CreateFolder(const std::wstring& path, const std::wstring& descriptor) override {
-    log.push_back(L"create " + path + L" " + descriptor);
-    if (entries.count(path)) return false;
-    entries[path] = OwnFolder();
-    return true;
-  }
-  bool ApplyDescriptor(const std::wstring& path, const std::wstring& descriptor) override {
-    log.push_back(L"apply " + path + L" " + descriptor);
-    if (failApply) return false;
-    entries[path].othersMayWrite = false;
-    return true;
-  }
-  bool Rename(const std::wstring& from, const std::wstring& to) override {
-    log.push_back(L"rename " + from + L" " + to);
-    if (failRename || entries.count(to) || !entries.count(from)) return false;
-    // The entry and everything under it move; a link's target is never touched.
-    std::map<std::wstring, FolderEntryFacts> moved;
-    for (auto it = entries.begin(); it != entries.end();) {
-      if (it->first == from || it->first.rfind(from + L"\\", 0) == 0) {
-        moved[to + it->first.substr(from.size())] = it->second;
-        it = entries.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    entries.insert(moved.begin(), moved.end());
-    return true;
-  }
 
-  std::map<std::wstring, FolderEntryFacts> entries;
-  std::vector<std::wstring> log;
-  bool failApply = false;
-  bool failRename = false;
+  std::vector<std::weak_ptr<std::wstring>> held_;
 };
