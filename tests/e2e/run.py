@@ -49,6 +49,9 @@ TEXTS = {
     "OnlineUpdateFailureTip":
         "您可以重新运行程序进行在线升级，也可以在浏览器中访问http://www.orumavpn.com/获取最新版本。",
     "VpnAppOnlineUpdateTitle": "OrumaVPN 在线升级",
+    "DataFolderNotSafeUpdatesPaused":
+        "OrumaVPN的数据文件夹不安全（可能被其他用户修改过），本次运行不保存任何数据，在线升级已暂停。",
+    "DownloadUpdateFileFailed_Tip": "下载更新文件失败。",
     "InstallOpenVPNTapTip": "您需要安装OpenVPN Tap驱动才可以继续登录，点[确定]后安装驱动。",
 }
 
@@ -308,7 +311,8 @@ def free_port():
 class Session:
     """A login run: simulators, the settings file beside the program, the program itself."""
 
-    def __init__(self, d, exe="Kavrin.exe", hosts=None, sims=None, policy=None):
+    def __init__(self, d, exe="Kavrin.exe", hosts=None, sims=None, policy=None,
+                 before_window=None):
         self.d, self.exe = d, exe
         # What the policy dialog preselects: the simulator's first route set, the Tokyo server
         # on the third region tab (china, usa, asia) and PPTP, so OK goes straight through.
@@ -326,6 +330,8 @@ class Session:
             if os.path.exists(left):
                 os.remove(left)
         self.proc = d.start(exe)
+        if before_window:
+            before_window()
         expect(d.wait_window(MAIN_CAPTION), "main window did not open")
 
     def connect_as_demo(self):
@@ -1051,6 +1057,82 @@ def case_update_portable_hands_over_with_busy_bar(d):
         shutil.rmtree(folder, ignore_errors=True)
 
 
+def case_planted_data_folder_runs_from_memory_and_pauses_updates(d):
+    """A user plants a file where the data folder goes, with every name the old set-aside counted
+    through, and holds it open so it cannot be moved: the program tells the user once, logs in
+    and connects from memory, and where the service demands an update starts no package."""
+    data = data_folder()
+    common = os.path.dirname(data)
+    shutil.rmtree(data, ignore_errors=True)
+    remove_quietly(data)
+    planted = [data] + [f"{data}.untrusted-{n}" for n in range(1, 101)]
+    for path in planted:
+        with open(path, "w") as f:
+            f.write("planted")
+    ready = os.path.join(tempfile.mkdtemp(prefix="kv-hold-"), "ready")
+    holder = subprocess.Popen(["wine", os.path.join(d.build, "e2e_input.exe"), "hold",
+                               "C:\\ProgramData\\Kavrin", wine_path(ready), "300"],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    browser = BrowserRecorder()
+    sim = update_offer(d)
+    sim_get(sim, "_sim/offer?required_version=2.1.0.0")
+    s = None
+    try:
+        wait_for(lambda: os.path.exists(ready), "the planted file is not held", 30)
+        warned = []
+
+        def warning():
+            warned.append(d.message_box(APP_CAPTION, 30000))
+            d.press(APP_CAPTION)
+
+        s = Session(d, exe="KavrinSimNet.exe", sims=[sim], before_window=warning)
+        expect(warned[0] == (TEXTS["DataFolderNotSafeUpdatesPaused"], "warning"),
+               f"the first box: {warned}")
+        s.connect_as_demo()
+        s.wait_event(lambda l: l == "tray 135", "no connected icon")
+        expect("dial 127.0.0.1 user demo" in s.event_lines(), f"dialled {s.event_lines()}")
+        expect(os.path.isfile(data), "the planted file was replaced")
+
+        # Now the service demands an update: the login's answer sends the user to the web site.
+        sim_get(sim, "_sim/offer?required_version=2.1.0.1")
+        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
+        d.press(MAIN_CAPTION, f"#{DISCONNECT}")
+        s.wait_event(lambda l: l == "hangup", "no hang-up")
+        d.press(MAIN_CAPTION, f"#{CONNECT}")
+        text, _ = s.next_box()
+        expect(text == TEXTS["ClientNeedUpdate"], f"the login's update said {text!r}")
+        d.press(APP_CAPTION)
+        rc, out = d.drive("msgbox", APP_CAPTION, "30000")
+        expect(f"text\t{TEXTS['DownloadUpdateFileFailed_Tip']}\n" in out, f"said {out!r}")
+        expect(TEXTS["DataFolderNotSafeUpdatesPaused"] not in out, "warned twice")
+        d.press(APP_CAPTION)
+        expect(wait_exit(s.proc, 30), "the client did not close after the paused update")
+        update_page = sim.base + "update.html"
+        wait_for(lambda: update_page in browser.pages(),
+                 f"the update page was not opened: {browser.pages()}", 20)
+        expect(not sim.requests("package:setup"), "a package was downloaded")
+        expect(not glob.glob(os.path.join(common, "Update-*")), "a download folder was made")
+        expect(not glob.glob(os.path.join(common, "KavrinAnns.ini*")), "news written beside")
+    finally:
+        if s:
+            s.close()
+        else:
+            sim.stop()
+        browser.stop()
+        holder.kill()
+        holder.wait()
+        shutil.rmtree(os.path.dirname(ready), ignore_errors=True)
+        for path in planted:
+            remove_quietly(path)
+
+
+def wine_path(path):
+    """The Windows name of a Linux path, through Wine's Z: drive."""
+    return "Z:" + path.replace("/", "\\")
+
+
 class BrowserRecorder:
     """Makes Wine's browser launcher record the addresses it is given instead of opening them."""
 
@@ -1334,6 +1416,7 @@ CASES = [
     case_windows_open_centred_or_where_they_were_left,
     case_exit_from_the_tray_during_a_login_ends_it,
     case_windows_scale_with_the_display_dpi,
+    case_planted_data_folder_runs_from_memory_and_pauses_updates,
 ]
 
 

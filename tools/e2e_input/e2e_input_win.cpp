@@ -14,6 +14,11 @@
 //                                                        fails for a disabled or hidden one
 //   broadcast <message name>                             posts the registered message to every
 //                                                        top-level window, as the shell does
+//   hold <file> <ready file> <seconds>                   opens (or makes) the file the way an
+//                                                        ordinary user can: shared for reading
+//                                                        only, so nobody may rename or delete
+//                                                        it; writes <ready file> once it holds,
+//                                                        then keeps it that long
 //
 // Controls are found at any depth below the dialog.
 //
@@ -146,6 +151,17 @@ int main() {
   if (command == L"broadcast" && argc == 3) {
     const UINT message = RegisterWindowMessageW(argv[2]);
     return message != 0 && PostMessageW(HWND_BROADCAST, message, 0, 0) ? 0 : 1;
+  }
+  if (command == L"hold" && argc == 5) {
+    HANDLE held = CreateFileW(argv[2], GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE) return 1;
+    HANDLE ready = CreateFileW(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (ready != INVALID_HANDLE_VALUE) CloseHandle(ready);
+    Sleep(static_cast<DWORD>(Number(argv[4]) * 1000));
+    CloseHandle(held);
+    return 0;
   }
   if (command == L"shown" && argc == 3) {
     if (!FindDialog(argv[2], false)) return 1;
