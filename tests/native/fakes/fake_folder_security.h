@@ -1,9 +1,8 @@
 // FolderSecurity over a map of paths to what the system would say of them. Creating, renaming and
-// deleting act on the map and are logged, so tests see exactly what was asked of the system.
-// Follows CreateFileW with FILE_FLAG_OPEN_REPARSE_POINT (a link is opened, never its target),
-// MoveFileExW (refused while the source is held open without FILE_SHARE_DELETE, or the new name
-// exists) and OpenFileById / SetFileInformationByHandle(FileDispositionInfo) (a held handle
-// keeps naming its object across renames) as learn.microsoft.com documents them.
+// deleting act on the map and are logged, so tests see exactly what was asked of the system. A
+// link is opened, never its target; a rename is refused while the source is held open without
+// delete sharing or the new name exists; a held folder keeps naming its object across renames.
+// Follows learn.microsoft.com: CreateFileW, MoveFileExW, OpenFileById, FILE_DISPOSITION_INFO.
 #pragma once
 
 #include <functional>
