@@ -347,7 +347,8 @@ bool CGeneralVpn::ModifyRoutes() {
   }
   if (routeMode == RouteModeApplications) {
     ApplyInterfaceMetric(routeTable_, tunnelRouteTemplate_);
-    if (routeServer) {
+    // A tunnel reported up again finds its server running, and asking already.
+    if (routeServer && !routeServer->IsRunning()) {
       routeServer->grantHostRoute = [this](uint32_t address) { return RequestHostRoute(address); };
     }
     if (!routeServer || !routeServer->Start(tunnelRouteTemplate_)) {

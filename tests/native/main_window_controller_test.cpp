@@ -514,7 +514,7 @@ TEST_F(MainWindowTest, DhcpOnTheTunnelAddressIsSwitchedOffForDialUpTunnelsOnly) 
   EXPECT_EQ(view_.boxes.back().text, GetText("DHCPOnVPNDetected"));
   EXPECT_EQ(view_.boxes.back().icon, MessageIcon::kWarning);
   EXPECT_EQ(controller_->currentEngine(), nullptr);
-  ASSERT_TRUE(l2tp.WaitFinished(60000));
+  FinishRestore();
   EXPECT_EQ(l2tp.disconnects, 1);
   EXPECT_TRUE(view_.connectEnabled);
 }

@@ -50,7 +50,7 @@ class OpenVpnTest : public ::testing::Test {
     vpn_->Flush();
   }
   int32_t ConnectNow() {
-    ConnectNow();
+    vpn_->Connect();
     vpn_->Flush();
     return vpn_->Status().error;
   }
