@@ -69,7 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vpn.userName = L"alice";
   vpn.password = L"s3cret";
   vpn.SetProxy(1 + data[0] % 2, L"proxy", 8080, L"pu", L"pp");
-  if (vpn.Connect() != 0) std::abort();
+  vpn.Connect();
+  vpn.Flush();
+  if (vpn.Status().error != 0) std::abort();
 
   // The first byte also seeds the cut points; the rest is the output.
   std::string_view output(reinterpret_cast<const char*>(data) + 1, size - 1);
@@ -78,9 +80,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cut = cut * 1103515245u + 12345u;
     const size_t length = std::min<size_t>(output.size(), 1 + (cut >> 16) % 64);
     vpn.OnOutput(output.data(), length);
+    vpn.Flush();
     output.remove_prefix(length);
     if (vpn.GetOutput().size() > ConsoleOutputBuffer::kDefaultLimit) std::abort();
   }
   vpn.OnProcessEnded();
+  vpn.Flush();
   return 0;
 }

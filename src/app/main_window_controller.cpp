@@ -35,7 +35,13 @@ MainWindowController::MainWindowController(MainWindowPorts ports, MainWindowSett
 
 MainWindowController::~MainWindowController() {
   DestroyProbes();
-  if (retired_) retired_->WaitCleanupSettled();
+  // Lets the last engine's worker restore its routes before the program ends.
+  retired_.reset();
+}
+
+void MainWindowController::ShowStatus(const std::wstring& text) {
+  statusText_ = text;
+  ports_.view.SetStatus(text, false);
 }
 
 void MainWindowController::Initialize() {
@@ -44,7 +50,7 @@ void MainWindowController::Initialize() {
   view.StartTimer(kWatchTimer, kWatchIntervalMs);
   SetConnectEnabled(true);
   view.EnableDisconnect(false);
-  view.SetStatus(GetText("Ready"), false);
+  ShowStatus(GetText("Ready"));
 
   view.SetUserName(ports_.settings.GetUsername());
   view.SetPassword(ports_.settings.LoadPassword().value_or(L""));
@@ -62,7 +68,7 @@ bool MainWindowController::OnCommand(uint32_t id) {
       return true;
     case kDisconnect:
       Stop();
-      view.SetStatus(GetText("AlreadyDisconnected"), false);
+      ShowStatus(GetText("AlreadyDisconnected"));
       return true;
     case kRegister:
       view.OpenWebPage(WebPage(L"register.php"));
@@ -196,7 +202,8 @@ void MainWindowController::OnEnter() {
 }
 
 void MainWindowController::Connect() {
-  if (waitingForHost_) return;
+  // Not before the last engine has restored its routes: the new one would find them.
+  if (waitingForHost_ || restoring_) return;
   if (!ports_.settings.GetTipHideAfterConnection()) {
     ports_.view.ShowMessage(GetText("FirstClickConnect"), MessageIcon::kInformation);
     ports_.settings.SetTipHideAfterConnection(true);
@@ -217,7 +224,7 @@ void MainWindowController::EndHostWait() {
 }
 
 void MainWindowController::ConnectToHost() {
-  SetConnectEnabled(true);
+  SetConnectEnabled(!restoring_);
   if (loginHost_.empty()) {
     ports_.view.ShowMessage(GetText("CanNotFindFastestServer"), MessageIcon::kNone);
     return;
@@ -252,14 +259,14 @@ void MainWindowController::Login() {
   handledReport_ = 0;
   routeQuestionAsked_ = false;
   allDoneHandled_ = false;
-  const int32_t result = current_->Connect();
-  if (result != GENERAL_VPN_ERROR_SUCCESS && result != GENERAL_VPN_ERROR_ALREADY_CONNECTED) {
-    StopWithReport(current_->Status());
-    return;
+  if (retired_) {
+    // Its restore is done; what is left (the system letting its tunnel go) the new engine's
+    // worker waits for, not the window.
+    retired_->callback = nullptr;
+    current_->Follow(std::move(retired_));
   }
-  if (result == GENERAL_VPN_ERROR_ALREADY_CONNECTED) {
-    view.ShowMessage(GetText("VpnConnectionAlreadyExistsCloseFirst"), MessageIcon::kNone);
-  }
+  // A failure to start arrives as a report.
+  current_->Connect();
   SetConnectEnabled(false);
   view.EnableDisconnect(true);
 }
@@ -267,11 +274,20 @@ void MainWindowController::Login() {
 // ---- engine reports ---------------------------------------------------------------------------
 
 void MainWindowController::OnEngineReport(const CGeneralVpn* engine, const VpnStatus& status) {
+  if (retired_ && engine == retired_.get()) {
+    OnRetiredReport(status);
+    return;
+  }
   if (!current_ || engine != current_.get()) return;
   // Each change is handled once, also when a box of an earlier report is still open.
   if (status.sequence <= handledReport_) return;
   handledReport_ = status.sequence;
   CGeneralVpn& vpn = *current_;
+  if (status.error == GENERAL_VPN_ERROR_ALREADY_CONNECTED) {
+    // Kept, so Disconnect can hang up the connection found.
+    ports_.view.ShowMessage(GetText("VpnConnectionAlreadyExistsCloseFirst"), MessageIcon::kNone);
+    return;
+  }
   if (status.state == GENERAL_VPN_STATE_MODIFY_ROUTE &&
       status.error == GENERAL_VPN_ERROR_MODIFY_ROUTE) {
     OnRouteFailures(vpn, status);
@@ -288,6 +304,20 @@ void MainWindowController::OnEngineReport(const CGeneralVpn* engine, const VpnSt
     OnAllDone(vpn, status);
   } else if (status.state == GENERAL_VPN_STATE_DISCONNECTED) {
     Stop();
+  }
+}
+
+void MainWindowController::OnRetiredReport(const VpnStatus& status) {
+  if (status.sequence <= retiredReport_) return;
+  retiredReport_ = status.sequence;
+  if (status.state == GENERAL_VPN_STATE_DISCONNECT ||
+      status.state == GENERAL_VPN_STATE_RESTORE_ROUTE) {
+    ports_.view.SetStatus(retired_->GetStateText(status.state), false);
+  } else if (status.state == GENERAL_VPN_STATE_DISCONNECTED && restoring_) {
+    // The restore is done: what the window said when it stopped the engine comes back.
+    restoring_ = false;
+    ports_.view.SetStatus(statusText_, false);
+    if (!current_ && !exiting_) SetConnectEnabled(true);
   }
 }
 
@@ -309,10 +339,10 @@ void MainWindowController::OnRouteFailures(CGeneralVpn& engine, const VpnStatus&
   // The engine may have been stopped while the question was open.
   if (current_.get() != &engine) return;
   if (goOn) {
-    ports_.view.SetStatus(GetText("LoginWithCannotModifyAllRoutes"), false);
+    ShowStatus(GetText("LoginWithCannotModifyAllRoutes"));
     connected_ = true;
   } else {
-    ports_.view.SetStatus(GetText("CannotModifyRoutes"), false);
+    ShowStatus(GetText("CannotModifyRoutes"));
     Stop();
   }
 }
@@ -354,7 +384,7 @@ MainWindowController::EngineReport MainWindowController::DescribeEngine(CGeneral
 }
 
 void MainWindowController::ShowEngineReport(const EngineReport& report) {
-  ports_.view.SetStatus(report.status, false);
+  ShowStatus(report.status);
   if (!report.box.empty()) ports_.view.ShowMessage(report.box, MessageIcon::kNone);
 }
 
@@ -384,7 +414,7 @@ void MainWindowController::WatchConnection() {
                               L"\r\n" + GetText("VpnErrorDetail") + L":" +
                               current_->GetErrorDetailText(detail) + L"\r\n";
     Stop();
-    ports_.view.SetStatus(GetText("DisconnectedUnexcepted"), false);
+    ShowStatus(GetText("DisconnectedUnexcepted"));
     if (wasConnected) ports_.view.ShowMessage(text, MessageIcon::kNone);
     lastSent_ = 0;
     lastReceived_ = 0;
@@ -420,16 +450,14 @@ void MainWindowController::Stop() {
     ports_.bind.Stop();
   }
   if (current_) {
-    if (retired_) {
-      retired_->WaitCleanupSettled();
-      retired_.reset();
-    }
     connected_ = false;
+    // Returns at once; the engine's worker reports the restore, and Connect waits for its end.
     current_->Disconnect();
-    current_->callback = nullptr;
     retired_ = std::move(current_);
+    retiredReport_ = 0;
+    restoring_ = true;
   }
-  SetConnectEnabled(true);
+  SetConnectEnabled(!restoring_);
   ports_.view.EnableDisconnect(false);
   ports_.tray.SetIcon(kIconIdle);
 }
@@ -451,6 +479,8 @@ void MainWindowController::Exit() {
   exiting_ = true;
   if (waitingForHost_) EndHostWait();
   Stop();
+  // The window goes away while the restore may still run.
+  if (retired_) retired_->callback = nullptr;
   DestroyProbes();
   ports_.view.StopTimer(kRaceTimer);
   ports_.view.CloseMainWindow();

@@ -188,7 +188,11 @@ class MainWindowController {
   // Hides the window, unless the tray has no icon to bring it back with; true when hidden.
   bool HideToTray();
   void Login();
+  // A report of the engine stopped last, while it restores its routes.
+  void OnRetiredReport(const VpnStatus& status);
   void OnRouteFailures(CGeneralVpn& engine, const VpnStatus& status);
+  // The status line, remembered so it comes back once a restore is done.
+  void ShowStatus(const std::wstring& text);
   void OnAllDone(CGeneralVpn& engine, const VpnStatus& status);
   void SetConnectEnabled(bool enable);
   void WatchConnection();
@@ -199,7 +203,12 @@ class MainWindowController {
   MainWindowPorts ports_;
   MainWindowSettings settings_;
   std::unique_ptr<CGeneralVpn> current_;
+  // The engine stopped last, until the next one takes it over; restoring_ while its restore
+  // runs, which keeps Connect disabled.
   std::unique_ptr<CGeneralVpn> retired_;
+  uint32_t retiredReport_ = 0;
+  bool restoring_ = false;
+  std::wstring statusText_;
   FirstAnswerRace race_;
   // The host of each request of the race, in the same order.
   std::vector<std::wstring> raceHosts_;

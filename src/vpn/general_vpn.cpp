@@ -1,6 +1,7 @@
 #include "vpn/general_vpn.h"
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <string>
 
@@ -59,11 +60,75 @@ CGeneralVpn::CGeneralVpn(RouteTable& routeTable, TickClock& clock,
                          std::unique_ptr<CVpnRouteRequestBaseServer> server)
     : routeServer(std::move(server)), routeTable_(routeTable), clock_(clock) {}
 
-CGeneralVpn::~CGeneralVpn() = default;
+CGeneralVpn::~CGeneralVpn() {
+  StopWorker();
+  if (routeServer) routeServer->Stop();
+}
+
+void CGeneralVpn::Enqueue(std::function<void()> event, bool always) {
+  std::lock_guard lock(queueMutex_);
+  if (quit_) return;
+  if (!worker_.joinable()) worker_ = std::thread([this] { WorkerLoop(); });
+  queue_.push_back(Event{std::move(event), always});
+  queueChanged_.notify_all();
+}
+
+void CGeneralVpn::WorkerLoop() {
+  std::unique_lock lock(queueMutex_);
+  while (true) {
+    queueChanged_.wait(lock, [this] { return !queue_.empty() || quit_; });
+    if (queue_.empty()) return;
+    Event event = std::move(queue_.front());
+    queue_.pop_front();
+    busy_ = true;
+    lock.unlock();
+    if (event.always || !stopping_) event.run();
+    lock.lock();
+    busy_ = false;
+    queueChanged_.notify_all();
+  }
+}
+
+void CGeneralVpn::StopWorker() {
+  std::thread worker;
+  {
+    std::lock_guard lock(queueMutex_);
+    quit_ = true;
+    queueChanged_.notify_all();
+    if (!worker_.joinable() || worker_.get_id() == std::this_thread::get_id()) return;
+    worker = std::move(worker_);
+  }
+  worker.join();
+}
+
+void CGeneralVpn::Flush() {
+  std::unique_lock lock(queueMutex_);
+  queueChanged_.wait(lock, [this] { return queue_.empty() && !busy_; });
+}
+
+bool CGeneralVpn::Finished() const {
+  std::lock_guard lock(queueMutex_);
+  return finished_;
+}
+
+bool CGeneralVpn::WaitFinished(uint32_t milliseconds) {
+  std::unique_lock lock(queueMutex_);
+  return queueChanged_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                [this] { return finished_; });
+}
 
 int32_t CGeneralVpn::Connect() {
-  auto strand = EnterStrand();
-  return Prepare();
+  Post([this] {
+    if (previous_) {
+      // Its worker may still be waiting for the system to let its tunnel go.
+      while (!previous_->WaitFinished(kCleanupSettleMs)) {
+        if (stopping_) return;
+      }
+      previous_.reset();
+    }
+    if (StartTunnel() != 0 && !stopping_) Report();
+  });
+  return 0;
 }
 
 int32_t CGeneralVpn::Prepare() {
@@ -73,8 +138,7 @@ int32_t CGeneralVpn::Prepare() {
   proxyRouteCreated_ = false;
   createdIpv6Routes_.clear();
   ipv6Unguarded_ = false;
-  // Asked now, while a name still resolves the host's own way and on the owner's thread
-  // rather than on the one that reports the tunnel.
+  // Asked now, while a name still resolves the host's own way.
   if (routeMode == RouteModeApplications && routeServer) routeServer->LearnTunnelServer();
 
   RouteRow found{};
@@ -93,16 +157,78 @@ int32_t CGeneralVpn::Prepare() {
 }
 
 int32_t CGeneralVpn::Disconnect() {
-  StopEvents();
-  // Waits for the event in progress, if any; route work in it gives up before its next route.
-  auto strand = EnterStrand();
+  if (stopping_.exchange(true)) return 0;
+  {
+    // Under the requests' lock, so a request about to wait cannot miss the flag.
+    std::lock_guard lock(requestMutex_);
+  }
+  requestAnswered_.notify_all();
+  Enqueue([this] { Cleanup(); }, true);
+  return 0;
+}
+
+void CGeneralVpn::Cleanup() {
   lastCleanupTick_ = clock_.Ticks();
+  StopTunnel();
+  // Before the restore: its thread takes no more requests, and the one it may be waiting on
+  // was answered 0 when the stop flag went up.
+  if (routeServer) routeServer->Stop();
   RestoreRoutes();
   routeList.clear();
   tunnelRouteTemplate_ = RouteRow{};
-  if (routeServer) routeServer->Stop();
-  StoreState(GENERAL_VPN_STATE_DISCONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
-  return 0;
+  AfterRestore();
+  ChangeState(GENERAL_VPN_STATE_DISCONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
+  const uint32_t elapsed = clock_.Ticks() - lastCleanupTick_;
+  if (elapsed < kCleanupSettleMs) clock_.Sleep(kCleanupSettleMs - elapsed);
+  std::lock_guard lock(queueMutex_);
+  finished_ = true;
+  queueChanged_.notify_all();
+}
+
+bool CGeneralVpn::RequestHostRoute(uint32_t address, uint32_t milliseconds) {
+  if (address == 0 || stopping_) return false;
+  struct Answer {
+    bool given = false;
+    bool routed = false;
+  };
+  auto answer = std::make_shared<Answer>();
+  Post([this, address, answer] {
+    const bool routed = AddHostRoute(address);
+    {
+      std::lock_guard lock(requestMutex_);
+      answer->given = true;
+      answer->routed = routed;
+    }
+    requestAnswered_.notify_all();
+  });
+  std::unique_lock lock(requestMutex_);
+  requestAnswered_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                            [&] { return answer->given || stopping_; });
+  return answer->given && answer->routed;
+}
+
+bool CGeneralVpn::AddHostRoute(uint32_t address) {
+  constexpr uint32_t kHostMask = 0xFFFFFFFFu;
+  if (address == 0 || stopping_) return false;
+  const uint64_t request = ++hostRouteRequests_;
+  if (auto found = hostRoutes_.find(address); found != hostRoutes_.end()) {
+    found->second = request;
+    return true;
+  }
+  RouteRow row = tunnelRouteTemplate_;
+  row.mask = kHostMask;
+  if (hostRoutes_.size() >= kMaxHostRoutes) {
+    const auto oldest =
+        std::min_element(hostRoutes_.begin(), hostRoutes_.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
+    row.destination = oldest->first;
+    ChangedRoutes().DeleteRow(row);
+    hostRoutes_.erase(oldest);
+  }
+  row.destination = address;
+  if (ChangedRoutes().CreateRow(row) != 0) return false;
+  hostRoutes_.emplace(address, request);
+  return true;
 }
 
 std::wstring CGeneralVpn::GetErrorText(int32_t code) {
@@ -127,7 +253,7 @@ void CGeneralVpn::SetProxy(uint32_t type, const wchar_t* host, int32_t port, con
 }
 
 void CGeneralVpn::SetState(uint32_t newState, int32_t newError, int32_t newDetail) {
-  RunEvent([&] { ChangeState(newState, newError, newDetail); });
+  Post([this, newState, newError, newDetail] { ChangeState(newState, newError, newDetail); });
 }
 
 VpnStatus CGeneralVpn::Status() const {
@@ -190,11 +316,6 @@ std::wstring CGeneralVpn::DetailText(const VpnStatus& status) {
   return text + GetText("VpnIpv6NotGuarded");
 }
 
-void CGeneralVpn::WaitCleanupSettled() {
-  const uint32_t elapsed = clock_.Ticks() - lastCleanupTick_;
-  if (elapsed <= kCleanupSettleMs) clock_.Sleep(kCleanupSettleMs - elapsed);
-}
-
 uint32_t CGeneralVpn::CreateOwnRoute(const std::string& destination, const std::string& netmask,
                                      const RouteRow& row, bool& ours) {
   // A listed default route is what a mode-2 route set asks for: one more default route, into
@@ -226,6 +347,10 @@ bool CGeneralVpn::ModifyRoutes() {
   }
   if (routeMode == RouteModeApplications) {
     ApplyInterfaceMetric(routeTable_, tunnelRouteTemplate_);
+    // A tunnel reported up again finds its server running, and asking already.
+    if (routeServer && !routeServer->IsRunning()) {
+      routeServer->grantHostRoute = [this](uint32_t address) { return RequestHostRoute(address); };
+    }
     if (!routeServer || !routeServer->Start(tunnelRouteTemplate_)) {
       ChangeState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_START_ROUTE_REQUEST_SERVER, 0);
       return false;
@@ -290,6 +415,15 @@ void CGeneralVpn::RestoreRoutes() {
     DeleteRoute(ChangedRoutes(), WideToAnsi(proxyHost), kHostMaskText, hostDefaultRoute_);
   }
   for (const Ipv6RouteRow& row : createdIpv6Routes_) ChangedIpv6Routes().DeleteRow(row);
+  // The tunnel's interface may outlive the connection (the TAP adapter does), and so would
+  // host routes through it.
+  RouteRow host = tunnelRouteTemplate_;
+  host.mask = 0xFFFFFFFFu;
+  for (const auto& [address, request] : hostRoutes_) {
+    host.destination = address;
+    ChangedRoutes().DeleteRow(host);
+  }
+  hostRoutes_.clear();
   createdListedRoutes_.clear();
   proxyRouteCreated_ = false;
   createdIpv6Routes_.clear();

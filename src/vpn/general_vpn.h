@@ -1,27 +1,32 @@
 // One connection attempt, whatever the tunnel type: what the owner configured, the state and
 // error it has reached, the routes it changed. Connectors derive from it and bring the tunnel
 // up and down; everything around the tunnel (default route, route modification and restore,
-// reporting) happens here.
+// the route-request server's host routes, reporting) happens here.
 //
 // Threads: the owner configures the engine before Connect and calls Connect, Disconnect and
 // GetStatistics on its user-interface thread; the configuration is read-only from Connect on.
-// Connectors learn of changes on threads of their own (the dial-up progress thread, a console
-// reader). Everything the engine keeps about the connection (state, error, detail, addresses,
-// route bookkeeping) belongs to its strand: a lock that Connect, Disconnect and every connector
-// event hold from start to end, so these run one at a time in the order they take it. Route
-// modification runs inside the event that reports the tunnel up, on the reporting thread;
-// Disconnect first raises a stop flag, which that work checks between two routes, so it only
-// ever waits for the route in hand. Once Disconnect has begun no connector event runs any more.
-// Readers never look inside: each report carries a numbered copy of the status, and Status()
-// gives the latest one.
+// Each engine has one worker thread, and everything the engine keeps about the connection
+// (state, error, detail, addresses, route bookkeeping) belongs to it: Connect, Disconnect and
+// every connector event (the dial-up progress, a chunk of console output, the child's end, a
+// host route asked for through the route-request server) are queued to the worker and run there
+// one at a time, in the order they were queued. Whoever queues returns at once, so neither the
+// window nor a thread of the system ever waits for route work. Disconnect raises a stop flag,
+// which route work checks between two routes, and queues the cleanup; from then on no connector
+// event runs any more. Readers never look inside: each report carries a numbered copy of the
+// status, and Status() gives the latest one.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -54,8 +59,8 @@ struct VpnStatus {
 
 class CGeneralVpnCallbackInterface {
  public:
-  // Called from any of the engine's threads, inside its strand: hand `status` on and return;
-  // never call back into the engine from here.
+  // Called on the engine's worker: hand `status` on and return; never call back into the
+  // engine from here.
   virtual void OnVpnStateChanged(CGeneralVpn* vpn, const VpnStatus& status) = 0;
 
  protected:
@@ -96,7 +101,13 @@ enum RouteMode : uint32_t {
 
 class CGeneralVpn {
  public:
+  // The least time between the start of a cleanup and the engine's end, so a hang-up still in
+  // progress in the system has settled before the next connection starts.
   static constexpr uint32_t kCleanupSettleMs = 2000;
+  // Host routes of route mode 3 held at once; a full set gives up the one asked for longest ago.
+  static constexpr size_t kMaxHostRoutes = 4096;
+  // How long the route-request server waits for the worker's answer to one request.
+  static constexpr uint32_t kHostRouteWaitMs = 5000;
 
   // `routeServer` serves route mode 3; without one that mode fails with
   // GENERAL_VPN_ERROR_START_ROUTE_REQUEST_SERVER. The route table and clock must outlive the
@@ -105,17 +116,33 @@ class CGeneralVpn {
               std::unique_ptr<CVpnRouteRequestBaseServer> routeServer);
   CGeneralVpn(const CGeneralVpn&) = delete;
   CGeneralVpn& operator=(const CGeneralVpn&) = delete;
-  // Does not disconnect: the owner does that first. Stops the route-request server.
+  // Does not disconnect: the owner does that first. Waits for the worker to finish what was
+  // queued (a cleanup included), then stops the route-request server.
   virtual ~CGeneralVpn();
 
-  // Common preparation: finds the host's default route. 0, or GENERAL_VPN_ERROR_GET_GATEWAY
-  // (also stored as the error, detail 13) when there is none. Connectors run it first (see
-  // Prepare), then start their tunnel; any non-zero result of theirs is an error code.
-  virtual int32_t Connect();
-  // Common cleanup: stops route work between two routes and waits for it, restores the routes
-  // created so far and stops the route-request server; leaves state DISCONNECTED without
-  // reporting it. Connectors stop their tunnel, then call it. Returns 0.
-  virtual int32_t Disconnect();
+  // Queues the connection: the worker first waits for the engine given to Follow, then runs
+  // the common preparation (the host's default route) and the connector's start. Returns 0 at
+  // once; a failure arrives as a report carrying the error (for GENERAL_VPN_ERROR_GET_GATEWAY
+  // detail 13), with the state the attempt had reached.
+  int32_t Connect();
+  // Raises the stop flag (route work gives up before its next route, connector events and
+  // host-route requests are refused from now on) and queues the cleanup: the connector stops
+  // its tunnel, the route-request server stops, the routes this connection created are
+  // restored. The worker reports GENERAL_VPN_STATE_RESTORE_ROUTE, then
+  // GENERAL_VPN_STATE_DISCONNECTED when the restore is done; it then waits until the system
+  // let the tunnel go (at least kCleanupSettleMs after the cleanup began) and the engine is
+  // finished. Returns 0 at once; only the first call counts.
+  int32_t Disconnect();
+  // Whether the cleanup has run to its end: the engine may be deleted without waiting.
+  bool Finished() const;
+  // Waits up to `milliseconds` for Finished.
+  bool WaitFinished(uint32_t milliseconds);
+  // Waits until the worker has handled every event queued so far. Never from the worker.
+  void Flush();
+  // The engine of the previous connection, disconnected; this one's worker waits for it to
+  // finish and deletes it before its own Connect runs, so the window never waits for it.
+  void Follow(std::unique_ptr<CGeneralVpn> previous) { previous_ = std::move(previous); }
+
   // Bytes (or packets) sent and received so far: 0, or an error code with `errorDetail`
   // explaining it. Never changes the engine's state or error.
   virtual int32_t GetStatistics(uint32_t& sent, uint32_t& received, int32_t& errorDetail) = 0;
@@ -127,11 +154,18 @@ class CGeneralVpn {
   // Null user or password are stored as "".
   void SetProxy(uint32_t type, const wchar_t* host, int32_t port, const wchar_t* user,
                 const wchar_t* password);
-  // A connector's report, as one event of the strand: stores and reports the change.
-  // CONNECTED without error first modifies the routes: on success the report is ALL_DONE, on
-  // failure the modification's own error report was the last one and nothing more goes out.
-  // Ignored once Disconnect has begun.
+  // A connector's report, queued as one event: stores and reports the change. CONNECTED
+  // without error first modifies the routes: on success the report is ALL_DONE, on failure
+  // the modification's own error report was the last one and nothing more goes out. Ignored
+  // once Disconnect has begun.
   void SetState(uint32_t newState, int32_t newError, int32_t newDetail);
+
+  // From the route-request server's thread: asks the worker for a host route to `address`
+  // (network byte order) through the tunnel and waits up to `milliseconds` for the answer.
+  // True when the route exists, made now or earlier by this connection. False for address 0,
+  // a failed creation (tried again next time), an answer that did not come in time, and from
+  // the moment Disconnect began, which creates nothing more.
+  bool RequestHostRoute(uint32_t address, uint32_t milliseconds = kHostRouteWaitMs);
 
   // The latest status: a copy, safe from any thread.
   VpnStatus Status() const;
@@ -145,9 +179,6 @@ class CGeneralVpn {
   // The detail line's text: the detail's own, then a word that IPv6 is not guarded when so.
   std::wstring DetailText(const VpnStatus& status);
   std::wstring BuildStatusReport() { return BuildStatusReport(Status()); }
-  // Sleeps until 2000 ms have passed since the last cleanup began, so a hang-up still in
-  // progress in the system has settled before the engine is deleted.
-  void WaitCleanupSettled();
 
   // Optional, set before Connect: the routes this connection creates and deletes go through
   // the journal, so a start after a crash can take back what was never restored.
@@ -159,21 +190,16 @@ class CGeneralVpn {
   // outlive the engine.
   void SetIpv6RouteTable(Ipv6RouteTable* table) { ipv6Routes_ = table; }
 
-  // The route rows as they stand; these wait for any route work in progress.
-  RouteRow HostDefaultRoute() {
-    auto strand = EnterStrand();
-    return hostDefaultRoute_;
-  }
-  RouteRow TunnelRouteTemplate() {
-    auto strand = EnterStrand();
-    return tunnelRouteTemplate_;
-  }
+  // The worker's route rows and host routes; read them only after Flush or WaitFinished.
+  RouteRow HostDefaultRoute() const { return hostDefaultRoute_; }
+  RouteRow TunnelRouteTemplate() const { return tunnelRouteTemplate_; }
+  size_t HostRouteCount() const { return hostRoutes_.size(); }
 
   // The owner may clear it at any time, from its own thread; reports after that go nowhere.
   std::atomic<CGeneralVpnCallbackInterface*> callback = nullptr;
 
   // Configuration: set by the owner before Connect and read-only from then on (the cleanup
-  // alone empties routeList, once no route work runs).
+  // alone empties routeList, on the worker).
   // "address mask netmask" lines of the chosen route set.
   std::vector<std::wstring> routeList;
   std::unique_ptr<CVpnRouteRequestBaseServer> routeServer;
@@ -192,24 +218,24 @@ class CGeneralVpn {
   RouteTable& routeTable() { return routeTable_; }
   TickClock& clock() { return clock_; }
 
-  // Holds the strand for the caller's scope: Connect's and Disconnect's own steps.
-  [[nodiscard]] std::unique_lock<std::recursive_mutex> EnterStrand() {
-    return std::unique_lock<std::recursive_mutex>(strand_);
-  }
-  // Runs a connector's event in the strand, unless Disconnect has begun. Every handler that
-  // reads or changes what the engine keeps goes through here. A handler may report through
-  // SetState: that is the same event going on, not a new one.
-  template <typename Event>
-  void RunEvent(Event&& event) {
-    std::lock_guard lock(strand_);
-    if (stopping_) return;
-    event();
-  }
-  // Raised at the start of Disconnect, before it waits for the strand: route work stops before
-  // its next route, and no connector event runs after it.
-  void StopEvents() { stopping_ = true; }
+  // On the worker, the connector's part of Connect: the common preparation (Prepare) first,
+  // then its tunnel. 0 means reports will follow; otherwise an error code, also stored.
+  virtual int32_t StartTunnel() { return Prepare(); }
+  // On the worker, the connector's part of the cleanup, before the routes are restored.
+  virtual void StopTunnel() {}
+  // On the worker, after the routes were restored and the restore reported done.
+  virtual void AfterRestore() {}
 
-  // The rest runs inside the strand only.
+  // Queues a connector's event for the worker; it does not run once Disconnect has begun. A
+  // handler may report through ChangeState: that is the same event going on, not a new one.
+  // Whatever the event needs must be captured by value.
+  void Post(std::function<void()> event) { Enqueue(std::move(event), false); }
+  bool Stopping() const { return stopping_; }
+  // Lets the worker run out what was queued and joins it. A connector calls it first in its
+  // destructor: events call its overrides, which must not run on a half-destroyed object.
+  void StopWorker();
+
+  // The rest runs on the worker only.
   // The common preparation (see Connect).
   int32_t Prepare();
   // Stores a change without reporting it.
@@ -218,6 +244,11 @@ class CGeneralVpn {
   // Stores a change and reports it (see SetState).
   void ChangeState(uint32_t newState, int32_t newError, int32_t newDetail);
   uint32_t CurrentState() const;
+  // Publishes the kept status with the next number and hands it to the callback.
+  void Report();
+  // The table as read at Connect: rows the host already had.
+  const std::set<RouteKey>& HostRows() const { return hostRows_; }
+  RouteRow HostDefaultRouteRow() const { return hostDefaultRoute_; }
 
   // Learned by the connector when the tunnel is up; the gateway only where the tunnel names
   // one.
@@ -225,6 +256,19 @@ class CGeneralVpn {
   std::wstring tunnelGateway_;
 
  private:
+  struct Event {
+    std::function<void()> run;
+    // Runs even once Disconnect has begun: the cleanup.
+    bool always = false;
+  };
+
+  void Enqueue(std::function<void()> event, bool always);
+  void WorkerLoop();
+  // Disconnect's work on the worker.
+  void Cleanup();
+  // On the worker: creates or refreshes the host route to `address`.
+  bool AddHostRoute(uint32_t address);
+
   // Where routes are created and deleted: through the journal when there is one.
   RouteTable& ChangedRoutes() { return routeJournal_ ? *routeJournal_ : routeTable_; }
   Ipv6RouteTable& ChangedIpv6Routes() {
@@ -239,24 +283,34 @@ class CGeneralVpn {
   // failure MODIFY_ROUTE again with the error. True on success; false on failure and when
   // Disconnect stopped it, which reports nothing more.
   bool ModifyRoutes();
-  // Removes the routes ModifyRoutes created; reports RESTORE_ROUTE.
+  // Removes the routes ModifyRoutes created and the host routes; reports RESTORE_ROUTE.
   void RestoreRoutes();
   // Creates one route; `ours` tells whether this connection made it, which a row the host
   // already had at Connect never is.
   uint32_t CreateOwnRoute(const std::string& destination, const std::string& netmask,
                           const RouteRow& row, bool& ours);
-  // Publishes the kept status with the next number and hands it to the callback.
-  void Report();
 
   RouteTable& routeTable_;
   TickClock& clock_;
   std::unique_ptr<RouteJournal> routeJournal_;
   Ipv6RouteTable* ipv6Routes_ = nullptr;
+  // Waited for and deleted on the worker before Connect runs.
+  std::unique_ptr<CGeneralVpn> previous_;
 
-  std::recursive_mutex strand_;
+  // The worker and its queue.
+  mutable std::mutex queueMutex_;
+  std::condition_variable queueChanged_;
+  std::deque<Event> queue_;
+  bool busy_ = false;
+  bool quit_ = false;
+  bool finished_ = false;
+  std::thread worker_;
   std::atomic<bool> stopping_ = false;
+  // Host-route requests waiting for the worker's answer; woken by the answer or by Disconnect.
+  std::mutex requestMutex_;
+  std::condition_variable requestAnswered_;
 
-  // Owned by the strand.
+  // Owned by the worker.
   // Copied for every route the engine creates or deletes.
   RouteRow tunnelRouteTemplate_{};
   RouteRow hostDefaultRoute_{};
@@ -272,9 +326,12 @@ class CGeneralVpn {
   // The IPv6 guard rows this connection created, and whether it needed one and failed.
   std::vector<Ipv6RouteRow> createdIpv6Routes_;
   bool ipv6Unguarded_ = false;
+  // Host routes of route mode 3 by address, with the number of the request that last asked
+  // for each.
+  std::map<uint32_t, uint64_t> hostRoutes_;
+  uint64_t hostRouteRequests_ = 0;
 
-  // What readers see; written inside the strand, under its own lock so a reader never waits
-  // for route work.
+  // What readers see; written by the worker under its own lock.
   mutable std::mutex statusMutex_;
   VpnStatus status_;
 };

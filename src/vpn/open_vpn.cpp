@@ -7,6 +7,8 @@
 #include "base/text.h"
 #include "config/text_table.h"
 #include "vpn/open_vpn_components.h"
+#include "vpn/route_journal.h"
+#include "vpn/route_modification.h"
 
 namespace {
 
@@ -60,7 +62,10 @@ COpenVpn::COpenVpn(std::unique_ptr<ConsoleChild> child, std::unique_ptr<ExitSign
       CConsoleRedirector(std::move(child)),
       exitSignal_(std::move(exitSignal)) {}
 
-COpenVpn::~COpenVpn() { Stop(); }
+COpenVpn::~COpenVpn() {
+  Stop();
+  StopWorker();
+}
 
 std::wstring COpenVpn::BuildCommandLine() const {
   const std::wstring folder = OpenVpnFolder();
@@ -88,38 +93,56 @@ bool COpenVpn::SettingsAreSafe() const {
   return true;
 }
 
-int32_t COpenVpn::Connect() {
-  {
-    auto strand = EnterStrand();
-    // Unlike the dial-up tunnel, the child finds its own way to the server; the default route
-    // only matters for route modification later.
-    Prepare();
-    ClearOutput();
-    StoreState(GENERAL_VPN_STATE_PREPARE, GENERAL_VPN_ERROR_SUCCESS, 0);
-    if (!SettingsAreSafe()) {
-      StoreError(OPEN_VPN_ERROR_INVALID_SETTING, 0);
-      return OPEN_VPN_ERROR_INVALID_SETTING;
-    }
+int32_t COpenVpn::StartTunnel() {
+  // Unlike the dial-up tunnel, the child finds its own way to the server; the default route
+  // only matters for route modification later, and the table read here tells the child's own
+  // routes apart from the host's at the end.
+  Prepare();
+  ClearOutput();
+  StoreState(GENERAL_VPN_STATE_PREPARE, GENERAL_VPN_ERROR_SUCCESS, 0);
+  if (!SettingsAreSafe()) {
+    StoreError(OPEN_VPN_ERROR_INVALID_SETTING, 0);
+    return OPEN_VPN_ERROR_INVALID_SETTING;
   }
-  // Outside the strand: the reader thread it starts delivers its first chunk as an event.
   if (!Start(BuildCommandLine())) {
-    auto strand = EnterStrand();
     StoreError(OPEN_VPN_ERROR_EXEC, 0);
     return OPEN_VPN_ERROR_EXEC;
   }
-  // The error is left alone from here: the reader thread may already have reported one.
   return GENERAL_VPN_ERROR_SUCCESS;
 }
 
-int32_t COpenVpn::Disconnect() {
-  StopEvents();
+void COpenVpn::StopTunnel() {
   exitSignal_->Raise(kOpenVpnExitEventName);
-  // Outside the strand, which the reader may be waiting for. A child that ignores the event
-  // would keep its tunnel up after the routes were restored.
+  // The reader goes on draining the console meanwhile, so the child never blocks on a write.
+  // A child that ignores the event would keep its tunnel up after the routes were restored.
   if (!WaitForReader(kExitWaitMs)) Stop();
-  CGeneralVpn::Disconnect();
   exitSignal_->Clear();
-  return 0;
+}
+
+void COpenVpn::AfterRestore() {
+  std::vector<RouteRow> rows;
+  if (routeTable().ReadForwardTable(rows) != 0) return;
+  uint32_t tunnelInterface = 0;
+  std::vector<AdapterAddress> adapters;
+  const std::string local = WideToAnsi(localAddress_);
+  if (!local.empty() && routeTable().ReadAdapters(adapters) == 0) {
+    for (const AdapterAddress& adapter : adapters) {
+      if (adapter.firstIpAddress == local) tunnelInterface = adapter.index;
+    }
+  }
+  const uint32_t gateway = TryParseIpv4(WideToAnsi(tunnelGateway_)).value_or(0);
+  const uint32_t server = TryParseIpv4(WideToAnsi(serverAddress)).value_or(0);
+  const RouteRow hostDefault = HostDefaultRouteRow();
+  for (const RouteRow& row : rows) {
+    // Only rows that came while we were connected, never a default route.
+    if (row.mask == 0 || HostRows().contains(RouteKeyOf(row))) continue;
+    const bool intoTunnel = (tunnelInterface != 0 && row.interfaceIndex == tunnelInterface) ||
+                            (gateway != 0 && row.nextHop == gateway);
+    // --redirect-gateway keeps the server reachable through the host's gateway.
+    const bool toServer = server != 0 && row.destination == server && row.mask == 0xFFFFFFFFu &&
+                          row.nextHop == hostDefault.nextHop;
+    if (intoTunnel || toServer) routeTable().DeleteRow(row);
+  }
 }
 
 int32_t COpenVpn::GetStatistics(uint32_t& sent, uint32_t& received, int32_t& errorDetail) {
@@ -138,7 +161,27 @@ std::wstring COpenVpn::GetErrorText(int32_t code) {
 }
 
 void COpenVpn::OnOutput(const char* data, size_t length) {
-  RunEvent([&] { HandleOutput(data, length); });
+  if (Stopping()) return;
+  bool first = false;
+  {
+    std::lock_guard lock(pendingMutex_);
+    first = pendingOutput_.empty();
+    pendingOutput_.append(data, length);
+    if (pendingOutput_.size() > kMaxPendingOutput) {
+      pendingOutput_.erase(0, pendingOutput_.size() - kMaxPendingOutput);
+    }
+  }
+  // One event takes everything that came until it runs.
+  if (first) Post([this] { TakePendingOutput(); });
+}
+
+void COpenVpn::TakePendingOutput() {
+  std::string chunk;
+  {
+    std::lock_guard lock(pendingMutex_);
+    chunk.swap(pendingOutput_);
+  }
+  if (!chunk.empty()) HandleOutput(chunk.data(), chunk.size());
 }
 
 void COpenVpn::HandleOutput(const char* data, size_t length) {
@@ -161,7 +204,7 @@ void COpenVpn::HandleOutput(const char* data, size_t length) {
 
 bool COpenVpn::ReadStatusLines() {
   if (OutputContains(kBindFailedLine)) {
-    SetState(GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_CONNECT, 0);
+    ChangeState(GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_CONNECT, 0);
   }
   // The child prints this line again whenever it renegotiates keys; once the tunnel is up it
   // says nothing about the connection.
@@ -169,17 +212,17 @@ bool COpenVpn::ReadStatusLines() {
   const bool up = now == GENERAL_VPN_STATE_CONNECTED || now == GENERAL_VPN_STATE_ALL_DONE ||
                   now == GENERAL_VPN_STATE_MODIFY_ROUTE;
   if (!up && OutputContains(kPeerInitiatedLine)) {
-    SetState(GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_SUCCESS, 0);
+    ChangeState(GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_SUCCESS, 0);
   }
   if (OutputContains(kNoAdapterLine)) {
-    SetState(GENERAL_VPN_STATE_CONNECT, OPEN_VPN_ERROR_NO_ADAPTER, 0);
+    ChangeState(GENERAL_VPN_STATE_CONNECT, OPEN_VPN_ERROR_NO_ADAPTER, 0);
   }
   std::string text;
   if (ExtractBetween(kAddressStart, kAddressEnd, text)) {
     const std::string address = TrimText(text);
     const size_t slash = address.find('/');
     if (slash == std::string::npos) {
-      SetState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_GET_LOCAL_IP, 0);
+      ChangeState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_GET_LOCAL_IP, 0);
       return false;
     }
     localAddress_ = AnsiToWide(TrimText(std::string_view(address).substr(0, slash)));
@@ -190,7 +233,7 @@ bool COpenVpn::ReadStatusLines() {
   if (OutputContains(kCompletedLine)) {
     // Cleared first: the lines above must not be acted on again once the tunnel is up.
     ClearOutput();
-    SetState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
+    ChangeState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
   }
   return true;
 }
@@ -211,5 +254,6 @@ void COpenVpn::CountPacketMarks() {
 }
 
 void COpenVpn::OnProcessEnded() {
+  // Behind the output still queued: the child's last words come first.
   SetState(GENERAL_VPN_STATE_DISCONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
 }

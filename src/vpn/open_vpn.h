@@ -2,14 +2,17 @@
 // credential prompts are answered on standard input and its console lines become engine states.
 //
 // Threads: Connect, Disconnect and GetStatistics run on the owner's thread. The console handler
-// (OnOutput) and OnProcessEnded run on the redirector's reader thread, each as one event of the
-// engine's strand, so route modification and the callback run there.
+// (OnOutput) and OnProcessEnded run on the redirector's reader thread; they only hand the
+// output or the end over to the engine's worker and return, so the child's console is drained
+// however long route work takes. The child is started, answered, asked to leave and waited for
+// on the worker.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "vpn/console_child.h"
@@ -43,8 +46,12 @@ class ExitSignal {
 
 class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
  public:
-  // How long Disconnect lets the child take to leave on its own before it is ended.
-  static constexpr uint32_t kExitWaitMs = 2000;
+  // How long the cleanup lets the child take to leave on its own (removing the routes it
+  // added) before it is ended.
+  static constexpr uint32_t kExitWaitMs = 10000;
+  // Output not yet taken by the worker beyond this is dropped from the oldest end, as the
+  // output buffer itself does.
+  static constexpr size_t kMaxPendingOutput = 256 * 1024;
 
   // The child and the exit signal belong to this engine; the route table and clock must
   // outlive it.
@@ -54,13 +61,6 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   // Ends a child still running; does not restore routes (the owner disconnects first).
   ~COpenVpn() override;
 
-  // Starts the child in the component folder (OpenVpnFolder()). A host without a default
-  // route still connects. 0 means reports will follow; otherwise OPEN_VPN_ERROR_EXEC or
-  // OPEN_VPN_ERROR_INVALID_SETTING, also stored in `error`.
-  int32_t Connect() override;
-  // Asks the child to exit through the exit event, gives it kExitWaitMs, ends it if it is
-  // still there, then the common cleanup.
-  int32_t Disconnect() override;
   // Network packet marks ("W" sent, "R" received) the child printed since the connection was
   // complete.
   int32_t GetStatistics(uint32_t& sent, uint32_t& received, int32_t& errorDetail) override;
@@ -71,22 +71,32 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   // The child's command line for the current settings.
   std::wstring BuildCommandLine() const;
 
-  // The console handler: one chunk of the child's output. Public so recorded output can be
-  // replayed without a child.
+  // The console handler: one chunk of the child's output, copied and queued. Public so
+  // recorded output can be replayed without a child.
   void OnOutput(const char* data, size_t length) override;
   void OnProcessEnded() override;
 
-  // As learned from the child's output so far; waits for the event in progress.
-  std::wstring TunnelGateway() {
-    auto strand = EnterStrand();
-    return tunnelGateway_;
-  }
+  // As learned from the child's output so far; read it after Flush.
+  std::wstring TunnelGateway() const { return tunnelGateway_; }
 
   // Written by the reader thread, read by the owner's.
   std::atomic<uint32_t> sentCount = 0;
   std::atomic<uint32_t> receivedCount = 0;
 
+ protected:
+  // Starts the child in the component folder (OpenVpnFolder()). A host without a default
+  // route still connects. OPEN_VPN_ERROR_EXEC or OPEN_VPN_ERROR_INVALID_SETTING on failure.
+  int32_t StartTunnel() override;
+  // Asks the child to exit through the exit event, gives it kExitWaitMs, ends it if it is
+  // still there.
+  void StopTunnel() override;
+  // Removes what the child added to the table (its --redirect-gateway and pushed routes) and
+  // did not take back itself.
+  void AfterRestore() override;
+
  private:
+  // The output queued since the worker last took it.
+  void TakePendingOutput();
   // False when a value would reach the child's command line or standard input unsafely.
   bool SettingsAreSafe() const;
   // OnOutput's body, inside the strand.
@@ -97,4 +107,6 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   void CountPacketMarks();
 
   const std::unique_ptr<ExitSignal> exitSignal_;
+  std::mutex pendingMutex_;
+  std::string pendingOutput_;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@
 using RasConnectionHandle = std::uintptr_t;
 
 inline constexpr uint32_t kRasErrorBufferTooSmall = 603;
+// What the system answers about a connection handle that no longer names a connection.
+inline constexpr uint32_t kRasErrorInvalidHandle = 6;
 
 // Connection states the progress function is told about.
 inline constexpr uint32_t kRasStateConnectDevice = 2;
@@ -45,15 +48,15 @@ struct RasDialParameters {
   std::wstring domain;
 };
 
-// Receives the dialling progress, on a thread of the dial-up networking.
+// Receives the dialling progress, on a thread of the dial-up networking, at any moment: also
+// while Dial has not returned yet and after HangUp.
 class RasDialEvents {
  public:
-  // Non-zero keeps the notifications coming; the value is what the progress function returns.
+  virtual ~RasDialEvents() = default;
+  // Non-zero keeps the notifications coming, 0 stops them; the value is what the progress
+  // function returns.
   virtual uint32_t OnRasProgress(RasConnectionHandle connection, uint32_t connectionState,
                                  uint32_t error) = 0;
-
- protected:
-  ~RasDialEvents() = default;
 };
 
 class RasDialer {
@@ -72,12 +75,16 @@ class RasDialer {
   // Writes entry `entryName` of the default phonebook.
   virtual uint32_t SetEntryProperties(const std::wstring& entryName,
                                       const RasEntryProperties& entry) = 0;
-  // Dials asynchronously; progress goes to `events` on the system's thread. `connection` may
-  // be filled even when the call fails, and must then be hung up.
-  virtual uint32_t Dial(const RasDialParameters& parameters, RasDialEvents* events,
+  // Dials asynchronously; progress goes to `events` on the system's thread, which keeps it
+  // for as long as it may still call (the engine may be gone by then). `connection` may be
+  // filled even when the call fails, and must then be hung up.
+  virtual uint32_t Dial(const RasDialParameters& parameters, std::shared_ptr<RasDialEvents> events,
                         RasConnectionHandle& connection) = 0;
   // Starts the hang-up without waiting for it to finish.
   virtual uint32_t HangUp(RasConnectionHandle connection) = 0;
+  // 0 while `connection` still exists in the system (also while it is being hung up);
+  // kRasErrorInvalidHandle once it is gone.
+  virtual uint32_t GetConnectStatus(RasConnectionHandle connection) = 0;
   virtual uint32_t GetStatistics(RasConnectionHandle connection, uint32_t& bytesSent,
                                  uint32_t& bytesReceived) = 0;
   // The PPP IP projection into a buffer of `bufferBytes` (never fewer than

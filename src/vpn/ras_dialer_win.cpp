@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cwchar>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 static_assert(sizeof(RasEntryRecord) == kRasEntrySize);
@@ -35,6 +38,7 @@ static_assert(sizeof(RasConnRecord) == RasDialer::kConnectionRecordSize);
 #endif
 
 static_assert(sizeof(RasStatsRecord) == kRasStatsSize);
+static_assert(sizeof(RasConnStatusRecord) == kRasConnStatusSize);
 static_assert(offsetof(RasStatsRecord, dwBytesRcved) == 8);
 
 static_assert(sizeof(RasPppIpRecord) == RasDialer::kIpProjectionSize);
@@ -59,12 +63,47 @@ std::wstring FieldText(const WCHAR (&field)[N]) {
 
 HRASCONN ToSystem(RasConnectionHandle handle) { return reinterpret_cast<HRASCONN>(handle); }
 
+// The callback id RAS hands back is a number into this table, never an address: the system
+// may call after the engine that dialled is gone, and then finds the receiver it holds a
+// reference to (which answers 0) or no entry at all.
+struct DialReceivers {
+  std::mutex mutex;
+  std::map<ULONG_PTR, std::shared_ptr<RasDialEvents>> byId;
+  ULONG_PTR lastId = 0;
+};
+
+DialReceivers& Receivers() {
+  static DialReceivers receivers;
+  return receivers;
+}
+
+ULONG_PTR RegisterReceiver(std::shared_ptr<RasDialEvents> events) {
+  DialReceivers& receivers = Receivers();
+  std::lock_guard lock(receivers.mutex);
+  // Receivers only the table still holds belong to engines that are gone.
+  std::erase_if(receivers.byId, [](const auto& entry) { return entry.second.use_count() == 1; });
+  const ULONG_PTR id = ++receivers.lastId;
+  receivers.byId.emplace(id, std::move(events));
+  return id;
+}
+
 DWORD WINAPI DialProgress(ULONG_PTR callbackId, DWORD, HRASCONN connection, UINT,
                           RASCONNSTATE connectionState, DWORD error, DWORD) {
-  auto* events = reinterpret_cast<RasDialEvents*>(callbackId);
-  if (events == nullptr) return 1;
-  return events->OnRasProgress(reinterpret_cast<RasConnectionHandle>(connection),
-                               static_cast<uint32_t>(connectionState), error);
+  DialReceivers& receivers = Receivers();
+  std::shared_ptr<RasDialEvents> events;
+  {
+    std::lock_guard lock(receivers.mutex);
+    const auto found = receivers.byId.find(callbackId);
+    if (found == receivers.byId.end()) return 0;
+    events = found->second;
+  }
+  const uint32_t answer = events->OnRasProgress(reinterpret_cast<RasConnectionHandle>(connection),
+                                                static_cast<uint32_t>(connectionState), error);
+  if (answer == 0) {
+    std::lock_guard lock(receivers.mutex);
+    receivers.byId.erase(callbackId);
+  }
+  return answer;
 }
 
 }  // namespace
@@ -108,11 +147,12 @@ uint32_t RasApiDialer::SetEntryProperties(const std::wstring& entryName,
                                 sizeof record, nullptr, 0);
 }
 
-uint32_t RasApiDialer::Dial(const RasDialParameters& parameters, RasDialEvents* events,
+uint32_t RasApiDialer::Dial(const RasDialParameters& parameters,
+                            std::shared_ptr<RasDialEvents> events,
                             RasConnectionHandle& connection) {
   RasDialParamsRecord record{};
   record.dwSize = sizeof record;
-  record.dwCallbackId = reinterpret_cast<ULONG_PTR>(events);
+  record.dwCallbackId = events ? RegisterReceiver(std::move(events)) : 0;
   const bool fits = CopyField(record.szEntryName, parameters.entryName) &&
                     CopyField(record.szPhoneNumber, parameters.phoneNumber) &&
                     CopyField(record.szCallbackNumber, parameters.callbackNumber) &&
@@ -132,6 +172,12 @@ uint32_t RasApiDialer::Dial(const RasDialParameters& parameters, RasDialEvents* 
 
 uint32_t RasApiDialer::HangUp(RasConnectionHandle connection) {
   return RasHangUpW(ToSystem(connection));
+}
+
+uint32_t RasApiDialer::GetConnectStatus(RasConnectionHandle connection) {
+  RasConnStatusRecord status{};
+  status.dwSize = sizeof status;
+  return RasGetConnectStatusW(ToSystem(connection), reinterpret_cast<LPRASCONNSTATUSW>(&status));
 }
 
 uint32_t RasApiDialer::GetStatistics(RasConnectionHandle connection, uint32_t& bytesSent,

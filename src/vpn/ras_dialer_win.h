@@ -109,6 +109,16 @@ inline constexpr DWORD kRasEntrySize = 4048;
 inline constexpr DWORD kRasDialParamsSize = 2104;
 inline constexpr DWORD kRasStatsSize = 60;
 
+// RASCONNSTATUSW as the oldest supported system has it (newer headers add fields).
+struct RasConnStatusRecord {
+  DWORD dwSize;
+  DWORD rasconnstate;
+  DWORD dwError;
+  WCHAR szDeviceType[17];
+  WCHAR szDeviceName[129];
+};
+inline constexpr DWORD kRasConnStatusSize = 304;
+
 class RasApiDialer final : public RasDialer {
  public:
   uint32_t EnumConnections(uint32_t& bufferBytes,
@@ -116,9 +126,10 @@ class RasApiDialer final : public RasDialer {
   // Texts longer than their fields are refused with ERROR_INVALID_PARAMETER, never cut.
   uint32_t SetEntryProperties(const std::wstring& entryName,
                               const RasEntryProperties& entry) override;
-  uint32_t Dial(const RasDialParameters& parameters, RasDialEvents* events,
+  uint32_t Dial(const RasDialParameters& parameters, std::shared_ptr<RasDialEvents> events,
                 RasConnectionHandle& connection) override;
   uint32_t HangUp(RasConnectionHandle connection) override;
+  uint32_t GetConnectStatus(RasConnectionHandle connection) override;
   uint32_t GetStatistics(RasConnectionHandle connection, uint32_t& bytesSent,
                          uint32_t& bytesReceived) override;
   uint32_t GetIpProjection(RasConnectionHandle connection, uint32_t& bufferBytes,

@@ -135,7 +135,6 @@ CVpnRouteRequestPipeServer::Creation CVpnRouteRequestPipeServer::CreateListening
     // The client came between creation and connect: its request is read in the next pass.
     SetEvent(event);
     instance->state = kReading;
-    ExpireIdleRoutes();
     return Creation::kConnected;
   }
   if (error == ERROR_IO_PENDING) {
@@ -195,7 +194,6 @@ void CVpnRouteRequestPipeServer::OnEvent(DWORD index) {
           return;
         }
         instance.state = kReading;
-        ExpireIdleRoutes();
         break;
       case kReading:
         if (!ok && error == ERROR_MORE_DATA) {

@@ -1,11 +1,11 @@
-// Host routes into the tunnel made on request, one per destination address, and dropped
-// again when nobody has asked for them for six minutes. Route mode 3 starts a server when the
-// tunnel is up; the engine stops it at cleanup.
+// The route-request server of route mode 3: host routes into the tunnel on request of the
+// binding module. The routes themselves belong to the connection: each request is handed to
+// the engine's worker (grantHostRoute), which creates, journals and at Disconnect deletes them.
+// The engine starts the server when the tunnel is up and stops it at cleanup.
 //
-// This class is the transport-independent half: the route bookkeeping and the server thread.
-// A transport derives from it and
-//   - implements Run(), the thread's body, which calls AddHostRoute for each request and
-//     ExpireIdleRoutes whenever a new client arrives;
+// This class is the transport-independent half: the server thread. A transport derives from it
+// and
+//   - implements Run(), the thread's body, which calls AddHostRoute for each request;
 //   - overrides Start() to arm its own stop signal before calling this Start(), and Stop() to
 //     raise that signal before calling this Stop(), which joins the thread;
 //   - calls Stop() in its own destructor, since by the time this destructor runs the derived
@@ -13,22 +13,14 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <thread>
 
 #include "base/clock.h"
 #include "vpn/route_table.h"
 
-struct HostRouteRecord {
-  uint32_t destination;
-  uint32_t mask;
-  uint32_t lastRequestTick;
-};
-
 class CVpnRouteRequestBaseServer {
  public:
-  static constexpr uint32_t kIdleRouteLifetimeMs = 6 * 60 * 1000;
-
   CVpnRouteRequestBaseServer(RouteTable& routeTable, TickClock& clock);
   CVpnRouteRequestBaseServer(const CVpnRouteRequestBaseServer&) = delete;
   CVpnRouteRequestBaseServer& operator=(const CVpnRouteRequestBaseServer&) = delete;
@@ -46,23 +38,18 @@ class CVpnRouteRequestBaseServer {
   virtual void LearnTunnelServer() {}
   bool IsRunning() const { return serverThread.joinable(); }
 
-  // True when a route for `address` (network byte order) exists through the tunnel, created
-  // now or earlier by this server. Address 0 is refused. A failed creation is not remembered,
-  // so the next request tries again.
-  bool AddHostRoute(uint32_t address);
-  // Deletes the routes nobody asked for during the last six minutes.
-  void ExpireIdleRoutes();
+  // True when a route for `address` (network byte order) exists through the tunnel: what
+  // grantHostRoute answers. Address 0, and any address while no one grants, is refused.
+  bool AddHostRoute(uint32_t address) {
+    return address != 0 && grantHostRoute && grantHostRoute(address);
+  }
 
-  // While running, the server thread alone touches these; they survive Stop(), so a restarted
-  // server still knows the routes it made.
+  // Set by the engine before Start; called on the server thread and may wait there.
+  std::function<bool(uint32_t address)> grantHostRoute;
   std::thread serverThread;
+  // The tunnel route as the engine gave it at Start.
   RouteRow routeTemplate{};
-  std::map<uint32_t, HostRouteRecord> hostRoutes;
 
  protected:
   virtual void Run() = 0;
-
- private:
-  RouteTable& routeTable_;
-  TickClock& clock_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <mutex>
 #include <utility>
 
 #include "config/text_table.h"
@@ -31,9 +32,36 @@ const std::map<int32_t, std::wstring>& OwnErrorTexts() {
 
 }  // namespace
 
+class CWindowsVpn::ProgressReceiver final : public RasDialEvents {
+ public:
+  explicit ProgressReceiver(CWindowsVpn* engine) : engine_(engine) {}
+  uint32_t OnRasProgress(RasConnectionHandle connection, uint32_t connectionState,
+                         uint32_t error) override {
+    std::lock_guard lock(mutex_);
+    return engine_ ? engine_->OnRasProgress(connection, connectionState, error) : 0;
+  }
+  // Waits for a call in progress; none reaches the engine afterwards.
+  void Detach() {
+    std::lock_guard lock(mutex_);
+    engine_ = nullptr;
+  }
+
+ private:
+  std::mutex mutex_;
+  CWindowsVpn* engine_;
+};
+
 CWindowsVpn::CWindowsVpn(uint32_t type, RasDialer& dialer, RouteTable& routeTable, TickClock& clock,
                          std::unique_ptr<CVpnRouteRequestBaseServer> server)
-    : CGeneralVpn(routeTable, clock, std::move(server)), tunnelType(type), dialer_(dialer) {}
+    : CGeneralVpn(routeTable, clock, std::move(server)),
+      tunnelType(type),
+      dialer_(dialer),
+      receiver_(std::make_shared<ProgressReceiver>(this)) {}
+
+CWindowsVpn::~CWindowsVpn() {
+  receiver_->Detach();
+  StopWorker();
+}
 
 RasConnectionHandle CWindowsVpn::FindExistingConnection() {
   uint32_t bytes = RasDialer::kConnectionRecordSize;
@@ -52,9 +80,8 @@ RasConnectionHandle CWindowsVpn::FindExistingConnection() {
   return found;
 }
 
-int32_t CWindowsVpn::Connect() {
-  // Held through the dial: progress that comes before Dial has returned waits for its result.
-  auto strand = EnterStrand();
+int32_t CWindowsVpn::StartTunnel() {
+  // Progress that comes before Dial has returned is queued behind this event.
   if (rasConnection == 0) rasConnection = FindExistingConnection();
   if (rasConnection != 0) {
     StoreError(GENERAL_VPN_ERROR_ALREADY_CONNECTED, 0);
@@ -100,8 +127,9 @@ int32_t CWindowsVpn::Connect() {
   parameters.userName = userName;
   parameters.password = password;
   const bool fits = userName.size() <= kMaxCredential && password.size() <= kMaxCredential;
-  const uint32_t dialled =
-      fits ? dialer_.Dial(parameters, this, rasConnection) : kErrorInvalidParameter;
+  RasConnectionHandle handle = 0;
+  const uint32_t dialled = fits ? dialer_.Dial(parameters, receiver_, handle) : kErrorInvalidParameter;
+  rasConnection = handle;
   if (dialled != 0) {
     StoreError(WINDOWS_VPN_ERROR_DIAL, static_cast<int32_t>(dialled));
     return WINDOWS_VPN_ERROR_DIAL;
@@ -109,24 +137,32 @@ int32_t CWindowsVpn::Connect() {
   return GENERAL_VPN_ERROR_SUCCESS;
 }
 
-int32_t CWindowsVpn::Disconnect() {
-  StopEvents();
-  if (rasConnection != 0) {
-    {
-      auto strand = EnterStrand();
-      StoreState(GENERAL_VPN_STATE_DISCONNECT, GENERAL_VPN_ERROR_SUCCESS, 0);
-    }
-    // Outside the strand: a hang-up may wait for the progress thread, which may be waiting
-    // for the strand.
-    dialer_.HangUp(std::exchange(rasConnection, 0));
+void CWindowsVpn::StopTunnel() {
+  hungUp_ = rasConnection.exchange(0);
+  if (hungUp_ == 0) return;
+  ChangeState(GENERAL_VPN_STATE_DISCONNECT, GENERAL_VPN_ERROR_SUCCESS, 0);
+  dialer_.HangUp(hungUp_);
+}
+
+void CWindowsVpn::AfterRestore() {
+  if (hungUp_ == 0) return;
+  // The system documents waiting until it no longer knows the handle: a hang-up still in
+  // progress keeps the port, and the entry dialled again would find its old connection.
+  const uint32_t start = clock().Ticks();
+  while (dialer_.GetConnectStatus(hungUp_) != kRasErrorInvalidHandle &&
+         clock().Ticks() - start < kHangUpWaitMs) {
+    clock().Sleep(kHangUpPollMs);
   }
-  return CGeneralVpn::Disconnect();
+  hungUp_ = 0;
 }
 
 int32_t CWindowsVpn::GetStatistics(uint32_t& sent, uint32_t& received, int32_t& errorDetail) {
   uint32_t bytesSent = 0;
   uint32_t bytesReceived = 0;
-  const uint32_t result = dialer_.GetStatistics(rasConnection, bytesSent, bytesReceived);
+  const RasConnectionHandle connection = rasConnection;
+  // Nothing dialled yet (Connect is still queued): nothing sent.
+  const uint32_t result =
+      connection == 0 ? 0 : dialer_.GetStatistics(connection, bytesSent, bytesReceived);
   if (result != 0) {
     errorDetail = static_cast<int32_t>(result);
     return GENERAL_VPN_ERROR_INTERNAL;
@@ -162,47 +198,50 @@ uint32_t CWindowsVpn::ReadLocalAddress(RasConnectionHandle connection, std::wstr
 
 uint32_t CWindowsVpn::OnRasProgress(RasConnectionHandle connection, uint32_t connectionState,
                                     uint32_t rasError) {
+  if (Stopping()) return 0;
+  Post([this, connection, connectionState, rasError] {
+    HandleProgress(connection, connectionState, rasError);
+  });
+  return 1;
+}
+
+void CWindowsVpn::HandleProgress(RasConnectionHandle connection, uint32_t connectionState,
+                                 uint32_t rasError) {
   const bool failed = rasError != 0;
   const int32_t code = failed ? GENERAL_VPN_ERROR_INTERNAL : GENERAL_VPN_ERROR_SUCCESS;
   const int32_t detail = static_cast<int32_t>(rasError);
   switch (connectionState) {
     case kRasStateConnectDevice:
-      SetState(GENERAL_VPN_STATE_CONNECT, code, detail);
+      ChangeState(GENERAL_VPN_STATE_CONNECT, code, detail);
       break;
     case kRasStateAuthenticate:
-      SetState(GENERAL_VPN_STATE_AUTHENTICATE, code, detail);
+      ChangeState(GENERAL_VPN_STATE_AUTHENTICATE, code, detail);
       break;
     case kRasStateAuthenticated:
-      SetState(GENERAL_VPN_STATE_AUTHENTICATED, code, detail);
+      ChangeState(GENERAL_VPN_STATE_AUTHENTICATED, code, detail);
       break;
     case kRasStateConnected: {
       if (failed) {
-        SetState(GENERAL_VPN_STATE_CONNECTED, code, detail);
+        ChangeState(GENERAL_VPN_STATE_CONNECTED, code, detail);
         break;
       }
-      // Read before the event: the query talks to the system, not to the engine.
       std::wstring address;
       if (const uint32_t result = ReadLocalAddress(connection, address); result != 0) {
         // A link without an address can carry no routes; left alone it would sit there with
         // nothing reported. The owner hangs it up on this error.
-        SetState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_INTERNAL,
-                 static_cast<int32_t>(result));
-        return result;
+        ChangeState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_INTERNAL,
+                    static_cast<int32_t>(result));
+        break;
       }
-      RunEvent([&] {
-        localAddress_ = address;
-        ChangeState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
-      });
+      localAddress_ = address;
+      ChangeState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
       break;
     }
     case kRasStateDisconnected:
-      SetState(GENERAL_VPN_STATE_DISCONNECTED, code, detail);
+      ChangeState(GENERAL_VPN_STATE_DISCONNECTED, code, detail);
       break;
     default:
-      if (failed) {
-        RunEvent([&] { ChangeState(CurrentState(), GENERAL_VPN_ERROR_INTERNAL, detail); });
-      }
+      if (failed) ChangeState(CurrentState(), GENERAL_VPN_ERROR_INTERNAL, detail);
       break;
   }
-  return 1;
 }

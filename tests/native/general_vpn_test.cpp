@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -39,7 +40,7 @@ class GeneralVpnTest : public ::testing::Test {
   void ConnectAndComeUp(uint32_t mode, std::vector<std::wstring> routes) {
     vpn_->routeMode = mode;
     vpn_->routeList = std::move(routes);
-    ASSERT_EQ(vpn_->Connect(), 0);
+    ASSERT_EQ(vpn_->ConnectNow(), 0);
     vpn_->TunnelUp(L"10.8.0.6", gateway_);
   }
 
@@ -66,6 +67,8 @@ class GeneralVpnTest : public ::testing::Test {
 
 const Report kModifying{GENERAL_VPN_STATE_MODIFY_ROUTE, 0, 0};
 const Report kAllDone{GENERAL_VPN_STATE_ALL_DONE, 0, 0};
+const Report kRestoring{GENERAL_VPN_STATE_RESTORE_ROUTE, 0, 0};
+const Report kDisconnected{GENERAL_VPN_STATE_DISCONNECTED, 0, 0};
 
 TEST_F(GeneralVpnTest, PreparationTakesTheFirstOfTwoEqualDefaultRoutes) {
   RouteRow second = table_.forwardTable[0];
@@ -74,7 +77,7 @@ TEST_F(GeneralVpnTest, PreparationTakesTheFirstOfTwoEqualDefaultRoutes) {
   table_.forwardTable[0].age = 77;
 
   vpn_->routeMode = RouteModeListedRoutes;
-  ASSERT_EQ(vpn_->Connect(), 0);
+  ASSERT_EQ(vpn_->ConnectNow(), 0);
   EXPECT_EQ(vpn_->HostDefaultRoute().nextHop, Ip("192.168.1.1"));
   EXPECT_EQ(vpn_->HostDefaultRoute().age, 0u);
   EXPECT_EQ(vpn_->TunnelRouteTemplate(), RouteRow{});
@@ -82,20 +85,22 @@ TEST_F(GeneralVpnTest, PreparationTakesTheFirstOfTwoEqualDefaultRoutes) {
   EXPECT_TRUE(recorder_.reports().empty());
 
   vpn_->routeMode = RouteModeDefaultGateway;
-  ASSERT_EQ(vpn_->Connect(), 0);
+  ASSERT_EQ(vpn_->ConnectNow(), 0);
   EXPECT_EQ(vpn_->TunnelRouteTemplate(), vpn_->HostDefaultRoute());
 }
 
 TEST_F(GeneralVpnTest, PreparationWithoutDefaultRouteFailsWithInvalidData) {
   table_.forwardTable[0].mask = Ip("255.0.0.0");
-  EXPECT_EQ(vpn_->Connect(), GENERAL_VPN_ERROR_GET_GATEWAY);
+  EXPECT_EQ(vpn_->ConnectNow(), GENERAL_VPN_ERROR_GET_GATEWAY);
   EXPECT_EQ(vpn_->Status().error, GENERAL_VPN_ERROR_GET_GATEWAY);
   EXPECT_EQ(vpn_->Status().errorDetail, 13);
 
   table_.forwardTableError = 8;
-  EXPECT_EQ(vpn_->Connect(), GENERAL_VPN_ERROR_GET_GATEWAY);
+  EXPECT_EQ(vpn_->ConnectNow(), GENERAL_VPN_ERROR_GET_GATEWAY);
   EXPECT_EQ(vpn_->Status().errorDetail, 13);
-  EXPECT_TRUE(recorder_.reports().empty());
+  // Each failure reaches the window as a report, with the state the attempt had reached.
+  EXPECT_EQ(recorder_.reports(),
+            (std::vector<Report>(2, {GENERAL_VPN_STATE_START, GENERAL_VPN_ERROR_GET_GATEWAY, 13})));
 }
 
 TEST_F(GeneralVpnTest, ListedRoutesGoIntoTheTunnelAndAreReportedAsModifyThenAllDone) {
@@ -130,7 +135,7 @@ TEST_F(GeneralVpnTest, DefaultGatewayModeRoutesTheListThroughTheHostGateway) {
 TEST_F(GeneralVpnTest, DefaultGatewayModeWithNothingListedTouchesNoRoute) {
   ConnectAndComeUp(RouteModeDefaultGateway, {});
   EXPECT_EQ(recorder_.reports(), (std::vector<Report>{kModifying, kAllDone}));
-  vpn_->Disconnect();
+  vpn_->DisconnectNow();
   EXPECT_TRUE(table_.createCalls.empty());
   EXPECT_TRUE(table_.deleteCalls.empty());
 }
@@ -158,7 +163,7 @@ TEST_F(GeneralVpnTest, ApplicationModeStartsTheServerWithTheTunnelTemplate) {
   EXPECT_EQ(server_->routeTemplate, TunnelRow("0.0.0.0", "0.0.0.0"));
   EXPECT_TRUE(table_.createCalls.empty());
 
-  vpn_->Disconnect();
+  vpn_->DisconnectNow();
   EXPECT_FALSE(server_->IsRunning());
   EXPECT_TRUE(table_.deleteCalls.empty());
 }
@@ -173,7 +178,7 @@ TEST_F(GeneralVpnTest, ServerThatDoesNotStartIsReportedAsItsOwnError) {
   TestVpn bare(table_, clock_, nullptr);
   bare.callback = &withoutServer;
   bare.routeMode = RouteModeApplications;
-  ASSERT_EQ(bare.Connect(), 0);
+  ASSERT_EQ(bare.ConnectNow(), 0);
   bare.TunnelUp(L"10.8.0.6");
   EXPECT_EQ(withoutServer.reports(), (std::vector<Report>{kModifying, notStarted}));
 }
@@ -217,7 +222,7 @@ TEST_F(GeneralVpnTest, ProxyGetsAHostRouteThroughTheHostGatewayUntilRestore) {
   EXPECT_EQ(table_.installed[0], expected);
 
   // Left behind, it would make the same route fail as already existing next time.
-  vpn_->Disconnect();
+  vpn_->DisconnectNow();
   EXPECT_TRUE(table_.installed.empty());
 }
 
@@ -232,12 +237,12 @@ TEST_F(GeneralVpnTest, RestoreDeletesTheListedLinesThisConnectionCreated) {
             (std::vector<std::wstring>{L"172.16.0.0 mask 255.240.0.0"}));
   EXPECT_EQ(table_.installed.size(), 3u);
   recorder_.Clear();
-  EXPECT_EQ(vpn_->Disconnect(), 0);
+  vpn_->DisconnectNow();
   EXPECT_EQ(table_.deleteCalls, (std::vector<RouteRow>{TunnelRow("10.0.0.0", "255.0.0.0"),
                                                        TunnelRow("0.0.0.0", "0.0.0.0"),
                                                        TunnelRow("0.0.0.0", "128.0.0.0")}));
   EXPECT_TRUE(table_.installed.empty());
-  EXPECT_EQ(recorder_.reports(), (std::vector<Report>{{GENERAL_VPN_STATE_RESTORE_ROUTE, 0, 0}}));
+  EXPECT_EQ(recorder_.reports(), (std::vector<Report>{kRestoring, kDisconnected}));
   EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_DISCONNECTED);
   EXPECT_EQ(vpn_->Status().error, 0);
   EXPECT_EQ(vpn_->TunnelRouteTemplate(), RouteRow{});
@@ -266,13 +271,14 @@ TEST_F(GeneralVpnTest, RouteTheHostAlreadyHadSurvivesTheConnection) {
                     L"192.168.0.0 mask 255.255.0.0"});
   table_.createErrors[Ip("10.0.0.0")] = 5010;  // now ours, so it exists
   vpn_->TunnelUp(L"10.8.0.6");
-  EXPECT_EQ(vpn_->Disconnect(), 0);
+  vpn_->DisconnectNow();
   EXPECT_EQ(table_.deleteCalls, (std::vector<RouteRow>{TunnelRow("10.0.0.0", "255.0.0.0")}));
 }
 
-// Disconnect stops the route work between two routes, waits for it, and takes back exactly what
-// was created by then; the connector's reports after that change nothing.
-TEST_F(GeneralVpnTest, DisconnectDuringRouteWorkStopsItAndRestoresWhatWasCreated) {
+// Disconnect returns at once, also while route work runs and while the restore runs: it stops
+// the work between two routes and the worker takes back exactly what was created by then; the
+// connector's reports after that change nothing.
+TEST_F(GeneralVpnTest, DisconnectDuringRouteWorkReturnsAtOnceAndRestoresWhatWasCreated) {
   std::vector<std::wstring> lines;
   for (int i = 0; i < 5000; ++i) {
     lines.push_back(L"10." + std::to_wstring(i / 256) + L"." + std::to_wstring(i % 256) +
@@ -280,21 +286,74 @@ TEST_F(GeneralVpnTest, DisconnectDuringRouteWorkStopsItAndRestoresWhatWasCreated
   }
   vpn_->routeMode = RouteModeListedRoutes;
   vpn_->routeList = lines;
-  ASSERT_EQ(vpn_->Connect(), 0);
+  ASSERT_EQ(vpn_->ConnectNow(), 0);
   table_.rowDelay = std::chrono::microseconds(50);
-  std::thread connector([&] { vpn_->TunnelUp(L"10.8.0.6"); });
-  while (recorder_.reports().empty()) std::this_thread::yield();
+  // The restore's first deletion holds the worker until the window's Disconnect came back.
+  std::mutex gate;
+  std::unique_lock<std::mutex> held(gate);
+  table_.beforeDelete = [&](const RouteRow&) {
+    std::lock_guard wait(gate);
+    return 0u;
+  };
+  vpn_->TunnelUpLater(L"10.8.0.6");
+  while (table_.creates < 10) std::this_thread::yield();
   vpn_->Disconnect();
-  connector.join();
-  vpn_->TunnelUp(L"10.8.0.6");
+  held.unlock();
+  vpn_->TunnelUpLater(L"10.8.0.6");
   vpn_->SetState(GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_CONNECT, 0);
+  ASSERT_TRUE(vpn_->WaitFinished(60000));
 
   EXPECT_LT(table_.createCalls.size(), lines.size());
   EXPECT_EQ(table_.deleteCalls.size(), table_.createCalls.size());
   EXPECT_TRUE(table_.installed.empty());
-  EXPECT_EQ(recorder_.reports(),
-            (std::vector<Report>{kModifying, {GENERAL_VPN_STATE_RESTORE_ROUTE, 0, 0}}));
+  EXPECT_EQ(recorder_.reports(), (std::vector<Report>{kModifying, kRestoring, kDisconnected}));
   EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_DISCONNECTED);
+}
+
+// Mode-3 host routes belong to the connection: made by the worker through the same table as
+// every other route, refreshed when asked again, at most kMaxHostRoutes of them (the one asked
+// for longest ago goes), and all deleted at Disconnect, when the tunnel's interface (a TAP
+// adapter) may well stay.
+TEST_F(GeneralVpnTest, HostRoutesAreTheConnectionsAndGoAtDisconnect) {
+  ConnectAndComeUp(RouteModeApplications, {});
+  EXPECT_FALSE(vpn_->RequestHostRoute(0));
+  EXPECT_TRUE(server_->AddHostRoute(Ip("10.0.0.5")));
+  EXPECT_TRUE(vpn_->RequestHostRoute(Ip("10.0.0.6")));
+  EXPECT_TRUE(vpn_->RequestHostRoute(Ip("10.0.0.5")));
+  EXPECT_EQ(table_.createCalls, (std::vector<RouteRow>{TunnelRow("10.0.0.5", "255.255.255.255"),
+                                                       TunnelRow("10.0.0.6", "255.255.255.255")}));
+  table_.createErrors[Ip("10.0.0.7")] = 87;
+  EXPECT_FALSE(vpn_->RequestHostRoute(Ip("10.0.0.7")));
+  table_.createErrors.clear();
+  EXPECT_TRUE(vpn_->RequestHostRoute(Ip("10.0.0.7")));
+
+  // Full: 10.0.0.6 was asked for longest ago (10.0.0.5 was asked again since).
+  for (uint32_t i = 0; vpn_->HostRouteCount() < CGeneralVpn::kMaxHostRoutes; ++i) {
+    ASSERT_TRUE(vpn_->RequestHostRoute(Ip("10.1.0.0") | (i & 0xFF) << 24 | (i >> 8) << 16));
+  }
+  EXPECT_TRUE(vpn_->RequestHostRoute(Ip("10.2.0.1")));
+  EXPECT_EQ(vpn_->HostRouteCount(), CGeneralVpn::kMaxHostRoutes);
+  EXPECT_EQ(table_.deleteCalls, (std::vector<RouteRow>{TunnelRow("10.0.0.6", "255.255.255.255")}));
+
+  vpn_->DisconnectNow();
+  EXPECT_TRUE(table_.installed.empty());
+  EXPECT_FALSE(server_->IsRunning());
+  // After Disconnect began: refused, nothing created.
+  const size_t created = table_.createCalls.size();
+  EXPECT_FALSE(vpn_->RequestHostRoute(Ip("10.0.0.9")));
+  EXPECT_EQ(table_.createCalls.size(), created);
+}
+
+// The server's thread keeps asking while the window disconnects: whatever it was granted is
+// gone afterwards, and no request made after Disconnect began creates a route.
+TEST_F(GeneralVpnTest, HostRoutesGrantedDuringDisconnectAreDeletedToo) {
+  server_->askWhileRunning = true;
+  table_.rowDelay = std::chrono::microseconds(20);
+  ConnectAndComeUp(RouteModeApplications, {});
+  while (server_->granted < 20) std::this_thread::yield();
+  vpn_->DisconnectNow();
+  EXPECT_TRUE(table_.installed.empty()) << table_.installed.size() << " host routes left";
+  EXPECT_EQ(table_.deleteCalls.size(), table_.createCalls.size());
 }
 
 // In mode 1 the template is the host's own gateway: deleting the list there would remove
@@ -302,17 +361,19 @@ TEST_F(GeneralVpnTest, DisconnectDuringRouteWorkStopsItAndRestoresWhatWasCreated
 TEST_F(GeneralVpnTest, ConnectionThatNeverCameUpRestoresNothing) {
   vpn_->routeMode = RouteModeDefaultGateway;
   vpn_->routeList = {L"10.0.0.0 mask 255.0.0.0"};
-  ASSERT_EQ(vpn_->Connect(), 0);
+  ASSERT_EQ(vpn_->ConnectNow(), 0);
   vpn_->SetState(GENERAL_VPN_STATE_AUTHENTICATE, GENERAL_VPN_ERROR_INTERNAL, 691);
-  vpn_->Disconnect();
+  vpn_->Flush();
+  vpn_->DisconnectNow();
   EXPECT_TRUE(table_.deleteCalls.empty());
 }
 
 TEST_F(GeneralVpnTest, ConnectedWithAnErrorIsReportedAsIsWithoutTouchingRoutes) {
   vpn_->routeMode = RouteModeListedRoutes;
   vpn_->routeList = {L"10.0.0.0 mask 255.0.0.0"};
-  ASSERT_EQ(vpn_->Connect(), 0);
+  ASSERT_EQ(vpn_->ConnectNow(), 0);
   vpn_->SetState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_INTERNAL, 619);
+  vpn_->Flush();
   EXPECT_EQ(recorder_.reports(), (std::vector<Report>{{GENERAL_VPN_STATE_CONNECTED, 1, 619}}));
   EXPECT_TRUE(table_.createCalls.empty());
 }
@@ -320,7 +381,7 @@ TEST_F(GeneralVpnTest, ConnectedWithAnErrorIsReportedAsIsWithoutTouchingRoutes) 
 TEST_F(GeneralVpnTest, ReportsAfterTheCallbackWasClearedGoNowhere) {
   vpn_->callback = nullptr;
   ConnectAndComeUp(RouteModeListedRoutes, {L"10.0.0.0 mask 255.0.0.0"});
-  vpn_->Disconnect();
+  vpn_->DisconnectNow();
   EXPECT_TRUE(recorder_.reports().empty());
   EXPECT_EQ(table_.createCalls.size(), 1u);
 }
@@ -337,33 +398,20 @@ TEST_F(GeneralVpnTest, CodesWithoutTextShowTheUnknownTexts) {
 
 TEST_F(GeneralVpnTest, StatusReportHasThreeLinesEvenWithAnEmptyDetail) {
   vpn_->SetState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_MODIFY_ROUTE, 0);
+  vpn_->Flush();
   EXPECT_EQ(vpn_->BuildStatusReport(),
             GetText("VpnState") + L":" + GetText("GENERAL_VPN_STATE_MODIFY_ROUTE") + L"\r\n" +
                 GetText("VpnErrorMessage") + L":" + GetText("GENERAL_VPN_ERROR_MODIFY_ROUTE") +
                 L"\r\n" + GetText("VpnErrorDetail") + L":\r\n");
 }
 
-TEST_F(GeneralVpnTest, WaitCleanupSettledSleepsOutTheRestOfTwoSeconds) {
-  clock_.now = 10'000;
-  vpn_->Disconnect();
-  vpn_->WaitCleanupSettled();
+// The engine ends no sooner than two seconds after its cleanup began, so a hang-up still in
+// progress in the system has settled before the next connection starts.
+TEST_F(GeneralVpnTest, CleanupEndsNoSoonerThanTwoSecondsAfterItBegan) {
+  clock_.now = 0xFFFFFF00u;  // the time that passed survives the tick count's wrap
+  vpn_->DisconnectNow();
+  EXPECT_TRUE(vpn_->Finished());
   EXPECT_EQ(clock_.sleeps, (std::vector<uint32_t>{2000}));
-
-  clock_.now = 10'500;
-  vpn_->WaitCleanupSettled();
-  EXPECT_EQ(clock_.sleeps.back(), 1500u);
-
-  clock_.sleeps.clear();
-  clock_.now = 12'500;
-  vpn_->WaitCleanupSettled();
-  EXPECT_TRUE(clock_.sleeps.empty());
-
-  // Across the tick count's wrap the subtraction still gives the time that passed.
-  clock_.now = 0xFFFFFF00u;
-  vpn_->Disconnect();
-  clock_.now = 0x100;
-  vpn_->WaitCleanupSettled();
-  EXPECT_EQ(clock_.sleeps, (std::vector<uint32_t>{2000 - 0x200}));
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ class Ipv6GuardTest : public ::testing::Test {
     vpn->callback = &recorder_;
     vpn->routeMode = mode;
     vpn->routeList = {L"8.8.8.0 mask 255.255.255.0"};
-    EXPECT_EQ(vpn->Connect(), 0);
+    EXPECT_EQ(vpn->ConnectNow(), 0);
     vpn->TunnelUp(L"10.8.0.6");
     return vpn;
   }
@@ -83,7 +83,7 @@ TEST_F(Ipv6GuardTest, ModeOneSendsGlobalIpv6NowhereAndLeavesLocalIpv6Alone) {
   }
   EXPECT_EQ(ipv6_.Lookup("::1")->prefixLength, 128u);
 
-  vpn->Disconnect();
+  vpn->DisconnectNow();
   EXPECT_EQ(Sorted(ipv6_.rows), before);
 }
 
@@ -119,7 +119,7 @@ TEST_F(Ipv6GuardTest, Ipv6IsLeftAloneWhereThereIsNothingToGuard) {
     auto vpn = Connected(c.mode);
     EXPECT_EQ(ipv6_.creates, 0) << c.name;
     EXPECT_FALSE(vpn->Status().ipv6Unguarded) << c.name;
-    vpn->Disconnect();
+    vpn->DisconnectNow();
     EXPECT_EQ(ipv6_.rows, before) << c.name;
     EXPECT_EQ(ipv6_.deletes, 0) << c.name;
   }
@@ -142,7 +142,7 @@ TEST_F(Ipv6GuardTest, AFailedGuardKeepsTheConnectionAndSaysSo) {
   EXPECT_EQ(Sorted(ipv6_.rows), before);
   EXPECT_FALSE(table_.installed.empty());
 
-  vpn->Disconnect();
+  vpn->DisconnectNow();
   EXPECT_EQ(Sorted(ipv6_.rows), before);
 
   // A table that cannot be read is not known to be safe either.
@@ -150,7 +150,7 @@ TEST_F(Ipv6GuardTest, AFailedGuardKeepsTheConnectionAndSaysSo) {
   ipv6_.readError = 31;
   auto unread = Connected(RouteModeDefaultGateway);
   EXPECT_TRUE(unread->Status().ipv6Unguarded);
-  unread->Disconnect();
+  unread->DisconnectNow();
 }
 
 TEST_F(Ipv6GuardTest, ATunnelReportedUpTwiceGuardsOnceAndRestoresOnce) {
@@ -158,7 +158,7 @@ TEST_F(Ipv6GuardTest, ATunnelReportedUpTwiceGuardsOnceAndRestoresOnce) {
   auto vpn = Connected(RouteModeDefaultGateway);
   vpn->TunnelUp(L"10.8.0.6");
   EXPECT_EQ(ipv6_.rows.size(), before.size() + 2);
-  vpn->Disconnect();
+  vpn->DisconnectNow();
   EXPECT_EQ(Sorted(ipv6_.rows), before);
   EXPECT_EQ(ipv6_.deletes, 2);
 }
@@ -185,7 +185,7 @@ TEST_F(Ipv6GuardTest, AGuardLeftByACrashIsTakenBackAtTheNextStart) {
 TEST_F(Ipv6GuardTest, ANormalDisconnectLeavesNoJournal) {
   const auto before = Sorted(ipv6_.rows);
   auto vpn = Connected(RouteModeDefaultGateway, /*journal=*/true);
-  vpn->Disconnect();
+  vpn->DisconnectNow();
   EXPECT_EQ(Sorted(ipv6_.rows), before);
   EXPECT_FALSE(std::filesystem::exists(journal_));
 }

@@ -200,7 +200,24 @@ class MainWindowTest : public ::testing::Test {
     fetcher_.answers.push_back(
         {LoginFetcher::Result::kOk, ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet)});
     controller_->OnCommand(kConnect);
-    return *engines_.last;
+    return Started(*engines_.last);
+  }
+  // The engine's worker has run its part of Connect; a failure it reported reaches the window.
+  FakeEngine& Started(FakeEngine& engine) {
+    engine.Flush();
+    const VpnStatus status = engine.Status();
+    if (status.sequence > 0) {
+      engine.reports = status.sequence;
+      controller_->OnEngineReport(&engine, status);
+    }
+    return engine;
+  }
+  // The engine stopped last finishes its restore, and its last report reaches the window.
+  void FinishRestore() {
+    CGeneralVpn* retired = controller_->retiredEngine();
+    ASSERT_NE(retired, nullptr);
+    ASSERT_TRUE(retired->WaitFinished(60000));
+    controller_->OnEngineReport(retired, retired->Status());
   }
   void Report(FakeEngine& engine, uint32_t state, int32_t error = 0) {
     controller_->OnEngineReport(&engine, engine.Reach(state, error));
@@ -398,6 +415,9 @@ TEST_F(MainWindowTest, EnterActsAsConnectOnlyWhileConnectCanBePressed) {
   controller_->OnCommand(kDisconnect);
   fetcher_.answers.push_back({LoginFetcher::Result::kCancelled, ""});
   controller_->OnEnter();
+  EXPECT_EQ(fetcher_.calls.size(), logins) << "not before the restore is done";
+  FinishRestore();
+  controller_->OnEnter();
   EXPECT_EQ(fetcher_.calls.size(), logins + 1) << "Enter logs in again once Connect is back";
 }
 
@@ -410,11 +430,15 @@ TEST_F(MainWindowTest, FailedStartReportsTheEngineAndStops) {
   FakeEngine& engine = Connected();
   EXPECT_EQ(controller_->currentEngine(), nullptr);
   EXPECT_EQ(controller_->retiredEngine(), &engine);
-  EXPECT_EQ(engine.disconnects, 1);
   EXPECT_EQ(view_.status, L"detail 1");
   ASSERT_FALSE(view_.boxes.empty());
   // The report as it stood before the stop reset the engine.
   EXPECT_NE(view_.boxes.back().text.find(L":detail 1\r\n"), std::wstring::npos);
+  EXPECT_FALSE(view_.connectEnabled) << "not while the engine restores";
+  FinishRestore();
+  ASSERT_TRUE(engine.WaitFinished(60000));
+  EXPECT_EQ(engine.disconnects, 1);
+  EXPECT_EQ(view_.status, L"detail 1");
   EXPECT_TRUE(view_.connectEnabled);
   EXPECT_FALSE(view_.disconnectEnabled);
   EXPECT_EQ(tray_.icons.back(), kIconIdle);
@@ -439,6 +463,7 @@ TEST_F(MainWindowTest, MoreThanTenFailedRoutesListTenAndAnEllipsis) {
   // No: the connection goes.
   EXPECT_EQ(view_.status, GetText("CannotModifyRoutes"));
   EXPECT_EQ(controller_->currentEngine(), nullptr);
+  ASSERT_TRUE(engine.WaitFinished(60000));
   EXPECT_EQ(engine.disconnects, 1);
 }
 
@@ -496,12 +521,13 @@ TEST_F(MainWindowTest, DhcpOnTheTunnelAddressIsSwitchedOffForDialUpTunnelsOnly) 
   EXPECT_EQ(controller_->currentEngine(), &openvpn);
   EXPECT_TRUE(controller_->connected());
   controller_->OnCommand(kDisconnect);
+  FinishRestore();
 
   policy_.choice.tunnelType = 2;
   fetcher_.answers.push_back(
       {LoginFetcher::Result::kOk, ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet)});
   controller_->OnCommand(kConnect);
-  FakeEngine& l2tp = *engines_.last;
+  FakeEngine& l2tp = Started(*engines_.last);
   l2tp.localAddress = L"10.8.0.6";
   Report(l2tp, GENERAL_VPN_STATE_ALL_DONE);
   EXPECT_EQ(machine.Dword(adapter, L"EnableDHCP"), 0u);
@@ -510,6 +536,7 @@ TEST_F(MainWindowTest, DhcpOnTheTunnelAddressIsSwitchedOffForDialUpTunnelsOnly) 
   EXPECT_EQ(view_.boxes.back().text, GetText("DHCPOnVPNDetected"));
   EXPECT_EQ(view_.boxes.back().icon, MessageIcon::kWarning);
   EXPECT_EQ(controller_->currentEngine(), nullptr);
+  FinishRestore();
   EXPECT_EQ(l2tp.disconnects, 1);
   EXPECT_TRUE(view_.connectEnabled);
 }
@@ -574,7 +601,6 @@ TEST_F(MainWindowTest, ReportOfAStoppedEngineChangesNothing) {
   EXPECT_EQ(view_.statuses, statuses);
   EXPECT_TRUE(view_.visible);
   EXPECT_FALSE(controller_->connected());
-  EXPECT_EQ(engine.callback.load(), nullptr);
 }
 
 TEST_F(MainWindowTest, ErrorReportOrDisconnectedStateStops) {
@@ -584,15 +610,43 @@ TEST_F(MainWindowTest, ErrorReportOrDisconnectedStateStops) {
   EXPECT_NE(view_.boxes.back().text.find(first.GetErrorText(GENERAL_VPN_ERROR_CONNECT)),
             std::wstring::npos);
 
+  FinishRestore();
   fetcher_.answers.push_back(
       {LoginFetcher::Result::kOk, ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet)});
   controller_->OnCommand(kConnect);
-  FakeEngine& second = *engines_.last;
+  FakeEngine& second = Started(*engines_.last);
   Report(second, GENERAL_VPN_STATE_DISCONNECTED);
   EXPECT_EQ(controller_->currentEngine(), nullptr);
-  // The first engine had to settle before the second could retire.
+  // The first engine settled on its worker and went with the second's Connect.
   EXPECT_EQ(controller_->retiredEngine(), &second);
   EXPECT_FALSE(clock_.sleeps.empty());
+}
+
+// Disconnect returns at once; the window shows the restore as the engine reports it, keeps
+// Connect disabled until the restore is done, then shows again what it said when it stopped.
+TEST_F(MainWindowTest, ConnectWaitsForTheRestoreAndTheWindowShowsIt) {
+  FakeEngine& engine = Connected();
+  controller_->OnCommand(kDisconnect);
+  EXPECT_EQ(view_.status, GetText("AlreadyDisconnected"));
+  EXPECT_FALSE(view_.connectEnabled);
+  EXPECT_FALSE(view_.disconnectEnabled);
+  ASSERT_TRUE(engine.WaitFinished(60000));
+  // The reports as the dialog hands them over, one per message.
+  uint32_t sequence = engine.reports;
+  for (const uint32_t state : {GENERAL_VPN_STATE_RESTORE_ROUTE, GENERAL_VPN_STATE_DISCONNECTED}) {
+    VpnStatus status = engine.Status();
+    status.state = state;
+    status.sequence = ++sequence;
+    controller_->OnEngineReport(&engine, status);
+    if (state == GENERAL_VPN_STATE_RESTORE_ROUTE) {
+      EXPECT_EQ(view_.status, engine.GetStateText(GENERAL_VPN_STATE_RESTORE_ROUTE));
+      EXPECT_FALSE(view_.connectEnabled);
+      controller_->OnCommand(kConnect);
+      EXPECT_EQ(controller_->currentEngine(), nullptr);
+    }
+  }
+  EXPECT_EQ(view_.status, GetText("AlreadyDisconnected"));
+  EXPECT_TRUE(view_.connectEnabled);
 }
 
 TEST_F(MainWindowTest, TrafficIconFollowsTheCounters) {
@@ -651,6 +705,7 @@ TEST_F(MainWindowTest, ClosingWhileConnectedAsksAndNoKeepsEverything) {
   view_.answerYes = true;
   controller_->OnCancel();
   EXPECT_TRUE(view_.closed);
+  ASSERT_TRUE(engine.WaitFinished(60000));
   EXPECT_EQ(engine.disconnects, 1);
 }
 
@@ -708,6 +763,7 @@ TEST_F(MainWindowTest, FailedStartIsNotTakenForALostConnectionWhileItsBoxIsOpen)
   // The box is modal: the watch timer keeps ticking while it is open.
   view_.onBox = [&] { controller_->OnTimer(kWatchTimer); };
   Connected();
+  EXPECT_EQ(controller_->currentEngine(), nullptr);
   EXPECT_EQ(view_.status, L"detail 1");
   EXPECT_EQ(view_.boxes.size(), 1u);
 }

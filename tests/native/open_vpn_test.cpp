@@ -2,50 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "config/text_table.h"
 #include "fakes/fake_clock.h"
+#include "fakes/fake_console_child.h"
 #include "fakes/fake_route_table.h"
 #include "fakes/test_vpn.h"
 #include "vpn/open_vpn_components.h"
 
 namespace {
-
-// A child that never runs: the test plays its output through OnOutput and sees what would
-// have gone to its standard input.
-class FakeConsoleChild : public ConsoleChild {
- public:
-  bool Start(const std::wstring& commandLine, ConsoleChildEvents&) override {
-    commandLines.push_back(commandLine);
-    return !refuseStart;
-  }
-  void Stop() override { ++stops; }
-  bool WriteInput(std::string_view bytes) override {
-    written.emplace_back(bytes);
-    return true;
-  }
-  bool WaitForReader(uint32_t milliseconds) override {
-    waits.push_back(milliseconds);
-    return readerEnds;
-  }
-
-  bool refuseStart = false;
-  bool readerEnds = true;
-  std::vector<std::wstring> commandLines;
-  std::vector<std::string> written;
-  std::vector<uint32_t> waits;
-  int stops = 0;
-};
-
-class FakeExitSignal : public ExitSignal {
- public:
-  void Raise(const std::wstring& name) override { calls.push_back(L"raise " + name); }
-  void Clear() override { calls.push_back(L"clear"); }
-  std::vector<std::wstring> calls;
-};
 
 constexpr wchar_t kFolder[] = L"C:\\Program Files\\Kavrin\\openvpn\\";
 constexpr char kAddressLine[] =
@@ -74,7 +44,16 @@ class OpenVpnTest : public ::testing::Test {
     vpn_->password = L"s3cret";
   }
 
-  void Feed(std::string_view text) { vpn_->OnOutput(text.data(), text.size()); }
+  // A chunk from the reader thread, handled by the worker before this returns.
+  void Feed(std::string_view text) {
+    vpn_->OnOutput(text.data(), text.size());
+    vpn_->Flush();
+  }
+  int32_t ConnectNow() {
+    vpn_->Connect();
+    vpn_->Flush();
+    return vpn_->Status().error;
+  }
 
   FakeRouteTable table_;
   FakeClock clock_;
@@ -106,12 +85,12 @@ TEST_F(OpenVpnTest, CommandLineCarriesTheProxyOptionAndConnectStartsTheChild) {
   vpn_->routeMode = RouteModeApplications;
   vpn_->SetProxy(0, L"ignored", 1, nullptr, nullptr);
   table_.forwardTable.clear();
-  ASSERT_EQ(vpn_->Connect(), 0);
+  ASSERT_EQ(ConnectNow(), 0);
   EXPECT_EQ(child_->commandLines, (std::vector<std::wstring>{kTemplate}));
   EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_PREPARE);
   EXPECT_TRUE(recorder_.reports().empty());
   child_->refuseStart = true;
-  EXPECT_EQ(vpn_->Connect(), OPEN_VPN_ERROR_EXEC);
+  EXPECT_EQ(ConnectNow(), OPEN_VPN_ERROR_EXEC);
   EXPECT_EQ(vpn_->Status().error, OPEN_VPN_ERROR_EXEC);
 }
 
@@ -137,7 +116,7 @@ TEST_F(OpenVpnTest, SettingsThatWouldInjectAnswersOrOptionsAreRefusedBeforeTheCh
     vpn_->SetProxy(0, nullptr, 0, nullptr, nullptr);
     c.spoil(*vpn_);
     child_->commandLines.clear();
-    EXPECT_EQ(vpn_->Connect(), OPEN_VPN_ERROR_INVALID_SETTING);
+    EXPECT_EQ(ConnectNow(), OPEN_VPN_ERROR_INVALID_SETTING);
     EXPECT_EQ(vpn_->Status().error, OPEN_VPN_ERROR_INVALID_SETTING);
     EXPECT_TRUE(child_->commandLines.empty());
   }
@@ -145,7 +124,7 @@ TEST_F(OpenVpnTest, SettingsThatWouldInjectAnswersOrOptionsAreRefusedBeforeTheCh
   vpn_->serverAddress = L"vpn3.example.com";
   vpn_->password = L"s3cret";
   vpn_->SetProxy(0, L"bad host", 0, L"a\nb", nullptr);
-  EXPECT_EQ(vpn_->Connect(), 0);
+  EXPECT_EQ(ConnectNow(), 0);
 }
 
 TEST_F(OpenVpnTest, PromptsAtTheEndAreAnsweredOnceAndEmptyTheBuffer) {
@@ -190,7 +169,7 @@ TEST_F(OpenVpnTest, PromptSplitAcrossTwoChunksAtAnyByteIsAnsweredOnce) {
 
 TEST_F(OpenVpnTest, FullSessionLearnsAddressesModifiesRoutesThenCountsPackets) {
   vpn_->routeList = {L"172.16.0.0 mask 255.240.0.0"};
-  ASSERT_EQ(vpn_->Connect(), 0);
+  ASSERT_EQ(ConnectNow(), 0);
   Feed("Enter Auth Username:");
   Feed("Enter Auth Password:");
   Feed("[server] Peer Connection Initiated with [AF_INET]203.0.113.9:80 wrote\n");
@@ -260,24 +239,92 @@ TEST_F(OpenVpnTest, ConsoleLinesGiveTheirErrors) {
 }
 
 TEST_F(OpenVpnTest, DisconnectSignalsTheChildWaitsThenCleansUp) {
-  ASSERT_EQ(vpn_->Connect(), 0);
+  ASSERT_EQ(ConnectNow(), 0);
   Feed(std::string(kAddressLine) + "Initialization Sequence Completed\n");
   vpn_->callback = nullptr;
   const int stopsBefore = child_->stops;
 
   EXPECT_EQ(vpn_->Disconnect(), 0);
+  ASSERT_TRUE(vpn_->WaitFinished(60000));
   EXPECT_EQ(signal_->calls,
             (std::vector<std::wstring>{std::wstring(L"raise ") + kOpenVpnExitEventName, L"clear"}));
-  EXPECT_EQ(child_->waits, std::vector<uint32_t>{2000});
+  // Time for the child's own route clean-up, on the worker.
+  EXPECT_EQ(child_->waits, std::vector<uint32_t>{10000});
   EXPECT_EQ(child_->stops, stopsBefore);  // the child left by itself
   EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_DISCONNECTED);
   EXPECT_EQ(vpn_->Status().error, 0);
   EXPECT_TRUE(table_.installed.empty());
 
   // A child that ignores the event is ended rather than left holding the tunnel.
-  child_->readerEnds = false;
-  EXPECT_EQ(vpn_->Disconnect(), 0);
-  EXPECT_EQ(child_->stops, stopsBefore + 1);
+  auto child = std::make_unique<FakeConsoleChild>();
+  FakeConsoleChild* stubborn = child.get();
+  stubborn->readerEnds = false;
+  COpenVpn other(std::move(child), std::make_unique<FakeExitSignal>(), table_, clock_);
+  other.Connect();
+  other.Disconnect();
+  ASSERT_TRUE(other.WaitFinished(60000));
+  EXPECT_EQ(stubborn->stops, 1);
+}
+
+// The child's own routes (--redirect-gateway's halves through the tunnel's gateway and the
+// host route to the server through the host's) are taken back when it was ended before it
+// could; the host's rows, and rows through other interfaces, stay.
+TEST_F(OpenVpnTest, RoutesTheChildLeftBehindAreRemoved) {
+  table_.systemLike = true;
+  vpn_->routeMode = RouteModeDefaultGateway;
+  vpn_->serverAddress = L"203.0.113.9";
+  ASSERT_EQ(ConnectNow(), 0);
+  Feed(kPushLine);
+  Feed(std::string(kAddressLine) + "Initialization Sequence Completed\n");
+  auto row = [](const char* destination, const char* mask, const char* hop, uint32_t index) {
+    RouteRow r{};
+    r.destination = Ip(destination);
+    r.mask = Ip(mask);
+    r.nextHop = Ip(hop);
+    r.interfaceIndex = index;
+    r.type = 4;
+    r.protocol = 3;
+    return r;
+  };
+  const RouteRow others = row("198.51.100.0", "255.255.255.0", "192.168.1.1", 7);
+  for (const RouteRow& r : {row("0.0.0.0", "128.0.0.0", "10.8.0.5", 23),
+                            row("128.0.0.0", "128.0.0.0", "10.8.0.5", 23),
+                            row("203.0.113.9", "255.255.255.255", "192.168.1.1", 7), others}) {
+    table_.forwardTable.push_back(r);
+  }
+  const size_t hostRows = table_.forwardTable.size() - 4;
+  vpn_->Disconnect();
+  ASSERT_TRUE(vpn_->WaitFinished(60000));
+  ASSERT_EQ(table_.forwardTable.size(), hostRows + 1);
+  EXPECT_EQ(table_.forwardTable.back(), others);
+}
+
+// The console is drained while the worker applies a long route list: a verbose child never
+// waits long for room in its pipe, so it keeps forwarding (keepalives included).
+TEST_F(OpenVpnTest, ConsoleIsDrainedWhileRoutesAreApplied) {
+  auto piped = std::make_unique<PipedConsoleChild>();
+  PipedConsoleChild* child = piped.get();
+  auto signal = std::make_unique<FakeExitSignal>();
+  signal->child = child;
+  child->script = std::string(kAddressLine) + "Initialization Sequence Completed\n";
+  table_.rowDelay = std::chrono::microseconds(1000);
+  COpenVpn vpn(std::move(piped), std::move(signal), table_, clock_);
+  ReportRecorder recorder;
+  vpn.callback = &recorder;
+  vpn.routeMode = RouteModeListedRoutes;
+  vpn.serverAddress = L"vpn3.example.com";
+  vpn.userName = L"alice";
+  for (int i = 0; i < 1000; ++i) {
+    vpn.routeList.push_back(L"10.1." + std::to_wstring(i / 250) + L"." +
+                            std::to_wstring(i % 250) + L" mask 255.255.255.255");
+  }
+  vpn.Connect();
+  while (table_.creates < 1000) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  vpn.Disconnect();
+  ASSERT_TRUE(vpn.WaitFinished(60000));
+  EXPECT_LT(child->LongestBlockedWrite(), std::chrono::milliseconds(200));
+  EXPECT_EQ(recorder.reports().back(), (Report{GENERAL_VPN_STATE_DISCONNECTED, 0, 0}));
+  EXPECT_TRUE(table_.installed.empty());
 }
 
 }  // namespace

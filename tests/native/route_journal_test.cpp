@@ -97,7 +97,7 @@ class RouteJournalTest : public ::testing::Test {
     vpn->routeMode = RouteModeDefaultGateway;
     for (uint32_t n = 0; n < count; ++n) vpn->routeList.push_back(DottedLine(n));
     vpn->SetProxy(1, L"198.51.100.7", 8080, nullptr, nullptr);
-    EXPECT_EQ(vpn->Connect(), 0);
+    EXPECT_EQ(vpn->ConnectNow(), 0);
     return vpn;
   }
 
@@ -123,7 +123,7 @@ TEST_F(RouteJournalTest, CrashHalfwayThroughThreeThousandRoutesIsUndoneAtTheNext
   // The proxy host route first, then 1,500 listed routes; the process dies as the system
   // finishes the last of them.
   crashAfterCreation_ = 1 + 1500;
-  EXPECT_THROW(vpn->TunnelUp(L"10.8.0.6"), Crash);
+  EXPECT_THROW(vpn->TunnelUpHere(L"10.8.0.6"), Crash);
   vpn.reset();
   ASSERT_EQ(table_.forwardTable.size(), before.size() + 1 + 1500);
   ASSERT_TRUE(std::filesystem::exists(file_));
@@ -162,12 +162,12 @@ TEST_F(RouteJournalTest, NormalConnectionMakesTheSameCallsAndLeavesNoJournal) {
     vpn.routeMode = RouteModeDefaultGateway;
     vpn.routeList = {DottedLine(0), DottedLine(1), L"no route here", DottedLine(2)};
     vpn.SetProxy(2, L"198.51.100.7", 1080, nullptr, nullptr);
-    EXPECT_EQ(vpn.Connect(), 0);
+    EXPECT_EQ(vpn.ConnectNow(), 0);
     vpn.TunnelUp(L"10.8.0.6");
     EXPECT_EQ(std::filesystem::exists(file_), journal);
     const VpnStatus status = vpn.Status();
     const auto results = std::make_tuple(status.state, status.error, status.failedRoutes);
-    vpn.Disconnect();
+    vpn.DisconnectNow();
     return results;
   };
   const auto withoutJournal = run(plain, false);
@@ -359,7 +359,7 @@ TEST_F(RouteJournalTest, UnwritableJournalNeverStopsTheRoutes) {
   vpn->TunnelUp(L"10.8.0.6");
   EXPECT_EQ(vpn->Status().state, GENERAL_VPN_STATE_ALL_DONE);
   EXPECT_EQ(table_.forwardTable.size(), 4u + 1u + 20u);
-  vpn->Disconnect();
+  vpn->DisconnectNow();
   EXPECT_EQ(table_.forwardTable.size(), 4u);
 }
 

@@ -2,118 +2,83 @@
 
 #include "fakes/fake_clock.h"
 #include "fakes/fake_route_table.h"
+#include "fakes/test_vpn.h"
 #include "vpn/route_request.h"
 #include "vpn/vpn_route_request_base_server.h"
 
 namespace {
 
-class RouteRequestServerTest : public ::testing::Test {
+// The server hands each request to whoever grants host routes: the engine's worker.
+TEST(RouteRequestServerTest, RequestsGoToTheGrantAndAreRefusedWithoutOne) {
+  FakeRouteTable table;
+  FakeClock clock;
+  FakeRouteRequestServer server(table, clock);
+  EXPECT_FALSE(server.AddHostRoute(Ip("10.0.0.5")));
+  std::vector<uint32_t> asked;
+  server.grantHostRoute = [&](uint32_t address) {
+    asked.push_back(address);
+    return address != Ip("10.0.0.6");
+  };
+  EXPECT_TRUE(server.AddHostRoute(Ip("10.0.0.5")));
+  EXPECT_FALSE(server.AddHostRoute(Ip("10.0.0.6")));
+  EXPECT_FALSE(server.AddHostRoute(0));
+  EXPECT_EQ(asked, (std::vector<uint32_t>{Ip("10.0.0.5"), Ip("10.0.0.6")}));
+  EXPECT_TRUE(table.createCalls.empty());
+}
+
+TEST(RouteRequestServerTest, StartTakesTheTemplateOnceAndStopsMoreThanOnce) {
+  FakeRouteTable table;
+  FakeClock clock;
+  FakeRouteRequestServer server(table, clock);
+  RouteRow tunnel{};
+  tunnel.interfaceIndex = 23;
+  RouteRow other = tunnel;
+  other.interfaceIndex = 31;
+  ASSERT_TRUE(server.Start(tunnel));
+  EXPECT_TRUE(server.IsRunning());
+  EXPECT_FALSE(server.Start(other));
+  EXPECT_EQ(server.routeTemplate, tunnel);
+  server.Stop();
+  server.Stop();
+  EXPECT_FALSE(server.IsRunning());
+  ASSERT_TRUE(server.Start(other));
+  EXPECT_EQ(server.routeTemplate, other);
+}
+
+// ---- the request messages, answered through an engine whose tunnel is up in route mode 3 ----
+
+class RouteRequestAnswerTest : public ::testing::Test {
  protected:
-  RouteRequestServerTest() {
-    tunnel_.nextHop = Ip("10.8.0.6");
-    tunnel_.interfaceIndex = 23;
-    tunnel_.type = 3;
-    tunnel_.protocol = 3;
-    tunnel_.metric1 = 6;
-    server_.routeTemplate = tunnel_;
+  RouteRequestAnswerTest() {
+    table_.SetLanHost();
+    auto server = std::make_unique<FakeRouteRequestServer>(table_, clock_);
+    server_ = server.get();
+    vpn_ = std::make_unique<TestVpn>(table_, clock_, std::move(server));
+    vpn_->routeMode = RouteModeApplications;
+    vpn_->ConnectNow();
+    vpn_->TunnelUp(L"10.8.0.6");
   }
 
-  RouteRow HostRoute(const char* address) const {
-    RouteRow row = tunnel_;
-    row.destination = Ip(address);
-    row.mask = 0xFFFFFFFFu;
-    return row;
+  uint8_t Answer(std::vector<uint8_t> message, uint32_t tunnelServer = 0) {
+    return AnswerRouteRequest(*server_, message.data(), message.size(), tunnelServer);
+  }
+  uint8_t AnswerFor(const char* address, uint32_t tunnelServer = 0) {
+    const auto message = BuildRouteRequest(Ip(address));
+    return AnswerRouteRequest(*server_, message.data(), message.size(), tunnelServer);
   }
 
   FakeRouteTable table_;
   FakeClock clock_;
-  RouteRow tunnel_{};
-  FakeRouteRequestServer server_{table_, clock_};
-};
-
-TEST_F(RouteRequestServerTest, OneRoutePerAddressAndARepeatOnlyRefreshesIt) {
-  clock_.now = 1000;
-  EXPECT_TRUE(server_.AddHostRoute(Ip("10.0.0.5")));
-  clock_.now = 4000;
-  EXPECT_TRUE(server_.AddHostRoute(Ip("10.0.0.5")));
-  EXPECT_TRUE(server_.AddHostRoute(Ip("10.0.0.6")));
-  EXPECT_EQ(table_.createCalls,
-            (std::vector<RouteRow>{HostRoute("10.0.0.5"), HostRoute("10.0.0.6")}));
-  ASSERT_EQ(server_.hostRoutes.count(Ip("10.0.0.5")), 1u);
-  EXPECT_EQ(server_.hostRoutes.at(Ip("10.0.0.5")).lastRequestTick, 4000u);
-  EXPECT_EQ(server_.hostRoutes.at(Ip("10.0.0.5")).mask, 0xFFFFFFFFu);
-}
-
-TEST_F(RouteRequestServerTest, AddressZeroAndFailedCreationsLeaveNothingBehind) {
-  EXPECT_FALSE(server_.AddHostRoute(0));
-  EXPECT_TRUE(table_.createCalls.empty());
-
-  table_.createErrors[Ip("10.0.0.7")] = 87;
-  EXPECT_FALSE(server_.AddHostRoute(Ip("10.0.0.7")));
-  EXPECT_TRUE(server_.hostRoutes.empty());
-  table_.createErrors.clear();
-  EXPECT_TRUE(server_.AddHostRoute(Ip("10.0.0.7")));
-  EXPECT_EQ(table_.createCalls.size(), 2u);
-}
-
-TEST_F(RouteRequestServerTest, RoutesIdleForSixMinutesAreDeleted) {
-  clock_.now = 0xFFFF0000u;  // the ages must survive the tick count's wrap
-  server_.AddHostRoute(Ip("10.0.0.1"));
-  clock_.now += 60'000;
-  server_.AddHostRoute(Ip("10.0.0.2"));
-  clock_.now += 5 * 60'000;
-
-  server_.ExpireIdleRoutes();
-  EXPECT_EQ(table_.deleteCalls, (std::vector<RouteRow>{HostRoute("10.0.0.1")}));
-  EXPECT_EQ(server_.hostRoutes.size(), 1u);
-  EXPECT_EQ(server_.hostRoutes.count(Ip("10.0.0.2")), 1u);
-
-  clock_.now += 60'000 - 1;
-  server_.ExpireIdleRoutes();
-  EXPECT_EQ(server_.hostRoutes.size(), 1u);
-  clock_.now += 1;
-  server_.ExpireIdleRoutes();
-  EXPECT_TRUE(server_.hostRoutes.empty());
-  EXPECT_TRUE(table_.installed.empty());
-}
-
-TEST_F(RouteRequestServerTest, StartTakesTheTemplateAndARestartKeepsTheRoutes) {
-  RouteRow other = tunnel_;
-  other.interfaceIndex = 31;
-  server_.routeTemplate = RouteRow{};
-  ASSERT_TRUE(server_.Start(tunnel_));
-  EXPECT_TRUE(server_.IsRunning());
-  EXPECT_EQ(server_.routeTemplate, tunnel_);
-  EXPECT_FALSE(server_.Start(other));
-  EXPECT_EQ(server_.routeTemplate, tunnel_);
-  server_.Stop();
-  EXPECT_FALSE(server_.IsRunning());
-
-  server_.AddHostRoute(Ip("10.0.0.5"));
-  ASSERT_TRUE(server_.Start(tunnel_));
-  server_.Stop();
-  server_.Stop();
-  EXPECT_EQ(server_.hostRoutes.size(), 1u);
-  EXPECT_EQ(table_.installed.size(), 1u);
-}
-
-// ---- the request messages ------------------------------------------------------------------
-
-class RouteRequestAnswerTest : public RouteRequestServerTest {
- protected:
-  uint8_t Answer(std::vector<uint8_t> message, uint32_t tunnelServer = 0) {
-    return AnswerRouteRequest(server_, message.data(), message.size(), tunnelServer);
-  }
-  uint8_t AnswerFor(const char* address, uint32_t tunnelServer = 0) {
-    const auto message = BuildRouteRequest(Ip(address));
-    return AnswerRouteRequest(server_, message.data(), message.size(), tunnelServer);
-  }
+  FakeRouteRequestServer* server_ = nullptr;
+  std::unique_ptr<TestVpn> vpn_;
 };
 
 TEST_F(RouteRequestAnswerTest, AWellFormedRequestGetsOneRouteHoweverOftenItIsAsked) {
   EXPECT_EQ(Answer({0x01, 0x0A, 0x00, 0x00, 0x05}), 1);
   EXPECT_EQ(Answer({0x01, 0x0A, 0x00, 0x00, 0x05}), 1);
-  EXPECT_EQ(table_.createCalls, (std::vector<RouteRow>{HostRoute("10.0.0.5")}));
+  EXPECT_EQ(table_.installedDestinations(), std::vector<uint32_t>{Ip("10.0.0.5")});
+  EXPECT_EQ(table_.installed[0].mask, 0xFFFFFFFFu);
+  EXPECT_EQ(table_.installed[0].interfaceIndex, 23u);
   // The address goes on the wire first octet first, as in a socket address.
   EXPECT_EQ(BuildRouteRequest(Ip("10.0.0.5")), (std::array<uint8_t, 5>{1, 10, 0, 0, 5}));
 }
@@ -125,9 +90,9 @@ TEST_F(RouteRequestAnswerTest, MalformedMessagesAreAnsweredZeroAndTouchNothing) 
   EXPECT_EQ(Answer({0x00, 0x0A, 0x00, 0x00, 0x05}), 0);
   EXPECT_EQ(Answer({}), 0);
   EXPECT_EQ(Answer(std::vector<uint8_t>(4096, 0x01)), 0);
-  EXPECT_EQ(AnswerRouteRequest(server_, nullptr, 5, 0), 0);
+  EXPECT_EQ(AnswerRouteRequest(*server_, nullptr, 5, 0), 0);
   EXPECT_TRUE(table_.createCalls.empty());
-  EXPECT_TRUE(server_.hostRoutes.empty());
+  EXPECT_EQ(vpn_->HostRouteCount(), 0u);
 }
 
 TEST_F(RouteRequestAnswerTest, AddressesThatMustNotEnterTheTunnelAreRefused) {

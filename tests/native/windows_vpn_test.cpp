@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -36,6 +38,23 @@ class WindowsVpnTest : public ::testing::Test {
     return vpn;
   }
 
+  // Connect, waiting for the worker's part; the error the attempt ended with.
+  static int32_t ConnectNow(CWindowsVpn& vpn) {
+    vpn.Connect();
+    vpn.Flush();
+    return vpn.Status().error;
+  }
+  static void DisconnectNow(CWindowsVpn& vpn) {
+    vpn.Disconnect();
+    ASSERT_TRUE(vpn.WaitFinished(60000));
+  }
+  // Progress from the system's thread, handled by the worker before this returns.
+  std::vector<uint32_t> Deliver(const FakeRasDialer::Progress& reports) {
+    auto results = dialer_.Deliver(reports);
+    vpn_->Flush();
+    return results;
+  }
+
   FakeRouteTable table_;
   FakeClock clock_;
   FakeRasDialer dialer_;
@@ -45,12 +64,12 @@ class WindowsVpnTest : public ::testing::Test {
 
 TEST_F(WindowsVpnTest, GoodConnectionReportsProgressThenModifyAndAllDone) {
   vpn_->routeList = {L"10.0.0.0 mask 255.0.0.0"};
-  ASSERT_EQ(vpn_->Connect(), 0);
+  ASSERT_EQ(ConnectNow(*vpn_), 0);
   EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_PREPARE);
   EXPECT_EQ(vpn_->rasConnection, dialer_.dialHandle);
   EXPECT_TRUE(recorder_.reports().empty());
 
-  const auto results = dialer_.Deliver(
+  const auto results = Deliver(
       {{0, 0}, {kConnectDevice, 0}, {kAuthenticate, 0}, {kAuthenticated, 0}, {kConnected, 0}});
   EXPECT_EQ(results, (std::vector<uint32_t>{1, 1, 1, 1, 1}));
   EXPECT_EQ(recorder_.reports(),
@@ -64,15 +83,15 @@ TEST_F(WindowsVpnTest, GoodConnectionReportsProgressThenModifyAndAllDone) {
 
 TEST_F(WindowsVpnTest, ProjectionIsReadAgainAtTheSizeTheSystemReports) {
   dialer_.projectionSize = 120;
-  ASSERT_EQ(vpn_->Connect(), 0);
-  dialer_.Deliver({{kConnected, 0}});
+  ASSERT_EQ(ConnectNow(*vpn_), 0);
+  Deliver({{kConnected, 0}});
   EXPECT_EQ(dialer_.projectionBufferSizes, (std::vector<uint32_t>{80, 120}));
   EXPECT_EQ(vpn_->GetLocalAddress(), L"10.8.0.6");
 
   // A smaller reported size must not shrink the buffer below the record we read.
   dialer_.projectionSize = 8;
   dialer_.projectionBufferSizes.clear();
-  dialer_.Deliver({{kConnected, 0}});
+  Deliver({{kConnected, 0}});
   EXPECT_EQ(dialer_.projectionBufferSizes, (std::vector<uint32_t>{80, 80}));
 }
 
@@ -80,18 +99,18 @@ TEST_F(WindowsVpnTest, ProjectionIsReadAgainAtTheSizeTheSystemReports) {
 TEST_F(WindowsVpnTest, FailedProjectionQueryIsAnInternalErrorAndTheLinkIsHungUp) {
   vpn_->routeList = {L"10.0.0.0 mask 255.0.0.0"};
   dialer_.projectionResult = 718;
-  ASSERT_EQ(vpn_->Connect(), 0);
-  const auto results = dialer_.Deliver({{kAuthenticated, 0}, {kConnected, 0}});
-  EXPECT_EQ(results, (std::vector<uint32_t>{1, 718}));
+  ASSERT_EQ(ConnectNow(*vpn_), 0);
+  const auto results = Deliver({{kAuthenticated, 0}, {kConnected, 0}});
+  EXPECT_EQ(results, (std::vector<uint32_t>{1, 1}));
   EXPECT_EQ(recorder_.reports(), (std::vector<Report>{{6, 0, 0}, {7, 1, 718}}));
   EXPECT_TRUE(table_.createCalls.empty());
-  vpn_->Disconnect();
+  DisconnectNow(*vpn_);
   EXPECT_EQ(dialer_.hangUps, (std::vector<RasConnectionHandle>{dialer_.dialHandle}));
 }
 
 TEST_F(WindowsVpnTest, ProgressErrorsAreInternalErrorsWithTheDialUpNumber) {
-  ASSERT_EQ(vpn_->Connect(), 0);
-  const auto results = dialer_.Deliver({{kAuthenticate, 691},
+  ASSERT_EQ(ConnectNow(*vpn_), 0);
+  const auto results = Deliver({{kAuthenticate, 691},
                                         {kConnected, 619},
                                         {kRasStateDisconnected, 628},
                                         {3, 0},
@@ -104,9 +123,9 @@ TEST_F(WindowsVpnTest, ProgressErrorsAreInternalErrorsWithTheDialUpNumber) {
 }
 
 TEST_F(WindowsVpnTest, ReportsAfterTheCallbackWasClearedGoNowhere) {
-  ASSERT_EQ(vpn_->Connect(), 0);
+  ASSERT_EQ(ConnectNow(*vpn_), 0);
   vpn_->callback = nullptr;
-  dialer_.Deliver({{kConnectDevice, 0}, {kConnected, 0}});
+  Deliver({{kConnectDevice, 0}, {kConnected, 0}});
   EXPECT_TRUE(recorder_.reports().empty());
   EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_ALL_DONE);
 }
@@ -114,7 +133,7 @@ TEST_F(WindowsVpnTest, ReportsAfterTheCallbackWasClearedGoNowhere) {
 TEST_F(WindowsVpnTest, ExistingConnectionOfOursIsRefusedAndHungUpAtDisconnect) {
   dialer_.connections = {
       {0x11, L"Kavrin"}, {0x22, L"Office"}, {0x33, L"Kavrin"}, {0x44, L"kavrin"}};
-  EXPECT_EQ(vpn_->Connect(), GENERAL_VPN_ERROR_ALREADY_CONNECTED);
+  EXPECT_EQ(ConnectNow(*vpn_), GENERAL_VPN_ERROR_ALREADY_CONNECTED);
   EXPECT_EQ(vpn_->Status().error, GENERAL_VPN_ERROR_ALREADY_CONNECTED);
   EXPECT_EQ(vpn_->rasConnection, 0x33u);
   EXPECT_EQ(dialer_.enumBufferSizes, (std::vector<uint32_t>{1356, 4 * 1356}));
@@ -122,30 +141,30 @@ TEST_F(WindowsVpnTest, ExistingConnectionOfOursIsRefusedAndHungUpAtDisconnect) {
   EXPECT_EQ(table_.forwardTableReads, 0);
 
   // Asked again, the engine refuses without looking.
-  EXPECT_EQ(vpn_->Connect(), GENERAL_VPN_ERROR_ALREADY_CONNECTED);
+  EXPECT_EQ(ConnectNow(*vpn_), GENERAL_VPN_ERROR_ALREADY_CONNECTED);
   EXPECT_EQ(dialer_.enumBufferSizes.size(), 2u);
 
-  vpn_->Disconnect();
+  DisconnectNow(*vpn_);
   EXPECT_EQ(dialer_.hangUps, (std::vector<RasConnectionHandle>{0x33}));
 }
 
 TEST_F(WindowsVpnTest, ConnectionListThatNeverFitsIsGivenUpAfterFiveCalls) {
   dialer_.enumNeverFits = true;
-  EXPECT_EQ(vpn_->Connect(), 0);
+  EXPECT_EQ(ConnectNow(*vpn_), 0);
   EXPECT_EQ(dialer_.enumBufferSizes.size(), 5u);
   EXPECT_EQ(dialer_.dials.size(), 1u);
 }
 
 TEST_F(WindowsVpnTest, NoDefaultRouteFailsBeforeAnythingIsWrittenOrDialled) {
   table_.forwardTable.clear();
-  EXPECT_EQ(vpn_->Connect(), GENERAL_VPN_ERROR_GET_GATEWAY);
+  EXPECT_EQ(ConnectNow(*vpn_), GENERAL_VPN_ERROR_GET_GATEWAY);
   EXPECT_EQ(vpn_->Status().errorDetail, 13);
   EXPECT_TRUE(dialer_.entries.empty());
   EXPECT_TRUE(dialer_.dials.empty());
 }
 
 TEST_F(WindowsVpnTest, EntryAndDialParametersDescribeTheChosenServer) {
-  ASSERT_EQ(vpn_->Connect(), 0);
+  ASSERT_EQ(ConnectNow(*vpn_), 0);
   ASSERT_EQ(dialer_.entries.size(), 1u);
   const auto& [name, entry] = dialer_.entries[0];
   EXPECT_EQ(name, L"Kavrin");
@@ -160,7 +179,8 @@ TEST_F(WindowsVpnTest, EntryAndDialParametersDescribeTheChosenServer) {
   EXPECT_EQ(dial.entryName + L"|" + dial.phoneNumber + L"|" + dial.callbackNumber + L"|" +
                 dial.userName + L"|" + dial.password + L"|" + dial.domain,
             L"Kavrin|vpn1.example.com|*|alice|s3cret|");
-  EXPECT_EQ(dialer_.events, static_cast<RasDialEvents*>(vpn_.get()));
+  // The system gets a receiver of its own, never the engine itself.
+  EXPECT_NE(dialer_.events, nullptr);
 }
 
 TEST_F(WindowsVpnTest, OptionWordsFollowTunnelTypeEncryptionAndRouteMode) {
@@ -181,7 +201,7 @@ TEST_F(WindowsVpnTest, OptionWordsFollowTunnelTypeEncryptionAndRouteMode) {
     auto vpn = MakeVpn(c.tunnelType);
     vpn->useMppe = c.useMppe;
     vpn->routeMode = c.routeMode;
-    ASSERT_EQ(vpn->Connect(), 0);
+    ASSERT_EQ(ConnectNow(*vpn), 0);
     ASSERT_EQ(dialer_.entries.size(), 1u);
     EXPECT_EQ(dialer_.entries[0].second.options, c.options) << c.tunnelType << c.useMppe;
     EXPECT_EQ(dialer_.entries[0].second.vpnStrategy, c.strategy);
@@ -190,7 +210,7 @@ TEST_F(WindowsVpnTest, OptionWordsFollowTunnelTypeEncryptionAndRouteMode) {
 
 TEST_F(WindowsVpnTest, EntryThatCannotBeWrittenIsNotDialled) {
   dialer_.setEntryResult = 621;
-  EXPECT_EQ(vpn_->Connect(), WINDOWS_VPN_ERROR_CREATE);
+  EXPECT_EQ(ConnectNow(*vpn_), WINDOWS_VPN_ERROR_CREATE);
   EXPECT_EQ(vpn_->Status().errorDetail, 621);
   EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_PREPARE);
   EXPECT_TRUE(dialer_.dials.empty());
@@ -199,63 +219,109 @@ TEST_F(WindowsVpnTest, EntryThatCannotBeWrittenIsNotDialled) {
 // The entry's field holds 128 characters; cutting a longer name would dial another host.
 TEST_F(WindowsVpnTest, ServerAddressLongerThanTheEntryFieldIsRefused) {
   vpn_->serverAddress = std::wstring(128, L'a');
-  EXPECT_EQ(vpn_->Connect(), 0);
+  EXPECT_EQ(ConnectNow(*vpn_), 0);
 
   auto longer = MakeVpn(kWindowsVpnTunnelPptp);
   longer->serverAddress = std::wstring(129, L'a');
   dialer_.entries.clear();
   dialer_.dials.clear();
-  EXPECT_EQ(longer->Connect(), WINDOWS_VPN_ERROR_CREATE);
+  EXPECT_EQ(ConnectNow(*longer), WINDOWS_VPN_ERROR_CREATE);
   EXPECT_EQ(longer->Status().errorDetail, 87);
   EXPECT_TRUE(dialer_.entries.empty());
   EXPECT_TRUE(dialer_.dials.empty());
 
   auto longPassword = MakeVpn(kWindowsVpnTunnelPptp);
   longPassword->password = std::wstring(257, L'p');
-  EXPECT_EQ(longPassword->Connect(), WINDOWS_VPN_ERROR_DIAL);
+  EXPECT_EQ(ConnectNow(*longPassword), WINDOWS_VPN_ERROR_DIAL);
   EXPECT_EQ(longPassword->Status().errorDetail, 87);
   EXPECT_TRUE(dialer_.dials.empty());
 }
 
 TEST_F(WindowsVpnTest, RefusedDialKeepsTheHandleForDisconnectToHangUp) {
   dialer_.dialResult = 623;
-  EXPECT_EQ(vpn_->Connect(), WINDOWS_VPN_ERROR_DIAL);
+  EXPECT_EQ(ConnectNow(*vpn_), WINDOWS_VPN_ERROR_DIAL);
   EXPECT_EQ(vpn_->Status().errorDetail, 623);
-  vpn_->Disconnect();
+  DisconnectNow(*vpn_);
   EXPECT_EQ(dialer_.hangUps, (std::vector<RasConnectionHandle>{dialer_.dialHandle}));
 }
 
 TEST_F(WindowsVpnTest, UnknownTunnelTypeIsAFailureTheOwnerCanSee) {
   auto vpn = MakeVpn(3);
-  EXPECT_EQ(vpn->Connect(), 87);
-  EXPECT_EQ(vpn->Status().error, GENERAL_VPN_ERROR_INTERNAL);
+  EXPECT_EQ(ConnectNow(*vpn), GENERAL_VPN_ERROR_INTERNAL);
   EXPECT_EQ(vpn->Status().errorDetail, 87);
   EXPECT_TRUE(dialer_.entries.empty());
 }
 
 TEST_F(WindowsVpnTest, DisconnectHangsUpOnceAndRestoresTheRoutes) {
   vpn_->routeList = {L"10.0.0.0 mask 255.0.0.0"};
-  ASSERT_EQ(vpn_->Connect(), 0);
-  dialer_.Deliver({{kConnected, 0}});
+  ASSERT_EQ(ConnectNow(*vpn_), 0);
+  Deliver({{kConnected, 0}});
   ASSERT_EQ(table_.installed.size(), 1u);
   clock_.now = 5000;
 
-  EXPECT_EQ(vpn_->Disconnect(), 0);
+  DisconnectNow(*vpn_);
   EXPECT_EQ(dialer_.hangUps, (std::vector<RasConnectionHandle>{dialer_.dialHandle}));
   EXPECT_EQ(vpn_->rasConnection, 0u);
   EXPECT_TRUE(table_.installed.empty());
   EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_DISCONNECTED);
-  EXPECT_EQ(std::get<0>(recorder_.reports().back()), GENERAL_VPN_STATE_RESTORE_ROUTE);
+  const auto reports = recorder_.reports();
+  EXPECT_EQ(std::vector<Report>(reports.end() - 3, reports.end()),
+            (std::vector<Report>{{0, 0, 0}, {9, 0, 0}, {1, 0, 0}}));
 
   vpn_->Disconnect();
   EXPECT_EQ(dialer_.hangUps.size(), 1u);
 }
 
+// The system calls on its own thread at any moment: while Dial has not returned (the progress
+// waits for the dial's result behind it), after the hang-up (told to stop calling) and after the
+// engine is gone (told to stop, and nothing of the engine is touched).
+TEST_F(WindowsVpnTest, ProgressAtAnyMomentIsQueuedAndStopsOnceDisconnectBegan) {
+  vpn_->routeList = {L"10.0.0.0 mask 255.0.0.0"};
+  dialer_.duringDial = {{kConnectDevice, 0}, {kAuthenticate, 0}};
+  ASSERT_EQ(ConnectNow(*vpn_), 0);
+  EXPECT_EQ(recorder_.reports(), (std::vector<Report>{{4, 0, 0}, {5, 0, 0}}));
+  EXPECT_EQ(Deliver({{kConnected, 0}}), std::vector<uint32_t>{1});
+  ASSERT_EQ(table_.installed.size(), 1u);
+
+  vpn_->Disconnect();
+  EXPECT_EQ(dialer_.Deliver({{kRasStateDisconnected, 0}, {kConnected, 0}}),
+            std::vector<uint32_t>{0});
+  ASSERT_TRUE(vpn_->WaitFinished(60000));
+  EXPECT_TRUE(table_.installed.empty());
+  EXPECT_EQ(std::get<0>(recorder_.reports().back()), GENERAL_VPN_STATE_DISCONNECTED);
+
+  vpn_.reset();
+  EXPECT_EQ(dialer_.Deliver({{kRasStateDisconnected, 0}}), std::vector<uint32_t>{0});
+}
+
+// A hung-up connection stays listed for a while; the engine is done, and the next one dials
+// the same entry, only once the system no longer knows it, and neither waits on the window.
+TEST_F(WindowsVpnTest, TheNextConnectionDialsOnlyOnceTheSystemLetTheLastOneGo) {
+  dialer_.hangUpPolls = 5;
+  ASSERT_EQ(ConnectNow(*vpn_), 0);
+  Deliver({{kConnected, 0}});
+  dialer_.connections = {{dialer_.dialHandle, L"Kavrin"}};
+  vpn_->Disconnect();
+
+  auto next = MakeVpn(kWindowsVpnTunnelPptp);
+  next->Follow(std::move(vpn_));
+  EXPECT_EQ(ConnectNow(*next), 0) << "the old connection was still listed";
+  EXPECT_EQ(dialer_.dials.size(), 2u);
+  EXPECT_EQ(dialer_.statusQueries, 6);
+  // At least two seconds from the cleanup's start, however quickly the system let go.
+  EXPECT_GE(clock_.now, CGeneralVpn::kCleanupSettleMs);
+}
+
 // The watch asks every second; a failed query must not overwrite an error it has not shown yet.
 TEST_F(WindowsVpnTest, StatisticsAreByteCountsOrAnInternalErrorAndNeverChangeTheState) {
+  uint32_t none = 7;
+  int32_t noDetail = -1;
+  // Before the queued Connect has dialled there is nothing to ask about.
+  EXPECT_EQ(vpn_->GetStatistics(none, none, noDetail), 0);
+  EXPECT_EQ(none, 0u);
   dialer_.projectionResult = 718;
-  ASSERT_EQ(vpn_->Connect(), 0);
-  dialer_.Deliver({{kConnected, 0}});
+  ASSERT_EQ(ConnectNow(*vpn_), 0);
+  Deliver({{kConnected, 0}});
   dialer_.bytesSent = 1200;
   dialer_.bytesReceived = 3400;
   uint32_t sent = 0;

@@ -45,7 +45,7 @@ TEST(RasDialerWinTest, TextsTooLongForTheEntryAreRefusedBeforeTheSystem) {
   parameters.entryName = L"Kavrin";
   parameters.password = std::wstring(257, L'p');
   RasConnectionHandle connection = 0;
-  EXPECT_EQ(dialer.Dial(parameters, nullptr, connection),
+  EXPECT_EQ(dialer.Dial(parameters, {}, connection),
             static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
   EXPECT_EQ(connection, 0u);
 }

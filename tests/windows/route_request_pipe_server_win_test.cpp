@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -104,8 +105,21 @@ class RouteRequestPipeServerTest : public ::testing::Test {
     tunnel_.protocol = 3;
     tunnel_.metric1 = 2;
     tunnel_.metric2 = tunnel_.metric3 = tunnel_.metric4 = tunnel_.metric5 = 0xFFFFFFFFu;
+    // Grants as the engine does: one host route per address through the tunnel.
+    server_.grantHostRoute = [this](uint32_t address) {
+      std::lock_guard lock(grantMutex_);
+      if (granted_.contains(address)) return true;
+      RouteRow row = tunnel_;
+      row.destination = address;
+      row.mask = 0xFFFFFFFFu;
+      if (table_.CreateRow(row) != 0) return false;
+      granted_.insert(address);
+      return true;
+    };
   }
 
+  std::mutex grantMutex_;
+  std::set<uint32_t> granted_;
   FakeRouteTable table_;
   SettableClock clock_;
   RouteRow tunnel_{};
@@ -217,7 +231,7 @@ TEST_F(RouteRequestPipeServerTest, StopClosesEveryConnectionAndARestartKeepsTheR
   EXPECT_TRUE(client->Ask(Ip(10, 0, 0, 6)).empty());
   EXPECT_EQ(server_.instances.size(), 0u);
   EXPECT_EQ(server_.events.size(), 1u);
-  EXPECT_EQ(server_.hostRoutes.count(Ip(10, 0, 0, 5)), 1u);
+  EXPECT_EQ(granted_.count(Ip(10, 0, 0, 5)), 1u);
   Client gone;
   EXPECT_EQ(gone.error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 

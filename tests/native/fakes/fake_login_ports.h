@@ -3,6 +3,8 @@
 // records what the user would have seen.
 #pragma once
 
+#include <atomic>
+
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -76,17 +78,15 @@ class FakeEngine : public CGeneralVpn {
   FakeEngine(RouteTable& routes, TickClock& clock, int32_t tunnelType)
       : CGeneralVpn(routes, clock, nullptr), tunnelType(tunnelType) {}
 
-  int32_t Connect() override {
+  ~FakeEngine() override { StopWorker(); }
+
+  int32_t StartTunnel() override {
     ++connects;
-    auto strand = EnterStrand();
     StoreError(connectResult == GENERAL_VPN_ERROR_ALREADY_CONNECTED ? connectResult : connectError,
                errorDetail);
     return connectResult;
   }
-  int32_t Disconnect() override {
-    ++disconnects;
-    return CGeneralVpn::Disconnect();
-  }
+  void StopTunnel() override { ++disconnects; }
   int32_t GetStatistics(uint32_t& s, uint32_t& r, int32_t& detail) override {
     if (statisticsFail) {
       detail = 628;
@@ -104,10 +104,7 @@ class FakeEngine : public CGeneralVpn {
   // The status of the engine's next report: `newState` and `newError` with the addresses and
   // failed routes set below.
   VpnStatus Reach(uint32_t newState, int32_t newError = 0) {
-    {
-      auto strand = EnterStrand();
-      StoreState(newState, newError, errorDetail);
-    }
+    StoreState(newState, newError, errorDetail);
     VpnStatus status = Status();
     status.sequence = ++reports;
     status.localAddress = localAddress;
@@ -122,8 +119,8 @@ class FakeEngine : public CGeneralVpn {
   std::wstring localAddress;
   std::vector<std::wstring> failedRoutes;
   uint32_t reports = 0;
-  int connects = 0;
-  int disconnects = 0;
+  std::atomic<int> connects = 0;
+  std::atomic<int> disconnects = 0;
   bool statisticsFail = false;
   uint32_t sent = 0;
   uint32_t received = 0;

@@ -5,6 +5,7 @@
 
 uint32_t FakeRasDialer::EnumConnections(uint32_t& bufferBytes,
                                         std::vector<RasConnectionInfo>& list) {
+  std::lock_guard lock(mutex);
   enumBufferSizes.push_back(bufferBytes);
   const uint32_t records = std::max<uint32_t>(1, uint32_t(connections.size()));
   const uint32_t needed = records * kConnectionRecordSize;
@@ -22,17 +23,38 @@ uint32_t FakeRasDialer::SetEntryProperties(const std::wstring& entryName,
   return setEntryResult;
 }
 
-uint32_t FakeRasDialer::Dial(const RasDialParameters& parameters, RasDialEvents* receiver,
+uint32_t FakeRasDialer::Dial(const RasDialParameters& parameters,
+                             std::shared_ptr<RasDialEvents> receiver,
                              RasConnectionHandle& connection) {
-  dials.push_back(parameters);
-  events = receiver;
+  Progress early;
+  {
+    std::lock_guard lock(mutex);
+    dials.push_back(parameters);
+    events = std::move(receiver);
+    early = duringDial;
+  }
+  if (!early.empty()) Deliver(early);
   connection = dialHandle;
   return dialResult;
 }
 
 uint32_t FakeRasDialer::HangUp(RasConnectionHandle connection) {
+  std::lock_guard lock(mutex);
   hangUps.push_back(connection);
+  lingering[connection] = hangUpPolls;
   return 0;
+}
+
+uint32_t FakeRasDialer::GetConnectStatus(RasConnectionHandle connection) {
+  std::lock_guard lock(mutex);
+  ++statusQueries;
+  const auto found = lingering.find(connection);
+  if (found == lingering.end()) return kRasErrorInvalidHandle;
+  if (found->second-- > 0) return 0;
+  lingering.erase(found);
+  // Gone from the list as well.
+  std::erase_if(connections, [&](const RasConnectionInfo& c) { return c.handle == connection; });
+  return kRasErrorInvalidHandle;
 }
 
 uint32_t FakeRasDialer::GetStatistics(RasConnectionHandle, uint32_t& sent, uint32_t& received) {
@@ -59,14 +81,35 @@ std::wstring FakeRasDialer::GetErrorString(uint32_t error) {
   return found != errorStrings.end() ? found->second : std::wstring();
 }
 
-std::vector<uint32_t> FakeRasDialer::Deliver(
-    const std::vector<std::pair<uint32_t, uint32_t>>& reports) {
+std::vector<uint32_t> FakeRasDialer::Deliver(const Progress& reports) {
+  std::shared_ptr<RasDialEvents> receiver;
+  {
+    std::lock_guard lock(mutex);
+    receiver = events;
+  }
   std::vector<uint32_t> results;
+  const RasConnectionHandle handle = dialHandle;
   std::thread system([&] {
     for (const auto& [connectionState, error] : reports) {
-      results.push_back(events->OnRasProgress(dialHandle, connectionState, error));
+      // Like the system, it stops calling once told so.
+      if (!receiver || (!results.empty() && results.back() == 0)) break;
+      results.push_back(receiver->OnRasProgress(handle, connectionState, error));
     }
   });
   system.join();
   return results;
+}
+
+void FakeRasDialer::DeliverLater(const Progress& reports) {
+  std::lock_guard lock(mutex);
+  system_.emplace_back([this, reports] { Deliver(reports); });
+}
+
+void FakeRasDialer::JoinSystem() {
+  std::vector<std::thread> threads;
+  {
+    std::lock_guard lock(mutex);
+    threads.swap(system_);
+  }
+  for (std::thread& thread : threads) thread.join();
 }

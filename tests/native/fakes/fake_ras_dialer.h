@@ -1,9 +1,15 @@
 // RasDialer stand-in. Records what was written and dialled, and delivers progress reports
-// the way the system does: in order, on a thread of its own.
+// the way the system does: in order, on a thread of its own, at any moment (also while Dial
+// has not returned and after HangUp), to the receiver it keeps from Dial; a hung-up connection
+// stays listed, and known to the status query, for a while (RasDial, RasHangUp and
+// RasGetConnectStatus reference pages: wait for ERROR_INVALID_HANDLE after a hang-up).
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,19 +21,30 @@ class FakeRasDialer : public RasDialer {
   uint32_t EnumConnections(uint32_t& bufferBytes, std::vector<RasConnectionInfo>& list) override;
   uint32_t SetEntryProperties(const std::wstring& entryName,
                               const RasEntryProperties& entry) override;
-  uint32_t Dial(const RasDialParameters& parameters, RasDialEvents* events,
+  uint32_t Dial(const RasDialParameters& parameters, std::shared_ptr<RasDialEvents> events,
                 RasConnectionHandle& connection) override;
   uint32_t HangUp(RasConnectionHandle connection) override;
+  uint32_t GetConnectStatus(RasConnectionHandle connection) override;
   uint32_t GetStatistics(RasConnectionHandle connection, uint32_t& sent,
                          uint32_t& received) override;
   uint32_t GetIpProjection(RasConnectionHandle connection, uint32_t& bufferBytes,
                            std::wstring& localAddress) override;
   std::wstring GetErrorString(uint32_t error) override;
 
-  // Sends each (connection state, error) to the events given at Dial from a new thread and
+  using Progress = std::vector<std::pair<uint32_t, uint32_t>>;
+  ~FakeRasDialer() override { JoinSystem(); }
+  // Sends each (connection state, error) to the receiver given at Dial from a new thread and
   // waits for it; the progress function's results, in order.
-  std::vector<uint32_t> Deliver(const std::vector<std::pair<uint32_t, uint32_t>>& reports);
+  std::vector<uint32_t> Deliver(const Progress& reports);
+  // The same without waiting: the system's thread runs on while the test goes on.
+  void DeliverLater(const Progress& reports);
+  void JoinSystem();
+  // Delivered from the system's thread while Dial has not returned yet.
+  Progress duringDial;
+  // Status queries after HangUp that still find the connection.
+  int hangUpPolls = 3;
 
+  std::mutex mutex;
   std::vector<RasConnectionInfo> connections;
   // Keeps asking for a bigger buffer, as when connections appear between calls.
   bool enumNeverFits = false;
@@ -39,9 +56,12 @@ class FakeRasDialer : public RasDialer {
   uint32_t dialResult = 0;
   RasConnectionHandle dialHandle = 0x5150;
   std::vector<RasDialParameters> dials;
-  RasDialEvents* events = nullptr;
+  std::shared_ptr<RasDialEvents> events;
 
   std::vector<RasConnectionHandle> hangUps;
+  // Hung-up connections the system still knows, with the queries left until it forgets them.
+  std::map<RasConnectionHandle, int> lingering;
+  int statusQueries = 0;
 
   uint32_t statisticsResult = 0;
   uint32_t bytesSent = 0;
@@ -55,4 +75,7 @@ class FakeRasDialer : public RasDialer {
   std::vector<RasConnectionHandle> projectionHandles;
 
   std::map<uint32_t, std::wstring> errorStrings;
+
+ private:
+  std::vector<std::thread> system_;
 };

@@ -149,5 +149,12 @@ void FakeRouteRequestServer::Stop() {
 
 void FakeRouteRequestServer::Run() {
   std::unique_lock lock(mutex_);
+  while (askWhileRunning && !stopping_) {
+    lock.unlock();
+    const int n = asked++;
+    const uint32_t address = Ip("10.77.0.0") | uint32_t(n & 0xFF) << 24 | uint32_t(n >> 8 & 0xFF) << 16;
+    if (AddHostRoute(address)) ++granted;
+    lock.lock();
+  }
   wake_.wait(lock, [this] { return stopping_; });
 }

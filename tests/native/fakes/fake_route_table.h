@@ -103,6 +103,12 @@ class FakeRouteRequestServer : public CVpnRouteRequestBaseServer {
   void LearnTunnelServer() override { learnedBeforeStart = starts == 0; }
 
   bool refuseStart = false;
+  // While running, the server thread asks for host routes to 10.77.x.y one after the other,
+  // as a busy accelerated application would, until it is stopped; `granted` counts the
+  // routes confirmed.
+  bool askWhileRunning = false;
+  std::atomic<int> asked{0};
+  std::atomic<int> granted{0};
   // Whether the tunnel's server was learned, and before the first Start.
   bool learnedBeforeStart = false;
   int starts = 0;

@@ -13,6 +13,7 @@
 class TestVpn : public CGeneralVpn {
  public:
   using CGeneralVpn::CGeneralVpn;
+  ~TestVpn() override { StopWorker(); }
   int32_t GetStatistics(uint32_t& sent, uint32_t& received, int32_t& errorDetail) override {
     sent = received = 0;
     errorDetail = 0;
@@ -20,13 +21,37 @@ class TestVpn : public CGeneralVpn {
   }
   std::wstring GetErrorDetailText(int32_t) override { return L""; }
 
-  // The connector's report that the tunnel is up, with the addresses it learned.
-  void TunnelUp(const std::wstring& address, const std::wstring& gateway = L"") {
-    RunEvent([&] {
+  // The connector's report that the tunnel is up, with the addresses it learned; queued as
+  // the connectors queue theirs.
+  void TunnelUpLater(const std::wstring& address, const std::wstring& gateway = L"") {
+    Post([this, address, gateway] {
       localAddress_ = address;
       tunnelGateway_ = gateway;
       ChangeState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
     });
+  }
+  // The same, and waits until the worker has handled it.
+  void TunnelUp(const std::wstring& address, const std::wstring& gateway = L"") {
+    TunnelUpLater(address, gateway);
+    Flush();
+  }
+  // The same on the calling thread, once the worker is idle: for a test whose table stands for
+  // the process dying inside a system call (by throwing) on the thread doing route work.
+  void TunnelUpHere(const std::wstring& address) {
+    Flush();
+    localAddress_ = address;
+    ChangeState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
+  }
+  // Connect, waiting for the worker's part.
+  int32_t ConnectNow() {
+    Connect();
+    Flush();
+    return Status().error;
+  }
+  // Disconnect, waiting for the whole cleanup.
+  void DisconnectNow() {
+    Disconnect();
+    WaitFinished(60000);
   }
 };
 
