@@ -131,8 +131,8 @@ std::wstring SimRasDialer::GetErrorString(uint32_t error) {
 
 // ---- routing ----------------------------------------------------------------------------------
 
-SimRouteTable::SimRouteTable(EventLog& log, std::wstring stateFile, uint32_t createDelayMs)
-    : log_(log), stateFile_(std::move(stateFile)), createDelayMs_(createDelayMs) {
+SimRouteTable::SimRouteTable(EventLog& log, std::wstring stateFile, uint32_t changeDelayMs)
+    : log_(log), stateFile_(std::move(stateFile)), changeDelayMs_(changeDelayMs) {
   RouteRow lanDefault{};
   lanDefault.nextHop = Address(192, 168, 1, 1);
   lanDefault.interfaceIndex = kLanInterface;
@@ -182,8 +182,14 @@ uint32_t SimRouteTable::ReadForwardTable(std::vector<RouteRow>& rows) {
   return 0;
 }
 
+void SimRouteTable::Delay() const {
+  if (changeDelayMs_ != 0) std::this_thread::sleep_for(std::chrono::milliseconds(changeDelayMs_));
+}
+
 uint32_t SimRouteTable::CreateRow(const RouteRow& row) {
-  if (createDelayMs_ != 0) std::this_thread::sleep_for(std::chrono::milliseconds(createDelayMs_));
+  // Written before the work, so a test can act while a creation is under way.
+  log_.Write("creating route " + Describe(row));
+  Delay();
   std::lock_guard lock(mutex_);
   added_.push_back(row);
   Record('+', row);
@@ -193,6 +199,7 @@ uint32_t SimRouteTable::CreateRow(const RouteRow& row) {
 }
 
 uint32_t SimRouteTable::DeleteRow(const RouteRow& row) {
+  Delay();
   std::lock_guard lock(mutex_);
   for (auto it = added_.begin(); it != added_.end(); ++it) {
     if (*it == row) {

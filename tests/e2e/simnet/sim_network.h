@@ -66,12 +66,14 @@ class SimRasDialer : public RasDialer {
 };
 
 // One default route through a LAN adapter, one tunnel adapter, and the routes the engine adds.
+// Each creation is logged as it begins ("creating route ...") and when done ("route add ...").
 // Every added and deleted route is appended to `stateFile` as it happens, so a run that starts
-// after a killed one finds what that one left, as a real table would. `createDelayMs` slows
-// every creation, as a busy system does, so a long route list takes its time to apply.
+// after a killed one finds what that one left, as a real table would. `changeDelayMs` slows
+// every creation and every deletion alike, as a busy system does, so a long route list takes
+// its time to apply and to take back.
 class SimRouteTable : public RouteTable {
  public:
-  SimRouteTable(EventLog& log, std::wstring stateFile, uint32_t createDelayMs = 0);
+  SimRouteTable(EventLog& log, std::wstring stateFile, uint32_t changeDelayMs = 0);
   ~SimRouteTable() override;
 
   uint32_t ReadForwardTable(std::vector<RouteRow>& rows) override;
@@ -88,7 +90,10 @@ class SimRouteTable : public RouteTable {
 
   EventLog& log_;
   const std::wstring stateFile_;
-  const uint32_t createDelayMs_;
+  // Outside the table's lock, as the system's own work on a row is.
+  void Delay() const;
+
+  const uint32_t changeDelayMs_;
   std::FILE* state_ = nullptr;
   std::mutex mutex_;
   std::vector<RouteRow> base_;
