@@ -15,6 +15,8 @@ DialogPolicyChooser::DialogPolicyChooser(HWND owner, SettingsStore& settings,
 
 bool DialogPolicyChooser::ChoosePolicy(const std::wstring& responseFile, PolicyChoice& choice) {
   LocalMachineRegistry registry;
+  SpeedTest::Options speedTest = speedTest_;
+  if (!speedTest.joiner) speedTest.joiner = &speedTestWorkers_;
   CDlgVpnPolicy dialog(responseFile, CDlgVpnPolicy::Ports{SystemPrivateProfile(),
                                                           settings_,
                                                           bindModule_,
@@ -22,7 +24,7 @@ bool DialogPolicyChooser::ChoosePolicy(const std::wstring& responseFile, PolicyC
                                                           restarter_,
                                                           OperatingSystemMajorVersion(),
                                                           &IcmpEchoProbe::Create,
-                                                          speedTest_,
+                                                          speedTest,
                                                           {},
                                                           messageBox_});
   if (dialog.DoModal(owner_) != IDOK) return false;
