@@ -16,6 +16,8 @@ DialogPolicyChooser::DialogPolicyChooser(HWND owner, PrivateProfile& profile,
 
 bool DialogPolicyChooser::ChoosePolicy(const std::wstring& responseFile, PolicyChoice& choice) {
   LocalMachineRegistry registry;
+  SpeedTest::Options speedTest = speedTest_;
+  if (!speedTest.joiner) speedTest.joiner = &speedTestWorkers_;
   CDlgVpnPolicy dialog(responseFile, CDlgVpnPolicy::Ports{profile_,
                                                           settings_,
                                                           bindModule_,
@@ -23,7 +25,7 @@ bool DialogPolicyChooser::ChoosePolicy(const std::wstring& responseFile, PolicyC
                                                           restarter_,
                                                           OperatingSystemMajorVersion(),
                                                           &IcmpEchoProbe::Create,
-                                                          speedTest_,
+                                                          speedTest,
                                                           {},
                                                           messageBox_});
   if (dialog.DoModal(owner_) != IDOK) return false;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "config/private_profile.h"
+#include "base/thread_joiner.h"
 #include "config/settings_store.h"
 #include "framework/message_box_win.h"
 #include "policy/bind_module.h"
@@ -33,4 +34,7 @@ class DialogPolicyChooser : public PolicyChooser {
   BlockedOperationRunner& restarter_;
   SpeedTest::Options speedTest_;
   MessageBoxFn messageBox_;
+  // Ends the speed test's workers after OK or Cancel, so the window never waits for an echo in
+  // flight; it lives as long as the program's services, and its end waits for them.
+  ThreadJoiner speedTestWorkers_;
 };

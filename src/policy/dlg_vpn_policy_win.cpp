@@ -41,7 +41,8 @@ CDlgVpnPolicy::CDlgVpnPolicy(std::wstring responseFile, Ports ports)
       [](const std::wstring& a, const std::wstring& b) { return lstrcmpiW(a.c_str(), b.c_str()); });
 }
 
-// The workers post to this window; they are gone before it is.
+// The workers post to this window; once Stop has returned none does (they may still be ending
+// on the joiner's thread).
 CDlgVpnPolicy::~CDlgVpnPolicy() { speedTest_.Stop(); }
 
 bool CDlgVpnPolicy::CRouteList::OnSkinMessage(UINT message, WPARAM wParam, LPARAM lParam,

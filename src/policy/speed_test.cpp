@@ -119,27 +119,73 @@ SpeedTest::SpeedTest(MessageTarget& target, EchoProbeFactory makeProbe, TickCloc
 SpeedTest::~SpeedTest() { Stop(); }
 
 void SpeedTest::Start() {
-  if (running_.exchange(true)) return;
-  for (int i = 0; i < kEchoWorkerCount; ++i) threads_.emplace_back([this] { EchoWorker(); });
-  threads_.emplace_back([this] { NtpWorker(); });
+  if (run_) return;
+  run_ = std::make_shared<Run>(target_, makeProbe_, clock_, options_);
+  run_->ReplaceQueues(std::move(echoQueue_), std::move(ntpQueue_));
+  echoQueue_.clear();
+  ntpQueue_.clear();
+  // Each worker holds the run, so it stays whole however long the worker takes to end.
+  for (int i = 0; i < kEchoWorkerCount; ++i) {
+    threads_.emplace_back([run = run_] { run->EchoWorker(); });
+  }
+  threads_.emplace_back([run = run_] { run->NtpWorker(); });
 }
 
 void SpeedTest::Stop() {
-  if (!running_.exchange(false)) return;
-  for (std::thread& thread : threads_) {
+  if (!run_) return;
+  const std::shared_ptr<Run> run = std::move(run_);
+  std::vector<std::thread> threads = std::move(threads_);
+  threads_.clear();
+  if (options_.joiner) {
+    // What the workers still measure is dropped; they end behind the caller's back.
+    run->CutOff();
+    options_.joiner->Hand(std::move(threads));
+    return;
+  }
+  // Joined here, each worker posts the result it holds before it ends.
+  run->Halt();
+  for (std::thread& thread : threads) {
     if (thread.joinable()) thread.join();
   }
-  threads_.clear();
+  run->CutOff();
 }
 
 void SpeedTest::ReplaceQueues(std::vector<SpeedProbeTarget> echo,
                               std::vector<SpeedProbeTarget> ntp) {
+  if (run_) {
+    run_->ReplaceQueues(std::move(echo), std::move(ntp));
+    return;
+  }
+  echoQueue_ = std::move(echo);
+  ntpQueue_ = std::move(ntp);
+}
+
+SpeedTest::Run::Run(MessageTarget& target, EchoProbeFactory makeProbe, TickClock& clock,
+                    Options options)
+    : makeProbe_(std::move(makeProbe)),
+      clock_(clock),
+      options_(std::move(options)),
+      target_(&target) {}
+
+void SpeedTest::Run::Post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  std::lock_guard<std::mutex> hold(postLock_);
+  if (target_) target_->Post(message, wParam, lParam);
+}
+
+void SpeedTest::Run::CutOff() {
+  running_.store(false);
+  std::lock_guard<std::mutex> hold(postLock_);
+  target_ = nullptr;
+}
+
+void SpeedTest::Run::ReplaceQueues(std::vector<SpeedProbeTarget> echo,
+                                   std::vector<SpeedProbeTarget> ntp) {
   std::lock_guard<std::mutex> hold(lock_);
   echoQueue_.assign(std::make_move_iterator(echo.begin()), std::make_move_iterator(echo.end()));
   ntpQueue_.assign(std::make_move_iterator(ntp.begin()), std::make_move_iterator(ntp.end()));
 }
 
-void SpeedTest::EchoWorker() {
+void SpeedTest::Run::EchoWorker() {
   SocketLibraryStartup();
   std::unique_ptr<EchoProbe> probe = makeProbe_ ? makeProbe_() : nullptr;
   while (Running()) {
@@ -152,7 +198,7 @@ void SpeedTest::EchoWorker() {
         continue;
       }
       target = echoQueue_.front();
-      target_.Post(kEchoSpeedMessage, static_cast<uintptr_t>(target.serverId), kSpeedTesting);
+      Post(kEchoSpeedMessage, static_cast<uintptr_t>(target.serverId), kSpeedTesting);
       echoQueue_.pop_front();
     }
     const auto keepGoing = [this] { return Running(); };
@@ -160,13 +206,13 @@ void SpeedTest::EchoWorker() {
       return ResolveWithin(options_.resolve, name, kSpeedProbeCutoffMs, keepGoing, address);
     };
     const int32_t result = EchoTwice(probe.get(), target.host, keepGoing, bounded);
-    target_.Post(kEchoSpeedMessage, static_cast<uintptr_t>(target.serverId), result);
+    Post(kEchoSpeedMessage, static_cast<uintptr_t>(target.serverId), result);
   }
   probe.reset();
   SocketLibraryCleanup();
 }
 
-void SpeedTest::NtpWorker() {
+void SpeedTest::Run::NtpWorker() {
   SocketLibraryStartup();
   SocketHandle socket = OpenUdpSocket();
   if (socket != kNoSocket && (!SetNonBlocking(socket) || !BindIpv4(socket, 0, 0, nullptr))) {
@@ -193,7 +239,7 @@ void SpeedTest::NtpWorker() {
         record.target = ntpQueue_.front();
         record.host = WideToAnsi(record.target.host);
         inFlight.push_back(std::move(record));
-        target_.Post(kNtpSpeedMessage, static_cast<uintptr_t>(inFlight.back().target.serverId),
+        Post(kNtpSpeedMessage, static_cast<uintptr_t>(inFlight.back().target.serverId),
                      kSpeedTesting);
         ntpQueue_.pop_front();
       }
@@ -248,7 +294,7 @@ void SpeedTest::NtpWorker() {
     };
     for (const NtpRecord& record : inFlight) {
       if (finished(record)) {
-        target_.Post(kNtpSpeedMessage, static_cast<uintptr_t>(record.target.serverId),
+        Post(kNtpSpeedMessage, static_cast<uintptr_t>(record.target.serverId),
                      record.state);
       }
     }

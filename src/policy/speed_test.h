@@ -3,8 +3,12 @@
 // the results.
 //
 // Per server and probe kind a value goes -3 (queued) -> -2 (taken: posted when a worker takes
-// it) -> the result, milliseconds or -1. Stop joins all six threads, so nothing is posted once it
-// has returned.
+// it) -> the result, milliseconds or -1. Nothing is posted once Stop has returned.
+//
+// A worker in the middle of an echo cannot be interrupted (the system's echo waits up to its
+// cut-off, twice), so Stop does not wait for the workers when given a ThreadJoiner: what they
+// share belongs to the run, not to the SpeedTest, and the joiner ends them while the window goes
+// on.
 #pragma once
 
 #include <atomic>
@@ -13,11 +17,13 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "base/clock.h"
 #include "base/message_target.h"
+#include "base/thread_joiner.h"
 #include "policy/echo_probe.h"
 #include "policy/speed_cell.h"
 
@@ -83,6 +89,9 @@ class SpeedTest final : public SpeedTestControl {
     uint32_t idleSleepMs = 100;
     // The echo workers' name lookups, each bounded by the probe cut-off; the system's when empty.
     NameResolver resolve = {};
+    // Where Stop leaves the workers to end; none: Stop joins them itself. The clock and the probe
+    // factory must outlive the joiner's wait.
+    ThreadJoiner* joiner = nullptr;
   };
 
   SpeedTest(MessageTarget& target, EchoProbeFactory makeProbe, TickClock& clock, Options options);
@@ -94,30 +103,59 @@ class SpeedTest final : public SpeedTestControl {
 
   // Starts five echo workers, then the NTP worker; does nothing while running.
   void Start() override;
-  // Clears the running flag and joins the six threads in the order they were started. A worker
-  // finishes the echo it holds first (at most about a second); a name lookup it waits for is
-  // abandoned at once.
+  // With a joiner: cuts the workers off the target, so nothing more is posted, and hands the six
+  // threads to the joiner; returns at once. Without one: clears the running flag and joins the
+  // threads in the order they were started, each worker posting the result of the echo it holds
+  // first (at most about a second). Either way a name lookup a worker waits for is abandoned at
+  // once.
   void Stop() override;
   void ReplaceQueues(std::vector<SpeedProbeTarget> echo,
                      std::vector<SpeedProbeTarget> ntp) override;
 
-  bool running() const { return running_.load(); }
+  bool running() const { return run_ && run_->Running(); }
   size_t threadCount() const { return threads_.size(); }
 
  private:
-  void EchoWorker();
-  void NtpWorker();
-  bool Running() const { return running_.load(); }
+  // Everything the workers of one run touch. Shared by the SpeedTest and its workers, so it
+  // lives until the last of them has ended, whoever waits for that.
+  class Run {
+   public:
+    Run(MessageTarget& target, EchoProbeFactory makeProbe, TickClock& clock, Options options);
+    bool Running() const { return running_.load(); }
+    // Tells the workers to end after what they hold.
+    void Halt() { running_.store(false); }
+    // Posts unless cut off; the cut-off also halts, and waits for a post in progress, so none
+    // comes after it.
+    void Post(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    void CutOff();
+    void ReplaceQueues(std::vector<SpeedProbeTarget> echo, std::vector<SpeedProbeTarget> ntp);
+    void EchoWorker();
+    void NtpWorker();
+
+   private:
+    EchoProbeFactory makeProbe_;
+    TickClock& clock_;
+    const Options options_;
+
+    std::mutex postLock_;  // guards target_
+    MessageTarget* target_;
+
+    std::mutex lock_;  // guards the two queues only
+    std::deque<SpeedProbeTarget> echoQueue_;
+    std::deque<SpeedProbeTarget> ntpQueue_;
+
+    std::atomic<bool> running_{true};
+  };
 
   MessageTarget& target_;
   EchoProbeFactory makeProbe_;
   TickClock& clock_;
   Options options_;
 
-  std::mutex lock_;  // guards the two queues only
-  std::deque<SpeedProbeTarget> echoQueue_;
-  std::deque<SpeedProbeTarget> ntpQueue_;
+  // The queues set before Start, handed to the run when it starts.
+  std::vector<SpeedProbeTarget> echoQueue_;
+  std::vector<SpeedProbeTarget> ntpQueue_;
 
-  std::atomic<bool> running_{false};
+  std::shared_ptr<Run> run_;
   std::vector<std::thread> threads_;
 };

@@ -255,6 +255,53 @@ TEST(SpeedTestRun, StopJoinsEveryWorkerSoNothingIsPostedAfterIt) {
   EXPECT_EQ(reports.count(), afterDestruction);
 }
 
+TEST(SpeedTestRun, WithAJoinerStopReturnsAtOnceAndTheWorkersEndBehindIt) {
+  // Echoes to servers that do not answer, each waiting out (most of) its cut-off.
+  FakeEchoNetwork network;
+  FakeEchoNetwork::Answer silent;
+  silent.replies = false;
+  silent.delayMs = 600;
+  std::vector<SpeedProbeTarget> targets;
+  for (int n = 1; n <= 5; ++n) {
+    network.Set(Ip(("10.2.0." + std::to_string(n)).c_str()), silent);
+    targets.push_back({n, L"10.2.0." + std::to_wstring(n)});
+  }
+  Reports reports;
+  {
+    ThreadJoiner joiner;
+    SpeedTest::Options options{9, 20};
+    options.joiner = &joiner;
+    SpeedTest test(reports, network.Factory(), SystemTickClock(), options);
+    test.ReplaceQueues(targets, {});
+    test.Start();
+    ASSERT_TRUE(reports.WaitForCount(5, 5s)) << "five echo workers each take a server";
+
+    const auto before = std::chrono::steady_clock::now();
+    test.Stop();
+    const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_LT(took, 100ms) << "Stop waited "
+                           << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                           << " ms for the echoes in flight";
+    EXPECT_FALSE(test.running());
+    EXPECT_EQ(test.threadCount(), 0u);
+    EXPECT_GE(joiner.pending(), 5u) << "the echo workers are still in their echoes";
+    const int afterStop = reports.count();
+
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (joiner.pending() != 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(joiner.pending(), 0u) << "the joiner ends the workers";
+    EXPECT_EQ(reports.count(), afterStop) << "a stopped worker posted its result";
+
+    // A second run stopped just before the joiner goes.
+    test.ReplaceQueues(targets, {});
+    test.Start();
+    ASSERT_TRUE(reports.WaitForCount(afterStop + 5, 5s));
+    test.Stop();
+  }  // the joiner's end waits for the second run's workers
+}
+
 // A resolver that sits in its lookup until the test lets it go (or ten seconds pass).
 struct HangingResolver {
   struct State {

@@ -19,6 +19,17 @@
 //                                                        only, so nobody may rename or delete
 //                                                        it; writes <ready file> once it holds,
 //                                                        then keeps it that long
+//   watch <caption> <ready file> <stop file> <interval>  sends the dialog (visible or hidden) an
+//                                                        empty message, waits for its answer,
+//                                                        rests the interval (ms), and again,
+//                                                        creating the ready file after the first
+//                                                        answer, until the stop file exists;
+//                                                        then prints
+//                                                        "longest <ms> at <ms> sends <n>" (the
+//                                                        longest wait for an answer and when it
+//                                                        began, from the first send) and a
+//                                                        "slow <at> <ms>" line for each wait over
+//                                                        100 ms. Fails when the window goes.
 //
 // Controls are found at any depth below the dialog.
 //
@@ -92,6 +103,55 @@ LRESULT SendWithin(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 unsigned long Number(const wchar_t* text) { return std::wcstoul(text, nullptr, 0); }
 
+double NowMs() {
+  LARGE_INTEGER frequency = {};
+  LARGE_INTEGER now = {};
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+int Watch(const std::wstring& caption, const std::wstring& readyFile, const std::wstring& stopFile,
+          DWORD intervalMs) {
+  HWND dialog = nullptr;
+  if (!Poll(10000, [&] { return (dialog = FindDialog(caption, false)) != nullptr; })) return 1;
+  constexpr UINT kAnswerLimitMs = 60000;
+  constexpr double kSlowMs = 100;
+  const double start = NowMs();
+  double longest = 0;
+  double longestAt = 0;
+  unsigned long sends = 0;
+  std::string slow;
+  while (GetFileAttributesW(stopFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const double sent = NowMs();
+    DWORD_PTR ignored = 0;
+    const bool answered =
+        SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, kAnswerLimitMs, &ignored) != 0;
+    const double waited = NowMs() - sent;
+    if (!answered && !IsWindow(dialog)) {
+      std::printf("window gone after %lu sends\n", sends);
+      return 1;
+    }
+    if (++sends == 1) {
+      const HANDLE ready = CreateFileW(readyFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (ready != INVALID_HANDLE_VALUE) CloseHandle(ready);
+    }
+    if (waited > longest) {
+      longest = waited;
+      longestAt = sent - start;
+    }
+    if (waited > kSlowMs) {
+      char line[64];
+      std::snprintf(line, sizeof line, "slow %.0f %.0f\n", sent - start, waited);
+      slow += line;
+    }
+    Sleep(intervalMs);
+  }
+  std::printf("longest %.0f at %.0f sends %lu\n%s", longest, longestAt, sends, slow.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main() {
@@ -162,6 +222,9 @@ int main() {
     Sleep(static_cast<DWORD>(Number(argv[4]) * 1000));
     CloseHandle(held);
     return 0;
+  }
+  if (command == L"watch" && argc == 6) {
+    return Watch(argv[2], argv[3], argv[4], static_cast<DWORD>(Number(argv[5])));
   }
   if (command == L"shown" && argc == 3) {
     if (!FindDialog(argv[2], false)) return 1;

@@ -1,7 +1,7 @@
 // KavrinSimNet.exe: the program with a simulated dial-up network, routing table and tray, for
 // end-to-end tests only. Never shipped. Events go to the executable's path + ".events.log", the
-// routes it added to the path + ".routes" (IPv6 ones to ".routes6"). A number in the path + ".slow" makes every route
-// creation take that many milliseconds. With KAVRIN_SIM_SHOW_TRAY set the real notification
+// routes it added to the path + ".routes" (IPv6 ones to ".routes6"). A number in the path +
+// ".slow" makes every route creation and deletion take that many milliseconds. With KAVRIN_SIM_SHOW_TRAY set the real notification
 // icon replaces the logged one.
 #include <windows.h>
 
@@ -18,12 +18,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   HardenModuleSearchPath();
   EventLog log(CApplication::ModulePath() + L".events.log");
   SimRasDialer dialer(log);
-  uint32_t createDelayMs = 0;
+  uint32_t changeDelayMs = 0;
   if (std::FILE* slow = _wfopen((CApplication::ModulePath() + L".slow").c_str(), L"rb")) {
-    if (std::fscanf(slow, "%u", &createDelayMs) != 1) createDelayMs = 0;
+    if (std::fscanf(slow, "%u", &changeDelayMs) != 1) changeDelayMs = 0;
     std::fclose(slow);
   }
-  SimRouteTable routes(log, CApplication::ModulePath() + L".routes", createDelayMs);
+  SimRouteTable routes(log, CApplication::ModulePath() + L".routes", changeDelayMs);
   SimIpv6RouteTable ipv6Routes(log, CApplication::ModulePath() + L".routes6");
   LoggingTraySystem tray(log);
   LoggingBindModule bind(log);

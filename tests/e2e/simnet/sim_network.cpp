@@ -70,7 +70,8 @@ uint32_t SimRasDialer::SetEntryProperties(const std::wstring& entryName,
   return 0;
 }
 
-uint32_t SimRasDialer::Dial(const RasDialParameters& parameters, RasDialEvents* events,
+uint32_t SimRasDialer::Dial(const RasDialParameters& parameters,
+                            std::shared_ptr<RasDialEvents> events,
                             RasConnectionHandle& connection) {
   log_.Write("dial " + WideToUtf8(parameters.phoneNumber) + " user " +
              WideToUtf8(parameters.userName));
@@ -83,7 +84,8 @@ uint32_t SimRasDialer::Dial(const RasDialParameters& parameters, RasDialEvents* 
     sent_ = received_ = statisticsCalls_ = 0;
   }
   connection = kHandle;
-  progress_ = std::thread([this, events] {
+  // The thread keeps its own reference to the events, as the system's does.
+  progress_ = std::thread([this, events = std::move(events)] {
     for (uint32_t state : {kRasStateConnectDevice, kRasStateAuthenticate, kRasStateAuthenticated,
                            kRasStateConnected}) {
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -103,10 +105,15 @@ uint32_t SimRasDialer::HangUp(RasConnectionHandle) {
   return 0;
 }
 
+uint32_t SimRasDialer::GetConnectStatus(RasConnectionHandle) {
+  std::lock_guard lock(mutex_);
+  return connected_ ? 0 : kRasErrorInvalidHandle;
+}
+
 uint32_t SimRasDialer::GetStatistics(RasConnectionHandle, uint32_t& bytesSent,
                                      uint32_t& bytesReceived) {
   std::lock_guard lock(mutex_);
-  if (!connected_) return 6;  // ERROR_INVALID_HANDLE
+  if (!connected_) return kRasErrorInvalidHandle;
   // Sometimes one way, sometimes both, sometimes quiet: every traffic picture shows up.
   const uint32_t tick = ++statisticsCalls_;
   if (tick % 4 == 1 || tick % 4 == 2) sent_ += 1200;
@@ -131,8 +138,8 @@ std::wstring SimRasDialer::GetErrorString(uint32_t error) {
 
 // ---- routing ----------------------------------------------------------------------------------
 
-SimRouteTable::SimRouteTable(EventLog& log, std::wstring stateFile, uint32_t createDelayMs)
-    : log_(log), stateFile_(std::move(stateFile)), createDelayMs_(createDelayMs) {
+SimRouteTable::SimRouteTable(EventLog& log, std::wstring stateFile, uint32_t changeDelayMs)
+    : log_(log), stateFile_(std::move(stateFile)), changeDelayMs_(changeDelayMs) {
   RouteRow lanDefault{};
   lanDefault.nextHop = Address(192, 168, 1, 1);
   lanDefault.interfaceIndex = kLanInterface;
@@ -182,8 +189,14 @@ uint32_t SimRouteTable::ReadForwardTable(std::vector<RouteRow>& rows) {
   return 0;
 }
 
+void SimRouteTable::Delay() const {
+  if (changeDelayMs_ != 0) std::this_thread::sleep_for(std::chrono::milliseconds(changeDelayMs_));
+}
+
 uint32_t SimRouteTable::CreateRow(const RouteRow& row) {
-  if (createDelayMs_ != 0) std::this_thread::sleep_for(std::chrono::milliseconds(createDelayMs_));
+  // Written before the work, so a test can act while a creation is under way.
+  log_.Write("creating route " + Describe(row));
+  Delay();
   std::lock_guard lock(mutex_);
   added_.push_back(row);
   Record('+', row);
@@ -193,6 +206,7 @@ uint32_t SimRouteTable::CreateRow(const RouteRow& row) {
 }
 
 uint32_t SimRouteTable::DeleteRow(const RouteRow& row) {
+  Delay();
   std::lock_guard lock(mutex_);
   for (auto it = added_.begin(); it != added_.end(); ++it) {
     if (*it == row) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <map>
+#include <memory>
 
 #include "app/main_window_ports.h"
 #include "app/tray_notify_icon_win.h"
@@ -42,9 +43,10 @@ class SimRasDialer : public RasDialer {
                            std::vector<RasConnectionInfo>& connections) override;
   uint32_t SetEntryProperties(const std::wstring& entryName,
                               const RasEntryProperties& entry) override;
-  uint32_t Dial(const RasDialParameters& parameters, RasDialEvents* events,
+  uint32_t Dial(const RasDialParameters& parameters, std::shared_ptr<RasDialEvents> events,
                 RasConnectionHandle& connection) override;
   uint32_t HangUp(RasConnectionHandle connection) override;
+  uint32_t GetConnectStatus(RasConnectionHandle connection) override;
   uint32_t GetStatistics(RasConnectionHandle connection, uint32_t& bytesSent,
                          uint32_t& bytesReceived) override;
   uint32_t GetIpProjection(RasConnectionHandle connection, uint32_t& bufferBytes,
@@ -66,12 +68,14 @@ class SimRasDialer : public RasDialer {
 };
 
 // One default route through a LAN adapter, one tunnel adapter, and the routes the engine adds.
+// Each creation is logged as it begins ("creating route ...") and when done ("route add ...").
 // Every added and deleted route is appended to `stateFile` as it happens, so a run that starts
-// after a killed one finds what that one left, as a real table would. `createDelayMs` slows
-// every creation, as a busy system does, so a long route list takes its time to apply.
+// after a killed one finds what that one left, as a real table would. `changeDelayMs` slows
+// every creation and every deletion alike, as a busy system does, so a long route list takes
+// its time to apply and to take back.
 class SimRouteTable : public RouteTable {
  public:
-  SimRouteTable(EventLog& log, std::wstring stateFile, uint32_t createDelayMs = 0);
+  SimRouteTable(EventLog& log, std::wstring stateFile, uint32_t changeDelayMs = 0);
   ~SimRouteTable() override;
 
   uint32_t ReadForwardTable(std::vector<RouteRow>& rows) override;
@@ -88,7 +92,10 @@ class SimRouteTable : public RouteTable {
 
   EventLog& log_;
   const std::wstring stateFile_;
-  const uint32_t createDelayMs_;
+  // Outside the table's lock, as the system's own work on a row is.
+  void Delay() const;
+
+  const uint32_t changeDelayMs_;
   std::FILE* state_ = nullptr;
   std::mutex mutex_;
   std::vector<RouteRow> base_;
