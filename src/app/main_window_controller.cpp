@@ -420,6 +420,8 @@ void MainWindowController::WatchConnection() {
     lastReceived_ = 0;
     return;
   }
+  // Until the tunnel is up the icon stays idle: the traffic pictures say "connected".
+  if (!connected_) return;
   const bool sentMoved = sent != lastSent_;
   const bool receivedMoved = received != lastReceived_;
   uint32_t icon = kIconConnected;

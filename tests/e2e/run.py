@@ -1244,6 +1244,9 @@ def case_planted_data_folder_runs_from_memory_and_pauses_updates(d):
         expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
         d.press(MAIN_CAPTION, f"#{DISCONNECT}")
         s.wait_event(lambda l: l == "hangup", "no hang-up")
+        # Connect comes back once the routes are restored.
+        d.wait_text(MAIN_CAPTION, STATUS_LINE, lambda t: t == TEXTS["AlreadyDisconnected"],
+                    "status after Disconnect", 30)
         d.press(MAIN_CAPTION, f"#{CONNECT}")
         text, _ = s.next_box()
         expect(text == TEXTS["ClientNeedUpdate"], f"the login's update said {text!r}")

@@ -649,8 +649,12 @@ TEST_F(MainWindowTest, ConnectWaitsForTheRestoreAndTheWindowShowsIt) {
   EXPECT_TRUE(view_.connectEnabled);
 }
 
-TEST_F(MainWindowTest, TrafficIconFollowsTheCounters) {
+TEST_F(MainWindowTest, TrafficIconFollowsTheCountersOnceTheTunnelIsUp) {
   FakeEngine& engine = Connected();
+  engine.sent = 3;
+  controller_->OnTimer(kWatchTimer);
+  EXPECT_EQ(tray_.icons.back(), kIconIdle) << "still connecting";
+  Report(engine, GENERAL_VPN_STATE_ALL_DONE);
   const struct {
     uint32_t sent, received, icon;
   } ticks[] = {{0, 0, kIconConnected},

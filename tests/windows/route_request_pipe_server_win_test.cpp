@@ -243,22 +243,6 @@ TEST_F(RouteRequestPipeServerTest, StopClosesEveryConnectionAndARestartKeepsTheR
   EXPECT_EQ(table_.created().size(), 1u);
 }
 
-TEST_F(RouteRequestPipeServerTest, IdleRoutesAreDroppedWhenTheNextClientConnects) {
-  ASSERT_TRUE(server_.Start(tunnel_));
-  clock_.now = 10'000;
-  EXPECT_EQ(Connect()->Ask(Ip(10, 0, 0, 1)), kRouted);
-  clock_.now = 10'000 + 60'000;
-  EXPECT_EQ(Connect()->Ask(Ip(10, 0, 0, 2)), kRouted);
-
-  clock_.now = 10'000 + 6 * 60'000;  // the first is six minutes old, the second five
-  auto client = Connect();
-  ASSERT_TRUE(client->connected());
-  EXPECT_EQ(client->Ask(Ip(10, 0, 0, 3)), kRouted);
-  EXPECT_EQ(table_.installedDestinations(),
-            (std::vector<uint32_t>{Ip(10, 0, 0, 2), Ip(10, 0, 0, 3)}));
-  server_.Stop();
-}
-
 TEST_F(RouteRequestPipeServerTest, TheBindingModuleAsksTheWayAnApplicationWould) {
   const HMODULE module = LoadLibraryW(L"KavrinBind.dll");
   ASSERT_NE(module, nullptr);
