@@ -12,6 +12,7 @@ import os
 import re
 import socket
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -1569,16 +1570,57 @@ CASES = [
 ]
 
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--build", default="build/windows")
-    ap.add_argument("-k", default="", help="run only cases whose name contains this")
-    args = ap.parse_args()
-    d = Driver(args.build)
+# Rough seconds each case takes on its own (two cores, 64-bit Wine); the shards are balanced by
+# them. A case not listed counts as DEFAULT_SECONDS.
+CASE_SECONDS = {
+    "case_windows_scale_with_the_display_dpi": 70,
+    "case_windows_open_centred_or_where_they_were_left": 42,
+    "case_window_answers_while_a_long_route_list_comes_and_goes": 39,
+    "case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event": 32,
+    "case_dhcp_on_the_tunnel_address_is_switched_off": 25,
+    "case_planted_data_folder_runs_from_memory_and_pauses_updates": 25,
+    "case_good_login_fails_to_dial_under_wine": 24,
+    "case_disconnect_while_a_long_route_list_is_applied": 23,
+    "case_update_portable_hands_over_with_busy_bar": 23,
+    "case_listed_program_connect_gains_a_host_route": 23,
+    "case_simulated_network_connects_and_disconnects": 22,
+    "case_host_routes_granted_through_the_pipe_go_at_disconnect": 22,
+    "case_routes_of_a_killed_client_are_taken_back_at_the_next_start": 21,
+    "case_global_mode_closes_ipv6_while_connected": 20,
+    "case_accelerated_application_gets_routes_on_request": 20,
+    "case_update_installer_with_progress_bar": 18,
+    "case_update_cancel_asks_first": 18,
+    "case_host_race_and_wrong_password": 17,
+    "case_expired_account": 16,
+    "case_update_to_unwritable_target": 13,
+    "case_update_with_wrong_md5_is_refused": 13,
+    "case_exit_from_the_tray_during_a_login_ends_it": 10,
+    "case_tray_icon_brings_the_window_back": 10,
+    "case_single_instance": 10,
+    "case_tray_icon_comes_back_after_the_taskbar_restarts": 9,
+    "case_register_and_unregister": 5,
+    "case_register_without_module": 5,
+    "case_update_copies_and_starts_target": 5,
+}
+DEFAULT_SECONDS = 20
+
+
+def split_cases(cases, count):
+    """`count` lists of about equal time, longest case first to the least loaded; each list
+    keeps the cases' own order."""
+    lists, loads = [[] for _ in range(count)], [0] * count
+    for case in sorted(cases, key=lambda c: -CASE_SECONDS.get(c.__name__, DEFAULT_SECONDS)):
+        i = loads.index(min(loads))
+        lists[i].append(case)
+        loads[i] += CASE_SECONDS.get(case.__name__, DEFAULT_SECONDS)
+    order = {case: n for n, case in enumerate(cases)}
+    kept = [n for n, l in enumerate(lists) if l]
+    return [sorted(lists[n], key=order.get) for n in kept], [loads[n] for n in kept]
+
+
+def run_cases(d, cases):
     passed = failed = 0
-    for case in CASES:
-        if args.k not in case.__name__:
-            continue
+    for case in cases:
         started = time.monotonic()
         try:
             case(d)
@@ -1590,7 +1632,219 @@ def main():
             traceback.print_exc(file=sys.stdout)
             subprocess.run(["wineserver", "-k"], stdin=subprocess.DEVNULL)
             time.sleep(1)
-    print(f"{passed} passed, {failed} failed")
+    return passed, failed
+
+
+# ---- shards: the cases split over several Wine prefixes and displays at once ----------------
+#
+# Most of a case is waiting on Wine, so two run side by side in about half the time. Each shard
+# has what cases share by name: a Wine prefix (its server, registry and data folder), an X
+# display, and the folder the programs run from (files such as KavrinSimNet.exe.events.log,
+# .routes, .slow and Kavrin.exe.ini are written beside them). The first shard uses the caller's
+# prefix, display and build folder; every other one a copy of the prefix, a copy of the build
+# folder's files and an Xvfb of its own. Ports are the system's free ones, temporary folders
+# unique, and a shard's `wineserver -k` follows its own WINEPREFIX.
+
+# What the build folder holds beside the programs: CMake's and the cases' own files.
+NOT_COPIED = re.compile(r"^CMakeCache\.txt$|^build\.ninja$|^\.ninja_|^cmake_install\.cmake$"
+                        r"|^compile_commands\.json$|^CTestTestfile\.cmake$|\.a$"
+                        r"|\.events\.log$|\.routes6?$|\.slow$|\.ini$|\.ready$|\.stop$"
+                        r"|^bind_probe_unlisted\.exe$")
+
+
+def wine_env(prefix, display):
+    env = dict(os.environ, WINEPREFIX=prefix)
+    if display:
+        env["DISPLAY"] = display
+    return env
+
+
+def wineserver(env, *args, timeout=60):
+    try:
+        subprocess.run(["wineserver", *args], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        pass
+
+
+def start_wine(env):
+    """A persistent server for the prefix, started apart from us so that it keeps none of our
+    descriptors, and the prefix's services up before the first case."""
+    subprocess.Popen(["wineserver", "-p"], env=env, stdin=subprocess.DEVNULL,
+                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                     start_new_session=True).wait(timeout=60)
+    subprocess.run(["wine", "cmd", "/c", "exit"], env=env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120,
+                   start_new_session=True)
+
+
+def copy_build(build, folder):
+    """The build folder's own files (programs, libraries, data), not its subfolders."""
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    for entry in os.scandir(build):
+        if entry.is_file(follow_symlinks=False) and not NOT_COPIED.search(entry.name):
+            shutil.copy2(entry.path, folder)
+
+
+def display_answers(display):
+    return subprocess.run(["xdpyinfo"], env=dict(os.environ, DISPLAY=display),
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0
+
+
+def start_display():
+    """An Xvfb on the first free number of :91 to :98, as scripts/lib/wine.sh takes them;
+    returns (display, process)."""
+    screen = os.environ.get("KV_SCREEN", "2048x1536x24")
+    for n in range(91, 99):
+        lock, socket_file = f"/tmp/.X{n}-lock", f"/tmp/.X11-unix/X{n}"
+        if os.path.exists(lock):
+            try:
+                with open(lock) as f:
+                    os.kill(int(f.read().strip()), 0)
+                continue
+            except (ValueError, OSError):
+                # A lock whose server is gone does not hold the number.
+                remove_quietly(lock, socket_file)
+        if os.path.exists(socket_file):
+            continue
+        proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", screen, "-nolisten", "tcp"],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, start_new_session=True)
+        deadline = time.monotonic() + 10
+        while proc.poll() is None and time.monotonic() < deadline:
+            try:
+                with open(lock) as f:
+                    ours = int(f.read().strip()) == proc.pid
+            except (ValueError, OSError):
+                ours = False
+            if ours and display_answers(f":{n}"):
+                return f":{n}", proc
+            time.sleep(0.1)
+        # Someone else took the number first, or it would not start.
+        if proc.poll() is None:
+            proc.kill()
+        proc.wait()
+    raise RuntimeError("could not start Xvfb on any of :91 to :98")
+
+
+def run_sharded(args, cases, count):
+    lists, loads = split_cases(cases, count)
+    base_prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
+    base_display = os.environ.get("DISPLAY", "")
+    build = os.path.abspath(args.build)
+    shards, xvfbs, children = [], [], []
+    started = time.monotonic()
+    # A prefix is copied only while no server runs on it.
+    wineserver(wine_env(base_prefix, base_display), "-k")
+    wineserver(wine_env(base_prefix, base_display), "-w")
+    try:
+        for k, names in enumerate(lists):
+            if k == 0:
+                shards.append((build, base_prefix, base_display))
+                continue
+            prefix = f"{base_prefix}-shard{k + 1}"
+            shutil.rmtree(prefix, ignore_errors=True)
+            subprocess.run(["cp", "-a", base_prefix, prefix], check=True)
+            folder = os.path.join(build, f"e2e-shard{k + 1}")
+            copy_build(build, folder)
+            display, xvfb = start_display()
+            xvfbs.append(xvfb)
+            shards.append((folder, prefix, display))
+        for k, ((folder, prefix, display), names) in enumerate(zip(shards, lists)):
+            env = wine_env(prefix, display)
+            start_wine(env)
+            out = tempfile.TemporaryFile()
+            proc = subprocess.Popen(
+                [sys.executable, os.path.abspath(__file__), "--build", folder,
+                 "--only", ",".join(c.__name__ for c in names)],
+                env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                start_new_session=True)
+            children.append((proc, out))
+            print(f"shard {k + 1}/{len(lists)}: {len(names)} cases, about {loads[k]} s, "
+                  f"display {display}, prefix {prefix}, programs in {folder}", flush=True)
+        for proc, _ in children:
+            proc.wait()
+    finally:
+        for proc, _ in children:
+            if proc.poll() is None:
+                try:
+                    os.killpg(proc.pid, 9)
+                except OSError:
+                    pass
+                proc.wait()
+        for _, prefix, display in shards:
+            wineserver(wine_env(prefix, display), "-k")
+        for xvfb in xvfbs:
+            xvfb.kill()
+            xvfb.wait()
+        passed, failed = merge_shards(lists, children)
+        print(f"{len(lists)} shards, {time.monotonic() - started:.0f} s", flush=True)
+        print(f"{passed} passed, {failed} failed", flush=True)
+    return passed, failed
+
+
+def merge_shards(lists, children):
+    """Each shard's lines, one shard after the other, summed up; a case its shard never reported
+    (the shard ended early, or was never started) counts as failed."""
+    passed = failed = 0
+    for k, names in enumerate(lists):
+        lines, status = [], "never started"
+        if k < len(children):
+            proc, out = children[k]
+            out.seek(0)
+            lines = out.read().decode("utf-8", "replace").splitlines()
+            out.close()
+            status = f"exit status {proc.returncode}"
+        print(f"-- shard {k + 1}", flush=True)
+        reported = set()
+        for line in lines:
+            match = re.match(r"(PASS|FAIL) (\w+)", line)
+            if match:
+                reported.add(match.group(2))
+                if match.group(1) == "PASS":
+                    passed += 1
+                else:
+                    failed += 1
+            if re.match(r"\d+ passed, \d+ failed", line):
+                line = f"shard {k + 1}: {line}"
+            print(line, flush=True)
+        for case in names:
+            if case.__name__ not in reported:
+                failed += 1
+                print(f"FAIL {case.__name__} (its shard ended before it reported: {status})",
+                      flush=True)
+    return passed, failed
+
+
+def stop_on_term(signum, frame):
+    # `timeout` ends the run with SIGTERM: the finally blocks stop the shards' servers.
+    raise SystemExit(128 + signum)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", default="build/windows")
+    ap.add_argument("-k", default="", help="run only cases whose name contains this")
+    ap.add_argument("--only", default="", help="run only these cases (names, comma-separated)")
+    ap.add_argument("--shards", type=int, default=1,
+                    help="run the cases in this many Wine prefixes and displays at once")
+    args = ap.parse_args()
+    cases = [c for c in CASES if args.k in c.__name__]
+    if args.only:
+        wanted = set(args.only.split(","))
+        unknown = wanted - {c.__name__ for c in CASES}
+        if unknown:
+            print(f"no such case: {', '.join(sorted(unknown))}")
+            return 2
+        cases = [c for c in cases if c.__name__ in wanted]
+    if args.shards > 1 and len(cases) > 1:
+        signal.signal(signal.SIGTERM, stop_on_term)
+        passed, failed = run_sharded(args, cases, args.shards)
+    else:
+        passed, failed = run_cases(Driver(args.build), cases)
+        print(f"{passed} passed, {failed} failed")
     return 0 if failed == 0 else 1
 
 
