@@ -51,21 +51,6 @@ std::vector<std::wstring> CommandLineItems() {
   return items;
 }
 
-// Lets files be dropped onto our windows from less privileged programs (the application list
-// takes shortcuts that way). The function exists from Vista on.
-void AllowFileDropMessages() {
-  UniqueModule user32 = LoadSystemModule(L"user32.dll");
-  if (!user32) return;
-  using ChangeWindowMessageFilterFn = BOOL(WINAPI*)(UINT, DWORD);
-  auto change = reinterpret_cast<ChangeWindowMessageFilterFn>(
-      reinterpret_cast<void*>(GetProcAddress(user32.get(), "ChangeWindowMessageFilter")));
-  if (!change) return;
-  constexpr DWORD kMsgfltAdd = 1;
-  constexpr UINT kCopyGlobalData = 0x0049;
-  change(kCopyGlobalData, kMsgfltAdd);
-  change(WM_DROPFILES, kMsgfltAdd);
-}
-
 }  // namespace
 
 CVpnApp::CVpnApp(const SystemOverrides& overrides) : overrides_(overrides) {
@@ -93,7 +78,6 @@ bool CVpnApp::InitInstance() {
   SetAppName(L"Kavrin");
   SetRegistryKey(L"Kavrin");
   RegisterStartupSkin(CSkinRegistry::Instance(), GetModuleHandleW(nullptr));
-  AllowFileDropMessages();
 
   if (HandleCommandLine(action, bind)) return true;
   if (!EnforceSingleInstance()) return false;
