@@ -115,6 +115,9 @@ void CVpnRouteRequestPipeServer::DropIdleConnections() {
   for (DWORD index = activeCount; index-- > 1;) {
     const PipeInstance& instance = *instances.at(events[index]);
     if (instance.state == kConnecting) continue;
+    // A request that came in while the thread waited for a grant (which may take seconds) is
+    // waiting to be taken on, not idle.
+    if (WaitForSingleObject(events[index], 0) == WAIT_OBJECT_0) continue;
     if (uint32_t(now - instance.lastActivityTick) > kIdleConnectionMs) DisconnectAndReuse(index);
   }
 }
