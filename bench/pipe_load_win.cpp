@@ -40,7 +40,7 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to, LARGE_INTEGER frequency) {
 HANDLE OpenPipe(const wchar_t* name) {
   for (int attempt = 0; attempt < 2000; ++attempt) {
     HANDLE pipe =
-        CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        CreateFileW(name, kRouteRequestClientAccess, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) {
       DWORD mode = PIPE_READMODE_MESSAGE;
       SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);

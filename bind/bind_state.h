@@ -9,6 +9,10 @@
 #include <cstdint>
 #include <cstring>
 
+// In the program's own namespace; the global name only where the system has no private
+// namespaces.
+inline constexpr wchar_t kBindStateSectionLeaf[] =
+    L"KavrinBindState_{6B1F0C52-93E4-4D7A-A2C1-5E0B9D43F817}";
 inline constexpr wchar_t kBindStateSectionName[] =
     L"Global\\KavrinBindState_{6B1F0C52-93E4-4D7A-A2C1-5E0B9D43F817}";
 inline constexpr uint32_t kBindStateMagic = 0x5342564Bu;  // "KVBS"

@@ -1,7 +1,8 @@
-// The published binding state (bind_state.h) on Windows: a named section in the global
-// namespace, so that only a process holding the privilege to create global objects (an elevated
-// client, a service) can make one, with a descriptor that lets administrators and the system
-// write it and everyone, low integrity and application containers included, read it.
+// The published binding state (bind_state.h) on Windows: a named section in the program's private
+// namespace (base/own_namespace_win.h), where only administrators and the system can make it,
+// with a descriptor that lets them write it and everyone, low integrity and application
+// containers included, read it. Where the system has no private namespaces it is in the global
+// namespace, and readers trust it only when the administrators or the system own it.
 #pragma once
 
 #include <cstdint>

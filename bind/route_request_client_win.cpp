@@ -1,5 +1,6 @@
 #include "route_request_client_win.h"
 
+#include "bind_state_win.h"
 #include "vpn/route_request.h"
 
 namespace {
@@ -25,7 +26,7 @@ HANDLE OpenRequestPipe(DWORD& error) {
   const DWORD started = GetTickCount();
   for (;;) {
     const HANDLE pipe =
-        CreateFileW(kRouteRequestPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        CreateFileW(kRouteRequestPipeName, kRouteRequestClientAccess, 0, nullptr, OPEN_EXISTING,
                     SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) return pipe;
     error = GetLastError();
@@ -50,6 +51,13 @@ DWORD RequestHostRoute(uint32_t address, uint8_t& reply) {
   DWORD error = ERROR_SUCCESS;
   Pipe pipe(OpenRequestPipe(error));
   if (!pipe.valid()) return error;
+  // As for a steered call: whoever took the name is told nothing.
+  const BindState state = ReadPublishedBindState();
+  ULONG server = 0;
+  if (!state.on || !GetNamedPipeServerProcessId(pipe.get(), &server) ||
+      server != state.clientProcessId) {
+    return ERROR_ACCESS_DENIED;
+  }
   DWORD mode = PIPE_READMODE_MESSAGE;
   if (!SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) return GetLastError();
 
@@ -101,7 +109,7 @@ DWORD RequestHostRouteWithin(uint32_t address, DWORD timeoutMs, DWORD clientProc
   const DWORD deadline = GetTickCount() + timeoutMs;
   HANDLE handle = INVALID_HANDLE_VALUE;
   for (;;) {
-    handle = CreateFileW(kRouteRequestPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    handle = CreateFileW(kRouteRequestPipeName, kRouteRequestClientAccess, 0, nullptr,
                          OPEN_EXISTING,
                          FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
                          nullptr);

@@ -13,7 +13,7 @@ inline constexpr DWORD kRouteRequestWaitMs = 5000;
 // the one-byte reply into `reply` (1 = a host route into the tunnel exists). 0, or the system
 // error number of the step that failed (ERROR_FILE_NOT_FOUND when no client is listening,
 // ERROR_SEM_TIMEOUT when every instance stayed busy, ERROR_INVALID_DATA for a reply that is not
-// one byte).
+// one byte, ERROR_ACCESS_DENIED when the pipe's server is not the published client).
 DWORD RequestHostRoute(uint32_t address, uint8_t& reply);
 
 // The same exchange as a steered call makes it: everything, the wait for a free instance

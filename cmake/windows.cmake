@@ -35,8 +35,15 @@ add_library(KavrinBind SHARED ${KAVRIN_BIND_SOURCES} ${PROJECT_SOURCE_DIR}/bind/
 set_target_properties(KavrinBind PROPERTIES PREFIX "" OUTPUT_NAME KavrinBind)
 target_include_directories(KavrinBind PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_sources(KavrinBind PRIVATE ${PROJECT_SOURCE_DIR}/src/policy/bind_catalog.cpp
-               ${PROJECT_SOURCE_DIR}/src/policy/bind_catalog_win.cpp)
+               ${PROJECT_SOURCE_DIR}/src/policy/bind_catalog_win.cpp
+               ${PROJECT_SOURCE_DIR}/src/base/own_namespace_win.cpp)
 target_link_libraries(KavrinBind PRIVATE advapi32 ws2_32 iphlpapi)
+
+# KavrinSetup.dll: the installer's plug-in (installer/plugin), for the folder's protection and the
+# running check. Shipped inside the installer only; scripts/package hands the 32-bit one to NSIS.
+add_library(KavrinSetup SHARED ${PROJECT_SOURCE_DIR}/installer/plugin/kavrin_setup_win.cpp)
+set_target_properties(KavrinSetup PROPERTIES PREFIX "" OUTPUT_NAME KavrinSetup)
+target_link_libraries(KavrinSetup PRIVATE kv_core)
 
 # Every folder under tools/ with C++ sources is one console program named after the folder:
 # windriver (the test-only window driver), stand-ins for outside programs, galleries.
@@ -76,7 +83,7 @@ add_executable(kavrin_win_tests ${KAVRIN_WIN_TESTS})
 target_include_directories(kavrin_win_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/windows
                            ${PROJECT_SOURCE_DIR}/tests/native ${PROJECT_SOURCE_DIR})
 target_link_libraries(kavrin_win_tests PRIVATE kv_fakes kv_core gtest gmock gtest_main)
-add_dependencies(kavrin_win_tests KavrinBind)
+add_dependencies(kavrin_win_tests KavrinBind KavrinSetup)
 
 # The build date shown in the About box; SOURCE_DATE_EPOCH makes it reproducible.
 string(TIMESTAMP KAVRIN_BUILD_DATE "%Y-%m-%d")

@@ -5,12 +5,17 @@
 ; (empty macros when there is none), and OUTFILE:
 ;   makensis -INPUTCHARSET UTF8 -DSTAGE=DIR -DOUTFILE=FILE installer/kavrin.nsi
 ;
+; It also defines PLUGINS, the folder holding KavrinSetup.dll, our plug-in (installer/plugin)
+; for the folder's protection and the running check.
+;
 ; The version shown, recorded in the uninstall entry and carried in this installer's own
 ; version resource is read from Kavrin.exe's version resource.
 ;
 ; Command line: /S installs silently, /D=FOLDER (last, unquoted) picks the folder.
 ; Exit codes: 0 installed; 1 cancelled by the user; 2 aborted (the program kept running);
-; 3 installed, but the binding module could not be registered; 740 no administrator rights.
+; 3 installed, but the binding module could not be registered; 4 the folder could not be made
+; one only administrators may change (it is a link, holds links, or keeps others' rights);
+; 740 no administrator rights.
 ; The uninstaller (uninst.exe in the installed folder) takes /S as well.
 
 Unicode true
@@ -23,6 +28,10 @@ SetDateSave off
 !ifndef STAGE
   !error "STAGE is not defined: build the installer with scripts/package"
 !endif
+!ifndef PLUGINS
+  !error "PLUGINS is not defined: build the installer with scripts/package"
+!endif
+!addplugindir /x86-unicode "${PLUGINS}"
 !ifndef OUTFILE
   !define OUTFILE "KavrinInstaller.exe"
 !endif
@@ -34,9 +43,6 @@ SetDateSave off
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\OrumaVPN"
 !define UNINSTALLER "uninst.exe"
 !define BIND_KEY "SOFTWARE\Kavrin\Bind"
-!define INSTANCE_MUTEX "Global\ORUMAVPN_SINGLE_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}"
-!define SYNCHRONIZE 0x00100000
-!define ERROR_ACCESS_DENIED 5
 
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
@@ -101,22 +107,21 @@ VIFileVersion "${VERSION}"
     SetShellVarContext all
   FunctionEnd
 
-  ; $R0 = 1 while the program runs: its instance mutex exists (also when only another user
-  ; may open it) or its main window is there.
+  ; $R0 = 1 while the program runs: its instance object exists where only an administrator can
+  ; have made it, or a main window of the installed Kavrin.exe is there (a window of any other
+  ; program with our caption does not count). An object a user made under the program's global
+  ; name is noted and ignored: obeying it would let any user block every installation and
+  ; update.
   Function ${un}IsProgramRunning
     StrCpy $R0 0
-    FindWindow $0 "#32770" "${PRODUCT}"
-    ${If} $0 <> 0
+    KavrinSetup::IsProgramRunning "$INSTDIR\Kavrin.exe"
+    Pop $0
+    ${If} $0 == "running"
       StrCpy $R0 1
-      Return
-    ${EndIf}
-    System::Call 'kernel32::OpenMutexW(i ${SYNCHRONIZE}, i 0, w "${INSTANCE_MUTEX}") i .r0 ?e'
-    Pop $1
-    ${If} $0 <> 0
-      System::Call 'kernel32::CloseHandle(i r0)'
-      StrCpy $R0 1
-    ${ElseIf} $1 = ${ERROR_ACCESS_DENIED}
-      StrCpy $R0 1
+    ${ElseIf} $0 == "squatted"
+    ${AndIf} $R8 != "noted"
+      DetailPrint "$(ProgramNameHeld)"
+      StrCpy $R8 "noted"
     ${EndIf}
   FunctionEnd
 
@@ -204,6 +209,18 @@ FunctionEnd
 Section "${PRODUCT}" SectionProgram
   SectionIn RO
   Call WaitForProgramExit
+
+  ; Before anything is copied: the folder becomes the administrators' own (users read and
+  ; execute), or nothing is installed. Outside the program files folder a folder inherits
+  ; "Authenticated Users: Modify", and every program loads the binding module from here.
+  KavrinSetup::ProtectFolder "$INSTDIR"
+  Pop $0
+  ${If} $0 != "ok"
+    DetailPrint "$(FolderNotProtected) ($0)"
+    MessageBox MB_OK|MB_ICONSTOP "$(FolderNotProtected)" /SD IDOK
+    SetErrorLevel 4
+    Abort "$(FolderNotProtected)"
+  ${EndIf}
 
   SetOutPath "$INSTDIR"
   SetOverwrite on

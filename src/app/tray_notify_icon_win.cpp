@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "framework/dpi_win.h"
+#include "framework/message_filter_win.h"
 #include "framework/module_win.h"
 
 namespace {
@@ -85,21 +86,34 @@ class ShellTray : public TraySystem {
   }
 
   void AllowMessageFromLowerRights(HWND window, UINT message) override {
+    if (message == 0 || AllowMessageForWindow(window, message)) return;
+    // Vista has only the filter of the whole process.
     UniqueModule user32 = LoadSystemModule(L"user32.dll");
-    if (!user32 || message == 0) return;
-    // Windows 7 and later: for this window alone. Vista: for the whole process.
-    using ForWindowFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
     using ForProcessFn = BOOL(WINAPI*)(UINT, DWORD);
-    constexpr DWORD kMsgfltAllow = 1;
     constexpr DWORD kMsgfltAdd = 1;
-    if (const auto forWindow = reinterpret_cast<ForWindowFn>(reinterpret_cast<void*>(
-            GetProcAddress(user32.get(), "ChangeWindowMessageFilterEx")))) {
-      if (forWindow(window, message, kMsgfltAllow, nullptr)) return;
-    }
     if (const auto forProcess = reinterpret_cast<ForProcessFn>(reinterpret_cast<void*>(
-            GetProcAddress(user32.get(), "ChangeWindowMessageFilter")))) {
+            user32 ? GetProcAddress(user32.get(), "ChangeWindowMessageFilter") : nullptr))) {
       forProcess(message, kMsgfltAdd);
     }
+  }
+
+  bool IconRect(const NOTIFYICONDATAW& data, RECT& rect) override {
+    UniqueModule shell = LoadSystemModule(L"shell32.dll");
+    using GetRectFn = HRESULT(WINAPI*)(const NOTIFYICONIDENTIFIER*, RECT*);
+    const auto getRect = reinterpret_cast<GetRectFn>(reinterpret_cast<void*>(
+        shell ? GetProcAddress(shell.get(), "Shell_NotifyIconGetRect") : nullptr));
+    if (!getRect) return false;
+    NOTIFYICONIDENTIFIER identifier = {};
+    identifier.cbSize = sizeof identifier;
+    identifier.hWnd = data.hWnd;
+    identifier.uID = data.uID;
+    return SUCCEEDED(getRect(&identifier, &rect));
+  }
+
+  POINT CursorPosition() override {
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    return cursor;
   }
 };
 
@@ -324,8 +338,10 @@ bool CTrayNotifyIcon::OnTrayNotification(UINT iconId, UINT mouseMessage) {
   if (iconId != kIconId || !menu || !owner_) return false;
   switch (mouseMessage) {
     case WM_RBUTTONUP: {
-      POINT cursor = {};
-      GetCursorPos(&cursor);
+      const POINT cursor = system_.CursorPosition();
+      RECT icon = {};
+      // Handled either way: a forged click is not the owner's business.
+      if (!system_.IconRect(data_, icon) || !PtInRect(&icon, cursor)) return true;
       // Without the owner in front the menu would not close when the user clicks elsewhere.
       SetForegroundWindow(owner_);
       TrackPopupMenu(menu, TPM_LEFTBUTTON, cursor.x, cursor.y, 0, owner_, nullptr);

@@ -31,6 +31,10 @@ class TraySystem {
   // Lets `message` reach `window` from programs with fewer rights (the shell, when this program
   // runs elevated). Silently nothing where the system has no message filter.
   virtual void AllowMessageFromLowerRights(HWND window, UINT message) = 0;
+  // Where the shell shows the icon `data` names, in screen coordinates
+  // (Shell_NotifyIconGetRect, Windows 7 and later). False when the shell cannot say.
+  virtual bool IconRect(const NOTIFYICONDATAW& data, RECT& rect) = 0;
+  virtual POINT CursorPosition() = 0;
 };
 
 // The system's shell and the program's resources.
@@ -103,7 +107,10 @@ class CTrayNotifyIcon : public TrayIcon {
   bool Shown() const override { return created_; }
   void Remove();
   // The callback message's icon id and mouse message. True when handled: the menu on a right
-  // click, the default item on a double click.
+  // click, the default item on a double click. The message filter lets the callback in from
+  // every program with fewer rights, sandboxed ones too, so the menu opens only while the
+  // cursor is on the icon where the shell itself says it is: a program that only posts the
+  // message does not get the elevated menu up.
   virtual bool OnTrayNotification(UINT iconId, UINT mouseMessage);
 
   bool created() const { return created_; }

@@ -51,21 +51,6 @@ std::vector<std::wstring> CommandLineItems() {
   return items;
 }
 
-// Lets files be dropped onto our windows from less privileged programs (the application list
-// takes shortcuts that way). The function exists from Vista on.
-void AllowFileDropMessages() {
-  UniqueModule user32 = LoadSystemModule(L"user32.dll");
-  if (!user32) return;
-  using ChangeWindowMessageFilterFn = BOOL(WINAPI*)(UINT, DWORD);
-  auto change = reinterpret_cast<ChangeWindowMessageFilterFn>(
-      reinterpret_cast<void*>(GetProcAddress(user32.get(), "ChangeWindowMessageFilter")));
-  if (!change) return;
-  constexpr DWORD kMsgfltAdd = 1;
-  constexpr UINT kCopyGlobalData = 0x0049;
-  change(kCopyGlobalData, kMsgfltAdd);
-  change(WM_DROPFILES, kMsgfltAdd);
-}
-
 }  // namespace
 
 CVpnApp::CVpnApp(const SystemOverrides& overrides) : overrides_(overrides) {
@@ -78,13 +63,13 @@ CVpnApp::CVpnApp(const SystemOverrides& overrides) : overrides_(overrides) {
 bool CVpnApp::InitInstance() {
   srand(static_cast<unsigned>(time(nullptr)));
 
+  BuildTextTable();
   SystemBindModule bind;
   const CommandLineAction action = ParseCommandLineAction(CommandLineItems());
   // A registration action decides the module's registration itself; repairing it first would
   // make "/unregister" undo nothing and report success for a module that was never registered.
   if (action.kind == CommandLineAction::Kind::kNone) RepairBindModule(bind);
 
-  BuildTextTable();
   CoInitialize(nullptr);
   INITCOMMONCONTROLSEX controls = {sizeof(controls), 0xFF};
   InitCommonControlsEx(&controls);
@@ -93,7 +78,6 @@ bool CVpnApp::InitInstance() {
   SetAppName(L"Kavrin");
   SetRegistryKey(L"Kavrin");
   RegisterStartupSkin(CSkinRegistry::Instance(), GetModuleHandleW(nullptr));
-  AllowFileDropMessages();
 
   if (HandleCommandLine(action, bind)) return true;
   if (!EnforceSingleInstance()) return false;
@@ -119,23 +103,40 @@ bool CVpnApp::InitInstance() {
 }
 
 int CVpnApp::ExitInstance() {
-  instanceMutex_.reset();
+  instance_.reset();
   CoUninitialize();
   return CApplication::ExitInstance();
 }
 
 // The binding module's entries in the socket catalog are looked at directly; when they are
 // missing, stale or half-written, the registration is made afresh.
-void CVpnApp::RepairBindModule(BindModule& bind) { RepairBindModuleRegistration(bind); }
+// A copy in a folder others may change is never what every program on the machine loads; the
+// user hears why once, at start-up.
+void CVpnApp::RepairBindModule(BindModule& bind) {
+  if (!RepairBindModuleRegistration(bind, BindModuleLocation())) {
+    MessageBoxW(nullptr, GetText("ModuleFolderNotProtected").c_str(), kMainWindowCaption,
+                MB_ICONWARNING);
+  }
+}
+
+ModuleLocation CVpnApp::BindModuleLocation() const {
+  std::wstring folder = paths_.moduleFolder;
+  while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+  return {SystemFolderSecurityInstance(), folder, kBindModuleFile};
+}
 
 bool CVpnApp::HandleCommandLine(const CommandLineAction& action, BindModule& bind) {
   switch (action.kind) {
     case CommandLineAction::Kind::kNone:
       return false;
     case CommandLineAction::Kind::kRegister:
-      ShowRegistrationResult(RegisterModules(bind), "RegisterModulesSuccessfully",
-                             "RegisterModulesFailed");
+    {
+      const int result = RegisterModules(bind, BindModuleLocation());
+      ShowRegistrationResult(result, "RegisterModulesSuccessfully",
+                             result == kModuleFolderNotProtected ? "ModuleFolderNotProtected"
+                                                                 : "RegisterModulesFailed");
       return true;
+    }
     case CommandLineAction::Kind::kUnregister:
       ShowRegistrationResult(UnregisterModules(bind), "UnregisterModulesSuccessfully",
                              "UnregisterModulesFailed");
@@ -168,13 +169,24 @@ void CVpnApp::RunUpdateCopy(const std::wstring& target) {
 }
 
 bool CVpnApp::EnforceSingleInstance() {
-  instanceMutex_.reset(CreateMutexW(nullptr, TRUE, kSingleInstanceMutexName));
-  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-  HWND running = FindWindowW(L"#32770", kMainWindowCaption);
-  if (!existed && !running) return true;
+  instance_ = std::make_unique<SystemInstanceObjects>(paths_.modulePath);
+  switch (CheckSingleInstance(*instance_, kSingleInstanceLeaf)) {
+    case InstanceCheck::kFirst:
+      return true;
+    case InstanceCheck::kSquatted:
+      // Someone else's object under our global name proves nothing about us; obeying it would
+      // let any user keep the program from starting.
+      OutputDebugStringW(L"Kavrin: the single-instance name is held by another user's object\n");
+      return true;
+    case InstanceCheck::kAnotherRuns:
+      break;
+  }
   AppMessageBox(GetText("VpnAppAlreadyRunUseTrayIconToActive"), MB_OK);
-  if (running) PostMessageW(running, kShowMainWindowMessage, 0, 0);
-  instanceMutex_.reset();
+  if (HWND running = instance_->ownWindow() ? instance_->ownWindow()
+                                            : FindOwnMainWindow(paths_.modulePath)) {
+    PostMessageW(running, kShowMainWindowMessage, 0, 0);
+  }
+  instance_.reset();
   return false;
 }
 

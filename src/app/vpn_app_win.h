@@ -5,19 +5,19 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "app/app_paths.h"
 #include "app/command_line.h"
+#include "app/instance_objects_win.h"
 #include "app/system_overrides.h"
 #include "base/unique_handle_win.h"
 #include "framework/application_win.h"
+#include "policy/bind_registration.h"
 
 class BindModule;
 
-inline constexpr wchar_t kSingleInstanceMutexName[] =
-    L"Global\\ORUMAVPN_SINGLE_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";
-inline constexpr wchar_t kMainWindowCaption[] = L"OrumaVPN";
 // Posted by a second instance to the running one's main window: show yourself.
 inline constexpr UINT kShowMainWindowMessage = WM_APP + 1;
 
@@ -33,6 +33,8 @@ class CVpnApp : public CApplication {
 
  private:
   void RepairBindModule(BindModule& bind);
+  // The program's folder and the module in it, as registration sees them.
+  ModuleLocation BindModuleLocation() const;
   // True when a command-line action ran; start-up ends there.
   bool HandleCommandLine(const CommandLineAction& action, BindModule& bind);
   void ShowRegistrationResult(int result, const char* successKey, const char* failureKey);
@@ -45,5 +47,6 @@ class CVpnApp : public CApplication {
 
   SystemOverrides overrides_;
   AppPaths paths_;
-  UniqueHandle instanceMutex_;
+  // The instance object and the private namespace it lives in, held for the program's life.
+  std::unique_ptr<SystemInstanceObjects> instance_;
 };

@@ -268,6 +268,34 @@ bool SystemFolderSecurity::CreateFolder(const std::wstring& path, const std::wst
   });
 }
 
+bool SystemFolderSecurity::ApplyDescriptor(const std::wstring& path,
+                                           const std::wstring& descriptor) {
+  // Held without sharing deletion, so the name keeps naming this folder while the descriptor is
+  // set by name (only that passes the inheritable part on to the entries inside).
+  UniqueHandle folder = OpenEntryNoFollow(path, READ_CONTROL | FILE_READ_ATTRIBUTES);
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!folder || !GetFileInformationByHandle(folder.get(), &info)) return false;
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return false;
+  }
+  return WithDescriptor(descriptor, [&](PSECURITY_DESCRIPTOR sd) {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    if (!GetSecurityDescriptorOwner(sd, &owner, &defaulted) ||
+        !GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) || !present) {
+      return false;
+    }
+    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    if (owner) what |= OWNER_SECURITY_INFORMATION;
+    std::wstring name = path;
+    return SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, what, owner, nullptr, dacl,
+                                 nullptr) == ERROR_SUCCESS;
+  });
+}
+
 bool SystemFolderSecurity::Rename(const std::wstring& from, const std::wstring& to) {
   // MoveFile renames a link itself, never what it points to.
   return MoveFileExW(from.c_str(), to.c_str(), 0) != FALSE;

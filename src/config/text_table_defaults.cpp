@@ -196,6 +196,10 @@ const std::vector<TextRow>& Rows() {
        {Text(L"OrumaVPN的数据文件夹不安全（可能被其他用户修改过），本次运行不保存任何数据，"
              L"在线升级已暂停。\n\n如需升级，请访问"),
         Text(kWebSite), Text(L"下载最新版本。")}},
+      // The program's folder lets other users change its files; the module is not registered.
+      {"ModuleFolderNotProtected",
+       {Text(L"OrumaVPN所在的文件夹允许其他用户修改，为了安全，模块没有安装。"
+             L"请重新运行安装程序，安装到受保护的文件夹中。")}},
   };
   return rows;
 }

@@ -35,6 +35,14 @@ bool CVpnAppListCtrl::Create(HWND parent, const RECT& rect, UINT id, std::wstrin
     InsertColumn(c, GetText(columns[c].key), columns[c].width);
   }
   DragAcceptFiles(hwnd(), TRUE);
+  // The elevated program takes drops from the shell in this window only: every other window
+  // keeps the system's filter against programs with fewer rights.
+  if (allowMessage) {
+    constexpr UINT kCopyGlobalData = 0x0049;
+    for (UINT message : {UINT{WM_DROPFILES}, UINT{WM_COPYDATA}, kCopyGlobalData}) {
+      allowMessage(hwnd(), message);
+    }
+  }
   controller_ = std::make_unique<AppListController>(static_cast<AppListView&>(*this), profile,
                                                     shell ? *shell : systemShell_, std::move(file));
   return true;

@@ -17,6 +17,7 @@
 #include "config/private_profile.h"
 #include "policy/app_list.h"
 #include "policy/app_shell_win.h"
+#include "framework/message_filter_win.h"
 #include "resource.h"
 #include "skin/skin_list_ctrl_win.h"
 
@@ -54,6 +55,9 @@ class CVpnAppListCtrl : public CSkinListCtrl, private AppListView {
   // Where messages and the options dialog go; tests put their own in.
   std::function<void(const std::wstring&)> showMessage;
   std::function<bool(AppBindOptions&)> editOptions;
+  // Lets a message from programs with fewer rights (the shell dropping files) reach this window
+  // alone; set before Create. Tests put their own in to see the calls.
+  std::function<bool(HWND, UINT)> allowMessage = AllowMessageForWindow;
 
  protected:
   int Compare(LPARAM first, LPARAM second) override;

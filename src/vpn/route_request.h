@@ -16,6 +16,14 @@ class CVpnRouteRequestBaseServer;
 
 inline constexpr wchar_t kRouteRequestPipeName[] =
     L"\\\\.\\pipe\\VpnBindRouteRequest_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";
+// What a client asks of the pipe: read and write messages and set the read mode. Generic write
+// would include FILE_CREATE_PIPE_INSTANCE (FILE_APPEND_DATA on a pipe), which the pipe's
+// access list gives nobody but the administrators and the system: whoever holds it may serve
+// instances of our pipe.
+inline constexpr unsigned long kRouteRequestClientAccess =
+    0x0001 /* FILE_READ_DATA */ | 0x0002 /* FILE_WRITE_DATA */ |
+    0x0080 /* FILE_READ_ATTRIBUTES */ | 0x0100 /* FILE_WRITE_ATTRIBUTES */ |
+    0x00100000 /* SYNCHRONIZE */;
 inline constexpr size_t kRouteRequestSize = 5;
 inline constexpr uint8_t kRouteRequestHostRoute = 1;
 inline constexpr uint8_t kRouteReplyNoRoute = 0;

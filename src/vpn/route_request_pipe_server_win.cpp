@@ -12,9 +12,15 @@
 
 namespace {
 
-// Low integrity label with no-write-up, and no access list at all: the bound applications run
-// at every integrity level, sandboxed ones included.
-constexpr wchar_t kPipeSecurity[] = L"S:(ML;;NW;;;LW)D:NO_ACCESS_CONTROL";
+// The bound applications run at every integrity level, sandboxed ones included: everyone and
+// all application packages may exchange messages (0x12019B: generic read and write without
+// FILE_CREATE_PIPE_INSTANCE), low integrity through the label; instances, the access list and
+// the owner are the administrators' and the system's. "AC" is unknown before Windows 8; the
+// list without it is the same for every other client.
+constexpr const wchar_t* kPipeSecurity[] = {
+    L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12019b;;;WD)(A;;0x12019b;;;AC)S:(ML;;NW;;;LW)",
+    L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12019b;;;WD)S:(ML;;NW;;;LW)",
+};
 constexpr wchar_t kLowIntegrityLabel[] = L"S:(ML;;NW;;;LW)";
 
 DWORD SaturatingAdd(DWORD a, DWORD b) {
@@ -51,6 +57,7 @@ CVpnRouteRequestPipeServer::CVpnRouteRequestPipeServer(RouteTable& routeTable, T
 CVpnRouteRequestPipeServer::~CVpnRouteRequestPipeServer() {
   Stop();
   CloseAllInstances();
+  if (firstPipe_ != INVALID_HANDLE_VALUE) CloseHandle(firstPipe_);
   if (stopEvent) CloseHandle(stopEvent);
 }
 
@@ -64,7 +71,15 @@ bool CVpnRouteRequestPipeServer::Start(const RouteRow& tunnelRoute) {
   ResetEvent(stopEvent);
   activeCount = 1;
   listening_ = false;
-  return CVpnRouteRequestBaseServer::Start(tunnelRoute);
+  // Made here rather than on the thread so a name someone else holds fails Start itself.
+  firstPipe_ = CreatePipeInstance(true);
+  if (firstPipe_ == INVALID_HANDLE_VALUE) return false;
+  if (CVpnRouteRequestBaseServer::Start(tunnelRoute)) return true;
+  const DWORD error = GetLastError();
+  CloseHandle(firstPipe_);
+  firstPipe_ = INVALID_HANDLE_VALUE;
+  SetLastError(error);
+  return false;
 }
 
 // Written only while the thread is not running; starting the thread publishes it.
@@ -75,10 +90,16 @@ void CVpnRouteRequestPipeServer::LearnTunnelServer() {
 
 void CVpnRouteRequestPipeServer::Run() {
   for (;;) {
+    // Before the wait: dropping a connection reorders the table the wait's answer points into.
+    DropIdleConnections();
     bool retry = false;
     if (!listening_) retry = !EnsureListener() && activeCount < kMaxWaitHandles;
-    const DWORD result = WaitForMultipleObjects(activeCount, events.data(), FALSE,
-                                                retry ? kRetryListenMs : INFINITE);
+    // Besides the stop event, a listening instance is always among the active ones; more than
+    // those two means a client is connected.
+    const bool clients = activeCount > (listening_ ? 2u : 1u);
+    DWORD timeout = retry ? kRetryListenMs : INFINITE;
+    if (clients) timeout = std::min(timeout, kIdleCheckMs);
+    const DWORD result = WaitForMultipleObjects(activeCount, events.data(), FALSE, timeout);
     if (result == WAIT_TIMEOUT) continue;
     if (result >= WAIT_OBJECT_0 + activeCount) break;  // a failed wait or an abandoned handle
     const DWORD index = result - WAIT_OBJECT_0;
@@ -86,6 +107,19 @@ void CVpnRouteRequestPipeServer::Run() {
     OnEvent(index);
   }
   CloseAllInstances();
+}
+
+void CVpnRouteRequestPipeServer::DropIdleConnections() {
+  const uint32_t now = clock_.Ticks();
+  // From the end: dropping one moves the last active instance into its place.
+  for (DWORD index = activeCount; index-- > 1;) {
+    const PipeInstance& instance = *instances.at(events[index]);
+    if (instance.state == kConnecting) continue;
+    // A request that came in while the thread waited for a grant (which may take seconds) is
+    // waiting to be taken on, not idle.
+    if (WaitForSingleObject(events[index], 0) == WAIT_OBJECT_0) continue;
+    if (uint32_t(now - instance.lastActivityTick) > kIdleConnectionMs) DisconnectAndReuse(index);
+  }
 }
 
 bool CVpnRouteRequestPipeServer::EnsureListener() {
@@ -124,17 +158,30 @@ CVpnRouteRequestPipeServer::Creation CVpnRouteRequestPipeServer::CreateListening
   instance->creationTick = clock_.Ticks();
   instance->overlapped.hEvent = event;
 
-  instance->pipe = CreatePipeInstance();
+  if (firstPipe_ != INVALID_HANDLE_VALUE) {
+    instance->pipe = firstPipe_;
+    firstPipe_ = INVALID_HANDLE_VALUE;
+  } else {
+    // With none of our instances left the name could have been taken in between.
+    instance->pipe = CreatePipeInstance(!AnyPipeOpen());
+  }
   if (instance->pipe == INVALID_HANDLE_VALUE) {
     RemoveInstance(index);
     return Creation::kFailed;
   }
-  const BOOL connected = ConnectNamedPipe(instance->pipe, &instance->overlapped);
-  const DWORD error = connected ? ERROR_PIPE_CONNECTED : GetLastError();
+  BOOL connected = ConnectNamedPipe(instance->pipe, &instance->overlapped);
+  DWORD error = connected ? ERROR_PIPE_CONNECTED : GetLastError();
+  if (error == ERROR_NO_DATA && DisconnectNamedPipe(instance->pipe)) {
+    // A client came and went before the instance listened (the first one is made in Start):
+    // the same instance listens again rather than leave the name without one.
+    connected = ConnectNamedPipe(instance->pipe, &instance->overlapped);
+    error = connected ? ERROR_PIPE_CONNECTED : GetLastError();
+  }
   if (error == ERROR_PIPE_CONNECTED) {
     // The client came between creation and connect: its request is read in the next pass.
     SetEvent(event);
     instance->state = kReading;
+    instance->lastActivityTick = clock_.Ticks();
     return Creation::kConnected;
   }
   if (error == ERROR_IO_PENDING) {
@@ -146,30 +193,45 @@ CVpnRouteRequestPipeServer::Creation CVpnRouteRequestPipeServer::CreateListening
   return Creation::kFailed;
 }
 
-HANDLE CVpnRouteRequestPipeServer::CreatePipeInstance() {
+HANDLE CVpnRouteRequestPipeServer::CreatePipeInstance(bool first) {
   PSECURITY_DESCRIPTOR converted = nullptr;
-  SECURITY_DESCRIPTOR fallback;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSecurity, SDDL_REVISION_1,
-                                                            &converted, nullptr)) {
+  for (const wchar_t* text : kPipeSecurity) {
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &converted,
+                                                             nullptr)) {
+      break;
+    }
     converted = nullptr;
-    InitializeSecurityDescriptor(&fallback, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&fallback, TRUE, nullptr, FALSE);
   }
+  // Without its access list the pipe would be anyone's to change: better none at all.
+  if (converted == nullptr) return INVALID_HANDLE_VALUE;
   UniqueLocal descriptor(converted);
   // Not inheritable: a child the program starts has no business with the server's pipe ends.
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), converted ? converted : &fallback, FALSE};
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), converted, FALSE};
 
-  const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;
+  const DWORD openMode =
+      PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
   const DWORD pipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
   if (rejectRemote_) {
-    const HANDLE pipe = CreateNamedPipeW(pipeName_.c_str(), openMode,
-                                         pipeMode | PIPE_REJECT_REMOTE_CLIENTS, kMaxInstances,
-                                         kBufferSize, kBufferSize, kClientTimeoutMs, &attributes);
+    const HANDLE pipe = CreateNamedPipeInstance(pipeName_.c_str(), openMode,
+                                                pipeMode | PIPE_REJECT_REMOTE_CLIENTS, &attributes);
     if (pipe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_INVALID_PARAMETER) return pipe;
     rejectRemote_ = false;
   }
-  return CreateNamedPipeW(pipeName_.c_str(), openMode, pipeMode, kMaxInstances, kBufferSize,
-                          kBufferSize, kClientTimeoutMs, &attributes);
+  return CreateNamedPipeInstance(pipeName_.c_str(), openMode, pipeMode, &attributes);
+}
+
+HANDLE CVpnRouteRequestPipeServer::CreateNamedPipeInstance(const wchar_t* name, DWORD openMode,
+                                                           DWORD pipeMode,
+                                                           SECURITY_ATTRIBUTES* attributes) {
+  return CreateNamedPipeW(name, openMode, pipeMode, kMaxInstances, kBufferSize, kBufferSize,
+                          kClientTimeoutMs, attributes);
+}
+
+bool CVpnRouteRequestPipeServer::AnyPipeOpen() const {
+  for (const auto& [event, instance] : instances) {
+    if (instance->pipe != nullptr && instance->pipe != INVALID_HANDLE_VALUE) return true;
+  }
+  return false;
 }
 
 void CVpnRouteRequestPipeServer::OnEvent(DWORD index) {
@@ -194,7 +256,8 @@ void CVpnRouteRequestPipeServer::OnEvent(DWORD index) {
           return;
         }
         instance.state = kReading;
-        break;
+        instance.lastActivityTick = clock_.Ticks();
+            break;
       case kReading:
         if (!ok && error == ERROR_MORE_DATA) {
           instance.earlierBytes = SaturatingAdd(instance.earlierBytes, transferred);
@@ -214,6 +277,7 @@ void CVpnRouteRequestPipeServer::OnEvent(DWORD index) {
           return;
         }
         instance.state = kReading;
+        instance.lastActivityTick = clock_.Ticks();
         break;
     }
   }
@@ -269,6 +333,7 @@ void CVpnRouteRequestPipeServer::StartWrite(DWORD index) {
     }
     instance.pendingIo = FALSE;
     instance.state = kReading;
+    instance.lastActivityTick = clock_.Ticks();
     SetEvent(instance.overlapped.hEvent);
     return;
   }

@@ -2,7 +2,13 @@
 // overlapped I/O and a single wait on at most 63 handles (the stop event and 62 pipe
 // instances). One instance always listens while the limit allows; a connection that ends
 // leaves its instance as a spare for the next client, and spares idle for more than a second
-// are freed.
+// are freed. A connection that asks nothing for three seconds is dropped.
+//
+// The pipe is ours alone: its first instance is made with FILE_FLAG_FIRST_PIPE_INSTANCE in
+// Start, so when someone else holds the name first Start fails (the engine reports it) instead
+// of serving beside them, and its access list lets everyone (application packages and low
+// integrity included) exchange messages but only the administrators and the system create
+// instances or change its security.
 #pragma once
 
 #include <windows.h>
@@ -26,6 +32,12 @@ class CVpnRouteRequestPipeServer : public CVpnRouteRequestBaseServer {
   static constexpr DWORD kMaxInstances = 255;
   static constexpr DWORD kClientTimeoutMs = 5000;
   static constexpr uint32_t kSpareIdleMs = 1000;
+  // A client sends its request right after connecting and the next one soon after the reply
+  // (the module holds a connection for one exchange); one that keeps an instance longer only
+  // takes it from others.
+  static constexpr uint32_t kIdleConnectionMs = 3000;
+  // How often connections are looked at for idleness while any is open.
+  static constexpr DWORD kIdleCheckMs = 500;
   // How soon a listening instance that could not be created is tried again.
   static constexpr DWORD kRetryListenMs = 1000;
 
@@ -46,6 +58,8 @@ class CVpnRouteRequestPipeServer : public CVpnRouteRequestBaseServer {
     // current piece.
     DWORD earlierBytes;
     uint32_t spareSinceTick;
+    // When the client connected or was last answered.
+    uint32_t lastActivityTick;
   };
 
   CVpnRouteRequestPipeServer(RouteTable& routeTable, TickClock& clock,
@@ -54,7 +68,8 @@ class CVpnRouteRequestPipeServer : public CVpnRouteRequestBaseServer {
 
   // Signals the thread and waits until it has closed every instance.
   void Stop() override;
-  // False when already running or the stop event or thread could not be made.
+  // False when already running, the stop event or thread could not be made, or the pipe's first
+  // instance could not be created (ERROR_ACCESS_DENIED when another process holds the name).
   bool Start(const RouteRow& tunnelRoute) override;
 
   void LearnTunnelServer() override;
@@ -72,6 +87,9 @@ class CVpnRouteRequestPipeServer : public CVpnRouteRequestBaseServer {
 
  protected:
   void Run() override;
+  // CreateNamedPipeW with the server's buffer sizes, instance limit and time-out.
+  virtual HANDLE CreateNamedPipeInstance(const wchar_t* name, DWORD openMode, DWORD pipeMode,
+                                         SECURITY_ATTRIBUTES* attributes);
 
  private:
   enum class Creation { kConnected, kPending, kFailed, kLimit };
@@ -79,7 +97,11 @@ class CVpnRouteRequestPipeServer : public CVpnRouteRequestBaseServer {
   Creation CreateListeningInstance();
   // Creates listening instances until one waits for a client. False when none could be made.
   bool EnsureListener();
-  HANDLE CreatePipeInstance();
+  // The first instance of the name carries FILE_FLAG_FIRST_PIPE_INSTANCE: the call fails when
+  // the name is someone else's.
+  HANDLE CreatePipeInstance(bool first);
+  bool AnyPipeOpen() const;
+  void DropIdleConnections();
   void OnEvent(DWORD index);
   void StartRead(DWORD index);
   void StartWrite(DWORD index);
@@ -93,6 +115,8 @@ class CVpnRouteRequestPipeServer : public CVpnRouteRequestBaseServer {
   std::wstring pipeName_;
   uint32_t tunnelServer_ = 0;
   bool listening_ = false;
+  // Made by Start and taken up by the thread as its first listening instance.
+  HANDLE firstPipe_ = INVALID_HANDLE_VALUE;
   // Systems before Vista refuse the flag that keeps remote clients out; they get pipes without.
   bool rejectRemote_ = true;
 };

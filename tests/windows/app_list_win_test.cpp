@@ -200,6 +200,23 @@ TEST_F(AppListWinTest, TheListTakesDropsAndShowsChecksSortsAndRemovals) {
   EXPECT_FALSE(list.SaveChecks());
 }
 
+// Wine has no message filter between integrity levels, so the calls are what is checked: the
+// drop messages are let through to the list's own window, never to the whole process.
+TEST_F(AppListWinTest, OnlyTheListsWindowTakesDropsFromProgramsWithFewerRights) {
+  CWindow host;
+  host.Create(0, nullptr, L"host", WS_POPUP, RECT{0, 0, 600, 200}, nullptr, 0);
+  CVpnAppListCtrl list;
+  std::vector<std::pair<HWND, UINT>> allowed;
+  list.allowMessage = [&](HWND window, UINT message) {
+    allowed.emplace_back(window, message);
+    return true;
+  };
+  ASSERT_TRUE(list.Create(host.hwnd(), RECT{0, 0, 540, 100}, 1018, listFile_));
+  const std::vector<std::pair<HWND, UINT>> expected = {
+      {list.hwnd(), WM_DROPFILES}, {list.hwnd(), WM_COPYDATA}, {list.hwnd(), 0x0049}};
+  EXPECT_EQ(allowed, expected);
+}
+
 TEST_F(AppListWinTest, ALoadedListKeepsTheFilesCheckStates) {
   const std::wstring one = scratch_.Touch(L"one.exe");
   const std::wstring two = scratch_.Touch(L"two.exe");

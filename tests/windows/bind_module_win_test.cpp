@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_folder_security.h"
 #include "policy/bind_catalog_win.h"
 #include "policy/bind_registration.h"
 
@@ -62,7 +63,10 @@ TEST_F(BindModuleWinTest, ACatalogThatKeepsNothingFailsRegistrationAndIsLeftAsIt
   EXPECT_EQ(module.Register(true), kCatalogKeptNothing);
   EXPECT_FALSE(module.IsRegistered());
   EXPECT_EQ(module.Register(false), kNothingRegistered);
-  EXPECT_NE(RegisterModules(module), 0);
+  FakeFolderSecurity security;
+  security.entries[L"C:\\Kavrin"] = FakeFolderSecurity::OwnFolder();
+  security.entries[L"C:\\Kavrin\\KavrinBind.dll"] = FakeFolderSecurity::OwnFile();
+  EXPECT_NE(RegisterModules(module, {security, L"C:\\Kavrin", L"KavrinBind.dll"}), 0);
   EXPECT_EQ(UnregisterModules(module), kNothingRegistered);
 
   std::vector<CatalogEntry> after;

@@ -1,6 +1,8 @@
 // The route-request server on its real named pipe, over a route table that only records.
 #include "vpn/route_request_pipe_server_win.h"
 
+#include <aclapi.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,6 +10,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fakes/fake_route_table.h"
@@ -29,7 +32,7 @@ class SettableClock : public TickClock {
 class Client {
  public:
   Client() {
-    handle_ = CreateFileW(kRouteRequestPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    handle_ = CreateFileW(kRouteRequestPipeName, kRouteRequestClientAccess, 0, nullptr,
                           OPEN_EXISTING, 0, nullptr);
     error_ = handle_ == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     if (handle_ != INVALID_HANDLE_VALUE) {
@@ -243,13 +246,21 @@ TEST_F(RouteRequestPipeServerTest, StopClosesEveryConnectionAndARestartKeepsTheR
   EXPECT_EQ(table_.created().size(), 1u);
 }
 
-TEST_F(RouteRequestPipeServerTest, TheBindingModuleAsksTheWayAnApplicationWould) {
+// The module asks only a pipe whose server is the published client (GetNamedPipeServerProcessId):
+// a process that took the name is told nothing.
+TEST_F(RouteRequestPipeServerTest, TheBindingModuleAsksOnlyThePublishedClientsPipe) {
   const HMODULE module = LoadLibraryW(L"KavrinBind.dll");
   ASSERT_NE(module, nullptr);
   using RequestRoute = DWORD(__stdcall*)(DWORD, BYTE*);
+  using Start = BOOL(__stdcall*)(DWORD, DWORD);
+  using Stop = BOOL(__stdcall*)();
   const auto request = reinterpret_cast<RequestRoute>(
       reinterpret_cast<void*>(GetProcAddress(module, "VpnBindRequestRoute")));
-  ASSERT_NE(request, nullptr);
+  const auto publish =
+      reinterpret_cast<Start>(reinterpret_cast<void*>(GetProcAddress(module, "VpnBindStart")));
+  const auto withdraw =
+      reinterpret_cast<Stop>(reinterpret_cast<void*>(GetProcAddress(module, "VpnBindStop")));
+  ASSERT_TRUE(request && publish && withdraw);
 
   BYTE reply = 7;
   EXPECT_EQ(request(Ip(10, 0, 0, 5), &reply), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -257,12 +268,146 @@ TEST_F(RouteRequestPipeServerTest, TheBindingModuleAsksTheWayAnApplicationWould)
 
   ASSERT_TRUE(server_.Start(tunnel_));
   ASSERT_TRUE(WaitForListener());
+  EXPECT_EQ(request(Ip(10, 0, 0, 4), &reply), static_cast<DWORD>(ERROR_ACCESS_DENIED))
+      << "nobody published this process as the client";
+  EXPECT_EQ(reply, 0);
+
+  publish(8, Ip(10, 8, 0, 6));
   EXPECT_EQ(request(Ip(10, 0, 0, 5), &reply), 0u);
   EXPECT_EQ(reply, 1);
   EXPECT_EQ(request(Ip(127, 0, 0, 1), &reply), 0u);
   EXPECT_EQ(reply, 0);
+  withdraw();
   server_.Stop();
   EXPECT_EQ(table_.installedDestinations(), std::vector<uint32_t>{Ip(10, 0, 0, 5)});
+}
+
+// CreateNamedPipe (Microsoft Learn): with FILE_FLAG_FIRST_PIPE_INSTANCE the call fails with
+// ERROR_ACCESS_DENIED when the pipe exists. Wine ignores the flag, so the rule is added here.
+class WindowsPipeRules : public CVpnRouteRequestPipeServer {
+ public:
+  using CVpnRouteRequestPipeServer::CVpnRouteRequestPipeServer;
+  ~WindowsPipeRules() override { Stop(); }
+
+ protected:
+  HANDLE CreateNamedPipeInstance(const wchar_t* name, DWORD openMode, DWORD pipeMode,
+                                 SECURITY_ATTRIBUTES* attributes) override {
+    if ((openMode & FILE_FLAG_FIRST_PIPE_INSTANCE) &&
+        (WaitNamedPipeW(name, 1) || GetLastError() == ERROR_SEM_TIMEOUT)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+    return CVpnRouteRequestPipeServer::CreateNamedPipeInstance(name, openMode, pipeMode,
+                                                               attributes);
+  }
+};
+
+// Whoever holds the name first is not served beside: the start fails.
+TEST_F(RouteRequestPipeServerTest, ANameSomeoneHoldsFirstFailsTheStart) {
+  WindowsPipeRules server(table_, clock_);
+  server.grantHostRoute = server_.grantHostRoute;
+  const HANDLE squatter = CreateNamedPipeW(
+      kRouteRequestPipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+      PIPE_UNLIMITED_INSTANCES, 512, 512, 0, nullptr);
+  ASSERT_NE(squatter, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(server.Start(tunnel_));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(server.IsRunning());
+  CloseHandle(squatter);
+  ASSERT_TRUE(server.Start(tunnel_));
+  auto client = Connect();
+  ASSERT_TRUE(client->connected());
+  EXPECT_EQ(client->Ask(Ip(10, 0, 0, 5)), kRouted);
+  server.Stop();
+}
+
+// What the pipe's descriptor lets others do: exchange messages, never create instances of it or
+// change its security (as an administrator this test could do either, so the list is read).
+TEST_F(RouteRequestPipeServerTest, EveryoneMayExchangeMessagesButOnlyAdministratorsChangeThePipe) {
+  ASSERT_TRUE(server_.Start(tunnel_));
+  ASSERT_TRUE(WaitForListener());
+  const HANDLE pipe = CreateFileW(kRouteRequestPipeName, READ_CONTROL, 0, nullptr, OPEN_EXISTING,
+                                  0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL dacl = nullptr;
+  ASSERT_EQ(GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                            &dacl, nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_NE(dacl, nullptr) << "no access list lets everyone do everything";
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  EXPECT_TRUE(control & SE_DACL_PROTECTED);
+  ACCESS_MASK others = 0;
+  bool everyoneReads = false;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, &ace));
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    ASSERT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    PSID sid = &allowed->SidStart;
+    if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid)) {
+      continue;
+    }
+    others |= allowed->Mask;
+    if (IsWellKnownSid(sid, WinWorldSid)) everyoneReads = (allowed->Mask & 0x3) == 0x3;
+  }
+  EXPECT_TRUE(everyoneReads);
+  constexpr ACCESS_MASK kCreatePipeInstance = 0x0004;
+  EXPECT_EQ(others & (WRITE_DAC | WRITE_OWNER | kCreatePipeInstance | GENERIC_ALL | GENERIC_WRITE),
+            0u);
+  LocalFree(descriptor);
+  CloseHandle(pipe);
+  server_.Stop();
+}
+
+TEST_F(RouteRequestPipeServerTest, AConnectionThatAsksNothingForThreeSecondsIsDropped) {
+  ASSERT_TRUE(server_.Start(tunnel_));
+  auto quiet = Connect();
+  auto busy = Connect();
+  ASSERT_TRUE(quiet->connected() && busy->connected());
+  EXPECT_EQ(quiet->Ask(Ip(10, 0, 0, 1)), kRouted);
+  clock_.now += 2000;
+  EXPECT_EQ(busy->Ask(Ip(10, 0, 0, 2)), kRouted);
+  clock_.now += 1500;  // the quiet one has been idle 3.5 s, the busy one 1.5 s
+  Sleep(3 * CVpnRouteRequestPipeServer::kIdleCheckMs);
+  EXPECT_TRUE(quiet->Ask(Ip(10, 0, 0, 3)).empty());
+  EXPECT_EQ(busy->Ask(Ip(10, 0, 0, 4)), kRouted);
+  server_.Stop();
+}
+
+// The engine's worker may take seconds to grant: a request that arrived meanwhile is answered,
+// not dropped for the time it waited on us.
+TEST_F(RouteRequestPipeServerTest, ARequestWaitingBehindASlowGrantIsNotIdle) {
+  const HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const auto grant = server_.grantHostRoute;
+  server_.grantHostRoute = [&](uint32_t address) {
+    if (address == Ip(10, 0, 0, 1)) {
+      SetEvent(entered);
+      WaitForSingleObject(release, 10'000);
+      clock_.now += 4000;
+    }
+    return grant(address);
+  };
+  ASSERT_TRUE(server_.Start(tunnel_));
+  auto slow = Connect();
+  auto waiting = Connect();
+  ASSERT_EQ(waiting->Ask(Ip(10, 0, 0, 2)), kRouted);
+  std::vector<uint8_t> slowReply, waitingReply;
+  std::thread first([&] { slowReply = slow->Ask(Ip(10, 0, 0, 1)); });
+  EXPECT_EQ(WaitForSingleObject(entered, 10'000), WAIT_OBJECT_0);
+  std::thread second([&] { waitingReply = waiting->Ask(Ip(10, 0, 0, 3)); });
+  Sleep(300);  // its request is in the pipe
+  SetEvent(release);
+  first.join();
+  second.join();
+  EXPECT_EQ(slowReply, kRouted);
+  EXPECT_EQ(waitingReply, kRouted);
+  server_.Stop();
+  CloseHandle(entered);
+  CloseHandle(release);
 }
 
 TEST(LowIntegrityLabelTest, AMissingFileIsReportedAsNotFound) {

@@ -54,6 +54,14 @@ class RecordingTray : public TraySystem {
     if (toShell) SystemTray().AllowMessageFromLowerRights(window, message);
   }
 
+  // Shell_NotifyIconGetRect's answer: the icon's place, or E_FAIL from a shell that cannot say.
+  bool IconRect(const NOTIFYICONDATAW& data, RECT& rect) override {
+    if (!iconShown || data.uID != CTrayNotifyIcon::kIconId) return false;
+    rect = iconRect;
+    return true;
+  }
+  POINT CursorPosition() override { return cursor; }
+
   std::vector<DWORD> Messages() const {
     std::vector<DWORD> out;
     for (const Call& call : calls) out.push_back(call.message);
@@ -65,6 +73,9 @@ class RecordingTray : public TraySystem {
   // Passes every call on to the system's shell as well.
   bool toShell = false;
   bool noMenu = false;
+  bool iconShown = true;
+  RECT iconRect = {1000, 740, 1016, 756};
+  POINT cursor = {1008, 748};
   std::vector<Call> calls;
   std::vector<std::pair<HWND, UINT>> allowed;
 };
@@ -245,6 +256,33 @@ TEST_F(TrayNotifyIconWin, RightClickShowsTheMenuAndDoubleClickRunsItsDefaultItem
   EXPECT_EQ(SendMessageW(owner_, CTrayNotifyIcon::kCallbackMessage, 2, WM_LBUTTONDBLCLK), 2)
       << "another icon";
   EXPECT_EQ(g_owner.commands.size(), 1u);
+}
+
+// Any program may post the callback message (the filter lets it in for the shell); the menu
+// opens only while the cursor is on the icon where the shell says it is.
+TEST_F(TrayNotifyIconWin, APostedRightClickAwayFromTheIconOpensNoMenu) {
+  ASSERT_TRUE(icon_.Create(owner_, nullptr));
+  ShowWindow(owner_, SW_SHOW);
+  // Posts the callback as any program may, closing a menu that comes up; true when one did.
+  const auto menuShown = [&] {
+    g_menu_shown = nullptr;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 50, CloseMenu);
+    PostMessageW(owner_, CTrayNotifyIcon::kCallbackMessage, 1, WM_RBUTTONUP);
+    MSG message;
+    for (int pass = 0; pass < 10; ++pass) {
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      Sleep(20);
+    }
+    KillTimer(nullptr, timer);
+    return g_menu_shown != nullptr;
+  };
+  tray_.cursor = POINT{200, 200};
+  EXPECT_FALSE(menuShown());
+  // A shell that cannot say where the icon is: no menu rather than one anybody can call up.
+  tray_.iconShown = false;
+  tray_.cursor = POINT{1008, 748};
+  EXPECT_FALSE(menuShown());
+  EXPECT_TRUE(g_owner.commands.empty());
 }
 
 TEST_F(TrayNotifyIconWin, ComesBackWithItsLastPictureAfterTheTaskbarIsCreated) {

@@ -152,6 +152,10 @@ class LoggingTraySystem : public TraySystem {
   HMENU LoadMenuResource(UINT id) override { return SystemTray().LoadMenuResource(id); }
   HICON LoadIconResource(UINT id, bool& owned) override;
   void AllowMessageFromLowerRights(HWND window, UINT message) override;
+  bool IconRect(const NOTIFYICONDATAW& data, RECT& rect) override {
+    return SystemTray().IconRect(data, rect);
+  }
+  POINT CursorPosition() override { return SystemTray().CursorPosition(); }
 
  private:
   EventLog& log_;

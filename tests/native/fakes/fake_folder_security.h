@@ -1,8 +1,9 @@
-// FolderSecurity over a map of paths to what the system would say of them. Creating, renaming and
-// deleting act on the map and are logged, so tests see exactly what was asked of the system. A
-// link is opened, never its target; a rename is refused while the source is held open without
-// delete sharing or the new name exists; a held folder keeps naming its object across renames.
-// Follows learn.microsoft.com: CreateFileW, MoveFileExW, OpenFileById, FILE_DISPOSITION_INFO.
+// FolderSecurity over a map of paths to what the system would say of them. Creating, renaming,
+// deleting and setting descriptors act on the map and are logged, so tests see exactly what was
+// asked of the system. A link is opened, never its target; a rename is refused while the source
+// is held open without delete sharing or the new name exists; a held folder keeps naming its
+// object across renames.
+// Follows learn.microsoft.com: CreateFileW, MoveFileExW, OpenFileById, SetNamedSecurityInfoW.
 #pragma once
 
 #include <functional>
@@ -35,6 +36,19 @@ class FakeFolderSecurity : public FolderSecurity {
     log.push_back(L"create " + path + L" " + descriptor);
     if (entries.count(path)) return false;
     entries[path] = OwnFolder();
+    descriptors[path] = descriptor;
+    return true;
+  }
+  bool ApplyDescriptor(const std::wstring& path, const std::wstring& descriptor) override {
+    log.push_back(L"apply " + path + L" " + descriptor);
+    if (failApply) return false;
+    entries[path].othersMayWrite = false;
+    descriptors[path] = descriptor;
+    if (passesOn) {
+      // The owner the descriptor names is set with it.
+      if (descriptor.rfind(L"O:BA", 0) == 0) entries[path].trustedOwner = true;
+      PassOn(path);
+    }
     return true;
   }
   bool Rename(const std::wstring& from, const std::wstring& to) override {
@@ -80,8 +94,30 @@ class FakeFolderSecurity : public FolderSecurity {
   bool takeEveryName = false;
   // Runs after a held folder is listed: what someone else does while we work inside it.
   std::function<void(const std::wstring& listed)> afterList;
+  // SetNamedSecurityInfo passes the inheritable part on to every entry below whose access list
+  // is not protected; an entry with a protected list of its own (`ownRights`) keeps it, and its
+  // owner stays. Windows 7 and 8.1 follow a file's other names (`otherName`, a path elsewhere)
+  // while doing so. Off unless a test asks.
+  bool passesOn = false;
+  std::set<std::wstring> ownRights;
+  std::map<std::wstring, std::wstring> otherName;
+  // The descriptor each path was given; "inherited" for what got it from above.
+  std::map<std::wstring, std::wstring> descriptors;
+  bool failApply = false;
 
  private:
+  void PassOn(const std::wstring& folder) {
+    const std::wstring prefix = folder + L"\\";
+    for (auto& [path, facts] : entries) {
+      if (path.rfind(prefix, 0) != 0 || ownRights.count(path)) continue;
+      facts.othersMayWrite = false;
+      descriptors[path] = L"inherited";
+      if (const auto other = otherName.find(path); other != otherName.end()) {
+        descriptors[other->second] = L"inherited";
+      }
+    }
+  }
+
   class Held : public HeldFolder {
    public:
     Held(FakeFolderSecurity& fake, std::shared_ptr<std::wstring> path)
