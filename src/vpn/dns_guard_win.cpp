@@ -62,6 +62,8 @@ WfpDnsGuard::~WfpDnsGuard() { Remove(); }
 uint32_t WfpDnsGuard::CountDnsServers(uint32_t interfaceIndex, uint32_t& count) {
   count = 0;
   if (!Available()) return kDnsGuardUnsupported;
+  // An adapter without IPv6 has IPv6 interface 0.
+  if (interfaceIndex == 0) return ERROR_NOT_FOUND;
   constexpr ULONG kFlags = GAA_FLAG_SKIP_UNICAST | GAA_FLAG_SKIP_ANYCAST |
                            GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_FRIENDLY_NAME;
   ULONG size = 16 * 1024;
