@@ -28,43 +28,44 @@ constexpr GUID kConnectV4 = {
 constexpr GUID kLocalInterface = {
     0x4cd62a49, 0x59c3, 0x4969, {0xb7, 0xf3, 0xbd, 0xa5, 0xd3, 0x28, 0x90, 0xa4}};
 
-WfpDnsGuard::Functions Recorded() {
-  WfpDnsGuard::Functions f;
-  f.open = [](const wchar_t*, UINT32, SEC_WINNT_AUTH_IDENTITY_W*, const FWPM_SESSION0* session,
-              HANDLE* engine) -> DWORD {
-    calls->log.push_back("open");
-    if (calls->fail == "open") return kError;
-    calls->sessionFlags = session->flags;
-    *engine = kEngine;
-    return 0;
-  };
-  f.close = [](HANDLE engine) -> DWORD {
-    calls->log.push_back(engine == kEngine ? "close" : "close of another");
-    return 0;
-  };
-  f.addSubLayer = [](HANDLE, const FWPM_SUBLAYER0*, PSECURITY_DESCRIPTOR) -> DWORD {
-    calls->log.push_back("sublayer");
-    return calls->fail == "sublayer" ? kError : 0;
-  };
-  f.addFilter = [](HANDLE, const FWPM_FILTER0* filter, PSECURITY_DESCRIPTOR, UINT64*) -> DWORD {
-    calls->log.push_back("filter");
-    calls->filters.push_back(*filter);
-    UINT64 luid = 0;
-    for (UINT32 i = 0; i < filter->numFilterConditions; ++i) {
-      const FWPM_FILTER_CONDITION0& c = filter->filterCondition[i];
-      if (std::memcmp(&c.fieldKey, &kLocalInterface, sizeof(GUID)) == 0) {
-        luid = *c.conditionValue.uint64;
-      }
+// Named functions: a lambda does not convert to a WINAPI (stdcall) pointer in 32-bit builds.
+DWORD WINAPI Open(const wchar_t*, UINT32, SEC_WINNT_AUTH_IDENTITY_W*, const FWPM_SESSION0* session,
+                  HANDLE* engine) {
+  calls->log.push_back("open");
+  if (calls->fail == "open") return kError;
+  calls->sessionFlags = session->flags;
+  *engine = kEngine;
+  return 0;
+}
+DWORD WINAPI Close(HANDLE engine) {
+  calls->log.push_back(engine == kEngine ? "close" : "close of another");
+  return 0;
+}
+DWORD WINAPI AddSubLayer(HANDLE, const FWPM_SUBLAYER0*, PSECURITY_DESCRIPTOR) {
+  calls->log.push_back("sublayer");
+  return calls->fail == "sublayer" ? kError : 0;
+}
+DWORD WINAPI AddFilter(HANDLE, const FWPM_FILTER0* filter, PSECURITY_DESCRIPTOR, UINT64*) {
+  calls->log.push_back("filter");
+  calls->filters.push_back(*filter);
+  UINT64 luid = 0;
+  for (UINT32 i = 0; i < filter->numFilterConditions; ++i) {
+    const FWPM_FILTER_CONDITION0& c = filter->filterCondition[i];
+    if (std::memcmp(&c.fieldKey, &kLocalInterface, sizeof(GUID)) == 0) {
+      luid = *c.conditionValue.uint64;
     }
-    calls->interfaces.push_back(luid);
-    return calls->filters.size() == calls->failFilterAt ? kError : 0;
-  };
-  f.indexToLuid = [](NET_IFINDEX index, PNET_LUID luid) -> DWORD {
-    if (calls->fail == "luid") return ERROR_FILE_NOT_FOUND;
-    luid->Value = 0x0017000000000000ULL | index;
-    return 0;
-  };
-  return f;
+  }
+  calls->interfaces.push_back(luid);
+  return calls->filters.size() == calls->failFilterAt ? kError : 0;
+}
+DWORD WINAPI IndexToLuid(NET_IFINDEX index, PNET_LUID luid) {
+  if (calls->fail == "luid") return ERROR_FILE_NOT_FOUND;
+  luid->Value = 0x0017000000000000ULL | index;
+  return 0;
+}
+
+WfpDnsGuard::Functions Recorded() {
+  return {Open, Close, AddSubLayer, AddFilter, IndexToLuid};
 }
 
 class DnsGuardWinTest : public ::testing::Test {
