@@ -13,6 +13,7 @@
 #include "config/machine_registry_win.h"
 #include "resource.h"
 #include "service/client_identification_win.h"
+#include "vpn/dns_guard_win.h"
 #include "vpn/ipv6_route_table_win.h"
 #include "vpn/ras_dialer_win.h"
 #include "vpn/route_request_pipe_server_win.h"
@@ -48,6 +49,7 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, co
     : systemDialer_(SystemUnless<RasDialer, RasApiDialer>(overrides.dialer)),
       systemRoutes_(SystemUnless<RouteTable, IpHelperRouteTable>(overrides.routes)),
       systemIpv6Routes_(SystemUnless<Ipv6RouteTable, IpHelperIpv6RouteTable>(overrides.ipv6Routes)),
+      systemDnsGuard_(SystemUnless<DnsGuard, WfpDnsGuard>(overrides.dnsGuard)),
       dialer_(overrides.dialer ? *overrides.dialer : *systemDialer_),
       routes_(overrides.routes ? *overrides.routes : *systemRoutes_),
       responseFile_(SystemProgramDataFolder().FilePath(L"Kavrin.ini")),
@@ -84,6 +86,8 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, co
       probes_(window_.messages(), CDlgVpnMain::kHostMessage) {
   // Route mode 1 keeps IPv6 from going around the tunnel through this table.
   engines_.SetIpv6RouteTable(overrides.ipv6Routes ? overrides.ipv6Routes : systemIpv6Routes_.get());
+  // And name lookups from going to the local network's resolver.
+  engines_.SetDnsGuard(overrides.dnsGuard ? overrides.dnsGuard : systemDnsGuard_.get());
   KeepDataFolderFiles();
 
   MainWindowPorts ports{window_,

@@ -57,6 +57,7 @@ class AppServices {
   std::unique_ptr<RasDialer> systemDialer_;
   std::unique_ptr<RouteTable> systemRoutes_;
   std::unique_ptr<Ipv6RouteTable> systemIpv6Routes_;
+  std::unique_ptr<DnsGuard> systemDnsGuard_;
   RasDialer& dialer_;
   RouteTable& routes_;
   std::wstring responseFile_;

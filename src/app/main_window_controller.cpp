@@ -374,7 +374,9 @@ MainWindowController::EngineReport MainWindowController::DescribeEngine(CGeneral
   EngineReport report;
   if (status.error == GENERAL_VPN_ERROR_SUCCESS) {
     report.status = vpn.GetStateText(status.state);
-    if (status.ipv6Unguarded) report.status += L" " + GetText("VpnIpv6NotGuarded");
+    if (const std::wstring warnings = CGeneralVpn::GuardWarnings(status); !warnings.empty()) {
+      report.status += L" " + warnings;
+    }
     return report;
   }
   report.status = vpn.GetErrorDetailText(status.errorDetail);

@@ -3,6 +3,7 @@
 #pragma once
 
 class BindModule;
+class DnsGuard;
 class Ipv6RouteTable;
 class RasDialer;
 class RouteTable;
@@ -12,6 +13,7 @@ struct SystemOverrides {
   RasDialer* dialer = nullptr;
   RouteTable* routes = nullptr;
   Ipv6RouteTable* ipv6Routes = nullptr;
+  DnsGuard* dnsGuard = nullptr;
   // The notification area; the shell's when null.
   TraySystem* traySystem = nullptr;
   // The binding module as the main window starts and stops it; the system's when null.

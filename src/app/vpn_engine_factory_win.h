@@ -10,6 +10,7 @@
 #include "base/clock.h"
 #include "config/program_data_folder_win.h"
 #include "service/login_exchange.h"
+#include "vpn/dns_guard.h"
 #include "vpn/ipv6_route_table.h"
 #include "vpn/open_vpn_win.h"
 #include "vpn/ras_dialer.h"
@@ -38,6 +39,9 @@ class VpnEngineFactory : public EngineFactory {
   // Where route mode 1 keeps IPv6 from going around the tunnel; none leaves IPv6 alone. Must
   // outlive the engines.
   void SetIpv6RouteTable(Ipv6RouteTable* table) { ipv6Routes_ = table; }
+  // Where route mode 1 keeps name lookups to the tunnel; none leaves them alone. Must outlive
+  // the engines.
+  void SetDnsGuard(DnsGuard* guard) { dnsGuard_ = guard; }
 
   std::unique_ptr<CGeneralVpn> CreateEngine(int32_t tunnelType) override {
     std::unique_ptr<CGeneralVpn> engine;
@@ -50,6 +54,7 @@ class VpnEngineFactory : public EngineFactory {
     if (engine && routeServers_) engine->routeServer = routeServers_(*engine);
     if (engine) {
       engine->SetIpv6RouteTable(ipv6Routes_);
+      engine->SetDnsGuard(dnsGuard_);
       // No journal where the data folder is not ours: one there could be read or written by
       // anyone.
       if (!routeJournalPath_.empty()) {
@@ -69,4 +74,5 @@ class VpnEngineFactory : public EngineFactory {
   RouteServerMaker routeServers_;
   std::wstring routeJournalPath_;
   Ipv6RouteTable* ipv6Routes_ = nullptr;
+  DnsGuard* dnsGuard_ = nullptr;
 };

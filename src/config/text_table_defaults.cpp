@@ -191,6 +191,8 @@ const std::vector<TextRow>& Rows() {
       {"PptpIsTheLeastSafeType", {Text(L"安全性最低")}},
       // Route mode 1 is up, but IPv6 could not be kept from going around the tunnel.
       {"VpnIpv6NotGuarded", {Text(L"IPv6 未受保护：支持 IPv6 的网站可能不经加速直接访问")}},
+      // Route mode 1 is up, but name lookups could not be kept to the tunnel's resolver.
+      {"VpnDnsNotGuarded", {Text(L"DNS 未受保护：域名查询可能不经加速直接发往本地网络的 DNS 服务器")}},
       // Shown once at start when the data folder could not be made the program's own.
       {"DataFolderNotSafeUpdatesPaused",
        {Text(L"OrumaVPN的数据文件夹不安全（可能被其他用户修改过），本次运行不保存任何数据，"

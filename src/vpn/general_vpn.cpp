@@ -138,6 +138,7 @@ int32_t CGeneralVpn::Prepare() {
   proxyRouteCreated_ = false;
   createdIpv6Routes_.clear();
   ipv6Unguarded_ = false;
+  dnsUnguarded_ = false;
   // Asked now, while a name still resolves the host's own way.
   if (routeMode == RouteModeApplications && routeServer) routeServer->LearnTunnelServer();
 
@@ -296,6 +297,7 @@ void CGeneralVpn::Report() {
     status_.localAddress = localAddress_;
     status_.failedRoutes = failedRoutes_;
     status_.ipv6Unguarded = ipv6Unguarded_;
+    status_.dnsUnguarded = dnsUnguarded_;
     copy = status_;
   }
   if (CGeneralVpnCallbackInterface* receiver = callback.load()) {
@@ -311,9 +313,21 @@ std::wstring CGeneralVpn::BuildStatusReport(const VpnStatus& status) {
 
 std::wstring CGeneralVpn::DetailText(const VpnStatus& status) {
   std::wstring text = GetErrorDetailText(status.errorDetail);
-  if (!status.ipv6Unguarded) return text;
+  const std::wstring warnings = GuardWarnings(status);
+  if (warnings.empty()) return text;
   if (!text.empty()) text += L" ";
-  return text + GetText("VpnIpv6NotGuarded");
+  return text + warnings;
+}
+
+std::wstring CGeneralVpn::GuardWarnings(const VpnStatus& status) {
+  std::wstring text;
+  for (const auto& [unguarded, key] : {std::pair{status.ipv6Unguarded, "VpnIpv6NotGuarded"},
+                                       std::pair{status.dnsUnguarded, "VpnDnsNotGuarded"}}) {
+    if (!unguarded) continue;
+    if (!text.empty()) text += L" ";
+    text += GetText(key);
+  }
+  return text;
 }
 
 uint32_t CGeneralVpn::CreateOwnRoute(const std::string& destination, const std::string& netmask,
@@ -377,6 +391,7 @@ bool CGeneralVpn::ModifyRoutes() {
   // Before the route list, which may take a while: IPv6 is closed from the moment the tunnel
   // is the default gateway.
   if (routeMode == RouteModeDefaultGateway && !stopping_) GuardIpv6();
+  if (routeMode == RouteModeDefaultGateway && !stopping_) GuardDns();
 
   std::string destination;
   std::string netmask;
@@ -415,6 +430,8 @@ void CGeneralVpn::RestoreRoutes() {
     DeleteRoute(ChangedRoutes(), WideToAnsi(proxyHost), kHostMaskText, hostDefaultRoute_);
   }
   for (const Ipv6RouteRow& row : createdIpv6Routes_) ChangedIpv6Routes().DeleteRow(row);
+  if (dnsGuardInterface_ != 0) dnsGuard_->Remove();
+  dnsGuardInterface_ = 0;
   // The tunnel's interface may outlive the connection (the TAP adapter does), and so would
   // host routes through it.
   RouteRow host = tunnelRouteTemplate_;
@@ -440,14 +457,7 @@ void CGeneralVpn::GuardIpv6() {
     return;
   }
   // The tunnel's own interface, should it ever carry an IPv6 default route of its own.
-  uint32_t tunnelInterface = 0;
-  std::vector<AdapterAddress> adapters;
-  if (routeTable_.ReadAdapters(adapters) == 0) {
-    const std::string local = LowerAscii(WideToAnsi(localAddress_));
-    for (const AdapterAddress& adapter : adapters) {
-      if (LowerAscii(adapter.firstIpAddress) == local) tunnelInterface = adapter.index;
-    }
-  }
+  const uint32_t tunnelInterface = TunnelInterface();
   const Ipv6Bytes loopbackAddress{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
   bool aroundTheTunnel = false;
   const Ipv6RouteRow* loopback = nullptr;
@@ -484,4 +494,36 @@ void CGeneralVpn::GuardIpv6() {
     created.push_back(half);
   }
   createdIpv6Routes_.insert(createdIpv6Routes_.end(), created.begin(), created.end());
+}
+
+uint32_t CGeneralVpn::TunnelInterface() {
+  uint32_t tunnelInterface = 0;
+  std::vector<AdapterAddress> adapters;
+  if (routeTable_.ReadAdapters(adapters) == 0) {
+    const std::string local = LowerAscii(WideToAnsi(localAddress_));
+    for (const AdapterAddress& adapter : adapters) {
+      if (LowerAscii(adapter.firstIpAddress) == local) tunnelInterface = adapter.index;
+    }
+  }
+  return tunnelInterface;
+}
+
+void CGeneralVpn::GuardDns() {
+  if (dnsGuard_ == nullptr) return;
+  const uint32_t tunnel = TunnelInterface();
+  // The tunnel reported up again on the same interface: the guard in place does the job.
+  if (tunnel != 0 && tunnel == dnsGuardInterface_) return;
+  uint32_t servers = 0;
+  // No tunnel interface found (0) is an interface the system does not know.
+  const uint32_t counted = dnsGuard_->CountDnsServers(tunnel, servers);
+  if (counted == kDnsGuardUnsupported) return;
+  if (dnsGuardInterface_ != 0) dnsGuard_->Remove();
+  dnsGuardInterface_ = 0;
+  if (counted != 0 || servers == 0) {
+    dnsUnguarded_ = true;
+    return;
+  }
+  const uint32_t added = dnsGuard_->Add(DnsGuardFilters(tunnel));
+  if (added == 0) dnsGuardInterface_ = tunnel;
+  dnsUnguarded_ = added != 0 && added != kDnsGuardUnsupported;
 }

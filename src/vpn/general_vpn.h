@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "vpn/dns_guard.h"
 #include "vpn/ipv6_route_table.h"
 #include "vpn/route_journal.h"
 #include "vpn/route_table.h"
@@ -55,6 +56,8 @@ struct VpnStatus {
   // Route mode 1 found IPv6 around the tunnel and could not close it: the connection is up,
   // but programs may still reach IPv6 sites directly.
   bool ipv6Unguarded = false;
+  // The same for name lookups: the local network's resolver may still be asked.
+  bool dnsUnguarded = false;
 };
 
 class CGeneralVpnCallbackInterface {
@@ -176,8 +179,11 @@ class CGeneralVpn {
 
   // State, error and detail texts, one labelled line each, every line ending in "\r\n".
   std::wstring BuildStatusReport(const VpnStatus& status);
-  // The detail line's text: the detail's own, then a word that IPv6 is not guarded when so.
+  // The detail line's text: the detail's own, then the guard warnings.
   std::wstring DetailText(const VpnStatus& status);
+  // What route mode 1 could not close around the tunnel (IPv6, name lookups), one text each,
+  // blank-separated; empty when nothing.
+  static std::wstring GuardWarnings(const VpnStatus& status);
   std::wstring BuildStatusReport() { return BuildStatusReport(Status()); }
 
   // Optional, set before Connect: the routes this connection creates and deletes go through
@@ -189,6 +195,9 @@ class CGeneralVpn {
   // where route mode 1 closes IPv6 around the tunnel. Without one IPv6 is left alone. Must
   // outlive the engine.
   void SetIpv6RouteTable(Ipv6RouteTable* table) { ipv6Routes_ = table; }
+  // Optional, set before Connect: where route mode 1 keeps name lookups to the tunnel. Without
+  // one lookups are left alone. Must outlive the engine.
+  void SetDnsGuard(DnsGuard* guard) { dnsGuard_ = guard; }
 
   // The worker's route rows and host routes; read them only after Flush or WaitFinished.
   RouteRow HostDefaultRoute() const { return hostDefaultRoute_; }
@@ -279,6 +288,12 @@ class CGeneralVpn {
   // nowhere, so programs fall back to IPv4 and so to the tunnel. Both routes or neither; a
   // failure only marks the status.
   void GuardIpv6();
+  // Route mode 1: when the tunnel's interface has a DNS server, lets lookups go there and to
+  // loopback only. A guard that cannot be added, or no resolver to send lookups to (blocking
+  // would leave no names at all), only marks the status.
+  void GuardDns();
+  // The index of the adapter holding the tunnel's local address; 0 when none does.
+  uint32_t TunnelInterface();
   // Changes the routing table for the tunnel just brought up; reports MODIFY_ROUTE, and on
   // failure MODIFY_ROUTE again with the error. True on success; false on failure and when
   // Disconnect stopped it, which reports nothing more.
@@ -294,6 +309,7 @@ class CGeneralVpn {
   TickClock& clock_;
   std::unique_ptr<RouteJournal> routeJournal_;
   Ipv6RouteTable* ipv6Routes_ = nullptr;
+  DnsGuard* dnsGuard_ = nullptr;
   // Waited for and deleted on the worker before Connect runs.
   std::unique_ptr<CGeneralVpn> previous_;
 
@@ -326,6 +342,10 @@ class CGeneralVpn {
   // The IPv6 guard rows this connection created, and whether it needed one and failed.
   std::vector<Ipv6RouteRow> createdIpv6Routes_;
   bool ipv6Unguarded_ = false;
+  // The interface the DNS guard in place lets lookups through (0: no guard in place), and
+  // whether mode 1 needed one and has none.
+  uint32_t dnsGuardInterface_ = 0;
+  bool dnsUnguarded_ = false;
   // Host routes of route mode 3 by address, with the number of the request that last asked
   // for each.
   std::map<uint32_t, uint64_t> hostRoutes_;

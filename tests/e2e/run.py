@@ -54,6 +54,7 @@ TEXTS = {
         "OrumaVPN的数据文件夹不安全（可能被其他用户修改过），本次运行不保存任何数据，在线升级已暂停。",
     "DownloadUpdateFileFailed_Tip": "下载更新文件失败。",
     "InstallOpenVPNTapTip": "您需要安装OpenVPN Tap驱动才可以继续登录，点[确定]后安装驱动。",
+    "VpnDnsNotGuarded": "DNS 未受保护：域名查询可能不经加速直接发往本地网络的 DNS 服务器",
 }
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -524,8 +525,9 @@ def case_simulated_network_connects_and_disconnects(d):
         expect("dial 127.0.0.1 user demo" in lines, f"dialled {lines}")
         expect(any(l.startswith("route add 8.8.8.0 mask 255.255.255.0") for l in lines),
                f"routes {lines}")
-        # Listed routes (mode 2) leave IPv6 alone.
+        # Listed routes (mode 2) leave IPv6 and name lookups alone.
         expect(not any(l.startswith("route6 ") for l in lines), f"IPv6 routes {lines}")
+        expect(not any(l.startswith("dns guard") for l in lines), f"DNS guard {lines}")
         # What a second instance sends: the window comes back from the notification area.
         d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
         expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
@@ -535,6 +537,7 @@ def case_simulated_network_connects_and_disconnects(d):
         s.wait_event(lambda l: l == "tray 132", "the idle icon did not come back")
         added = [l for l in s.event_lines() if l.startswith("routes added ")]
         expect(added and added[-1] == "routes added 0", f"routes left behind: {added}")
+        expect(not any(l.startswith("dns guard") for l in s.event_lines()), "DNS guard")
         d.wait_text(MAIN_CAPTION, STATUS_LINE, lambda t: t == TEXTS["AlreadyDisconnected"],
                     "status after Disconnect", 10)
         expect(d.enabled(MAIN_CAPTION, CONNECT), "Connect is not enabled after Disconnect")
@@ -565,19 +568,24 @@ PROXY_KEY = r"HKCU\Software\Kavrin\Kavrin\Proxy"
 
 # The two routes that send global IPv6 through the loopback interface in route mode 1.
 IPV6_GUARD = ["::/1 if 1", "8000::/1 if 1"]
+# The simulated tunnel's interface, which has a resolver of its own.
+DNS_GUARD_ON = "dns guard on if 23"
+GLOBAL_ROUTE_SET = {"id": "all", "title": "全局加速", "comment": "全部流量",
+                    "default_gateway": True, "routes": []}
 
 
-def case_global_mode_closes_ipv6_while_connected(d):
-    # The simulated LAN has an IPv6 default route; a route set that makes the tunnel the
-    # default gateway closes it for as long as the connection lasts.
-    sim, folder = route_set_simulator({"id": "all", "title": "全局加速", "comment": "全部流量",
-                                       "default_gateway": True, "routes": []}, "kv-ipv6-")
+def case_global_mode_closes_ipv6_and_outside_resolvers_while_connected(d):
+    # The simulated LAN has an IPv6 default route and a resolver; a route set that makes the
+    # tunnel the default gateway closes both for as long as the connection lasts.
+    sim, folder = route_set_simulator(GLOBAL_ROUTE_SET, "kv-ipv6-")
     s = Session(d, exe="KavrinSimNet.exe", sims=[sim])
     try:
         s.connect_as_demo()
-        s.wait_event(lambda l: l == "tray 135", "no connected icon")
+        # The balloon comes once the routes are done (the icon may show 135 earlier).
+        s.wait_event(lambda l: l.startswith("balloon "), "no balloon")
         lines = s.event_lines()
         expect(all("route6 add " + r in lines for r in IPV6_GUARD), f"IPv6 routes {lines}")
+        expect(lines.count(DNS_GUARD_ON) == 1, f"DNS guard {lines}")
         d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
         expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
         expect(s.status() == TEXTS["GENERAL_VPN_STATE_ALL_DONE"], f"status {s.status()!r}")
@@ -586,9 +594,35 @@ def case_global_mode_closes_ipv6_while_connected(d):
         lines = s.event_lines()
         expect(all("route6 delete " + r in lines for r in IPV6_GUARD), f"removed {lines}")
         expect(not any(l.startswith("route6 delete missing") for l in lines), f"{lines}")
+        s.wait_event(lambda l: l == "dns guard off", "the DNS guard was not removed")
     finally:
         s.close()
         shutil.rmtree(folder, ignore_errors=True)
+
+
+def case_global_mode_without_the_dns_guard_stays_connected_and_says_so(d):
+    # A filtering engine that refuses the guard costs the user no connection, only the warning.
+    refuse = os.path.join(d.build, "KavrinSimNet.exe.noguard")
+    open(refuse, "w").close()
+    sim, folder = route_set_simulator(GLOBAL_ROUTE_SET, "kv-noguard-")
+    s = Session(d, exe="KavrinSimNet.exe", sims=[sim])
+    try:
+        s.connect_as_demo()
+        # The balloon comes once the routes are done (the icon may show 135 earlier).
+        s.wait_event(lambda l: l.startswith("balloon "), "no balloon")
+        lines = s.event_lines()
+        expect(DNS_GUARD_ON not in lines, f"DNS guard {lines}")
+        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
+        expect(s.status() == TEXTS["GENERAL_VPN_STATE_ALL_DONE"] + " " +
+               TEXTS["VpnDnsNotGuarded"], f"status {s.status()!r}")
+        d.press(MAIN_CAPTION, f"#{DISCONNECT}")
+        s.wait_event(lambda l: l == "hangup", "no hang-up")
+        expect("dns guard off" not in s.event_lines(), f"{s.event_lines()}")
+    finally:
+        s.close()
+        shutil.rmtree(folder, ignore_errors=True)
+        remove_quietly(refuse)
 
 
 def route_journal_file():
@@ -1551,7 +1585,8 @@ CASES = [
     case_simulated_network_connects_and_disconnects,
     case_tray_icon_comes_back_after_the_taskbar_restarts,
     case_routes_of_a_killed_client_are_taken_back_at_the_next_start,
-    case_global_mode_closes_ipv6_while_connected,
+    case_global_mode_closes_ipv6_and_outside_resolvers_while_connected,
+    case_global_mode_without_the_dns_guard_stays_connected_and_says_so,
     case_disconnect_while_a_long_route_list_is_applied,
     case_window_answers_while_a_long_route_list_comes_and_goes,
     case_dhcp_on_the_tunnel_address_is_switched_off,

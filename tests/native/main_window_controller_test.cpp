@@ -772,13 +772,23 @@ TEST_F(MainWindowTest, FailedStartIsNotTakenForALostConnectionWhileItsBoxIsOpen)
   EXPECT_EQ(view_.boxes.size(), 1u);
 }
 
-TEST_F(MainWindowTest, UnguardedIpv6IsToldButTheConnectionStays) {
+TEST_F(MainWindowTest, UnguardedIpv6AndNamesAreToldButTheConnectionStays) {
   FakeEngine& engine = Connected();
   VpnStatus status = engine.Reach(GENERAL_VPN_STATE_ALL_DONE);
   status.ipv6Unguarded = true;
   controller_->OnEngineReport(&engine, status);
-  EXPECT_EQ(view_.status, engine.GetStateText(GENERAL_VPN_STATE_ALL_DONE) + L" " +
-                              GetText("VpnIpv6NotGuarded"));
+  const std::wstring done = engine.GetStateText(GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_EQ(view_.status, done + L" " + GetText("VpnIpv6NotGuarded"));
+  status.ipv6Unguarded = false;
+  status.dnsUnguarded = true;
+  ++status.sequence;
+  controller_->OnEngineReport(&engine, status);
+  EXPECT_EQ(view_.status, done + L" " + GetText("VpnDnsNotGuarded"));
+  status.ipv6Unguarded = true;
+  ++status.sequence;
+  controller_->OnEngineReport(&engine, status);
+  EXPECT_EQ(view_.status, done + L" " + GetText("VpnIpv6NotGuarded") + L" " +
+                              GetText("VpnDnsNotGuarded"));
   EXPECT_TRUE(view_.boxes.empty());
   EXPECT_TRUE(controller_->connected());
 }

@@ -233,6 +233,36 @@ bool SimRouteTable::ReadInterfaceMetrics(std::vector<InterfaceMetric>& metrics) 
   return true;
 }
 
+// ---- DNS guard ---------------------------------------------------------------------------------
+
+uint32_t SimDnsGuard::CountDnsServers(uint32_t interfaceIndex, uint32_t& count) {
+  count = interfaceIndex == kLanInterface || interfaceIndex == kTunnelInterface ? 1 : 0;
+  return count != 0 ? 0 : 1168;
+}
+
+uint32_t SimDnsGuard::Add(const std::vector<DnsFilter>& filters) {
+  std::lock_guard lock(mutex_);
+  if (on_) log_.Write("dns guard off");
+  on_ = false;
+  // What opening a session answers while the filtering engine's service is stopped.
+  if (refuse_) return 1753;
+  uint32_t through = 0;
+  for (const DnsFilter& filter : filters) {
+    if (filter.action == FilterAction::kPermit && filter.interfaceIndex != 0) {
+      through = filter.interfaceIndex;
+    }
+  }
+  log_.Write("dns guard on if " + std::to_string(through));
+  on_ = true;
+  return 0;
+}
+
+void SimDnsGuard::Remove() {
+  std::lock_guard lock(mutex_);
+  if (on_) log_.Write("dns guard off");
+  on_ = false;
+}
+
 // ---- IPv6 routing ----------------------------------------------------------------------------
 
 namespace {

@@ -17,6 +17,7 @@
 #include "app/main_window_ports.h"
 #include "app/tray_notify_icon_win.h"
 #include "policy/bind_module_win.h"
+#include "vpn/dns_guard.h"
 #include "vpn/ipv6_route_table.h"
 #include "vpn/ras_dialer.h"
 #include "vpn/route_table.h"
@@ -123,6 +124,25 @@ class SimIpv6RouteTable : public Ipv6RouteTable {
   std::mutex mutex_;
   std::vector<Ipv6RouteRow> base_;
   std::vector<Ipv6RouteRow> added_;
+};
+
+// The packet filter as the DNS guard uses it: both adapters have a resolver, and the filters
+// are logged, not put in place ("dns guard on if <interface>" with the interface lookups are let
+// through, "dns guard off"). With `refuse` every Add fails, as a filtering engine that is not
+// running does.
+class SimDnsGuard : public DnsGuard {
+ public:
+  SimDnsGuard(EventLog& log, bool refuse) : log_(log), refuse_(refuse) {}
+
+  uint32_t CountDnsServers(uint32_t interfaceIndex, uint32_t& count) override;
+  uint32_t Add(const std::vector<DnsFilter>& filters) override;
+  void Remove() override;
+
+ private:
+  EventLog& log_;
+  const bool refuse_;
+  std::mutex mutex_;
+  bool on_ = false;
 };
 
 // The real binding module, with every start and stop written to the log first.

@@ -1,0 +1,170 @@
+#include "vpn/dns_guard_win.h"
+
+#include <vector>
+
+#include "framework/module_win.h"
+
+namespace {
+
+// Not in every SDK's headers; the values are the platform's own.
+constexpr UINT32 kSessionFlagDynamic = 0x00000001;
+constexpr GUID kLayerAleAuthConnectV4 = {
+    0xc38d57d1, 0x05a7, 0x4c33, {0x90, 0x4f, 0x7f, 0xbc, 0xee, 0xe6, 0x0e, 0x82}};
+constexpr GUID kLayerAleAuthConnectV6 = {
+    0x4a72393b, 0x319f, 0x44bc, {0x84, 0xc3, 0xba, 0x54, 0xdc, 0xb3, 0xb6, 0xb4}};
+constexpr GUID kConditionIpProtocol = {
+    0x3971ef2b, 0x623e, 0x4f9a, {0x8c, 0xb1, 0x6e, 0x79, 0xb8, 0x06, 0xb9, 0xa7}};
+constexpr GUID kConditionIpRemotePort = {
+    0xc35a604d, 0xd22b, 0x4e1a, {0x91, 0xb4, 0x68, 0xf6, 0x74, 0xee, 0x67, 0x4b}};
+constexpr GUID kConditionIpLocalInterface = {
+    0x4cd62a49, 0x59c3, 0x4969, {0xb7, 0xf3, 0xbd, 0xa5, 0xd3, 0x28, 0x90, 0xa4}};
+constexpr GUID kConditionFlags = {
+    0x632ce23b, 0x5167, 0x435c, {0x86, 0xd7, 0xe9, 0x03, 0x68, 0x4a, 0xa8, 0x0c}};
+// Ours. The session is dynamic, so the sublayer goes with it and the key is free again.
+constexpr GUID kSubLayerKey = {
+    0x9a972635, 0xad10, 0x493b, {0xb7, 0x40, 0x38, 0x8d, 0xf0, 0x2c, 0x05, 0xea}};
+
+wchar_t kGuardName[] = L"Kavrin name lookups through the tunnel";
+
+template <typename Fn>
+Fn Find(HMODULE module, const char* name) {
+  return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+                : nullptr;
+}
+
+FWPM_FILTER_CONDITION0 Condition(const GUID& field, FWP_MATCH_TYPE match) {
+  FWPM_FILTER_CONDITION0 condition{};
+  condition.fieldKey = field;
+  condition.matchType = match;
+  return condition;
+}
+
+}  // namespace
+
+WfpDnsGuard::WfpDnsGuard(const wchar_t* module)
+    : filtering_(LoadSystemModule(module)), ipHelper_(LoadSystemModule(L"iphlpapi.dll")) {
+  Functions found;
+  found.open = Find<OpenFn>(filtering_.get(), "FwpmEngineOpen0");
+  found.close = Find<CloseFn>(filtering_.get(), "FwpmEngineClose0");
+  found.addSubLayer = Find<AddSubLayerFn>(filtering_.get(), "FwpmSubLayerAdd0");
+  found.addFilter = Find<AddFilterFn>(filtering_.get(), "FwpmFilterAdd0");
+  found.indexToLuid = Find<IndexToLuidFn>(ipHelper_.get(), "ConvertInterfaceIndexToLuid");
+  // All or none, so a half-equipped system is never half used.
+  if (found.open && found.close && found.addSubLayer && found.addFilter && found.indexToLuid) {
+    functions_ = found;
+  }
+}
+
+WfpDnsGuard::WfpDnsGuard(const Functions& functions) : functions_(functions) {}
+
+WfpDnsGuard::~WfpDnsGuard() { Remove(); }
+
+uint32_t WfpDnsGuard::CountDnsServers(uint32_t interfaceIndex, uint32_t& count) {
+  count = 0;
+  if (!Available()) return kDnsGuardUnsupported;
+  // An adapter without IPv6 has IPv6 interface 0.
+  if (interfaceIndex == 0) return ERROR_NOT_FOUND;
+  constexpr ULONG kFlags = GAA_FLAG_SKIP_UNICAST | GAA_FLAG_SKIP_ANYCAST |
+                           GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_FRIENDLY_NAME;
+  ULONG size = 16 * 1024;
+  std::vector<unsigned char> buffer;
+  ULONG result = ERROR_BUFFER_OVERFLOW;
+  // The list may grow between the two calls; a few tries are enough.
+  for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+    buffer.resize(size);
+    result = GetAdaptersAddresses(AF_UNSPEC, kFlags, nullptr,
+                                  reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+  }
+  if (result == ERROR_NO_DATA) return ERROR_NOT_FOUND;
+  if (result != ERROR_SUCCESS) return result;
+  for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter;
+       adapter = adapter->Next) {
+    if (adapter->IfIndex != interfaceIndex && adapter->Ipv6IfIndex != interfaceIndex) continue;
+    for (auto* server = adapter->FirstDnsServerAddress; server; server = server->Next) ++count;
+    return ERROR_SUCCESS;
+  }
+  return ERROR_NOT_FOUND;
+}
+
+uint32_t WfpDnsGuard::Add(const std::vector<DnsFilter>& filters) {
+  std::lock_guard lock(mutex_);
+  CloseSession();
+  if (!Available()) return kDnsGuardUnsupported;
+  FWPM_SESSION0 session{};
+  session.flags = kSessionFlagDynamic;
+  HANDLE engine = nullptr;
+  DWORD result = functions_.open(nullptr, RPC_C_AUTHN_WINNT, nullptr, &session, &engine);
+  if (result != ERROR_SUCCESS) return result;
+  if (engine == nullptr) return ERROR_INVALID_HANDLE;
+  engine_ = engine;
+
+  FWPM_SUBLAYER0 sublayer{};
+  sublayer.subLayerKey = kSubLayerKey;
+  sublayer.displayData.name = kGuardName;
+  // Ahead of the others; the order changes nothing, as a block in any sublayer wins.
+  sublayer.weight = 0xFFFF;
+  result = functions_.addSubLayer(engine, &sublayer, nullptr);
+  for (size_t i = 0; result == ERROR_SUCCESS && i < filters.size(); ++i) {
+    result = AddFilter(engine, filters[i]);
+  }
+  // Half a guard could block without its permits: closing the session takes all of it away.
+  if (result != ERROR_SUCCESS) CloseSession();
+  return result;
+}
+
+uint32_t WfpDnsGuard::AddFilter(HANDLE engine, const DnsFilter& filter) {
+  FWPM_FILTER_CONDITION0 conditions[4];
+  UINT32 count = 0;
+  // Held here: the condition points at it.
+  NET_LUID luid{};
+  if (filter.protocol != 0) {
+    FWPM_FILTER_CONDITION0& c = conditions[count++] =
+        Condition(kConditionIpProtocol, FWP_MATCH_EQUAL);
+    c.conditionValue.type = FWP_UINT8;
+    c.conditionValue.uint8 = filter.protocol;
+  }
+  if (filter.remotePort != 0) {
+    FWPM_FILTER_CONDITION0& c = conditions[count++] =
+        Condition(kConditionIpRemotePort, FWP_MATCH_EQUAL);
+    c.conditionValue.type = FWP_UINT16;
+    c.conditionValue.uint16 = filter.remotePort;
+  }
+  if (filter.interfaceIndex != 0) {
+    if (const DWORD converted = functions_.indexToLuid(filter.interfaceIndex, &luid)) {
+      return converted;
+    }
+    FWPM_FILTER_CONDITION0& c = conditions[count++] =
+        Condition(kConditionIpLocalInterface, FWP_MATCH_EQUAL);
+    c.conditionValue.type = FWP_UINT64;
+    c.conditionValue.uint64 = &luid.Value;
+  }
+  if (filter.loopback) {
+    FWPM_FILTER_CONDITION0& c = conditions[count++] =
+        Condition(kConditionFlags, FWP_MATCH_FLAGS_ALL_SET);
+    c.conditionValue.type = FWP_UINT32;
+    c.conditionValue.uint32 = FWP_CONDITION_FLAG_IS_LOOPBACK;
+  }
+  FWPM_FILTER0 system{};
+  system.displayData.name = kGuardName;
+  system.layerKey =
+      filter.family == IpFamily::kIpv4 ? kLayerAleAuthConnectV4 : kLayerAleAuthConnectV6;
+  system.subLayerKey = kSubLayerKey;
+  system.weight.type = FWP_UINT8;
+  system.weight.uint8 = filter.weight;
+  system.numFilterConditions = count;
+  system.filterCondition = count != 0 ? conditions : nullptr;
+  system.action.type = filter.action == FilterAction::kPermit ? FWP_ACTION_PERMIT
+                                                              : FWP_ACTION_BLOCK;
+  return functions_.addFilter(engine, &system, nullptr, nullptr);
+}
+
+void WfpDnsGuard::Remove() {
+  std::lock_guard lock(mutex_);
+  CloseSession();
+}
+
+void WfpDnsGuard::CloseSession() {
+  if (engine_ == nullptr) return;
+  functions_.close(engine_);
+  engine_ = nullptr;
+}

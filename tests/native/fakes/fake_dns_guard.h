@@ -1,0 +1,43 @@
+// DnsGuard stand-in: keeps the filters in place and answers for a connection whether they let
+// it through, as "Filter Arbitration" (Windows Filtering Platform, learn.microsoft.com) describes.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "vpn/dns_guard.h"
+
+class FakeDnsGuard : public DnsGuard {
+ public:
+  static constexpr uint32_t kLoopbackInterface = 1;
+
+  // A connection as the connect layer sees it.
+  struct Connection {
+    IpFamily family = IpFamily::kIpv4;
+    uint8_t protocol = kIpProtocolUdp;
+    uint16_t remotePort = kDnsPort;
+    uint32_t interfaceIndex = 0;
+    bool loopback = false;
+  };
+  // A lookup over UDP leaving by `interfaceIndex` (loopback when it is kLoopbackInterface).
+  static Connection Lookup(uint32_t interfaceIndex, IpFamily family = IpFamily::kIpv4);
+
+  // Within our sublayer the matching filters are taken heaviest first and the first decides
+  // (of two equally heavy ones the block, as the system's order between them is not ours to
+  // choose); a connection none matches passes.
+  bool Passes(const Connection& connection) const;
+
+  uint32_t CountDnsServers(uint32_t interfaceIndex, uint32_t& count) override;
+  uint32_t Add(const std::vector<DnsFilter>& filters) override;
+  void Remove() override;
+
+  // DNS servers by interface; an interface missing here is unknown to the system.
+  std::map<uint32_t, uint32_t> dnsServers;
+  uint32_t countError = 0;
+  uint32_t addError = 0;
+  // What is in place.
+  std::vector<DnsFilter> filters;
+  int adds = 0;
+  int removes = 0;
+};

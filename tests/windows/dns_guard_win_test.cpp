@@ -1,0 +1,153 @@
+#include "vpn/dns_guard_win.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Stand-ins for the filtering engine's functions: they log each call and fail the one asked.
+struct Calls {
+  std::vector<std::string> log;
+  UINT32 sessionFlags = 0;
+  std::vector<FWPM_FILTER0> filters;
+  // Per filter: whether it names an interface, and the LUID it names.
+  std::vector<UINT64> interfaces;
+  std::string fail;
+  size_t failFilterAt = 0;
+};
+Calls* calls = nullptr;
+const HANDLE kEngine = reinterpret_cast<HANDLE>(0x5150);
+constexpr DWORD kError = 0x80320009;
+constexpr GUID kConnectV4 = {
+    0xc38d57d1, 0x05a7, 0x4c33, {0x90, 0x4f, 0x7f, 0xbc, 0xee, 0xe6, 0x0e, 0x82}};
+constexpr GUID kLocalInterface = {
+    0x4cd62a49, 0x59c3, 0x4969, {0xb7, 0xf3, 0xbd, 0xa5, 0xd3, 0x28, 0x90, 0xa4}};
+
+// Named functions: a lambda does not convert to a WINAPI (stdcall) pointer in 32-bit builds.
+DWORD WINAPI Open(const wchar_t*, UINT32, SEC_WINNT_AUTH_IDENTITY_W*, const FWPM_SESSION0* session,
+                  HANDLE* engine) {
+  calls->log.push_back("open");
+  if (calls->fail == "open") return kError;
+  calls->sessionFlags = session->flags;
+  *engine = kEngine;
+  return 0;
+}
+DWORD WINAPI Close(HANDLE engine) {
+  calls->log.push_back(engine == kEngine ? "close" : "close of another");
+  return 0;
+}
+DWORD WINAPI AddSubLayer(HANDLE, const FWPM_SUBLAYER0*, PSECURITY_DESCRIPTOR) {
+  calls->log.push_back("sublayer");
+  return calls->fail == "sublayer" ? kError : 0;
+}
+DWORD WINAPI AddFilter(HANDLE, const FWPM_FILTER0* filter, PSECURITY_DESCRIPTOR, UINT64*) {
+  calls->log.push_back("filter");
+  calls->filters.push_back(*filter);
+  UINT64 luid = 0;
+  for (UINT32 i = 0; i < filter->numFilterConditions; ++i) {
+    const FWPM_FILTER_CONDITION0& c = filter->filterCondition[i];
+    if (std::memcmp(&c.fieldKey, &kLocalInterface, sizeof(GUID)) == 0) {
+      luid = *c.conditionValue.uint64;
+    }
+  }
+  calls->interfaces.push_back(luid);
+  return calls->filters.size() == calls->failFilterAt ? kError : 0;
+}
+DWORD WINAPI IndexToLuid(NET_IFINDEX index, PNET_LUID luid) {
+  if (calls->fail == "luid") return ERROR_FILE_NOT_FOUND;
+  luid->Value = 0x0017000000000000ULL | index;
+  return 0;
+}
+
+WfpDnsGuard::Functions Recorded() {
+  return {Open, Close, AddSubLayer, AddFilter, IndexToLuid};
+}
+
+class DnsGuardWinTest : public ::testing::Test {
+ protected:
+  DnsGuardWinTest() { calls = &record_; }
+  ~DnsGuardWinTest() override { calls = nullptr; }
+  long Closes() const { return std::count(record_.log.begin(), record_.log.end(), "close"); }
+  Calls record_;
+};
+
+// Windows 2000 and XP: the module is there, the filtering engine's functions are not.
+TEST_F(DnsGuardWinTest, WithoutTheFilteringEngineEveryCallAnswersUnsupported) {
+  WfpDnsGuard guard(L"kernel32.dll");
+  EXPECT_FALSE(guard.Available());
+  uint32_t count = 7;
+  EXPECT_EQ(guard.CountDnsServers(1, count), kDnsGuardUnsupported);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(guard.Add(DnsGuardFilters(23)), kDnsGuardUnsupported);
+  guard.Remove();
+}
+
+TEST_F(DnsGuardWinTest, OneDynamicSessionHoldsEveryFilterUntilRemovedOrReplaced) {
+  WfpDnsGuard guard(Recorded());
+  const std::vector<DnsFilter> filters = DnsGuardFilters(23);
+  ASSERT_EQ(guard.Add(filters), 0u);
+  EXPECT_EQ(record_.sessionFlags & 1u, 1u) << "the session must be dynamic";
+  ASSERT_EQ(record_.filters.size(), filters.size());
+  EXPECT_EQ(std::vector<std::string>(record_.log.begin(), record_.log.begin() + 2),
+            (std::vector<std::string>{"open", "sublayer"}));
+  for (size_t i = 0; i < filters.size(); ++i) {
+    const FWPM_FILTER0& f = record_.filters[i];
+    EXPECT_EQ(std::memcmp(&f.layerKey, &kConnectV4, sizeof(GUID)) == 0,
+              filters[i].family == IpFamily::kIpv4);
+    const UINT32 action =
+        filters[i].action == FilterAction::kPermit ? FWP_ACTION_PERMIT : FWP_ACTION_BLOCK;
+    EXPECT_EQ(f.action.type, action) << i;
+    EXPECT_EQ(f.weight.uint8, filters[i].weight) << i;
+    // The tunnel's permits name it by its LUID.
+    EXPECT_EQ(record_.interfaces[i], filters[i].interfaceIndex ? 0x0017000000000017ULL : 0) << i;
+  }
+  // A second Add starts over in a session of its own.
+  ASSERT_EQ(guard.Add(filters), 0u);
+  EXPECT_EQ(record_.log[filters.size() + 2], "close");
+  EXPECT_EQ(record_.log[filters.size() + 3], "open");
+  guard.Remove();
+  guard.Remove();
+  EXPECT_EQ(Closes(), 2);
+}
+
+TEST_F(DnsGuardWinTest, AnyFailedCallLeavesNothingInPlace) {
+  for (const char* failing : {"open", "sublayer", "fourth filter", "luid"}) {
+    record_ = Calls{};
+    record_.fail = failing;
+    record_.failFilterAt = record_.fail == "fourth filter" ? 4 : 0;
+    WfpDnsGuard guard(Recorded());
+    EXPECT_NE(guard.Add(DnsGuardFilters(23)), 0u) << failing;
+    const long expected = record_.fail == "open" ? 0 : 1;
+    EXPECT_EQ(Closes(), expected) << failing;
+    guard.Remove();
+    EXPECT_EQ(Closes(), expected) << failing;
+  }
+}
+
+// Against the system's own engine. Wine's fwpuclnt.dll is a stub that answers
+// RPC_S_CANNOT_SUPPORT to every call, FwpmEngineOpen0 first; its answer is printed.
+TEST_F(DnsGuardWinTest, TheSystemsEngineTakesTheGuardOrSaysWhy) {
+  WfpDnsGuard guard;
+  if (!guard.Available()) GTEST_SKIP() << "no filtering engine";
+  uint32_t tunnel = 0;
+  uint32_t servers = 0;
+  for (uint32_t index = 1; index < 64 && tunnel == 0; ++index) {
+    if (guard.CountDnsServers(index, servers) == 0) tunnel = index;
+  }
+  ASSERT_NE(tunnel, 0u) << "no interface known to the system";
+  uint32_t none = 0;
+  EXPECT_EQ(guard.CountDnsServers(0, none), static_cast<uint32_t>(ERROR_NOT_FOUND));
+  const uint32_t added = guard.Add(DnsGuardFilters(tunnel));
+  std::printf("filtering engine: interface %u has %u DNS servers; Add answered %u (0x%08x)\n",
+              tunnel, servers, added, added);
+  // Not a half-made session either way: removing it again is harmless.
+  guard.Remove();
+  guard.Remove();
+}
+
+}  // namespace
