@@ -196,6 +196,12 @@ const std::vector<TextRow>& Rows() {
        {Text(L"OrumaVPN的数据文件夹不安全（可能被其他用户修改过），本次运行不保存任何数据，"
              L"在线升级已暂停。\n\n如需升级，请访问"),
         Text(kWebSite), Text(L"下载最新版本。")}},
+      // The tray menu's item that turns reconnecting after a drop on and off.
+      {"AutoReconnect", {Text(L"断线自动重连")}},
+      // Status line and tray tip while a dropped tunnel is dialled again; %1 is the attempt.
+      {"ReconnectingAttempt", {Text(L"正在重新连接（第 %1 次）")}},
+      // The balloon when a dropped tunnel is back.
+      {"ReconnectedClickToOpenMainWindow", {Text(L"连接已自动恢复，点击这里打开主窗口")}},
   };
   return rows;
 }
