@@ -82,7 +82,8 @@ void SimRasDialer::WatchControlFiles() {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (DeleteFileW(drop.c_str())) DropLink("link dropped");
     if (DeleteFileW(resume.c_str())) {
-      // A sleep ends every dial-up link; then the system tells every top-level window.
+      // A sleep ends every dial-up link; then, as the WM_POWERBROADCAST reference page has it,
+      // every top-level window hears PBT_APMSUSPEND and on waking PBT_APMRESUMEAUTOMATIC.
       DropLink("link dropped");
       log_.Write("resume");
       EnumWindows(

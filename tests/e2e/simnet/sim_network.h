@@ -56,7 +56,8 @@ class SimRasDialer : public RasDialer {
   uint32_t GetIpProjection(RasConnectionHandle connection, uint32_t& bufferBytes,
                            std::wstring& localAddress) override;
   std::wstring GetErrorString(uint32_t error) override;
-  // A dropped link tells the watcher from the control thread, as the system's notice would.
+  // RasConnectionNotification reference page (RASCN_Disconnection): a dropped link tells the
+  // watcher once, from the control thread, at whatever moment the drop comes.
   uint32_t WatchDisconnection(RasConnectionHandle connection,
                               std::shared_ptr<RasDialEvents> events) override;
 
