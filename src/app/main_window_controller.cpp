@@ -326,10 +326,11 @@ void MainWindowController::StartEngine(std::unique_ptr<CGeneralVpn> engine) {
   routeQuestionAsked_ = false;
   allDoneHandled_ = false;
   if (retired_) {
-    // Its restore is done; what is left (the system letting its tunnel go) the new engine's
-    // worker waits for, not the window.
+    // Its restore is done (a reconnect may take it over while it runs); what is left the new
+    // engine's worker waits for, not the window.
     retired_->callback = nullptr;
     current_->Follow(std::move(retired_));
+    restoring_ = false;
   }
   // A failure to start arrives as a report.
   current_->Connect();
