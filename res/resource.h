@@ -53,6 +53,7 @@
 #define ID_TRAY_ABOUT 32775
 #define ID_TRAY_HOMEPAGE 32779
 #define ID_TRAY_PURCHASE 32781
+#define ID_TRAY_AUTORECONNECT 32782
 
 // Application list commands.
 #define ID_APPLIST_CHANGE_RULES 32787

@@ -107,7 +107,9 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, co
                         engines_,
                         [] { return std::rand(); },
                         [] { return static_cast<int64_t>(std::time(nullptr)); },
-                        window_};
+                        window_,
+                        SystemTickClock(),
+                        &routes_};
   MainWindowSettings settings;
   settings.builtInLoginHosts = ResourceString(IDS_DEFAULT_LOGIN_HOSTS);
   settings.referralTag = ResourceString(IDS_REFERRAL_TAG);
@@ -146,4 +148,5 @@ void AppServices::OnWindowCreated(HWND window) {
   launcher_.SetOwner(window);
   restarter_.SetOwner(window);
   policy_.SetOwner(window);
+  routeWatch_.Start(window, CDlgVpnMain::kRouteChangeMessage);
 }

@@ -16,6 +16,7 @@
 #include "service/http_host_probe.h"
 #include "app/main_window_controller.h"
 #include "app/tray_notify_icon_win.h"
+#include "app/route_change_watch_win.h"
 #include "app/vpn_engine_factory_win.h"
 #include "config/data_protection_win.h"
 #include "config/memory_overlay_profile.h"
@@ -89,6 +90,7 @@ class AppServices {
   OnlineUpdate update_;
   AnnouncementBoard announcements_;
   HttpHostProbeFactory probes_;
+  RouteChangeWatch routeWatch_;
   // Last: it holds references to everything above, and goes first.
   std::unique_ptr<MainWindowController> controller_;
 };

@@ -202,6 +202,16 @@ bool CDlgVpnMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
       controller_->ShowWindow();
       result = 1;
       return true;
+    case kRouteChangeMessage:
+      controller_->OnRouteTableChanged();
+      result = 0;
+      return true;
+    case WM_POWERBROADCAST:
+      // Sleep pauses reconnecting; on waking a tunnel the sleep took down is dialled again.
+      if (wParam == PBT_APMSUSPEND) controller_->OnSuspend();
+      if (wParam == PBT_APMRESUMEAUTOMATIC) controller_->OnResume();
+      result = TRUE;
+      return true;
     default:
       return false;
   }

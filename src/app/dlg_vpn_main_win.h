@@ -34,6 +34,8 @@ class CDlgVpnMain : public CDialog, public MainWindowView, public CGeneralVpnCal
   static constexpr UINT kTrayMessage = WM_USER + 1;
   static constexpr UINT kEngineMessage = WM_USER + 2;
   static constexpr UINT kHostMessage = WM_USER + 3;
+  // The host's routes or interfaces changed (RouteChangeWatch).
+  static constexpr UINT kRouteChangeMessage = WM_USER + 4;
 
   // `placement` keeps where the window was left; `tray` is the icon it shows and whose clicks
   // it passes on; `messageBox` shows its boxes.

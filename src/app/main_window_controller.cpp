@@ -1,6 +1,7 @@
 #include "app/main_window_controller.h"
 
 #include <algorithm>
+#include <random>
 #include <utility>
 
 #include "base/text.h"
@@ -17,6 +18,39 @@ constexpr uint32_t kAddressNone = 0xFFFFFFFF;
 // The question lists this many routes; more would make the box taller than the screen.
 constexpr size_t kListedFailedRoutes = 10;
 
+// Hands the policy dialog's choice through and keeps it, for reconnecting.
+class RememberingChooser : public PolicyChooser {
+ public:
+  RememberingChooser(PolicyChooser& chooser, PolicyChoice& kept) : chooser_(chooser), kept_(kept) {}
+  bool ChoosePolicy(const std::wstring& responseFile, PolicyChoice& choice) override {
+    if (!chooser_.ChoosePolicy(responseFile, choice)) return false;
+    kept_ = choice;
+    return true;
+  }
+
+ private:
+  PolicyChooser& chooser_;
+  PolicyChoice& kept_;
+};
+
+// A reconnect's login: the choice made before, no dialog.
+class SameChoice : public PolicyChooser {
+ public:
+  explicit SameChoice(const PolicyChoice& choice) : choice_(choice) {}
+  bool ChoosePolicy(const std::wstring&, PolicyChoice& choice) override {
+    choice = choice_;
+    return true;
+  }
+
+ private:
+  PolicyChoice choice_;
+};
+
+std::function<uint32_t()> JitterSource(TickClock& clock) {
+  auto engine = std::make_shared<std::minstd_rand>(clock.Ticks());
+  return [engine] { return static_cast<uint32_t>((*engine)()); };
+}
+
 }  // namespace
 
 MainWindowController::MainWindowController(MainWindowPorts ports, MainWindowSettings settings)
@@ -24,7 +58,8 @@ MainWindowController::MainWindowController(MainWindowPorts ports, MainWindowSett
       settings_(std::move(settings)),
       race_([this](int32_t statusCode, const std::string& body) {
         return !hostChosen_ && IsAcceptedResponse(statusCode, body);
-      }) {
+      }),
+      reconnect_(ports_.clock, JitterSource(ports_.clock)) {
   if (settings_.referralTag.empty()) settings_.referralTag = L"main";
   // Read before the window exists: the queries may take a while, and run no message loop of
   // the window's while they do.
@@ -55,6 +90,8 @@ void MainWindowController::Initialize() {
   view.SetUserName(ports_.settings.GetUsername());
   view.SetPassword(ports_.settings.LoadPassword().value_or(L""));
   view.SetSavePasswordChecked(ports_.settings.GetSavePassword());
+  reconnect_.SetEnabled(ports_.settings.GetAutoReconnect());
+  ports_.tray.SetMenuItem(kTrayAutoReconnect, GetText("AutoReconnect"), reconnect_.enabled());
 
   ports_.announcements.ShowAnnouncements(true);
   StartRacePass();
@@ -99,6 +136,9 @@ bool MainWindowController::OnCommand(uint32_t id) {
     case kTrayExit:
       Exit();
       return true;
+    case kTrayAutoReconnect:
+      ToggleAutoReconnect();
+      return true;
     default:
       break;
   }
@@ -119,6 +159,20 @@ void MainWindowController::OnTimer(uint32_t id) {
   } else if (id == kHostWaitTimer && waitingForHost_) {
     EndHostWait();
     ConnectToHost();
+  } else if (id == kRouteSettleTimer) {
+    ports_.view.StopTimer(kRouteSettleTimer);
+    std::vector<RouteRow> now;
+    if (connected_ && !connectedTable_.empty() && ports_.routeTable &&
+        ports_.routeTable->ReadForwardTable(now) == 0 && DefaultRouteMoved(connectedTable_, now)) {
+      HandleDrop(DropCause::kNetworkMoved);
+    }
+  } else if (id == kReconnectTimer) {
+    ports_.view.StopTimer(kReconnectTimer);
+    if (const uint32_t number = reconnect_.BeginAttempt(); number != 0) {
+      StartAttempt(number);
+    } else {
+      ScheduleAttempt();
+    }
   }
 }
 
@@ -235,8 +289,20 @@ void MainWindowController::ConnectToHost() {
 
 void MainWindowController::Login() {
   if (current_) return;
+  RememberingChooser chooser(ports_.policy, chosen_);
+  LoginOutcome outcome = RunLogin(chooser);
+  if (!outcome.engine || exiting_) return;
+  routeSetCode_ = outcome.routeSetCode;
+  tunnelType_ = outcome.tunnelType;
+  engineSettings_ = VpnEngineSettings::Of(*outcome.engine);
+  routeFailuresAccepted_ = false;
+  reconnect_.OnLoggedIn();
+  StartEngine(std::move(outcome.engine));
+}
+
+LoginOutcome MainWindowController::RunLogin(PolicyChooser& chooser) {
   MainWindowView& view = ports_.view;
-  LoginPorts login{ports_.settings, ports_.profile, ports_.fetcher, ports_.update, ports_.policy,
+  LoginPorts login{ports_.settings, ports_.profile, ports_.fetcher, ports_.update, chooser,
                    ports_.engines,  view,           ports_.random,  ports_.now};
   // Exit from the tray while one of the login's boxes or dialogs is open.
   login.abandoned = [this] { return exiting_; };
@@ -250,20 +316,21 @@ void MainWindowController::Login() {
   inputs.referralTag = settings_.referralTag;
   inputs.identity = identity_;
   inputs.callback = &ports_.engineCallback;
-  LoginOutcome outcome = RunLoginExchange(login, inputs);
-  if (!outcome.engine || exiting_) return;
+  return RunLoginExchange(login, inputs);
+}
 
-  routeSetCode_ = outcome.routeSetCode;
-  tunnelType_ = outcome.tunnelType;
-  current_ = std::move(outcome.engine);
+void MainWindowController::StartEngine(std::unique_ptr<CGeneralVpn> engine) {
+  MainWindowView& view = ports_.view;
+  current_ = std::move(engine);
   handledReport_ = 0;
   routeQuestionAsked_ = false;
   allDoneHandled_ = false;
   if (retired_) {
-    // Its restore is done; what is left (the system letting its tunnel go) the new engine's
-    // worker waits for, not the window.
+    // Its restore is done (a reconnect may take it over while it runs); what is left the new
+    // engine's worker waits for, not the window.
     retired_->callback = nullptr;
     current_->Follow(std::move(retired_));
+    restoring_ = false;
   }
   // A failure to start arrives as a report.
   current_->Connect();
@@ -283,6 +350,12 @@ void MainWindowController::OnEngineReport(const CGeneralVpn* engine, const VpnSt
   if (status.sequence <= handledReport_) return;
   handledReport_ = status.sequence;
   CGeneralVpn& vpn = *current_;
+  if (Attempting() && status.error != GENERAL_VPN_ERROR_SUCCESS &&
+      !(status.state == GENERAL_VPN_STATE_MODIFY_ROUTE &&
+        status.error == GENERAL_VPN_ERROR_MODIFY_ROUTE)) {
+    OnAttemptFailed(status.error, status.errorDetail, &status);
+    return;
+  }
   if (status.error == GENERAL_VPN_ERROR_ALREADY_CONNECTED) {
     // Kept, so Disconnect can hang up the connection found.
     ports_.view.ShowMessage(GetText("VpnConnectionAlreadyExistsCloseFirst"), MessageIcon::kNone);
@@ -294,9 +367,27 @@ void MainWindowController::OnEngineReport(const CGeneralVpn* engine, const VpnSt
     return;
   }
   if (status.error != GENERAL_VPN_ERROR_SUCCESS) {
+    // A tunnel that was up and fails now has dropped.
+    if (connected_ && HandleDrop(DropCause::kLinkGone)) return;
     StopWithReport(status);
     return;
   }
+  if (status.state == GENERAL_VPN_STATE_DISCONNECTED) {
+    if (Attempting()) {
+      OnAttemptFailed(GENERAL_VPN_ERROR_CONNECT, 0, nullptr);
+      return;
+    }
+    if (connected_) {
+      const DropCause cause =
+          tunnelType_ == kTunnelOpenVpn ? DropCause::kChildEnded : DropCause::kLinkGone;
+      if (HandleDrop(cause)) return;
+      // Without reconnecting, a link found gone is the lost connection the watch reports.
+      WatchConnection();
+      if (current_.get() != &vpn) return;
+    }
+  }
+  // While an attempt runs, the status line keeps saying which one it is.
+  if (Attempting() && status.state != GENERAL_VPN_STATE_ALL_DONE) return;
   ShowEngineReport(DescribeEngine(vpn, status));
   // Reports handled while a box was open may have stopped this engine already.
   if (current_.get() != &vpn) return;
@@ -317,7 +408,7 @@ void MainWindowController::OnRetiredReport(const VpnStatus& status) {
     // The restore is done: what the window said when it stopped the engine comes back.
     restoring_ = false;
     ports_.view.SetStatus(statusText_, false);
-    if (!current_ && !exiting_) SetConnectEnabled(true);
+    if (!current_ && !exiting_ && !Reconnecting()) SetConnectEnabled(true);
   }
 }
 
@@ -334,13 +425,24 @@ void MainWindowController::OnRouteFailures(CGeneralVpn& engine, const VpnStatus&
     }
     list += route;
   }
+  // A reconnect goes on as the user chose for the connection it replaces.
   const bool goOn =
+      routeFailuresAccepted_ ||
       ports_.view.AskYesNo(GetText("CannotModifyFollowingRoutesContinueYesOrNot") + list, false);
   // The engine may have been stopped while the question was open.
   if (current_.get() != &engine) return;
   if (goOn) {
+    const bool reconnected = Attempting();
+    routeFailuresAccepted_ = true;
+    reconnect_.OnConnected();
+    NoteConnectedTable();
     ShowStatus(GetText("LoginWithCannotModifyAllRoutes"));
     connected_ = true;
+    if (reconnected) {
+      ports_.tray.SetTip(L"");
+      ports_.tray.SetIcon(kIconConnected);
+      ports_.tray.ShowBalloon(GetText("ReconnectedClickToOpenMainWindow"));
+    }
   } else {
     ShowStatus(GetText("CannotModifyRoutes"));
     Stop();
@@ -358,10 +460,18 @@ void MainWindowController::OnAllDone(CGeneralVpn& engine, const VpnStatus& statu
     }
   }
   if (current_.get() != &engine) return;
+  const bool reconnected = Attempting();
+  reconnect_.OnConnected();
+  NoteConnectedTable();
   ports_.tray.SetIcon(kIconConnected);
-  ports_.tray.ShowBalloon(GetText("LoginOKClickToOpenMainWindow"));
   connected_ = true;
-  HideToTray();
+  if (reconnected) {
+    ports_.tray.SetTip(L"");
+    ports_.tray.ShowBalloon(GetText("ReconnectedClickToOpenMainWindow"));
+  } else {
+    ports_.tray.ShowBalloon(GetText("LoginOKClickToOpenMainWindow"));
+    HideToTray();
+  }
   ports_.repairs.FixBindingOrder();
   // The TAP adapter gets the tunnel's address by DHCP from its own driver: for OpenVPN a DHCP
   // address equal to the tunnel's is how it should be, and switching it off would cut the
@@ -404,12 +514,26 @@ void MainWindowController::StopWithReport(const VpnStatus& status) {
   ShowEngineReport(report);
 }
 
-void MainWindowController::WatchConnection() {
+void MainWindowController::WatchConnection(DropCause cause) {
+  if (Reconnecting() && !connected_) {
+    // The connecting picture: the two pictures in turn.
+    blink_ = !blink_;
+    ports_.tray.SetIcon(blink_ ? kIconConnected : kIconIdle);
+  }
   if (!current_) return;
   uint32_t sent = 0;
   uint32_t received = 0;
   int32_t detail = 0;
   if (const int32_t error = current_->GetStatistics(sent, received, detail); error != 0) {
+    if (Attempting()) {
+      OnAttemptFailed(error, detail, nullptr);
+      return;
+    }
+    if (connected_ && HandleDrop(cause)) {
+      lastSent_ = 0;
+      lastReceived_ = 0;
+      return;
+    }
     const bool wasConnected = connected_;
     ports_.view.ShowMainWindow();
     const std::wstring text = GetText("VpnErrorMessage") + L":" + current_->GetErrorText(error) +
@@ -424,6 +548,7 @@ void MainWindowController::WatchConnection() {
   }
   // Until the tunnel is up the icon stays idle: the traffic pictures say "connected".
   if (!connected_) return;
+  if (Attempting()) return;
   const bool sentMoved = sent != lastSent_;
   const bool receivedMoved = received != lastReceived_;
   uint32_t icon = kIconConnected;
@@ -449,21 +574,156 @@ bool MainWindowController::HideToTray() {
 // ---- stop and exit ----------------------------------------------------------------------------
 
 void MainWindowController::Stop() {
+  CancelReconnect();
   if (routeSetCode_ == -3) {
     routeSetCode_ = -1;
     ports_.bind.Stop();
   }
-  if (current_) {
-    connected_ = false;
-    // Returns at once; the engine's worker reports the restore, and Connect waits for its end.
-    current_->Disconnect();
-    retired_ = std::move(current_);
-    retiredReport_ = 0;
-    restoring_ = true;
-  }
+  RetireEngine();
   SetConnectEnabled(!restoring_);
   ports_.view.EnableDisconnect(false);
   ports_.tray.SetIcon(kIconIdle);
+}
+
+void MainWindowController::RetireEngine() {
+  if (!current_) return;
+  connected_ = false;
+  // Returns at once; the engine's worker reports the restore, and Connect waits for its end.
+  current_->Disconnect();
+  retired_ = std::move(current_);
+  retiredReport_ = 0;
+  restoring_ = true;
+}
+
+// ---- reconnecting -----------------------------------------------------------------------------
+
+bool MainWindowController::HandleDrop(DropCause cause) {
+  if (exiting_ || !reconnect_.OnDrop(cause)) return false;
+  // The binding module follows the connection; the next one starts it again.
+  if (routeSetCode_ == -3) ports_.bind.Stop();
+  // Its routes are restored first: the direct network works while the attempts wait.
+  RetireEngine();
+  ScheduleAttempt();
+  return true;
+}
+
+void MainWindowController::ScheduleAttempt() {
+  const std::optional<uint32_t> left = reconnect_.DelayLeft();
+  if (!left) return;
+  ShowReconnecting(reconnect_.attempt() + 1);
+  ports_.view.StartTimer(kReconnectTimer, std::max<uint32_t>(*left, 1));
+}
+
+void MainWindowController::ShowReconnecting(uint32_t number) {
+  std::wstring text = GetText("ReconnectingAttempt");
+  if (const size_t at = text.find(L"%1"); at != std::wstring::npos) {
+    text.replace(at, 2, std::to_wstring(number));
+  }
+  ShowStatus(text);
+  ports_.tray.SetTip(text);
+  SetConnectEnabled(false);
+  // Disconnect ends the attempts.
+  ports_.view.EnableDisconnect(true);
+}
+
+void MainWindowController::StartAttempt(uint32_t number) {
+  ShowReconnecting(number);
+  std::unique_ptr<CGeneralVpn> engine;
+  if (reconnect_.LoginDue()) {
+    SameChoice chooser(chosen_);
+    LoginOutcome outcome = RunLogin(chooser);
+    // Disconnect or Exit while one of the exchange's boxes was open.
+    if (exiting_ || !Attempting()) return;
+    if (!outcome.engine) {
+      // Refused, or the service did not answer: the exchange has said so.
+      Stop();
+      return;
+    }
+    reconnect_.OnLoggedIn();
+    engineSettings_ = VpnEngineSettings::Of(*outcome.engine);
+    engine = std::move(outcome.engine);
+    ShowReconnecting(number);
+  } else {
+    engine = ports_.engines.CreateEngine(tunnelType_);
+    if (!engine) {
+      Stop();
+      ports_.view.SetStatus(GetText("VpnUnknownError"), true);
+      return;
+    }
+    engineSettings_.ApplyTo(*engine);
+    engine->callback = &ports_.engineCallback;
+  }
+  StartEngine(std::move(engine));
+}
+
+void MainWindowController::OnAttemptFailed(int32_t error, int32_t detail,
+                                           const VpnStatus* report) {
+  const AttemptVerdict verdict =
+      reconnect_.OnAttemptFailed(error, detail, tunnelType_ == kTunnelOpenVpn);
+  if (verdict == AttemptVerdict::kStop) {
+    // A refusal the user must act on: shown as any failed connection is.
+    if (report != nullptr) {
+      StopWithReport(*report);
+    } else {
+      Stop();
+      ShowStatus(GetText("DisconnectedUnexcepted"));
+    }
+    return;
+  }
+  RetireEngine();
+  ScheduleAttempt();
+}
+
+void MainWindowController::CancelReconnect() {
+  reconnect_.Cancel();
+  ports_.view.StopTimer(kReconnectTimer);
+  ports_.tray.SetTip(L"");
+}
+
+void MainWindowController::ToggleAutoReconnect() {
+  const bool on = !reconnect_.enabled();
+  ports_.settings.SetAutoReconnect(on);
+  ports_.tray.SetMenuItem(kTrayAutoReconnect, GetText("AutoReconnect"), on);
+  if (on) {
+    reconnect_.SetEnabled(true);
+    return;
+  }
+  // Turned off while reconnecting: the drop ends as it would have without the option.
+  const bool wasReconnecting = Reconnecting();
+  if (wasReconnecting) Stop();
+  reconnect_.SetEnabled(false);
+  if (wasReconnecting) ShowStatus(GetText("DisconnectedUnexcepted"));
+}
+
+void MainWindowController::OnSuspend() {
+  if (!Reconnecting()) return;
+  // An attempt under way stops with its routes restored; nothing is dialled in sleep.
+  if (Attempting()) RetireEngine();
+  reconnect_.Suspend();
+  ports_.view.StopTimer(kReconnectTimer);
+}
+
+void MainWindowController::OnResume() {
+  if (reconnect_.phase() == ReconnectPolicy::Phase::kSuspended) {
+    reconnect_.Resume();
+    ScheduleAttempt();
+    return;
+  }
+  // A tunnel the sleep took down answers no statistics.
+  if (connected_) WatchConnection(DropCause::kResumed);
+}
+
+void MainWindowController::NoteConnectedTable() {
+  connectedTable_.clear();
+  if (ports_.routeTable && engineSettings_.routeMode == RouteModeDefaultGateway &&
+      ports_.routeTable->ReadForwardTable(connectedTable_) != 0) {
+    connectedTable_.clear();
+  }
+}
+
+void MainWindowController::OnRouteTableChanged() {
+  if (!connected_ || connectedTable_.empty()) return;
+  ports_.view.StartTimer(kRouteSettleTimer, kRouteSettleMs);
 }
 
 void MainWindowController::OnDhcpSwitchedOff() {

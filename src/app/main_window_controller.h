@@ -17,6 +17,7 @@
 #include "resource.h"
 #include "service/login_exchange.h"
 #include "vpn/general_vpn.h"
+#include "vpn/reconnect_policy.h"
 
 namespace main_window {
 
@@ -38,6 +39,7 @@ inline constexpr uint32_t kTrayExit = ID_TRAY_EXIT;
 inline constexpr uint32_t kTrayAbout = ID_TRAY_ABOUT;
 inline constexpr uint32_t kTrayHomePage = ID_TRAY_HOMEPAGE;
 inline constexpr uint32_t kTrayPurchase = ID_TRAY_PURCHASE;
+inline constexpr uint32_t kTrayAutoReconnect = ID_TRAY_AUTORECONNECT;
 
 inline constexpr uint32_t kWatchTimer = 0;
 inline constexpr uint32_t kWatchIntervalMs = 1000;
@@ -46,6 +48,11 @@ inline constexpr uint32_t kRaceRetryMs = 5000;
 // Connect pressed before the race chose a host waits this long for one.
 inline constexpr uint32_t kHostWaitTimer = 3;
 inline constexpr uint32_t kHostWaitMs = 6000;
+// The wait before the next attempt to bring a dropped tunnel back.
+inline constexpr uint32_t kReconnectTimer = 4;
+// Route changes come in bursts; the table is read this long after the last one.
+inline constexpr uint32_t kRouteSettleTimer = 5;
+inline constexpr uint32_t kRouteSettleMs = 1000;
 
 // Tray pictures.
 inline constexpr uint32_t kIconIdle = IDI_TRAY_IDLE;
@@ -111,6 +118,10 @@ struct MainWindowPorts {
   std::function<int64_t()> now;
   // The window's side of the engine's reports: posts them back to the window.
   CGeneralVpnCallbackInterface& engineCallback;
+  // Times the waits between attempts to reconnect.
+  TickClock& clock = SystemTickClock();
+  // The host's table, read in route mode 1 to see its default route move; none: not watched.
+  RouteTable* routeTable = nullptr;
 };
 
 struct MainWindowSettings {
@@ -154,6 +165,13 @@ class MainWindowController {
   void OnCancel();
   // True when the window went to the tray; false leaves it to be minimized as usual.
   bool OnMinimized() { return HideToTray(); }
+  // The system is about to sleep, and has woken (the power broadcasts).
+  void OnSuspend();
+  void OnResume();
+  // The host's routes or interfaces changed. In route mode 1 the table is read once the
+  // changes settle: a default route moved to another gateway or interface leaves the routes that
+  // bypass the tunnel pointing at the old one, so the connection is made again.
+  void OnRouteTableChanged();
   // A left click on the tray icon, the tray's show item or a second instance.
   void ShowWindow() { ports_.view.ShowMainWindow(); }
 
@@ -173,6 +191,7 @@ class MainWindowController {
   CGeneralVpn* retiredEngine() const { return retired_.get(); }
   int32_t routeSetCode() const { return routeSetCode_; }
   size_t pendingProbes() const { return race_.size(); }
+  const ReconnectPolicy& reconnectPolicy() const { return reconnect_; }
 
  private:
   struct EngineReport {
@@ -195,10 +214,28 @@ class MainWindowController {
   void ShowStatus(const std::wstring& text);
   void OnAllDone(CGeneralVpn& engine, const VpnStatus& status);
   void SetConnectEnabled(bool enable);
-  void WatchConnection();
+  void WatchConnection(DropCause cause = DropCause::kStatisticsFailed);
   EngineReport DescribeEngine(CGeneralVpn& vpn, const VpnStatus& status);
   void ShowEngineReport(const EngineReport& report);
   void StopWithReport(const VpnStatus& status);
+  // The exchange over HTTP with `chooser` in the policy dialog's place.
+  LoginOutcome RunLogin(PolicyChooser& chooser);
+  // Makes `engine` the current one and connects it.
+  void StartEngine(std::unique_ptr<CGeneralVpn> engine);
+  // Stops the current engine, which restores its routes; the reconnecting goes on.
+  void RetireEngine();
+
+  // Reconnecting: a connection that was up has gone; true when it is dialled again.
+  bool HandleDrop(DropCause cause);
+  bool Attempting() const { return reconnect_.phase() == ReconnectPolicy::Phase::kAttempting; }
+  bool Reconnecting() const { return reconnect_.phase() != ReconnectPolicy::Phase::kIdle; }
+  void ScheduleAttempt();
+  void StartAttempt(uint32_t number);
+  void OnAttemptFailed(int32_t error, int32_t detail, const VpnStatus* report);
+  void ShowReconnecting(uint32_t number);
+  // Every attempt ends: nothing more is dialled.
+  void CancelReconnect();
+  void ToggleAutoReconnect();
 
   MainWindowPorts ports_;
   MainWindowSettings settings_;
@@ -230,4 +267,16 @@ class MainWindowController {
   ClientIdentity identity_;
   uint32_t lastSent_ = 0;
   uint32_t lastReceived_ = 0;
+
+  ReconnectPolicy reconnect_;
+  // What the last login chose and configured: what a reconnect dials again.
+  PolicyChoice chosen_;
+  VpnEngineSettings engineSettings_;
+  // The user chose to go on with routes that could not be made; reconnects do not ask again.
+  bool routeFailuresAccepted_ = false;
+  // The tray alternates its pictures while reconnecting.
+  bool blink_ = false;
+  // Route mode 1: the host's table as the connection found it once up.
+  std::vector<RouteRow> connectedTable_;
+  void NoteConnectedTable();
 };

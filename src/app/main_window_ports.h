@@ -10,6 +10,7 @@
 #include "service/announcements.h"
 #include "service/first_answer_race.h"
 #include "service/login_exchange.h"
+#include "vpn/route_table.h"
 
 // The program's icon in the notification area.
 class TrayIcon {
@@ -18,6 +19,10 @@ class TrayIcon {
   // An icon resource id: 132 idle, 135 connected, 133/134/136 by traffic.
   virtual void SetIcon(uint32_t iconId) = 0;
   virtual void ShowBalloon(const std::wstring& text) = 0;
+  // The tip shown over the icon; empty for the product name.
+  virtual void SetTip(const std::wstring& text) = 0;
+  // The text and check mark of the menu item `id`.
+  virtual void SetMenuItem(uint32_t id, const std::wstring& text, bool checked) = 0;
   // False while the notification area has no icon of ours (it refused it, or has none yet): a
   // window hidden then could not be brought back.
   virtual bool Shown() const = 0;

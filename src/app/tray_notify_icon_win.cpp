@@ -324,6 +324,21 @@ void CTrayNotifyIcon::ShowBalloon(const std::wstring& text) {
   system_.NotifyIcon(NIM_MODIFY, data_);
 }
 
+void CTrayNotifyIcon::SetTip(const std::wstring& text) {
+  const std::wstring before = data_.szTip;
+  CopyText(data_.szTip, text.empty() ? std::wstring(kProductName) : text);
+  if (!created_ || before == data_.szTip) return;
+  data_.uFlags = NIF_TIP;
+  system_.NotifyIcon(NIM_MODIFY, data_);
+}
+
+void CTrayNotifyIcon::SetMenuItem(uint32_t id, const std::wstring& text, bool checked) {
+  HMENU menu = popup();
+  if (!menu) return;
+  ModifyMenuW(menu, id, MF_BYCOMMAND | MF_STRING | (checked ? MF_CHECKED : MF_UNCHECKED), id,
+              text.c_str());
+}
+
 void CTrayNotifyIcon::Remove() {
   if (created_) {
     data_.uFlags = 0;

@@ -104,6 +104,8 @@ class CTrayNotifyIcon : public TrayIcon {
   // loaded leaves the picture as it is.
   void SetIcon(uint32_t iconId) override;
   void ShowBalloon(const std::wstring& text) override;
+  void SetTip(const std::wstring& text) override;
+  void SetMenuItem(uint32_t id, const std::wstring& text, bool checked) override;
   bool Shown() const override { return created_; }
   void Remove();
   // The callback message's icon id and mouse message. True when handled: the menu on a right

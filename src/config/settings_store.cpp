@@ -85,6 +85,14 @@ void SettingsStore::SetTipHideAfterConnection(bool shown) {
   profile_.WriteProfileInt(kMain, L"Tip_HideAfterConnection", shown ? 1 : 0);
 }
 
+bool SettingsStore::GetAutoReconnect() {
+  return profile_.GetProfileInt(kMain, L"AutoReconnect", 1) != 0;
+}
+
+void SettingsStore::SetAutoReconnect(bool on) {
+  profile_.WriteProfileInt(kMain, L"AutoReconnect", on ? 1 : 0);
+}
+
 ProxySettings SettingsStore::GetProxy() {
   ProxySettings proxy;
   proxy.type = profile_.GetProfileInt(kProxy, L"Type", 0);

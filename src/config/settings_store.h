@@ -51,6 +51,10 @@ class SettingsStore {
   bool GetTipHideAfterConnection();
   void SetTipHideAfterConnection(bool shown);
 
+  // Whether a dropped tunnel is dialled again by itself; on until the user turns it off.
+  bool GetAutoReconnect();
+  void SetAutoReconnect(bool on);
+
   // Only ever set by hand; read at every connection attempt.
   ProxySettings GetProxy();
 

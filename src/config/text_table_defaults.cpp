@@ -202,6 +202,12 @@ const std::vector<TextRow>& Rows() {
       {"ModuleFolderNotProtected",
        {Text(L"OrumaVPN所在的文件夹允许其他用户修改，为了安全，模块没有安装。"
              L"请重新运行安装程序，安装到受保护的文件夹中。")}},
+      // The tray menu's item that turns reconnecting after a drop on and off.
+      {"AutoReconnect", {Text(L"断线自动重连")}},
+      // Status line and tray tip while a dropped tunnel is dialled again; %1 is the attempt.
+      {"ReconnectingAttempt", {Text(L"正在重新连接（第 %1 次）")}},
+      // The balloon when a dropped tunnel is back.
+      {"ReconnectedClickToOpenMainWindow", {Text(L"连接已自动恢复，点击这里打开主窗口")}},
   };
   return rows;
 }

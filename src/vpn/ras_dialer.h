@@ -94,4 +94,9 @@ class RasDialer {
                                    std::wstring& localAddress) = 0;
   // The system's text for a dial-up error number; empty when it has none.
   virtual std::wstring GetErrorString(uint32_t error) = 0;
+  // Watches `connection` until it is gone (the system's disconnection notice, or the status
+  // query no longer finding it), then tells `events` once with kRasStateDisconnected, from a
+  // thread of its own, at any moment: also after HangUp. 0 when the watch is set.
+  virtual uint32_t WatchDisconnection(RasConnectionHandle connection,
+                                      std::shared_ptr<RasDialEvents> events) = 0;
 };

@@ -212,3 +212,45 @@ std::wstring RasApiDialer::GetErrorString(uint32_t error) {
   if (RasGetErrorStringW(error, text, static_cast<DWORD>(std::size(text))) != 0) return {};
   return FieldText(text);
 }
+
+RasApiDialer::~RasApiDialer() {
+  if (quit_) SetEvent(quit_.get());
+  std::lock_guard lock(watchMutex_);
+  for (const auto& watch : watches_) watch->thread.join();
+}
+
+uint32_t RasApiDialer::WatchDisconnection(RasConnectionHandle connection,
+                                          std::shared_ptr<RasDialEvents> events) {
+  // How often the status is asked besides, should the notice not come.
+  constexpr DWORD kStatusPollMs = 5000;
+  if (!quit_ || !events) return ERROR_INVALID_PARAMETER;
+  UniqueHandle notice(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!notice) return GetLastError();
+  const DWORD result =
+      RasConnectionNotificationW(ToSystem(connection), notice.get(), RASCN_Disconnection);
+  if (result != ERROR_SUCCESS) return result;
+  std::lock_guard lock(watchMutex_);
+  // Watches of connections gone earlier have ended; their threads are joined here.
+  std::erase_if(watches_, [](const std::unique_ptr<Watch>& watch) {
+    if (!watch->done) return false;
+    watch->thread.join();
+    return true;
+  });
+  auto watch = std::make_unique<Watch>();
+  Watch* self = watch.get();
+  watch->thread = std::thread([this, self, connection, events = std::move(events),
+                               notice = std::move(notice)] {
+    const HANDLE handles[] = {notice.get(), quit_.get()};
+    for (;;) {
+      const DWORD woken = WaitForMultipleObjects(2, handles, FALSE, kStatusPollMs);
+      if (woken == WAIT_OBJECT_0 + 1 || woken == WAIT_FAILED) break;
+      if (woken == WAIT_OBJECT_0 || GetConnectStatus(connection) == kRasErrorInvalidHandle) {
+        events->OnRasProgress(connection, kRasStateDisconnected, 0);
+        break;
+      }
+    }
+    self->done = true;
+  });
+  watches_.push_back(std::move(watch));
+  return ERROR_SUCCESS;
+}

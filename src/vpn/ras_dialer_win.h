@@ -8,6 +8,13 @@
 #include <ras.h>
 // clang-format on
 
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "base/unique_handle_win.h"
 #include "vpn/ras_dialer.h"
 
 // Packed to 4 bytes, as the system headers declare these records: the same layout for a 32-bit
@@ -121,6 +128,10 @@ inline constexpr DWORD kRasConnStatusSize = 304;
 
 class RasApiDialer final : public RasDialer {
  public:
+  RasApiDialer() = default;
+  // Ends the disconnection watches still waiting.
+  ~RasApiDialer() override;
+
   uint32_t EnumConnections(uint32_t& bufferBytes,
                            std::vector<RasConnectionInfo>& connections) override;
   // Texts longer than their fields are refused with ERROR_INVALID_PARAMETER, never cut.
@@ -135,4 +146,17 @@ class RasApiDialer final : public RasDialer {
   uint32_t GetIpProjection(RasConnectionHandle connection, uint32_t& bufferBytes,
                            std::wstring& localAddress) override;
   std::wstring GetErrorString(uint32_t error) override;
+  // RasConnectionNotification with RASCN_Disconnection, and RasGetConnectStatus every few
+  // seconds in case the notice never comes.
+  uint32_t WatchDisconnection(RasConnectionHandle connection,
+                              std::shared_ptr<RasDialEvents> events) override;
+
+ private:
+  struct Watch {
+    std::thread thread;
+    std::atomic<bool> done{false};
+  };
+  std::mutex watchMutex_;
+  std::vector<std::unique_ptr<Watch>> watches_;
+  UniqueHandle quit_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };

@@ -234,6 +234,9 @@ void CWindowsVpn::HandleProgress(RasConnectionHandle connection, uint32_t connec
         break;
       }
       localAddress_ = address;
+      // A link that goes later is reported as DISCONNECTED through the same receiver; without
+      // the watch the owner's statistics still find out.
+      dialer_.WatchDisconnection(connection, receiver_);
       ChangeState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
       break;
     }

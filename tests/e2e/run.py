@@ -55,6 +55,8 @@ TEXTS = {
     "DownloadUpdateFileFailed_Tip": "下载更新文件失败。",
     "InstallOpenVPNTapTip": "您需要安装OpenVPN Tap驱动才可以继续登录，点[确定]后安装驱动。",
     "VpnDnsNotGuarded": "DNS 未受保护：域名查询可能不经加速直接发往本地网络的 DNS 服务器",
+    "VpnErrorMessage": "错误信息",
+    "ReconnectedClickToOpenMainWindow": "连接已自动恢复，点击这里打开主窗口",
 }
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -63,6 +65,8 @@ SIM = os.path.join(ROOT, "tools", "service_sim", "sim.py")
 # Controls of the main window.
 USER_EDIT, PASSWORD_EDIT, CONNECT, DISCONNECT, STATUS_LINE = 1001, 1002, 1003, 1004, 1010
 WM_COMMAND, WM_APP_SHOW = 0x0111, 0x8001
+WM_USER, WM_RBUTTONUP, WM_CANCELMODE = 0x0400, 0x0205, 0x001F
+WM_KEYDOWN, VK_ESCAPE = 0x0100, 0x1B
 
 
 class Driver:
@@ -543,6 +547,152 @@ def case_simulated_network_connects_and_disconnects(d):
         expect(d.enabled(MAIN_CAPTION, CONNECT), "Connect is not enabled after Disconnect")
     finally:
         s.close()
+
+
+def sim_control(d, name, text=""):
+    """Drops a control file beside the simulated program (`.drop`, `.refuse`, `.resume`)."""
+    with open(os.path.join(d.build, "KavrinSimNet.exe" + name), "w") as f:
+        f.write(text)
+
+
+def connect_simulated(s):
+    """Logs in on the simulated network with the preselected route set (mode 2) and waits
+    until its routes are made and the window went to the tray."""
+    s.client_address_shown()
+    s.login("demo", "demo123")
+    s.next_box()
+    s.d.press(APP_CAPTION)
+    choose_policy(s.d)
+    s.wait_event(lambda l: l.startswith("balloon "), "no balloon")
+    s.wait_hidden()
+
+
+def since(s, mark):
+    return s.event_lines()[mark:]
+
+
+def wait_event_since(s, mark, predicate, what, seconds=30):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if any(predicate(line) for line in since(s, mark)):
+            return
+        time.sleep(0.1)
+    raise AssertionError(f"{what}: events since the mark {since(s, mark)!r}")
+
+
+def expect_reconnected(s, mark):
+    """After a drop: the routes went back before the next dial, which made them again."""
+    wait_event_since(s, mark, lambda l: l == "balloon " + TEXTS["ReconnectedClickToOpenMainWindow"],
+                     "no balloon saying the tunnel is back", 60)
+    lines = since(s, mark)
+    dropped = lines.index("link dropped")
+    restored = next(i for i, l in enumerate(lines) if l.startswith("route delete 8.8.8.0 "))
+    dials = [i for i, l in enumerate(lines) if l == "dial 127.0.0.1 user demo"]
+    added = [i for i, l in enumerate(lines) if l.startswith("route add 8.8.8.0 mask 255.255.255.0")]
+    expect(dropped < restored < dials[0], f"routes restored after the redial: {lines}")
+    expect(added and added[-1] > dials[-1], f"routes not made again: {lines}")
+    expect("routes added 0" in lines[restored:dials[0]], f"routes left during the wait: {lines}")
+    return lines
+
+
+def screenshot(name):
+    """With KAVRIN_E2E_SHOTS naming a folder, the screen as it is now, for a person to look at."""
+    folder = os.environ.get("KAVRIN_E2E_SHOTS")
+    if folder:
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run(["import", "-window", "root", os.path.join(folder, name + ".png")],
+                       stdin=subprocess.DEVNULL, timeout=60, check=False)
+
+
+def case_dropped_link_comes_back_by_itself(d):
+    s = Session(d, exe="KavrinSimNet.exe")
+    try:
+        connect_simulated(s)
+        # The link drops: routes restored, redialled within 5 s, the same routes again.
+        mark = len(s.event_lines())
+        sim_control(d, ".drop")
+        wait_event_since(s, mark, lambda l: l == "link dropped", "the link did not drop", 10)
+        dropped_at = time.monotonic()
+        wait_event_since(s, mark, lambda l: l.startswith("dial "), "no redial", 10)
+        dialled = time.monotonic() - dropped_at
+        lines = expect_reconnected(s, mark)
+        took = time.monotonic() - dropped_at
+        expect(took <= 5, f"back after {took:.1f} s (redialled after {dialled:.1f} s)")
+        expect("reconnect attempt 1" in lines, f"no attempt logged: {lines}")
+        expect(not any(l.startswith("tray add") for l in lines), f"tray re-added: {lines}")
+
+        # Two refused dials, then through: attempts 1 and 2 fail, 3 connects.
+        mark = len(s.event_lines())
+        sim_control(d, ".refuse", "2\n")
+        sim_control(d, ".drop")
+        lines = expect_reconnected(s, mark)
+        expect(lines.count("dial refused") == 2, f"refusals: {lines}")
+        expect([l for l in lines if l.startswith("reconnect attempt ")] ==
+               ["reconnect attempt 1", "reconnect attempt 2", "reconnect attempt 3"],
+               f"attempts: {lines}")
+
+        # Waking from sleep with the tunnel gone dials again.
+        mark = len(s.event_lines())
+        sim_control(d, ".resume")
+        wait_event_since(s, mark, lambda l: l == "resume", "no resume", 10)
+        expect_reconnected(s, mark)
+
+        # Disconnect during the backoff (the 4 s one after a refused dial): idle at once,
+        # nothing dialled afterwards.
+        mark = len(s.event_lines())
+        sim_control(d, ".refuse", "1\n")
+        sim_control(d, ".drop")
+        wait_event_since(s, mark, lambda l: l == "reconnect attempt 2", "no second attempt", 20)
+        mark = len(s.event_lines())
+        # The window back from the tray, to read its status line; it says which attempt is next.
+        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        expect(d.wait_window(MAIN_CAPTION, 3000), "the window did not come back")
+        expect(s.status().startswith("正在重新连接（第 "), f"status {s.status()!r}")
+        screenshot("reconnecting")
+        d.input("post", MAIN_CAPTION, str(WM_COMMAND), str(DISCONNECT), "0")
+        d.wait_text(MAIN_CAPTION, STATUS_LINE, lambda t: t == TEXTS["AlreadyDisconnected"],
+                    "status after Disconnect", 5)
+        s.wait_event(lambda l: l == "tray 132", "the idle icon did not come back")
+        time.sleep(5)
+        expect(not any(l.startswith("dial ") for l in since(s, mark)),
+               f"dialled after Disconnect: {since(s, mark)}")
+        expect(d.enabled(MAIN_CAPTION, CONNECT), "Connect is not enabled after Disconnect")
+        if os.environ.get("KAVRIN_E2E_SHOTS"):
+            # The tray menu as a right click opens it, then closed again with Escape.
+            d.input("post", MAIN_CAPTION, str(WM_USER + 1), "1", str(WM_RBUTTONUP))
+            time.sleep(1.5)
+            screenshot("tray_menu")
+            d.input("post", MAIN_CAPTION, str(WM_KEYDOWN), str(VK_ESCAPE), "0")
+            d.input("post", MAIN_CAPTION, str(WM_CANCELMODE), "0", "0")
+            time.sleep(0.5)
+    finally:
+        s.close()
+        for name in (".drop", ".refuse", ".resume"):
+            remove_quietly(os.path.join(d.build, "KavrinSimNet.exe" + name))
+
+
+def case_with_reconnecting_off_a_drop_ends_as_designed(d):
+    remember_policy({"AutoReconnect": 0})
+    s = Session(d, exe="KavrinSimNet.exe")
+    try:
+        connect_simulated(s)
+        mark = len(s.event_lines())
+        sim_control(d, ".drop")
+        text, _ = s.next_box()
+        expect(text.startswith(TEXTS["VpnErrorMessage"]), f"box {text!r}")
+        expect(s.status() == TEXTS["DisconnectedUnexcepted"], f"status {s.status()!r}")
+        d.press(APP_CAPTION)
+        s.wait_event(lambda l: l == "tray 132", "the idle icon did not come back")
+        time.sleep(3)
+        lines = since(s, mark)
+        expect(not any(l.startswith(("dial ", "reconnect attempt")) for l in lines),
+               f"redialled with the option off: {lines}")
+        added = [l for l in lines if l.startswith("routes added ")]
+        expect(added and added[-1] == "routes added 0", f"routes left behind: {added}")
+    finally:
+        s.close()
+        remember_policy({"AutoReconnect": 1})
+        remove_quietly(os.path.join(d.build, "KavrinSimNet.exe.drop"))
 
 
 def case_tray_icon_comes_back_after_the_taskbar_restarts(d):
@@ -1583,6 +1733,8 @@ CASES = [
     case_expired_account,
     case_good_login_fails_to_dial_under_wine,
     case_simulated_network_connects_and_disconnects,
+    case_dropped_link_comes_back_by_itself,
+    case_with_reconnecting_off_a_drop_ends_as_designed,
     case_tray_icon_comes_back_after_the_taskbar_restarts,
     case_routes_of_a_killed_client_are_taken_back_at_the_next_start,
     case_global_mode_closes_ipv6_and_outside_resolvers_while_connected,

@@ -83,8 +83,14 @@ class FakeTray : public TrayIcon {
  public:
   void SetIcon(uint32_t id) override { icons.push_back(id); }
   void ShowBalloon(const std::wstring& text) override { balloons.push_back(text); }
+  void SetTip(const std::wstring& text) override { tip = text; }
+  void SetMenuItem(uint32_t id, const std::wstring& text, bool checked) override {
+    menu[id] = {text, checked};
+  }
   bool Shown() const override { return shown; }
   bool shown = true;
+  std::wstring tip;
+  std::map<uint32_t, std::pair<std::wstring, bool>> menu;
   std::vector<uint32_t> icons;
   std::vector<std::wstring> balloons;
 };
@@ -171,7 +177,9 @@ class MainWindowTest : public ::testing::Test {
                           engines_,
                           [] { return 1; },
                           [] { return int64_t{1700000000}; },
-                          callback_};
+                          callback_,
+                          reconnectClock_,
+                          &routes_};
     controller_ = std::make_unique<MainWindowController>(std::move(ports), std::move(settings));
   }
   void TearDown() override {
@@ -234,6 +242,8 @@ class MainWindowTest : public ::testing::Test {
   bool keepRecords_ = true;
   ProgramSettings program_{profile_, exe_};
   FakeClock clock_;
+  // The window's own, apart from the one the engines' workers sleep on.
+  FakeClock reconnectClock_;
   FakeTray tray_;
   CountingRas ras_;
   RecordingRepairs repairs_;
@@ -671,6 +681,7 @@ TEST_F(MainWindowTest, TrafficIconFollowsTheCountersOnceTheTunnelIsUp) {
 }
 
 TEST_F(MainWindowTest, LostConnectionShowsTheWindowAndTellsWhenItWasUp) {
+  registry_.Put(L"Main", L"AutoReconnect", uint32_t{0});
   FakeEngine& engine = Connected();
   Report(engine, GENERAL_VPN_STATE_ALL_DONE);
   const size_t boxes = view_.boxes.size();
@@ -791,4 +802,207 @@ TEST_F(MainWindowTest, UnguardedIpv6AndNamesAreToldButTheConnectionStays) {
                               GetText("VpnDnsNotGuarded"));
   EXPECT_TRUE(view_.boxes.empty());
   EXPECT_TRUE(controller_->connected());
+}
+
+// ---- reconnecting -------------------------------------------------------------------------------
+
+namespace {
+
+std::wstring ReconnectingText(uint32_t number) {
+  std::wstring text = GetText("ReconnectingAttempt");
+  return text.replace(text.find(L"%1"), 2, std::to_wstring(number));
+}
+
+}  // namespace
+
+class ReconnectTest : public MainWindowTest {
+ protected:
+  void SetUp() override {
+    MainWindowTest::SetUp();
+    policy_.choice.server.serverHost = L"vpn1.example.com";
+    StartWithHost();
+  }
+  // Logs in with route set `routeSetCode` (0: mode 2 with one listed route) and connects.
+  FakeEngine& LogIn(int32_t routeSetCode) {
+    policy_.choice.routeSetCode = routeSetCode;
+    fetcher_.answers.push_back(
+        {LoginFetcher::Result::kOk, ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet)});
+    if (routeSetCode >= 0) {
+      fetcher_.answers.push_back({LoginFetcher::Result::kOk, "10.1.0.0 255.255.0.0\r\n"});
+    }
+    controller_->OnCommand(kConnect);
+    FakeEngine& engine = Started(*engines_.last);
+    Report(engine, GENERAL_VPN_STATE_ALL_DONE);
+    return engine;
+  }
+  // Connected, then the link drops.
+  FakeEngine& UpThenDropped(int32_t routeSetCode = 0) {
+    FakeEngine& engine = LogIn(routeSetCode);
+    engine.statisticsFail = true;
+    controller_->OnTimer(kWatchTimer);
+    return engine;
+  }
+  // The backoff's timer fires once its time has come; answers the attempt's engine.
+  FakeEngine& NextAttempt() {
+    EXPECT_EQ(view_.timers.count(kReconnectTimer), 1u);
+    reconnectClock_.now += view_.timers[kReconnectTimer];
+    FakeEngine* before = engines_.last;
+    controller_->OnTimer(kReconnectTimer);
+    EXPECT_NE(engines_.last, before);
+    return Started(*engines_.last);
+  }
+};
+
+TEST_F(ReconnectTest, DropRestoresRoutesThenDialsTheSameTunnelWithoutAnyDialog) {
+  FakeEngine& dropped = UpThenDropped();
+  const size_t boxes = view_.boxes.size();
+  EXPECT_EQ(controller_->currentEngine(), nullptr);
+  ASSERT_EQ(controller_->retiredEngine(), &dropped);  // disconnected: its routes go back now
+  EXPECT_EQ(view_.status, ReconnectingText(1));
+  EXPECT_EQ(tray_.tip, ReconnectingText(1));
+  EXPECT_TRUE(view_.disconnectEnabled);
+  EXPECT_FALSE(view_.connectEnabled);
+  EXPECT_GE(view_.timers[kReconnectTimer], 1800u);
+  EXPECT_LE(view_.timers[kReconnectTimer], 2200u);
+
+  controller_->OnTimer(kWatchTimer);  // the connecting picture while waiting
+  controller_->OnTimer(kWatchTimer);
+  EXPECT_NE(tray_.icons.end()[-1], tray_.icons.end()[-2]);
+
+  // The dropped engine goes with the next one's Connect.
+  FakeEngine& again = NextAttempt();
+  EXPECT_EQ(again.tunnelType, 1);
+  EXPECT_EQ(again.serverAddress, L"vpn1.example.com");
+  EXPECT_EQ(again.routeMode, RouteModeListedRoutes);
+  EXPECT_EQ(again.routeList, std::vector<std::wstring>{L"10.1.0.0 255.255.0.0"});
+  EXPECT_EQ(again.userName, L"demo");
+  EXPECT_EQ(again.connects, 1);
+  EXPECT_EQ(policy_.calls, 1);  // no policy dialog, no login, no news, no box
+  EXPECT_TRUE(fetcher_.answers.empty());
+  EXPECT_EQ(view_.boxes.size(), boxes);
+  Report(again, GENERAL_VPN_STATE_CONNECT);
+  EXPECT_EQ(view_.status, ReconnectingText(1));
+
+  Report(again, GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_TRUE(controller_->connected());
+  EXPECT_EQ(tray_.balloons.back(), GetText("ReconnectedClickToOpenMainWindow"));
+  EXPECT_EQ(tray_.tip, L"");
+  EXPECT_EQ(controller_->reconnectPolicy().phase(), ReconnectPolicy::Phase::kIdle);
+}
+
+TEST_F(ReconnectTest, FailedAttemptsBackOffAndARefusalForTheUserStopsWithTheBox) {
+  UpThenDropped();
+  FakeEngine& first = NextAttempt();
+  first.errorDetail = 800;
+  Report(first, GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_INTERNAL);
+  EXPECT_EQ(controller_->retiredEngine(), &first);
+  EXPECT_EQ(view_.status, ReconnectingText(2));
+  EXPECT_GE(view_.timers[kReconnectTimer], 3600u);
+
+  FakeEngine& second = NextAttempt();
+  second.errorDetail = 649;  // no dial-in permission
+  const size_t boxes = view_.boxes.size();
+  Report(second, GENERAL_VPN_STATE_AUTHENTICATE, GENERAL_VPN_ERROR_INTERNAL);
+  EXPECT_EQ(view_.timers.count(kReconnectTimer), 0u);
+  EXPECT_EQ(view_.boxes.size(), boxes + 1);
+  EXPECT_EQ(view_.status, L"detail 649");
+  EXPECT_FALSE(view_.disconnectEnabled);
+}
+
+TEST_F(ReconnectTest, RefusedCredentialsLogInAgainWithTheSameChoice) {
+  UpThenDropped();
+  FakeEngine& first = NextAttempt();
+  first.errorDetail = 691;
+  Report(first, GENERAL_VPN_STATE_AUTHENTICATE, GENERAL_VPN_ERROR_INTERNAL);
+  fetcher_.answers.push_back(
+      {LoginFetcher::Result::kOk, ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet)});
+  fetcher_.answers.push_back({LoginFetcher::Result::kOk, "10.1.0.0 255.255.0.0\r\n"});
+  FakeEngine& second = NextAttempt();
+  EXPECT_TRUE(fetcher_.answers.empty());
+  EXPECT_EQ(policy_.calls, 1);
+  EXPECT_EQ(second.serverAddress, L"vpn1.example.com");
+  EXPECT_EQ(view_.status, ReconnectingText(2));
+}
+
+TEST_F(ReconnectTest, DisconnectOrExitDuringTheBackoffEndsEverythingAtOnce) {
+  UpThenDropped();
+  controller_->OnCommand(kDisconnect);
+  EXPECT_EQ(view_.timers.count(kReconnectTimer), 0u);
+  EXPECT_EQ(view_.status, GetText("AlreadyDisconnected"));
+  EXPECT_FALSE(view_.disconnectEnabled);
+  const size_t made = engines_.types.size();
+  reconnectClock_.now += 120000;
+  controller_->OnTimer(kReconnectTimer);  // a tick already queued dials nothing
+  EXPECT_EQ(engines_.types.size(), made);
+  FinishRestore();
+  EXPECT_TRUE(view_.connectEnabled);
+
+  // Exit while an attempt is dialling.
+  UpThenDropped();
+  FakeEngine& attempt = NextAttempt();
+  controller_->OnCommand(kTrayExit);
+  EXPECT_TRUE(view_.closed);
+  EXPECT_EQ(controller_->retiredEngine(), &attempt);
+  EXPECT_EQ(view_.timers.count(kReconnectTimer), 0u);
+}
+
+TEST_F(ReconnectTest, SleepStopsTheAttemptAndWakingGoesOn) {
+  UpThenDropped();
+  FakeEngine& attempt = NextAttempt();
+  controller_->OnSuspend();
+  EXPECT_EQ(controller_->retiredEngine(), &attempt);
+  EXPECT_EQ(view_.timers.count(kReconnectTimer), 0u);
+  controller_->OnResume();
+  EXPECT_EQ(view_.status, ReconnectingText(2));
+  NextAttempt();
+
+  // A connection the sleep took down is dialled again on waking.
+  Report(*engines_.last, GENERAL_VPN_STATE_ALL_DONE);
+  engines_.last->statisticsFail = true;
+  controller_->OnResume();
+  EXPECT_EQ(view_.status, ReconnectingText(1));
+}
+
+TEST_F(ReconnectTest, TheTrayItemTurnsTheOptionOffAndIsRemembered) {
+  EXPECT_EQ(tray_.menu[kTrayAutoReconnect],
+            std::make_pair(GetText("AutoReconnect"), true));  // on for new settings
+  UpThenDropped();
+  controller_->OnCommand(kTrayAutoReconnect);  // off while waiting: the designed end
+  EXPECT_FALSE(tray_.menu[kTrayAutoReconnect].second);
+  EXPECT_FALSE(settings_.GetAutoReconnect());
+  EXPECT_EQ(view_.timers.count(kReconnectTimer), 0u);
+  EXPECT_EQ(view_.status, GetText("DisconnectedUnexcepted"));
+}
+
+// Route mode 1 only: the bypass routes follow the host's gateway.
+TEST_F(ReconnectTest, MovedDefaultRouteRedialsInRouteModeOneOnly) {
+  routes_.SetLanHost();
+  RouteRow tunnelDefault{};
+  tunnelDefault.nextHop = Ip("10.8.0.1");
+  tunnelDefault.interfaceIndex = 23;
+  routes_.forwardTable.push_back(tunnelDefault);
+  RouteRow wifi = routes_.forwardTable[0];
+  wifi.nextHop = Ip("172.20.10.1");
+  wifi.interfaceIndex = 12;
+  LogIn(0);
+  routes_.forwardTable[0] = wifi;
+  controller_->OnRouteTableChanged();
+  EXPECT_EQ(view_.timers.count(kRouteSettleTimer), 0u);
+
+  controller_->OnCommand(kDisconnect);
+  FinishRestore();
+  routes_.SetLanHost();
+  routes_.forwardTable.push_back(tunnelDefault);
+  LogIn(-2);
+  // The tunnel losing its own default route is not a move; the statistics tell of that.
+  routes_.forwardTable.pop_back();
+  controller_->OnRouteTableChanged();
+  controller_->OnTimer(kRouteSettleTimer);
+  EXPECT_TRUE(controller_->connected());
+  routes_.forwardTable = {wifi, tunnelDefault};
+  controller_->OnRouteTableChanged();
+  ASSERT_EQ(view_.timers[kRouteSettleTimer], kRouteSettleMs);
+  controller_->OnTimer(kRouteSettleTimer);
+  EXPECT_FALSE(controller_->connected());
+  EXPECT_EQ(view_.status, ReconnectingText(1));
 }

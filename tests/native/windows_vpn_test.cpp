@@ -81,6 +81,16 @@ TEST_F(WindowsVpnTest, GoodConnectionReportsProgressThenModifyAndAllDone) {
   EXPECT_EQ(dialer_.projectionHandles.front(), dialer_.dialHandle);
 }
 
+// The link is watched once up; its end, told later on the system's thread, is reported as the
+// engine's DISCONNECTED for the owner to act on.
+TEST_F(WindowsVpnTest, ConnectionEndingLaterIsReportedDisconnected) {
+  ASSERT_EQ(ConnectNow(*vpn_), 0);
+  Deliver({{kConnected, 0}});
+  EXPECT_EQ(dialer_.watched, std::vector<RasConnectionHandle>{dialer_.dialHandle});
+  Deliver({{kRasStateDisconnected, 0}});
+  EXPECT_EQ(recorder_.reports().back(), (Report{GENERAL_VPN_STATE_DISCONNECTED, 0, 0}));
+}
+
 TEST_F(WindowsVpnTest, ProjectionIsReadAgainAtTheSizeTheSystemReports) {
   dialer_.projectionSize = 120;
   ASSERT_EQ(ConnectNow(*vpn_), 0);

@@ -2,8 +2,9 @@
 // end-to-end tests only. Never shipped. Events go to the executable's path + ".events.log", the
 // routes it added to the path + ".routes" (IPv6 ones to ".routes6"). A number in the path +
 // ".slow" makes every route creation and deletion take that many milliseconds; a file at the
-// path + ".noguard" makes the DNS guard fail. With KAVRIN_SIM_SHOW_TRAY set the real
-// notification icon replaces the logged one.
+// path + ".noguard" makes the DNS guard fail; ".drop", ".refuse" and ".resume" steer the dial-up
+// network (see SimRasDialer). With KAVRIN_SIM_SHOW_TRAY set the real notification icon replaces
+// the logged one.
 #include <windows.h>
 
 #include <cstdint>
@@ -18,7 +19,7 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   HardenModuleSearchPath();
   EventLog log(CApplication::ModulePath() + L".events.log");
-  SimRasDialer dialer(log);
+  SimRasDialer dialer(log, CApplication::ModulePath());
   uint32_t changeDelayMs = 0;
   if (std::FILE* slow = _wfopen((CApplication::ModulePath() + L".slow").c_str(), L"rb")) {
     if (std::fscanf(slow, "%u", &changeDelayMs) != 1) changeDelayMs = 0;

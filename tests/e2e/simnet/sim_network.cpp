@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/text.h"
+#include "config/text_table.h"
 
 namespace {
 
@@ -43,9 +44,81 @@ void EventLog::Write(const std::string& line) {
 
 // ---- dial-up ----------------------------------------------------------------------------------
 
+SimRasDialer::SimRasDialer(EventLog& log, std::wstring controlPath)
+    : log_(log), controlPath_(std::move(controlPath)) {
+  control_ = std::thread([this] { WatchControlFiles(); });
+}
+
 SimRasDialer::~SimRasDialer() {
+  quit_ = true;
+  control_.join();
   hungUp_ = true;
   JoinProgress();
+}
+
+void SimRasDialer::DropLink(const char* why) {
+  std::shared_ptr<RasDialEvents> watcher;
+  {
+    std::lock_guard lock(mutex_);
+    if (!connected_) return;
+    connected_ = false;
+    watcher = std::move(watcher_);
+    log_.Write(why);
+  }
+  if (watcher) watcher->OnRasProgress(kHandle, kRasStateDisconnected, 0);
+}
+
+uint32_t SimRasDialer::WatchDisconnection(RasConnectionHandle,
+                                          std::shared_ptr<RasDialEvents> events) {
+  std::lock_guard lock(mutex_);
+  watcher_ = std::move(events);
+  return 0;
+}
+
+void SimRasDialer::WatchControlFiles() {
+  const std::wstring drop = controlPath_ + L".drop";
+  const std::wstring resume = controlPath_ + L".resume";
+  while (!quit_) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (DeleteFileW(drop.c_str())) DropLink("link dropped");
+    if (DeleteFileW(resume.c_str())) {
+      // A sleep ends every dial-up link; then, as the WM_POWERBROADCAST reference page has it,
+      // every top-level window hears PBT_APMSUSPEND and on waking PBT_APMRESUMEAUTOMATIC.
+      DropLink("link dropped");
+      log_.Write("resume");
+      EnumWindows(
+          [](HWND window, LPARAM) -> BOOL {
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process == GetCurrentProcessId()) {
+              PostMessageW(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+              PostMessageW(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+            }
+            return TRUE;
+          },
+          0);
+    }
+  }
+}
+
+bool SimRasDialer::TakeRefusal() {
+  const std::wstring path = controlPath_ + L".refuse";
+  std::FILE* file = _wfopen(path.c_str(), L"rb");
+  if (!file) return false;
+  unsigned left = 0;
+  const bool read = std::fscanf(file, "%u", &left) == 1;
+  std::fclose(file);
+  if (!read || left == 0) {
+    DeleteFileW(path.c_str());
+    return false;
+  }
+  if (left == 1) {
+    DeleteFileW(path.c_str());
+  } else if (std::FILE* out = _wfopen(path.c_str(), L"wb")) {
+    std::fprintf(out, "%u\n", left - 1);
+    std::fclose(out);
+  }
+  return true;
 }
 
 void SimRasDialer::JoinProgress() {
@@ -78,12 +151,21 @@ uint32_t SimRasDialer::Dial(const RasDialParameters& parameters,
   hungUp_ = true;
   JoinProgress();
   hungUp_ = false;
+  const bool refused = TakeRefusal();
   {
     std::lock_guard lock(mutex_);
-    connected_ = true;
+    connected_ = !refused;
     sent_ = received_ = statisticsCalls_ = 0;
   }
   connection = kHandle;
+  if (refused) {
+    log_.Write("dial refused");
+    progress_ = std::thread([this, events = std::move(events)] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      if (!hungUp_) events->OnRasProgress(kHandle, kRasStateConnectDevice, kRefusedError);
+    });
+    return 0;
+  }
   // The thread keeps its own reference to the events, as the system's does.
   progress_ = std::thread([this, events = std::move(events)] {
     for (uint32_t state : {kRasStateConnectDevice, kRasStateAuthenticate, kRasStateAuthenticated,
@@ -102,6 +184,7 @@ uint32_t SimRasDialer::HangUp(RasConnectionHandle) {
   JoinProgress();
   std::lock_guard lock(mutex_);
   connected_ = false;
+  watcher_.reset();
   return 0;
 }
 
@@ -407,6 +490,16 @@ bool LoggingTraySystem::NotifyIcon(DWORD message, NOTIFYICONDATAW& data) {
                                                          : std::to_string(found->second)));
       }
       if (data.uFlags & NIF_INFO) log_.Write("balloon " + WideToUtf8(data.szInfo));
+      if (data.uFlags & NIF_TIP) {
+        const std::wstring tip = data.szTip;
+        log_.Write("tray tip " + WideToUtf8(tip));
+        const std::wstring attempt = GetText("ReconnectingAttempt");
+        const std::wstring before = attempt.substr(0, attempt.find(L"%1"));
+        if (!before.empty() && tip.compare(0, before.size(), before) == 0) {
+          log_.Write("reconnect attempt " +
+                     std::to_string(std::wcstoul(tip.c_str() + before.size(), nullptr, 10)));
+        }
+      }
       break;
     default:
       break;

@@ -34,10 +34,14 @@ class EventLog {
 };
 
 // Dials successfully every time: the progress comes on a thread of its own, as from the
-// system, a little apart, and the byte counters move while the connection lasts.
+// system, a little apart, and the byte counters move while the connection lasts. Files beside
+// the executable steer it, each looked for every 100 ms on a thread of its own:
+// `<exe>.drop` drops the link ("link dropped") and `<exe>.resume` drops it as a sleep would and
+// tells the program's windows the system slept and woke (both files are deleted once seen);
+// `<exe>.refuse` holding N makes the next N dials fail ("dial refused").
 class SimRasDialer : public RasDialer {
  public:
-  explicit SimRasDialer(EventLog& log) : log_(log) {}
+  SimRasDialer(EventLog& log, std::wstring controlPath);
   ~SimRasDialer() override;
 
   uint32_t EnumConnections(uint32_t& bufferBytes,
@@ -53,12 +57,26 @@ class SimRasDialer : public RasDialer {
   uint32_t GetIpProjection(RasConnectionHandle connection, uint32_t& bufferBytes,
                            std::wstring& localAddress) override;
   std::wstring GetErrorString(uint32_t error) override;
+  // RasConnectionNotification reference page (RASCN_Disconnection): a dropped link tells the
+  // watcher once, from the control thread, at whatever moment the drop comes.
+  uint32_t WatchDisconnection(RasConnectionHandle connection,
+                              std::shared_ptr<RasDialEvents> events) override;
 
  private:
   static constexpr RasConnectionHandle kHandle = 0x5150;
+  // ERROR_AUTOMATIC_VPN_FAILED: no answer from the server, which a later dial may get.
+  static constexpr uint32_t kRefusedError = 800;
   void JoinProgress();
+  void WatchControlFiles();
+  // Takes one from the count in `<exe>.refuse`; true when this dial is to fail.
+  bool TakeRefusal();
+  void DropLink(const char* why);
 
   EventLog& log_;
+  const std::wstring controlPath_;
+  std::atomic<bool> quit_{false};
+  std::shared_ptr<RasDialEvents> watcher_;
+  std::thread control_;
   std::mutex mutex_;
   bool connected_ = false;
   uint32_t statisticsCalls_ = 0;
@@ -162,8 +180,9 @@ class LoggingBindModule : public BindModule {
 
 // The notification area as the program's tray icon uses it, logged instead of shown: "tray add"
 // with the tip when the icon is added, "tray <resource>" when its picture changes, "balloon
-// <text>", "tray version <n>", "tray delete", and "tray allow TaskbarCreated" once that message
-// is let through the window's filter.
+// <text>", "tray version <n>", "tray delete", "tray tip <text>" (and "reconnect attempt N" when
+// the tip says an attempt is under way), and "tray allow TaskbarCreated" once that message is
+// let through the window's filter.
 class LoggingTraySystem : public TraySystem {
  public:
   explicit LoggingTraySystem(EventLog& log) : log_(log) {}

@@ -113,3 +113,12 @@ void FakeRasDialer::JoinSystem() {
   }
   for (std::thread& thread : threads) thread.join();
 }
+
+uint32_t FakeRasDialer::WatchDisconnection(RasConnectionHandle connection,
+                                           std::shared_ptr<RasDialEvents> watcher) {
+  std::lock_guard lock(mutex);
+  watched.push_back(connection);
+  // The engine hands the same receiver it dialled with; reports keep going there.
+  if (watcher != events) return 87;
+  return watchResult;
+}

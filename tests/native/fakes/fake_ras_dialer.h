@@ -30,6 +30,11 @@ class FakeRasDialer : public RasDialer {
   uint32_t GetIpProjection(RasConnectionHandle connection, uint32_t& bufferBytes,
                            std::wstring& localAddress) override;
   std::wstring GetErrorString(uint32_t error) override;
+  // Records the watch (RasConnectionNotification reference page: the event is set when the
+  // connection ends); the disconnection itself is delivered as progress, Deliver or DeliverLater
+  // with kRasStateDisconnected, on the system's thread like every report.
+  uint32_t WatchDisconnection(RasConnectionHandle connection,
+                              std::shared_ptr<RasDialEvents> watcher) override;
 
   using Progress = std::vector<std::pair<uint32_t, uint32_t>>;
   ~FakeRasDialer() override { JoinSystem(); }
@@ -75,6 +80,9 @@ class FakeRasDialer : public RasDialer {
   std::vector<RasConnectionHandle> projectionHandles;
 
   std::map<uint32_t, std::wstring> errorStrings;
+
+  uint32_t watchResult = 0;
+  std::vector<RasConnectionHandle> watched;
 
  private:
   std::vector<std::thread> system_;
