@@ -75,6 +75,20 @@ uint32_t SimRasDialer::WatchDisconnection(RasConnectionHandle,
   return 0;
 }
 
+namespace {
+
+BOOL CALLBACK PostSleepAndWake(HWND window, LPARAM) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process == GetCurrentProcessId()) {
+    PostMessageW(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+    PostMessageW(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
 void SimRasDialer::WatchControlFiles() {
   const std::wstring drop = controlPath_ + L".drop";
   const std::wstring resume = controlPath_ + L".resume";
@@ -86,17 +100,7 @@ void SimRasDialer::WatchControlFiles() {
       // every top-level window hears PBT_APMSUSPEND and on waking PBT_APMRESUMEAUTOMATIC.
       DropLink("link dropped");
       log_.Write("resume");
-      EnumWindows(
-          [](HWND window, LPARAM) -> BOOL {
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            if (process == GetCurrentProcessId()) {
-              PostMessageW(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
-              PostMessageW(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
-            }
-            return TRUE;
-          },
-          0);
+      EnumWindows(PostSleepAndWake, 0);
     }
   }
 }
