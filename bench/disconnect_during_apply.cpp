@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "route_set.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_route_table.h"
 #include "fakes/test_vpn.h"
@@ -24,18 +25,9 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kRoutes = 10000;
 constexpr auto kPerRoute = std::chrono::microseconds(50);
 
-std::vector<std::wstring> RouteSet() {
-  std::vector<std::wstring> lines;
-  for (size_t i = 0; i < kRoutes; ++i) {
-    lines.push_back(L"10." + std::to_wstring(i / 256) + L"." + std::to_wstring(i % 256) +
-                    L".0 mask 255.255.255.0");
-  }
-  return lines;
-}
-
 void BM_DisconnectDuringApply(benchmark::State& state) {
   const size_t pressAt = static_cast<size_t>(state.range(0));
-  const std::vector<std::wstring> routeSet = RouteSet();
+  const std::vector<std::wstring> routeSet = BenchRouteSet(kRoutes);
   double stopMs = 0;
   size_t leftover = 0;
   size_t createdAtPress = 0;

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "route_set.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_console_child.h"
 #include "fakes/fake_route_table.h"
@@ -30,15 +31,6 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kRoutes = 10000;
 constexpr auto kPerRoute = std::chrono::milliseconds(1);
 
-std::vector<std::wstring> RouteSet() {
-  std::vector<std::wstring> lines;
-  for (size_t i = 0; i < kRoutes; ++i) {
-    lines.push_back(L"10." + std::to_wstring(i / 256) + L"." + std::to_wstring(i % 256) +
-                    L".0 mask 255.255.255.0");
-  }
-  return lines;
-}
-
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 // Runs `call` on this (the window's) thread and keeps the longest it took.
@@ -50,7 +42,7 @@ void Timed(double& longest, Call&& call) {
 }
 
 void BM_WindowDuringConnectAndDisconnect(benchmark::State& state) {
-  const std::vector<std::wstring> routeSet = RouteSet();
+  const std::vector<std::wstring> routeSet = BenchRouteSet(kRoutes);
   double windowMax = 0;
   double applyS = 0;
   double restoreS = 0;
@@ -97,7 +89,7 @@ void BM_WindowDuringConnectAndDisconnect(benchmark::State& state) {
 BENCHMARK(BM_WindowDuringConnectAndDisconnect)->Iterations(1)->Unit(benchmark::kSecond);
 
 void BM_ConsoleReaderWhileRoutesAreApplied(benchmark::State& state) {
-  const std::vector<std::wstring> routeSet = RouteSet();
+  const std::vector<std::wstring> routeSet = BenchRouteSet(kRoutes);
   double gapMax = 0;
   double blockMax = 0;
   for (auto _ : state) {

@@ -1,25 +1,33 @@
 #include "app/single_instance.h"
 
-InstanceCheck CheckSingleInstance(InstanceObjects& objects, const std::wstring& name) {
-  if (objects.EnterOwnNamespace()) {
-    switch (objects.ClaimInNamespace(name)) {
-      case InstanceObjects::Claim::kCreated:
-        return objects.OwnWindowShown() ? InstanceCheck::kAnotherRuns : InstanceCheck::kFirst;
-      case InstanceObjects::Claim::kExisted:
-        return InstanceCheck::kAnotherRuns;
-      case InstanceObjects::Claim::kForeign:
-      case InstanceObjects::Claim::kFailed:
-        break;  // only administrators fill the namespace; try the global name
-    }
-  }
-  switch (objects.ClaimGlobal(name)) {
+namespace {
+
+// What one claim says: decided, or nothing known yet (a foreign or failed claim).
+bool Decided(InstanceObjects& objects, InstanceObjects::Claim claim, InstanceCheck& check) {
+  switch (claim) {
     case InstanceObjects::Claim::kCreated:
-      return objects.OwnWindowShown() ? InstanceCheck::kAnotherRuns : InstanceCheck::kFirst;
+      check = objects.OwnWindowShown() ? InstanceCheck::kAnotherRuns : InstanceCheck::kFirst;
+      return true;
     case InstanceObjects::Claim::kExisted:
-      return InstanceCheck::kAnotherRuns;
+      check = InstanceCheck::kAnotherRuns;
+      return true;
     case InstanceObjects::Claim::kForeign:
     case InstanceObjects::Claim::kFailed:
       break;
   }
+  return false;
+}
+
+}  // namespace
+
+InstanceCheck CheckSingleInstance(InstanceObjects& objects, const std::wstring& name) {
+  InstanceCheck check = InstanceCheck::kFirst;
+  // Only administrators fill the namespace; without it, or with a foreign object there, the
+  // global name is tried.
+  if (objects.EnterOwnNamespace() && Decided(objects, objects.ClaimInNamespace(name), check)) {
+    return check;
+  }
+  if (Decided(objects, objects.ClaimGlobal(name), check)) return check;
   return objects.OwnWindowShown() ? InstanceCheck::kAnotherRuns : InstanceCheck::kSquatted;
 }
+
