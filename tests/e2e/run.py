@@ -766,6 +766,7 @@ def case_global_mode_without_the_dns_guard_stays_connected_and_says_so(d):
         expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
         expect(s.status() == TEXTS["GENERAL_VPN_STATE_ALL_DONE"] + " " +
                TEXTS["VpnDnsNotGuarded"], f"status {s.status()!r}")
+        screenshot("dns_not_guarded")
         d.press(MAIN_CAPTION, f"#{DISCONNECT}")
         s.wait_event(lambda l: l == "hangup", "no hang-up")
         expect("dns guard off" not in s.event_lines(), f"{s.event_lines()}")
@@ -1413,6 +1414,7 @@ def case_planted_data_folder_runs_from_memory_and_pauses_updates(d):
 
         def warning():
             warned.append(d.message_box(APP_CAPTION, 30000))
+            screenshot("data_folder_not_safe")
             d.press(APP_CAPTION)
 
         s = Session(d, exe="KavrinSimNet.exe", sims=[sim], before_window=warning)
