@@ -157,6 +157,8 @@ def default_texts(path=TEXT_DEFAULTS):
         used.add(i + 1)
         i, pieces = i + 4, []
         while True:
+            if i + 1 >= len(toks):
+                raise SourceError(f"{path}: the file ends inside the row {key!r}")
             t = toks[i]
             if t.value == "}" and t.kind == "punct":
                 i += 1
