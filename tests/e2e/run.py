@@ -19,53 +19,40 @@ import tempfile
 import time
 import traceback
 
-MAIN_CAPTION = "OrumaVPN"
+import sources
+from sources import constant, resource_id
+
+# Texts, captions and ids come from the program's sources (see sources.py): a renamed or reworded
+# one changes here with them.
+TEXTS = sources.Texts()
+MAIN_CAPTION = constant("src/app/instance_objects_win.h", "kMainWindowCaption")
 APP_CAPTION = "Kavrin"
-POLICY_CAPTION = "选择加速方案"
+POLICY_CAPTION = TEXTS["ChooseVpnPolicy"]
+FETCH_CAPTION = TEXTS["VpnAppLoginTitle"]
+TRAY_TIP = constant("src/app/tray_notify_icon_win.cpp", "kProductName")
 SETTINGS_KEY = r"HKCU\Software\Kavrin\Kavrin\Main"
 
-TEXTS = {
-    "RegisterModulesSuccessfully": "OrumaVPN的模块安装成功。",
-    "RegisterModulesFailed": "OrumaVPN的模块安装失败。或许已经安装过了？",
-    "UnregisterModulesSuccessfully": "OrumaVPN的模块卸载成功。",
-    "UnregisterModulesFailed": "OrumaVPN的模块卸载失败。或许已经卸载过了？",
-    "VpnAppAlreadyRunUseTrayIconToActive":
-        "程序已经运行。您可以在任务栏右下角图标区双击“OrumaVPN”图标显示已经运行的程序。",
-    "CanNotUpdateGreenFile": "无法完成绿色版的升级。",
-    "FirstClickConnect": "登录成功后，程序将自动最小化到任务栏图标区",
-    "LoginError": "登陆出错",
-    "ExpiredDateExpired": "(已到期)",
-    "UnknownClientIP": "检测中 ...",
-    "GENERAL_VPN_STATE_ALL_DONE": "登录成功",
-    "AlreadyDisconnected": "已经断开连接",
-    "DisconnectedUnexcepted": "连接被意外断开",
-    # First lines only: windriver reports a box's text line by line.
-    "ClientNeedUpdate": "您的OrumaVPN需要升级。点击确定开始自动升级。",
-    "DownloadUpdateCompletedReadyToExecuteUpdateFile":
-        "已经下载完毕更新文件。点击“确定”后完成升级过程。",
-    "CanNotDownloadFileCorrectly_Tip": "下载更新文件出错。",
-    "UpdateCancelledByUser_Tip": "您取消了在线升级过程。只有升级到最新版本您才能继续使用我们的服务。",
-    "DoYouWantToCancelOnlineUpdate": "您确定要取消在线升级吗？",
-    "DownloadingUpdateFileSpeed": "正在下载更新文件 ... 速度：",
-    "OnlineUpdateFailureTip":
-        "您可以重新运行程序进行在线升级，也可以在浏览器中访问http://www.orumavpn.com/获取最新版本。",
-    "VpnAppOnlineUpdateTitle": "OrumaVPN 在线升级",
-    "DataFolderNotSafeUpdatesPaused":
-        "OrumaVPN的数据文件夹不安全（可能被其他用户修改过），本次运行不保存任何数据，在线升级已暂停。",
-    "DownloadUpdateFileFailed_Tip": "下载更新文件失败。",
-    "InstallOpenVPNTapTip": "您需要安装OpenVPN Tap驱动才可以继续登录，点[确定]后安装驱动。",
-    "VpnDnsNotGuarded": "DNS 未受保护：域名查询可能不经加速直接发往本地网络的 DNS 服务器",
-    "VpnErrorMessage": "错误信息",
-    "ReconnectedClickToOpenMainWindow": "连接已自动恢复，点击这里打开主窗口",
-}
-
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+ROOT = sources.ROOT
 SIM = os.path.join(ROOT, "tools", "service_sim", "sim.py")
 
-# Controls of the main window.
-USER_EDIT, PASSWORD_EDIT, CONNECT, DISCONNECT, STATUS_LINE = 1001, 1002, 1003, 1004, 1010
-WM_COMMAND, WM_APP_SHOW = 0x0111, 0x8001
-WM_USER, WM_RBUTTONUP, WM_CANCELMODE = 0x0400, 0x0205, 0x001F
+# Controls and messages of the main window.
+USER_EDIT = constant("src/app/dlg_vpn_main_win.h", "kUserNameId")
+PASSWORD_EDIT = constant("src/app/dlg_vpn_main_win.h", "kPasswordId")
+CONNECT = constant("src/app/main_window_controller.h", "kConnect")
+DISCONNECT = constant("src/app/main_window_controller.h", "kDisconnect")
+STATUS_LINE = constant("src/app/main_window_controller.h", "kStatusLine")
+# The labels and values without ids of their own (the client address, the expiry date).
+MAIN_STATIC = constant("src/app/dlg_vpn_main_win.cpp", "kStaticId")
+TRAY_CALLBACK = constant("src/app/dlg_vpn_main_win.h", "kTrayMessage")
+SHOW_MAIN_WINDOW = constant("src/app/vpn_app_win.h", "kShowMainWindowMessage")
+TRAY_EXIT = resource_id("ID_TRAY_EXIT")
+# The tray's pictures, as the simulated network logs them ("tray <resource id>").
+TRAY_IDLE = f"tray {resource_id('IDI_TRAY_IDLE')}"
+TRAY_CONNECTED = f"tray {resource_id('IDI_TRAY_CONNECTED')}"
+TRAY_TRAFFIC = tuple(f"tray {resource_id(n)}"
+                     for n in ("IDI_TRAY_BOTH", "IDI_TRAY_SENT", "IDI_TRAY_RECEIVED"))
+WM_COMMAND = 0x0111
+WM_RBUTTONUP, WM_CANCELMODE = 0x0205, 0x001F
 WM_KEYDOWN, VK_ESCAPE = 0x0100, 0x1B
 
 
@@ -209,7 +196,7 @@ def case_update_to_unwritable_target(d):
     p = d.start("Kavrin.exe", "/update", "C:\\no\\such\\folder\\Kavrin.exe")
     text, _ = d.message_box(APP_CAPTION, timeout_ms=40000)
     elapsed = time.monotonic() - started
-    expect(text.startswith(TEXTS["CanNotUpdateGreenFile"]), f"update said {text!r}")
+    expect(text.startswith(TEXTS.first_line("CanNotUpdateGreenFile")), f"update said {text!r}")
     expect(elapsed >= 9.5, f"gave up after {elapsed:.1f} s, before ten attempts")
     d.press(APP_CAPTION)
     expect(wait_exit(p, 20), "/update did not exit")
@@ -249,14 +236,14 @@ def case_single_instance(d):
     close_main_window(d, first)
 
 
-TRAY_CALLBACK, WM_LBUTTONUP, WM_LBUTTONDBLCLK = 0x0401, 0x0202, 0x0203
+WM_LBUTTONUP, WM_LBUTTONDBLCLK = 0x0202, 0x0203
 
 
 def case_tray_icon_brings_the_window_back(d):
     proc = d.start("Kavrin.exe")
     try:
         expect(d.wait_window(MAIN_CAPTION), "main window did not open")
-        # A double click runs the tray menu's default item (resource 128), a click the window's
+        # A double click runs the tray menu's default item, a click the window's
         # own handling; both show the window.
         for what, mouse in (("double click", WM_LBUTTONDBLCLK), ("click", WM_LBUTTONUP)):
             d.drive("hide", "#32770", MAIN_CAPTION, "5000")
@@ -349,7 +336,7 @@ class Session:
         choose_policy(self.d)
 
     def client_address_shown(self, seconds=30):
-        self.d.wait_text(MAIN_CAPTION, 0xFFFF, lambda t: t == "127.0.0.1",
+        self.d.wait_text(MAIN_CAPTION, MAIN_STATIC, lambda t: t == "127.0.0.1",
                          "client address from the race", seconds)
 
     def login(self, user, password):
@@ -361,7 +348,7 @@ class Session:
         """The next box captioned "Kavrin", past the one-time tip of the first Connect."""
         while True:
             text, icon = self.d.message_box(APP_CAPTION, timeout_ms)
-            if text.startswith(TEXTS["FirstClickConnect"]):
+            if text.startswith(TEXTS.first_line("FirstClickConnect")):
                 self.d.press(APP_CAPTION)
                 expect(self.d.wait_gone(APP_CAPTION, 10000), "the tip did not close")
                 continue
@@ -415,11 +402,20 @@ def remember_policy(values):
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=True)
 
 
+def sim_config():
+    """The service simulator's own configuration: its accounts, servers and route sets."""
+    with open(os.path.join(ROOT, "tools", "service_sim", "config.json"), encoding="utf-8") as f:
+        return json.load(f)
+
+
+def sim_account(user):
+    return next(a for a in sim_config()["accounts"] if a["user"] == user)
+
+
 def route_set_simulator(route_set, prefix):
     """A simulator whose route sets start with `route_set`; the folder of its config is the
     caller's to remove."""
-    with open(os.path.join(ROOT, "tools", "service_sim", "config.json"), encoding="utf-8") as f:
-        config = json.load(f)
+    config = sim_config()
     config["route_sets"].insert(0, route_set)
     folder = tempfile.mkdtemp(prefix=prefix)
     config_file = os.path.join(folder, "config.json")
@@ -451,7 +447,8 @@ def case_host_race_and_wrong_password(d):
         expect(broken.requests("announcements"), "the failing host was not asked")
         s.login("demo", "wrong1")
         text, _ = s.next_box()
-        expect(text == TEXTS["LoginError"] + ": 用户名或密码错误", f"refusal said {text!r}")
+        expect(text == TEXTS["LoginError"] + ": " + sim_config()["refusal_message"],
+               f"refusal said {text!r}")
         d.press(APP_CAPTION)
         expect(s.status() == TEXTS["LoginError"], f"status {s.status()!r}")
         expect(not broken.requests("login"), "logged in at the host that failed the race")
@@ -481,7 +478,7 @@ def case_expired_account(d):
         text, _ = s.next_box()
         expect(text.startswith(TEXTS["LoginError"] + ": "), f"expired said {text!r}")
         d.press(APP_CAPTION)
-        d.wait_text(MAIN_CAPTION, 0xFFFF, lambda t: t == TEXTS["ExpiredDateExpired"],
+        d.wait_text(MAIN_CAPTION, MAIN_STATIC, lambda t: t == TEXTS["ExpiredDateExpired"],
                     "expiry value", 10)
     finally:
         s.close()
@@ -493,12 +490,12 @@ def case_good_login_fails_to_dial_under_wine(d):
         s.client_address_shown()
         s.login("demo", "demo123")
         text, _ = s.next_box()
-        expect(text == "欢迎使用 OrumaVPN 演示账号", f"welcome said {text!r}")
+        expect(text == sim_account("demo")["message"], f"welcome said {text!r}")
         d.press(APP_CAPTION)
         choose_policy(d)
         # Past the policy step: the route set's list is fetched, then dialling fails here.
         text, _ = s.next_box()
-        expect(text.startswith("连接状态:"), f"the engine's report said {text!r}")
+        expect(text.startswith(TEXTS["VpnState"] + ":"), f"the engine's report said {text!r}")
         d.press(APP_CAPTION)
         expect(d.wait_gone(APP_CAPTION, 5000), "the failure was reported more than once")
         routes = s.sims[0].requests("routes")
@@ -523,8 +520,8 @@ def case_simulated_network_connects_and_disconnects(d):
         choose_policy(d)
         s.wait_event(lambda l: l.startswith("balloon "), "no balloon")
         s.wait_hidden()
-        s.wait_event(lambda l: l == "tray 135", "no connected icon")
-        s.wait_event(lambda l: l in ("tray 133", "tray 134", "tray 136"), "no traffic icon")
+        s.wait_event(lambda l: l == TRAY_CONNECTED, "no connected icon")
+        s.wait_event(lambda l: l in TRAY_TRAFFIC, "no traffic icon")
         lines = s.event_lines()
         expect("dial 127.0.0.1 user demo" in lines, f"dialled {lines}")
         expect(any(l.startswith("route add 8.8.8.0 mask 255.255.255.0") for l in lines),
@@ -533,12 +530,12 @@ def case_simulated_network_connects_and_disconnects(d):
         expect(not any(l.startswith("route6 ") for l in lines), f"IPv6 routes {lines}")
         expect(not any(l.startswith("dns guard") for l in lines), f"DNS guard {lines}")
         # What a second instance sends: the window comes back from the notification area.
-        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        d.input("post", MAIN_CAPTION, str(SHOW_MAIN_WINDOW), "0", "0")
         expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
         expect(s.status() == TEXTS["GENERAL_VPN_STATE_ALL_DONE"], f"status {s.status()!r}")
         d.press(MAIN_CAPTION, f"#{DISCONNECT}")
         s.wait_event(lambda l: l == "hangup", "no hang-up")
-        s.wait_event(lambda l: l == "tray 132", "the idle icon did not come back")
+        s.wait_event(lambda l: l == TRAY_IDLE, "the idle icon did not come back")
         added = [l for l in s.event_lines() if l.startswith("routes added ")]
         expect(added and added[-1] == "routes added 0", f"routes left behind: {added}")
         expect(not any(l.startswith("dns guard") for l in s.event_lines()), "DNS guard")
@@ -647,21 +644,22 @@ def case_dropped_link_comes_back_by_itself(d):
         wait_event_since(s, mark, lambda l: l == "reconnect attempt 2", "no second attempt", 20)
         mark = len(s.event_lines())
         # The window back from the tray, to read its status line; it says which attempt is next.
-        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        d.input("post", MAIN_CAPTION, str(SHOW_MAIN_WINDOW), "0", "0")
         expect(d.wait_window(MAIN_CAPTION, 3000), "the window did not come back")
-        expect(s.status().startswith("正在重新连接（第 "), f"status {s.status()!r}")
+        before, after = (re.escape(p) for p in TEXTS["ReconnectingAttempt"].split("%1"))
+        expect(re.fullmatch(before + r"\d+" + after, s.status()), f"status {s.status()!r}")
         screenshot("reconnecting")
         d.input("post", MAIN_CAPTION, str(WM_COMMAND), str(DISCONNECT), "0")
         d.wait_text(MAIN_CAPTION, STATUS_LINE, lambda t: t == TEXTS["AlreadyDisconnected"],
                     "status after Disconnect", 5)
-        s.wait_event(lambda l: l == "tray 132", "the idle icon did not come back")
+        s.wait_event(lambda l: l == TRAY_IDLE, "the idle icon did not come back")
         time.sleep(5)
         expect(not any(l.startswith("dial ") for l in since(s, mark)),
                f"dialled after Disconnect: {since(s, mark)}")
         expect(d.enabled(MAIN_CAPTION, CONNECT), "Connect is not enabled after Disconnect")
         if os.environ.get("KAVRIN_E2E_SHOTS"):
             # The tray menu as a right click opens it, then closed again with Escape.
-            d.input("post", MAIN_CAPTION, str(WM_USER + 1), "1", str(WM_RBUTTONUP))
+            d.input("post", MAIN_CAPTION, str(TRAY_CALLBACK), "1", str(WM_RBUTTONUP))
             time.sleep(1.5)
             screenshot("tray_menu")
             d.input("post", MAIN_CAPTION, str(WM_KEYDOWN), str(VK_ESCAPE), "0")
@@ -684,7 +682,7 @@ def case_with_reconnecting_off_a_drop_ends_as_designed(d):
         expect(text.startswith(TEXTS["VpnErrorMessage"]), f"box {text!r}")
         expect(s.status() == TEXTS["DisconnectedUnexcepted"], f"status {s.status()!r}")
         d.press(APP_CAPTION)
-        s.wait_event(lambda l: l == "tray 132", "the idle icon did not come back")
+        s.wait_event(lambda l: l == TRAY_IDLE, "the idle icon did not come back")
         time.sleep(3)
         lines = since(s, mark)
         expect(not any(l.startswith(("dial ", "reconnect attempt")) for l in lines),
@@ -703,11 +701,11 @@ def case_tray_icon_comes_back_after_the_taskbar_restarts(d):
     s = Session(d, exe="KavrinSimNet.exe")
     try:
         s.wait_event(lambda l: l == "tray allow TaskbarCreated", "the message was not let through")
-        s.wait_event(lambda l: l == "tray add OrumaVPN", "no icon at start")
+        s.wait_event(lambda l: l == "tray add " + TRAY_TIP, "no icon at start")
         rc, _ = d.input("broadcast", "TaskbarCreated")
         expect(rc == 0, "could not broadcast")
         s.wait_event(lambda l: l == "tray delete", "the taskbar's re-creation was not heard")
-        wait_for(lambda: s.event_lines().count("tray add OrumaVPN") == 2,
+        wait_for(lambda: s.event_lines().count("tray add " + TRAY_TIP) == 2,
                  f"the icon was not added again: {s.event_lines()}")
         wait_for(lambda: s.event_lines().count("tray version 3") == 2,
                  f"the icon's version was not set again: {s.event_lines()}")
@@ -733,12 +731,12 @@ def case_global_mode_closes_ipv6_and_outside_resolvers_while_connected(d):
     s = Session(d, exe="KavrinSimNet.exe", sims=[sim])
     try:
         s.connect_as_demo()
-        # The balloon comes once the routes are done (the icon may show 135 earlier).
+        # The balloon comes once the routes are done (the icon may show connected earlier).
         s.wait_event(lambda l: l.startswith("balloon "), "no balloon")
         lines = s.event_lines()
         expect(all("route6 add " + r in lines for r in IPV6_GUARD), f"IPv6 routes {lines}")
         expect(lines.count(DNS_GUARD_ON) == 1, f"DNS guard {lines}")
-        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        d.input("post", MAIN_CAPTION, str(SHOW_MAIN_WINDOW), "0", "0")
         expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
         expect(s.status() == TEXTS["GENERAL_VPN_STATE_ALL_DONE"], f"status {s.status()!r}")
         d.press(MAIN_CAPTION, f"#{DISCONNECT}")
@@ -760,11 +758,11 @@ def case_global_mode_without_the_dns_guard_stays_connected_and_says_so(d):
     s = Session(d, exe="KavrinSimNet.exe", sims=[sim])
     try:
         s.connect_as_demo()
-        # The balloon comes once the routes are done (the icon may show 135 earlier).
+        # The balloon comes once the routes are done (the icon may show connected earlier).
         s.wait_event(lambda l: l.startswith("balloon "), "no balloon")
         lines = s.event_lines()
         expect(DNS_GUARD_ON not in lines, f"DNS guard {lines}")
-        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        d.input("post", MAIN_CAPTION, str(SHOW_MAIN_WINDOW), "0", "0")
         expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
         expect(s.status() == TEXTS["GENERAL_VPN_STATE_ALL_DONE"] + " " +
                TEXTS["VpnDnsNotGuarded"], f"status {s.status()!r}")
@@ -945,7 +943,7 @@ def case_window_answers_while_a_long_route_list_comes_and_goes(d):
         expect(longest < ANSWER_LIMIT_MS, f"while connecting the window took {longest} ms to "
                f"answer: {report}")
 
-        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        d.input("post", MAIN_CAPTION, str(SHOW_MAIN_WINDOW), "0", "0")
         expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
         watch = AnswerWatch(d, "answers").start()
         d.press(MAIN_CAPTION, f"#{DISCONNECT}")
@@ -990,7 +988,7 @@ def case_dhcp_on_the_tunnel_address_is_switched_off(d):
     try:
         s.connect_as_demo()
         text, icon = s.next_box()
-        expect(text.startswith("检测到您的VPN设备上启用了DHCP。"), f"the box said {text!r}")
+        expect(text == TEXTS.first_line("DHCPOnVPNDetected"), f"the box said {text!r}")
         expect(icon == "warning", f"icon {icon!r}")
         rc, out = reg("query", TUNNEL_INTERFACE, "/v", "EnableDHCP")
         expect(rc == 0 and "0x0" in out.split(), f"EnableDHCP is still {out!r}")
@@ -1006,7 +1004,7 @@ def case_dhcp_on_the_tunnel_address_is_switched_off(d):
 
 # ---- OpenVPN ----------------------------------------------------------------------------------
 
-OPENVPN_BUTTON = 1021
+OPENVPN_BUTTON = constant("src/policy/dlg_vpn_policy_win.h", "kOpenVpnId")
 OPENVPN_EXIT_EVENT = "KAVRIN_OPENVPN_EXIT_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}"
 
 
@@ -1039,14 +1037,14 @@ def case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event(
         expect(rc == 0, "the OpenVPN button is not there to be checked")
         d.press(POLICY_CAPTION, "#1")
         text, _ = s.next_box()
-        expect(text.startswith(TEXTS["InstallOpenVPNTapTip"]), f"OK said {text!r}")
+        expect(text.startswith(TEXTS.first_line("InstallOpenVPNTapTip")), f"OK said {text!r}")
         d.press(APP_CAPTION)
         expect(d.wait_gone(POLICY_CAPTION, 20000), "the policy dialog did not close on OK")
         expect(os.path.exists(os.path.join(components, "tap_kavrin.installed")),
                "the TAP driver was not installed")
 
-        s.wait_event(lambda l: l == "tray 135", "no connected icon")
-        s.wait_event(lambda l: l in ("tray 133", "tray 134", "tray 136"), "no traffic icon")
+        s.wait_event(lambda l: l == TRAY_CONNECTED, "no connected icon")
+        s.wait_event(lambda l: l in TRAY_TRAFFIC, "no traffic icon")
         # The adapter repairs left the TAP adapter's DHCP on and the connection up.
         rc, out = reg("query", TUNNEL_INTERFACE, "/v", "EnableDHCP")
         expect(rc == 0 and "0x1" in out.split(), f"EnableDHCP became {out!r}")
@@ -1069,14 +1067,14 @@ def case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event(
                           f'--remap-usr1 SIGTERM --verb 5 --cipher none --tun-mtu 1400',
                f"command line {options!r}")
 
-        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        d.input("post", MAIN_CAPTION, str(SHOW_MAIN_WINDOW), "0", "0")
         expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
         expect(s.status() == TEXTS["GENERAL_VPN_STATE_ALL_DONE"], f"status {s.status()!r}")
         d.press(MAIN_CAPTION, f"#{DISCONNECT}")
         s.wait_event(lambda l: l == "routes added 0", "the listed routes were not restored")
         lines = s.event_lines()
         expect(all("route delete " + r + via in lines for r in listed), f"restored {lines}")
-        wait_for(lambda: [l for l in s.event_lines() if l.startswith("tray ")][-1] == "tray 132",
+        wait_for(lambda: [l for l in s.event_lines() if l.startswith("tray ")][-1] == TRAY_IDLE,
                  "the idle icon did not come back", 10)
         with open(standin_log, encoding="utf-8", errors="replace") as f:
             expect("exit event" in f.read().splitlines(), "the child did not end by its exit event")
@@ -1134,7 +1132,7 @@ def case_accelerated_application_gets_routes_on_request(d):
         expect(added == ["route add 10.20.30.40 mask 255.255.255.255 via 10.8.0.6 if 23"],
                f"host routes {added}")
 
-        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        d.input("post", MAIN_CAPTION, str(SHOW_MAIN_WINDOW), "0", "0")
         expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
         d.press(MAIN_CAPTION, f"#{DISCONNECT}")
         s.wait_event(lambda l: l == "hangup", "no hang-up")
@@ -1236,7 +1234,9 @@ def case_listed_program_connect_gains_a_host_route(d):
 
 # ---- online update -------------------------------------------------------------------------
 
-UPDATE_PROGRESS, UPDATE_BUSY_BAR, UPDATE_STATUS = 1101, 1102, 1103
+UPDATE_PROGRESS = constant("src/service/dlg_online_update_win.h", "kProgressId")
+UPDATE_BUSY_BAR = constant("src/service/dlg_online_update_win.h", "kBusyBarId")
+UPDATE_STATUS = constant("src/service/dlg_online_update_win.h", "kStatusId")
 
 
 def data_folder():
@@ -1311,7 +1311,7 @@ def update_offer(d, *misbehave, package=None, kind="setup"):
 
 def accept_update_box(d):
     text, icon = d.message_box(APP_CAPTION, 30000)
-    expect(text == TEXTS["ClientNeedUpdate"], f"the race's update said {text!r}")
+    expect(text == TEXTS.first_line("ClientNeedUpdate"), f"the race's update said {text!r}")
     expect(icon == "information", f"update announced with icon {icon!r}")
     d.press(APP_CAPTION)
 
@@ -1420,16 +1420,16 @@ def case_planted_data_folder_runs_from_memory_and_pauses_updates(d):
             d.press(APP_CAPTION)
 
         s = Session(d, exe="KavrinSimNet.exe", sims=[sim], before_window=warning)
-        expect(warned[0] == (TEXTS["DataFolderNotSafeUpdatesPaused"], "warning"),
+        expect(warned[0] == (TEXTS.first_line("DataFolderNotSafeUpdatesPaused"), "warning"),
                f"the first box: {warned}")
         s.connect_as_demo()
-        s.wait_event(lambda l: l == "tray 135", "no connected icon")
+        s.wait_event(lambda l: l == TRAY_CONNECTED, "no connected icon")
         expect("dial 127.0.0.1 user demo" in s.event_lines(), f"dialled {s.event_lines()}")
         expect(os.path.isfile(data), "the planted file was replaced")
 
         # Now the service demands an update: the login's answer sends the user to the web site.
         sim_get(sim, "_sim/offer?required_version=2.1.0.1")
-        d.input("post", MAIN_CAPTION, str(WM_APP_SHOW), "0", "0")
+        d.input("post", MAIN_CAPTION, str(SHOW_MAIN_WINDOW), "0", "0")
         expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
         d.press(MAIN_CAPTION, f"#{DISCONNECT}")
         s.wait_event(lambda l: l == "hangup", "no hang-up")
@@ -1438,11 +1438,11 @@ def case_planted_data_folder_runs_from_memory_and_pauses_updates(d):
                     "status after Disconnect", 30)
         d.press(MAIN_CAPTION, f"#{CONNECT}")
         text, _ = s.next_box()
-        expect(text == TEXTS["ClientNeedUpdate"], f"the login's update said {text!r}")
+        expect(text == TEXTS.first_line("ClientNeedUpdate"), f"the login's update said {text!r}")
         d.press(APP_CAPTION)
         rc, out = d.drive("msgbox", APP_CAPTION, "30000")
         expect(f"text\t{TEXTS['DownloadUpdateFileFailed_Tip']}\n" in out, f"said {out!r}")
-        expect(TEXTS["DataFolderNotSafeUpdatesPaused"] not in out, "warned twice")
+        expect(TEXTS.first_line("DataFolderNotSafeUpdatesPaused") not in out, "warned twice")
         d.press(APP_CAPTION)
         expect(wait_exit(s.proc, 30), "the client did not close after the paused update")
         update_page = sim.base + "update.html"
@@ -1616,8 +1616,6 @@ def case_windows_open_centred_or_where_they_were_left(d):
 
 # ---- the display's DPI ------------------------------------------------------------------------
 
-FETCH_CAPTION = "OrumaVPN登录"
-
 
 def set_display_dpi(dpi):
     """The prefix's LogPixels, the display's DPI under Wine. Wine's desktop takes it when it
@@ -1718,7 +1716,7 @@ def case_exit_from_the_tray_during_a_login_ends_it(d):
             if rc == 0:
                 d.press(APP_CAPTION)
         expect(slow.requests("login"), "the login was not sent")
-        d.input("post", MAIN_CAPTION, str(WM_COMMAND), "32774", "0")  # tray menu: exit
+        d.input("post", MAIN_CAPTION, str(WM_COMMAND), str(TRAY_EXIT), "0")
         expect(wait_exit(s.proc, 30), "the program did not end after Exit")
         # A box or the policy dialog would have kept it alive; nothing was fetched after Exit.
         expect(not slow.requests("routes"), "a route list was fetched after Exit")
