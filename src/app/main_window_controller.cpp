@@ -484,7 +484,7 @@ MainWindowController::EngineReport MainWindowController::DescribeEngine(CGeneral
   EngineReport report;
   if (status.error == GENERAL_VPN_ERROR_SUCCESS) {
     report.status = vpn.GetStateText(status.state);
-    if (const std::wstring warnings = CGeneralVpn::GuardWarnings(status); !warnings.empty()) {
+    if (const std::wstring warnings = CGeneralVpn::GuardWarnings(status, true); !warnings.empty()) {
       report.status += L" " + warnings;
     }
     return report;

@@ -319,13 +319,14 @@ std::wstring CGeneralVpn::DetailText(const VpnStatus& status) {
   return text + warnings;
 }
 
-std::wstring CGeneralVpn::GuardWarnings(const VpnStatus& status) {
+std::wstring CGeneralVpn::GuardWarnings(const VpnStatus& status, bool brief) {
   std::wstring text;
   for (const auto& [unguarded, key] : {std::pair{status.ipv6Unguarded, "VpnIpv6NotGuarded"},
                                        std::pair{status.dnsUnguarded, "VpnDnsNotGuarded"}}) {
     if (!unguarded) continue;
     if (!text.empty()) text += L" ";
-    text += GetText(key);
+    const std::wstring warning = GetText(key);
+    text += brief ? warning.substr(0, warning.find(L'\uFF1A')) : warning;
   }
   return text;
 }

@@ -183,7 +183,9 @@ class CGeneralVpn {
   std::wstring DetailText(const VpnStatus& status);
   // What route mode 1 could not close around the tunnel (IPv6, name lookups), one text each,
   // blank-separated; empty when nothing.
-  static std::wstring GuardWarnings(const VpnStatus& status);
+  // `brief`: each warning only up to its full-width colon, for the one-line status area; the
+  // status report carries the whole text.
+  static std::wstring GuardWarnings(const VpnStatus& status, bool brief = false);
   std::wstring BuildStatusReport() { return BuildStatusReport(Status()); }
 
   // Optional, set before Connect: the routes this connection creates and deletes go through

@@ -789,17 +789,17 @@ TEST_F(MainWindowTest, UnguardedIpv6AndNamesAreToldButTheConnectionStays) {
   status.ipv6Unguarded = true;
   controller_->OnEngineReport(&engine, status);
   const std::wstring done = engine.GetStateText(GENERAL_VPN_STATE_ALL_DONE);
-  EXPECT_EQ(view_.status, done + L" " + GetText("VpnIpv6NotGuarded"));
+  // The one-line status area takes each warning up to its explanation.
+  EXPECT_EQ(view_.status, done + L" IPv6 未受保护");
   status.ipv6Unguarded = false;
   status.dnsUnguarded = true;
   ++status.sequence;
   controller_->OnEngineReport(&engine, status);
-  EXPECT_EQ(view_.status, done + L" " + GetText("VpnDnsNotGuarded"));
+  EXPECT_EQ(view_.status, done + L" DNS 未受保护");
   status.ipv6Unguarded = true;
   ++status.sequence;
   controller_->OnEngineReport(&engine, status);
-  EXPECT_EQ(view_.status, done + L" " + GetText("VpnIpv6NotGuarded") + L" " +
-                              GetText("VpnDnsNotGuarded"));
+  EXPECT_EQ(view_.status, done + L" IPv6 未受保护 DNS 未受保护");
   EXPECT_TRUE(view_.boxes.empty());
   EXPECT_TRUE(controller_->connected());
 }
