@@ -3,8 +3,8 @@
 // the routes through its route-mode strategy (vpn/route_mode.h).
 //
 // The routes are a closed set of alternatives. Adding one means a new alternative here, its
-// case in PlanRoutes and EngineRoutesOf, a route-mode strategy for the engine, and the policy
-// dialog's item for it.
+// case in MakeConnectionPlan and EngineRoutesOf, a route-mode strategy for the engine, and the
+// policy dialog's item for it (docs/connection-plan.md).
 #pragma once
 
 #include <cstdint>
@@ -41,8 +41,6 @@ struct ConnectionPlan {
   // As the user chose it; `routes` is what it came to.
   RouteSetChoice chosen;
   PlannedRoutes routes;
-
-  bool BindsApplications() const { return std::holds_alternative<ApplicationRoutes>(routes); }
 };
 
 // Why no plan was made.

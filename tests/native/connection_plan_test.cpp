@@ -64,7 +64,7 @@ TEST_F(ConnectionPlanTest, EachChoiceComesToItsAlternative) {
 
   const PlanResult apps = Plan(RouteSetChoice::Applications());
   ASSERT_TRUE(apps.plan);
-  EXPECT_TRUE(apps.plan->BindsApplications());
+  EXPECT_TRUE(std::holds_alternative<ApplicationRoutes>(apps.plan->routes));
   EXPECT_TRUE(fetched_.empty()) << "only a service set fetches";
 
   // A service set fetches its lines by its id; its gateway key decides what they are.
