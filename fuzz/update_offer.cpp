@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Version version;
   ProgramSettings settings(profile, fixture.paths.modulePath);
   int exits = 0;
-  OnlineUpdate update({view, downloader, launcher, version, profile, settings, [&] { ++exits; }},
+  OnlineUpdate update({view, downloader, launcher, version, settings, [&] { ++exits; }},
                       fixture.paths);
 
   AnnouncementBoard board(profile, file, update,

@@ -52,7 +52,7 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, co
       systemDnsGuard_(SystemUnless<DnsGuard, WfpDnsGuard>(overrides.dnsGuard)),
       dialer_(overrides.dialer ? *overrides.dialer : *systemDialer_),
       routes_(overrides.routes ? *overrides.routes : *systemRoutes_),
-      responseFile_(SystemProgramDataFolder().FilePath(L"Kavrin.ini")),
+      responseRecord_(SystemProgramDataFolder().FilePath(L"Kavrin.ini")),
       announcementFile_(SystemProgramDataFolder().FilePath(L"KavrinAnns.ini")),
       settings_(app, protection_),
       programSettings_(SystemPrivateProfile(), paths.modulePath),
@@ -71,9 +71,8 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, co
       updateDownloader_({}, app.MessageBoxes()),
       answers_(SystemPrivateProfile()),
       window_(settings_, tray_, app.MessageBoxes()),
-      update_(OnlineUpdatePorts{window_, updateDownloader_, launcher_, version_, answers_,
-                                programSettings_, [this] { controller_->Exit(); },
-                                SystemProgramDataFolder().Owned()},
+      update_(OnlineUpdatePorts{window_, updateDownloader_, launcher_, version_, programSettings_,
+                                [this] { controller_->Exit(); }, SystemProgramDataFolder().Owned()},
               OnlineUpdatePaths{paths.modulePath, paths.moduleFolder}),
       announcements_(
           answers_, announcementFile_, update_,
@@ -100,7 +99,6 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, co
                         announcements_,
                         bind_,
                         probes_,
-                        answers_,
                         fetcher_,
                         update_,
                         policy_,
@@ -113,7 +111,7 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, co
   MainWindowSettings settings;
   settings.builtInLoginHosts = ResourceString(IDS_DEFAULT_LOGIN_HOSTS);
   settings.referralTag = ResourceString(IDS_REFERRAL_TAG);
-  settings.responseFile = responseFile_;
+  settings.responseRecord = responseRecord_;
   settings.announcementFile = announcementFile_;
   settings.keepRecords = SystemProgramDataFolder().Owned();
   controller_ = std::make_unique<MainWindowController>(std::move(ports), std::move(settings));
@@ -127,7 +125,7 @@ void AppServices::KeepDataFolderFiles() {
   const std::wstring appList = data.FilePath(kAppListFileName);
   if (!data.Owned()) {
     // Nothing there is read or written this start; other programs get no application list.
-    for (const std::wstring& file : {responseFile_, announcementFile_, appList}) {
+    for (const std::wstring& file : {announcementFile_, appList}) {
       answers_.KeepOff(file);
     }
     return;

@@ -61,7 +61,7 @@ class AppServices {
   std::unique_ptr<DnsGuard> systemDnsGuard_;
   RasDialer& dialer_;
   RouteTable& routes_;
-  std::wstring responseFile_;
+  std::wstring responseRecord_;
   std::wstring announcementFile_;
 
   DpapiDataProtection protection_;

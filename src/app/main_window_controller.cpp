@@ -22,8 +22,8 @@ constexpr size_t kListedFailedRoutes = 10;
 class RememberingChooser : public PolicyChooser {
  public:
   RememberingChooser(PolicyChooser& chooser, PolicyChoice& kept) : chooser_(chooser), kept_(kept) {}
-  bool ChoosePolicy(const std::wstring& responseFile, PolicyChoice& choice) override {
-    if (!chooser_.ChoosePolicy(responseFile, choice)) return false;
+  bool ChoosePolicy(const ServiceAnswer& answer, PolicyChoice& choice) override {
+    if (!chooser_.ChoosePolicy(answer, choice)) return false;
     kept_ = choice;
     return true;
   }
@@ -37,7 +37,7 @@ class RememberingChooser : public PolicyChooser {
 class SameChoice : public PolicyChooser {
  public:
   explicit SameChoice(const PolicyChoice& choice) : choice_(choice) {}
-  bool ChoosePolicy(const std::wstring&, PolicyChoice& choice) override {
+  bool ChoosePolicy(const ServiceAnswer&, PolicyChoice& choice) override {
     choice = choice_;
     return true;
   }
@@ -292,8 +292,8 @@ void MainWindowController::Login() {
   RememberingChooser chooser(ports_.policy, chosen_);
   LoginOutcome outcome = RunLogin(chooser);
   if (!outcome.engine || exiting_) return;
-  routeSetCode_ = outcome.routeSetCode;
-  tunnelType_ = outcome.tunnelType;
+  routeChoice_ = outcome.plan.chosen;
+  tunnelType_ = outcome.plan.tunnelType;
   engineSettings_ = VpnEngineSettings::Of(*outcome.engine);
   routeFailuresAccepted_ = false;
   reconnect_.OnLoggedIn();
@@ -302,8 +302,8 @@ void MainWindowController::Login() {
 
 LoginOutcome MainWindowController::RunLogin(PolicyChooser& chooser) {
   MainWindowView& view = ports_.view;
-  LoginPorts login{ports_.settings, ports_.profile, ports_.fetcher, ports_.update, chooser,
-                   ports_.engines,  view,           ports_.random,  ports_.now};
+  LoginPorts login{ports_.settings, ports_.fetcher, ports_.update, chooser,
+                   ports_.engines,  view,           ports_.random, ports_.now};
   // Exit from the tray while one of the login's boxes or dialogs is open.
   login.abandoned = [this] { return exiting_; };
   LoginInputs inputs;
@@ -311,7 +311,7 @@ LoginOutcome MainWindowController::RunLogin(PolicyChooser& chooser) {
   inputs.userName = view.UserName();
   inputs.password = view.Password();
   inputs.savePassword = view.SavePasswordChecked();
-  inputs.responseFile = settings_.responseFile;
+  inputs.responseRecord = settings_.responseRecord;
   inputs.keepRecord = settings_.keepRecords;
   inputs.referralTag = settings_.referralTag;
   inputs.identity = identity_;
@@ -452,7 +452,7 @@ void MainWindowController::OnRouteFailures(CGeneralVpn& engine, const VpnStatus&
 void MainWindowController::OnAllDone(CGeneralVpn& engine, const VpnStatus& status) {
   // The binding module and the balloon belong to the connection, not to each report of it.
   if (std::exchange(allDoneHandled_, true)) return;
-  if (routeSetCode_ == -3) {
+  if (BindsApplications()) {
     const uint32_t address =
         TryParseIpv4(WideToAnsi(status.localAddress)).value_or(kAddressNone);
     if (!ports_.bind.Start(kBindStartCount, address)) {
@@ -575,8 +575,8 @@ bool MainWindowController::HideToTray() {
 
 void MainWindowController::Stop() {
   CancelReconnect();
-  if (routeSetCode_ == -3) {
-    routeSetCode_ = -1;
+  if (BindsApplications()) {
+    routeChoice_.reset();
     ports_.bind.Stop();
   }
   RetireEngine();
@@ -600,7 +600,7 @@ void MainWindowController::RetireEngine() {
 bool MainWindowController::HandleDrop(DropCause cause) {
   if (exiting_ || !reconnect_.OnDrop(cause)) return false;
   // The binding module follows the connection; the next one starts it again.
-  if (routeSetCode_ == -3) ports_.bind.Stop();
+  if (BindsApplications()) ports_.bind.Stop();
   // Its routes are restored first: the direct network works while the attempts wait.
   RetireEngine();
   ScheduleAttempt();
@@ -715,7 +715,8 @@ void MainWindowController::OnResume() {
 
 void MainWindowController::NoteConnectedTable() {
   connectedTable_.clear();
-  if (ports_.routeTable && engineSettings_.routeMode == RouteModeDefaultGateway &&
+  if (ports_.routeTable &&
+      RouteModeStrategyFor(engineSettings_.routeMode).TunnelIsDefaultGateway() &&
       ports_.routeTable->ReadForwardTable(connectedTable_) != 0) {
     connectedTable_.clear();
   }

@@ -6,12 +6,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/main_window_ports.h"
 #include "config/program_settings.h"
+#include "config/route_set_code.h"
 #include "config/settings_store.h"
 #include "policy/bind_module.h"
 #include "resource.h"
@@ -108,8 +110,6 @@ struct MainWindowPorts {
   Announcements& announcements;
   BindModule& bind;
   HostProbeFactory& probes;
-  // For the login exchange: answers are read from what was received, held here.
-  MemoryOverlayProfile& profile;
   LoginFetcher& fetcher;
   OnlineUpdateCheck& update;
   PolicyChooser& policy;
@@ -129,7 +129,8 @@ struct MainWindowSettings {
   std::wstring builtInLoginHosts;
   // The build's distribution channel; empty for the main one.
   std::wstring referralTag;
-  std::wstring responseFile;
+  // Where the login keeps the record of the service's answer while it runs.
+  std::wstring responseRecord;
   std::wstring announcementFile;
   // False when the data folder is not the program's own: answers stay in memory, no file is
   // written or removed there.
@@ -189,7 +190,9 @@ class MainWindowController {
   bool connected() const { return connected_; }
   CGeneralVpn* currentEngine() const { return current_.get(); }
   CGeneralVpn* retiredEngine() const { return retired_.get(); }
-  int32_t routeSetCode() const { return routeSetCode_; }
+  // The route choice of the connection; empty once a connection of the chosen applications was
+  // stopped.
+  const std::optional<RouteSetChoice>& routeChoice() const { return routeChoice_; }
   size_t pendingProbes() const { return race_.size(); }
   const ReconnectPolicy& reconnectPolicy() const { return reconnect_; }
 
@@ -228,6 +231,10 @@ class MainWindowController {
   // Reconnecting: a connection that was up has gone; true when it is dialled again.
   bool HandleDrop(DropCause cause);
   bool Attempting() const { return reconnect_.phase() == ReconnectPolicy::Phase::kAttempting; }
+  // The binding module follows the connection: only the chosen applications' connections use it.
+  bool BindsApplications() const {
+    return routeChoice_ && routeChoice_->kind == RouteSetKind::kApplications;
+  }
   bool Reconnecting() const { return reconnect_.phase() != ReconnectPolicy::Phase::kIdle; }
   void ScheduleAttempt();
   void StartAttempt(uint32_t number);
@@ -255,7 +262,7 @@ class MainWindowController {
   bool connected_ = false;
   bool exiting_ = false;
   bool connectEnabled_ = false;
-  int32_t routeSetCode_ = -1;
+  std::optional<RouteSetChoice> routeChoice_;
   // Of the current engine.
   int32_t tunnelType_ = 0;
   // Of the current engine: the number of the last report handled, and what happens only once

@@ -1,5 +1,7 @@
 #include "config/settings_store.h"
 
+#include "config/route_set_code.h"
+
 namespace {
 
 const std::wstring kMain = L"Main";
@@ -44,8 +46,8 @@ void SettingsStore::ForgetCredentials() {
 }
 
 int32_t SettingsStore::GetLastVpnRouteIndex() {
-  return static_cast<int32_t>(
-      profile_.GetProfileInt(kMain, L"LastVpnRouteIndex", static_cast<uint32_t>(-2)));
+  return static_cast<int32_t>(profile_.GetProfileInt(kMain, L"LastVpnRouteIndex",
+                                                     static_cast<uint32_t>(kRouteSetAllTraffic)));
 }
 
 void SettingsStore::SetLastVpnRouteIndex(int32_t index) {

@@ -14,20 +14,20 @@ DialogPolicyChooser::DialogPolicyChooser(HWND owner, PrivateProfile& profile,
       restarter_(restarter),
       messageBox_(std::move(messageBox)) {}
 
-bool DialogPolicyChooser::ChoosePolicy(const std::wstring& responseFile, PolicyChoice& choice) {
+bool DialogPolicyChooser::ChoosePolicy(const ServiceAnswer& answer, PolicyChoice& choice) {
   LocalMachineRegistry registry;
   SpeedTest::Options speedTest = speedTest_;
   if (!speedTest.joiner) speedTest.joiner = &speedTestWorkers_;
-  CDlgVpnPolicy dialog(responseFile, CDlgVpnPolicy::Ports{profile_,
-                                                          settings_,
-                                                          bindModule_,
-                                                          registry,
-                                                          restarter_,
-                                                          OperatingSystemMajorVersion(),
-                                                          &IcmpEchoProbe::Create,
-                                                          speedTest,
-                                                          {},
-                                                          messageBox_});
+  CDlgVpnPolicy dialog(answer, CDlgVpnPolicy::Ports{profile_,
+                                                    settings_,
+                                                    bindModule_,
+                                                    registry,
+                                                    restarter_,
+                                                    OperatingSystemMajorVersion(),
+                                                    &IcmpEchoProbe::Create,
+                                                    speedTest,
+                                                    {},
+                                                    messageBox_});
   if (dialog.DoModal(owner_) != IDOK) return false;
   choice = dialog.choice();
   return true;

@@ -15,7 +15,7 @@
 
 class DialogPolicyChooser : public PolicyChooser {
  public:
-  // `profile` reads the login answer (held in memory) and the application list.
+  // `profile` reads the application list.
   DialogPolicyChooser(HWND owner, PrivateProfile& profile, SettingsStore& settings,
                       BindModule& bindModule, BlockedOperationRunner& restarter,
                       MessageBoxFn messageBox = {});
@@ -24,7 +24,7 @@ class DialogPolicyChooser : public PolicyChooser {
   // The time-service port defaults to 123; the preview and tests use a local responder.
   void SetSpeedTestOptions(SpeedTest::Options options) { speedTest_ = options; }
 
-  bool ChoosePolicy(const std::wstring& responseFile, PolicyChoice& choice) override;
+  bool ChoosePolicy(const ServiceAnswer& answer, PolicyChoice& choice) override;
 
  private:
   HWND owner_;

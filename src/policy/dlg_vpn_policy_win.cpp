@@ -28,16 +28,15 @@ std::wstring ModuleFolder() { return FolderOf(CApplication::ModulePath()); }
 
 }  // namespace
 
-CDlgVpnPolicy::CDlgVpnPolicy(std::wstring responseFile, Ports ports)
-    : responseFile_(std::move(responseFile)),
-      ports_(std::move(ports)),
+CDlgVpnPolicy::CDlgVpnPolicy(const ServiceAnswer& answer, Ports ports)
+    : ports_(std::move(ports)),
       speedTest_(target_, ports_.echoProbe, SystemTickClock(), ports_.speedTest),
       l2tp_(ports_.registry, ports_.restarter, ports_.osMajorVersion) {
   controller_ = std::make_unique<VpnPolicyController>(
       static_cast<VpnPolicyView&>(*this),
-      VpnPolicyController::Ports{ports_.profile, ports_.settings, ports_.bindModule, speedTest_,
-                                 l2tp_, blockedOpenvpn_, ModuleFolder()},
-      responseFile_,
+      VpnPolicyController::Ports{ports_.settings, ports_.bindModule, speedTest_, l2tp_,
+                                 blockedOpenvpn_, ModuleFolder()},
+      answer,
       [](const std::wstring& a, const std::wstring& b) { return lstrcmpiW(a.c_str(), b.c_str()); });
 }
 

@@ -46,6 +46,7 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
   static constexpr UINT kStaticId = 0xFFFF;
 
   struct Ports {
+    // Reads the accelerated-application list.
     PrivateProfile& profile;
     SettingsStore& settings;
     BindModule& bindModule;
@@ -60,7 +61,8 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
     MessageBoxFn messageBox = {};
   };
 
-  CDlgVpnPolicy(std::wstring responseFile, Ports ports);
+  // `answer` is the login's, as received; the dialog keeps its own copy.
+  CDlgVpnPolicy(const ServiceAnswer& answer, Ports ports);
   ~CDlgVpnPolicy() override;
 
   // The three results; valid after the dialog ended with IDOK.
@@ -121,7 +123,6 @@ class CDlgVpnPolicy : public CDialog, private VpnPolicyView {
 
   HWND TypeButton(int32_t type) const;
 
-  std::wstring responseFile_;
   Ports ports_;
   WindowMessageTarget target_;
   SpeedTest speedTest_;

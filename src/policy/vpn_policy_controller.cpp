@@ -39,23 +39,25 @@ bool Measurable(const PolicyServer& server) { return !TrimText(server.entry.serv
 
 }  // namespace
 
-VpnPolicyController::VpnPolicyController(VpnPolicyView& view, Ports ports,
-                                         std::wstring responseFile, TextOrder textOrder)
+VpnPolicyController::VpnPolicyController(VpnPolicyView& view, Ports ports, ServiceAnswer answer,
+                                         TextOrder textOrder)
     : view_(view),
       ports_(ports),
-      responseFile_(std::move(responseFile)),
+      answer_(std::move(answer)),
       textOrder_(textOrder ? std::move(textOrder) : TextOrder(DefaultTextOrder)) {}
 
 void VpnPolicyController::Start() {
-  const int32_t lastRoute = ports_.settings.GetLastVpnRouteIndex();
+  const std::optional<RouteSetChoice> lastRoute =
+      RouteSetFromCode(ports_.settings.GetLastVpnRouteIndex());
   const uint32_t lastTab = ports_.settings.GetLastVpnTabGroupIndex();
   const int32_t lastServer = ports_.settings.GetLastVpnServerId();
   const int32_t lastType = ports_.settings.GetVpnType();
 
   FillRouteList();
-  const auto saved = std::find(routeCodes_.begin(), routeCodes_.end(), lastRoute);
-  view_.SelectRouteItem(saved == routeCodes_.end() ? 0
-                                                   : static_cast<int>(saved - routeCodes_.begin()));
+  const auto saved = lastRoute ? std::find(routeChoices_.begin(), routeChoices_.end(), *lastRoute)
+                               : routeChoices_.end();
+  view_.SelectRouteItem(
+      saved == routeChoices_.end() ? 0 : static_cast<int>(saved - routeChoices_.begin()));
   view_.SetTip(TipFor(view_.SelectedRouteItem()));
 
   if (lastType == kTunnelPptp || lastType == kTunnelL2tp) view_.CheckTypeButton(lastType, true);
@@ -78,21 +80,26 @@ void VpnPolicyController::Start() {
 }
 
 void VpnPolicyController::FillRouteList() {
-  routeSets_ = ReadRouteSets(ports_.profile, responseFile_);
-  routeCodes_.clear();
-  view_.AddRouteItem(GetText("VpnRouteForAll"), kRouteSetAllTraffic);
-  routeCodes_.push_back(kRouteSetAllTraffic);
-  view_.AddRouteItem(GetText("VpnRouteForApp"), kRouteSetApplications);
-  routeCodes_.push_back(kRouteSetApplications);
-  for (size_t n = 0; n < routeSets_.size(); ++n) {
-    view_.AddRouteItem(TrimText(routeSets_[n].title), static_cast<int32_t>(n));
-    routeCodes_.push_back(static_cast<int32_t>(n));
+  routeChoices_.clear();
+  auto add = [this](const std::wstring& text, const RouteSetChoice& choice) {
+    view_.AddRouteItem(text, RouteSetCode(choice));
+    routeChoices_.push_back(choice);
+  };
+  add(GetText("VpnRouteForAll"), RouteSetChoice::AllTraffic());
+  add(GetText("VpnRouteForApp"), RouteSetChoice::Applications());
+  for (size_t n = 0; n < answer_.routeSets.size(); ++n) {
+    add(TrimText(answer_.routeSets[n].title), RouteSetChoice::ServiceSet(n));
   }
+}
+
+std::optional<RouteSetChoice> VpnPolicyController::RouteChoiceAt(int item) const {
+  if (item < 0 || static_cast<size_t>(item) >= routeChoices_.size()) return std::nullopt;
+  return routeChoices_[static_cast<size_t>(item)];
 }
 
 void VpnPolicyController::BuildServerTable() {
   servers_.clear();
-  const std::vector<VpnServerEntry> entries = ReadVpnServers(ports_.profile, responseFile_);
+  const std::vector<VpnServerEntry>& entries = answer_.servers;
   for (size_t n = 0; n < entries.size(); ++n) {
     PolicyServer server;
     server.entry = entries[n];
@@ -174,25 +181,23 @@ void VpnPolicyController::RenumberRows() {
 void VpnPolicyController::OnServerRowsSorted() { RenumberRows(); }
 
 std::wstring VpnPolicyController::TipFor(int item) const {
-  if (item < 0 || static_cast<size_t>(item) >= routeCodes_.size()) {
-    return GetText("VpnRoutesTipPleaseSelect");
+  const std::optional<RouteSetChoice> choice = RouteChoiceAt(item);
+  if (!choice) return GetText("VpnRoutesTipPleaseSelect");
+  switch (choice->kind) {
+    case RouteSetKind::kAllTraffic:
+      return GetText("VpnRouteForAll") + L": " + GetText("VpnRoutesTipForAll");
+    case RouteSetKind::kApplications:
+      return GetText("VpnRouteForApp") + L": " + GetText("VpnRoutesTipForApp");
+    case RouteSetKind::kServiceSet:
+      break;
   }
-  const int32_t code = routeCodes_[static_cast<size_t>(item)];
-  if (code == kRouteSetAllTraffic) {
-    return GetText("VpnRouteForAll") + L": " + GetText("VpnRoutesTipForAll");
-  }
-  if (code == kRouteSetApplications) {
-    return GetText("VpnRouteForApp") + L": " + GetText("VpnRoutesTipForApp");
-  }
-  const RouteSetEntry& set = routeSets_[static_cast<size_t>(code)];
+  const RouteSetEntry& set = answer_.routeSets[choice->index];
   return TrimText(set.title) + L": " + set.comment;
 }
 
 void VpnPolicyController::ApplyLayout() {
-  const int item = view_.SelectedRouteItem();
-  const bool applications = item >= 0 && static_cast<size_t>(item) < routeCodes_.size() &&
-                            routeCodes_[static_cast<size_t>(item)] == kRouteSetApplications;
-  view_.ShowApplicationLayout(applications);
+  const std::optional<RouteSetChoice> choice = RouteChoiceAt(view_.SelectedRouteItem());
+  view_.ShowApplicationLayout(choice && choice->kind == RouteSetKind::kApplications);
 }
 
 void VpnPolicyController::OnRouteSelectionChanged() {
@@ -201,7 +206,7 @@ void VpnPolicyController::OnRouteSelectionChanged() {
 }
 
 void VpnPolicyController::OnRouteHover(int item) {
-  const bool overItem = item >= 0 && static_cast<size_t>(item) < routeCodes_.size();
+  const bool overItem = RouteChoiceAt(item).has_value();
   view_.SetTip(TipFor(overItem ? item : view_.SelectedRouteItem()));
 }
 
@@ -309,13 +314,12 @@ int32_t VpnPolicyController::ChosenTunnelType() const {
 // Each check leaves what the steps before it wrote: the route choice is remembered even when no
 // server is chosen yet, so the next login starts from it.
 void VpnPolicyController::OnOk() {
-  const int item = view_.SelectedRouteItem();
-  if (item < 0 || static_cast<size_t>(item) >= routeCodes_.size()) {
+  const std::optional<RouteSetChoice> route = RouteChoiceAt(view_.SelectedRouteItem());
+  if (!route) {
     view_.ShowMessage(GetText("YouHavenotChosenVpnRoute"));
     return;
   }
-  const int32_t code = routeCodes_[static_cast<size_t>(item)];
-  if (code == kRouteSetApplications) {
+  if (route->kind == RouteSetKind::kApplications) {
     if (!ports_.bindModule.IsLoaded(kBindModuleFile)) {
       view_.ShowMessage(GetText("AcceleratorModuleIsNotRegisteredGetFullVersion"));
       return;
@@ -325,7 +329,7 @@ void VpnPolicyController::OnOk() {
       return;
     }
   }
-  ports_.settings.SetLastVpnRouteIndex(code);
+  ports_.settings.SetLastVpnRouteIndex(RouteSetCode(route));
 
   const std::optional<int32_t> id = view_.SelectedServerId();
   const auto found = id ? servers_.find(*id) : servers_.end();
@@ -354,7 +358,7 @@ void VpnPolicyController::OnOk() {
     ports_.l2tp.Prepare([this] { return view_.AskYesNo(GetText("FirstL2TPTipForceYesOrNo")); });
   }
   // The results change only here, so a cancelled run leaves the caller's choice as it was.
-  choice_.routeSetCode = code;
+  choice_.routes = route;
   choice_.server = found->second.entry;
   choice_.tunnelType = type;
   view_.EndDialog(true);

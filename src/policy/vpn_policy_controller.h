@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "config/private_profile.h"
+#include "config/route_set_code.h"
 #include "config/settings_store.h"
 #include "policy/bind_module.h"
 #include "policy/l2tp_preparation.h"
@@ -22,9 +22,6 @@
 #include "service/server_response.h"
 #include "vpn/open_vpn_components.h"
 
-inline constexpr int32_t kRouteSetNone = -1;
-inline constexpr int32_t kRouteSetAllTraffic = -2;
-inline constexpr int32_t kRouteSetApplications = -3;
 inline constexpr int32_t kTunnelNone = 0;
 inline constexpr int32_t kTunnelPptp = 1;
 inline constexpr int32_t kTunnelL2tp = 2;
@@ -51,6 +48,7 @@ class VpnPolicyView {
  public:
   virtual ~VpnPolicyView() = default;
 
+  // `code` is the choice's number as the settings keep it (config/route_set_code.h).
   virtual void AddRouteItem(const std::wstring& text, int32_t code) = 0;
   virtual void SelectRouteItem(int index) = 0;
   virtual int SelectedRouteItem() const = 0;  // -1 when none
@@ -95,7 +93,6 @@ class VpnPolicyView {
 class VpnPolicyController {
  public:
   struct Ports {
-    PrivateProfile& profile;
     SettingsStore& settings;
     BindModule& bindModule;
     SpeedTestControl& speedTest;
@@ -107,10 +104,11 @@ class VpnPolicyController {
   // Case-insensitive order of two texts (names and comments); the system's on Windows.
   using TextOrder = std::function<int(const std::wstring&, const std::wstring&)>;
 
-  VpnPolicyController(VpnPolicyView& view, Ports ports, std::wstring responseFile,
+  // `answer` is the login's, as received.
+  VpnPolicyController(VpnPolicyView& view, Ports ports, ServiceAnswer answer,
                       TextOrder textOrder = {});
 
-  // Fills every control from the settings and the response, then starts the speed test.
+  // Fills every control from the settings and the answer, then starts the speed test.
   void Start();
 
   void OnRouteSelectionChanged();
@@ -138,7 +136,7 @@ class VpnPolicyController {
 
   const std::map<int32_t, PolicyServer>& servers() const { return servers_; }
   const std::vector<std::string>& tabKeys() const { return tabKeys_; }
-  const std::vector<int32_t>& routeCodes() const { return routeCodes_; }
+  const std::vector<RouteSetChoice>& routeChoices() const { return routeChoices_; }
   std::wstring TipFor(int item) const;
 
  private:
@@ -155,13 +153,15 @@ class VpnPolicyController {
   int32_t ChosenTunnelType() const;
   void StopSpeedTest();
 
+  // The route choice of list item `item`; empty when there is no such item.
+  std::optional<RouteSetChoice> RouteChoiceAt(int item) const;
+
   VpnPolicyView& view_;
   Ports ports_;
-  std::wstring responseFile_;
+  ServiceAnswer answer_;
   TextOrder textOrder_;
 
-  std::vector<RouteSetEntry> routeSets_;
-  std::vector<int32_t> routeCodes_;  // per route-list item
+  std::vector<RouteSetChoice> routeChoices_;  // per route-list item
   std::map<int32_t, PolicyServer> servers_;
   std::vector<std::string> tabKeys_;
   bool openvpnOffered_ = false;  // some server of the response names "openvpn"

@@ -4,7 +4,6 @@
 #include <system_error>
 
 #include "base/file_path.h"
-#include "config/profile_access.h"
 #include "config/text_table.h"
 #include "service/online_update.h"
 #include "service/server_response.h"
@@ -15,7 +14,8 @@ std::wstring AnnouncementCaption(const std::wstring& headline, int64_t datetimeG
 
 void AnnouncementBoard::ShowAnnouncements(bool storedOnly) {
   if (!storedOnly) {
-    const int update = update_.Check(file_);
+    const ServiceAnswer answer = ReadServiceAnswer(profile_, file_, GetText("UnknownClientIP"));
+    const int update = update_.Check(answer);
     if (update == OnlineUpdateCheck::kUpdateStarted) {
       // The program is closing for the update; its news must not outlive it.
       std::error_code ignored;
@@ -26,8 +26,7 @@ void AnnouncementBoard::ShowAnnouncements(bool storedOnly) {
       sinks_.setStatus(GetText("NetworkOrServerErrorToLogin"), true);
       return;
     }
-    sinks_.showClientIp(
-        ReadProfileText(profile_, file_, L"VPN", L"ClientIP", GetText("UnknownClientIP")));
+    sinks_.showClientIp(answer.account.clientIp);
   }
   const auto entries = ReadAnnouncements(profile_, file_);
   for (int slot = 0; slot < kAnnouncementSlots; ++slot) {

@@ -33,7 +33,7 @@ std::wstring AnnouncementCaption(const std::wstring& headline, int64_t datetimeG
 
 class AnnouncementBoard : public Announcements {
  public:
-  // `profile` should also be the one `update` reads with, so a held answer is checked too.
+  // The answer is read through `profile` (a held one from memory) and handed to `update`.
   AnnouncementBoard(MemoryOverlayProfile& profile, std::wstring file, OnlineUpdateCheck& update,
                     AnnouncementSinks sinks)
       : profile_(profile), file_(std::move(file)), update_(update), sinks_(std::move(sinks)) {}

@@ -2,11 +2,12 @@
 
 #include <ctime>
 #include <filesystem>
+#include <optional>
+#include <utility>
 
 #include "base/file_attributes.h"
 #include "base/file_path.h"
 #include "base/text.h"
-#include "config/profile_access.h"
 #include "config/text_table.h"
 #include "service/http_url.h"
 #include "service/route_list.h"
@@ -26,23 +27,20 @@ void RemoveFile(const std::wstring& file) {
 
 std::wstring Encoded(const std::string& bytes) { return PercentEncode(Base64Encode(bytes)); }
 
-// The response, held and kept as a file, lives from the login fetch to the end of the exchange,
-// whatever the outcome.
-class ResponseFileGuard {
+// The record of the answer lives from the login fetch to the end of the exchange, whatever the
+// outcome.
+class ResponseRecordGuard {
  public:
-  ResponseFileGuard(MemoryOverlayProfile& profile, const LoginInputs& in)
-      : profile_(profile), in_(in) {
-    if (in_.keepRecord) MakeWritable(in_.responseFile);
+  explicit ResponseRecordGuard(const LoginInputs& in) : in_(in) {
+    if (in_.keepRecord) MakeWritable(in_.responseRecord);
   }
-  ~ResponseFileGuard() {
-    profile_.Release(in_.responseFile);
-    if (in_.keepRecord) RemoveFile(in_.responseFile);
+  ~ResponseRecordGuard() {
+    if (in_.keepRecord) RemoveFile(in_.responseRecord);
   }
-  ResponseFileGuard(const ResponseFileGuard&) = delete;
-  ResponseFileGuard& operator=(const ResponseFileGuard&) = delete;
+  ResponseRecordGuard(const ResponseRecordGuard&) = delete;
+  ResponseRecordGuard& operator=(const ResponseRecordGuard&) = delete;
 
  private:
-  MemoryOverlayProfile& profile_;
   const LoginInputs& in_;
 };
 
@@ -58,28 +56,31 @@ class LoginRun {
     }
     RememberCredentials();
     ports_.view.SetStatus(GetText("PreparingLogin"), false);
-    ResponseFileGuard guard(ports_.profile, in_);
+    ResponseRecordGuard guard(in_);
 
     if (!FetchLoginResponse() || !AccountAccepted() || Abandoned()) return outcome;
     PolicyChoice choice;
-    const bool chosen = ports_.policy.ChoosePolicy(in_.responseFile, choice);
+    const bool chosen = ports_.policy.ChoosePolicy(answer_, choice);
     if (Abandoned()) return outcome;
     if (!chosen) {
       ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
       return outcome;
     }
-    uint32_t routeMode = 0;
-    RouteList routes;
-    if (!RoutesFor(choice.routeSetCode, routeMode, routes) || Abandoned()) return outcome;
+    PlanResult planned = MakeConnectionPlan(
+        answer_, choice, [this](const std::wstring& routeId) { return FetchRouteLines(routeId); });
+    if (Abandoned()) return outcome;
+    if (!planned.plan) {
+      ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
+      return outcome;
+    }
 
-    outcome.engine = ports_.engines.CreateEngine(choice.tunnelType);
+    outcome.engine = ports_.engines.CreateEngine(planned.plan->tunnelType);
     if (!outcome.engine) {
       ports_.view.SetStatus(GetText("VpnUnknownError"), true);
       return outcome;
     }
-    outcome.routeSetCode = choice.routeSetCode;
-    outcome.tunnelType = choice.tunnelType;
-    Configure(*outcome.engine, choice, routeMode, routes);
+    outcome.plan = std::move(*planned.plan);
+    Configure(*outcome.engine, outcome.plan);
     return outcome;
   }
 
@@ -120,9 +121,9 @@ class LoginRun {
     }
     // Decided from these bytes alone. The file is the record: one that cannot be written costs
     // nothing, and what it says when read back is never asked.
-    ports_.profile.Hold(in_.responseFile, body);
-    if (in_.keepRecord) SaveResponseBody(in_.responseFile, body);
-    const int update = ports_.update.Check(in_.responseFile);
+    answer_ = ParseServiceAnswer(body, GetText("UnknownClientIP"));
+    if (in_.keepRecord) SaveResponseBody(in_.responseRecord, body);
+    const int update = ports_.update.Check(answer_);
     if (update == OnlineUpdateCheck::kUpdateStarted || Abandoned()) return false;
     if (update != OnlineUpdateCheck::kContinue) {
       ports_.view.SetStatus(GetText("NetworkOrServerErrorToLogin"), true);
@@ -132,8 +133,7 @@ class LoginRun {
   }
 
   bool AccountAccepted() {
-    const AccountState account =
-        ReadAccountState(ports_.profile, in_.responseFile, GetText("UnknownClientIP"));
+    const AccountState& account = answer_.account;
     if (!account.LoginSucceeded()) {
       ports_.view.ShowMessage(GetText("LoginError") + L": " + account.authMessage,
                               MessageIcon::kNone);
@@ -153,46 +153,24 @@ class LoginRun {
     return true;
   }
 
-  bool RoutesFor(int32_t routeSetCode, uint32_t& routeMode, RouteList& routes) {
-    if (routeSetCode == -2) {
-      routeMode = RouteModeDefaultGateway;
-      return true;
-    }
-    if (routeSetCode == -3) {
-      routeMode = RouteModeApplications;
-      return true;
-    }
-    if (routeSetCode < 0) {
-      ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
-      return false;
-    }
-    const std::wstring index = std::to_wstring(routeSetCode);
-    const std::wstring routeId =
-        ReadProfileText(ports_.profile, in_.responseFile, L"Routes", L"RouteId" + index, L"");
+  // The lines of the service's route set `routeId`; empty when the fetch failed or the program
+  // is on its way out.
+  std::optional<RouteList> FetchRouteLines(const std::wstring& routeId) {
     std::string body;
     const LoginFetcher::Result result = ports_.fetcher.Fetch(
         {BuildRouteListUrl(in_.loginHost, userAnsi_, password_, routeId, in_.referralTag)}, false,
         body);
-    if (Abandoned()) return false;
-    if (result != LoginFetcher::Result::kOk) {
-      ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
-      return false;
-    }
-    const int32_t gateway = ReadProfileInt(ports_.profile, in_.responseFile, L"Routes",
-                                           L"ModifyDefaultGateway" + index, 0);
-    routeMode = gateway != 0 ? RouteModeDefaultGateway : RouteModeListedRoutes;
-    routes = ParseRouteList(body);
-    return true;
+    if (Abandoned() || result != LoginFetcher::Result::kOk) return std::nullopt;
+    return ParseRouteList(body);
   }
 
-  void Configure(CGeneralVpn& engine, const PolicyChoice& choice, uint32_t routeMode,
-                 const RouteList& routes) {
+  void Configure(CGeneralVpn& engine, const ConnectionPlan& plan) {
     engine.callback = in_.callback;
-    engine.routeMode = routeMode;
-    engine.routeList.clear();
-    engine.routeList.insert(engine.routeList.end(), routes.begin(), routes.end());
-    engine.useMppe = choice.server.pptpUseMppe != 0 ? 1 : 0;
-    engine.serverAddress = choice.server.serverHost;
+    EngineRoutes routes = EngineRoutesOf(plan.routes);
+    engine.routeMode = routes.routeMode;
+    engine.routeList = std::move(routes.lines);
+    engine.useMppe = plan.server.pptpUseMppe != 0 ? 1 : 0;
+    engine.serverAddress = plan.server.serverHost;
     engine.userName = in_.userName;
     engine.password = in_.password;
     const ProxySettings proxy = ports_.settings.GetProxy();
@@ -204,6 +182,7 @@ class LoginRun {
   const LoginInputs& in_;
   std::string userAnsi_;
   ScrambledValue password_;
+  ServiceAnswer answer_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The login exchange: from the user's press of Connect to an engine ready to connect. Saves or
 // forgets the credentials, logs in at the login host, judges the account, lets the user choose a
-// policy, fetches the chosen route set and builds the engine for the chosen tunnel.
+// policy, makes the connection plan (fetching the chosen route set) and builds the engine for
+// the plan.
 //
 // Everything the exchange needs from the screen, the network and the system comes through the
 // ports below, so the whole sequence runs natively in tests.
@@ -12,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "config/memory_overlay_profile.h"
-#include "config/private_profile.h"
 #include "config/settings_store.h"
+#include "service/connection_plan.h"
 #include "service/policy_chooser.h"
 #include "service/scramble.h"
+#include "service/server_response.h"
 #include "vpn/general_vpn.h"
 
 inline constexpr wchar_t kClientVersion[] = L"2.1.0.0";
@@ -57,12 +58,12 @@ class LoginFetcher {
                        std::string& body) = 0;
 };
 
-// Whether a newer client is required, judged from a service response file.
+// Whether a newer client is required, judged from an answer of the service.
 class OnlineUpdateCheck {
  public:
   enum Result : int { kContinue = 0, kInvalidResponse = 1, kUpdateStarted = 2 };
   virtual ~OnlineUpdateCheck() = default;
-  virtual int Check(const std::wstring& responseFile) = 0;
+  virtual int Check(const ServiceAnswer& answer) = 0;
 };
 
 // Makes the engine of a tunnel type (1 PPTP, 2 L2TP, 3 OpenVPN); null for a type this build
@@ -88,9 +89,6 @@ class LoginView {
 
 struct LoginPorts {
   SettingsStore& settings;
-  // The answer received is held here under the response file's name and every decision reads it
-  // from memory: the file is only the record, which others may change once it is written.
-  MemoryOverlayProfile& profile;
   LoginFetcher& fetcher;
   OnlineUpdateCheck& update;
   PolicyChooser& policy;
@@ -109,9 +107,11 @@ struct LoginInputs {
   std::wstring userName;
   std::wstring password;
   bool savePassword = true;
-  std::wstring responseFile;
-  // False when the data folder is not the program's own: the file is then neither written nor
-  // deleted, and the answer lives in memory alone.
+  // Where the answer received is kept as a record while the exchange runs. Every decision reads
+  // the answer as received: others may change the file once it is written.
+  std::wstring responseRecord;
+  // False when the data folder is not the program's own: the record is then neither written nor
+  // deleted.
   bool keepRecord = true;
   std::wstring referralTag;
   ClientIdentity identity;
@@ -121,10 +121,9 @@ struct LoginInputs {
 struct LoginOutcome {
   // Configured and not yet connected; null when the exchange stopped on the way.
   std::unique_ptr<CGeneralVpn> engine;
-  int32_t routeSetCode = -1;
-  // The tunnel type the engine was made for.
-  int32_t tunnelType = 0;
+  // What the engine was configured from; valid with an engine.
+  ConnectionPlan plan;
 };
 
-// Runs the exchange up to a configured engine. The response file never outlives the call.
+// Runs the exchange up to a configured engine. The record never outlives the call.
 LoginOutcome RunLoginExchange(LoginPorts& ports, const LoginInputs& inputs);

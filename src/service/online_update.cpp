@@ -98,14 +98,14 @@ UpdatePackage ChooseUpdatePackage(const AccountState& offer, const std::wstring&
   return package;
 }
 
-int OnlineUpdate::Check(const std::wstring& responseFile) {
-  const std::optional<uint64_t> required = ReadRequiredClientVersion(ports_.profile, responseFile);
+int OnlineUpdate::Check(const ServiceAnswer& answer) {
+  const std::optional<uint64_t>& required = answer.requiredClientVersion;
   const uint64_t current = ports_.version.CurrentVersion();
   if (!required) return kInvalidResponse;
   const std::wstring force = ports_.settings.ForceOnlineUpdateTest();
   if (current >= *required && force.empty()) return kContinue;
 
-  Update(ReadAccountState(ports_.profile, responseFile, L""), force);
+  Update(answer.account, force);
   // The update is compulsory: whatever became of it, this client goes.
   ports_.exit();
   return kUpdateStarted;

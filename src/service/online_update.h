@@ -15,7 +15,6 @@
 #include <memory>
 #include <string>
 
-#include "config/private_profile.h"
 #include "config/program_settings.h"
 #include "service/http_body.h"
 #include "service/login_exchange.h"
@@ -132,7 +131,6 @@ struct OnlineUpdatePorts {
   UpdateDownloader& downloader;
   ProgramLauncher& launcher;
   ClientVersionSource& version;
-  PrivateProfile& profile;
   const ProgramSettings& settings;
   // The main window's Exit.
   std::function<void()> exit;
@@ -148,7 +146,7 @@ class OnlineUpdate : public OnlineUpdateCheck {
 
   // kContinue when this client may go on, kInvalidResponse when the answer names no usable
   // required version, kUpdateStarted once an update was attempted and Exit has been called.
-  int Check(const std::wstring& responseFile) override;
+  int Check(const ServiceAnswer& answer) override;
 
  private:
   void Update(const AccountState& offer, const std::wstring& force);

@@ -3,13 +3,14 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <optional>
 
+#include "config/route_set_code.h"
 #include "service/server_response.h"
 
 struct PolicyChoice {
-  // -1 none, -2 all traffic, -3 only the chosen applications, n >= 0 route set n.
-  int32_t routeSetCode = -1;
+  // Empty when no route set was chosen.
+  std::optional<RouteSetChoice> routes;
   VpnServerEntry server;
   // 0 none, 1 PPTP, 2 L2TP, 3 OpenVPN.
   int32_t tunnelType = 0;
@@ -18,7 +19,7 @@ struct PolicyChoice {
 class PolicyChooser {
  public:
   virtual ~PolicyChooser() = default;
-  // Shows the choices offered by the login response in `responseFile`, checks and remembers
-  // what the user picked. False when the user cancelled; `choice` is then left as it was.
-  virtual bool ChoosePolicy(const std::wstring& responseFile, PolicyChoice& choice) = 0;
+  // Shows the choices the login's answer offers, checks and remembers what the user picked.
+  // False when the user cancelled; `choice` is then left as it was.
+  virtual bool ChoosePolicy(const ServiceAnswer& answer, PolicyChoice& choice) = 0;
 };

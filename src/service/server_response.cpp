@@ -8,6 +8,7 @@
 
 #include "base/file_path.h"
 #include "base/text.h"
+#include "config/native_private_profile.h"
 #include "config/profile_access.h"
 
 namespace {
@@ -165,4 +166,21 @@ std::optional<uint64_t> ReadRequiredClientVersion(PrivateProfile& profile,
                                                   const std::wstring& file) {
   return ParseClientVersion(
       ReadProfileText(profile, file, kVpnSection, L"RequiredClientVersion", L""));
+}
+
+ServiceAnswer ReadServiceAnswer(PrivateProfile& profile, const std::wstring& file,
+                                const std::wstring& unknownClientIp) {
+  ServiceAnswer answer;
+  answer.account = ReadAccountState(profile, file, unknownClientIp);
+  answer.requiredClientVersion = ReadRequiredClientVersion(profile, file);
+  answer.routeSets = ReadRouteSets(profile, file);
+  answer.servers = ReadVpnServers(profile, file);
+  return answer;
+}
+
+ServiceAnswer ParseServiceAnswer(std::string_view body, const std::wstring& unknownClientIp) {
+  const std::string bytes(body);
+  NativePrivateProfile memory(
+      [&bytes](const std::wstring&) { return std::optional<std::string>(bytes); });
+  return ReadServiceAnswer(memory, L"answer", unknownClientIp);
 }

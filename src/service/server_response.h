@@ -67,6 +67,16 @@ struct AnnouncementEntry {
 };
 inline constexpr int kAnnouncementSlots = 4;
 
+// A whole answer of the service, read once: every decision after the login reads this, never
+// the file the answer is kept in.
+struct ServiceAnswer {
+  AccountState account;
+  // Empty when the answer names no usable version (see ReadRequiredClientVersion).
+  std::optional<uint64_t> requiredClientVersion;
+  std::vector<RouteSetEntry> routeSets;
+  std::vector<VpnServerEntry> servers;
+};
+
 // `unknownClientIp` stands in for an absent "ClientIP".
 AccountState ReadAccountState(PrivateProfile& profile, const std::wstring& file,
                               const std::wstring& unknownClientIp);
@@ -84,6 +94,12 @@ std::optional<uint64_t> ParseClientVersion(std::wstring_view text);
 // "RequiredClientVersion" of section "VPN", parsed; empty makes the whole response invalid.
 std::optional<uint64_t> ReadRequiredClientVersion(PrivateProfile& profile,
                                                   const std::wstring& file);
+
+// The answer in `file`, read through `profile`.
+ServiceAnswer ReadServiceAnswer(PrivateProfile& profile, const std::wstring& file,
+                                const std::wstring& unknownClientIp);
+// The answer from the bytes as received, read as the system would read them from a file.
+ServiceAnswer ParseServiceAnswer(std::string_view body, const std::wstring& unknownClientIp);
 
 inline AccountState ReadAccountState(const std::wstring& file,
                                      const std::wstring& unknownClientIp) {

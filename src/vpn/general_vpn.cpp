@@ -139,8 +139,7 @@ int32_t CGeneralVpn::Prepare() {
   createdIpv6Routes_.clear();
   ipv6Unguarded_ = false;
   dnsUnguarded_ = false;
-  // Asked now, while a name still resolves the host's own way.
-  if (routeMode == RouteModeApplications && routeServer) routeServer->LearnTunnelServer();
+  RouteStrategy().Prepare(*this);
 
   RouteRow found{};
   std::vector<RouteRow> rows;
@@ -153,7 +152,7 @@ int32_t CGeneralVpn::Prepare() {
   hostDefaultRoute_ = found;
   // In mode 1 the tunnel takes over the default gateway, so the listed routes must keep the
   // host's own gateway.
-  tunnelRouteTemplate_ = routeMode == RouteModeDefaultGateway ? hostDefaultRoute_ : RouteRow{};
+  tunnelRouteTemplate_ = RouteStrategy().TunnelIsDefaultGateway() ? hostDefaultRoute_ : RouteRow{};
   return GENERAL_VPN_ERROR_SUCCESS;
 }
 
@@ -335,7 +334,7 @@ uint32_t CGeneralVpn::CreateOwnRoute(const std::string& destination, const std::
                                      const RouteRow& row, bool& ours) {
   // A listed default route is what a mode-2 route set asks for: one more default route, into
   // the tunnel. In mode 1 it would fight the tunnel for the default gateway.
-  const bool defaultAllowed = routeMode == RouteModeListedRoutes;
+  const bool defaultAllowed = RouteStrategy().ListedDefaultAllowed();
   const uint32_t result = CreateRoute(ChangedRoutes(), destination, netmask, row, defaultAllowed);
   ours = false;
   if (result != 0) return result;
@@ -349,51 +348,54 @@ uint32_t CGeneralVpn::CreateOwnRoute(const std::string& destination, const std::
 }
 
 bool CGeneralVpn::ModifyRoutes() {
-  const std::string local = WideToAnsi(localAddress_);
   failedRoutes_.clear();
   ChangeState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_SUCCESS, 0);
+  return RouteStrategy().ModifyRoutes(*this);
+}
 
-  if (routeMode == RouteModeApplications || routeMode == RouteModeListedRoutes) {
-    if (const uint32_t result = BuildTunnelRoute(routeTable_, tunnelRouteTemplate_, local)) {
-      ChangeState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_GET_GATEWAY,
-                  static_cast<int32_t>(result));
-      return false;
-    }
-  }
-  if (routeMode == RouteModeApplications) {
-    ApplyInterfaceMetric(routeTable_, tunnelRouteTemplate_);
-    // A tunnel reported up again finds its server running, and asking already.
-    if (routeServer && !routeServer->IsRunning()) {
-      routeServer->grantHostRoute = [this](uint32_t address) { return RequestHostRoute(address); };
-    }
-    if (!routeServer || !routeServer->Start(tunnelRouteTemplate_)) {
-      ChangeState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_START_ROUTE_REQUEST_SERVER, 0);
-      return false;
-    }
-    return true;
-  }
-  if (routeMode == RouteModeListedRoutes && !tunnelGateway_.empty()) {
-    const auto gateway = TryParseIpv4(WideToAnsi(tunnelGateway_));
-    if (gateway) tunnelRouteTemplate_.nextHop = *gateway;
-  }
-  if (routeMode != RouteModeDefaultGateway && routeMode != RouteModeListedRoutes) return true;
+// Asked now, while a name still resolves the host's own way.
+void CGeneralVpn::LearnTunnelServer() {
+  if (routeServer) routeServer->LearnTunnelServer();
+}
 
-  ApplyInterfaceMetric(routeTable_, tunnelRouteTemplate_);
-  ApplyInterfaceMetric(routeTable_, hostDefaultRoute_);
+bool CGeneralVpn::MakeTunnelRoute() {
+  const uint32_t result =
+      BuildTunnelRoute(routeTable_, tunnelRouteTemplate_, WideToAnsi(localAddress_));
+  if (result == 0) return true;
+  ChangeState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_GET_GATEWAY,
+              static_cast<int32_t>(result));
+  return false;
+}
 
-  if (proxyType != 0 && !stopping_) {
-    // The tunnel runs through the proxy, so the proxy must stay reachable the host's own way.
-    bool ours = false;
-    if (CreateOwnRoute(WideToAnsi(proxyHost), kHostMaskText, hostDefaultRoute_, ours) != 0) {
-      failedRoutes_.push_back(proxyHost);
-    }
-    proxyRouteCreated_ = proxyRouteCreated_ || ours;
+void CGeneralVpn::UseTunnelGateway() {
+  if (tunnelGateway_.empty()) return;
+  const auto gateway = TryParseIpv4(WideToAnsi(tunnelGateway_));
+  if (gateway) tunnelRouteTemplate_.nextHop = *gateway;
+}
+
+void CGeneralVpn::ApplyTunnelMetric() { ApplyInterfaceMetric(routeTable_, tunnelRouteTemplate_); }
+
+void CGeneralVpn::ApplyHostMetric() { ApplyInterfaceMetric(routeTable_, hostDefaultRoute_); }
+
+void CGeneralVpn::RouteProxyAroundTunnel() {
+  if (proxyType == 0 || stopping_) return;
+  // The tunnel runs through the proxy, so the proxy must stay reachable the host's own way.
+  bool ours = false;
+  if (CreateOwnRoute(WideToAnsi(proxyHost), kHostMaskText, hostDefaultRoute_, ours) != 0) {
+    failedRoutes_.push_back(proxyHost);
   }
-  // Before the route list, which may take a while: IPv6 is closed from the moment the tunnel
-  // is the default gateway.
-  if (routeMode == RouteModeDefaultGateway && !stopping_) GuardIpv6();
-  if (routeMode == RouteModeDefaultGateway && !stopping_) GuardDns();
+  proxyRouteCreated_ = proxyRouteCreated_ || ours;
+}
 
+void CGeneralVpn::CloseIpv6AroundTunnel() {
+  if (!stopping_) GuardIpv6();
+}
+
+void CGeneralVpn::KeepLookupsInTunnel() {
+  if (!stopping_) GuardDns();
+}
+
+bool CGeneralVpn::CreateListedRoutes() {
   std::string destination;
   std::string netmask;
   for (const std::wstring& line : routeList) {
@@ -417,11 +419,23 @@ bool CGeneralVpn::ModifyRoutes() {
   return true;
 }
 
+bool CGeneralVpn::StartHostRouteServer() {
+  // A tunnel reported up again finds its server running, and asking already.
+  if (routeServer && !routeServer->IsRunning()) {
+    routeServer->grantHostRoute = [this](uint32_t address) { return RequestHostRoute(address); };
+  }
+  if (!routeServer || !routeServer->Start(tunnelRouteTemplate_)) {
+    ChangeState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_START_ROUTE_REQUEST_SERVER, 0);
+    return false;
+  }
+  return true;
+}
+
 void CGeneralVpn::RestoreRoutes() {
   ChangeState(GENERAL_VPN_STATE_RESTORE_ROUTE, GENERAL_VPN_ERROR_SUCCESS, 0);
   // Only the rows this connection created: a failed line may be a route the host already had
   // (the same destination through the same gateway fails as existing), and it stays.
-  const bool defaultAllowed = routeMode == RouteModeListedRoutes;
+  const bool defaultAllowed = RouteStrategy().ListedDefaultAllowed();
   for (const auto& [destination, netmask] : createdListedRoutes_) {
     DeleteRoute(ChangedRoutes(), destination, netmask, tunnelRouteTemplate_, defaultAllowed);
   }

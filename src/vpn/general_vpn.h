@@ -34,6 +34,7 @@
 #include "vpn/dns_guard.h"
 #include "vpn/ipv6_route_table.h"
 #include "vpn/route_journal.h"
+#include "vpn/route_mode.h"
 #include "vpn/route_table.h"
 #include "vpn/vpn_route_request_base_server.h"
 
@@ -96,13 +97,9 @@ enum GeneralVpnError : int32_t {
   GENERAL_VPN_ERROR_START_ROUTE_REQUEST_SERVER = 7,
 };
 
-enum RouteMode : uint32_t {
-  RouteModeDefaultGateway = 1,  // the tunnel is the default gateway; listed routes bypass it
-  RouteModeListedRoutes = 2,    // listed routes go into the tunnel
-  RouteModeApplications = 3,    // host routes on request of the route-request server
-};
-
-class CGeneralVpn {
+// The engine applies its `routeMode` through the mode's strategy (vpn/route_mode.h), which runs
+// the engine's route steps below.
+class CGeneralVpn : private RouteModeSteps {
  public:
   // The least time between the start of a cleanup and the engine's end, so a hang-up still in
   // progress in the system has settled before the next connection starts.
@@ -217,7 +214,7 @@ class CGeneralVpn {
   std::wstring serverAddress;
   std::wstring userName;
   std::wstring password;
-  uint32_t routeMode = 0;
+  uint32_t routeMode = 0;  // a RouteMode; see RouteModeStrategyFor
   uint32_t proxyType = 0;  // 0 none, 1 HTTP, 2 SOCKS
   std::wstring proxyHost;
   std::wstring proxyUser;
@@ -228,6 +225,7 @@ class CGeneralVpn {
  protected:
   RouteTable& routeTable() { return routeTable_; }
   TickClock& clock() { return clock_; }
+  const RouteModeStrategy& RouteStrategy() const { return RouteModeStrategyFor(routeMode); }
 
   // On the worker, the connector's part of Connect: the common preparation (Prepare) first,
   // then its tunnel. 0 means reports will follow; otherwise an error code, also stored.
@@ -296,10 +294,21 @@ class CGeneralVpn {
   void GuardDns();
   // The index of the adapter holding the tunnel's local address; 0 when none does.
   uint32_t TunnelInterface();
-  // Changes the routing table for the tunnel just brought up; reports MODIFY_ROUTE, and on
-  // failure MODIFY_ROUTE again with the error. True on success; false on failure and when
-  // Disconnect stopped it, which reports nothing more.
+  // Changes the routing table for the tunnel just brought up, through the route mode's
+  // strategy; reports MODIFY_ROUTE, and on failure MODIFY_ROUTE again with the error. True on
+  // success; false on failure and when Disconnect stopped it, which reports nothing more.
   bool ModifyRoutes();
+  // The route steps of RouteModeSteps, on the worker.
+  void LearnTunnelServer() override;
+  bool MakeTunnelRoute() override;
+  void UseTunnelGateway() override;
+  void ApplyTunnelMetric() override;
+  void ApplyHostMetric() override;
+  void RouteProxyAroundTunnel() override;
+  void CloseIpv6AroundTunnel() override;
+  void KeepLookupsInTunnel() override;
+  bool CreateListedRoutes() override;
+  bool StartHostRouteServer() override;
   // Removes the routes ModifyRoutes created and the host routes; reports RESTORE_ROUTE.
   void RestoreRoutes();
   // Creates one route; `ours` tells whether this connection made it, which a row the host

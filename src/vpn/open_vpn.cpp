@@ -74,7 +74,7 @@ std::wstring COpenVpn::BuildCommandLine() const {
                       folder + L"\\ca.crt\" --tls-client --service " + kOpenVpnExitEventName +
                       L" --remap-usr1 SIGTERM --verb 5";
   line += L" --cipher none --tun-mtu 1400";
-  if (routeMode == RouteModeDefaultGateway) line += L" --redirect-gateway";
+  if (RouteStrategy().TunnelIsDefaultGateway()) line += L" --redirect-gateway";
   if (proxyType == 1) {
     line += L" --http-proxy " + proxyHost + L" " + std::to_wstring(proxyPort) + L" stdin";
   } else if (proxyType == 2) {

@@ -97,7 +97,7 @@ int32_t CWindowsVpn::StartTunnel() {
   RasEntryProperties entry;
   const bool encrypted = useMppe != 0 && tunnelType == kWindowsVpnTunnelPptp;
   entry.options = encrypted ? kEntryOptionsEncrypted : kEntryOptionsPlain;
-  if (routeMode == RouteModeDefaultGateway) entry.options |= kEntryOptionRemoteDefaultGateway;
+  if (RouteStrategy().TunnelIsDefaultGateway()) entry.options |= kEntryOptionRemoteDefaultGateway;
   entry.localPhoneNumber = serverAddress;
   entry.netProtocols = kNetProtocolIp;
   entry.framingProtocol = kFramingPpp;

@@ -87,7 +87,7 @@ TEST_F(AnnouncementsTest, EachSlotIsReadByItsOwnIndex) {
   EXPECT_EQ(slots_[1], kBlank);
   EXPECT_EQ(slots_[2], (Slot{L"[" + LocalDate(0) + L"] Second", L"http://news.example/2?a=1&b=2"}));
   EXPECT_EQ(slots_[3], kBlank);  // a link without a headline opens nothing
-  EXPECT_TRUE(update_.files.empty());
+  EXPECT_TRUE(update_.answers.empty());
   EXPECT_TRUE(clientIps_.empty());
 }
 
@@ -118,7 +118,8 @@ TEST_F(AnnouncementsTest, AnswerTheFileCouldNotTakeIsReadFromMemory) {
 TEST_F(AnnouncementsTest, FreshAnswerPassesTheUpdateCheckFirst) {
   Store(kAnswer);
   Show(false);
-  EXPECT_EQ(update_.files, std::vector<std::wstring>{Utf8ToWide(path_.string())});
+  ASSERT_EQ(update_.answers.size(), 1u);
+  EXPECT_EQ(update_.answers[0].requiredClientVersion, ParseClientVersion(L"2.1.0.0"));
   EXPECT_EQ(clientIps_, std::vector<std::wstring>{L"203.0.113.7"});
   EXPECT_EQ(slots_[2].caption, L"[" + LocalDate(0) + L"] Second");
 

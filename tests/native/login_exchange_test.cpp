@@ -7,14 +7,11 @@
 #include <fstream>
 
 #include "base/text.h"
-#include "config/memory_overlay_profile.h"
-#include "config/native_private_profile.h"
 #include "config/text_table.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_data_protection.h"
 #include "fakes/fake_login_ports.h"
 #include "fakes/fake_registry_profile.h"
-#include "fakes/oplocked_profile.h"
 #include "fakes/fake_route_table.h"
 #include "service/http_url.h"
 
@@ -125,10 +122,11 @@ class LoginExchangeTest : public ::testing::Test {
     inputs_.loginHost = L"http://127.0.0.1:18088/";
     inputs_.userName = L"demo";
     inputs_.password = L"demo123";
-    inputs_.responseFile = AnsiToWide((dir_ / "Kavrin.ini").string());
+    inputs_.responseRecord = AnsiToWide((dir_ / "Kavrin.ini").string());
+    policy_.record = inputs_.responseRecord;
     inputs_.referralTag = L"main";
     inputs_.identity = {"BIOS-1", "DISK-2", "MAC-3"};
-    policy_.choice.routeSetCode = -2;
+    policy_.choice.routes = RouteSetChoice::AllTraffic();
     policy_.choice.server.serverHost = L"vpn2.example.com";
     policy_.choice.server.pptpUseMppe = 1;
     policy_.choice.tunnelType = 1;
@@ -145,8 +143,6 @@ class LoginExchangeTest : public ::testing::Test {
   FakeRegistryProfile registry_;
   FakeDataProtection protection_;
   SettingsStore settings_{registry_, protection_};
-  OplockedProfile files_;
-  MemoryOverlayProfile profile_{files_};
   FakeLoginFetcher fetcher_;
   FakeUpdateCheck update_;
   FakePolicyChooser policy_;
@@ -155,7 +151,6 @@ class LoginExchangeTest : public ::testing::Test {
   FakeEngineFactory engines_{routes_, clock_};
   RecordingLoginView view_;
   LoginPorts ports_{settings_,
-                    profile_,
                     fetcher_,
                     update_,
                     policy_,
@@ -176,7 +171,7 @@ TEST_F(LoginExchangeTest, SuccessBuildsAConfiguredEngine) {
                     kTwoServersOneRouteSet));
   const LoginOutcome outcome = Login();
   ASSERT_NE(outcome.engine, nullptr);
-  EXPECT_EQ(outcome.routeSetCode, -2);
+  EXPECT_EQ(outcome.plan.chosen, RouteSetChoice::AllTraffic());
   const CGeneralVpn& engine = *outcome.engine;
   EXPECT_EQ(engine.routeMode, RouteModeDefaultGateway);
   EXPECT_TRUE(engine.routeList.empty());
@@ -192,8 +187,10 @@ TEST_F(LoginExchangeTest, SuccessBuildsAConfiguredEngine) {
   ASSERT_EQ(view_.boxes.size(), 1u);
   EXPECT_EQ(view_.boxes[0].text, L"\u6B22\u8FCE");
   EXPECT_EQ(view_.boxes[0].icon, MessageIcon::kInformation);
-  EXPECT_TRUE(policy_.responseExisted);
-  EXPECT_EQ(update_.files, std::vector<std::wstring>{inputs_.responseFile});
+  EXPECT_TRUE(policy_.recordExisted);
+  ASSERT_EQ(update_.answers.size(), 1u);
+  EXPECT_EQ(update_.answers[0].requiredClientVersion, ParseClientVersion(L"2.1.0.0"));
+  EXPECT_EQ(policy_.offered.servers.size(), 2u);
   EXPECT_EQ(engine.callback.load(), nullptr);
 
   ASSERT_EQ(fetcher_.calls.size(), 1u);
@@ -213,7 +210,7 @@ TEST_F(LoginExchangeTest, SuccessBuildsAConfiguredEngine) {
 }
 
 TEST_F(LoginExchangeTest, RouteSetWithoutGatewayKeyListsItsRoutes) {
-  policy_.choice.routeSetCode = 0;
+  policy_.choice.routes = RouteSetChoice::ServiceSet(0);
   Answer(ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet));
   Answer("8.8.8.0 mask 255.255.255.0\r\n\r\n203.0.113.0 mask 255.255.255.0\r\n");
   const LoginOutcome outcome = Login();
@@ -233,13 +230,27 @@ TEST_F(LoginExchangeTest, RouteSetWithoutGatewayKeyListsItsRoutes) {
 }
 
 TEST_F(LoginExchangeTest, RouteSetWithGatewayKeyTunnelsEverything) {
-  policy_.choice.routeSetCode = 0;
+  policy_.choice.routes = RouteSetChoice::ServiceSet(0);
   Answer(
       ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet + "ModifyDefaultGateway0=1\r\n"));
   Answer("0.0.0.0 mask 0.0.0.0\r\n");
   const LoginOutcome outcome = Login();
   ASSERT_NE(outcome.engine, nullptr);
   EXPECT_EQ(outcome.engine->routeMode, RouteModeDefaultGateway);
+}
+
+// A choice that names no route set the answer lists is refused before anything is fetched.
+TEST_F(LoginExchangeTest, RouteChoiceTheAnswerDoesNotOfferIsRefused) {
+  for (const std::optional<RouteSetChoice>& routes :
+       {std::optional<RouteSetChoice>(), std::optional(RouteSetChoice::ServiceSet(1))}) {
+    policy_.choice.routes = routes;
+    fetcher_.calls.clear();
+    Answer(ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet));
+    EXPECT_EQ(Login().engine, nullptr);
+    EXPECT_EQ(view_.status, GetText("LoginIsCancelled"));
+    EXPECT_EQ(fetcher_.calls.size(), 1u);
+    EXPECT_TRUE(engines_.types.empty());
+  }
 }
 
 TEST_F(LoginExchangeTest, RefusalShowsTheServiceMessage) {
@@ -299,7 +310,7 @@ TEST_F(LoginExchangeTest, ExitDuringALoginEndsItQuietlyAndAFetchThatCannotStartB
   exiting = false;
   fetcher_.whileOpen = nullptr;
   fetcher_.calls.clear();
-  policy_.choice.routeSetCode = 0;
+  policy_.choice.routes = RouteSetChoice::ServiceSet(0);
   policy_.whileOpen = [&] { exiting = true; };
   Answer(ok);
   Answer("8.8.8.0 mask 255.255.255.0\r\n");
@@ -352,7 +363,7 @@ TEST_F(LoginExchangeTest, ResponseFileIsGoneAfterEveryOutcome) {
        [&] {
          Answer(ok);
          Answer("", LoginFetcher::Result::kFailed);
-         policy_.choice.routeSetCode = 0;
+         policy_.choice.routes = RouteSetChoice::ServiceSet(0);
        },
        GetText("LoginIsCancelled")},
       {"unknown tunnel",
@@ -368,7 +379,7 @@ TEST_F(LoginExchangeTest, ResponseFileIsGoneAfterEveryOutcome) {
     fetcher_.answers.clear();
     update_.result = 0;
     policy_.accept = true;
-    policy_.choice.routeSetCode = -2;
+    policy_.choice.routes = RouteSetChoice::AllTraffic();
     policy_.choice.tunnelType = 1;
     // A read-only leftover of an earlier run must not stop the answer from being written.
     { std::ofstream(dir_ / "Kavrin.ini") << "stale"; }
@@ -381,20 +392,31 @@ TEST_F(LoginExchangeTest, ResponseFileIsGoneAfterEveryOutcome) {
   }
 }
 
-// Attack: someone holding an oplock on the response file rewrites it the moment we open it to
-// read. Every decision is made from what the service sent; where the data folder is not ours no
-// file is written at all.
+// Attack: someone rewrites the record while the policy dialog is open. Every decision is made
+// from what the service sent; where the data folder is not ours no record is written at all.
 TEST_F(LoginExchangeTest, TheAnswerIsJudgedAsReceivedNeverAsReadBack) {
-  files_.rewrites[inputs_.responseFile] =
-      ServiceAnswer("AuthResult=error\r\nAuthMessage=planted\r\n", kTwoServersOneRouteSet);
+  policy_.choice.routes = RouteSetChoice::ServiceSet(0);
+  policy_.whileOpen = [&] {
+    std::ofstream(dir_ / "Kavrin.ini", std::ios::trunc)
+        << ServiceAnswer("AuthResult=OK\r\n",
+                         "[Routes]\r\nTitle0=Planted\r\nRouteId0=planted\r\n"
+                         "ModifyDefaultGateway0=1\r\n");
+  };
   Answer(ServiceAnswer("AuthResult=OK\r\nAuthMessage=welcome\r\n", kTwoServersOneRouteSet));
-  ASSERT_NE(Login().engine, nullptr);
-  ASSERT_FALSE(view_.boxes.empty());
+  Answer("10.0.0.0 mask 255.0.0.0\r\n");
+  const LoginOutcome outcome = Login();
+  ASSERT_NE(outcome.engine, nullptr);
   EXPECT_EQ(view_.boxes.back().text, L"welcome");
-  EXPECT_TRUE(policy_.responseExisted) << "still kept for the record";
+  EXPECT_TRUE(policy_.recordExisted) << "still kept for the record";
+  ASSERT_EQ(fetcher_.calls.size(), 2u);
+  EXPECT_NE(fetcher_.calls[1].urls.at(0).find(L"&id=overseas&"), std::wstring::npos);
+  EXPECT_EQ(outcome.engine->routeMode, RouteModeListedRoutes);
+  EXPECT_FALSE(ResponseFileExists());
 
   inputs_.keepRecord = false;
+  policy_.whileOpen = nullptr;
+  policy_.choice.routes = RouteSetChoice::AllTraffic();
   Answer(ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet));
   EXPECT_NE(Login().engine, nullptr);
-  EXPECT_FALSE(policy_.responseExisted);
+  EXPECT_FALSE(policy_.recordExisted);
 }

@@ -148,7 +148,7 @@ class MainWindowTest : public ::testing::Test {
     fs::create_directories(dir_);
     exe_ = AnsiToWide((dir_ / "Kavrin.exe").string());
     MakeController(L"main");
-    policy_.choice.routeSetCode = -2;
+    policy_.choice.routes = RouteSetChoice::AllTraffic();
     policy_.choice.tunnelType = 1;
     registry_.Put(L"Main", L"Tip_HideAfterConnection", uint32_t{1});
     settings_.SaveCredentials(L"demo", L"demo123");
@@ -157,7 +157,8 @@ class MainWindowTest : public ::testing::Test {
     MainWindowSettings settings;
     settings.builtInLoginHosts = L"http://a/;;http://b/;http://c/";
     settings.referralTag = referralTag;
-    settings.responseFile = AnsiToWide((dir_ / "Kavrin.ini").string());
+    settings.responseRecord = AnsiToWide((dir_ / "Kavrin.ini").string());
+    policy_.record = settings.responseRecord;
     settings.announcementFile = AnsiToWide((dir_ / "KavrinAnns.ini").string());
     settings.keepRecords = keepRecords_;
     MainWindowPorts ports{view_,
@@ -170,7 +171,6 @@ class MainWindowTest : public ::testing::Test {
                           news_,
                           bind_,
                           probes_,
-                          profile_,
                           fetcher_,
                           update_,
                           policy_,
@@ -322,7 +322,7 @@ TEST_F(MainWindowTest, NothingIsWrittenWhereTheDataFolderIsNotOurs) {
   MakeController(L"main");
   Connected();
   EXPECT_FALSE(fs::exists(dir_ / "KavrinAnns.ini"));
-  EXPECT_FALSE(policy_.responseExisted);
+  EXPECT_FALSE(policy_.recordExisted);
 }
 
 TEST_F(MainWindowTest, CutOffAnswerDoesNotWin) {
@@ -412,7 +412,7 @@ TEST_F(MainWindowTest, GoodStartSwapsTheButtons) {
   EXPECT_EQ(engine.callback.load(), &callback_);
   EXPECT_FALSE(view_.connectEnabled);
   EXPECT_TRUE(view_.disconnectEnabled);
-  EXPECT_EQ(controller_->routeSetCode(), -2);
+  EXPECT_EQ(controller_->routeChoice(), RouteSetChoice::AllTraffic());
 }
 
 TEST_F(MainWindowTest, EnterActsAsConnectOnlyWhileConnectCanBePressed) {
@@ -490,7 +490,7 @@ TEST_F(MainWindowTest, GoingOnDespiteFailedRoutesKeepsTheConnection) {
 }
 
 TEST_F(MainWindowTest, AllDoneHidesToTheTrayAndRepairsTheAdapter) {
-  policy_.choice.routeSetCode = -3;
+  policy_.choice.routes = RouteSetChoice::Applications();
   FakeEngine& engine = Connected();
   bind_.loaded = true;
   engine.localAddress = L"10.8.0.6";
@@ -507,7 +507,7 @@ TEST_F(MainWindowTest, AllDoneHidesToTheTrayAndRepairsTheAdapter) {
   // Disconnect stops the binding module too.
   controller_->OnCommand(kDisconnect);
   EXPECT_EQ(bind_.calls.back(), FakeBindModule::Call::kStop);
-  EXPECT_EQ(controller_->routeSetCode(), -1);
+  EXPECT_FALSE(controller_->routeChoice());
   EXPECT_EQ(view_.status, GetText("AlreadyDisconnected"));
 }
 
@@ -568,7 +568,7 @@ TEST_F(MainWindowTest, WithoutATrayIconTheWindowIsNeverHidden) {
 // A question's box runs its own message loop, so reports arrive while it is open; the tunnel may
 // also be reported up a second time.
 TEST_F(MainWindowTest, EachChangeIsHandledOnceAndTheConnectionsStepsOncePerConnection) {
-  policy_.choice.routeSetCode = -3;
+  policy_.choice.routes = RouteSetChoice::Applications();
   FakeEngine& engine = Connected();
   bind_.loaded = true;
   engine.failedRoutes = {L"10.0.0.0 mask 255.0.0.0"};
@@ -592,7 +592,7 @@ TEST_F(MainWindowTest, EachChangeIsHandledOnceAndTheConnectionsStepsOncePerConne
 }
 
 TEST_F(MainWindowTest, BrokenBindingModuleIsToldButTheConnectionStays) {
-  policy_.choice.routeSetCode = -3;
+  policy_.choice.routes = RouteSetChoice::Applications();
   FakeEngine& engine = Connected();
   bind_.loaded = false;
   Report(engine, GENERAL_VPN_STATE_ALL_DONE);
@@ -822,12 +822,12 @@ class ReconnectTest : public MainWindowTest {
     policy_.choice.server.serverHost = L"vpn1.example.com";
     StartWithHost();
   }
-  // Logs in with route set `routeSetCode` (0: mode 2 with one listed route) and connects.
-  FakeEngine& LogIn(int32_t routeSetCode) {
-    policy_.choice.routeSetCode = routeSetCode;
+  // Logs in with `routes` (the service's set 0: mode 2 with one listed route) and connects.
+  FakeEngine& LogIn(RouteSetChoice routes) {
+    policy_.choice.routes = routes;
     fetcher_.answers.push_back(
         {LoginFetcher::Result::kOk, ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet)});
-    if (routeSetCode >= 0) {
+    if (routes.kind == RouteSetKind::kServiceSet) {
       fetcher_.answers.push_back({LoginFetcher::Result::kOk, "10.1.0.0 255.255.0.0\r\n"});
     }
     controller_->OnCommand(kConnect);
@@ -836,8 +836,8 @@ class ReconnectTest : public MainWindowTest {
     return engine;
   }
   // Connected, then the link drops.
-  FakeEngine& UpThenDropped(int32_t routeSetCode = 0) {
-    FakeEngine& engine = LogIn(routeSetCode);
+  FakeEngine& UpThenDropped(RouteSetChoice routes = RouteSetChoice::ServiceSet(0)) {
+    FakeEngine& engine = LogIn(routes);
     engine.statisticsFail = true;
     controller_->OnTimer(kWatchTimer);
     return engine;
@@ -984,7 +984,7 @@ TEST_F(ReconnectTest, MovedDefaultRouteRedialsInRouteModeOneOnly) {
   RouteRow wifi = routes_.forwardTable[0];
   wifi.nextHop = Ip("172.20.10.1");
   wifi.interfaceIndex = 12;
-  LogIn(0);
+  LogIn(RouteSetChoice::ServiceSet(0));
   routes_.forwardTable[0] = wifi;
   controller_->OnRouteTableChanged();
   EXPECT_EQ(view_.timers.count(kRouteSettleTimer), 0u);
@@ -993,7 +993,7 @@ TEST_F(ReconnectTest, MovedDefaultRouteRedialsInRouteModeOneOnly) {
   FinishRestore();
   routes_.SetLanHost();
   routes_.forwardTable.push_back(tunnelDefault);
-  LogIn(-2);
+  LogIn(RouteSetChoice::AllTraffic());
   // The tunnel losing its own default route is not a move; the statistics tell of that.
   routes_.forwardTable.pop_back();
   controller_->OnRouteTableChanged();

@@ -148,10 +148,9 @@ class OnlineUpdateTest : public ::testing::Test {
     launcher_.opened.clear();
     launcher_.heldWhenOpened.clear();
     OnlineUpdate update({view_, downloader ? *downloader : downloader_, launcher_, version_,
-                         SystemPrivateProfile(), *settings_, [this] { ++exits_; },
-                         downloadsAllowed_},
+                         *settings_, [this] { ++exits_; }, downloadsAllowed_},
                         paths_);
-    return update.Check(file);
+    return update.Check(ReadServiceAnswer(SystemPrivateProfile(), file, L""));
   }
 
   std::wstring LastBox() const { return view_.boxes.empty() ? L"" : view_.boxes.back().text; }

@@ -180,7 +180,6 @@ class PolicyController : public ::testing::Test {
            ("kv_policy_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir_);
-    file_ = AnsiToWide((dir_ / "Kavrin.ini").string());
     machine_.keys[kRasManParametersKey];
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -201,14 +200,14 @@ class PolicyController : public ::testing::Test {
               "=" + s.protocols + "\r\nLoad" + i + "=" + s.load + "\r\nServerHost" + i + "=" +
               s.host + "\r\n";
     }
-    ASSERT_TRUE(SaveResponseBody(file_, body));
+    answer_ = ParseServiceAnswer(body, L"");
   }
 
   VpnPolicyController& Start() {
     controller_ = std::make_unique<VpnPolicyController>(
-        view_, VpnPolicyController::Ports{profile_, settings_, bind_, speed_, l2tp_, openvpn_,
-                                          L"C:\\Kavrin\\"},
-        file_);
+        view_,
+        VpnPolicyController::Ports{settings_, bind_, speed_, l2tp_, openvpn_, L"C:\\Kavrin\\"},
+        answer_);
     view_.controller = controller_.get();
     controller_->Start();
     return *controller_;
@@ -224,8 +223,7 @@ class PolicyController : public ::testing::Test {
   }
 
   fs::path dir_;
-  std::wstring file_;
-  NativePrivateProfile profile_;
+  ServiceAnswer answer_;
   FakeRegistryProfile registry_;
   FakeDataProtection protection_;
   SettingsStore settings_{registry_, protection_};
@@ -252,8 +250,8 @@ TEST_F(PolicyController, RouteListHasTheFixedItemsThenRouteSetsUpToTheFirstBlank
   Respond({}, kTwoRegions);
   Start();
   ASSERT_EQ(view_.routeItems.size(), 2u);
-  EXPECT_EQ(view_.routeItems[0], std::make_pair(GetText("VpnRouteForAll"), -2));
-  EXPECT_EQ(view_.routeItems[1], std::make_pair(GetText("VpnRouteForApp"), -3));
+  EXPECT_EQ(view_.routeItems[0], std::make_pair(GetText("VpnRouteForAll"), kRouteSetAllTraffic));
+  EXPECT_EQ(view_.routeItems[1], std::make_pair(GetText("VpnRouteForApp"), kRouteSetApplications));
   EXPECT_EQ(view_.routeSelected, 0) << "an absent saved route means all traffic";
   EXPECT_EQ(view_.tip, GetText("VpnRouteForAll") + L": " + GetText("VpnRoutesTipForAll"));
   EXPECT_FALSE(view_.applicationLayout);
@@ -303,7 +301,8 @@ TEST_F(PolicyController, ServersWithoutKnownRegionsGiveNoTabsAndOkAsksForAServer
   controller_->OnOk();
   EXPECT_EQ(view_.messages, std::vector<std::wstring>{GetText("YouHavenotChosenVpnServer")});
   EXPECT_EQ(view_.ended, -1);
-  EXPECT_EQ(Saved(L"LastVpnRouteIndex"), 0xFFFFFFFEu) << "the route check passed and was saved";
+  EXPECT_EQ(Saved(L"LastVpnRouteIndex"), static_cast<uint32_t>(kRouteSetAllTraffic))
+      << "the route check passed and was saved";
   EXPECT_FALSE(Saved(L"LastVpnServerId"));
 }
 
@@ -532,7 +531,7 @@ TEST_F(PolicyController, EachFailedCheckKeepsWhatTheEarlierStepsWrote) {
   EXPECT_EQ(Saved(L"VpnType"), 0u) << "still the value set before the dialog";
   EXPECT_EQ(speed_.stops, 0) << "the test goes on while the dialog stays open";
   EXPECT_EQ(view_.ended, -1);
-  EXPECT_EQ(controller_->choice().routeSetCode, -1) << "results change only on success";
+  EXPECT_FALSE(controller_->choice().routes) << "results change only on success";
 
   // L2TP is the only type Dallas offers; a checked but disabled PPTP does not count.
   view_.CheckTypeButton(kTunnelPptp, true);
@@ -545,7 +544,7 @@ TEST_F(PolicyController, EachFailedCheckKeepsWhatTheEarlierStepsWrote) {
   EXPECT_EQ(Saved(L"VpnType"), 2u);
   EXPECT_EQ(speed_.stops, 1);
   EXPECT_EQ(view_.ended, 1);
-  EXPECT_EQ(controller_->choice().routeSetCode, 0);
+  EXPECT_EQ(controller_->choice().routes, RouteSetChoice::ServiceSet(0));
   EXPECT_EQ(controller_->choice().tunnelType, kTunnelL2tp);
   EXPECT_EQ(controller_->choice().server.serverId, 12);
   EXPECT_EQ(controller_->choice().server.serverHost, L"10.0.0.1");
@@ -557,7 +556,7 @@ TEST_F(PolicyController, CancelStopsTheTestAndLeavesTheChoiceAlone) {
   controller_->OnCancel();
   EXPECT_EQ(speed_.stops, 1);
   EXPECT_EQ(view_.ended, 0);
-  EXPECT_EQ(controller_->choice().routeSetCode, -1);
+  EXPECT_FALSE(controller_->choice().routes);
   EXPECT_EQ(registry_.size(), 0u);
 }
 

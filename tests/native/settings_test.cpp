@@ -9,6 +9,7 @@
 #include "config/native_private_profile.h"
 #include "config/program_data_folder.h"
 #include "config/program_settings.h"
+#include "config/route_set_code.h"
 #include "config/settings_store.h"
 #include "fakes/fake_data_protection.h"
 #include "fakes/fake_registry_profile.h"
@@ -26,7 +27,7 @@ TEST_F(SettingsStoreTest, EmptyProfileGivesTheDefaults) {
   EXPECT_TRUE(store_.GetSavePassword());
   EXPECT_EQ(store_.GetUsername(), L"");
   EXPECT_EQ(store_.LoadPassword(), std::nullopt);
-  EXPECT_EQ(store_.GetLastVpnRouteIndex(), -2);
+  EXPECT_EQ(store_.GetLastVpnRouteIndex(), kRouteSetAllTraffic);
   EXPECT_EQ(store_.GetLastVpnTabGroupIndex(), 0u);
   EXPECT_EQ(store_.GetLastVpnServerId(), -1);
   EXPECT_EQ(store_.GetVpnType(), 1);
@@ -41,11 +42,11 @@ TEST_F(SettingsStoreTest, EmptyProfileGivesTheDefaults) {
 }
 
 TEST_F(SettingsStoreTest, NegativeChoicesSurviveTheDwordRoundTrip) {
-  store_.SetLastVpnRouteIndex(-3);
+  store_.SetLastVpnRouteIndex(kRouteSetApplications);
   store_.SetLastVpnServerId(-1);
   EXPECT_EQ(registry_.Get(L"Main", L"LastVpnRouteIndex"),
-            FakeRegistryProfile::Value(uint32_t{0xFFFFFFFD}));
-  EXPECT_EQ(store_.GetLastVpnRouteIndex(), -3);
+            FakeRegistryProfile::Value(static_cast<uint32_t>(kRouteSetApplications)));
+  EXPECT_EQ(store_.GetLastVpnRouteIndex(), kRouteSetApplications);
   EXPECT_EQ(store_.GetLastVpnServerId(), -1);
 }
 

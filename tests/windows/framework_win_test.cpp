@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/unique_handle_win.h"
+#include "config/route_set_code.h"
 #include "framework/application_win.h"
 #include "framework/dialog_win.h"
 #include "framework/module_win.h"
@@ -41,13 +42,15 @@ class RegistryProfileTest : public ::testing::Test {
 };
 
 TEST_F(RegistryProfileTest, ValuesRoundTripUnderTheAppKey) {
-  EXPECT_TRUE(profile_.WriteProfileInt(L"Main", L"LastVpnRouteIndex", static_cast<uint32_t>(-2)));
+  EXPECT_TRUE(profile_.WriteProfileInt(L"Main", L"LastVpnRouteIndex",
+                                       static_cast<uint32_t>(kRouteSetAllTraffic)));
   EXPECT_TRUE(profile_.WriteProfileString(L"Main", L"Username", std::wstring(L"\u5f20\u4e09")));
   EXPECT_TRUE(profile_.WriteProfileString(L"Main", L"Empty", std::wstring()));
   const std::vector<uint8_t> blob = {0, 1, 2, 0xFF, 0};
   EXPECT_TRUE(profile_.WriteProfileBinary(L"Main", L"Password", blob));
 
-  EXPECT_EQ(static_cast<int32_t>(profile_.GetProfileInt(L"Main", L"LastVpnRouteIndex", 7)), -2);
+  EXPECT_EQ(static_cast<int32_t>(profile_.GetProfileInt(L"Main", L"LastVpnRouteIndex", 7)),
+            kRouteSetAllTraffic);
   EXPECT_EQ(profile_.GetProfileString(L"Main", L"Username", L"x"), L"\u5f20\u4e09");
   EXPECT_EQ(profile_.GetProfileString(L"Main", L"Empty", L"x"), L"");
   EXPECT_EQ(profile_.GetProfileBinary(L"Main", L"Password"), blob);

@@ -153,7 +153,7 @@ TEST(PolicyDialogWin, MeasuresLoopbackServersAndOkReturnsTheThreeResults) {
   options.idleSleepMs = 20;
 
   {
-    CDlgVpnPolicy dialog(response,
+    CDlgVpnPolicy dialog(ReadServiceAnswer(SystemPrivateProfile(), response, L""),
                          CDlgVpnPolicy::Ports{SystemPrivateProfile(), settings, bindModule, machine,
                                               restarter, 5, &IcmpEchoProbe::Create, options});
     g_dialog = &dialog;
@@ -162,7 +162,7 @@ TEST(PolicyDialogWin, MeasuresLoopbackServersAndOkReturnsTheThreeResults) {
     ASSERT_EQ(dialog.DoModal(nullptr), IDOK) << "the measurements did not finish in time";
 
     const PolicyChoice& choice = dialog.choice();
-    EXPECT_EQ(choice.routeSetCode, 0);
+    EXPECT_EQ(choice.routes, RouteSetChoice::ServiceSet(0));
     EXPECT_EQ(choice.server.serverId, 101);
     EXPECT_EQ(choice.tunnelType, 2);
     EXPECT_EQ(machine.opened, 1) << "L2TP was prepared";
@@ -224,14 +224,15 @@ TEST(PolicyDialogWin, CentresOnItsOwnerInsideTheWorkAreaAndTabReachesEveryContro
                                work.top + 40, 327, 464, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(owner, nullptr);
   {
-    CDlgVpnPolicy dialog(response, CDlgVpnPolicy::Ports{SystemPrivateProfile(),
-                                                        settings,
-                                                        bindModule,
-                                                        machine,
-                                                        restarter,
-                                                        5,
-                                                        &IcmpEchoProbe::Create,
-                                                        {}});
+    CDlgVpnPolicy dialog(ReadServiceAnswer(SystemPrivateProfile(), response, L""),
+                         CDlgVpnPolicy::Ports{SystemPrivateProfile(),
+                                              settings,
+                                              bindModule,
+                                              machine,
+                                              restarter,
+                                              5,
+                                              &IcmpEchoProbe::Create,
+                                              {}});
     g_dialog = &dialog;
     g_focus_path.clear();
     ::SetTimer(nullptr, 0, 50, WalkTabOrder);

@@ -20,12 +20,14 @@
 #include "base/text.h"
 #include "config/data_protection_win.h"
 #include "config/machine_registry_win.h"
+#include "config/route_set_code.h"
 #include "config/settings_store.h"
 #include "config/text_table.h"
 #include "framework/user_registry_profile_win.h"
 #include "policy/bind_module_win.h"
 #include "policy/dlg_vpn_policy_win.h"
 #include "policy/icmp_echo_probe_win.h"
+#include "service/server_response.h"
 #include "skin/skin_registry_win.h"
 #include "skin/skin_startup_win.h"
 
@@ -160,7 +162,7 @@ int main() {
   speedOptions.ntpPort = ntpPort;
 
   CPreviewDialog dialog(
-      response,
+      ReadServiceAnswer(SystemPrivateProfile(), response, L""),
       CDlgVpnPolicy::Ports{SystemPrivateProfile(), settings, bindModule, machine, restarter,
                            OperatingSystemMajorVersion(), &IcmpEchoProbe::Create, speedOptions});
   dialog.okAfter = okAfter;
@@ -168,7 +170,7 @@ int main() {
   std::printf("dialog=%s\n", code == IDOK ? "ok" : (code == IDCANCEL ? "cancel" : "failed"));
   if (code == IDOK) {
     const PolicyChoice& choice = dialog.choice();
-    std::printf("route_set=%d server=%d host=%s tunnel=%d\n", choice.routeSetCode,
+    std::printf("route_set=%d server=%d host=%s tunnel=%d\n", RouteSetCode(choice.routes),
                 choice.server.serverId, WideToUtf8(choice.server.serverHost).c_str(),
                 choice.tunnelType);
   }

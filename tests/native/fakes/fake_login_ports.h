@@ -47,19 +47,20 @@ class FakeLoginFetcher : public LoginFetcher {
 
 class FakeUpdateCheck : public OnlineUpdateCheck {
  public:
-  int Check(const std::wstring& file) override {
-    files.push_back(file);
+  int Check(const ServiceAnswer& answer) override {
+    answers.push_back(answer);
     return result;
   }
   int result = kContinue;
-  std::vector<std::wstring> files;
+  std::vector<ServiceAnswer> answers;
 };
 
 class FakePolicyChooser : public PolicyChooser {
  public:
-  bool ChoosePolicy(const std::wstring& responseFile, PolicyChoice& picked) override {
+  bool ChoosePolicy(const ServiceAnswer& answer, PolicyChoice& picked) override {
     ++calls;
-    responseExisted = std::filesystem::exists(std::filesystem::path(responseFile));
+    offered = answer;
+    recordExisted = !record.empty() && std::filesystem::exists(std::filesystem::path(record));
     if (whileOpen) whileOpen();
     if (!accept) return false;
     picked = choice;
@@ -69,7 +70,11 @@ class FakePolicyChooser : public PolicyChooser {
   PolicyChoice choice;
   int calls = 0;
   std::function<void()> whileOpen;
-  bool responseExisted = false;
+  // The answer the dialog was shown.
+  ServiceAnswer offered;
+  // Where the login keeps its record, and whether it was there while the dialog was open.
+  std::wstring record;
+  bool recordExisted = false;
 };
 
 // An engine whose connection is whatever the test says.
