@@ -39,6 +39,8 @@ SIM = os.path.join(ROOT, "tools", "service_sim", "sim.py")
 USER_EDIT = constant("src/app/dlg_vpn_main_win.h", "kUserNameId")
 PASSWORD_EDIT = constant("src/app/dlg_vpn_main_win.h", "kPasswordId")
 CONNECT = constant("src/app/main_window_controller.h", "kConnect")
+# The stored route-set number of "the chosen applications", as the settings keep it.
+ROUTE_SET_APPLICATIONS = constant("src/config/route_set_code.h", "kRouteSetApplications")
 DISCONNECT = constant("src/app/main_window_controller.h", "kDisconnect")
 STATUS_LINE = constant("src/app/main_window_controller.h", "kStatusLine")
 # The labels and values without ids of their own (the client address, the expiry date).
@@ -1106,7 +1108,7 @@ def connect_accelerating(d, program):
                 "ForceWSPBind=0\r\nActive=1\r\n")
     # The route set of the chosen applications (-3) comes preselected.
     s = Session(d, exe="KavrinSimNet.exe",
-                policy={"LastVpnRouteIndex": -3, "LastVpnTabGroupIndex": 2,
+                policy={"LastVpnRouteIndex": ROUTE_SET_APPLICATIONS, "LastVpnTabGroupIndex": 2,
                         "LastVpnServerId": 101, "VpnType": 1})
     try:
         s.connect_as_demo()

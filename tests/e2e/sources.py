@@ -267,6 +267,8 @@ def constant(path, name):
         _expect(toks, i, ";", path, f"the end of {name}")
         return text
     total, sign = 0, 1
+    if toks[i].kind == "punct" and toks[i].value == "-":
+        sign, i = -1, i + 1
     while True:
         t = toks[i]
         if t.kind == "number":
