@@ -302,10 +302,17 @@ void MainWindowController::Login() {
 
 LoginOutcome MainWindowController::RunLogin(PolicyChooser& chooser) {
   MainWindowView& view = ports_.view;
-  LoginPorts login{ports_.settings, ports_.profile, ports_.fetcher, ports_.update, chooser,
-                   ports_.engines,  view,           ports_.random,  ports_.now};
-  // Exit from the tray while one of the login's boxes or dialogs is open.
-  login.abandoned = [this] { return exiting_; };
+  LoginPorts login{.settings = ports_.settings,
+                   .profile = ports_.profile,
+                   .fetcher = ports_.fetcher,
+                   .update = ports_.update,
+                   .policy = chooser,
+                   .engines = ports_.engines,
+                   .view = view,
+                   .random = ports_.random,
+                   .now = ports_.now,
+                   // Exit from the tray while one of the login's boxes or dialogs is open.
+                   .abandoned = [this] { return exiting_; }};
   LoginInputs inputs;
   inputs.loginHost = loginHost_;
   inputs.userName = view.UserName();

@@ -160,26 +160,26 @@ class MainWindowTest : public ::testing::Test {
     settings.responseFile = AnsiToWide((dir_ / "Kavrin.ini").string());
     settings.announcementFile = AnsiToWide((dir_ / "KavrinAnns.ini").string());
     settings.keepRecords = keepRecords_;
-    MainWindowPorts ports{view_,
-                          settings_,
-                          program_,
-                          tray_,
-                          ras_,
-                          repairs_,
-                          machine_,
-                          news_,
-                          bind_,
-                          probes_,
-                          profile_,
-                          fetcher_,
-                          update_,
-                          policy_,
-                          engines_,
-                          [] { return 1; },
-                          [] { return int64_t{1700000000}; },
-                          callback_,
-                          reconnectClock_,
-                          &routes_};
+    MainWindowPorts ports{.view = view_,
+                          .settings = settings_,
+                          .programSettings = program_,
+                          .tray = tray_,
+                          .rasServices = ras_,
+                          .repairs = repairs_,
+                          .machine = machine_,
+                          .announcements = news_,
+                          .bind = bind_,
+                          .probes = probes_,
+                          .profile = profile_,
+                          .fetcher = fetcher_,
+                          .update = update_,
+                          .policy = policy_,
+                          .engines = engines_,
+                          .random = [] { return 1; },
+                          .now = [] { return int64_t{1700000000}; },
+                          .engineCallback = callback_,
+                          .clock = reconnectClock_,
+                          .routeTable = &routes_};
     controller_ = std::make_unique<MainWindowController>(std::move(ports), std::move(settings));
   }
   void TearDown() override {
