@@ -60,17 +60,16 @@ class LoginRun {
     ports_.view.SetStatus(GetText("PreparingLogin"), false);
     ResponseFileGuard guard(ports_.profile, in_);
 
-    if (!FetchLoginResponse() || !AccountAccepted() || Abandoned()) return outcome;
+    if (!FetchLoginResponse() || !AccountAccepted()) return outcome;
     PolicyChoice choice;
     const bool chosen = ports_.policy.ChoosePolicy(in_.responseFile, choice);
-    if (Abandoned()) return outcome;
     if (!chosen) {
       ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
       return outcome;
     }
     uint32_t routeMode = 0;
     RouteList routes;
-    if (!RoutesFor(choice.routeSetCode, routeMode, routes) || Abandoned()) return outcome;
+    if (!RoutesFor(choice.routeSetCode, routeMode, routes)) return outcome;
 
     outcome.engine = ports_.engines.CreateEngine(choice.tunnelType);
     if (!outcome.engine) {
@@ -84,8 +83,6 @@ class LoginRun {
   }
 
  private:
-  bool Abandoned() const { return ports_.abandoned && ports_.abandoned(); }
-
   void RememberCredentials() {
     ports_.settings.SetSavePassword(in_.savePassword);
     if (in_.savePassword) {
@@ -107,7 +104,6 @@ class LoginRun {
                                            adapters, time, in_.referralTag);
     std::string body;
     const LoginFetcher::Result result = ports_.fetcher.Fetch({url}, true, body);
-    if (Abandoned()) return false;
     if (result == LoginFetcher::Result::kCancelled) {
       ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
       return false;
@@ -123,7 +119,7 @@ class LoginRun {
     ports_.profile.Hold(in_.responseFile, body);
     if (in_.keepRecord) SaveResponseBody(in_.responseFile, body);
     const int update = ports_.update.Check(in_.responseFile);
-    if (update == OnlineUpdateCheck::kUpdateStarted || Abandoned()) return false;
+    if (update == OnlineUpdateCheck::kUpdateStarted) return false;
     if (update != OnlineUpdateCheck::kContinue) {
       ports_.view.SetStatus(GetText("NetworkOrServerErrorToLogin"), true);
       return false;
@@ -173,7 +169,6 @@ class LoginRun {
     const LoginFetcher::Result result = ports_.fetcher.Fetch(
         {BuildRouteListUrl(in_.loginHost, userAnsi_, password_, routeId, in_.referralTag)}, false,
         body);
-    if (Abandoned()) return false;
     if (result != LoginFetcher::Result::kOk) {
       ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
       return false;

@@ -49,10 +49,13 @@ class FakeUpdateCheck : public OnlineUpdateCheck {
  public:
   int Check(const std::wstring& file) override {
     files.push_back(file);
+    if (whileOpen) whileOpen();
     return result;
   }
   int result = kContinue;
   std::vector<std::wstring> files;
+  // What happens while its boxes or its download dialog are open.
+  std::function<void()> whileOpen;
 };
 
 class FakePolicyChooser : public PolicyChooser {
