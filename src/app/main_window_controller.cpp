@@ -47,6 +47,18 @@ class SameChoice : public PolicyChooser {
   PolicyChoice choice_;
 };
 
+// Counts itself in `count` while it lives: the boxes open, the handlers running.
+class CountedScope {
+ public:
+  explicit CountedScope(int& count) : count_(count) { ++count_; }
+  ~CountedScope() { --count_; }
+  CountedScope(const CountedScope&) = delete;
+  CountedScope& operator=(const CountedScope&) = delete;
+
+ private:
+  int& count_;
+};
+
 std::function<uint32_t()> JitterSource(TickClock& clock) {
   auto engine = std::make_shared<std::minstd_rand>(clock.Ticks());
   return [engine] { return static_cast<uint32_t>((*engine)()); };
@@ -58,20 +70,15 @@ std::function<uint32_t()> JitterSource(TickClock& clock) {
 
 template <typename Open>
 auto MainWindowController::InBox(Open&& open) -> decltype(open()) {
-  struct Scope {
-    explicit Scope(int& open) : open_(open) { ++open_; }
-    ~Scope() { --open_; }
-    int& open_;
-  };
   if constexpr (std::is_void_v<decltype(open())>) {
     {
-      Scope scope(openBoxes_);
+      CountedScope box(openBoxes_);
       open();
     }
     AfterBox();
   } else {
     auto result = [&] {
-      Scope scope(openBoxes_);
+      CountedScope box(openBoxes_);
       return open();
     }();
     AfterBox();
@@ -114,13 +121,8 @@ void MainWindowController::Handle(std::function<void()> body, uint32_t timer,
 }
 
 void MainWindowController::RunHandler(const std::function<void()>& body) {
-  struct Running {
-    explicit Running(int& handling) : handling_(handling) { ++handling_; }
-    ~Running() { --handling_; }
-    int& handling_;
-  };
   try {
-    Running running(handling_);
+    CountedScope running(handling_);
     body();
   } catch (const ExitAsked&) {
     // A box closed with Exit asked for while it was open; the handler ends there.
