@@ -146,7 +146,7 @@ inline constexpr char kBiosSkippedOnWindows2000[] = "SKIP_FOR_NT5";
 // controller or its login opens is opened inside a box scope, and while one is open
 //  - engine reports, timer ticks, the race's answers, route changes, sleep and waking are
 //    queued and handled in order once the handler that opened the box has returned; a queued
-//    tick goes with its timer when the handler stops it, as a stopped timer's pending tick does;
+//    tick goes when its timer is stopped meanwhile;
 //  - the user's commands that act on the connection (Connect, Enter, Disconnect, closing the
 //    window, the auto-reconnect item, About) are refused; links and Show still work;
 //  - Exit is remembered and carried out as soon as the box closes: the code that opened the box
