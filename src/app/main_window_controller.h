@@ -255,8 +255,8 @@ class MainWindowController {
   // Hides the window, unless the tray has no icon to bring it back with; true when hidden.
   bool HideToTray();
   void Login();
-  // A report of the engine stopped last, while it restores its routes.
   void HandleEngineReport(const CGeneralVpn* engine, const VpnStatus& status);
+  // A report of the engine stopped last, while it restores its routes.
   void OnRetiredReport(const VpnStatus& status);
   void OnRouteFailures(const VpnStatus& status);
   // The status line, remembered so it comes back once a restore is done.

@@ -386,6 +386,18 @@ TEST_F(MainWindowTest, FirstConnectEverShowsTheTipOnce) {
   EXPECT_EQ(ras_.checks, 2);
 }
 
+// Connect goes no further than the tip when Exit comes while it is open.
+TEST_F(MainWindowTest, ExitWhileTheTipIsOpenStartsNoLogin) {
+  registry_.Put(L"Main", L"Tip_HideAfterConnection", uint32_t{0});
+  StartWithHost();
+  view_.onBox = [&] { controller_->OnCommand(kTrayExit); };
+  controller_->OnCommand(kConnect);
+  EXPECT_TRUE(view_.closed);
+  EXPECT_TRUE(fetcher_.calls.empty());
+  EXPECT_EQ(ras_.checks, 0);
+  EXPECT_TRUE(settings_.GetTipHideAfterConnection());
+}
+
 TEST_F(MainWindowTest, ConnectWaitsForAHostThenGivesUp) {
   controller_->Initialize();
   controller_->OnCommand(kConnect);
