@@ -45,106 +45,127 @@ ClientIdentity SystemMachineIdentity::Read(bool withBios) {
   return {ids.bios, ids.disk, ids.adapters};
 }
 
-AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, const AppPaths& paths)
-    : systemDialer_(SystemUnless<RasDialer, RasApiDialer>(overrides.dialer)),
-      systemRoutes_(SystemUnless<RouteTable, IpHelperRouteTable>(overrides.routes)),
-      systemIpv6Routes_(SystemUnless<Ipv6RouteTable, IpHelperIpv6RouteTable>(overrides.ipv6Routes)),
-      systemDnsGuard_(SystemUnless<DnsGuard, WfpDnsGuard>(overrides.dnsGuard)),
-      dialer_(overrides.dialer ? *overrides.dialer : *systemDialer_),
-      routes_(overrides.routes ? *overrides.routes : *systemRoutes_),
-      responseRecord_(SystemProgramDataFolder().FilePath(L"Kavrin.ini")),
-      announcementFile_(SystemProgramDataFolder().FilePath(L"KavrinAnns.ini")),
-      settings_(app, protection_),
-      programSettings_(SystemPrivateProfile(), paths.modulePath),
-      tray_(overrides.traySystem ? *overrides.traySystem : SystemTray()),
-      rasServices_(SystemServiceControl(), SystemTickClock()),
-      repairs_(machineRegistry_, OperatingSystemMajorVersion(),
-               [this] { controller_->OnDhcpSwitchedOff(); }),
-      bind_(overrides.bind ? *overrides.bind : systemBind_),
-      policy_(nullptr, answers_, settings_, bind_, restarter_, app.MessageBoxes()),
-      engines_(dialer_, routes_, SystemTickClock(),
-               [this](const CGeneralVpn& engine) {
-                 return MakeEngineRouteServer(routes_, SystemTickClock(), engine);
-               },
-               SystemProgramDataFolder().Owned() ? SystemRouteJournalPath() : std::wstring()),
-      fetcher_(app.MessageBoxes()),
-      updateDownloader_({}, app.MessageBoxes()),
-      answers_(SystemPrivateProfile()),
-      window_(settings_, tray_, app.MessageBoxes()),
-      update_(OnlineUpdatePorts{window_, updateDownloader_, launcher_, version_, programSettings_,
-                                [this] { controller_->Exit(); }, SystemProgramDataFolder().Owned()},
-              OnlineUpdatePaths{paths.modulePath, paths.moduleFolder}),
-      announcements_(
-          answers_, announcementFile_, update_,
-          AnnouncementSinks{
-              [this](const std::wstring& text, bool showBox) { window_.SetStatus(text, showBox); },
-              [this](const std::wstring& ip) { window_.ShowClientAddress(ip); },
-              [this](int slot, const std::wstring& caption, const std::wstring& link) {
-                window_.ShowNewsSlot(slot, caption, link);
-              }}),
-      probes_(window_.messages(), CDlgVpnMain::kHostMessage) {
+AppServices::Parts::Parts(CApplication& app, const SystemOverrides& overrides,
+                         const AppPaths& paths, ControllerRelay& relay)
+    : systemDialer(SystemUnless<RasDialer, RasApiDialer>(overrides.dialer)),
+      systemRoutes(SystemUnless<RouteTable, IpHelperRouteTable>(overrides.routes)),
+      systemIpv6Routes(SystemUnless<Ipv6RouteTable, IpHelperIpv6RouteTable>(overrides.ipv6Routes)),
+      systemDnsGuard(SystemUnless<DnsGuard, WfpDnsGuard>(overrides.dnsGuard)),
+      dialer(overrides.dialer ? *overrides.dialer : *systemDialer),
+      routes(overrides.routes ? *overrides.routes : *systemRoutes),
+      responseRecord(SystemProgramDataFolder().FilePath(L"Kavrin.ini")),
+      announcementFile(SystemProgramDataFolder().FilePath(L"KavrinAnns.ini")),
+      settings(app, protection),
+      programSettings(SystemPrivateProfile(), paths.modulePath),
+      tray(overrides.traySystem ? *overrides.traySystem : SystemTray()),
+      rasServices(SystemServiceControl(), SystemTickClock()),
+      repairs(machineRegistry, OperatingSystemMajorVersion(),
+              [&relay] { relay.DhcpSwitchedOff(); }),
+      bind(overrides.bind ? *overrides.bind : systemBind),
+      answers(SystemPrivateProfile()),
+      policy(nullptr, answers, settings, bind, restarter, app.MessageBoxes()),
+      engines(dialer, routes, SystemTickClock(),
+              [this](const CGeneralVpn& engine) {
+                return MakeEngineRouteServer(routes, SystemTickClock(), engine);
+              },
+              SystemProgramDataFolder().Owned() ? SystemRouteJournalPath() : std::wstring()),
+      fetcher(app.MessageBoxes()),
+      updateDownloader({}, app.MessageBoxes()),
+      window(settings, tray, app.MessageBoxes()),
+      update(OnlineUpdatePorts{.view = window,
+                               .downloader = updateDownloader,
+                               .launcher = launcher,
+                               .version = version,
+                               .settings = programSettings,
+                               .exit = [&relay] { relay.Exit(); },
+                               .downloadsAllowed = SystemProgramDataFolder().Owned()},
+             OnlineUpdatePaths{.modulePath = paths.modulePath, .moduleFolder = paths.moduleFolder}),
+      announcements(answers, announcementFile, update,
+                    AnnouncementSinks{
+                        .setStatus = [this](const std::wstring& text,
+                                            bool showBox) { window.SetStatus(text, showBox); },
+                        .showClientIp = [this](const std::wstring& ip) {
+                          window.ShowClientAddress(ip);
+                        },
+                        .showSlot = [this](int slot, const std::wstring& caption,
+                                           const std::wstring& link) {
+                          window.ShowNewsSlot(slot, caption, link);
+                        }}),
+      probes(window.messages(), CDlgVpnMain::kHostMessage) {
   // Route mode 1 keeps IPv6 from going around the tunnel through this table.
-  engines_.SetIpv6RouteTable(overrides.ipv6Routes ? overrides.ipv6Routes : systemIpv6Routes_.get());
+  engines.SetIpv6RouteTable(overrides.ipv6Routes ? overrides.ipv6Routes : systemIpv6Routes.get());
   // And name lookups from going to the local network's resolver.
-  engines_.SetDnsGuard(overrides.dnsGuard ? overrides.dnsGuard : systemDnsGuard_.get());
+  engines.SetDnsGuard(overrides.dnsGuard ? overrides.dnsGuard : systemDnsGuard.get());
   KeepDataFolderFiles();
-
-  MainWindowPorts ports{window_,
-                        settings_,
-                        programSettings_,
-                        tray_,
-                        rasServices_,
-                        repairs_,
-                        machine_,
-                        announcements_,
-                        bind_,
-                        probes_,
-                        fetcher_,
-                        update_,
-                        policy_,
-                        engines_,
-                        [] { return std::rand(); },
-                        [] { return static_cast<int64_t>(std::time(nullptr)); },
-                        window_,
-                        SystemTickClock(),
-                        &routes_};
-  MainWindowSettings settings;
-  settings.builtInLoginHosts = ResourceString(IDS_DEFAULT_LOGIN_HOSTS);
-  settings.referralTag = ResourceString(IDS_REFERRAL_TAG);
-  settings.responseRecord = responseRecord_;
-  settings.announcementFile = announcementFile_;
-  settings.keepRecords = SystemProgramDataFolder().Owned();
-  controller_ = std::make_unique<MainWindowController>(std::move(ports), std::move(settings));
-  window_.Attach(*controller_, [this](HWND window) { OnWindowCreated(window); });
 }
 
-AppServices::~AppServices() { controller_.reset(); }
+namespace {
 
-void AppServices::KeepDataFolderFiles() {
+MainWindowSettings SettingsOf(const std::wstring& responseRecord,
+                              const std::wstring& announcementFile) {
+  return {.builtInLoginHosts = ResourceString(IDS_DEFAULT_LOGIN_HOSTS),
+          .referralTag = ResourceString(IDS_REFERRAL_TAG),
+          .responseRecord = responseRecord,
+          .announcementFile = announcementFile,
+          .keepRecords = SystemProgramDataFolder().Owned()};
+}
+
+}  // namespace
+
+AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, const AppPaths& paths)
+    : parts_(app, overrides, paths, relay_),
+      controller_(
+          MainWindowPorts{.view = parts_.window,
+                          .settings = parts_.settings,
+                          .programSettings = parts_.programSettings,
+                          .tray = parts_.tray,
+                          .rasServices = parts_.rasServices,
+                          .repairs = parts_.repairs,
+                          .machine = parts_.machine,
+                          .announcements = parts_.announcements,
+                          .bind = parts_.bind,
+                          .probes = parts_.probes,
+                          .fetcher = parts_.fetcher,
+                          .update = parts_.update,
+                          .policy = parts_.policy,
+                          .engines = parts_.engines,
+                          .random = [] { return std::rand(); },
+                          .now = [] { return static_cast<int64_t>(std::time(nullptr)); },
+                          .engineCallback = parts_.window,
+                          .clock = SystemTickClock(),
+                          .routeTable = &parts_.routes},
+          SettingsOf(parts_.responseRecord, parts_.announcementFile)) {
+  relay_.Attach(&controller_);
+  parts_.window.Attach(controller_, [this](HWND window) { parts_.OnWindowCreated(window); });
+}
+
+AppServices::~AppServices() { relay_.Attach(nullptr); }
+
+void AppServices::Parts::KeepDataFolderFiles() {
   ProgramDataFolder& data = SystemProgramDataFolder();
   const std::wstring appList = data.FilePath(kAppListFileName);
   if (!data.Owned()) {
     // Nothing there is read or written this start; other programs get no application list.
-    for (const std::wstring& file : {announcementFile_, appList}) {
-      answers_.KeepOff(file);
+    for (const std::wstring& file : {announcementFile, appList}) {
+      answers.KeepOff(file);
     }
     return;
   }
   // The news file is rewritten on every race; a read-only copy would keep old news for ever.
-  ResetFileAttributes(announcementFile_);
+  ResetFileAttributes(announcementFile);
   // What an earlier start kept is shown only from a file that is still ours alone.
   FolderSecurity& security = SystemFolderSecurityInstance();
   for (const wchar_t* name : {L"KavrinAnns.ini", kAppListFileName}) {
     const std::wstring file = data.FilePath(name);
     if (security.Inspect(file).exists && !IsOwnFileInOwnFolder(security, data.Path(), name)) {
-      answers_.Hold(file, "");
+      answers.Hold(file, "");
     }
   }
 }
 
-void AppServices::OnWindowCreated(HWND window) {
-  launcher_.SetOwner(window);
-  restarter_.SetOwner(window);
-  policy_.SetOwner(window);
-  routeWatch_.Start(window, CDlgVpnMain::kRouteChangeMessage);
+void AppServices::Parts::OnWindowCreated(HWND handle) {
+  launcher.SetOwner(handle);
+  restarter.SetOwner(handle);
+  policy.SetOwner(handle);
+  routeWatch.Start(handle, CDlgVpnMain::kRouteChangeMessage);
 }

@@ -39,6 +39,28 @@ class SystemMachineIdentity : public MachineIdentity {
   ClientIdentity Read(bool withBios) override;
 };
 
+// The one way a service built before the controller calls into it. It is built before every
+// service, so their callbacks name something that exists; the controller is attached once it is
+// built and detached before it goes. A call while none is attached goes nowhere: nothing runs
+// before the window, so none is expected.
+class ControllerRelay {
+ public:
+  void Attach(MainWindowController* controller) { controller_ = controller; }
+  void Exit() {
+    if (controller_) controller_->Exit();
+  }
+  void DhcpSwitchedOff() {
+    if (controller_) controller_->OnDhcpSwitchedOff();
+  }
+
+ private:
+  MainWindowController* controller_ = nullptr;
+};
+
+// Built in two phases the compiler keeps apart: `Parts`, every service and the window, whose
+// constructor is handed the relay and never the controller, so nothing in it can call a part
+// not yet built; then the controller, built from the parts as the last member and so destroyed
+// first. Inside `Parts` each member is built from members declared above it.
 class AppServices {
  public:
   // `app` holds the user's settings in its registry profile and shows the program's boxes.
@@ -47,50 +69,56 @@ class AppServices {
   AppServices(const AppServices&) = delete;
   AppServices& operator=(const AppServices&) = delete;
 
-  CDlgVpnMain& window() { return window_; }
+  CDlgVpnMain& window() { return parts_.window; }
 
  private:
-  // The window exists: the services that own dialogs and boxes get it as their owner.
-  void OnWindowCreated(HWND window);
-  // What of the data folder may be read and written this start.
-  void KeepDataFolderFiles();
+  struct Parts {
+    Parts(CApplication& app, const SystemOverrides& overrides, const AppPaths& paths,
+          ControllerRelay& relay);
+    // The window exists: the services that own dialogs and boxes get it as their owner.
+    void OnWindowCreated(HWND window);
+    // What of the data folder may be read and written this start.
+    void KeepDataFolderFiles();
 
-  std::unique_ptr<RasDialer> systemDialer_;
-  std::unique_ptr<RouteTable> systemRoutes_;
-  std::unique_ptr<Ipv6RouteTable> systemIpv6Routes_;
-  std::unique_ptr<DnsGuard> systemDnsGuard_;
-  RasDialer& dialer_;
-  RouteTable& routes_;
-  std::wstring responseRecord_;
-  std::wstring announcementFile_;
+    std::unique_ptr<RasDialer> systemDialer;
+    std::unique_ptr<RouteTable> systemRoutes;
+    std::unique_ptr<Ipv6RouteTable> systemIpv6Routes;
+    std::unique_ptr<DnsGuard> systemDnsGuard;
+    RasDialer& dialer;
+    RouteTable& routes;
+    std::wstring responseRecord;
+    std::wstring announcementFile;
 
-  DpapiDataProtection protection_;
-  SettingsStore settings_;
-  ProgramSettings programSettings_;
-  CTrayNotifyIcon tray_;
-  DialUpServiceStarter rasServices_;
-  LocalMachineRegistry machineRegistry_;
-  RegistryAdapterRepairs repairs_;
-  SystemMachineIdentity machine_;
-  SystemBindModule systemBind_;
-  BindModule& bind_;
-  DialogBlockedOperationRunner restarter_;
-  DialogPolicyChooser policy_;
-  VpnEngineFactory engines_;
-  DownloadDialogFetcher fetcher_;
-  DialogUpdateDownloader updateDownloader_;
-  ShellProgramLauncher launcher_;
-  ExecutableVersionSource version_;
-  // The answers as received (the files are only their record), and the data folder's files
-  // kept off when the folder is not ours; the login, the policy dialog, the news and the update
-  // check all read through it.
-  MemoryOverlayProfile answers_;
+    DpapiDataProtection protection;
+    SettingsStore settings;
+    ProgramSettings programSettings;
+    CTrayNotifyIcon tray;
+    DialUpServiceStarter rasServices;
+    LocalMachineRegistry machineRegistry;
+    RegistryAdapterRepairs repairs;
+    SystemMachineIdentity machine;
+    SystemBindModule systemBind;
+    BindModule& bind;
+    DialogBlockedOperationRunner restarter;
+    // The answers as received (the files are only their record), and the data folder's files
+    // kept off when the folder is not ours; the login, the policy dialog, the news and the
+    // update check all read through it.
+    MemoryOverlayProfile answers;
+    DialogPolicyChooser policy;
+    VpnEngineFactory engines;
+    DownloadDialogFetcher fetcher;
+    DialogUpdateDownloader updateDownloader;
+    ShellProgramLauncher launcher;
+    ExecutableVersionSource version;
 
-  CDlgVpnMain window_;
-  OnlineUpdate update_;
-  AnnouncementBoard announcements_;
-  HttpHostProbeFactory probes_;
-  RouteChangeWatch routeWatch_;
-  // Last: it holds references to everything above, and goes first.
-  std::unique_ptr<MainWindowController> controller_;
+    CDlgVpnMain window;
+    OnlineUpdate update;
+    AnnouncementBoard announcements;
+    HttpHostProbeFactory probes;
+    RouteChangeWatch routeWatch;
+  };
+
+  ControllerRelay relay_;
+  Parts parts_;
+  MainWindowController controller_;
 };

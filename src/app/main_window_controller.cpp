@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <random>
+#include <type_traits>
 #include <utility>
 
 #include "base/text.h"
@@ -46,12 +47,138 @@ class SameChoice : public PolicyChooser {
   PolicyChoice choice_;
 };
 
+// Counts itself in `count` while it lives: the boxes open, the handlers running.
+class CountedScope {
+ public:
+  explicit CountedScope(int& count) : count_(count) { ++count_; }
+  ~CountedScope() { --count_; }
+  CountedScope(const CountedScope&) = delete;
+  CountedScope& operator=(const CountedScope&) = delete;
+
+ private:
+  int& count_;
+};
+
 std::function<uint32_t()> JitterSource(TickClock& clock) {
   auto engine = std::make_shared<std::minstd_rand>(clock.Ticks());
   return [engine] { return static_cast<uint32_t>((*engine)()); };
 }
 
 }  // namespace
+
+// ---- the box scope ----------------------------------------------------------------------------
+
+template <typename Open>
+auto MainWindowController::InBox(Open&& open) -> decltype(open()) {
+  if constexpr (std::is_void_v<decltype(open())>) {
+    {
+      CountedScope box(openBoxes_);
+      open();
+    }
+    AfterBox();
+  } else {
+    auto result = [&] {
+      CountedScope box(openBoxes_);
+      return open();
+    }();
+    AfterBox();
+    return result;
+  }
+}
+
+void MainWindowController::AfterBox() {
+  if (BoxOpen() || !exitAsked_) return;
+  // A box opened outside every handler (none is) cannot unwind anything: Exit happens here.
+  if (handling_ == 0) {
+    CarryOutExit();
+    return;
+  }
+  throw ExitAsked{};
+}
+
+void MainWindowController::Handle(std::function<void()> body, uint32_t timer,
+                                  const CGeneralVpn* engine) {
+  if (BoxOpen()) {
+    // A tick stands for its timer: one waiting is enough.
+    const bool ticking = timer != kNoTimer && std::any_of(queued_.begin(), queued_.end(),
+                                                          [&](const Queued& queued) {
+                                                            return queued.timer == timer;
+                                                          });
+    if (!ticking) queued_.push_back({std::move(body), timer, engine});
+    return;
+  }
+  // Called by a part the running handler uses (the adapter repairs' callback): part of it.
+  if (handling_ > 0) {
+    body();
+    return;
+  }
+  RunHandler(body);
+  while (!queued_.empty()) {
+    const Queued next = std::move(queued_.front());
+    queued_.pop_front();
+    RunHandler(next.run);
+  }
+}
+
+void MainWindowController::RunHandler(const std::function<void()>& body) {
+  try {
+    CountedScope running(handling_);
+    body();
+  } catch (const ExitAsked&) {
+    // A box closed with Exit asked for while it was open; the handler ends there.
+  }
+  if (exitAsked_) CarryOutExit();
+}
+
+void MainWindowController::ShowMessage(const std::wstring& text, MessageIcon icon) {
+  InBox([&] { ports_.view.ShowMessage(text, icon); });
+}
+
+bool MainWindowController::AskYesNo(const std::wstring& text, bool defaultNo) {
+  return InBox([&] { return ports_.view.AskYesNo(text, defaultNo); });
+}
+
+void MainWindowController::StopTimer(uint32_t id) {
+  ports_.view.StopTimer(id);
+  std::erase_if(queued_, [id](const Queued& queued) { return queued.timer == id; });
+}
+
+// The login's ports, with every box and dialog it opens inside the box scope.
+class MainWindowController::ScopedPorts : public LoginView,
+                                          public LoginFetcher,
+                                          public OnlineUpdateCheck,
+                                          public PolicyChooser {
+ public:
+  ScopedPorts(MainWindowController& owner, PolicyChooser& chooser)
+      : owner_(owner), chooser_(chooser) {}
+
+  void SetStatus(const std::wstring& text, bool showBox) override {
+    if (!showBox) {
+      owner_.ports_.view.SetStatus(text, false);
+      return;
+    }
+    owner_.InBox([&] { owner_.ports_.view.SetStatus(text, true); });
+  }
+  void ShowMessage(const std::wstring& text, MessageIcon icon) override {
+    owner_.ShowMessage(text, icon);
+  }
+  void SetExpiryText(const std::wstring& text) override { owner_.ports_.view.SetExpiryText(text); }
+  void OpenWebPage(const std::wstring& url) override { owner_.ports_.view.OpenWebPage(url); }
+  LoginFetcher::Result Fetch(const std::vector<std::wstring>& urls, bool requireMarker,
+                             std::string& body) override {
+    return owner_.InBox([&] { return owner_.ports_.fetcher.Fetch(urls, requireMarker, body); });
+  }
+  int Check(const ServiceAnswer& answer) override {
+    return owner_.InBox([&] { return owner_.ports_.update.Check(answer); });
+  }
+  bool ChoosePolicy(const ServiceAnswer& answer, PolicyChoice& choice) override {
+    return owner_.InBox([&] { return chooser_.ChoosePolicy(answer, choice); });
+  }
+
+ private:
+  MainWindowController& owner_;
+  PolicyChooser& chooser_;
+};
 
 MainWindowController::MainWindowController(MainWindowPorts ports, MainWindowSettings settings)
     : ports_(std::move(ports)),
@@ -80,24 +207,50 @@ void MainWindowController::ShowStatus(const std::wstring& text) {
 }
 
 void MainWindowController::Initialize() {
-  MainWindowView& view = ports_.view;
-  ports_.tray.SetIcon(kIconIdle);
-  view.StartTimer(kWatchTimer, kWatchIntervalMs);
-  SetConnectEnabled(true);
-  view.EnableDisconnect(false);
-  ShowStatus(GetText("Ready"));
+  Handle([this] {
+    MainWindowView& view = ports_.view;
+    ports_.tray.SetIcon(kIconIdle);
+    view.StartTimer(kWatchTimer, kWatchIntervalMs);
+    SetConnectEnabled(true);
+    view.EnableDisconnect(false);
+    ShowStatus(GetText("Ready"));
 
-  view.SetUserName(ports_.settings.GetUsername());
-  view.SetPassword(ports_.settings.LoadPassword().value_or(L""));
-  view.SetSavePasswordChecked(ports_.settings.GetSavePassword());
-  reconnect_.SetEnabled(ports_.settings.GetAutoReconnect());
-  ports_.tray.SetMenuItem(kTrayAutoReconnect, GetText("AutoReconnect"), reconnect_.enabled());
+    view.SetUserName(ports_.settings.GetUsername());
+    view.SetPassword(ports_.settings.LoadPassword().value_or(L""));
+    view.SetSavePasswordChecked(ports_.settings.GetSavePassword());
+    reconnect_.SetEnabled(ports_.settings.GetAutoReconnect());
+    ports_.tray.SetMenuItem(kTrayAutoReconnect, GetText("AutoReconnect"), reconnect_.enabled());
 
-  ports_.announcements.ShowAnnouncements(true);
-  StartRacePass();
+    InBox([this] { ports_.announcements.ShowAnnouncements(true); });
+    StartRacePass();
+  });
 }
 
 bool MainWindowController::OnCommand(uint32_t id) {
+  if (id == kTrayExit) {
+    Exit();
+    return true;
+  }
+  if (BoxOpen()) {
+    switch (id) {
+      case kConnect:
+      case kDisconnect:
+      case kTrayAbout:
+      case kTrayAutoReconnect:
+        // Refused while a box is open.
+        return true;
+      default:
+        // Links and Show open no box.
+        return Command(id);
+    }
+  }
+  // Ours unless Command says otherwise; a handler that ends with Exit was ours.
+  bool ours = true;
+  Handle([&] { ours = Command(id); });
+  return ours;
+}
+
+bool MainWindowController::Command(uint32_t id) {
   MainWindowView& view = ports_.view;
   switch (id) {
     case kConnect:
@@ -128,13 +281,10 @@ bool MainWindowController::OnCommand(uint32_t id) {
       view.OpenWebPage(std::wstring(kServiceWebSite) + L"retrieve_password.php");
       return true;
     case kTrayAbout:
-      view.ShowAbout(AboutText());
+      InBox([&] { view.ShowAbout(AboutText()); });
       return true;
     case kTrayShow:
       ShowWindow();
-      return true;
-    case kTrayExit:
-      Exit();
       return true;
     case kTrayAutoReconnect:
       ToggleAutoReconnect();
@@ -151,23 +301,27 @@ bool MainWindowController::OnCommand(uint32_t id) {
 }
 
 void MainWindowController::OnTimer(uint32_t id) {
+  Handle([this, id] { Tick(id); }, id);
+}
+
+void MainWindowController::Tick(uint32_t id) {
   if (id == kWatchTimer) {
     WatchConnection();
   } else if (id == kRaceTimer) {
-    ports_.view.StopTimer(kRaceTimer);
+    StopTimer(kRaceTimer);
     StartRacePass();
   } else if (id == kHostWaitTimer && waitingForHost_) {
     EndHostWait();
     ConnectToHost();
   } else if (id == kRouteSettleTimer) {
-    ports_.view.StopTimer(kRouteSettleTimer);
+    StopTimer(kRouteSettleTimer);
     std::vector<RouteRow> now;
     if (connected_ && !connectedTable_.empty() && ports_.routeTable &&
         ports_.routeTable->ReadForwardTable(now) == 0 && DefaultRouteMoved(connectedTable_, now)) {
       HandleDrop(DropCause::kNetworkMoved);
     }
   } else if (id == kReconnectTimer) {
-    ports_.view.StopTimer(kReconnectTimer);
+    StopTimer(kReconnectTimer);
     if (const uint32_t number = reconnect_.BeginAttempt(); number != 0) {
       StartAttempt(number);
     } else {
@@ -215,6 +369,10 @@ void MainWindowController::DestroyProbes() {
 }
 
 void MainWindowController::OnHostProbeEvent(uintptr_t event, const void* probeId) {
+  Handle([this, event, probeId] { HostProbeEnded(event, probeId); });
+}
+
+void MainWindowController::HostProbeEnded(uintptr_t event, const void* probeId) {
   if (event != kRequestEnded) return;
   // kStale: a request of an earlier pass, destroyed since its last event was posted.
   const FirstAnswerRace::End end = race_.OnEnded(probeId);
@@ -231,13 +389,12 @@ void MainWindowController::OnHostProbeEvent(uintptr_t event, const void* probeId
     loginHost_ = raceHosts_[winner];
     hostChosen_ = true;
     chosenNow = true;
-    ports_.announcements.ShowAnnouncements(false);
+    InBox([this] { ports_.announcements.ShowAnnouncements(false); });
   }
   if (race_.AllEnded()) {
     DestroyProbes();
-    if (!hostChosen_ && !exiting_) ports_.view.StartTimer(kRaceTimer, kRaceRetryMs);
+    if (!hostChosen_) ports_.view.StartTimer(kRaceTimer, kRaceRetryMs);
   }
-  // Last: the login runs boxes and dialogs of its own, during which more of this pass may end.
   if (chosenNow && waitingForHost_) {
     EndHostWait();
     ConnectToHost();
@@ -256,31 +413,35 @@ void MainWindowController::OnEnter() {
 }
 
 void MainWindowController::Connect() {
-  // Not before the last engine has restored its routes: the new one would find them.
-  if (waitingForHost_ || restoring_) return;
-  if (!ports_.settings.GetTipHideAfterConnection()) {
-    ports_.view.ShowMessage(GetText("FirstClickConnect"), MessageIcon::kInformation);
-    ports_.settings.SetTipHideAfterConnection(true);
-  }
-  SetConnectEnabled(false);
-  if (!loginHost_.empty()) {
-    ConnectToHost();
-    return;
-  }
-  // The race goes on; its answer or the timer, whichever comes first, carries Connect on.
-  waitingForHost_ = true;
-  ports_.view.StartTimer(kHostWaitTimer, kHostWaitMs);
+  if (BoxOpen()) return;
+  Handle([this] {
+    // Not before the last engine has restored its routes: the new one would find them.
+    if (waitingForHost_ || restoring_) return;
+    if (!ports_.settings.GetTipHideAfterConnection()) {
+      // Remembered first: an Exit while the tip is open ends Connect there.
+      ports_.settings.SetTipHideAfterConnection(true);
+      ShowMessage(GetText("FirstClickConnect"), MessageIcon::kInformation);
+    }
+    SetConnectEnabled(false);
+    if (!loginHost_.empty()) {
+      ConnectToHost();
+      return;
+    }
+    // The race goes on; its answer or the timer, whichever comes first, carries Connect on.
+    waitingForHost_ = true;
+    ports_.view.StartTimer(kHostWaitTimer, kHostWaitMs);
+  });
 }
 
 void MainWindowController::EndHostWait() {
   waitingForHost_ = false;
-  ports_.view.StopTimer(kHostWaitTimer);
+  StopTimer(kHostWaitTimer);
 }
 
 void MainWindowController::ConnectToHost() {
   SetConnectEnabled(!restoring_);
   if (loginHost_.empty()) {
-    ports_.view.ShowMessage(GetText("CanNotFindFastestServer"), MessageIcon::kNone);
+    ShowMessage(GetText("CanNotFindFastestServer"), MessageIcon::kNone);
     return;
   }
   ports_.rasServices.EnsureRasServicesRunning();
@@ -291,7 +452,7 @@ void MainWindowController::Login() {
   if (current_) return;
   RememberingChooser chooser(ports_.policy, chosen_);
   LoginOutcome outcome = RunLogin(chooser);
-  if (!outcome.engine || exiting_) return;
+  if (!outcome.engine) return;
   routeChoice_ = outcome.plan.chosen;
   tunnelType_ = outcome.plan.tunnelType;
   engineSettings_ = VpnEngineSettings::Of(*outcome.engine);
@@ -302,10 +463,15 @@ void MainWindowController::Login() {
 
 LoginOutcome MainWindowController::RunLogin(PolicyChooser& chooser) {
   MainWindowView& view = ports_.view;
-  LoginPorts login{ports_.settings, ports_.fetcher, ports_.update, chooser,
-                   ports_.engines,  view,           ports_.random, ports_.now};
-  // Exit from the tray while one of the login's boxes or dialogs is open.
-  login.abandoned = [this] { return exiting_; };
+  ScopedPorts scoped(*this, chooser);
+  LoginPorts login{.settings = ports_.settings,
+                   .fetcher = scoped,
+                   .update = scoped,
+                   .policy = scoped,
+                   .engines = ports_.engines,
+                   .view = scoped,
+                   .random = ports_.random,
+                   .now = ports_.now};
   LoginInputs inputs;
   inputs.loginHost = loginHost_;
   inputs.userName = view.UserName();
@@ -341,12 +507,16 @@ void MainWindowController::StartEngine(std::unique_ptr<CGeneralVpn> engine) {
 // ---- engine reports ---------------------------------------------------------------------------
 
 void MainWindowController::OnEngineReport(const CGeneralVpn* engine, const VpnStatus& status) {
+  Handle([this, engine, status] { HandleEngineReport(engine, status); }, kNoTimer, engine);
+}
+
+void MainWindowController::HandleEngineReport(const CGeneralVpn* engine, const VpnStatus& status) {
   if (retired_ && engine == retired_.get()) {
     OnRetiredReport(status);
     return;
   }
   if (!current_ || engine != current_.get()) return;
-  // Each change is handled once, also when a box of an earlier report is still open.
+  // Each change is handled once, also when it is reported again.
   if (status.sequence <= handledReport_) return;
   handledReport_ = status.sequence;
   CGeneralVpn& vpn = *current_;
@@ -358,12 +528,12 @@ void MainWindowController::OnEngineReport(const CGeneralVpn* engine, const VpnSt
   }
   if (status.error == GENERAL_VPN_ERROR_ALREADY_CONNECTED) {
     // Kept, so Disconnect can hang up the connection found.
-    ports_.view.ShowMessage(GetText("VpnConnectionAlreadyExistsCloseFirst"), MessageIcon::kNone);
+    ShowMessage(GetText("VpnConnectionAlreadyExistsCloseFirst"), MessageIcon::kNone);
     return;
   }
   if (status.state == GENERAL_VPN_STATE_MODIFY_ROUTE &&
       status.error == GENERAL_VPN_ERROR_MODIFY_ROUTE) {
-    OnRouteFailures(vpn, status);
+    OnRouteFailures(status);
     return;
   }
   if (status.error != GENERAL_VPN_ERROR_SUCCESS) {
@@ -389,10 +559,8 @@ void MainWindowController::OnEngineReport(const CGeneralVpn* engine, const VpnSt
   // While an attempt runs, the status line keeps saying which one it is.
   if (Attempting() && status.state != GENERAL_VPN_STATE_ALL_DONE) return;
   ShowEngineReport(DescribeEngine(vpn, status));
-  // Reports handled while a box was open may have stopped this engine already.
-  if (current_.get() != &vpn) return;
   if (status.state == GENERAL_VPN_STATE_ALL_DONE) {
-    OnAllDone(vpn, status);
+    OnAllDone(status);
   } else if (status.state == GENERAL_VPN_STATE_DISCONNECTED) {
     Stop();
   }
@@ -412,7 +580,7 @@ void MainWindowController::OnRetiredReport(const VpnStatus& status) {
   }
 }
 
-void MainWindowController::OnRouteFailures(CGeneralVpn& engine, const VpnStatus& status) {
+void MainWindowController::OnRouteFailures(const VpnStatus& status) {
   // Once per connection: a tunnel reported up again fails on the routes it already made.
   if (std::exchange(routeQuestionAsked_, true)) return;
   std::wstring list;
@@ -428,9 +596,7 @@ void MainWindowController::OnRouteFailures(CGeneralVpn& engine, const VpnStatus&
   // A reconnect goes on as the user chose for the connection it replaces.
   const bool goOn =
       routeFailuresAccepted_ ||
-      ports_.view.AskYesNo(GetText("CannotModifyFollowingRoutesContinueYesOrNot") + list, false);
-  // The engine may have been stopped while the question was open.
-  if (current_.get() != &engine) return;
+      AskYesNo(GetText("CannotModifyFollowingRoutesContinueYesOrNot") + list, false);
   if (goOn) {
     const bool reconnected = Attempting();
     routeFailuresAccepted_ = true;
@@ -449,17 +615,16 @@ void MainWindowController::OnRouteFailures(CGeneralVpn& engine, const VpnStatus&
   }
 }
 
-void MainWindowController::OnAllDone(CGeneralVpn& engine, const VpnStatus& status) {
+void MainWindowController::OnAllDone(const VpnStatus& status) {
   // The binding module and the balloon belong to the connection, not to each report of it.
   if (std::exchange(allDoneHandled_, true)) return;
   if (BindsApplications()) {
     const uint32_t address =
         TryParseIpv4(WideToAnsi(status.localAddress)).value_or(kAddressNone);
     if (!ports_.bind.Start(kBindStartCount, address)) {
-      ports_.view.ShowMessage(GetText("VpnBindIsBroken"), MessageIcon::kNone);
+      ShowMessage(GetText("VpnBindIsBroken"), MessageIcon::kNone);
     }
   }
-  if (current_.get() != &engine) return;
   const bool reconnected = Attempting();
   reconnect_.OnConnected();
   NoteConnectedTable();
@@ -497,7 +662,7 @@ MainWindowController::EngineReport MainWindowController::DescribeEngine(CGeneral
 
 void MainWindowController::ShowEngineReport(const EngineReport& report) {
   ShowStatus(report.status);
-  if (!report.box.empty()) ports_.view.ShowMessage(report.box, MessageIcon::kNone);
+  if (!report.box.empty()) ShowMessage(report.box, MessageIcon::kNone);
 }
 
 void MainWindowController::ReportEngineState() {
@@ -541,7 +706,7 @@ void MainWindowController::WatchConnection(DropCause cause) {
                               current_->GetErrorDetailText(detail) + L"\r\n";
     Stop();
     ShowStatus(GetText("DisconnectedUnexcepted"));
-    if (wasConnected) ports_.view.ShowMessage(text, MessageIcon::kNone);
+    if (wasConnected) ShowMessage(text, MessageIcon::kNone);
     lastSent_ = 0;
     lastReceived_ = 0;
     return;
@@ -590,6 +755,10 @@ void MainWindowController::RetireEngine() {
   connected_ = false;
   // Returns at once; the engine's worker reports the restore, and Connect waits for its end.
   current_->Disconnect();
+  // Reports of the engine this one replaces die with it.
+  std::erase_if(queued_, [this](const Queued& queued) {
+    return queued.engine != nullptr && queued.engine == retired_.get();
+  });
   retired_ = std::move(current_);
   retiredReport_ = 0;
   restoring_ = true;
@@ -632,8 +801,6 @@ void MainWindowController::StartAttempt(uint32_t number) {
   if (reconnect_.LoginDue()) {
     SameChoice chooser(chosen_);
     LoginOutcome outcome = RunLogin(chooser);
-    // Disconnect or Exit while one of the exchange's boxes was open.
-    if (exiting_ || !Attempting()) return;
     if (!outcome.engine) {
       // Refused, or the service did not answer: the exchange has said so.
       Stop();
@@ -647,7 +814,7 @@ void MainWindowController::StartAttempt(uint32_t number) {
     engine = ports_.engines.CreateEngine(tunnelType_);
     if (!engine) {
       Stop();
-      ports_.view.SetStatus(GetText("VpnUnknownError"), true);
+      InBox([this] { ports_.view.SetStatus(GetText("VpnUnknownError"), true); });
       return;
     }
     engineSettings_.ApplyTo(*engine);
@@ -676,7 +843,7 @@ void MainWindowController::OnAttemptFailed(int32_t error, int32_t detail,
 
 void MainWindowController::CancelReconnect() {
   reconnect_.Cancel();
-  ports_.view.StopTimer(kReconnectTimer);
+  StopTimer(kReconnectTimer);
   ports_.tray.SetTip(L"");
 }
 
@@ -696,21 +863,25 @@ void MainWindowController::ToggleAutoReconnect() {
 }
 
 void MainWindowController::OnSuspend() {
-  if (!Reconnecting()) return;
-  // An attempt under way stops with its routes restored; nothing is dialled in sleep.
-  if (Attempting()) RetireEngine();
-  reconnect_.Suspend();
-  ports_.view.StopTimer(kReconnectTimer);
+  Handle([this] {
+    if (!Reconnecting()) return;
+    // An attempt under way stops with its routes restored; nothing is dialled in sleep.
+    if (Attempting()) RetireEngine();
+    reconnect_.Suspend();
+    StopTimer(kReconnectTimer);
+  });
 }
 
 void MainWindowController::OnResume() {
-  if (reconnect_.phase() == ReconnectPolicy::Phase::kSuspended) {
-    reconnect_.Resume();
-    ScheduleAttempt();
-    return;
-  }
-  // A tunnel the sleep took down answers no statistics.
-  if (connected_) WatchConnection(DropCause::kResumed);
+  Handle([this] {
+    if (reconnect_.phase() == ReconnectPolicy::Phase::kSuspended) {
+      reconnect_.Resume();
+      ScheduleAttempt();
+      return;
+    }
+    // A tunnel the sleep took down answers no statistics.
+    if (connected_) WatchConnection(DropCause::kResumed);
+  });
 }
 
 void MainWindowController::NoteConnectedTable() {
@@ -723,30 +894,47 @@ void MainWindowController::NoteConnectedTable() {
 }
 
 void MainWindowController::OnRouteTableChanged() {
-  if (!connected_ || connectedTable_.empty()) return;
-  ports_.view.StartTimer(kRouteSettleTimer, kRouteSettleMs);
+  Handle([this] {
+    if (!connected_ || connectedTable_.empty()) return;
+    ports_.view.StartTimer(kRouteSettleTimer, kRouteSettleMs);
+  });
 }
 
 void MainWindowController::OnDhcpSwitchedOff() {
-  ports_.view.ShowMainWindow();
-  ports_.view.ShowMessage(GetText("DHCPOnVPNDetected"), MessageIcon::kWarning);
-  // The tunnel cannot work while the adapter holds its address; connecting again will.
-  Stop();
+  Handle([this] {
+    ports_.view.ShowMainWindow();
+    ShowMessage(GetText("DHCPOnVPNDetected"), MessageIcon::kWarning);
+    // The tunnel cannot work while the adapter holds its address; connecting again will.
+    Stop();
+  });
 }
 
 void MainWindowController::OnCancel() {
-  if (current_ && !ports_.view.AskYesNo(GetText("VpnConnectedAreYouSureToExit"), true)) return;
-  Exit();
+  if (BoxOpen()) return;
+  Handle([this] {
+    if (current_ && !AskYesNo(GetText("VpnConnectedAreYouSureToExit"), true)) return;
+    CarryOutExit();
+  });
 }
 
 void MainWindowController::Exit() {
+  if (BoxOpen()) {
+    exitAsked_ = true;
+    return;
+  }
+  Handle([this] { CarryOutExit(); });
+}
+
+void MainWindowController::CarryOutExit() {
   if (exiting_) return;
   exiting_ = true;
+  exitAsked_ = false;
+  queued_.clear();
   if (waitingForHost_) EndHostWait();
   Stop();
   // The window goes away while the restore may still run.
   if (retired_) retired_->callback = nullptr;
   DestroyProbes();
-  ports_.view.StopTimer(kRaceTimer);
+  StopTimer(kRaceTimer);
   ports_.view.CloseMainWindow();
 }

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -140,6 +142,18 @@ struct MainWindowSettings {
 // Windows 2000 has no BIOS query worth making; the service accepts this in the BIOS's place.
 inline constexpr char kBiosSkippedOnWindows2000[] = "SKIP_FOR_NT5";
 
+// The window's boxes and dialogs run message loops of their own, so the window's handlers are
+// called again while one is open. One rule answers that (docs/modal-loops.md): every box the
+// controller or its login opens is opened inside a box scope, and while one is open
+//  - engine reports, timer ticks, the race's answers, route changes, sleep and waking are
+//    queued and handled in order once the handler that opened the box has returned; a queued
+//    tick goes when its timer is stopped meanwhile;
+//  - the user's commands that act on the connection (Connect, Enter, Disconnect, closing the
+//    window, the auto-reconnect item, About) are refused; links and Show still work;
+//  - Exit is remembered and carried out as soon as the box closes: the code that opened the box
+//    does not go on (the scope unwinds it to the handler's start), so nothing more is shown or
+//    done for the handler that was running.
+// Handlers may therefore assume that nothing changes while their own box is open.
 class MainWindowController {
  public:
   // Reads the machine's identity; the window need not exist yet.
@@ -158,7 +172,7 @@ class MainWindowController {
   void OnTimer(uint32_t id);
   void OnHostProbeEvent(uintptr_t event, const void* probeId);
   // A report of `engine` with the status it carried; ignored unless it is the current engine
-  // and a change not handled yet.
+  // and a change not handled yet. Every entry point below follows the rule above.
   void OnEngineReport(const CGeneralVpn* engine, const VpnStatus& status);
   // The adapter repairs switched DHCP off on an interface holding the tunnel's address.
   void OnDhcpSwitchedOff();
@@ -194,9 +208,43 @@ class MainWindowController {
   // stopped.
   const std::optional<RouteSetChoice>& routeChoice() const { return routeChoice_; }
   size_t pendingProbes() const { return race_.size(); }
+  // Events waiting for the open boxes to close.
+  size_t queuedEvents() const { return queued_.size(); }
   const ReconnectPolicy& reconnectPolicy() const { return reconnect_; }
 
  private:
+  class ScopedPorts;
+  // Thrown when a box closes with Exit asked for during it; caught where the handler started.
+  struct ExitAsked {};
+  static constexpr uint32_t kNoTimer = 0xFFFFFFFF;
+  // An event that waits for the boxes to close.
+  struct Queued {
+    std::function<void()> run;
+    // The timer whose tick it is, or the engine whose report it is.
+    uint32_t timer = kNoTimer;
+    const CGeneralVpn* engine = nullptr;
+  };
+
+  // A handler's start: runs `body` now, or queues it while a box is open. The outermost one
+  // catches the unwinding of a box closed with Exit asked, carries Exit out, and then handles
+  // what was queued.
+  void Handle(std::function<void()> body, uint32_t timer = kNoTimer,
+              const CGeneralVpn* engine = nullptr);
+  // True while a box is open, for the commands it refuses.
+  bool BoxOpen() const { return openBoxes_ > 0; }
+  // Opens a box through `open` inside the box scope; see the class comment.
+  template <typename Open>
+  auto InBox(Open&& open) -> decltype(open());
+  void AfterBox();
+  void ShowMessage(const std::wstring& text, MessageIcon icon);
+  bool AskYesNo(const std::wstring& text, bool defaultNo);
+  void StopTimer(uint32_t id);
+  void RunHandler(const std::function<void()>& body);
+  bool Command(uint32_t id);
+  void Tick(uint32_t id);
+  void HostProbeEnded(uintptr_t event, const void* probeId);
+  void CarryOutExit();
+
   struct EngineReport {
     std::wstring status;
     std::wstring box;  // empty without an error
@@ -210,12 +258,13 @@ class MainWindowController {
   // Hides the window, unless the tray has no icon to bring it back with; true when hidden.
   bool HideToTray();
   void Login();
+  void HandleEngineReport(const CGeneralVpn* engine, const VpnStatus& status);
   // A report of the engine stopped last, while it restores its routes.
   void OnRetiredReport(const VpnStatus& status);
-  void OnRouteFailures(CGeneralVpn& engine, const VpnStatus& status);
+  void OnRouteFailures(const VpnStatus& status);
   // The status line, remembered so it comes back once a restore is done.
   void ShowStatus(const std::wstring& text);
-  void OnAllDone(CGeneralVpn& engine, const VpnStatus& status);
+  void OnAllDone(const VpnStatus& status);
   void SetConnectEnabled(bool enable);
   void WatchConnection(DropCause cause = DropCause::kStatisticsFailed);
   EngineReport DescribeEngine(CGeneralVpn& vpn, const VpnStatus& status);
@@ -261,6 +310,12 @@ class MainWindowController {
   bool waitingForHost_ = false;
   bool connected_ = false;
   bool exiting_ = false;
+  // The box scope: boxes open now, handlers running, Exit asked while a box was open, and the
+  // events waiting for the boxes to close.
+  int openBoxes_ = 0;
+  int handling_ = 0;
+  bool exitAsked_ = false;
+  std::deque<Queued> queued_;
   bool connectEnabled_ = false;
   std::optional<RouteSetChoice> routeChoice_;
   // Of the current engine.

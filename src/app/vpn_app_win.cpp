@@ -122,7 +122,9 @@ void CVpnApp::RepairBindModule(BindModule& bind) {
 ModuleLocation CVpnApp::BindModuleLocation() const {
   std::wstring folder = paths_.moduleFolder;
   while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-  return {SystemFolderSecurityInstance(), folder, kBindModuleFile};
+  return {.security = SystemFolderSecurityInstance(),
+          .folder = folder,
+          .moduleFile = kBindModuleFile};
 }
 
 bool CVpnApp::HandleCommandLine(const CommandLineAction& action, BindModule& bind) {

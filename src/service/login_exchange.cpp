@@ -58,17 +58,15 @@ class LoginRun {
     ports_.view.SetStatus(GetText("PreparingLogin"), false);
     ResponseRecordGuard guard(in_);
 
-    if (!FetchLoginResponse() || !AccountAccepted() || Abandoned()) return outcome;
+    if (!FetchLoginResponse() || !AccountAccepted()) return outcome;
     PolicyChoice choice;
     const bool chosen = ports_.policy.ChoosePolicy(answer_, choice);
-    if (Abandoned()) return outcome;
     if (!chosen) {
       ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
       return outcome;
     }
     PlanResult planned = MakeConnectionPlan(
         answer_, choice, [this](const std::wstring& routeId) { return FetchRouteLines(routeId); });
-    if (Abandoned()) return outcome;
     if (!planned.plan) {
       ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
       return outcome;
@@ -85,8 +83,6 @@ class LoginRun {
   }
 
  private:
-  bool Abandoned() const { return ports_.abandoned && ports_.abandoned(); }
-
   void RememberCredentials() {
     ports_.settings.SetSavePassword(in_.savePassword);
     if (in_.savePassword) {
@@ -108,7 +104,6 @@ class LoginRun {
                                            adapters, time, in_.referralTag);
     std::string body;
     const LoginFetcher::Result result = ports_.fetcher.Fetch({url}, true, body);
-    if (Abandoned()) return false;
     if (result == LoginFetcher::Result::kCancelled) {
       ports_.view.SetStatus(GetText("LoginIsCancelled"), false);
       return false;
@@ -124,7 +119,7 @@ class LoginRun {
     answer_ = ParseServiceAnswer(body, GetText("UnknownClientIP"));
     if (in_.keepRecord) SaveResponseBody(in_.responseRecord, body);
     const int update = ports_.update.Check(answer_);
-    if (update == OnlineUpdateCheck::kUpdateStarted || Abandoned()) return false;
+    if (update == OnlineUpdateCheck::kUpdateStarted) return false;
     if (update != OnlineUpdateCheck::kContinue) {
       ports_.view.SetStatus(GetText("NetworkOrServerErrorToLogin"), true);
       return false;
@@ -160,7 +155,7 @@ class LoginRun {
     const LoginFetcher::Result result = ports_.fetcher.Fetch(
         {BuildRouteListUrl(in_.loginHost, userAnsi_, password_, routeId, in_.referralTag)}, false,
         body);
-    if (Abandoned() || result != LoginFetcher::Result::kOk) return std::nullopt;
+    if (result != LoginFetcher::Result::kOk) return std::nullopt;
     return ParseRouteList(body);
   }
 

@@ -97,9 +97,8 @@ struct LoginPorts {
   RandomSource random;
   // Seconds since 1970 UTC.
   std::function<int64_t()> now;
-  // True once the program is on its way out (Exit while a box or dialog of the exchange was
-  // open): the exchange then ends at its next step without showing anything more.
-  std::function<bool()> abandoned = {};
+  // A port may end the exchange by throwing (the main window's Exit during one of its boxes,
+  // docs/modal-loops.md); what the exchange holds, the response file too, goes on the way out.
 };
 
 struct LoginInputs {

@@ -53,12 +53,19 @@ class FakeMainView : public RecordingLoginView, public MainWindowView {
   void StartTimer(uint32_t id, uint32_t ms) override { timers[id] = ms; }
   void StopTimer(uint32_t id) override { timers.erase(id); }
   void CloseMainWindow() override { closed = true; }
+  void SetStatus(const std::wstring& text, bool showBox) override {
+    RecordingLoginView::SetStatus(text, showBox);
+    if (showBox && onBox) onBox();
+  }
   void ShowMessage(const std::wstring& text, MessageIcon icon) override {
     RecordingLoginView::ShowMessage(text, icon);
     if (onBox) onBox();
   }
   std::wstring BuildDate() override { return L"2026-01-02"; }
-  void ShowAbout(const std::wstring& text) override { about = text; }
+  void ShowAbout(const std::wstring& text) override {
+    about = text;
+    if (onBox) onBox();
+  }
 
   bool connectEnabled = false;
   bool disconnectEnabled = true;
@@ -74,6 +81,7 @@ class FakeMainView : public RecordingLoginView, public MainWindowView {
   std::map<uint32_t, uint32_t> timers;
   bool closed = false;
   std::wstring about;
+  // Runs while an OK box (a message, a status with its box, About) is open.
   std::function<void()> onBox;
   // Runs while a question is open, as the box's own message loop would.
   std::function<void()> onQuestion;
@@ -125,10 +133,15 @@ class FakeMachine : public MachineIdentity {
 
 class RecordingAnnouncements : public Announcements {
  public:
-  void ShowAnnouncements(bool storedOnly) override { calls.push_back(storedOnly); }
+  void ShowAnnouncements(bool storedOnly) override {
+    calls.push_back(storedOnly);
+    if (whileOpen) whileOpen();
+  }
   void HoldAnswer(std::string answer) override { held.push_back(std::move(answer)); }
   std::vector<bool> calls;
   std::vector<std::string> held;
+  // While its boxes or the update check it runs are open.
+  std::function<void()> whileOpen;
 };
 
 class NullCallback : public CGeneralVpnCallbackInterface {
@@ -161,25 +174,25 @@ class MainWindowTest : public ::testing::Test {
     policy_.record = settings.responseRecord;
     settings.announcementFile = AnsiToWide((dir_ / "KavrinAnns.ini").string());
     settings.keepRecords = keepRecords_;
-    MainWindowPorts ports{view_,
-                          settings_,
-                          program_,
-                          tray_,
-                          ras_,
-                          repairs_,
-                          machine_,
-                          news_,
-                          bind_,
-                          probes_,
-                          fetcher_,
-                          update_,
-                          policy_,
-                          engines_,
-                          [] { return 1; },
-                          [] { return int64_t{1700000000}; },
-                          callback_,
-                          reconnectClock_,
-                          &routes_};
+    MainWindowPorts ports{.view = view_,
+                          .settings = settings_,
+                          .programSettings = program_,
+                          .tray = tray_,
+                          .rasServices = ras_,
+                          .repairs = repairs_,
+                          .machine = machine_,
+                          .announcements = news_,
+                          .bind = bind_,
+                          .probes = probes_,
+                          .fetcher = fetcher_,
+                          .update = update_,
+                          .policy = policy_,
+                          .engines = engines_,
+                          .random = [] { return 1; },
+                          .now = [] { return int64_t{1700000000}; },
+                          .engineCallback = callback_,
+                          .clock = reconnectClock_,
+                          .routeTable = &routes_};
     controller_ = std::make_unique<MainWindowController>(std::move(ports), std::move(settings));
   }
   void TearDown() override {
@@ -371,6 +384,18 @@ TEST_F(MainWindowTest, FirstConnectEverShowsTheTipOnce) {
   EXPECT_EQ(tips, 1);
   EXPECT_TRUE(settings_.GetTipHideAfterConnection());
   EXPECT_EQ(ras_.checks, 2);
+}
+
+// Connect goes no further than the tip when Exit comes while it is open.
+TEST_F(MainWindowTest, ExitWhileTheTipIsOpenStartsNoLogin) {
+  registry_.Put(L"Main", L"Tip_HideAfterConnection", uint32_t{0});
+  StartWithHost();
+  view_.onBox = [&] { controller_->OnCommand(kTrayExit); };
+  controller_->OnCommand(kConnect);
+  EXPECT_TRUE(view_.closed);
+  EXPECT_TRUE(fetcher_.calls.empty());
+  EXPECT_EQ(ras_.checks, 0);
+  EXPECT_TRUE(settings_.GetTipHideAfterConnection());
 }
 
 TEST_F(MainWindowTest, ConnectWaitsForAHostThenGivesUp) {
@@ -804,6 +829,127 @@ TEST_F(MainWindowTest, UnguardedIpv6AndNamesAreToldButTheConnectionStays) {
   EXPECT_TRUE(controller_->connected());
 }
 
+// ---- boxes -------------------------------------------------------------------------------------
+// Each kind of box the window or its login opens runs its own message loop, in which the
+// window's handlers are called again.
+
+namespace {
+
+enum class Box {
+  kMessage,      // an OK box of the connection
+  kQuestion,     // a Yes/No box of the connection
+  kAbout,        // the tray's About box, while connecting
+  kLoginStatus,  // the login's status line with its box
+  kFetchDialog,  // the login's fetch dialog
+  kPolicyDialog,
+  kUpdateCheck,  // the login's update check, with the boxes and dialog it may open
+  kNews,         // the news the race's answer brings, with the update check it may run
+};
+
+class BoxTest : public MainWindowTest, public ::testing::WithParamInterface<Box> {
+ protected:
+  bool ConnectionBox() const { return GetParam() <= Box::kAbout; }
+  // Opens the case's box with `whileOpen` running in it. The race has chosen its host, and two
+  // of its requests are still out; Connect was pressed unless the box is the news. Returns the
+  // engine of a connection's box.
+  FakeEngine* OpenBox(const std::function<void()>& whileOpen) {
+    controller_->Initialize();
+    out_ = {probes_.live[1], probes_.live[2]};
+    if (GetParam() == Box::kNews) news_.whileOpen = whileOpen;
+    End(probes_.live[0], 200, kAnnouncement);
+    if (GetParam() == Box::kNews) return nullptr;
+    fetcher_.answers.push_back({GetParam() == Box::kLoginStatus ? LoginFetcher::Result::kFailed
+                                                                : LoginFetcher::Result::kOk,
+                                ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet)});
+    if (GetParam() == Box::kLoginStatus) view_.onBox = whileOpen;
+    if (GetParam() == Box::kFetchDialog) fetcher_.whileOpen = whileOpen;
+    if (GetParam() == Box::kPolicyDialog) policy_.whileOpen = whileOpen;
+    if (GetParam() == Box::kUpdateCheck) update_.whileOpen = whileOpen;
+    controller_->OnCommand(kConnect);
+    if (!ConnectionBox()) return nullptr;
+    FakeEngine& engine = Started(*engines_.last);
+    if (GetParam() == Box::kMessage) {
+      view_.onBox = whileOpen;
+      Report(engine, GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_ALREADY_CONNECTED);
+    } else if (GetParam() == Box::kQuestion) {
+      engine.failedRoutes = {L"10.0.0.0 mask 255.0.0.0"};
+      view_.answerYes = true;
+      view_.onQuestion = whileOpen;
+      Report(engine, GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_MODIFY_ROUTE);
+    } else {
+      view_.onBox = whileOpen;
+      controller_->OnCommand(kTrayAbout);
+    }
+    return &engine;
+  }
+  // The race's other requests end; a connection's engine reports the tunnel up.
+  void ReportsArrive() {
+    End(out_[0], 0, "");
+    End(out_[1], 0, "");
+    if (ConnectionBox()) Report(*engines_.last, GENERAL_VPN_STATE_ALL_DONE);
+  }
+
+  std::vector<FakeProbe*> out_;
+};
+
+}  // namespace
+
+TEST_P(BoxTest, ReportsWaitForTheBoxAndConnectionCommandsAreRefused) {
+  bool handledWhileOpen = false;
+  FakeEngine* engine = OpenBox([&] {
+    ReportsArrive();
+    controller_->OnCommand(kDisconnect);
+    controller_->OnCommand(kConnect);
+    handledWhileOpen = controller_->pendingProbes() != 3 || controller_->connected() ||
+                       (ConnectionBox() && controller_->currentEngine() != engines_.last);
+  });
+  EXPECT_FALSE(handledWhileOpen);
+  EXPECT_EQ(controller_->pendingProbes(), 0u);
+  EXPECT_EQ(controller_->queuedEvents(), 0u);
+  // Connect dialled nothing more, and Disconnect stopped nothing.
+  EXPECT_EQ(ras_.checks, GetParam() == Box::kNews ? 0 : 1);
+  EXPECT_LE(fetcher_.calls.size(), 1u);
+  if (ConnectionBox()) {
+    EXPECT_EQ(controller_->currentEngine(), engine);
+    EXPECT_TRUE(controller_->connected());
+  } else if (GetParam() != Box::kNews && GetParam() != Box::kLoginStatus) {
+    EXPECT_NE(controller_->currentEngine(), nullptr);
+  }
+}
+
+TEST_P(BoxTest, ExitWaitsForTheBoxThenEndsWhatOpenedIt) {
+  bool closedWhileOpen = true;
+  size_t boxes = 0;
+  size_t statuses = 0;
+  size_t engines = 0;
+  OpenBox([&] {
+    controller_->OnCommand(kTrayExit);
+    ReportsArrive();
+    closedWhileOpen = view_.closed;
+    boxes = view_.boxes.size();
+    statuses = view_.statuses.size();
+    engines = engines_.types.size();
+  });
+  EXPECT_FALSE(closedWhileOpen);
+  EXPECT_TRUE(view_.closed);
+  EXPECT_EQ(controller_->currentEngine(), nullptr);
+  EXPECT_FALSE(controller_->connected());
+  // Nothing more is shown, chosen or dialled, and what waited is dropped.
+  EXPECT_EQ(view_.boxes.size(), boxes);
+  EXPECT_EQ(view_.statuses.size(), statuses);
+  EXPECT_EQ(engines_.types.size(), engines);
+  EXPECT_EQ(policy_.calls, ConnectionBox() || GetParam() == Box::kPolicyDialog ? 1 : 0);
+  EXPECT_TRUE(tray_.balloons.empty());
+  EXPECT_EQ(controller_->pendingProbes(), 0u);
+  EXPECT_EQ(controller_->queuedEvents(), 0u);
+  EXPECT_EQ(view_.timers.count(kRaceTimer), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachKind, BoxTest,
+                         ::testing::Values(Box::kMessage, Box::kQuestion, Box::kAbout,
+                                           Box::kLoginStatus, Box::kFetchDialog,
+                                           Box::kPolicyDialog, Box::kUpdateCheck, Box::kNews));
+
 // ---- reconnecting -------------------------------------------------------------------------------
 
 namespace {
@@ -922,6 +1068,26 @@ TEST_F(ReconnectTest, RefusedCredentialsLogInAgainWithTheSameChoice) {
   EXPECT_EQ(policy_.calls, 1);
   EXPECT_EQ(second.serverAddress, L"vpn1.example.com");
   EXPECT_EQ(view_.status, ReconnectingText(2));
+}
+
+// A reconnect's login shows boxes as the first one does; Exit in one ends the attempt there.
+TEST_F(ReconnectTest, ExitDuringTheLoginOfAnAttemptDialsNothing) {
+  UpThenDropped();
+  FakeEngine& first = NextAttempt();
+  first.errorDetail = 691;
+  Report(first, GENERAL_VPN_STATE_AUTHENTICATE, GENERAL_VPN_ERROR_INTERNAL);
+  fetcher_.answers.push_back(
+      {LoginFetcher::Result::kOk, ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet)});
+  fetcher_.whileOpen = [&] { controller_->OnCommand(kTrayExit); };
+  const size_t made = engines_.types.size();
+  const size_t fetches = fetcher_.calls.size();
+  reconnectClock_.now += view_.timers[kReconnectTimer];
+  controller_->OnTimer(kReconnectTimer);
+  EXPECT_TRUE(view_.closed);
+  EXPECT_EQ(fetcher_.calls.size(), fetches + 1);  // no route list
+  EXPECT_EQ(engines_.types.size(), made);
+  EXPECT_EQ(controller_->currentEngine(), nullptr);
+  EXPECT_EQ(view_.timers.count(kReconnectTimer), 0u);
 }
 
 TEST_F(ReconnectTest, DisconnectOrExitDuringTheBackoffEndsEverythingAtOnce) {

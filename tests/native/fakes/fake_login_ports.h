@@ -49,10 +49,13 @@ class FakeUpdateCheck : public OnlineUpdateCheck {
  public:
   int Check(const ServiceAnswer& answer) override {
     answers.push_back(answer);
+    if (whileOpen) whileOpen();
     return result;
   }
   int result = kContinue;
   std::vector<ServiceAnswer> answers;
+  // What happens while its boxes or its download dialog are open.
+  std::function<void()> whileOpen;
 };
 
 class FakePolicyChooser : public PolicyChooser {
