@@ -18,16 +18,15 @@ bool DialogPolicyChooser::ChoosePolicy(const ServiceAnswer& answer, PolicyChoice
   LocalMachineRegistry registry;
   SpeedTest::Options speedTest = speedTest_;
   if (!speedTest.joiner) speedTest.joiner = &speedTestWorkers_;
-  CDlgVpnPolicy dialog(answer, CDlgVpnPolicy::Ports{profile_,
-                                                    settings_,
-                                                    bindModule_,
-                                                    registry,
-                                                    restarter_,
-                                                    OperatingSystemMajorVersion(),
-                                                    &IcmpEchoProbe::Create,
-                                                    speedTest,
-                                                    {},
-                                                    messageBox_});
+  CDlgVpnPolicy dialog(answer, CDlgVpnPolicy::Ports{.profile = profile_,
+                                                    .settings = settings_,
+                                                    .bindModule = bindModule_,
+                                                    .registry = registry,
+                                                    .restarter = restarter_,
+                                                    .osMajorVersion = OperatingSystemMajorVersion(),
+                                                    .echoProbe = &IcmpEchoProbe::Create,
+                                                    .speedTest = speedTest,
+                                                    .messageBox = messageBox_});
   if (dialog.DoModal(owner_) != IDOK) return false;
   choice = dialog.choice();
   return true;

@@ -34,8 +34,12 @@ CDlgVpnPolicy::CDlgVpnPolicy(const ServiceAnswer& answer, Ports ports)
       l2tp_(ports_.registry, ports_.restarter, ports_.osMajorVersion) {
   controller_ = std::make_unique<VpnPolicyController>(
       static_cast<VpnPolicyView&>(*this),
-      VpnPolicyController::Ports{ports_.settings, ports_.bindModule, speedTest_, l2tp_,
-                                 blockedOpenvpn_, ModuleFolder()},
+      VpnPolicyController::Ports{.settings = ports_.settings,
+                                 .bindModule = ports_.bindModule,
+                                 .speedTest = speedTest_,
+                                 .l2tp = l2tp_,
+                                 .openvpn = blockedOpenvpn_,
+                                 .moduleFolder = ModuleFolder()},
       answer,
       [](const std::wstring& a, const std::wstring& b) { return lstrcmpiW(a.c_str(), b.c_str()); });
 }

@@ -98,7 +98,7 @@ struct LoginPorts {
   // Seconds since 1970 UTC.
   std::function<int64_t()> now;
   // A port may end the exchange by throwing (the main window's Exit during one of its boxes,
-  // docs/modal-loops.md); what the exchange holds, the response file too, goes on the way out.
+  // docs/modal-loops.md); what the exchange holds, the response record too, goes on the way out.
 };
 
 struct LoginInputs {

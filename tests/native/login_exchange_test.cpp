@@ -151,14 +151,14 @@ class LoginExchangeTest : public ::testing::Test {
   FakeClock clock_;
   FakeEngineFactory engines_{routes_, clock_};
   RecordingLoginView view_;
-  LoginPorts ports_{settings_,
-                    fetcher_,
-                    update_,
-                    policy_,
-                    engines_,
-                    view_,
-                    Sequence({7, 8, 9, 10, 11}),
-                    [] { return int64_t{1700000000}; }};
+  LoginPorts ports_{.settings = settings_,
+                    .fetcher = fetcher_,
+                    .update = update_,
+                    .policy = policy_,
+                    .engines = engines_,
+                    .view = view_,
+                    .random = Sequence({7, 8, 9, 10, 11}),
+                    .now = [] { return int64_t{1700000000}; }};
   LoginInputs inputs_;
 };
 

@@ -206,7 +206,12 @@ class PolicyController : public ::testing::Test {
   VpnPolicyController& Start() {
     controller_ = std::make_unique<VpnPolicyController>(
         view_,
-        VpnPolicyController::Ports{settings_, bind_, speed_, l2tp_, openvpn_, L"C:\\Kavrin\\"},
+        VpnPolicyController::Ports{.settings = settings_,
+                                   .bindModule = bind_,
+                                   .speedTest = speed_,
+                                   .l2tp = l2tp_,
+                                   .openvpn = openvpn_,
+                                   .moduleFolder = L"C:\\Kavrin\\"},
         answer_);
     view_.controller = controller_.get();
     controller_->Start();

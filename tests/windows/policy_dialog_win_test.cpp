@@ -154,8 +154,14 @@ TEST(PolicyDialogWin, MeasuresLoopbackServersAndOkReturnsTheThreeResults) {
 
   {
     CDlgVpnPolicy dialog(ReadServiceAnswer(SystemPrivateProfile(), response, L""),
-                         CDlgVpnPolicy::Ports{SystemPrivateProfile(), settings, bindModule, machine,
-                                              restarter, 5, &IcmpEchoProbe::Create, options});
+                         CDlgVpnPolicy::Ports{.profile = SystemPrivateProfile(),
+                                              .settings = settings,
+                                              .bindModule = bindModule,
+                                              .registry = machine,
+                                              .restarter = restarter,
+                                              .osMajorVersion = 5,
+                                              .echoProbe = &IcmpEchoProbe::Create,
+                                              .speedTest = options});
     g_dialog = &dialog;
     g_started = GetTickCount();
     ::SetTimer(nullptr, 0, 50, WatchSpeedTest);
@@ -225,14 +231,14 @@ TEST(PolicyDialogWin, CentresOnItsOwnerInsideTheWorkAreaAndTabReachesEveryContro
   ASSERT_NE(owner, nullptr);
   {
     CDlgVpnPolicy dialog(ReadServiceAnswer(SystemPrivateProfile(), response, L""),
-                         CDlgVpnPolicy::Ports{SystemPrivateProfile(),
-                                              settings,
-                                              bindModule,
-                                              machine,
-                                              restarter,
-                                              5,
-                                              &IcmpEchoProbe::Create,
-                                              {}});
+                         CDlgVpnPolicy::Ports{.profile = SystemPrivateProfile(),
+                                              .settings = settings,
+                                              .bindModule = bindModule,
+                                              .registry = machine,
+                                              .restarter = restarter,
+                                              .osMajorVersion = 5,
+                                              .echoProbe = &IcmpEchoProbe::Create,
+                                              .speedTest = {}});
     g_dialog = &dialog;
     g_focus_path.clear();
     ::SetTimer(nullptr, 0, 50, WalkTabOrder);

@@ -163,8 +163,14 @@ int main() {
 
   CPreviewDialog dialog(
       ReadServiceAnswer(SystemPrivateProfile(), response, L""),
-      CDlgVpnPolicy::Ports{SystemPrivateProfile(), settings, bindModule, machine, restarter,
-                           OperatingSystemMajorVersion(), &IcmpEchoProbe::Create, speedOptions});
+      CDlgVpnPolicy::Ports{.profile = SystemPrivateProfile(),
+                           .settings = settings,
+                           .bindModule = bindModule,
+                           .registry = machine,
+                           .restarter = restarter,
+                           .osMajorVersion = OperatingSystemMajorVersion(),
+                           .echoProbe = &IcmpEchoProbe::Create,
+                           .speedTest = speedOptions});
   dialog.okAfter = okAfter;
   const INT_PTR code = dialog.DoModal(nullptr);
   std::printf("dialog=%s\n", code == IDOK ? "ok" : (code == IDCANCEL ? "cancel" : "failed"));
