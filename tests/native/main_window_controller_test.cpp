@@ -628,6 +628,8 @@ TEST_F(MainWindowTest, BrokenBindingModuleIsToldButTheConnectionStays) {
 TEST_F(MainWindowTest, ReportOfAStoppedEngineChangesNothing) {
   FakeEngine& engine = Connected();
   controller_->Stop();
+  // Its own restore is reported as it runs on its worker; what follows the restore is stale.
+  FinishRestore();
   const auto icons = tray_.icons;
   const auto statuses = view_.statuses;
   Report(engine, GENERAL_VPN_STATE_ALL_DONE);
@@ -654,6 +656,8 @@ TEST_F(MainWindowTest, ErrorReportOrDisconnectedStateStops) {
   EXPECT_EQ(controller_->currentEngine(), nullptr);
   // The first engine settled on its worker and went with the second's Connect.
   EXPECT_EQ(controller_->retiredEngine(), &second);
+  // The second one's own restore sleeps on its worker; read the clock once it has finished.
+  ASSERT_TRUE(second.WaitFinished(10000));
   EXPECT_FALSE(clock_.sleeps.empty());
 }
 
