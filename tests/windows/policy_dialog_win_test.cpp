@@ -57,6 +57,20 @@ class NoMachineRegistry : public RegistryKeyFactory {
   int opened = 0;
 };
 
+// The dialog's ports as the tests give them: Windows XP's version, the system's echo probe.
+CDlgVpnPolicy::Ports TestPorts(SettingsStore& settings, BindModule& bindModule,
+                               RegistryKeyFactory& machine, BlockedOperationRunner& restarter,
+                               SpeedTest::Options speedTest) {
+  return {.profile = SystemPrivateProfile(),
+          .settings = settings,
+          .bindModule = bindModule,
+          .registry = machine,
+          .restarter = restarter,
+          .osMajorVersion = 5,
+          .echoProbe = &IcmpEchoProbe::Create,
+          .speedTest = speedTest};
+}
+
 // Answers 48-byte requests on 127.0.0.1 through Winsock.
 class LoopbackTimeService {
  public:
@@ -154,14 +168,7 @@ TEST(PolicyDialogWin, MeasuresLoopbackServersAndOkReturnsTheThreeResults) {
 
   {
     CDlgVpnPolicy dialog(ReadServiceAnswer(SystemPrivateProfile(), response, L""),
-                         CDlgVpnPolicy::Ports{.profile = SystemPrivateProfile(),
-                                              .settings = settings,
-                                              .bindModule = bindModule,
-                                              .registry = machine,
-                                              .restarter = restarter,
-                                              .osMajorVersion = 5,
-                                              .echoProbe = &IcmpEchoProbe::Create,
-                                              .speedTest = options});
+                         TestPorts(settings, bindModule, machine, restarter, options));
     g_dialog = &dialog;
     g_started = GetTickCount();
     ::SetTimer(nullptr, 0, 50, WatchSpeedTest);
@@ -231,14 +238,7 @@ TEST(PolicyDialogWin, CentresOnItsOwnerInsideTheWorkAreaAndTabReachesEveryContro
   ASSERT_NE(owner, nullptr);
   {
     CDlgVpnPolicy dialog(ReadServiceAnswer(SystemPrivateProfile(), response, L""),
-                         CDlgVpnPolicy::Ports{.profile = SystemPrivateProfile(),
-                                              .settings = settings,
-                                              .bindModule = bindModule,
-                                              .registry = machine,
-                                              .restarter = restarter,
-                                              .osMajorVersion = 5,
-                                              .echoProbe = &IcmpEchoProbe::Create,
-                                              .speedTest = {}});
+                         TestPorts(settings, bindModule, machine, restarter, {}));
     g_dialog = &dialog;
     g_focus_path.clear();
     ::SetTimer(nullptr, 0, 50, WalkTabOrder);
