@@ -7,10 +7,21 @@ KV_WIN_BUILD=${KV_WIN_BUILD:-$KV_ROOT/build/windows}
 # Wine runs our 32-bit programs through its 32-bit loader, an i386 Linux program. Some kernels
 # are built without 32-bit support (their exec answers "Exec format error"); there none of our
 # 32-bit programs can run under Wine.
+# Without the 32-bit Wine layer (wine32:i386, which a mirror caught mid-sync may not serve) there
+# is no such loader at all; `wine` then falls back to the 64-bit one, which runs none of ours.
 kv_runs_32bit() {
   local loader=/usr/lib/wine/wine
-  [ -x "$loader" ] || loader=$(command -v wine) || return 1
+  [ -x "$loader" ] || return 1
   "$loader" --version >/dev/null 2>&1
+}
+
+# Why kv_runs_32bit said no, in words for the gate's summary.
+kv_no_32bit_reason() {
+  if [ -x /usr/lib/wine/wine ]; then
+    echo "this machine's kernel runs no 32-bit programs (Exec format error)"
+  else
+    echo "the 32-bit Wine layer (wine32:i386) is not installed (the bootstrap could not get it; run scripts/test again later)"
+  fi
 }
 
 # There the same sources are built for x86-64 too (the windows64 preset, build/windows64) and
@@ -70,7 +81,7 @@ kv_without_descriptors() {
 kv_wine_prefix() {
   kv_wine_env
   if [ "$KV_WINE64" != 1 ] && ! kv_runs_32bit; then
-    echo "wine: this machine's kernel runs no 32-bit programs (Exec format error), so Wine cannot start ours here; the windows64 build runs under 64-bit Wine (kv_use_wine64)" >&2
+    echo "wine: $(kv_no_32bit_reason), so Wine cannot start ours here; the windows64 build runs under 64-bit Wine (kv_use_wine64)" >&2
     return 1
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
