@@ -53,6 +53,14 @@ class Launcher : public ProgramLauncher {
   }
 };
 
+// A developer build: no signature to compare with.
+class Signatures : public SignatureVerifier {
+ public:
+  FileSignature Examine(const std::wstring&) override {
+    return {.state = FileSignature::State::kUnsigned};
+  }
+};
+
 class Version : public ClientVersionSource {
  public:
   uint64_t CurrentVersion() override { return 0x0002000100000000ULL; }
@@ -92,10 +100,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   QuietView view;
   Downloader downloader;
   Launcher launcher;
+  Signatures signatures;
   Version version;
   ProgramSettings settings(profile, fixture.paths.modulePath);
   int exits = 0;
-  OnlineUpdate update({view, downloader, launcher, version, settings, [&] { ++exits; }},
+  OnlineUpdate update({view, downloader, launcher, signatures, version, settings, [&] { ++exits; }},
                       fixture.paths);
 
   AnnouncementBoard board(profile, file, update,

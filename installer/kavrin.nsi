@@ -36,6 +36,14 @@ SetDateSave off
   !define OUTFILE "KavrinInstaller.exe"
 !endif
 
+; With SIGN (scripts/package --sign), the program that signs a file in place: the installer
+; once written and the uninstaller before it is packed into the installer; SIGNED_UNINSTALLER
+; is where a copy of the signed uninstaller goes, for checking.
+!ifdef SIGN
+  !finalize '"${SIGN}" "%1"' = 0
+  !uninstfinalize '"${SIGN}" "%1" "${SIGNED_UNINSTALLER}"' = 0
+!endif
+
 !getdllversion "${STAGE}/Kavrin.exe" KAVRIN_VERSION_
 !define VERSION "${KAVRIN_VERSION_1}.${KAVRIN_VERSION_2}.${KAVRIN_VERSION_3}.${KAVRIN_VERSION_4}"
 

@@ -30,6 +30,7 @@
 #include "service/dlg_download_win.h"
 #include "service/dlg_online_update_win.h"
 #include "service/online_update_win.h"
+#include "service/update_signature_win.h"
 #include "vpn/service_control_win.h"
 
 // The machine's identity as the system reports it.
@@ -109,6 +110,7 @@ class AppServices {
     DownloadDialogFetcher fetcher;
     DialogUpdateDownloader updateDownloader;
     ShellProgramLauncher launcher;
+    AuthenticodeVerifier signatures;
     ExecutableVersionSource version;
 
     CDlgVpnMain window;

@@ -40,7 +40,7 @@ UniqueModule LoadSystemModule(const std::wstring& name) {
 void HardenModuleSearchPath() {
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   if (!kernel) return;
-  // Both calls are looked up because a static import would stop the program from starting on
+  // Every call is looked up because a static import would stop the program from starting on
   // systems older than they are (SetDllDirectoryW arrived with XP SP1, SetSearchPathMode with
   // Vista SP2 updates).
   using SetDllDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
@@ -49,9 +49,14 @@ void HardenModuleSearchPath() {
           reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryW")))) {
     setDllDirectory(L"");
   }
-  // SetDefaultDllDirectories is deliberately not used: restricting the default search to
-  // LOAD_LIBRARY_SEARCH_* folders changes how every later LoadLibrary resolves names, and the
-  // program relies on the classic order with its own folder first.
+  // Every later load by name looks in the program's own folder and the system folder, nothing
+  // else: not the current folder, not PATH, not the Windows folder. Vista and 7 have it with
+  // KB2533623, XP never; there the two steps around it are all there is.
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  if (auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+          reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))) {
+    setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
   if (auto setSearchPathMode = reinterpret_cast<SetSearchPathModeFn>(
           reinterpret_cast<void*>(GetProcAddress(kernel, "SetSearchPathMode")))) {
     setSearchPathMode(BASE_SEARCH_PATH_ENABLE_SAFE_SEARCHMODE | BASE_SEARCH_PATH_PERMANENT);

@@ -11,7 +11,7 @@
 // a bare file name, so a caller cannot be talked into loading from elsewhere.
 UniqueModule LoadSystemModule(const std::wstring& name);
 
-// Takes the current folder out of the DLL search order and makes SearchPath look in it last.
-// The program's own folder stays first, where the binding module is loaded from by bare name.
-// Call first thing at start-up; every step is skipped where the system lacks it.
+// Limits the DLL search to the program's own folder and the system folder (the current folder
+// and PATH no longer count), and makes SearchPath look in the current folder last. Call first
+// thing at start-up; every step is skipped where the system lacks it.
 void HardenModuleSearchPath();

@@ -112,6 +112,7 @@ int OnlineUpdate::Check(const ServiceAnswer& answer) {
 }
 
 void OnlineUpdate::Update(const AccountState& offer, const std::wstring& force) {
+  refusal_.clear();
   ports_.view.ShowMessage(GetText("ClientNeedUpdate"), MessageIcon::kInformation);
   const UpdatePackage package =
       ChooseUpdatePackage(offer, force, FileExists(paths_.moduleFolder + kBindModuleName), paths_);
@@ -138,6 +139,20 @@ void OnlineUpdate::Update(const AccountState& offer, const std::wstring& force) 
   // digest, which must not pass for an answer that names none.
   const std::wstring digest = file ? file->Md5Hex() : std::wstring();
   if (digest.empty() || digest != package.md5) {
+    refusal_ = L"the package's MD5 differs from the announced one";
+    Fail("CanNotDownloadFileCorrectly_Tip", MessageIcon::kWarning, offer.updateUrl);
+    return;
+  }
+  // The digest came with the address, over the same plain connection: only a signature by this
+  // program's own publisher shows the package is ours. The package is examined while held, so
+  // the bytes judged are the bytes started.
+  const FileSignature own = ports_.signatures.Examine(paths_.modulePath);
+  const UpdateTrust trust = JudgeUpdateSignature(
+      own, own.state == FileSignature::State::kUnsigned ? FileSignature{}
+                                                        : ports_.signatures.Examine(file->Path()));
+  if (!trust.run) {
+    refusal_ = trust.reason;
+    file->Discard();
     Fail("CanNotDownloadFileCorrectly_Tip", MessageIcon::kWarning, offer.updateUrl);
     return;
   }

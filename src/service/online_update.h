@@ -1,6 +1,7 @@
 // The compulsory online update. Every service answer the client acts on passes this check
 // first: when the service requires a newer client, the client says so, downloads the package
-// with a progress dialog, verifies its MD5, starts it and closes itself, whatever the outcome.
+// with a progress dialog, verifies its MD5 and, when this program is signed, that the package is
+// signed by the same publisher, starts it and closes itself, whatever the outcome.
 //
 // Two package kinds exist: the installer, which is simply started, and the portable program,
 // which is started with "/update" and the path of the running program so that it copies itself
@@ -19,6 +20,7 @@
 #include "service/http_body.h"
 #include "service/login_exchange.h"
 #include "service/server_response.h"
+#include "service/update_signature.h"
 
 // "1024 B", "1.50 KB", "5120 GB": divided by 1024 while above 1024, at most up to GB; two
 // decimals unless the value is (within 0.01) a whole number.
@@ -95,6 +97,8 @@ class DownloadedPackage {
   virtual const std::wstring& Path() const = 0;
   // MD5 of the held bytes in lower-case hex; empty when they cannot be read.
   virtual std::wstring Md5Hex() = 0;
+  // Lets go of the file and deletes it: a refused package is not left for anyone to start.
+  virtual void Discard() = 0;
 };
 
 // The download dialog.
@@ -130,6 +134,8 @@ struct OnlineUpdatePorts {
   LoginView& view;  // the main window: message boxes
   UpdateDownloader& downloader;
   ProgramLauncher& launcher;
+  // The signatures of the running program and of the package.
+  SignatureVerifier& signatures;
   ClientVersionSource& version;
   const ProgramSettings& settings;
   // The main window's Exit.
@@ -148,10 +154,15 @@ class OnlineUpdate : public OnlineUpdateCheck {
   // required version, kUpdateStarted once an update was attempted and Exit has been called.
   int Check(const ServiceAnswer& answer) override;
 
+  // Why the last downloaded package was refused (its digest or its signature), for the log;
+  // empty when none was.
+  const std::wstring& refusal() const { return refusal_; }
+
  private:
   void Update(const AccountState& offer, const std::wstring& force);
   void Fail(const char* key, MessageIcon icon, const std::wstring& updateUrl);
 
   OnlineUpdatePorts ports_;
   OnlineUpdatePaths paths_;
+  std::wstring refusal_;
 };

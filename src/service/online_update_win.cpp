@@ -87,6 +87,14 @@ std::wstring HeldUpdatePackage::Md5Hex() {
   return Md5DigestHex(md5.Finish());
 }
 
+void HeldUpdatePackage::Discard() {
+  writer_.reset();
+  reader_.reset();
+  DeleteFileW(path_.c_str());
+  // Whatever cannot go now is in a folder start-up clears.
+  RemoveDirectoryW(folder_.c_str());
+}
+
 bool ShellProgramLauncher::Open(const std::wstring& file, const std::wstring& parameters) {
   const HINSTANCE result =
       ShellExecuteW(owner_, L"open", file.c_str(),

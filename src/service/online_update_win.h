@@ -33,6 +33,8 @@ class HeldUpdatePackage : public DownloadedPackage {
   const std::wstring& Path() const override { return path_; }
   const std::wstring& Folder() const { return folder_; }
   std::wstring Md5Hex() override;
+  // Closes the file and deletes it with its folder.
+  void Discard() override;
 
  private:
   HeldUpdatePackage(std::wstring folder, std::wstring path, UniqueHandle writer)

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,10 @@ class HeldFile : public DownloadedPackage {
   ~HeldFile() override { --held_; }
   const std::wstring& Path() const override { return path_; }
   std::wstring Md5Hex() override { return FileMd5Hex(path_); }
+  void Discard() override {
+    std::error_code ignored;
+    fs::remove(fs::path(path_), ignored);
+  }
 
  private:
   const std::wstring path_;
@@ -92,6 +97,21 @@ class HttpFileDownloader : public UpdateDownloader {
   const int64_t limit_;
 };
 
+// WinVerifyTrust and the signer certificate, reduced to their verdict per file (the Win32 part
+// follows "Example C Program: Verifying the Signature of a PE File"): a file nobody described
+// is unsigned, as a developer build is.
+class FakeSignatures : public SignatureVerifier {
+ public:
+  FileSignature Examine(const std::wstring& path) override {
+    examined.push_back(path);
+    const auto found = files.find(path);
+    return found == files.end() ? FileSignature{.state = FileSignature::State::kUnsigned}
+                                : found->second;
+  }
+  std::map<std::wstring, FileSignature> files;
+  std::vector<std::wstring> examined;
+};
+
 class RecordingLauncher : public ProgramLauncher {
  public:
   explicit RecordingLauncher(const int& held) : held_(held) {}
@@ -147,10 +167,13 @@ class OnlineUpdateTest : public ::testing::Test {
     view_ = {};
     launcher_.opened.clear();
     launcher_.heldWhenOpened.clear();
-    OnlineUpdate update({view_, downloader ? *downloader : downloader_, launcher_, version_,
-                         *settings_, [this] { ++exits_; }, downloadsAllowed_},
+    signatures_.examined.clear();
+    OnlineUpdate update({view_, downloader ? *downloader : downloader_, launcher_, signatures_,
+                         version_, *settings_, [this] { ++exits_; }, downloadsAllowed_},
                         paths_);
-    return update.Check(ReadServiceAnswer(SystemPrivateProfile(), file, L""));
+    const int result = update.Check(ReadServiceAnswer(SystemPrivateProfile(), file, L""));
+    refusal_ = update.refusal();
+    return result;
   }
 
   std::wstring LastBox() const { return view_.boxes.empty() ? L"" : view_.boxes.back().text; }
@@ -167,6 +190,8 @@ class OnlineUpdateTest : public ::testing::Test {
                                                                  ->current_test_info()
                                                                  ->name()))};
   RecordingLauncher launcher_{downloader_.held};
+  FakeSignatures signatures_;
+  std::wstring refusal_;
   FixedVersion version_;
   int exits_ = 0;
   bool downloadsAllowed_ = true;
@@ -335,4 +360,80 @@ TEST_F(OnlineUpdateTest, PausedUpdatesTakeTheFailedUpdatePathWithoutADownload) {
   EXPECT_EQ(LastBox(), Failure("DownloadUpdateFileFailed_Tip"));
   EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{kUpdatePage + L"|"});
   EXPECT_EQ(exits_, 1);
+}
+
+namespace {
+
+FileSignature Signed(std::vector<uint8_t> key) {
+  return {.state = FileSignature::State::kVerified, .publisherKey = std::move(key)};
+}
+FileSignature Refused(FileSignature::State state, uint32_t status) {
+  return {.state = state, .status = status};
+}
+
+}  // namespace
+
+// The running program's signature decides whether the package's is looked at; when it is, only
+// an accepted signature by the very same key lets the package run.
+TEST(JudgeUpdateSignature, OnlyTheRunningProgramsOwnPublisherPasses) {
+  using State = FileSignature::State;
+  const FileSignature ours = Signed({1, 2, 3});
+  const FileSignature unsigned_ = {.state = State::kUnsigned};
+  const struct {
+    FileSignature program;
+    FileSignature package;
+    bool run;
+    const wchar_t* reason;
+  } cases[] = {
+      {ours, Signed({1, 2, 3}), true, L""},
+      {ours, Signed({1, 2, 4}), false, L"another publisher"},
+      {ours, Signed({1, 2}), false, L"another publisher"},
+      {ours, Signed({}), false, L"public key could not be read"},
+      {ours, unsigned_, false, L"the package is not signed"},
+      {ours, Refused(State::kRejected, 0x80096010), false, L"refused (0x80096010)"},
+      {ours, Refused(State::kUnreadable, 0x80070020), false, L"could not be read (0x80070020)"},
+      // A developer build: nothing to compare with, the digest alone decides.
+      {unsigned_, unsigned_, true, L""},
+      {unsigned_, Signed({9}), true, L""},
+      // A program whose own signature does not hold vouches for nobody.
+      {Refused(State::kRejected, 0x800B0101), Signed({1, 2, 3}), false, L"running program"},
+      {Refused(State::kUnreadable, 0), Signed({1, 2, 3}), false, L"running program"},
+      {Signed({}), Signed({}), false, L"running program"},
+  };
+  for (const auto& c : cases) {
+    const UpdateTrust trust = JudgeUpdateSignature(c.program, c.package);
+    const std::string label = WideToUtf8(c.reason);
+    EXPECT_EQ(trust.run, c.run) << label;
+    EXPECT_EQ(trust.signatureChecked, c.program.state != State::kUnsigned) << label;
+    EXPECT_NE(trust.reason.find(c.reason), std::wstring::npos) << WideToUtf8(trust.reason);
+    EXPECT_EQ(trust.reason.empty(), c.run) << label;
+  }
+}
+
+// A refused package is deleted and never started; the user sees the download failure and the
+// update page. The digest is checked first, so a package of the wrong bytes is not examined.
+TEST_F(OnlineUpdateTest, SignedProgramStartsOnlyItsPublishersPackage) {
+  const std::wstring package = Path("Kavrin.exe");
+  signatures_.files[paths_.modulePath] = Signed({7, 7});
+  signatures_.files[package] = Signed({7, 7});
+  EXPECT_EQ(Check(Offer("2.1.0.1", Md5())), OnlineUpdateCheck::kUpdateStarted);
+  EXPECT_EQ(signatures_.examined, (std::vector<std::wstring>{paths_.modulePath, package}));
+  EXPECT_EQ(launcher_.opened.size(), 1u);
+  EXPECT_EQ(launcher_.opened[0].rfind(package + L"|", 0), 0u);
+  EXPECT_EQ(refusal_, L"");
+
+  for (const FileSignature& other : {Signed({7, 8}), FileSignature{}}) {
+    signatures_.files[package] = other;
+    EXPECT_EQ(Check(Offer("2.1.0.1", Md5())), OnlineUpdateCheck::kUpdateStarted);
+    EXPECT_EQ(LastBox(), Failure("CanNotDownloadFileCorrectly_Tip"));
+    EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{kUpdatePage + L"|"});
+    EXPECT_FALSE(fs::exists(dir_ / "Kavrin.exe")) << "a refused package is deleted";
+    EXPECT_FALSE(refusal_.empty());
+  }
+  EXPECT_EQ(downloader_.held, 0);
+
+  EXPECT_EQ(Check(Offer("2.1.0.1", std::string(32, '0'))), OnlineUpdateCheck::kUpdateStarted);
+  EXPECT_TRUE(signatures_.examined.empty());
+  EXPECT_NE(refusal_.find(L"MD5"), std::wstring::npos);
+  EXPECT_EQ(exits_, 4);
 }

@@ -322,6 +322,43 @@ TEST(Module, LoadsFromTheSystemFolderOnly) {
   DeleteFileW(planted.c_str());
 }
 
+// After hardening, a bare name is looked for in the program's folder and the system folder
+// alone: a module found on PATH before is not found any more. The process stays hardened, as the
+// program does from its first line on.
+TEST(Module, HardenedSearchSkipsPathAndTheCurrentFolder) {
+  // A module of our own build: a copy of a system module can be a stand-in Wine refuses to load.
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring original(self);
+  original = original.substr(0, original.find_last_of(L'\\') + 1) + L"KavrinTestProvider.dll";
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(temp) + L"kv-path-modules";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring planted = folder + L"\\kv_path_module.dll";
+  ASSERT_TRUE(CopyFileW(original.c_str(), planted.c_str(), FALSE));
+  wchar_t path[32767] = {};
+  GetEnvironmentVariableW(L"PATH", path, 32767);
+  SetEnvironmentVariableW(L"PATH", (folder + L";" + path).c_str());
+  wchar_t previous[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, previous);
+
+  HMODULE before = LoadLibraryW(L"kv_path_module.dll");
+  EXPECT_NE(before, nullptr) << "the test needs a module the classic order finds on PATH";
+  if (before) FreeLibrary(before);
+  HardenModuleSearchPath();
+  EXPECT_EQ(LoadLibraryW(L"kv_path_module.dll"), nullptr);
+  SetCurrentDirectoryW(folder.c_str());
+  EXPECT_EQ(LoadLibraryW(L"kv_path_module.dll"), nullptr);
+  // What the program loads by name from the system folder still loads.
+  EXPECT_NE(LoadLibraryW(L"version.dll"), nullptr);
+
+  SetCurrentDirectoryW(previous);
+  SetEnvironmentVariableW(L"PATH", path);
+  DeleteFileW(planted.c_str());
+  RemoveDirectoryW(folder.c_str());
+}
+
 TEST(UniqueHandle, TreatsBothFailureValuesAsEmptyAndClosesOnce) {
   UniqueHandle invalid(INVALID_HANDLE_VALUE);
   EXPECT_FALSE(invalid);
