@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <wintrust.h>
 
 #include <filesystem>
 #include <fstream>
@@ -23,7 +22,7 @@
 //   other.exe     signed by another publisher under another throwaway root
 //   unsigned.exe  not signed
 //   altered.exe   signed by the same publisher, then one byte of its code changed
-// KAVRIN_SIGNED_SAMPLES names their folder; without it these tests are skipped.
+// KAVRIN_SIGNED_SAMPLES names their folder; without it the test is skipped.
 //
 // Wine's WinVerifyTrust checks that a signature matches the file (an altered file answers
 // TRUST_E_BAD_DIGEST, an unsigned one TRUST_E_NOSIGNATURE) but not whether its root is trusted:
@@ -102,29 +101,6 @@ TEST(AuthenticodeVerifierWin, UnsignedBuildAndMissingFile) {
   EXPECT_EQ(missing.state, FileSignature::State::kUnreadable);
 }
 
-TEST(AuthenticodeVerifierWin, EachSampleAsTheSystemSeesIt) {
-  const std::wstring samples = SampleFolder();
-  if (samples.empty()) GTEST_SKIP() << kNoSamples;
-  AuthenticodeVerifier verifier;
-  const FileSignature program = verifier.Examine(samples + L"program.exe");
-  const FileSignature same = verifier.Examine(samples + L"same.exe");
-  const FileSignature other = verifier.Examine(samples + L"other.exe");
-  const FileSignature none = verifier.Examine(samples + L"unsigned.exe");
-  const FileSignature altered = verifier.Examine(samples + L"altered.exe");
-  ASSERT_EQ(program.state, FileSignature::State::kVerified) << std::hex << program.status;
-  EXPECT_FALSE(program.publisherKey.empty());
-  EXPECT_EQ(same.state, FileSignature::State::kVerified) << std::hex << same.status;
-  EXPECT_EQ(same.publisherKey, program.publisherKey);
-  // Wine accepts the other throwaway root too; the key is what differs.
-  EXPECT_EQ(other.state, FileSignature::State::kVerified) << std::hex << other.status;
-  EXPECT_NE(other.publisherKey, program.publisherKey);
-  EXPECT_EQ(none.state, FileSignature::State::kUnsigned) << std::hex << none.status;
-  EXPECT_EQ(none.status, static_cast<uint32_t>(TRUST_E_NOSIGNATURE));
-  EXPECT_EQ(altered.state, FileSignature::State::kRejected);
-  EXPECT_EQ(altered.status, static_cast<uint32_t>(TRUST_E_BAD_DIGEST))
-      << std::hex << altered.status;
-}
-
 // The whole update path with the system's checks: a signed program starts the package of its
 // own publisher and refuses, deletes and reports every other one.
 TEST(SignedUpdateWin, StartsOnlyThePackageOfTheSamePublisher) {
@@ -142,7 +118,7 @@ TEST(SignedUpdateWin, StartsOnlyThePackageOfTheSamePublisher) {
       {L"same.exe", true, L""},
       {L"other.exe", false, L"another publisher"},
       {L"unsigned.exe", false, L"not signed"},
-      {L"altered.exe", false, L"0x80096010"},
+      {L"altered.exe", false, L"refused (0x80096010)"},  // TRUST_E_BAD_DIGEST
   };
   for (const auto& c : cases) {
     const std::wstring sample = samples + c.sample;
