@@ -57,7 +57,9 @@ class Launcher : public ProgramLauncher {
 class Signatures : public SignatureVerifier {
  public:
   FileSignature Examine(const std::wstring&) override {
-    return {.state = FileSignature::State::kUnsigned};
+    FileSignature none;
+    none.state = FileSignature::State::kUnsigned;
+    return none;
   }
 };
 

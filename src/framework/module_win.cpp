@@ -31,10 +31,16 @@ UniqueModule LoadSystemModule(const std::wstring& name) {
   }
   const std::wstring folder = SystemFolder();
   if (folder.empty()) return UniqueModule();
-  // The altered search path makes the module's own dependencies resolve from the system folder
-  // too, not from the program's folder.
+  // The module's own dependencies come from the system folder too, not from the program's
+  // folder: through the search flags where the system has them (Vista and 7 with KB2533623,
+  // every later one), through the altered search path, which starts in the module's folder,
+  // where it refuses them as unknown.
   const std::wstring path = folder + name;
-  return UniqueModule(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!module && GetLastError() == ERROR_INVALID_PARAMETER) {
+    module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
+  return UniqueModule(module);
 }
 
 void HardenModuleSearchPath() {

@@ -97,6 +97,18 @@ class HttpFileDownloader : public UpdateDownloader {
   const int64_t limit_;
 };
 
+FileSignature Signature(FileSignature::State state, uint32_t status = 0,
+                        std::vector<uint8_t> key = {}) {
+  FileSignature signature;
+  signature.state = state;
+  signature.status = status;
+  signature.publisherKey = std::move(key);
+  return signature;
+}
+FileSignature Signed(std::vector<uint8_t> key) {
+  return Signature(FileSignature::State::kVerified, 0, std::move(key));
+}
+
 // WinVerifyTrust and the signer certificate, reduced to their verdict per file (the Win32 part
 // follows "Example C Program: Verifying the Signature of a PE File"): a file nobody described
 // is unsigned, as a developer build is.
@@ -105,8 +117,7 @@ class FakeSignatures : public SignatureVerifier {
   FileSignature Examine(const std::wstring& path) override {
     examined.push_back(path);
     const auto found = files.find(path);
-    return found == files.end() ? FileSignature{.state = FileSignature::State::kUnsigned}
-                                : found->second;
+    return found == files.end() ? Signature(FileSignature::State::kUnsigned) : found->second;
   }
   std::map<std::wstring, FileSignature> files;
   std::vector<std::wstring> examined;
@@ -362,23 +373,12 @@ TEST_F(OnlineUpdateTest, PausedUpdatesTakeTheFailedUpdatePathWithoutADownload) {
   EXPECT_EQ(exits_, 1);
 }
 
-namespace {
-
-FileSignature Signed(std::vector<uint8_t> key) {
-  return {.state = FileSignature::State::kVerified, .publisherKey = std::move(key)};
-}
-FileSignature Refused(FileSignature::State state, uint32_t status) {
-  return {.state = state, .status = status};
-}
-
-}  // namespace
-
 // The running program's signature decides whether the package's is looked at; when it is, only
 // an accepted signature by the very same key lets the package run.
 TEST(JudgeUpdateSignature, OnlyTheRunningProgramsOwnPublisherPasses) {
   using State = FileSignature::State;
   const FileSignature ours = Signed({1, 2, 3});
-  const FileSignature unsigned_ = {.state = State::kUnsigned};
+  const FileSignature unsigned_ = Signature(State::kUnsigned);
   const struct {
     FileSignature program;
     FileSignature package;
@@ -389,13 +389,13 @@ TEST(JudgeUpdateSignature, OnlyTheRunningProgramsOwnPublisherPasses) {
       {ours, Signed({1, 2, 4}), false, L"another publisher"},
       {ours, Signed({}), false, L"public key could not be read"},
       {ours, unsigned_, false, L"the package is not signed"},
-      {ours, Refused(State::kRejected, 0x80096010), false, L"refused (0x80096010)"},
-      {ours, Refused(State::kUnreadable, 0x80070020), false, L"could not be read (0x80070020)"},
+      {ours, Signature(State::kRejected, 0x80096010), false, L"refused (0x80096010)"},
+      {ours, Signature(State::kUnreadable, 0x80070020), false, L"could not be read (0x80070020)"},
       // A developer build: nothing to compare with, the digest alone decides.
       {unsigned_, unsigned_, true, L""},
       // A program whose own signature does not hold vouches for nobody.
-      {Refused(State::kRejected, 0x800B0101), Signed({1, 2, 3}), false, L"running program"},
-      {Refused(State::kUnreadable, 0), Signed({1, 2, 3}), false, L"running program"},
+      {Signature(State::kRejected, 0x800B0101), Signed({1, 2, 3}), false, L"running program"},
+      {Signature(State::kUnreadable, 0), Signed({1, 2, 3}), false, L"running program"},
       {Signed({}), Signed({}), false, L"running program"},
   };
   for (const auto& c : cases) {

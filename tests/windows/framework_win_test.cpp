@@ -350,8 +350,9 @@ TEST(Module, HardenedSearchSkipsPathAndTheCurrentFolder) {
   EXPECT_EQ(LoadLibraryW(L"kv_path_module.dll"), nullptr);
   SetCurrentDirectoryW(folder.c_str());
   EXPECT_EQ(LoadLibraryW(L"kv_path_module.dll"), nullptr);
-  // What the program loads by name from the system folder still loads.
+  // The system's modules still load, by name and by their full path.
   EXPECT_NE(LoadLibraryW(L"version.dll"), nullptr);
+  EXPECT_TRUE(LoadSystemModule(L"wintrust.dll"));
 
   SetCurrentDirectoryW(previous);
   SetEnvironmentVariableW(L"PATH", path);
