@@ -1,10 +1,16 @@
 // Load on the route-request pipe, under Wine or Windows: 62 clients at once, each sending
 // 2,000 requests over its one connection for 1,000 distinct addresses, against the real pipe
-// server over a route table that only counts. The same load then runs against a minimal
-// overlapped echo server on its own pipe, as the yardstick for the server's own cost.
+// server granting host routes through a route table fake, as the engine does (one route per
+// address, a repeated address answered from the routes it has). The same load then runs against
+// a minimal overlapped echo server on its own pipe, as the yardstick for the server's own cost.
+// The clients are let go together and connect then, so none holds a connection idle while the
+// others come (the server drops one that asks nothing for three seconds).
 //
-// Prints requests per second and the 99th-percentile reply time of both, checks that every
-// reply was correct and that the table holds exactly 1,000 routes, and exits non-zero when not.
+// Prints requests per second and the 99th-percentile reply time of both and the route server's
+// time relative to the echo server's (goal: at most 1.2x); checks that every reply was correct
+// and that the table holds exactly 1,000 routes, and exits non-zero when not.
+// Arguments: clients and requests per client; KAVRIN_BENCH_SHORT: 62 x 40 (every address still
+// asked for).
 #include <windows.h>
 
 #include <algorithm>
@@ -18,13 +24,14 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "bench_count.h"
 #include "fakes/fake_route_table.h"
 #include "vpn/route_request_pipe_server_win.h"
 
 namespace {
 
 int kClients = 62;
-int kRequestsPerClient = 2000;
+int kRequestsPerClient = BenchCount(2000, 40);
 constexpr int kDistinctAddresses = 1000;
 constexpr wchar_t kEchoPipeName[] = L"\\\\.\\pipe\\KavrinBenchEcho";
 
@@ -69,20 +76,21 @@ RunResult RunClients(const wchar_t* pipeName) {
   std::atomic<long> wrong{0};
   std::atomic<long> failed{0};
   std::atomic<int> ready{0};
-  std::atomic<bool> go{false};
+  const HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::vector<std::thread> clients;
   for (int c = 0; c < kClients; ++c) {
     clients.emplace_back([&, c] {
-      HANDLE pipe = OpenPipe(pipeName);
       ++ready;
-      while (!go) Sleep(0);
+      WaitForSingleObject(go, INFINITE);
+      HANDLE pipe = OpenPipe(pipeName);
       if (pipe == INVALID_HANDLE_VALUE) {
         ++failed;
         return;
       }
       latencies[c].reserve(kRequestsPerClient);
       for (int n = 0; n < kRequestsPerClient; ++n) {
-        const auto request = BuildRouteRequest(PoolAddress((c * 7919 + n) % kDistinctAddresses));
+        // At any moment the clients ask for different addresses; together they ask for each.
+        const auto request = BuildRouteRequest(PoolAddress((c + n * kClients) % kDistinctAddresses));
         uint8_t reply[8] = {};
         DWORD written = 0;
         DWORD read = 0;
@@ -106,9 +114,10 @@ RunResult RunClients(const wchar_t* pipeName) {
   LARGE_INTEGER started;
   LARGE_INTEGER ended;
   QueryPerformanceCounter(&started);
-  go = true;
+  SetEvent(go);
   for (std::thread& client : clients) client.join();
   QueryPerformanceCounter(&ended);
+  CloseHandle(go);
 
   std::vector<float> all;
   for (const auto& each : latencies) all.insert(all.end(), each.begin(), each.end());
@@ -230,6 +239,18 @@ int main(int argc, char** argv) {
   RouteRow tunnel{};
   tunnel.nextHop = PoolAddress(0);
   tunnel.interfaceIndex = 23;
+  std::mutex grantMutex;
+  std::set<uint32_t> granted;
+  server.grantHostRoute = [&](uint32_t address) {
+    std::lock_guard lock(grantMutex);
+    if (granted.contains(address)) return true;
+    RouteRow host = tunnel;
+    host.destination = address;
+    host.mask = 0xFFFFFFFFu;
+    if (table.CreateRow(host) != 0) return false;
+    granted.insert(address);
+    return true;
+  };
   if (!server.Start(tunnel)) {
     std::printf("FAIL: the server did not start\n");
     return 1;
@@ -248,7 +269,7 @@ int main(int argc, char** argv) {
   Print("route server", served);
   Print("echo server", echoed);
   const double ratio = served.seconds / echoed.seconds;
-  std::printf("route server takes %.2fx the echo server's time (target: within 2x)\n", ratio);
+  std::printf("route server takes %.2fx the echo server's time (goal: at most 1.2x)\n", ratio);
 
   bool good = true;
   if (served.wrongReplies != 0 || served.failedClients != 0) {

@@ -35,17 +35,20 @@ gtest_discover_tests(kavrin_native_tests DISCOVERY_TIMEOUT 60)
 
 find_package(benchmark QUIET)
 file(GLOB KAVRIN_BENCHES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bench/*.cpp)
-# bench/*_win.cpp measure the real system and are built by the Windows tree.
-list(FILTER KAVRIN_BENCHES EXCLUDE REGEX "_win\\.cpp$")
+# bench/*_win.cpp measure the real system and are built by the Windows tree; bench_main.cpp is
+# the main of all the others (a failed correctness check ends the program with 1).
+list(FILTER KAVRIN_BENCHES EXCLUDE REGEX "(_win|/bench_main)\\.cpp$")
 if(benchmark_FOUND)
   # The route table fake of the native tests, for the benchmarks that drive the engine.
   add_library(kv_fakes STATIC ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_route_table.cpp
                             ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_clock.cpp)
   target_include_directories(kv_fakes PUBLIC ${PROJECT_SOURCE_DIR}/tests/native)
   target_link_libraries(kv_fakes PUBLIC kv_core)
+  add_library(kv_bench_main OBJECT ${PROJECT_SOURCE_DIR}/bench/bench_main.cpp)
+  target_link_libraries(kv_bench_main PUBLIC benchmark::benchmark)
   foreach(src ${KAVRIN_BENCHES})
     get_filename_component(name ${src} NAME_WE)
     add_executable(bench_${name} ${src})
-    target_link_libraries(bench_${name} PRIVATE kv_fakes kv_core benchmark::benchmark_main)
+    target_link_libraries(bench_${name} PRIVATE kv_fakes kv_core kv_bench_main)
   endforeach()
 endif()
