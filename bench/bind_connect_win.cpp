@@ -199,7 +199,7 @@ int main() {
   std::printf("  route requests sent while listed: %zu (one for the first connect)\n", requests);
   std::printf("  non-blocking connect, new destination, client silent: %.1f us (target < 1000)\n",
               nonBlockingUs);
-  std::printf("    the same as the process's first steered call (reads state, list, subnets): %.1f us\n",
+  std::printf("    the same as the process's first steered call (state, list, subnets): %.1f us\n",
               firstUs);
   return requests == 1 ? 0 : 1;
 }
