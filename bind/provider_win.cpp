@@ -15,6 +15,7 @@
 #include "app_list_reader.h"
 #include "bind_state_win.h"
 #include "policy/bind_catalog.h"
+#include "policy/bind_catalog_win.h"
 #include "route_request_client_win.h"
 #include "steering.h"
 
@@ -33,24 +34,22 @@ Catalog* g_testCatalog = nullptr;
 // The catalog as last read: at each start-up, and again when a socket names an entry it lacks.
 std::shared_ptr<const Catalog> g_catalog;
 
+// The entries only: a path is looked up (PathOf) for the few entries a chain leads to.
 Catalog ReadSystemCatalog() {
   Catalog catalog;
-  DWORD bytes = 0;
-  int error = 0;
-  if (WSCEnumProtocols(nullptr, nullptr, &bytes, &error) != SOCKET_ERROR || error != WSAENOBUFS) {
-    return catalog;
-  }
-  std::vector<WSAPROTOCOL_INFOW> entries(bytes / sizeof(WSAPROTOCOL_INFOW) + 1);
-  bytes = static_cast<DWORD>(entries.size() * sizeof(WSAPROTOCOL_INFOW));
-  const int count = WSCEnumProtocols(nullptr, entries.data(), &bytes, &error);
-  if (count == SOCKET_ERROR) return catalog;
-  for (int n = 0; n < count && n < static_cast<int>(entries.size()); ++n) {
-    wchar_t path[MAX_PATH + 1] = {};
-    int length = MAX_PATH;
-    if (WSCGetProviderPath(&entries[n].ProviderId, path, &length, &error) != 0) continue;
-    catalog.push_back({entries[n], path});
-  }
+  std::vector<WSAPROTOCOL_INFOW> entries;
+  if (EnumerateProtocols(entries) != 0) return catalog;
+  for (const WSAPROTOCOL_INFOW& entry : entries) catalog.push_back({entry, {}});
   return catalog;
+}
+
+std::wstring PathOf(const ProviderEntry& entry) {
+  if (!entry.path.empty()) return entry.path;
+  GUID provider = entry.info.ProviderId;
+  wchar_t path[MAX_PATH + 1] = {};
+  int length = MAX_PATH;
+  int error = 0;
+  return WSCGetProviderPath(&provider, path, &length, &error) == 0 ? path : L"";
 }
 
 std::shared_ptr<const Catalog> ReadCatalog() {
@@ -99,12 +98,15 @@ int ChainLength(const WSAPROTOCOL_INFOW& info) {
   return length < 0 ? 0 : length > MAX_PROTOCOL_CHAIN ? MAX_PROTOCOL_CHAIN : length;
 }
 
-// Our place in a chain, found by our layered entry's id; -1 when we are not in it.
+// Our place in a chain, found by our layered entry's id; -1 when we are not in it. A chain that
+// holds our layer twice (an earlier version's repair put us under another layer again) is taken
+// from our last link: a provider between our two would start us again inside our own start-up.
 int PositionIn(const WSAPROTOCOL_INFOW& chain, DWORD layerId) {
+  int position = -1;
   for (int n = 0; n < ChainLength(chain) && layerId != 0; ++n) {
-    if (chain.ProtocolChain.ChainEntries[n] == layerId) return n;
+    if (chain.ProtocolChain.ChainEntries[n] == layerId) position = n;
   }
-  return -1;
+  return position;
 }
 
 // The provider below us in a chain, and what it is to be handed.
@@ -119,7 +121,7 @@ std::optional<Next> NextIn(const Catalog& catalog, const WSAPROTOCOL_INFOW& chai
   const ProviderEntry* next = FindEntry(catalog, chain.ProtocolChain.ChainEntries[position + 1]);
   if (next == nullptr) return std::nullopt;
   const bool base = next->info.ProtocolChain.ChainLen == BASE_PROTOCOL;
-  return Next{base ? next->info : chain, next->path};
+  return Next{base ? next->info : chain, PathOf(*next)};
 }
 
 // For a caller that hands us an entry we are not in (a layer above that passes its own entry):
@@ -185,6 +187,29 @@ std::wstring ProgramDataFolder() {
   return {};
 }
 
+// GetIpAddrTable, looked up at first use from the system folder by full path: the module is
+// loaded into every process, and an import of iphlpapi.dll (no KnownDLL) would have each of them
+// look for it along the program's own search path first.
+using GetIpAddrTableEntry = DWORD(WINAPI*)(PMIB_IPADDRTABLE, PULONG, BOOL);
+
+GetIpAddrTableEntry IpAddressTable() {
+  static std::atomic<GetIpAddrTableEntry> entry{nullptr};
+  static std::atomic<bool> looked{false};
+  if (looked.load(std::memory_order_acquire)) return entry.load(std::memory_order_relaxed);
+  wchar_t folder[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length > 0 && length < MAX_PATH - 16) {
+    const std::wstring path = std::wstring(folder, length) + L"\\iphlpapi.dll";
+    if (const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, 0)) {
+      entry.store(reinterpret_cast<GetIpAddrTableEntry>(
+                      reinterpret_cast<void*>(GetProcAddress(module, "GetIpAddrTable"))),
+                  std::memory_order_relaxed);
+    }
+  }
+  looked.store(true, std::memory_order_release);
+  return entry.load(std::memory_order_relaxed);
+}
+
 class SystemSteering : public SteeringSystem {
  public:
   SystemSteering() {
@@ -232,16 +257,21 @@ class SystemSteering : public SteeringSystem {
 
   std::vector<LocalSubnet> LocalSubnets() override {
     std::vector<LocalSubnet> subnets;
+    const auto getTable = IpAddressTable();
     ULONG bytes = 0;
-    if (GetIpAddrTable(nullptr, &bytes, FALSE) != ERROR_INSUFFICIENT_BUFFER) return subnets;
+    if (getTable == nullptr || getTable(nullptr, &bytes, FALSE) != ERROR_INSUFFICIENT_BUFFER) {
+      return subnets;
+    }
     std::vector<uint8_t> buffer(bytes);
     auto* table = reinterpret_cast<MIB_IPADDRTABLE*>(buffer.data());
-    if (GetIpAddrTable(table, &bytes, FALSE) != NO_ERROR) return subnets;
+    if (getTable(table, &bytes, FALSE) != NO_ERROR) return subnets;
     for (DWORD n = 0; n < table->dwNumEntries; ++n) {
       subnets.push_back({table->table[n].dwAddr, table->table[n].dwMask});
     }
     return subnets;
   }
+
+  bool ReadAppListInBackground(Steering& steering) override;
 
  private:
   std::wstring appList_;
@@ -264,27 +294,34 @@ void StartSteering() {
 // ---- the providers below us ----------------------------------------------------------------
 
 // One per provider module below us, started once however many chains lead to it: the system
-// starts us once for all our chains too, so which one a socket goes to is chosen on each call
-// from the entry the call names.
+// starts us once for every GUID of ours too, so which one a socket goes to is chosen on each
+// call from the entry the call names.
 struct Lower {
   std::wstring path;  // expanded
   HMODULE module = nullptr;
-  LPWSPSTARTUP start = nullptr;
-  WSPPROC_TABLE table{};
-  int starts = 0;  // start-ups not yet matched by a cleanup
+  WSPPROC_TABLE table{};   // its own
+  WSPPROC_TABLE handed{};  // its own with our entries in it: what whoever starts us for it gets
+  WSPDATA data{};          // what it answered at its start-up, answered again at each of ours
+  int starts = 0;          // start-ups not yet matched by a cleanup
   std::atomic<LPFN_CONNECTEX> connectEx{nullptr};
 };
 
 constexpr int kMaxLowers = 8;
 Lower g_lowers[kMaxLowers];
 std::atomic<int> g_lowerCount{0};
+// Guards the lowers' fields and the start count, never held while another provider runs.
 SRWLOCK g_lowerLock = SRWLOCK_INIT;
-WSPUPCALLTABLE g_upcalls{};
+WSPUPCALLTABLE g_upcalls{};  // the most recent start-up's
 WORD g_version = 0;
 int g_ourStarts = 0;
-// The table handed to the system: the first lower provider's, with our entries in it.
-WSPPROC_TABLE g_table{};
-bool g_tableMade = false;
+// Which lower provider's table each provider GUID we were started for was given.
+struct StartedFor {
+  GUID provider;
+  int lower;
+};
+constexpr int kMaxStartedFor = 32;
+StartedFor g_startedFor[kMaxStartedFor];
+int g_startedForCount = 0;
 
 // What a socket was made as; kept from creation to closing.
 struct SocketFacts {
@@ -321,27 +358,28 @@ std::optional<SocketFacts> FactsOf(SOCKET socket) {
   return facts;
 }
 
+// Changes the facts of a socket we know; nothing for one we do not.
+template <typename Change>
+void ChangeFacts(SOCKET socket, Change change) {
+  AcquireSRWLockExclusive(&g_socketLock);
+  if (g_sockets != nullptr) {
+    const auto found = g_sockets->find(socket);
+    if (found != g_sockets->end()) change(found->second);
+  }
+  ReleaseSRWLockExclusive(&g_socketLock);
+}
+
 void Forget(SOCKET socket) {
   AcquireSRWLockExclusive(&g_socketLock);
   if (g_sockets != nullptr) g_sockets->erase(socket);
   ReleaseSRWLockExclusive(&g_socketLock);
 }
 
-void MarkNonBlocking(SOCKET socket, bool nonBlocking) {
+// At the last cleanup the providers below close whatever sockets are left: none of them is
+// renewed or looked up any more.
+void ForgetAll() {
   AcquireSRWLockExclusive(&g_socketLock);
-  if (g_sockets != nullptr) {
-    const auto found = g_sockets->find(socket);
-    if (found != g_sockets->end()) found->second.nonBlocking = nonBlocking;
-  }
-  ReleaseSRWLockExclusive(&g_socketLock);
-}
-
-void NoteDestination(SOCKET socket, uint32_t destination) {
-  AcquireSRWLockExclusive(&g_socketLock);
-  if (g_sockets != nullptr) {
-    const auto found = g_sockets->find(socket);
-    if (found != g_sockets->end()) found->second.destination = destination;
-  }
+  if (g_sockets != nullptr) g_sockets->clear();
   ReleaseSRWLockExclusive(&g_socketLock);
 }
 
@@ -369,56 +407,112 @@ Lower& LowerOf(SOCKET socket) {
   return g_lowers[facts ? facts->lower : 0];
 }
 
-// The lower provider at `path`, started (once) with `info`; -1 when it cannot be.
-int StartLowerLocked(const std::wstring& catalogPath, WSAPROTOCOL_INFOW info, LPWSPDATA data) {
-  const std::wstring path = ExpandPath(catalogPath);
-  if (!IsFullPath(path)) return -1;
-  int index = -1;
+WSPUPCALLTABLE Upcalls() {
+  AcquireSRWLockShared(&g_lowerLock);
+  const WSPUPCALLTABLE upcalls = g_upcalls;
+  ReleaseSRWLockShared(&g_lowerLock);
+  return upcalls;
+}
+
+// The socket layer refuses a table with an empty entry (WSAEINVALIDPROCTABLE); so do we, from
+// below, rather than hand one on.
+bool Complete(const WSPPROC_TABLE& table) {
+  const auto* entries = reinterpret_cast<const void* const*>(&table);
+  static_assert(sizeof(WSPPROC_TABLE) % sizeof(void*) == 0);
+  for (size_t n = 0; n < sizeof(WSPPROC_TABLE) / sizeof(void*); ++n) {
+    if (entries[n] == nullptr) return false;
+  }
+  return true;
+}
+
+int FindLowerLocked(const std::wstring& path) {
   const int count = g_lowerCount.load();
-  for (int n = 0; n < count && index < 0; ++n) {
+  for (int n = 0; n < count; ++n) {
     if (CompareStringOrdinal(g_lowers[n].path.c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL) {
-      index = n;
+      return n;
     }
   }
-  if (index >= 0 && g_lowers[index].starts > 0) return index;
-  if (index < 0) {
-    if (count >= kMaxLowers) return -1;
-    const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (module == nullptr) return -1;
-    const auto start = reinterpret_cast<LPWSPSTARTUP>(
-        reinterpret_cast<void*>(GetProcAddress(module, "WSPStartup")));
-    if (start == nullptr) {
-      FreeLibrary(module);
-      return -1;
-    }
-    // The module stays loaded for the life of the process: sockets of its may outlive any
-    // cleanup we could count.
+  return -1;
+}
+
+void MakeTable(Lower& lower);
+
+// The lower provider at `catalogPath`, started (once) with `info`; -1 when it cannot be. It is
+// loaded and started without our lock held: it may be another layer that starts a provider
+// below it which is us again, on this thread, before it returns.
+int StartLower(const std::wstring& catalogPath, WSAPROTOCOL_INFOW info) {
+  const std::wstring path = ExpandPath(catalogPath);
+  if (!IsFullPath(path)) return -1;
+  AcquireSRWLockShared(&g_lowerLock);
+  int index = FindLowerLocked(path);
+  const bool started = index >= 0 && g_lowers[index].starts > 0;
+  const WORD version = g_version;
+  const WSPUPCALLTABLE upcalls = g_upcalls;
+  ReleaseSRWLockShared(&g_lowerLock);
+  if (started) return index;
+
+  // The module stays loaded for the life of the process: sockets of its may outlive any cleanup
+  // we could count.
+  const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (module == nullptr) return -1;
+  const auto start = reinterpret_cast<LPWSPSTARTUP>(
+      reinterpret_cast<void*>(GetProcAddress(module, "WSPStartup")));
+  if (start == nullptr) return -1;
+  WSPDATA data{};
+  WSPPROC_TABLE table{};
+  if (start(version, &data, &info, upcalls, &table) != 0) return -1;
+  if (!Complete(table) || data.wVersion == 0) {
+    int ignored = 0;
+    if (table.lpWSPCleanup != nullptr) table.lpWSPCleanup(&ignored);
+    return -1;
+  }
+
+  AcquireSRWLockExclusive(&g_lowerLock);
+  index = FindLowerLocked(path);
+  const int count = g_lowerCount.load();
+  if (index < 0 && count < kMaxLowers) {
     index = count;
     g_lowers[index].path = path;
     g_lowers[index].module = module;
-    g_lowers[index].start = start;
   }
-  Lower& lower = g_lowers[index];
-  WSPDATA ownData{};
-  WSPPROC_TABLE table{};
-  if (lower.start(g_version, data != nullptr ? data : &ownData, &info, g_upcalls, &table) != 0 ||
-      table.lpWSPSocket == nullptr || table.lpWSPCloseSocket == nullptr) {
-    return -1;
+  if (index >= 0) {
+    Lower& lower = g_lowers[index];
+    if (lower.starts == 0) {
+      lower.table = table;
+      lower.data = data;
+      MakeTable(lower);
+    }
+    ++lower.starts;
+    if (index == count) g_lowerCount.store(count + 1, std::memory_order_release);
   }
-  lower.table = table;
-  ++lower.starts;
-  if (index == count) g_lowerCount.store(count + 1, std::memory_order_release);
+  ReleaseSRWLockExclusive(&g_lowerLock);
+  if (index < 0) {
+    int ignored = 0;
+    table.lpWSPCleanup(&ignored);
+  }
   return index;
 }
 
-// ---- steering one call ----------------------------------------------------------------------
+// ---- the worker -----------------------------------------------------------------------------
 
-struct BackgroundRequest {
+// One thread of ours per process does whatever may wait: the route requests of calls that do
+// not wait for them, the application list's readings and, every 30 s, the renewals. Its queue is
+// bounded; a request that finds it full is remembered as failed and the call goes on.
+struct Task {
+  enum class Kind { kAsk, kReadList } kind;
   Steering* steering;
   uint32_t destination;
   DWORD client;
-  HMODULE module;
 };
+
+constexpr size_t kQueueLength = 64;
+constexpr DWORD kRenewalPollMs = 30 * 1000;
+SRWLOCK g_workLock = SRWLOCK_INIT;
+CONDITION_VARIABLE g_workReady = CONDITION_VARIABLE_INIT;
+Task g_queue[kQueueLength];
+size_t g_queueFirst = 0;
+size_t g_queued = 0;
+std::atomic<bool> g_workerStarted{false};
 
 RouteAnswer Ask(uint32_t destination, DWORD client) {
   uint8_t reply = 0;
@@ -427,31 +521,103 @@ RouteAnswer Ask(uint32_t destination, DWORD client) {
   return reply == 1 ? RouteAnswer::kGranted : RouteAnswer::kRefused;
 }
 
-DWORD WINAPI AskInBackground(void* parameter) {
-  const BackgroundRequest request = *static_cast<BackgroundRequest*>(parameter);
-  delete static_cast<BackgroundRequest*>(parameter);
-  request.steering->Answered(request.destination, Ask(request.destination, request.client));
-  // The thread holds the module loaded until it is out of its code.
-  FreeLibraryAndExitThread(request.module, 0);
+// In a steered process: asks again for granted destinations that open sockets still use before
+// their grant ends, so the client keeps their routes while the connections last.
+void Renew() {
+  try {
+    Steering* steering = g_steering.load(std::memory_order_acquire);
+    if (steering == nullptr || !steering->MightSteer()) return;
+    const std::vector<uint32_t> inUse = DestinationsInUse();
+    if (inUse.empty()) return;
+    const DWORD client = steering->ClientProcessId();
+    for (const uint32_t destination : steering->DueForRenewal(inUse)) {
+      steering->Renewed(destination, Ask(destination, client));
+    }
+  } catch (...) {
+    // Out of memory: the next round tries again.
+  }
 }
 
-void AskWithoutWaiting(Steering& steering, uint32_t destination, DWORD client) {
+DWORD WINAPI Work(void*) {
+  ULONGLONG nextRenewal = GetTickCount64() + kRenewalPollMs;
+  for (;;) {
+    AcquireSRWLockExclusive(&g_workLock);
+    while (g_queued == 0) {
+      const ULONGLONG now = GetTickCount64();
+      if (now >= nextRenewal) break;
+      SleepConditionVariableSRW(&g_workReady, &g_workLock, static_cast<DWORD>(nextRenewal - now),
+                                0);
+    }
+    std::optional<Task> task;
+    if (g_queued > 0) {
+      task = g_queue[g_queueFirst];
+      g_queueFirst = (g_queueFirst + 1) % kQueueLength;
+      --g_queued;
+    }
+    ReleaseSRWLockExclusive(&g_workLock);
+    if (!task) {
+      nextRenewal = GetTickCount64() + kRenewalPollMs;
+      Renew();
+    } else if (task->kind == Task::Kind::kReadList) {
+      task->steering->ReadAppList();
+    } else {
+      task->steering->Answered(task->destination, Ask(task->destination, task->client));
+    }
+  }
+}
+
+// Keeps this module loaded for the rest of the process: a program holds a pointer into it that
+// the system does not count, or the thread of ours runs for good.
+void PinModule() {
+  static std::atomic<bool> pinned{false};
+  if (pinned.exchange(true)) return;
   HMODULE module = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                          reinterpret_cast<LPCWSTR>(&AskInBackground), &module)) {
-    steering.Answered(destination, RouteAnswer::kFailed);
-    return;
-  }
-  auto* request = new BackgroundRequest{&steering, destination, client, module};
-  const HANDLE thread = CreateThread(nullptr, 64 * 1024, AskInBackground, request,
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&PinModule), &module);
+}
+
+bool StartWorkerLocked() {
+  if (g_workerStarted.load(std::memory_order_relaxed)) return true;
+  PinModule();
+  const HANDLE thread = CreateThread(nullptr, 64 * 1024, Work, nullptr,
                                      STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-  if (thread == nullptr) {
-    delete request;
-    FreeLibrary(module);
-    steering.Answered(destination, RouteAnswer::kFailed);
-    return;
-  }
+  if (thread == nullptr) return false;
   CloseHandle(thread);
+  g_workerStarted.store(true, std::memory_order_release);
+  return true;
+}
+
+void StartWorker() {
+  if (g_workerStarted.load(std::memory_order_acquire)) return;
+  AcquireSRWLockExclusive(&g_workLock);
+  StartWorkerLocked();
+  ReleaseSRWLockExclusive(&g_workLock);
+}
+
+// False when the queue is full or no worker could be started.
+bool Post(const Task& task) {
+  AcquireSRWLockExclusive(&g_workLock);
+  bool posted = false;
+  if (StartWorkerLocked() && g_queued < kQueueLength) {
+    g_queue[(g_queueFirst + g_queued) % kQueueLength] = task;
+    ++g_queued;
+    posted = true;
+  }
+  ReleaseSRWLockExclusive(&g_workLock);
+  if (posted) WakeConditionVariable(&g_workReady);
+  return posted;
+}
+
+bool SystemSteering::ReadAppListInBackground(Steering& steering) {
+  return Post({Task::Kind::kReadList, &steering, 0, 0});
+}
+
+// ---- steering one call ----------------------------------------------------------------------
+
+void AskWithoutWaiting(Steering& steering, uint32_t destination, DWORD client) {
+  if (!Post({Task::Kind::kAsk, &steering, destination, client})) {
+    steering.Answered(destination, RouteAnswer::kFailed);
+  }
 }
 
 // Binds a socket the program has not bound to the tunnel's address (IPv4-mapped on an IPv6
@@ -460,7 +626,6 @@ void BindIfUnbound(Lower& lower, SOCKET socket, int family, uint32_t address) {
   sockaddr_in6 local{};
   int length = sizeof(local);
   int error = 0;
-  if (lower.table.lpWSPGetSockName == nullptr || lower.table.lpWSPBind == nullptr) return;
   if (lower.table.lpWSPGetSockName(socket, reinterpret_cast<sockaddr*>(&local), &length,
                                    &error) == 0 ||
       error != WSAEINVAL) {
@@ -480,47 +645,6 @@ void BindIfUnbound(Lower& lower, SOCKET socket, int family, uint32_t address) {
   tunnel.sin_addr.s_addr = address;
   lower.table.lpWSPBind(socket, reinterpret_cast<const sockaddr*>(&tunnel), sizeof(tunnel),
                         &error);
-}
-
-// Keeps this module loaded for the rest of the process: a program holds a pointer into it that
-// the system does not count, or a thread of ours runs for good.
-void PinModule() {
-  static std::atomic<bool> pinned{false};
-  if (pinned.exchange(true)) return;
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                     reinterpret_cast<LPCWSTR>(&PinModule), &module);
-}
-
-constexpr DWORD kRenewalPollMs = 30 * 1000;
-
-// In a steered process: asks again for granted destinations that open sockets still use before
-// their grant ends, so the client keeps their routes while the connections last.
-DWORD WINAPI RenewInBackground(void*) {
-  for (;;) {
-    Sleep(kRenewalPollMs);
-    try {
-      Steering* steering = g_steering.load(std::memory_order_acquire);
-      if (steering == nullptr || !steering->MightSteer()) continue;
-      const std::vector<uint32_t> inUse = DestinationsInUse();
-      if (inUse.empty()) continue;
-      const DWORD client = steering->ClientProcessId();
-      for (const uint32_t destination : steering->DueForRenewal(inUse)) {
-        steering->Answered(destination, Ask(destination, client));
-      }
-    } catch (...) {
-      // Out of memory: the next round tries again.
-    }
-  }
-}
-
-void StartRenewing() {
-  static std::atomic<bool> started{false};
-  if (started.exchange(true)) return;
-  PinModule();
-  const HANDLE thread = CreateThread(nullptr, 64 * 1024, RenewInBackground, nullptr,
-                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-  if (thread != nullptr) CloseHandle(thread);
 }
 
 enum class CallKind { kConnect, kOverlappedConnect, kDatagram };
@@ -545,8 +669,10 @@ void Steer(Steering& steering, Lower& lower, SOCKET socket, const sockaddr* name
                          facts->type != SOCK_DGRAM;
     const SteerPlan plan = steering.Plan(*destination, mayWait);
     if (plan.steer) {
-      NoteDestination(socket, *destination);
-      StartRenewing();
+      if (facts && facts->destination != *destination) {
+        ChangeFacts(socket, [&](SocketFacts& f) { f.destination = *destination; });
+      }
+      StartWorker();  // which renews what open sockets use
       bool granted = plan.granted;
       if (plan.askRoute && plan.wait) {
         const RouteAnswer answer = Ask(*destination, plan.clientProcessId);
@@ -580,6 +706,21 @@ bool PassesThroughAlike(const WSPPROC_TABLE& a, const WSPPROC_TABLE& b) {
          a.lpWSPSetSockOpt == b.lpWSPSetSockOpt && a.lpWSPGetSockName == b.lpWSPGetSockName;
 }
 
+// The lower provider's own table whose entries the system holds for a provider GUID of ours:
+// the one we were started with for it.
+WSPPROC_TABLE TableFor(const GUID& provider) {
+  AcquireSRWLockShared(&g_lowerLock);
+  int lower = 0;
+  for (int n = 0; n < g_startedForCount; ++n) {
+    if (std::memcmp(&g_startedFor[n].provider, &provider, sizeof(GUID)) == 0) {
+      lower = g_startedFor[n].lower;
+    }
+  }
+  const WSPPROC_TABLE table = g_lowers[lower].table;
+  ReleaseSRWLockShared(&g_lowerLock);
+  return table;
+}
+
 SOCKET WSPAPI SocketEntry(int family, int type, int protocol, LPWSAPROTOCOL_INFOW info,
                           GROUP group, DWORD flags, LPINT error) {
   if (info == nullptr) {
@@ -599,26 +740,28 @@ SOCKET WSPAPI SocketEntry(int family, int type, int protocol, LPWSAPROTOCOL_INFO
     }
     // A duplicated socket's description travels in the reserved field.
     next->info.dwProviderReserved = info->dwProviderReserved;
-    AcquireSRWLockExclusive(&g_lowerLock);
-    const int index = StartLowerLocked(next->path, next->info, nullptr);
-    ReleaseSRWLockExclusive(&g_lowerLock);
-    if (index < 0 || !PassesThroughAlike(g_lowers[index].table, g_table)) {
+    const int index = StartLower(next->path, next->info);
+    if (index < 0 || !PassesThroughAlike(g_lowers[index].table, TableFor(info->ProviderId))) {
       *error = WSAEPROVIDERFAILEDINIT;
       return INVALID_SOCKET;
     }
     Lower& lower = g_lowers[index];
     const SOCKET socket =
         lower.table.lpWSPSocket(family, type, protocol, &next->info, group, flags, error);
-    if (socket == INVALID_SOCKET || g_upcalls.lpWPUModifyIFSHandle == nullptr) return socket;
+    const WSPUPCALLTABLE upcalls = Upcalls();
+    if (socket == INVALID_SOCKET || upcalls.lpWPUModifyIFSHandle == nullptr) return socket;
     // The next provider's handle is ours to the system, so the calls on it come to this table.
-    const SOCKET ours = g_upcalls.lpWPUModifyIFSHandle(info->dwCatalogEntryId, socket, error);
+    const SOCKET ours = upcalls.lpWPUModifyIFSHandle(info->dwCatalogEntryId, socket, error);
     if (ours == INVALID_SOCKET) {
       int ignored = 0;
       lower.table.lpWSPCloseSocket(socket, &ignored);
       return ours;
     }
-    const int socketFamily = family != 0 ? family : info->iAddressFamily;
-    const int socketType = type != 0 ? type : info->iSocketType;
+    // A socket made from a description (WSASocket with FROM_PROTOCOL_INFO, a duplicated one)
+    // is of the kind the description says.
+    const bool fromInfo = family == 0 || family == FROM_PROTOCOL_INFO;
+    const int socketFamily = fromInfo ? info->iAddressFamily : family;
+    const int socketType = type == 0 || type == FROM_PROTOCOL_INFO ? info->iSocketType : type;
     Remember(ours, {index, socketFamily, socketType, info->dwCatalogEntryId, false});
     return ours;
   } catch (...) {
@@ -633,9 +776,10 @@ SOCKET WSPAPI AcceptEntry(SOCKET socket, sockaddr* address, LPINT length, LPCOND
                           DWORD_PTR data, LPINT error) {
   Lower& lower = LowerOf(socket);
   const SOCKET accepted = lower.table.lpWSPAccept(socket, address, length, condition, data, error);
-  if (accepted == INVALID_SOCKET || g_upcalls.lpWPUModifyIFSHandle == nullptr) return accepted;
+  const WSPUPCALLTABLE upcalls = Upcalls();
+  if (accepted == INVALID_SOCKET || upcalls.lpWPUModifyIFSHandle == nullptr) return accepted;
   const auto facts = FactsOf(socket);
-  const SOCKET ours = g_upcalls.lpWPUModifyIFSHandle(facts ? facts->entry : 0, accepted, error);
+  const SOCKET ours = upcalls.lpWPUModifyIFSHandle(facts ? facts->entry : 0, accepted, error);
   if (ours == INVALID_SOCKET) {
     int ignored = 0;
     lower.table.lpWSPCloseSocket(accepted, &ignored);
@@ -694,13 +838,24 @@ int WSPAPI IoctlEntry(SOCKET socket, DWORD code, LPVOID in, DWORD inLength, LPVO
                       LPWSAOVERLAPPED_COMPLETION_ROUTINE completion, LPWSATHREADID thread,
                       LPINT error) {
   Lower& lower = LowerOf(socket);
+  // WSASendMsg reaches a provider as this ioctl: a datagram's destination like send-to's.
+  if (code == SIO_EXT_SENDMSG && in != nullptr && inLength >= sizeof(WSASENDMSG)) {
+    if (Steering* steering = SteeringToAsk()) {
+      WSASENDMSG send;
+      std::memcpy(&send, in, sizeof(send));
+      if (send.lpMsg != nullptr && send.lpMsg->name != nullptr) {
+        Steer(*steering, lower, socket, send.lpMsg->name, send.lpMsg->namelen,
+              CallKind::kDatagram);
+      }
+    }
+  }
   const int result = lower.table.lpWSPIoctl(socket, code, in, inLength, out, outLength, returned,
                                             overlapped, completion, thread, error);
   if (result != 0) return result;
   if (code == static_cast<DWORD>(FIONBIO) && in != nullptr && inLength >= sizeof(u_long)) {
     u_long value = 0;
     std::memcpy(&value, in, sizeof(value));
-    MarkNonBlocking(socket, value != 0);
+    ChangeFacts(socket, [&](SocketFacts& f) { f.nonBlocking = value != 0; });
     return result;
   }
   static const GUID kConnectEx = WSAID_CONNECTEX;
@@ -723,7 +878,7 @@ int WSPAPI IoctlEntry(SOCKET socket, DWORD code, LPVOID in, DWORD inLength, LPVO
 int WSPAPI EventSelectEntry(SOCKET socket, WSAEVENT event, long events, LPINT error) {
   Lower& lower = LowerOf(socket);
   const int result = lower.table.lpWSPEventSelect(socket, event, events, error);
-  if (result == 0 && events != 0) MarkNonBlocking(socket, true);
+  if (result == 0 && events != 0) ChangeFacts(socket, [](SocketFacts& f) { f.nonBlocking = true; });
   return result;
 }
 
@@ -731,7 +886,7 @@ int WSPAPI AsyncSelectEntry(SOCKET socket, HWND window, unsigned int message, lo
                             LPINT error) {
   Lower& lower = LowerOf(socket);
   const int result = lower.table.lpWSPAsyncSelect(socket, window, message, events, error);
-  if (result == 0 && events != 0) MarkNonBlocking(socket, true);
+  if (result == 0 && events != 0) ChangeFacts(socket, [](SocketFacts& f) { f.nonBlocking = true; });
   return result;
 }
 
@@ -759,40 +914,51 @@ int WSPAPI GetSockOptEntry(SOCKET socket, int level, int option, char* value, LP
 }
 
 // Every start-up of ours is matched by a cleanup; the providers below are cleaned up as often
-// as they were started once the last of ours goes.
+// as they were started once the last of ours goes, outside our lock.
 int WSPAPI CleanupEntry(LPINT error) {
+  struct Due {
+    LPWSPCLEANUP cleanup;
+    int times;
+  };
+  Due due[kMaxLowers] = {};
   AcquireSRWLockExclusive(&g_lowerLock);
-  int result = 0;
-  if (g_ourStarts > 0 && --g_ourStarts == 0) {
-    const int count = g_lowerCount.load();
-    for (int n = 0; n < count; ++n) {
-      Lower& lower = g_lowers[n];
-      for (; lower.starts > 0; --lower.starts) {
-        if (lower.table.lpWSPCleanup != nullptr && lower.table.lpWSPCleanup(error) != 0) {
-          result = SOCKET_ERROR;
-        }
-      }
+  const bool last = g_ourStarts > 0 && --g_ourStarts == 0;
+  if (last) {
+    for (int n = 0; n < g_lowerCount.load(); ++n) {
+      due[n] = {g_lowers[n].table.lpWSPCleanup, g_lowers[n].starts};
+      g_lowers[n].starts = 0;
     }
+    g_startedForCount = 0;
   }
   ReleaseSRWLockExclusive(&g_lowerLock);
+  if (last) ForgetAll();
+  int result = 0;
+  for (const Due& lower : due) {
+    for (int n = 0; n < lower.times; ++n) {
+      if (lower.cleanup != nullptr && lower.cleanup(error) != 0) result = SOCKET_ERROR;
+    }
+  }
   return result;
 }
 
-void MakeTableLocked(const WSPPROC_TABLE& lower) {
-  g_table = lower;
-  g_table.lpWSPSocket = &SocketEntry;
-  g_table.lpWSPCloseSocket = &CloseSocketEntry;
-  g_table.lpWSPCleanup = &CleanupEntry;
-  if (lower.lpWSPAccept != nullptr) g_table.lpWSPAccept = &AcceptEntry;
-  if (lower.lpWSPConnect != nullptr) g_table.lpWSPConnect = &ConnectEntry;
-  if (lower.lpWSPSendTo != nullptr) g_table.lpWSPSendTo = &SendToEntry;
-  if (lower.lpWSPIoctl != nullptr) g_table.lpWSPIoctl = &IoctlEntry;
-  if (lower.lpWSPEventSelect != nullptr) g_table.lpWSPEventSelect = &EventSelectEntry;
-  if (lower.lpWSPAsyncSelect != nullptr) g_table.lpWSPAsyncSelect = &AsyncSelectEntry;
-  if (lower.lpWSPGetSockOpt != nullptr) g_table.lpWSPGetSockOpt = &GetSockOptEntry;
-  g_tableMade = true;
+void MakeTable(Lower& lower) {
+  WSPPROC_TABLE& table = lower.handed;
+  table = lower.table;
+  table.lpWSPSocket = &SocketEntry;
+  table.lpWSPCloseSocket = &CloseSocketEntry;
+  table.lpWSPCleanup = &CleanupEntry;
+  table.lpWSPAccept = &AcceptEntry;
+  table.lpWSPConnect = &ConnectEntry;
+  table.lpWSPSendTo = &SendToEntry;
+  table.lpWSPIoctl = &IoctlEntry;
+  table.lpWSPEventSelect = &EventSelectEntry;
+  table.lpWSPAsyncSelect = &AsyncSelectEntry;
+  table.lpWSPGetSockOpt = &GetSockOptEntry;
 }
 
+// Each start-up hands back what the socket layer checks of a provider: the version and data the
+// provider below gave (the socket layer refuses a version of 0 with WSAEINVALIDPROVIDER) and a
+// complete table, the second and every later time as the first.
 int Start(WORD version, LPWSPDATA data, LPWSAPROTOCOL_INFOW protocol, WSPUPCALLTABLE upcalls,
           LPWSPPROC_TABLE table) {
   const std::shared_ptr<const Catalog> catalog = ReadCatalog();
@@ -802,18 +968,20 @@ int Start(WORD version, LPWSPDATA data, LPWSAPROTOCOL_INFOW protocol, WSPUPCALLT
   if (!next) return WSAEPROVIDERFAILEDINIT;
 
   AcquireSRWLockExclusive(&g_lowerLock);
-  if (g_ourStarts == 0) {
-    g_upcalls = upcalls;
-    g_version = version;
-  }
-  const int index = StartLowerLocked(next->path, next->info, data);
-  if (index >= 0) {
-    if (!g_tableMade) MakeTableLocked(g_lowers[index].table);
-    ++g_ourStarts;
-    *table = g_table;
+  g_upcalls = upcalls;
+  if (g_ourStarts == 0) g_version = version;
+  ReleaseSRWLockExclusive(&g_lowerLock);
+  const int index = StartLower(next->path, next->info);
+  if (index < 0) return WSAEPROVIDERFAILEDINIT;
+
+  AcquireSRWLockExclusive(&g_lowerLock);
+  ++g_ourStarts;
+  *data = g_lowers[index].data;
+  *table = g_lowers[index].handed;
+  if (g_startedForCount < kMaxStartedFor) {
+    g_startedFor[g_startedForCount++] = {protocol->ProviderId, index};
   }
   ReleaseSRWLockExclusive(&g_lowerLock);
-  if (index < 0) return WSAEPROVIDERFAILEDINIT;
   StartSteering();
   return 0;
 }
@@ -852,10 +1020,8 @@ void UseTestCatalog(const WSAPROTOCOL_INFOW* entries, const wchar_t* const* path
     g_lowers[n].connectEx.store(nullptr);
   }
   g_ourStarts = 0;
-  g_tableMade = false;
+  g_startedForCount = 0;
   ReleaseSRWLockExclusive(&g_lowerLock);
-  AcquireSRWLockExclusive(&g_socketLock);
-  if (g_sockets != nullptr) g_sockets->clear();
-  ReleaseSRWLockExclusive(&g_socketLock);
+  ForgetAll();
   g_steering.store(nullptr);
 }

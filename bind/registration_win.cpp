@@ -1,5 +1,7 @@
 #include "registration_win.h"
 
+#include <string_view>
+
 #include "base/unique_handle_win.h"
 #include "policy/bind_catalog_win.h"
 
@@ -13,15 +15,26 @@ bool IsWow64() {
   return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
-std::wstring Folder(const std::wstring& path) {
+// The 64-bit twin beside the module at `path`: "KavrinBind64.dll" for "KavrinBind.dll", and for
+// the versioned copy an upgrade registers first ("KavrinBind.<version>.dll") its own twin
+// ("KavrinBind64.<version>.dll"), so neither catalog ever names a file an upgrade moves aside.
+std::wstring Twin64(const std::wstring& path) {
   const size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+  const std::wstring folder = slash == std::wstring::npos ? L"" : path.substr(0, slash + 1);
+  const std::wstring file = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  constexpr std::wstring_view kStem = L"KavrinBind.";
+  if (file.size() > kStem.size() &&
+      CompareStringOrdinal(file.c_str(), static_cast<int>(kStem.size()), kStem.data(),
+                           static_cast<int>(kStem.size()), TRUE) == CSTR_EQUAL) {
+    return folder + L"KavrinBind64." + file.substr(kStem.size());
+  }
+  return folder + kBindModule64File;
 }
 
 // 0 when the 64-bit module's own entry point succeeded; otherwise the reason. A 32-bit process
 // reaches the 64-bit system folder through "Sysnative".
 DWORD Run64BitRegistration(const std::wstring& modulePath, bool install) {
-  const std::wstring module64 = Folder(modulePath) + kBindModule64File;
+  const std::wstring module64 = Twin64(modulePath);
   if (GetFileAttributesW(module64.c_str()) == INVALID_FILE_ATTRIBUTES) return ERROR_MOD_NOT_FOUND;
   wchar_t windows[MAX_PATH];
   const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
@@ -50,8 +63,12 @@ DWORD Run64BitRegistration(const std::wstring& modulePath, bool install) {
 }  // namespace
 
 HRESULT RegisterBindModule(const std::wstring& modulePath) {
+  // A folder whose name the ANSI code page cannot spell, or too deep for MAX_PATH, and with no
+  // short name either: refused before anything is written ("The specified path is invalid").
+  const std::wstring catalogPath = CatalogPathFor(modulePath);
+  if (catalogPath.empty()) return HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME);
   SystemSocketCatalog catalog;
-  if (const int error = InstallBindLayer(catalog, modulePath)) return HRESULT_FROM_WIN32(error);
+  if (const int error = InstallBindLayer(catalog, catalogPath)) return HRESULT_FROM_WIN32(error);
   if (!IsWow64()) return S_OK;
   if (const DWORD error = Run64BitRegistration(modulePath, true)) {
     RemoveBindLayer(catalog);

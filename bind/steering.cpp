@@ -1,34 +1,8 @@
 #include "steering.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
-
-namespace {
-
-// The address's octets, first to last, however the host orders bytes.
-struct Octets {
-  uint8_t a, b, c, d;
-};
-
-Octets Split(uint32_t address) {
-  uint8_t bytes[4];
-  static_assert(sizeof(bytes) == sizeof(address));
-  std::memcpy(bytes, &address, sizeof(bytes));
-  return {bytes[0], bytes[1], bytes[2], bytes[3]};
-}
-
-}  // namespace
-
-bool IsSteerableDestination(uint32_t address) {
-  const Octets o = Split(address);
-  if (o.a == 0 || o.a == 10 || o.a == 127 || o.a >= 224) return false;  // this network,
-  // private, loopback, multicast, reserved and broadcast
-  if (o.a == 100 && (o.b & 0xC0) == 64) return false;  // shared address space 100.64/10
-  if (o.a == 169 && o.b == 254) return false;           // link-local
-  if (o.a == 172 && (o.b & 0xF0) == 16) return false;   // private 172.16/12
-  if (o.a == 192 && o.b == 168) return false;           // private 192.168/16
-  return true;
-}
 
 std::optional<uint32_t> Ipv4Destination(const void* name, size_t length) {
   if (name == nullptr || length < 2) return std::nullopt;
@@ -53,7 +27,8 @@ std::optional<uint32_t> Ipv4Destination(const void* name, size_t length) {
 Steering::Steering(SteeringSystem& system, std::wstring_view program, uint32_t processId)
     : system_(system), program_(NormalizeProgramPath(program)), processId_(processId) {}
 
-void Steering::RefreshLocked(uint64_t now) {
+void Steering::RefreshLocked(std::unique_lock<std::mutex>& lock, uint64_t now,
+                             bool waitForList) {
   if (refreshed_ && now < nextRefresh_.load(std::memory_order_relaxed)) return;
   refreshed_ = true;
   nextRefresh_.store(now + kSteeringRefreshMs, std::memory_order_relaxed);
@@ -67,28 +42,60 @@ void Steering::RefreshLocked(uint64_t now) {
   }
   if (state_.on && state_.clientProcessId != processId_) {
     const FileStamp stamp = system_.AppListStamp();
-    if (!listRead_ || !(stamp == listStamp_)) {
+    if (!stamp.exists) {
+      entry_.reset();
       listRead_ = true;
       listStamp_ = stamp;
-      entry_.reset();
-      if (stamp.exists) {
-        const std::string bytes = system_.ReadAppList();
-        entry_ = FindBoundApp(
-            ReadBoundApps(bytes, [this](std::string_view ansi) { return system_.DecodeAnsi(ansi); }),
-            program_);
+    } else if ((!listRead_ || !(stamp == listStamp_)) && !listReading_) {
+      wantedStamp_ = stamp;
+      listReading_ = system_.ReadAppListInBackground(*this);
+      // Only for the reading asked for here: one the file holds up costs one bounded wait.
+      if (listReading_ && waitForList) {
+        answered_.wait_for(lock, std::chrono::milliseconds(kAppListWaitMs),
+                           [this] { return !listReading_; });
       }
     }
   }
+  UpdateSteeredLocked();
+}
+
+void Steering::UpdateSteeredLocked() {
   const bool steered = state_.on && state_.clientProcessId != processId_ && entry_.has_value();
   // The interfaces' subnets change with the networks the machine joins; read while it matters.
   subnets_ = steered ? system_.LocalSubnets() : std::vector<LocalSubnet>();
   steered_.store(steered, std::memory_order_relaxed);
 }
 
+void Steering::ReadAppList() {
+  std::unique_lock lock(mutex_);
+  const FileStamp stamp = wantedStamp_;
+  lock.unlock();
+  const std::string bytes = system_.ReadAppList();
+  std::optional<BoundApp> entry = FindBoundApp(
+      ReadBoundApps(bytes, [this](std::string_view ansi) { return system_.DecodeAnsi(ansi); }),
+      program_);
+  lock.lock();
+  entry_ = std::move(entry);
+  listStamp_ = stamp;
+  listRead_ = true;
+  listReading_ = false;
+  UpdateSteeredLocked();
+  answered_.notify_all();
+}
+
 void Steering::RememberLocked(uint32_t destination, Memory memory, uint64_t now) {
   if (memory_.size() >= kMaxRememberedRoutes && memory_.find(destination) == memory_.end()) {
     std::erase_if(memory_, [now](const auto& item) { return item.second.until <= now; });
-    if (memory_.size() >= kMaxRememberedRoutes) memory_.clear();
+    if (memory_.size() >= kMaxRememberedRoutes) {
+      // All live: the one that ends first goes, a refusal or failure before any grant.
+      const auto rank = [](const Memory& m) {
+        return std::pair(m.state == State::kGranted || m.state == State::kAsking, m.until);
+      };
+      memory_.erase(std::min_element(memory_.begin(), memory_.end(), [&](const auto& a,
+                                                                          const auto& b) {
+        return rank(a.second) < rank(b.second);
+      }));
+    }
   }
   memory_[destination] = memory;
 }
@@ -113,8 +120,8 @@ SteerPlan Steering::Plan(uint32_t destination, bool mayWait) {
       now < nextRefresh_.load(std::memory_order_relaxed)) {
     return {};
   }
-  std::lock_guard lock(mutex_);
-  RefreshLocked(now);
+  std::unique_lock lock(mutex_);
+  RefreshLocked(lock, now, true);
   SteerPlan plan;
   if (!steered_.load(std::memory_order_relaxed)) return plan;
   if (!IsSteerableDestination(destination) || OnLinkLocked(destination)) return plan;
@@ -154,6 +161,16 @@ void Steering::Answered(uint32_t destination, RouteAnswer answer) {
   answered_.notify_all();
 }
 
+void Steering::Renewed(uint32_t destination, RouteAnswer answer) {
+  if (answer != RouteAnswer::kFailed) {
+    Answered(destination, answer);
+    return;
+  }
+  std::lock_guard lock(mutex_);
+  const auto known = memory_.find(destination);
+  if (known != memory_.end()) known->second.renewing = false;
+}
+
 bool Steering::AwaitAnswer(uint32_t destination, uint32_t waitMs) {
   std::unique_lock lock(mutex_);
   const auto asking = [&] {
@@ -166,18 +183,20 @@ bool Steering::AwaitAnswer(uint32_t destination, uint32_t waitMs) {
 }
 
 std::vector<uint32_t> Steering::DueForRenewal(const std::vector<uint32_t>& inUse) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   const uint64_t now = system_.NowMs();
-  RefreshLocked(now);
+  RefreshLocked(lock, now, false);
   std::vector<uint32_t> due;
   if (!steered_.load(std::memory_order_relaxed)) return due;
   for (const uint32_t destination : inUse) {
     const auto known = memory_.find(destination);
     if (known == memory_.end() || known->second.state != State::kGranted ||
-        known->second.until > now + kRenewAheadMs) {
+        known->second.renewing || known->second.until > now + kRenewAheadMs ||
+        std::find(due.begin(), due.end(), destination) != due.end()) {
       continue;
     }
-    known->second = {now + kRouteReplyWaitMs + 1000, State::kAsking};
+    // Still granted meanwhile: calls to it go on without asking.
+    known->second.renewing = true;
     due.push_back(destination);
   }
   return due;

@@ -5,8 +5,11 @@
 //
 // A process is steered while the client publishes "binding on" and the process's program is an
 // active entry of the application list; the client's own process never is. The published state
-// and the list file are looked at no more than once a second; between two looks a connect in a
-// process that is not steered costs a clock read and an atomic load, no lock.
+// and the list file's time stamp are looked at no more than once a second; between two looks a
+// connect in a process that is not steered costs a clock read and an atomic load, no lock. The
+// list itself is never read on a socket call's thread: any user may hold an opportunistic lock
+// on the file, and every steered call would wait on it. It is read in the background, and a call
+// waits for the first reading at most kAppListWaitMs.
 //
 // Only public unicast destinations are steered: loopback, private, shared, link-local,
 // multicast, broadcast, reserved and every destination on a subnet of this machine's own
@@ -27,6 +30,7 @@
 
 #include "app_list_reader.h"
 #include "bind_state.h"
+#include "vpn/route_request.h"
 
 inline constexpr uint64_t kSteeringRefreshMs = 1000;
 // Less than the six minutes after which the client drops a host route nobody asked for again,
@@ -41,6 +45,9 @@ inline constexpr uint64_t kFailureMemoryMs = 5 * 1000;
 inline constexpr uint64_t kRenewAheadMs = 60 * 1000;
 // How long a waiting call waits for the client's reply.
 inline constexpr uint32_t kRouteReplyWaitMs = 2000;
+// How long a call waits for the list's first reading, in the background, before it goes on
+// unsteered (the next look tries again).
+inline constexpr uint32_t kAppListWaitMs = 250;
 inline constexpr size_t kMaxRememberedRoutes = 4096;
 
 // The system's address-family numbers, as socket addresses carry them.
@@ -67,8 +74,12 @@ class SteeringSystem {
   virtual uint64_t NowMs() = 0;
   virtual BindState ReadBindState() = 0;
   virtual FileStamp AppListStamp() = 0;
-  // The list file's bytes (at most kMaxAppListBytes); empty when it cannot be read.
+  // The list file's bytes (at most kMaxAppListBytes); empty when it cannot be read. May wait
+  // on the file: called only through Steering::ReadAppList.
   virtual std::string ReadAppList() = 0;
+  // Has Steering::ReadAppList called soon on a thread that no socket call waits on; false when
+  // it cannot be (then a later look asks again).
+  virtual bool ReadAppListInBackground(class Steering& steering) = 0;
   virtual std::wstring DecodeAnsi(std::string_view bytes) = 0;
   // The subnets of the interfaces that are up; read only while this process is steered.
   virtual std::vector<LocalSubnet> LocalSubnets() = 0;
@@ -93,9 +104,6 @@ struct SteerPlan {
   uint32_t clientProcessId = 0;
 };
 
-// Whether `address` (network byte order) is a public unicast address, the only kind steered.
-bool IsSteerableDestination(uint32_t address);
-
 // The IPv4 destination in a socket address the system passed: an IPv4 address, or an IPv4
 // address mapped into IPv6 (a dual-stack socket); nothing for a pure IPv6 one or a short buffer.
 std::optional<uint32_t> Ipv4Destination(const void* name, size_t length);
@@ -112,6 +120,11 @@ class Steering {
   // False when no call can be steered now: a clock read and atomic loads, no lock.
   bool MightSteer() const;
   void Answered(uint32_t destination, RouteAnswer answer);
+  // The outcome of a renewal (DueForRenewal): a failed exchange keeps the grant, to be tried
+  // again at the next round; only a refusal ends it.
+  void Renewed(uint32_t destination, RouteAnswer answer);
+  // Reads the list file now, on the caller's thread (SteeringSystem::ReadAppListInBackground).
+  void ReadAppList();
   // Waits up to `waitMs` (real time) for the request on its way to `destination`; true when the
   // route was granted.
   bool AwaitAnswer(uint32_t destination, uint32_t waitMs);
@@ -127,9 +140,13 @@ class Steering {
   struct Memory {
     uint64_t until = 0;
     State state = State::kAsking;
+    bool renewing = false;  // a granted one whose renewal is on its way
   };
 
-  void RefreshLocked(uint64_t now);
+  // `waitForList`: a first reading of the list may be waited for (never on the thread that
+  // reads it).
+  void RefreshLocked(std::unique_lock<std::mutex>& lock, uint64_t now, bool waitForList);
+  void UpdateSteeredLocked();
   void RememberLocked(uint32_t destination, Memory memory, uint64_t now);
   bool OnLinkLocked(uint32_t destination) const;
 
@@ -147,7 +164,9 @@ class Steering {
   bool refreshed_ = false;
   BindState state_;
   bool listRead_ = false;
+  bool listReading_ = false;
   FileStamp listStamp_;
+  FileStamp wantedStamp_;
   std::optional<BoundApp> entry_;
   std::vector<LocalSubnet> subnets_;
   std::unordered_map<uint32_t, Memory> memory_;

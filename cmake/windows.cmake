@@ -37,7 +37,7 @@ target_include_directories(KavrinBind PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_sources(KavrinBind PRIVATE ${PROJECT_SOURCE_DIR}/src/policy/bind_catalog.cpp
                ${PROJECT_SOURCE_DIR}/src/policy/bind_catalog_win.cpp
                ${PROJECT_SOURCE_DIR}/src/base/own_namespace_win.cpp)
-target_link_libraries(KavrinBind PRIVATE advapi32 ws2_32 iphlpapi)
+target_link_libraries(KavrinBind PRIVATE advapi32 ws2_32)
 
 # KavrinSetup.dll: the installer's plug-in (installer/plugin), for the folder's protection and the
 # running check. Shipped inside the installer only; scripts/package hands the 32-bit one to NSIS.

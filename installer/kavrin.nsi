@@ -16,7 +16,8 @@
 ; 3 installed, but the binding module could not be registered; 4 the folder could not be made
 ; one only administrators may change (it is a link, holds links, or keeps others' rights);
 ; 740 no administrator rights.
-; The uninstaller (uninst.exe in the installed folder) takes /S as well.
+; The uninstaller (uninst.exe in the installed folder) takes /S as well; it exits with 5 when an
+; entry of the binding module may be left in a catalog, and then keeps the module files.
 
 Unicode true
 ManifestSupportedOS all
@@ -183,14 +184,18 @@ FunctionEnd
 ; unregistration unregisters it), so both are done by this one call.
 Function RegisterBindModule
   ${If} ${Silent}
-    ClearErrors
-    RegDLL "$INSTDIR\KavrinBind.dll"
-    ${If} ${Errors}
+    KavrinSetup::RegisterModule "$INSTDIR\KavrinBind.dll"
+    Pop $R8
+    ${If} $R8 != "ok"
       DetailPrint "$(RegistrationFailed)"
       SetErrorLevel 3
     ${EndIf}
   ${Else}
     ExecWait '"$INSTDIR\Kavrin.exe" /register'
+    ; What the program reported is in its box; whether the catalogs name the usual file now is
+    ; what decides if the versioned one may go.
+    KavrinSetup::RegisterModule "$INSTDIR\KavrinBind.dll"
+    Pop $R8
   ${EndIf}
 FunctionEnd
 
@@ -214,6 +219,49 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+; The catalogs must never name a module file that is not there: every socket on the machine
+; would fail. So the new modules go in first under names of their own, and their registration
+; switches every entry of ours to them in place (in both catalogs); only then are the usual names
+; set aside and filled, and registered again. A step that fails leaves the catalogs naming files
+; that are there: the old modules stay while the versioned ones are not registered, and the
+; versioned ones stay while the usual names are not.
+!define VERSIONED_BIND "KavrinBind.${VERSION}.dll"
+!define VERSIONED_BIND64 "KavrinBind64.${VERSION}.dll"
+
+Function InstallBindModules
+  File "/oname=${VERSIONED_BIND}" "${STAGE}/KavrinBind.dll"
+  ${If} ${RunningX64}
+    File "/oname=${VERSIONED_BIND64}" "${STAGE}/KavrinBind64.dll"
+  ${EndIf}
+  KavrinSetup::RegisterModule "$INSTDIR\${VERSIONED_BIND}"
+  Pop $R8
+  ; An earlier module the versioned one could not take over from may still be registered.
+  ${If} $R8 != "ok"
+  ${AndIf} ${FileExists} "$INSTDIR\KavrinBind.dll"
+    DetailPrint "$(RegistrationFailed) ($R8)"
+    SetErrorLevel 3
+    Return
+  ${EndIf}
+  ClearErrors
+  !insertmacro SetModuleAside KavrinBind.dll
+  File "${STAGE}/KavrinBind.dll"
+  ; 64-bit programs load only 64-bit modules.
+  ${If} ${RunningX64}
+    !insertmacro SetModuleAside KavrinBind64.dll
+    File "${STAGE}/KavrinBind64.dll"
+  ${EndIf}
+  ${If} ${Errors}
+    SetErrorLevel 3
+    Return
+  ${EndIf}
+  Call RegisterBindModule
+  ${If} $R8 == "ok"
+    ; Registered under the usual names again: nothing names the versioned ones any more.
+    Delete /REBOOTOK "$INSTDIR\${VERSIONED_BIND}"
+    Delete /REBOOTOK "$INSTDIR\${VERSIONED_BIND64}"
+  ${EndIf}
+FunctionEnd
+
 Section "${PRODUCT}" SectionProgram
   SectionIn RO
   Call WaitForProgramExit
@@ -233,13 +281,6 @@ Section "${PRODUCT}" SectionProgram
   SetOutPath "$INSTDIR"
   SetOverwrite on
   File "${STAGE}/Kavrin.exe"
-  !insertmacro SetModuleAside KavrinBind.dll
-  File "${STAGE}/KavrinBind.dll"
-  ; 64-bit programs load only 64-bit modules.
-  ${If} ${RunningX64}
-    !insertmacro SetModuleAside KavrinBind64.dll
-    File "${STAGE}/KavrinBind64.dll"
-  ${EndIf}
   !insertmacro InstallComponent
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
@@ -261,7 +302,7 @@ Section "${PRODUCT}" SectionProgram
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
-  Call RegisterBindModule
+  Call InstallBindModules
 SectionEnd
 
 ; Removes what the installer put there and nothing else: the per-user settings, the program data
@@ -269,23 +310,33 @@ SectionEnd
 Section "Uninstall"
   Call un.WaitForProgramExit
 
-  ${If} ${Silent}
-    UnRegDLL "$INSTDIR\KavrinBind.dll"
-  ${Else}
+  ${IfNot} ${Silent}
     ExecWait '"$INSTDIR\Kavrin.exe" /unregister'
   ${EndIf}
+  ; The modules go only once nothing of ours is left in the catalogs (a second unregistration
+  ; finds nothing then); otherwise every socket on the machine would fail on a missing file.
+  KavrinSetup::UnregisterModule "$INSTDIR\KavrinBind.dll"
+  Pop $R8
   ; The record earlier versions kept instead of a real registration.
   DeleteRegValue HKLM "${BIND_KEY}" "ModulePath"
   DeleteRegKey /ifempty HKLM "${BIND_KEY}"
   DeleteRegKey /ifempty HKLM "SOFTWARE\Kavrin"
 
   Delete "$INSTDIR\Kavrin.exe"
-  ; A process may still hold the module; then it goes at the next restart.
-  Delete /REBOOTOK "$INSTDIR\KavrinBind.dll"
-  Delete /REBOOTOK "$INSTDIR\KavrinBind64.dll"
-  ; Modules an upgrade set aside while they were in use.
-  Delete /REBOOTOK "$INSTDIR\KavrinBind.dll.*.old"
-  Delete /REBOOTOK "$INSTDIR\KavrinBind64.dll.*.old"
+  ${If} $R8 == "ok"
+  ${OrIf} $R8 == "missing"
+    ; A process may still hold a module; then it goes at the next restart.
+    Delete /REBOOTOK "$INSTDIR\KavrinBind.dll"
+    Delete /REBOOTOK "$INSTDIR\KavrinBind64.dll"
+    Delete /REBOOTOK "$INSTDIR\KavrinBind.*.dll"
+    Delete /REBOOTOK "$INSTDIR\KavrinBind64.*.dll"
+    ; Modules an upgrade set aside while they were in use.
+    Delete /REBOOTOK "$INSTDIR\KavrinBind.dll.*.old"
+    Delete /REBOOTOK "$INSTDIR\KavrinBind64.dll.*.old"
+  ${Else}
+    DetailPrint "$(UnregistrationFailed) ($R8)"
+    SetErrorLevel 5
+  ${EndIf}
   !insertmacro RemoveComponent
   Delete "$INSTDIR\${UNINSTALLER}"
   RMDir "$INSTDIR"

@@ -7,6 +7,7 @@ LangString WaitingForProgram ${LANG_SIMPCHINESE} "正在等待 OrumaVPN 退出 .
 LangString ProgramStillRunning ${LANG_SIMPCHINESE} "OrumaVPN 正在运行，无法更新或删除它的文件。$\r$\n请在任务栏右下角的 OrumaVPN 图标上点击鼠标右键，选择“退出”，然后点击“重试”。"
 LangString ProgramStillRunningAbort ${LANG_SIMPCHINESE} "OrumaVPN 仍在运行，操作已取消。"
 LangString RegistrationFailed ${LANG_SIMPCHINESE} "OrumaVPN 的模块安装失败。"
+LangString UnregistrationFailed ${LANG_SIMPCHINESE} "OrumaVPN 的模块卸载失败，模块文件已保留。"
 LangString FolderNotProtected ${LANG_SIMPCHINESE} "无法保护所选的文件夹，其他用户可能修改其中的文件，安装已取消。$\r$\n请选择其他文件夹（例如 Program Files 中的文件夹）。"
 LangString ProgramNameHeld ${LANG_SIMPCHINESE} "另一个用户的程序占用了 OrumaVPN 的名称，已忽略。"
 LangString UninstallKeepsSettings ${LANG_SIMPCHINESE} "OrumaVPN 将从以下文件夹中卸载。您的帐号设置和程序数据会保留。"

@@ -5,6 +5,10 @@
 //                                             "not-secured" (config/install_folder.h)
 //   KavrinSetup::IsProgramRunning <program>   pushes "running", "idle", or "squatted" (idle,
 //                                             but a user's object holds the program's name)
+//   KavrinSetup::RegisterModule <module>      the binding module's own registration: pushes
+//                                             "ok", "missing" or its result in hex
+//   KavrinSetup::UnregisterModule <module>    its unregistration: "ok" when nothing of ours is
+//                                             left in the catalogs, "missing", or the result
 //
 // The stack's layout is the plug-in interface's: a list of GlobalAlloc'd entries, each a link
 // and the text, no longer than `string_size` characters.
@@ -63,9 +67,38 @@ const wchar_t* ResultText(InstallFolderResult result) {
   return L"not-secured";
 }
 
+// The module's registration entry `name`, called from the module at `path`; "missing" when it
+// cannot be loaded or lacks the entry.
+std::wstring CallModule(const std::wstring& path, const char* name, bool unregistering) {
+  const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (module == nullptr) return L"missing";
+  using Entry = HRESULT(__stdcall*)();
+  const auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  const HRESULT result = entry != nullptr ? entry() : E_NOINTERFACE;
+  FreeLibrary(module);
+  if (entry == nullptr) return L"missing";
+  // "Nothing of ours there" is what an unregistration wants to hear.
+  if (result == S_OK || (unregistering && result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))) {
+    return L"ok";
+  }
+  wchar_t text[16];
+  wsprintfW(text, L"0x%08lX", static_cast<unsigned long>(result));
+  return text;
+}
+
 }  // namespace
 
 extern "C" {
+
+__declspec(dllexport) void __cdecl RegisterModule(HWND, int size, wchar_t*, StackEntry** top,
+                                                  void*) {
+  Push(top, size, CallModule(Pop(top), "DllRegisterServer", false));
+}
+
+__declspec(dllexport) void __cdecl UnregisterModule(HWND, int size, wchar_t*, StackEntry** top,
+                                                    void*) {
+  Push(top, size, CallModule(Pop(top), "DllUnregisterServer", true));
+}
 
 __declspec(dllexport) void __cdecl ProtectFolder(HWND, int size, wchar_t*, StackEntry** top,
                                                  void*) {

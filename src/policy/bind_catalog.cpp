@@ -34,9 +34,10 @@ bool IsTcpOrUdp(const CatalogEntry& entry) {
           (entry.socketType == kSockDgram && entry.protocol == kIpProtoUdp));
 }
 
-// The base entries we layer over: TCP and UDP over IPv4 and IPv6, of the provider of the first
-// IPv4 TCP base (the system's TCP/IP provider). The module hands that one provider's entries to
-// the system for everything it does not steer, so it never sits over another's.
+// The base entries we layer over: TCP and UDP over IPv4 and IPv6 of the system's TCP/IP
+// provider, found by its module, the one of the first IPv4 TCP base. The IPv6 entries carry a
+// provider GUID of their own, so the module is what they share. The module hands that provider's
+// entries to the system for everything it does not steer, so it never sits over another's.
 std::vector<CatalogEntry> Bases(const std::vector<CatalogEntry>& entries) {
   const auto isBase = [](const CatalogEntry& e) {
     return e.chainLength == CatalogEntry::kBase && !IsOurs(e) && IsTcpOrUdp(e);
@@ -47,7 +48,9 @@ std::vector<CatalogEntry> Bases(const std::vector<CatalogEntry>& entries) {
   std::vector<CatalogEntry> bases;
   if (first == entries.end()) return bases;
   for (const CatalogEntry& e : entries) {
-    if (isBase(e) && e.provider == first->provider) bases.push_back(e);
+    if (isBase(e) && (e.provider == first->provider || SamePath(e.path, first->path))) {
+      bases.push_back(e);
+    }
   }
   return bases;
 }
@@ -84,18 +87,19 @@ bool IsCovered(const std::vector<CatalogEntry>& bases, uint32_t id) {
   return std::any_of(bases.begin(), bases.end(), [&](const CatalogEntry& b) { return b.id == id; });
 }
 
-// Another provider's chain over one of our bases that does not yet lead through us (and has
-// room for us).
-bool NeedsMending(const CatalogEntry& e, const std::vector<CatalogEntry>& bases, uint32_t layerId) {
-  if (IsOurs(e) || e.chainLength < kChainLength || e.chainLength >= kLongestChain) return false;
-  const size_t last = static_cast<size_t>(e.chainLength - 1);
-  return IsCovered(bases, e.chain[last]) && e.chain[last - 1] != layerId;
-}
-
 bool Names(const CatalogEntry& e, uint32_t id) {
   if (IsOurs(e) || e.chainLength < kChainLength || e.chainLength > kLongestChain) return false;
   return std::find(e.chain.begin(), e.chain.begin() + e.chainLength, id) !=
          e.chain.begin() + e.chainLength;
+}
+
+// Another provider's chain over one of our bases that does not yet lead through us (and has
+// room for us). A chain that holds our layer anywhere, with other layers below us, already
+// does: a second link of ours would start us inside our own start-up.
+bool NeedsMending(const CatalogEntry& e, const std::vector<CatalogEntry>& bases, uint32_t layerId) {
+  if (IsOurs(e) || e.chainLength < kChainLength || e.chainLength >= kLongestChain) return false;
+  const size_t last = static_cast<size_t>(e.chainLength - 1);
+  return IsCovered(bases, e.chain[last]) && !Names(e, layerId);
 }
 
 // Our entries that belong to no complete set: chains over bases no longer there, duplicates,
@@ -235,17 +239,35 @@ int InstallBindLayer(SocketCatalog& catalog, const std::wstring& modulePath) {
   if (bases.empty()) return kNoBaseEntry;
   if (HasBindLayer(entries, modulePath)) return 0;
 
+  // Each write of our path is read back: a catalog that keeps it changed (cut short, or letters
+  // its code page lacks replaced) would have every program load a file that is not there, and
+  // every socket on the machine would fail. Such a write is undone at once.
+  const auto written = [&](const ProviderGuid& guid, const CatalogEntry* before) {
+    if (const int error = catalog.Entries(entries)) return error;
+    const bool kept = std::all_of(entries.begin(), entries.end(), [&](const CatalogEntry& e) {
+      return e.provider != guid || e.path == modulePath;
+    });
+    if (kept) return 0;
+    if (before == nullptr) {
+      catalog.Remove(guid);
+    } else {
+      catalog.Update(guid, before->path, {*before});
+    }
+    catalog.Entries(entries);
+    return kPathNotKept;
+  };
+
   // The layer first: every chain of ours and every mended chain names it.
-  const CatalogEntry* layer = FindLayer(entries);
-  if (layer == nullptr) {
+  if (const CatalogEntry* layer = FindLayer(entries); layer == nullptr) {
     if (const int error = catalog.Install(kBindLayerGuid, modulePath, {MakeLayer(bases.front())})) {
       return error;
     }
-    if (const int error = catalog.Entries(entries)) return error;
+    if (const int error = written(kBindLayerGuid, nullptr)) return error;
     if (FindLayer(entries) == nullptr) return kInstallNotKept;
   } else if (!SamePath(layer->path, modulePath)) {
-    if (const int error = catalog.Update(kBindLayerGuid, modulePath, {*layer})) return error;
-    if (const int error = catalog.Entries(entries)) return error;
+    const CatalogEntry before = *layer;
+    if (const int error = catalog.Update(kBindLayerGuid, modulePath, {before})) return error;
+    if (const int error = written(kBindLayerGuid, &before)) return error;
   }
   const uint32_t layerId = FindLayer(entries)->id;
 
@@ -254,15 +276,17 @@ int InstallBindLayer(SocketCatalog& catalog, const std::wstring& modulePath) {
     const CatalogEntry* chain = FindChain(entries, layerId, base.id);
     if (chain != nullptr) {
       if (SamePath(chain->path, modulePath)) continue;
-      if (const int error = catalog.Update(chain->provider, modulePath, {*chain})) return error;
+      const CatalogEntry before = *chain;
+      if (const int error = catalog.Update(before.provider, modulePath, {before})) return error;
+      if (const int error = written(before.provider, &before)) return error;
     } else {
       const std::optional<ProviderGuid> guid = FreeChainGuid(entries);
       if (!guid) return kInstallNotKept;
       if (const int error = catalog.Install(*guid, modulePath, {MakeChain(base, layerId)})) {
         return error;
       }
+      if (const int error = written(*guid, nullptr)) return error;
     }
-    if (const int error = catalog.Entries(entries)) return error;
     if (FindChain(entries, layerId, base.id) == nullptr) return kInstallNotKept;
   }
 

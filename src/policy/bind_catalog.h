@@ -14,6 +14,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -101,6 +102,11 @@ inline constexpr int kNothingOfOurs = 2;
 inline constexpr int kNoBaseEntry = 50;
 // ERROR_INSTALL_FAILURE: the catalog said yes but does not show what was installed.
 inline constexpr int kInstallNotKept = 1603;
+// ERROR_BAD_PATHNAME: the catalog would not keep the module's path as it is (it keeps provider
+// paths as ANSI text shorter than MAX_PATH); nothing of it is left written.
+inline constexpr int kPathNotKept = 161;
+// The longest provider path the catalog keeps, its terminator included.
+inline constexpr size_t kCatalogPathLimit = 260;
 
 // Whether the catalog holds our whole set for `modulePath` (compared without regard to case),
 // in order: the layered entry and exactly one chain over each TCP and UDP base entry of the
@@ -110,8 +116,20 @@ bool HasBindLayer(const std::vector<CatalogEntry>& entries, const std::wstring& 
 
 // Makes the catalog hold our whole set for `modulePath`, keeping what is there and right. On
 // failure the catalog is left consistent (every chain leads to entries that exist) and a later
-// install completes it.
+// install completes it. Every path written is read back; kPathNotKept when the catalog changed
+// it (the write undone).
 int InstallBindLayer(SocketCatalog& catalog, const std::wstring& modulePath);
+
+// The path to register the module under: `path` when the catalog keeps it unchanged (`keeps`
+// says: it survives the ANSI code page and is shorter than kCatalogPathLimit), else its short
+// form `shortPath` when that is kept; empty when neither is.
+template <typename Keeps>
+std::wstring CatalogModulePath(const std::wstring& path, const std::wstring& shortPath,
+                               Keeps keeps) {
+  if (!path.empty() && keeps(path)) return path;
+  if (!shortPath.empty() && keeps(shortPath)) return shortPath;
+  return {};
+}
 
 // Takes our layer out of other providers' chains, then removes every entry of ours; the others
 // keep their order. kNothingOfOurs when there was none.

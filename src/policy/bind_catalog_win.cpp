@@ -87,29 +87,59 @@ std::wstring ProviderPath(const GUID& provider) {
   return path;
 }
 
+// Whether the catalog keeps `path` as it is: its ANSI text, no character replaced, shorter than
+// MAX_PATH.
+bool CatalogKeeps(const std::wstring& path) {
+  if (path.empty() || path.size() >= kCatalogPathLimit) return false;
+  BOOL replaced = FALSE;
+  char ansi[kCatalogPathLimit * 2] = {};
+  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path.c_str(),
+                                         static_cast<int>(path.size()), ansi, sizeof(ansi) - 1,
+                                         nullptr, &replaced);
+  if (length <= 0 || replaced || static_cast<size_t>(length) >= kCatalogPathLimit) return false;
+  wchar_t back[kCatalogPathLimit] = {};
+  const int wide = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi, length, back,
+                                       static_cast<int>(kCatalogPathLimit) - 1);
+  return wide > 0 && path == std::wstring(back, static_cast<size_t>(wide));
+}
+
 }  // namespace
 
-int SystemSocketCatalog::Entries(std::vector<CatalogEntry>& entries) {
+int EnumerateProtocols(std::vector<WSAPROTOCOL_INFOW>& entries) {
   // The catalog may grow between sizing and reading; then it is sized again.
   DWORD bytes = 0;
   int error = 0;
-  std::vector<WSAPROTOCOL_INFOW> infos;
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    infos.resize(bytes / sizeof(WSAPROTOCOL_INFOW) + 1);
-    bytes = static_cast<DWORD>(infos.size() * sizeof(WSAPROTOCOL_INFOW));
-    const int count = WSCEnumProtocols(nullptr, infos.data(), &bytes, &error);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    entries.resize(bytes / sizeof(WSAPROTOCOL_INFOW) + 1);
+    bytes = static_cast<DWORD>(entries.size() * sizeof(WSAPROTOCOL_INFOW));
+    const int count = WSCEnumProtocols(nullptr, entries.data(), &bytes, &error);
     if (count != SOCKET_ERROR) {
-      entries.clear();
-      for (int i = 0; i < count; ++i) {
-        CatalogEntry entry = FromInfo(infos[static_cast<size_t>(i)]);
-        entry.path = ProviderPath(infos[static_cast<size_t>(i)].ProviderId);
-        entries.push_back(std::move(entry));
-      }
+      entries.resize(std::min(static_cast<size_t>(count), entries.size()));
       return 0;
     }
-    if (error != WSAENOBUFS) return error;
+    if (error != WSAENOBUFS) break;
   }
-  return error;
+  entries.clear();
+  return error != 0 ? error : WSANO_RECOVERY;
+}
+
+std::wstring CatalogPathFor(const std::wstring& modulePath) {
+  std::wstring shortPath(MAX_PATH, L'\0');
+  const DWORD length = GetShortPathNameW(modulePath.c_str(), shortPath.data(), MAX_PATH);
+  shortPath.resize(length > 0 && length < MAX_PATH ? length : 0);
+  return CatalogModulePath(modulePath, shortPath, CatalogKeeps);
+}
+
+int SystemSocketCatalog::Entries(std::vector<CatalogEntry>& entries) {
+  std::vector<WSAPROTOCOL_INFOW> infos;
+  if (const int error = EnumerateProtocols(infos)) return error;
+  entries.clear();
+  for (const WSAPROTOCOL_INFOW& info : infos) {
+    CatalogEntry entry = FromInfo(info);
+    entry.path = ProviderPath(info.ProviderId);
+    entries.push_back(std::move(entry));
+  }
+  return 0;
 }
 
 int SystemSocketCatalog::Install(const ProviderGuid& provider, const std::wstring& path,

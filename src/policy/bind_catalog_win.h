@@ -3,7 +3,22 @@
 // administrator rights.
 #pragma once
 
+#include <winsock2.h>
+#include <ws2spi.h>
+
+#include <string>
+#include <vector>
+
 #include "policy/bind_catalog.h"
+
+// Every protocol entry of the catalog, read again when it grew between sizing and reading. 0 or
+// the socket layer's error.
+int EnumerateProtocols(std::vector<WSAPROTOCOL_INFOW>& entries);
+
+// The path to register the module at `modulePath` under (CatalogModulePath): the path itself
+// when it survives the ANSI code page with no character replaced and is shorter than MAX_PATH,
+// else its short (8.3) form; empty when neither does.
+std::wstring CatalogPathFor(const std::wstring& modulePath);
 
 class SystemSocketCatalog : public SocketCatalog {
  public:

@@ -78,7 +78,10 @@ bool SystemBindModule::IsRegistered() {
   const std::wstring path = ModuleFilePath(moduleFile_);
   SystemSocketCatalog catalog;
   std::vector<CatalogEntry> entries;
-  return !path.empty() && catalog.Entries(entries) == 0 && HasBindLayer(entries, path);
+  // Registered under the path the catalog can keep, perhaps the short one.
+  const std::wstring catalogPath = path.empty() ? path : CatalogPathFor(path);
+  return !catalogPath.empty() && catalog.Entries(entries) == 0 &&
+         HasBindLayer(entries, catalogPath);
 }
 
 bool SystemBindModule::Start(uint32_t count, uint32_t localAddress) {

@@ -5,13 +5,6 @@
 #include "vpn/route_modification.h"
 #include "vpn/vpn_route_request_base_server.h"
 
-namespace {
-
-// The first octet of an address kept in network byte order.
-uint8_t FirstOctet(uint32_t address) { return static_cast<uint8_t>(address & 0xFF); }
-
-}  // namespace
-
 uint32_t ParseRouteRequest(const uint8_t* message, size_t size) {
   if (message == nullptr || size != kRouteRequestSize) return 0;
   if (message[0] != kRouteRequestHostRoute) return 0;
@@ -20,12 +13,11 @@ uint32_t ParseRouteRequest(const uint8_t* message, size_t size) {
 }
 
 bool MayRouteThroughTunnel(uint32_t address, uint32_t tunnelServer) {
-  constexpr uint32_t kBroadcast = 0xFFFFFFFFu;
-  if (address == 0 || address == kBroadcast) return false;
-  const uint8_t first = FirstOctet(address);
-  if (first == 127) return false;           // loopback
-  if ((first & 0xF0) == 0xE0) return false;  // multicast, 224.0.0.0 to 239.255.255.255
-  return tunnelServer == 0 || address != tunnelServer;
+  return IsSteerableDestination(address) && (tunnelServer == 0 || address != tunnelServer);
+}
+
+bool IsPlausibleRouteRequest(const uint8_t* message, size_t size) {
+  return IsSteerableDestination(ParseRouteRequest(message, size));
 }
 
 uint8_t AnswerRouteRequest(CVpnRouteRequestBaseServer& server, const uint8_t* message, size_t size,

@@ -36,15 +36,35 @@ inline std::array<uint8_t, kRouteRequestSize> BuildRouteRequest(uint32_t address
           static_cast<uint8_t>(address >> 24)};
 }
 
+// What may be steered into the tunnel at all, one rule for the binding module (which never asks
+// for anything else) and the server (which never grants anything else): public unicast
+// addresses only. Never this network (0/8), private (10/8, 172.16/12, 192.168/16), shared
+// (100.64/10), loopback (127/8), link-local (169.254/16), multicast and reserved (224/3, the
+// broadcast address included): a program asking its router, its resolver on the LAN or its
+// domain controller keeps them where the system routes them. `address` in network byte order.
+inline bool IsSteerableDestination(uint32_t address) {
+  const uint8_t a = static_cast<uint8_t>(address & 0xFF);
+  const uint8_t b = static_cast<uint8_t>((address >> 8) & 0xFF);
+  if (a == 0 || a == 10 || a == 127 || a >= 224) return false;
+  if (a == 100 && (b & 0xC0) == 64) return false;
+  if (a == 169 && b == 254) return false;
+  if (a == 172 && (b & 0xF0) == 16) return false;
+  return !(a == 192 && b == 168);
+}
+
 // The address a message asks for (network byte order), or 0 when the message is not a request
 // (wrong length or type).
 uint32_t ParseRouteRequest(const uint8_t* message, size_t size);
 
-// Whether a host route to `address` may be sent into the tunnel. Never: 0.0.0.0, the broadcast
-// address, loopback (127/8), multicast (224/4), and the tunnel's own server `tunnelServer` (a
-// host route for it through the tunnel would carry the tunnel inside itself and cut it). A
-// `tunnelServer` of 0 stands for "not known".
+// Whether a host route to `address` may be sent into the tunnel: a steerable destination
+// (IsSteerableDestination) that is not the tunnel's own server `tunnelServer` (a host route for
+// it through the tunnel would carry the tunnel inside itself and cut it). A `tunnelServer` of 0
+// stands for "not known".
 bool MayRouteThroughTunnel(uint32_t address, uint32_t tunnelServer);
+
+// Whether a message is one the binding module could send: a well-formed request for a steerable
+// address. A connection that keeps sending others is not the module's.
+bool IsPlausibleRouteRequest(const uint8_t* message, size_t size);
 
 // The reply byte to one message: a host route through `server` for a well-formed request of an
 // address that may go into the tunnel, else 0 without touching the routing table.

@@ -272,7 +272,8 @@ void CVpnRouteRequestPipeServer::OnEvent(DWORD index) {
         instance.state = kWriting;
         break;
       case kWriting:
-        if (!ok || transferred != instance.bytesToWrite) {
+        if (!ok || transferred != instance.bytesToWrite ||
+            instance.implausibleMessages >= kMaxImplausibleMessages) {
           DisconnectAndReuse(index);
           return;
         }
@@ -323,11 +324,15 @@ void CVpnRouteRequestPipeServer::StartWrite(DWORD index) {
   // Only the buffer's worth is looked at; a longer message is malformed whatever it holds.
   const size_t size = std::min<size_t>(instance.bytesRead, kBufferSize);
   instance.reply = AnswerRouteRequest(*this, instance.request, size, tunnelServer_);
+  if (instance.bytesRead > kBufferSize || !IsPlausibleRouteRequest(instance.request, size)) {
+    ++instance.implausibleMessages;
+  }
   instance.bytesToWrite = 1;
   DWORD transferred = 0;
   if (WriteFile(instance.pipe, &instance.reply, instance.bytesToWrite, &transferred,
                 &instance.overlapped)) {
-    if (transferred != instance.bytesToWrite) {
+    if (transferred != instance.bytesToWrite ||
+        instance.implausibleMessages >= kMaxImplausibleMessages) {
       DisconnectAndReuse(index);
       return;
     }

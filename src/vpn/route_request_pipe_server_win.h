@@ -2,7 +2,8 @@
 // overlapped I/O and a single wait on at most 63 handles (the stop event and 62 pipe
 // instances). One instance always listens while the limit allows; a connection that ends
 // leaves its instance as a spare for the next client, and spares idle for more than a second
-// are freed. A connection that asks nothing for three seconds is dropped.
+// are freed. A connection that asks nothing for three seconds is dropped, and so is one that
+// keeps sending what the binding module never sends.
 //
 // The pipe is ours alone: its first instance is made with FILE_FLAG_FIRST_PIPE_INSTANCE in
 // Start, so when someone else holds the name first Start fails (the engine reports it) instead
@@ -36,6 +37,10 @@ class CVpnRouteRequestPipeServer : public CVpnRouteRequestBaseServer {
   // (the module holds a connection for one exchange); one that keeps an instance longer only
   // takes it from others.
   static constexpr uint32_t kIdleConnectionMs = 3000;
+  // A connection that has sent this many messages the binding module never sends (malformed, or
+  // for an address it never steers) is dropped after its reply: one process writing junk every
+  // few seconds would otherwise hold an instance for good, and with enough of them every one.
+  static constexpr DWORD kMaxImplausibleMessages = 3;
   // How often connections are looked at for idleness while any is open.
   static constexpr DWORD kIdleCheckMs = 500;
   // How soon a listening instance that could not be created is tried again.
@@ -60,6 +65,7 @@ class CVpnRouteRequestPipeServer : public CVpnRouteRequestBaseServer {
     uint32_t spareSinceTick;
     // When the client connected or was last answered.
     uint32_t lastActivityTick;
+    DWORD implausibleMessages;
   };
 
   CVpnRouteRequestPipeServer(RouteTable& routeTable, TickClock& clock,

@@ -1127,11 +1127,11 @@ def case_accelerated_application_gets_routes_on_request(d):
         expect(not any(l.startswith("route add") for l in s.event_lines()),
                f"routes were added at connect time: {s.event_lines()}")
 
-        rc, out = route_request(d, "10.20.30.40", "127.0.0.1", "10.20.30.40")
-        expect(out.splitlines() == ["10.20.30.40 reply 1", "127.0.0.1 reply 0",
-                                    "10.20.30.40 reply 1"], f"route_request said {out!r}")
+        rc, out = route_request(d, "93.184.216.40", "127.0.0.1", "93.184.216.40")
+        expect(out.splitlines() == ["93.184.216.40 reply 1", "127.0.0.1 reply 0",
+                                    "93.184.216.40 reply 1"], f"route_request said {out!r}")
         added = [l for l in s.event_lines() if l.startswith("route add")]
-        expect(added == ["route add 10.20.30.40 mask 255.255.255.255 via 10.8.0.6 if 23"],
+        expect(added == ["route add 93.184.216.40 mask 255.255.255.255 via 10.8.0.6 if 23"],
                f"host routes {added}")
 
         d.input("post", MAIN_CAPTION, str(SHOW_MAIN_WINDOW), "0", "0")
@@ -1142,8 +1142,8 @@ def case_accelerated_application_gets_routes_on_request(d):
         expect("bind stop" in lines and lines.index("bind stop") < lines.index("hangup"),
                f"the binding module was not stopped before the hang-up: {lines}")
         # The server went with the connection.
-        rc, out = route_request(d, "10.20.30.41")
-        expect(out.strip() == "10.20.30.41 error 2", f"after Disconnect route_request said {out!r}")
+        rc, out = route_request(d, "93.184.216.41")
+        expect(out.strip() == "93.184.216.41 error 2", f"after Disconnect route_request said {out!r}")
         with open(app_list, encoding="utf-8", newline="") as f:
             expect("Active=1" in f.read(), "the check state was not kept")
     finally:
@@ -1171,23 +1171,23 @@ def case_host_routes_granted_through_the_pipe_go_at_disconnect(d):
         os.remove(slow)
         raise
     try:
-        rc, out = route_request(d, "10.20.30.40")
-        expect(out.splitlines() == ["10.20.30.40 reply 1"], f"route_request said {out!r}")
+        rc, out = route_request(d, "93.184.216.40")
+        expect(out.splitlines() == ["93.184.216.40 reply 1"], f"route_request said {out!r}")
         late = subprocess.Popen(["wine", os.path.join(d.build, "route_request.exe"),
-                                 "10.20.30.41"], stdin=subprocess.DEVNULL,
+                                 "93.184.216.41"], stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        s.wait_event(lambda l: l.startswith("creating route 10.20.30.41 "),
+        s.wait_event(lambda l: l.startswith("creating route 93.184.216.41 "),
                      "the second request did not reach the table")
         d.input("post", MAIN_CAPTION, str(WM_COMMAND), str(DISCONNECT), "0")
         expect(wait_exit(late, 60), "the second request got no answer")
         s.wait_event(lambda l: l == "hangup", "no hang-up")
         s.wait_event(lambda l: l == "routes added 0", "host routes outlived the connection", 30)
         lines = s.event_lines()
-        for address in ("10.20.30.40", "10.20.30.41"):
+        for address in ("93.184.216.40", "93.184.216.41"):
             route = f"{address} mask 255.255.255.255 via 10.8.0.6 if 23"
             expect(("route add " + route in lines) == ("route delete " + route in lines),
                    f"{address}: {[l for l in lines if address in l]}")
-        expect("route delete 10.20.30.40 mask 255.255.255.255 via 10.8.0.6 if 23" in lines,
+        expect("route delete 93.184.216.40 mask 255.255.255.255 via 10.8.0.6 if 23" in lines,
                "the granted host route was kept")
     finally:
         if late and late.poll() is None:

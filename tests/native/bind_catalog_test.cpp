@@ -132,14 +132,11 @@ TEST(BindCatalogTest, AProviderLayeredOverOursSurvivesRepairUpgradeAndRemoval) {
   const uint32_t layer = Ours(catalog.entries).back().id;
   // Another vendor layers over our TCP chain, as the socket layer's rules have it: its chain
   // names every layer down to the base.
-  CatalogEntry foreignLayer;
-  foreignLayer.chainLength = CatalogEntry::kLayered;
   ProviderGuid foreignLayerGuid = kForeign;
   foreignLayerGuid.data4[0] = 9;
-  ASSERT_EQ(catalog.Install(foreignLayerGuid, L"C:\\F\\f.dll", {foreignLayer}), 0);
   CatalogEntry foreignChain = catalog.entries[0];
   foreignChain.chainLength = 3;
-  foreignChain.chain = {catalog.entries.back().id, layer, tcp};
+  foreignChain.chain = {catalog.InstallLayerEntry(foreignLayerGuid), layer, tcp};
   ASSERT_EQ(catalog.Install(kForeign, L"C:\\F\\f.dll", {foreignChain}), 0);
   std::rotate(catalog.entries.rbegin(), catalog.entries.rbegin() + 1, catalog.entries.rend());
 
@@ -153,6 +150,64 @@ TEST(BindCatalogTest, AProviderLayeredOverOursSurvivesRepairUpgradeAndRemoval) {
   EXPECT_TRUE(catalog.Broken().empty());
   EXPECT_TRUE(catalog.ServesFirst(kForeign, tcp));
   EXPECT_EQ(catalog.entries.front().chainLength, 2);
+}
+
+// [X, ours, Z, base]: another vendor put a layer of its own below ours. The chain leads through
+// us already; another link of ours under Z would start us again inside our own start-up.
+TEST(BindCatalogTest, AChainWithALayerBelowOursIsLeftAsItIs) {
+  FakeSocketCatalog catalog = FakeSocketCatalog::Typical();
+  const uint32_t tcp = TcpipBases(catalog)[0];
+  ASSERT_EQ(InstallBindLayer(catalog, kModule), 0);
+  const uint32_t layer = Ours(catalog.entries).back().id;
+  std::vector<uint32_t> layers;
+  for (const uint8_t mark : {11, 12, 13, 14, 15}) {
+    ProviderGuid guid = kForeign;
+    guid.data4[0] = mark;
+    layers.push_back(catalog.InstallLayerEntry(guid));
+  }
+  CatalogEntry chain = catalog.entries[0];
+  chain.chainLength = 4;
+  chain.chain = {layers[0], layer, layers[1], tcp};
+  CatalogEntry longest = chain;  // seven links, the most a chain holds
+  longest.chainLength = 7;
+  longest.chain = {layers[0], layers[1], layers[2], layer, layers[3], layers[4], tcp};
+  ASSERT_EQ(catalog.Install(kForeign, L"C:\\F\\f.dll", {chain, longest}), 0);
+
+  EXPECT_TRUE(HasBindLayer(catalog.entries, kModule));
+  const std::vector<CatalogEntry> before = catalog.entries;
+  ASSERT_EQ(InstallBindLayer(catalog, kModule), 0);
+  EXPECT_EQ(catalog.entries, before);
+  ASSERT_EQ(InstallBindLayer(catalog, L"C:\\New\\KavrinBind.dll"), 0);
+  for (const CatalogEntry& e : catalog.entries) {
+    if (e.provider != kForeign) continue;
+    EXPECT_EQ(std::count(e.chain.begin(), e.chain.end(), layer), 1) << e.chainLength;
+  }
+  ASSERT_EQ(RemoveBindLayer(catalog), 0);
+  EXPECT_TRUE(catalog.Broken().empty());
+}
+
+// The catalog keeps provider paths as ANSI text shorter than MAX_PATH. A path it would change is
+// never left registered: every program would load a file that is not there.
+TEST(BindCatalogTest, APathTheCatalogWouldChangeIsRefusedAndNothingOfItStays) {
+  const std::wstring unicode = L"C:\\Program Files\\\u6570\u636e VPN\\KavrinBind.dll";
+  const std::wstring deep = L"C:\\" + std::wstring(260, L'd') + L"\\KavrinBind.dll";
+  for (const std::wstring& path : {unicode, deep}) {
+    FakeSocketCatalog catalog = FakeSocketCatalog::Typical();
+    const std::vector<CatalogEntry> before = catalog.entries;
+    EXPECT_EQ(InstallBindLayer(catalog, path), kPathNotKept);
+    EXPECT_EQ(catalog.entries, before);
+
+    // An upgrade to such a path keeps the set that works.
+    ASSERT_EQ(InstallBindLayer(catalog, kModule), 0);
+    const std::vector<CatalogEntry> installed = catalog.entries;
+    EXPECT_EQ(InstallBindLayer(catalog, path), kPathNotKept);
+    EXPECT_EQ(catalog.entries, installed);
+  }
+  const auto keeps = [](const std::wstring& path) { return FakeSocketCatalog::Kept(path) == path; };
+  EXPECT_EQ(CatalogModulePath(unicode, L"C:\\PROGRA~1\\VPN~1\\KAVRIN~1.DLL", keeps),
+            L"C:\\PROGRA~1\\VPN~1\\KAVRIN~1.DLL");
+  EXPECT_EQ(CatalogModulePath(unicode, L"", keeps), L"");  // no short names on that volume
+  EXPECT_EQ(CatalogModulePath(std::wstring(kModule), L"C:\\X~1", keeps), kModule);
 }
 
 TEST(BindCatalogTest, AnEarlierVersionsSharedChainsOrAHalfWrittenSetAreCompleted) {

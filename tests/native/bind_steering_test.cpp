@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -43,9 +46,28 @@ class FakeSteeringSystem : public SteeringSystem {
     ++stampReads;
     return {!list.empty(), listVersion, list.size()};
   }
+  // Read on a thread of its own, as the module's worker does; `hold` keeps the file locked (an
+  // opportunistic lock someone holds) until `Release`.
   std::string ReadAppList() override {
+    std::unique_lock lock(mutex);
+    readers.push_back(std::this_thread::get_id());
+    released.wait(lock, [this] { return !hold; });
     ++listReads;
     return list;
+  }
+  bool ReadAppListInBackground(Steering& steering) override {
+    threads.emplace_back([&steering] { steering.ReadAppList(); });
+    return true;
+  }
+  void Release() {
+    std::lock_guard lock(mutex);
+    hold = false;
+    released.notify_all();
+  }
+  void Join() {
+    Release();
+    for (auto& thread : threads) thread.join();
+    threads.clear();
   }
   std::wstring DecodeAnsi(std::string_view bytes) override { return Latin1(bytes); }
   std::vector<LocalSubnet> LocalSubnets() override { return subnets; }
@@ -60,7 +82,12 @@ class FakeSteeringSystem : public SteeringSystem {
   std::string list;
   uint64_t listVersion = 1;
   std::vector<LocalSubnet> subnets;
-  int stateReads = 0, stampReads = 0, listReads = 0;
+  std::atomic<int> stateReads = 0, stampReads = 0, listReads = 0;
+  std::mutex mutex;
+  std::condition_variable released;
+  bool hold = false;
+  std::vector<std::thread::id> readers;
+  std::vector<std::thread> threads;
 };
 
 TEST(AppListReaderTest, ReadsSectionsInEveryEncodingTheSystemWrites) {
@@ -122,6 +149,7 @@ TEST(AppListReaderTest, PathsOfOneFileCompareEqualAfterNormalising) {
 
 class SteeringTest : public ::testing::Test {
  protected:
+  ~SteeringTest() override { system_.Join(); }
   void List(const std::string& keys) { system_.Write(Section("c:/games/client/GAME.exe", keys)); }
 
   FakeSteeringSystem system_;
@@ -138,6 +166,7 @@ TEST_F(SteeringTest, OnlyAListedActiveProgramIsSteeredWhileBindingIsOn) {
   EXPECT_FALSE(other.Plan(kDestination, true).steer);
   Steering client(system_, kProgram, kClientProcess);  // the client's own process
   EXPECT_FALSE(client.Plan(kDestination, true).steer);
+  system_.Join();  // the readings of these two are done before they go
 
   List("Active=0\r\n");
   system_.now += kSteeringRefreshMs;
@@ -248,11 +277,52 @@ TEST_F(SteeringTest, AGrantStillInUseIsRenewedBeforeItEnds) {
   system_.now += kRouteMemoryMs - kRenewAheadMs;
   EXPECT_EQ(steering_.DueForRenewal(inUse), std::vector<uint32_t>{kDestination});
   EXPECT_TRUE(steering_.DueForRenewal(inUse).empty());  // asked for already
-  EXPECT_FALSE(steering_.Plan(kDestination, false).askRoute);
-  steering_.Answered(kDestination, RouteAnswer::kGranted);
+  EXPECT_TRUE(steering_.Plan(kDestination, false).granted);  // still granted meanwhile
+  // A renewal whose exchange failed keeps the grant and is tried again next round.
+  steering_.Renewed(kDestination, RouteAnswer::kFailed);
+  EXPECT_TRUE(steering_.Plan(kDestination, false).granted);
+  system_.now += kRenewAheadMs / 2;
+  ASSERT_EQ(steering_.DueForRenewal(inUse), std::vector<uint32_t>{kDestination});
+  steering_.Renewed(kDestination, RouteAnswer::kGranted);
   system_.now += kRenewAheadMs;
   EXPECT_TRUE(steering_.Plan(kDestination, true).granted);
   EXPECT_TRUE(steering_.Plan(idle, true).askRoute);  // nobody used it: asked only when next used
+
+  // Only a refusal ends it.
+  system_.now += kRouteMemoryMs - kRenewAheadMs;
+  ASSERT_EQ(steering_.DueForRenewal(inUse), std::vector<uint32_t>{kDestination});
+  steering_.Renewed(kDestination, RouteAnswer::kRefused);
+  EXPECT_FALSE(steering_.Plan(kDestination, false).granted);
+  EXPECT_TRUE(steering_.DueForRenewal(inUse).empty());
+}
+
+// Any user may hold an opportunistic lock on the list file; a socket call never waits on it.
+TEST_F(SteeringTest, TheListIsReadOffTheCallersThreadAndAHeldFileCostsOneBoundedWait) {
+  system_.hold = true;
+  List("");
+  std::atomic<bool> planned = false;
+  std::thread watchdog([&] {
+    for (int n = 0; n < 500 && !planned; ++n) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    system_.Release();  // would free a caller stuck on the file
+  });
+  EXPECT_FALSE(steering_.Plan(kDestination, true).steer);  // not read yet: unsteered
+  const bool heldWhilePlanned = [&] {
+    std::lock_guard lock(system_.mutex);
+    return system_.hold;
+  }();
+  planned = true;
+  watchdog.join();
+  EXPECT_TRUE(heldWhilePlanned) << "the call waited for the held file";
+  {
+    std::lock_guard lock(system_.mutex);
+    ASSERT_FALSE(system_.readers.empty());
+    EXPECT_NE(system_.readers.front(), std::this_thread::get_id());
+  }
+  system_.Join();
+  system_.now += kSteeringRefreshMs;
+  EXPECT_TRUE(steering_.Plan(kDestination, true).steer);  // read meanwhile
 }
 
 TEST_F(SteeringTest, AWaitingCallerWakesWhenTheRequestOnItsWayIsAnswered) {
@@ -287,19 +357,30 @@ TEST_F(SteeringTest, TheSystemIsLookedAtAtMostOnceASecondAndTheListReadOnlyWhenC
   EXPECT_EQ(system_.stateReads, 3);
 }
 
-TEST_F(SteeringTest, RememberingIsBounded) {
+// Full of live answers, the memory lets the soonest ending refusal go, never a live grant.
+TEST_F(SteeringTest, RememberingIsBoundedAndKeepsLiveGrants) {
   List("");
-  for (uint32_t n = 0; n <= kMaxRememberedRoutes; ++n) {
-    const uint32_t address = Address(11, static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8),
-                                     static_cast<uint8_t>(n));
-    steering_.Plan(address, false);
-    steering_.Answered(address, RouteAnswer::kGranted);
+  const auto address = [](uint32_t n) {
+    return Address(11, static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8),
+                   static_cast<uint8_t>(n));
+  };
+  for (uint32_t n = 0; n < kMaxRememberedRoutes; ++n) {
+    steering_.Plan(address(n), false);
+    steering_.Answered(address(n), n == 7 ? RouteAnswer::kRefused : RouteAnswer::kGranted);
   }
-  // The newest survives the purge that made room for it.
-  EXPECT_FALSE(steering_
-                   .Plan(Address(11, 0, static_cast<uint8_t>(kMaxRememberedRoutes >> 8),
-                                 static_cast<uint8_t>(kMaxRememberedRoutes)), true)
-                   .askRoute);
+  system_.now += 1;
+  for (const uint32_t n : {kMaxRememberedRoutes, kMaxRememberedRoutes + 1}) {
+    steering_.Plan(address(n), false);
+    steering_.Answered(address(n), RouteAnswer::kGranted);
+  }
+  // The grants made first are still known; only the refusal and, with no other choice, the
+  // soonest ending grant went.
+  int granted = 0;
+  for (uint32_t n = 0; n < kMaxRememberedRoutes + 2; n += 97) {
+    granted += steering_.Plan(address(n), false).granted;
+  }
+  EXPECT_GE(granted, static_cast<int>((kMaxRememberedRoutes + 2) / 97) - 2);
+  EXPECT_TRUE(steering_.Plan(address(kMaxRememberedRoutes + 1), false).granted);
 }
 
 TEST(BindStateTest, OnlyACompleteRecordOfOursTurnsBindingOn) {

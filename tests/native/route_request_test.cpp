@@ -74,20 +74,20 @@ class RouteRequestAnswerTest : public ::testing::Test {
 };
 
 TEST_F(RouteRequestAnswerTest, AWellFormedRequestGetsOneRouteHoweverOftenItIsAsked) {
-  EXPECT_EQ(Answer({0x01, 0x0A, 0x00, 0x00, 0x05}), 1);
-  EXPECT_EQ(Answer({0x01, 0x0A, 0x00, 0x00, 0x05}), 1);
-  EXPECT_EQ(table_.installedDestinations(), std::vector<uint32_t>{Ip("10.0.0.5")});
+  EXPECT_EQ(Answer({0x01, 93, 184, 216, 0x05}), 1);
+  EXPECT_EQ(Answer({0x01, 93, 184, 216, 0x05}), 1);
+  EXPECT_EQ(table_.installedDestinations(), std::vector<uint32_t>{Ip("93.184.216.5")});
   EXPECT_EQ(table_.installed[0].mask, 0xFFFFFFFFu);
   EXPECT_EQ(table_.installed[0].interfaceIndex, 23u);
   // The address goes on the wire first octet first, as in a socket address.
-  EXPECT_EQ(BuildRouteRequest(Ip("10.0.0.5")), (std::array<uint8_t, 5>{1, 10, 0, 0, 5}));
+  EXPECT_EQ(BuildRouteRequest(Ip("93.184.216.5")), (std::array<uint8_t, 5>{1, 93, 184, 216, 5}));
 }
 
 TEST_F(RouteRequestAnswerTest, MalformedMessagesAreAnsweredZeroAndTouchNothing) {
-  EXPECT_EQ(Answer({0x01, 0x0A, 0x00, 0x00}), 0);              // one byte short
-  EXPECT_EQ(Answer({0x01, 0x0A, 0x00, 0x00, 0x05, 0x00}), 0);  // one byte long
-  EXPECT_EQ(Answer({0x02, 0x0A, 0x00, 0x00, 0x05}), 0);        // unknown type
-  EXPECT_EQ(Answer({0x00, 0x0A, 0x00, 0x00, 0x05}), 0);
+  EXPECT_EQ(Answer({0x01, 93, 184, 216}), 0);              // one byte short
+  EXPECT_EQ(Answer({0x01, 93, 184, 216, 0x05, 0x00}), 0);  // one byte long
+  EXPECT_EQ(Answer({0x02, 93, 184, 216, 0x05}), 0);        // unknown type
+  EXPECT_EQ(Answer({0x00, 93, 184, 216, 0x05}), 0);
   EXPECT_EQ(Answer({}), 0);
   EXPECT_EQ(Answer(std::vector<uint8_t>(4096, 0x01)), 0);
   EXPECT_EQ(AnswerRouteRequest(*server_, nullptr, 5, 0), 0);
@@ -97,15 +97,20 @@ TEST_F(RouteRequestAnswerTest, MalformedMessagesAreAnsweredZeroAndTouchNothing) 
 
 TEST_F(RouteRequestAnswerTest, AddressesThatMustNotEnterTheTunnelAreRefused) {
   const uint32_t vpnServer = Ip("203.0.113.9");
+  // Nothing the binding module would never ask for: a process pulling the LAN's resolver or
+  // domain controller into the tunnel would cut the machine off from them.
   for (const char* address : {"0.0.0.0", "255.255.255.255", "127.0.0.1", "127.255.255.254",
-                              "224.0.0.1", "239.255.255.250", "203.0.113.9"}) {
+                              "224.0.0.1", "239.255.255.250", "240.0.0.1", "203.0.113.9",
+                              "10.0.0.5", "172.16.0.53", "192.168.1.1", "169.254.1.1",
+                              "100.64.0.1", "100.127.255.254"}) {
     EXPECT_EQ(AnswerFor(address, vpnServer), 0) << address;
+    EXPECT_EQ(MayRouteThroughTunnel(Ip(address), 0), IsSteerableDestination(Ip(address)));
   }
   EXPECT_TRUE(table_.createCalls.empty());
 
   // Their neighbours are ordinary destinations.
-  for (const char* address : {"126.255.255.255", "128.0.0.1", "223.255.255.255", "240.0.0.1",
-                              "203.0.113.10", "255.255.255.254"}) {
+  for (const char* address : {"126.255.255.255", "128.0.0.1", "223.255.255.255", "172.32.0.1",
+                              "203.0.113.10", "100.128.0.1"}) {
     EXPECT_EQ(AnswerFor(address, vpnServer), 1) << address;
   }
   EXPECT_EQ(table_.createCalls.size(), 6u);
@@ -114,10 +119,10 @@ TEST_F(RouteRequestAnswerTest, AddressesThatMustNotEnterTheTunnelAreRefused) {
 }
 
 TEST_F(RouteRequestAnswerTest, AFailedRouteIsAnsweredZeroAndTriedAgainNextTime) {
-  table_.createErrors[Ip("10.0.0.7")] = 5;
-  EXPECT_EQ(AnswerFor("10.0.0.7"), 0);
+  table_.createErrors[Ip("93.184.216.7")] = 5;
+  EXPECT_EQ(AnswerFor("93.184.216.7"), 0);
   table_.createErrors.clear();
-  EXPECT_EQ(AnswerFor("10.0.0.7"), 1);
+  EXPECT_EQ(AnswerFor("93.184.216.7"), 1);
   EXPECT_EQ(table_.installed.size(), 1u);
 }
 

@@ -15,6 +15,8 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "bind/bind_state.h"
 #include "test_provider/fake_route_server_win.h"
@@ -166,6 +168,125 @@ TEST_F(BindLoaderWinTest, EverySocketReachesTheBaseOfItsKindWhicheverStartedTheM
       EXPECT_EQ(Count(cleanup, "cleanup"), 1) << cleanup;
     }
   }
+}
+
+// Several threads open every kind of socket at once: each GUID is started once by the loader,
+// and each start-up of ours, the first or a later one, hands back the data and the complete
+// table the socket layer checks.
+TEST_F(BindLoaderWinTest, StartUpsFromSeveralThreadsAtOnceEachAnswerInFull) {
+  const auto server = Serving(1);
+  List(true, "");
+  struct Kind {
+    int family, type, protocol;
+    const char* arrived;
+  };
+  const Kind kinds[] = {{AF_INET, SOCK_STREAM, IPPROTO_TCP, "socket 1 as 1002"},
+                        {AF_INET, SOCK_DGRAM, IPPROTO_UDP, "socket 2 as 1004"},
+                        {AF_INET6, SOCK_STREAM, IPPROTO_TCP, "socket 1 as 1006"}};
+  SOCKET sockets[6] = {};
+  int errors[6] = {};
+  std::vector<std::thread> threads;
+  for (int n = 0; n < 6; ++n) {
+    threads.emplace_back([&, n] {
+      const Kind& kind = kinds[n % 3];
+      sockets[n] = loader_.Open(kind.family, kind.type, kind.protocol, &errors[n]);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  const std::string events = loader_.TakeEvents();
+  for (int n = 0; n < 6; ++n) {
+    EXPECT_NE(sockets[n], INVALID_SOCKET) << n << " failed " << errors[n];
+    EXPECT_NE(events.find(kinds[n % 3].arrived), std::string::npos) << events;
+  }
+  EXPECT_EQ(loader_.StartedProviders(), 3);
+}
+
+// A layer of another vendor below ours, and chains that hold our layer twice (as an earlier
+// repair left them), seven links long: each socket reaches what lies below our last link, and a
+// provider below that starts the module again inside its own start-up finds it free.
+TEST_F(BindLoaderWinTest, LayersBelowUsChainsHoldingUsTwiceAndAReentrantStartAreServed) {
+  const auto server = Serving(1);
+  List(true, "");
+  const GUID foreign = {0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8}};
+  GUID below = foreign, tcpChain = foreign, udpChain = foreign;
+  below.Data4[7] = 9;
+  tcpChain.Data4[7] = 10;
+  udpChain.Data4[7] = 11;
+  // A layer nobody can load, between our two links, and one that serves (the test provider).
+  loader_.Add(2001, {}, AF_INET, 0, 0, foreign, L"C:\\Nowhere\\foreign.dll", PFL_HIDDEN);
+  loader_.Add(2002, {}, AF_INET, 0, 0, below, loader_.LowerPath(), PFL_HIDDEN);
+  loader_.Add(2010, {kTestLayerId, 2001, 2001, kTestLayerId, 2002, 2002, kTestTcpBaseId}, AF_INET,
+              SOCK_STREAM, IPPROTO_TCP, tcpChain, loader_.ModulePath(), 0, true);
+  loader_.Add(2011, {kTestLayerId, 2001, kTestLayerId, kTestUdpBaseId}, AF_INET, SOCK_DGRAM,
+              IPPROTO_UDP, udpChain, loader_.ModulePath(), 0, true);
+  loader_.Publish();
+  using Reenter = void(__stdcall*)(LPWSPSTARTUP);
+  const auto reenter = reinterpret_cast<Reenter>(
+      reinterpret_cast<void*>(GetProcAddress(loader_.TestProvider(), "TestProviderReenterOnce")));
+  ASSERT_NE(reenter, nullptr);
+  reenter(reinterpret_cast<LPWSPSTARTUP>(
+      reinterpret_cast<void*>(GetProcAddress(loader_.Module(), "WSPStartup"))));
+
+  // On a thread of its own: a start-up that waits for itself would never come back (and is
+  // left behind).
+  struct Opened {
+    SocketLoader* loader;
+    SOCKET tcp = INVALID_SOCKET, udp = INVALID_SOCKET;
+  };
+  auto* opened = new Opened{&loader_};
+  const HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](void* parameter) -> DWORD {
+        auto* o = static_cast<Opened*>(parameter);
+        o->tcp = o->loader->Open(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        o->udp = o->loader->Open(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        return 0;
+      },
+      opened, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  const DWORD waited = WaitForSingleObject(thread, 10000);
+  CloseHandle(thread);
+  ASSERT_EQ(waited, WAIT_OBJECT_0) << "the start-up waits for itself";
+  const SOCKET tcp = opened->tcp, udp = opened->udp;
+  delete opened;
+  ASSERT_NE(tcp, INVALID_SOCKET);
+  ASSERT_NE(udp, INVALID_SOCKET);
+  const std::string events = loader_.TakeEvents();
+  EXPECT_NE(events.find("reentered 0"), std::string::npos) << events;
+  EXPECT_NE(events.find("socket 1 as 2010"), std::string::npos) << events;  // the layer below
+  EXPECT_NE(events.find("socket 2 as 1004"), std::string::npos) << events;
+  ExpectRefused(tcp, kDestination);
+  EXPECT_TRUE(server->WaitForRequests(1, 5000));
+}
+
+// Sockets made from a protocol description take their kind from it, and WSASendMsg's
+// destination is a datagram's like send-to's.
+TEST_F(BindLoaderWinTest, SocketsFromADescriptionAndSendMsgAreSteered) {
+  const auto server = Serving(1);
+  List(true, "");
+  const SOCKET first = loader_.Open(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  WSAPROTOCOL_INFOW udp = loader_.Info(kTestUdpChainId);
+  int error = 0;
+  const SOCKET datagram = loader_.Table(first).lpWSPSocket(
+      FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, &udp, 0, 0, &error);
+  ASSERT_NE(datagram, INVALID_SOCKET);
+  EXPECT_EQ(loader_.SendTo(datagram, 0x08080808u, 53), 0);
+  ASSERT_TRUE(server->WaitForRequests(1, 5000));
+
+  sockaddr_in to = SocketAddress(0x04040808u, 53);  // 8.8.4.4
+  char byte = 0;
+  WSABUF buffer{1, &byte};
+  WSAMSG message{};
+  message.name = reinterpret_cast<sockaddr*>(&to);
+  message.namelen = sizeof(to);
+  message.lpBuffers = &buffer;
+  message.dwBufferCount = 1;
+  DWORD sent = 0, returned = 0;
+  WSASENDMSG send{&message, 0, &sent, nullptr, nullptr};
+  loader_.Table(datagram).lpWSPIoctl(datagram, SIO_EXT_SENDMSG, &send, sizeof(send), nullptr, 0,
+                                     &returned, nullptr, nullptr, nullptr, &error);
+  ASSERT_TRUE(server->WaitForRequests(2, 5000));
+  EXPECT_EQ(server->Requests()[1], (std::vector<uint8_t>{1, 8, 8, 4, 4}));
 }
 
 TEST_F(BindLoaderWinTest, UnsteeredProcessesReachTheLowerProviderUntouched) {

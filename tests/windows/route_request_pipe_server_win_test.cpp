@@ -133,50 +133,62 @@ TEST_F(RouteRequestPipeServerTest, ARequestGetsOneHostRouteThroughTheTunnel) {
   ASSERT_TRUE(server_.Start(tunnel_));
   auto client = Connect();
   ASSERT_TRUE(client->connected()) << client->error();
-  EXPECT_EQ(client->Exchange({0x01, 0x0A, 0x00, 0x00, 0x05}), kRouted);
-  EXPECT_EQ(client->Exchange({0x01, 0x0A, 0x00, 0x00, 0x05}), kRouted);
+  EXPECT_EQ(client->Exchange({0x01, 93, 184, 216, 0x05}), kRouted);
+  EXPECT_EQ(client->Exchange({0x01, 93, 184, 216, 0x05}), kRouted);
   client->Close();
   // Later connections reuse the instances the earlier ones left.
   for (int n = 0; n < 10; ++n) {
     auto again = Connect();
     ASSERT_TRUE(again->connected());
-    EXPECT_EQ(again->Ask(Ip(10, 0, 0, 5)), kRouted);
+    EXPECT_EQ(again->Ask(Ip(93, 184, 216, 5)), kRouted);
   }
   server_.Stop();
 
   RouteRow expected = tunnel_;
-  expected.destination = Ip(10, 0, 0, 5);
+  expected.destination = Ip(93, 184, 216, 5);
   expected.mask = 0xFFFFFFFFu;
   EXPECT_EQ(table_.created(), std::vector<RouteRow>{expected});
 }
 
-TEST_F(RouteRequestPipeServerTest, MalformedMessagesAreAnsweredZeroAndTheConnectionGoesOn) {
+// Each gets its 0; a connection that keeps sending what the module never sends is dropped, so
+// one process cannot hold instance after instance by writing junk.
+TEST_F(RouteRequestPipeServerTest, MalformedMessagesAreAnsweredZeroAndTheirSenderDropped) {
   ASSERT_TRUE(server_.Start(tunnel_));
   auto client = Connect();
   ASSERT_TRUE(client->connected());
-  EXPECT_EQ(client->Exchange({0x01, 0x0A, 0x00, 0x00}), kNoRoute);
-  EXPECT_EQ(client->Exchange({0x01, 0x0A, 0x00, 0x00, 0x05, 0x00}), kNoRoute);
-  EXPECT_EQ(client->Exchange({0x02, 0x0A, 0x00, 0x00, 0x05}), kNoRoute);
-  EXPECT_EQ(client->Exchange({}), kNoRoute);
+  EXPECT_EQ(client->Exchange({0x01, 93, 184, 216}), kNoRoute);
+  EXPECT_EQ(client->Exchange({0x02, 93, 184, 216, 0x05}), kNoRoute);
+  EXPECT_EQ(client->Ask(Ip(93, 184, 216, 9)), kRouted);
   // Longer than the server's buffer: read to its end and refused as a whole.
   std::vector<uint8_t> oversized(10000, 0x01);
   EXPECT_EQ(client->Exchange(oversized), kNoRoute);
-  EXPECT_EQ(client->Ask(Ip(10, 0, 0, 9)), kRouted);
+  EXPECT_TRUE(client->Ask(Ip(93, 184, 216, 10)).empty());
+
+  // Asking for what is never steered counts alike; an empty message too.
+  auto local = Connect();
+  ASSERT_TRUE(local->connected());
+  EXPECT_EQ(local->Ask(Ip(192, 168, 1, 1)), kNoRoute);
+  EXPECT_EQ(local->Exchange({}), kNoRoute);
+  EXPECT_EQ(local->Ask(Ip(10, 0, 0, 53)), kNoRoute);
+  EXPECT_TRUE(local->Ask(Ip(93, 184, 216, 10)).empty());
+
+  auto fresh = Connect();
+  ASSERT_TRUE(fresh->connected());
+  EXPECT_EQ(fresh->Ask(Ip(93, 184, 216, 9)), kRouted);
   server_.Stop();
-  EXPECT_EQ(table_.installedDestinations(), std::vector<uint32_t>{Ip(10, 0, 0, 9)});
+  EXPECT_EQ(table_.installedDestinations(), std::vector<uint32_t>{Ip(93, 184, 216, 9)});
 }
 
 TEST_F(RouteRequestPipeServerTest, AddressesThatMustStayOutOfTheTunnelAreRefused) {
   server_.tunnelServerLookup = [] { return Ip(203, 0, 113, 9); };
   server_.LearnTunnelServer();
   ASSERT_TRUE(server_.Start(tunnel_));
-  auto client = Connect();
-  ASSERT_TRUE(client->connected());
-  EXPECT_EQ(client->Ask(Ip(203, 0, 113, 9)), kNoRoute);
-  EXPECT_EQ(client->Ask(Ip(127, 0, 0, 1)), kNoRoute);
-  EXPECT_EQ(client->Ask(Ip(224, 0, 0, 251)), kNoRoute);
-  EXPECT_EQ(client->Ask(Ip(255, 255, 255, 255)), kNoRoute);
-  EXPECT_EQ(client->Ask(0), kNoRoute);
+  for (const uint32_t address : {Ip(203, 0, 113, 9), Ip(127, 0, 0, 1), Ip(224, 0, 0, 251),
+                                 Ip(255, 255, 255, 255), 0u, Ip(169, 254, 1, 1)}) {
+    auto client = Connect();
+    ASSERT_TRUE(client->connected());
+    EXPECT_EQ(client->Ask(address), kNoRoute) << std::hex << address;
+  }
   server_.Stop();
   EXPECT_TRUE(table_.created().empty());
 }
@@ -187,12 +199,12 @@ TEST_F(RouteRequestPipeServerTest, ARequestAfterTheServersReadIsPendingIsAnswere
   ASSERT_TRUE(late->connected());
   // By now the server has asked for the request and waits for it.
   Sleep(300);
-  EXPECT_EQ(late->Ask(Ip(10, 0, 0, 11)), kRouted);
+  EXPECT_EQ(late->Ask(Ip(93, 184, 216, 11)), kRouted);
   auto early = Connect();
   ASSERT_TRUE(early->connected());
-  EXPECT_EQ(early->Ask(Ip(10, 0, 0, 11)), kRouted);
+  EXPECT_EQ(early->Ask(Ip(93, 184, 216, 11)), kRouted);
   server_.Stop();
-  EXPECT_EQ(table_.installedDestinations(), std::vector<uint32_t>{Ip(10, 0, 0, 11)});
+  EXPECT_EQ(table_.installedDestinations(), std::vector<uint32_t>{Ip(93, 184, 216, 11)});
 }
 
 TEST_F(RouteRequestPipeServerTest, SixtyTwoClientsAreServedAtOnceAndTheNextWaitsForAFreeOne) {
@@ -203,7 +215,7 @@ TEST_F(RouteRequestPipeServerTest, SixtyTwoClientsAreServedAtOnceAndTheNextWaits
     ASSERT_TRUE(clients.back()->connected()) << "client " << n << ": " << clients.back()->error();
   }
   for (size_t n = 0; n < clients.size(); ++n) {
-    EXPECT_EQ(clients[n]->Ask(Ip(10, 1, 0, static_cast<uint8_t>(n + 1))), kRouted) << n;
+    EXPECT_EQ(clients[n]->Ask(Ip(93, 185, 0, static_cast<uint8_t>(n + 1))), kRouted) << n;
   }
 
   Client refused;
@@ -215,9 +227,9 @@ TEST_F(RouteRequestPipeServerTest, SixtyTwoClientsAreServedAtOnceAndTheNextWaits
   ASSERT_TRUE(WaitNamedPipeW(kRouteRequestPipeName, 5000));
   auto next = Connect();
   ASSERT_TRUE(next->connected()) << next->error();
-  EXPECT_EQ(next->Ask(Ip(10, 2, 0, 1)), kRouted);
+  EXPECT_EQ(next->Ask(Ip(93, 186, 0, 1)), kRouted);
   // The others are still served.
-  EXPECT_EQ(clients[61]->Ask(Ip(10, 2, 0, 2)), kRouted);
+  EXPECT_EQ(clients[61]->Ask(Ip(93, 186, 0, 2)), kRouted);
   server_.Stop();
   EXPECT_EQ(table_.created().size(), 64u);
 }
@@ -227,21 +239,21 @@ TEST_F(RouteRequestPipeServerTest, StopClosesEveryConnectionAndARestartKeepsTheR
   EXPECT_FALSE(server_.Start(tunnel_));
   auto client = Connect();
   ASSERT_TRUE(client->connected());
-  EXPECT_EQ(client->Ask(Ip(10, 0, 0, 5)), kRouted);
+  EXPECT_EQ(client->Ask(Ip(93, 184, 216, 5)), kRouted);
   auto waiting = Connect();  // its read is pending when the server stops
   ASSERT_TRUE(waiting->connected());
   server_.Stop();
-  EXPECT_TRUE(client->Ask(Ip(10, 0, 0, 6)).empty());
+  EXPECT_TRUE(client->Ask(Ip(93, 184, 216, 6)).empty());
   EXPECT_EQ(server_.instances.size(), 0u);
   EXPECT_EQ(server_.events.size(), 1u);
-  EXPECT_EQ(granted_.count(Ip(10, 0, 0, 5)), 1u);
+  EXPECT_EQ(granted_.count(Ip(93, 184, 216, 5)), 1u);
   Client gone;
   EXPECT_EQ(gone.error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
   ASSERT_TRUE(server_.Start(tunnel_));
   auto again = Connect();
   ASSERT_TRUE(again->connected());
-  EXPECT_EQ(again->Ask(Ip(10, 0, 0, 5)), kRouted);
+  EXPECT_EQ(again->Ask(Ip(93, 184, 216, 5)), kRouted);
   server_.Stop();
   EXPECT_EQ(table_.created().size(), 1u);
 }
@@ -263,23 +275,23 @@ TEST_F(RouteRequestPipeServerTest, TheBindingModuleAsksOnlyThePublishedClientsPi
   ASSERT_TRUE(request && publish && withdraw);
 
   BYTE reply = 7;
-  EXPECT_EQ(request(Ip(10, 0, 0, 5), &reply), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(request(Ip(93, 184, 216, 5), &reply), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(reply, 0);
 
   ASSERT_TRUE(server_.Start(tunnel_));
   ASSERT_TRUE(WaitForListener());
-  EXPECT_EQ(request(Ip(10, 0, 0, 4), &reply), static_cast<DWORD>(ERROR_ACCESS_DENIED))
+  EXPECT_EQ(request(Ip(93, 184, 216, 4), &reply), static_cast<DWORD>(ERROR_ACCESS_DENIED))
       << "nobody published this process as the client";
   EXPECT_EQ(reply, 0);
 
   publish(8, Ip(10, 8, 0, 6));
-  EXPECT_EQ(request(Ip(10, 0, 0, 5), &reply), 0u);
+  EXPECT_EQ(request(Ip(93, 184, 216, 5), &reply), 0u);
   EXPECT_EQ(reply, 1);
   EXPECT_EQ(request(Ip(127, 0, 0, 1), &reply), 0u);
   EXPECT_EQ(reply, 0);
   withdraw();
   server_.Stop();
-  EXPECT_EQ(table_.installedDestinations(), std::vector<uint32_t>{Ip(10, 0, 0, 5)});
+  EXPECT_EQ(table_.installedDestinations(), std::vector<uint32_t>{Ip(93, 184, 216, 5)});
 }
 
 // CreateNamedPipe (Microsoft Learn): with FILE_FLAG_FIRST_PIPE_INSTANCE the call fails with
@@ -317,7 +329,7 @@ TEST_F(RouteRequestPipeServerTest, ANameSomeoneHoldsFirstFailsTheStart) {
   ASSERT_TRUE(server.Start(tunnel_));
   auto client = Connect();
   ASSERT_TRUE(client->connected());
-  EXPECT_EQ(client->Ask(Ip(10, 0, 0, 5)), kRouted);
+  EXPECT_EQ(client->Ask(Ip(93, 184, 216, 5)), kRouted);
   server.Stop();
 }
 
@@ -367,13 +379,13 @@ TEST_F(RouteRequestPipeServerTest, AConnectionThatAsksNothingForThreeSecondsIsDr
   auto quiet = Connect();
   auto busy = Connect();
   ASSERT_TRUE(quiet->connected() && busy->connected());
-  EXPECT_EQ(quiet->Ask(Ip(10, 0, 0, 1)), kRouted);
+  EXPECT_EQ(quiet->Ask(Ip(93, 184, 216, 1)), kRouted);
   clock_.now += 2000;
-  EXPECT_EQ(busy->Ask(Ip(10, 0, 0, 2)), kRouted);
+  EXPECT_EQ(busy->Ask(Ip(93, 184, 216, 2)), kRouted);
   clock_.now += 1500;  // the quiet one has been idle 3.5 s, the busy one 1.5 s
   Sleep(3 * CVpnRouteRequestPipeServer::kIdleCheckMs);
-  EXPECT_TRUE(quiet->Ask(Ip(10, 0, 0, 3)).empty());
-  EXPECT_EQ(busy->Ask(Ip(10, 0, 0, 4)), kRouted);
+  EXPECT_TRUE(quiet->Ask(Ip(93, 184, 216, 3)).empty());
+  EXPECT_EQ(busy->Ask(Ip(93, 184, 216, 4)), kRouted);
   server_.Stop();
 }
 
@@ -384,7 +396,7 @@ TEST_F(RouteRequestPipeServerTest, ARequestWaitingBehindASlowGrantIsNotIdle) {
   const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   const auto grant = server_.grantHostRoute;
   server_.grantHostRoute = [&](uint32_t address) {
-    if (address == Ip(10, 0, 0, 1)) {
+    if (address == Ip(93, 184, 216, 1)) {
       SetEvent(entered);
       WaitForSingleObject(release, 10'000);
       clock_.now += 4000;
@@ -394,11 +406,11 @@ TEST_F(RouteRequestPipeServerTest, ARequestWaitingBehindASlowGrantIsNotIdle) {
   ASSERT_TRUE(server_.Start(tunnel_));
   auto slow = Connect();
   auto waiting = Connect();
-  ASSERT_EQ(waiting->Ask(Ip(10, 0, 0, 2)), kRouted);
+  ASSERT_EQ(waiting->Ask(Ip(93, 184, 216, 2)), kRouted);
   std::vector<uint8_t> slowReply, waitingReply;
-  std::thread first([&] { slowReply = slow->Ask(Ip(10, 0, 0, 1)); });
+  std::thread first([&] { slowReply = slow->Ask(Ip(93, 184, 216, 1)); });
   EXPECT_EQ(WaitForSingleObject(entered, 10'000), WAIT_OBJECT_0);
-  std::thread second([&] { waitingReply = waiting->Ask(Ip(10, 0, 0, 3)); });
+  std::thread second([&] { waitingReply = waiting->Ask(Ip(93, 184, 216, 3)); });
   Sleep(300);  // its request is in the pipe
   SetEvent(release);
   first.join();

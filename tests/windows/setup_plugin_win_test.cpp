@@ -70,4 +70,16 @@ TEST_F(SetupPluginWinTest, ANotRunningProgramIsIdle) {
   EXPECT_EQ(Call("IsProgramRunning", folder_ + L"\\Kavrin.exe"), L"idle");
 }
 
+// The uninstaller deletes the modules only on "ok": while an entry of ours may remain, the
+// catalog would name a file that is gone and every socket on the machine would fail.
+TEST_F(SetupPluginWinTest, UnregisteringSaysWhetherAnythingOfOursIsLeft) {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring module(path);
+  module = module.substr(0, module.find_last_of(L'\\') + 1) + L"KavrinBind.dll";
+  // Nothing of ours in this catalog (Wine keeps no layered providers): nothing is left.
+  EXPECT_EQ(Call("UnregisterModule", module), L"ok");
+  EXPECT_EQ(Call("UnregisterModule", folder_ + L"\\KavrinBind.dll"), L"missing");
+}
+
 }  // namespace

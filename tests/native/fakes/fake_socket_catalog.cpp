@@ -12,22 +12,24 @@ FakeSocketCatalog FakeSocketCatalog::Typical() {
   catalog.Base(kAfInet6, kSockDgram, kIpProtoUdp, L"MSAFD Tcpip [UDP/IPv6]");
   catalog.Base(kAfInet, 3, 0, L"MSAFD Tcpip [RAW/IP]");
   const ProviderGuid rsvp{0x9D60A9E0, 0x337A, 0x11D0, {0xBD, 0x88, 0, 0, 0xC0, 0x82, 0xE6, 0x9A}};
-  catalog.Base(kAfInet, kSockStream, kIpProtoTcp, L"RSVP TCP Service Provider", rsvp);
-  catalog.Base(kAfInet, kSockDgram, kIpProtoUdp, L"RSVP UDP Service Provider", rsvp);
+  constexpr wchar_t kRsvpPath[] = L"%SystemRoot%\\system32\\rsvpsp.dll";
+  catalog.Base(kAfInet, kSockStream, kIpProtoTcp, L"RSVP TCP Service Provider", &rsvp, kRsvpPath);
+  catalog.Base(kAfInet, kSockDgram, kIpProtoUdp, L"RSVP UDP Service Provider", &rsvp, kRsvpPath);
   return catalog;
 }
 
 CatalogEntry& FakeSocketCatalog::Base(int family, int type, int protocol,
-                                      const std::wstring& name, const ProviderGuid& provider) {
+                                      const std::wstring& name, const ProviderGuid* provider,
+                                      const wchar_t* path) {
   CatalogEntry entry;
-  entry.provider = provider;
+  entry.provider = provider != nullptr ? *provider : family == kAfInet6 ? kTcpip6 : kTcpip;
   entry.id = nextId++;
   entry.chain[0] = entry.id;
   entry.addressFamily = family;
   entry.socketType = type;
   entry.protocol = protocol;
   entry.name = name;
-  entry.path = L"%SystemRoot%\\system32\\mswsock.dll";
+  entry.path = path;
   entries.push_back(entry);
   return entries.back();
 }
@@ -51,7 +53,7 @@ int FakeSocketCatalog::Install(const ProviderGuid& provider, const std::wstring&
   for (CatalogEntry entry : list) {
     entry.provider = provider;
     entry.id = nextId++;
-    entry.path = path;
+    entry.path = Kept(path);
     entries.push_back(entry);
   }
   return 0;
@@ -98,10 +100,18 @@ int FakeSocketCatalog::Update(const ProviderGuid& provider, const std::wstring& 
     *own[n] = list[n];
     own[n]->id = id;
     own[n]->provider = provider;
-    own[n]->path = path;
+    own[n]->path = Kept(path);
   }
   ++writes;
   return 0;
+}
+
+std::wstring FakeSocketCatalog::Kept(const std::wstring& path) {
+  std::wstring kept = path.substr(0, kCatalogPathLimit - 1);
+  for (wchar_t& c : kept) {
+    if (c >= 0x80) c = L'?';  // an ASCII-only code page: what no code page is sure to hold
+  }
+  return kept;
 }
 
 bool FakeSocketCatalog::ChainsValid(const std::vector<CatalogEntry>& list) const {
@@ -126,16 +136,20 @@ bool FakeSocketCatalog::ChainsValid(const std::vector<CatalogEntry>& list) const
   return true;
 }
 
-void FakeSocketCatalog::InstallForeignLayer(const ProviderGuid& provider,
-                                            const std::vector<uint32_t>& baseIds) {
+uint32_t FakeSocketCatalog::InstallLayerEntry(const ProviderGuid& provider) {
   CatalogEntry layer;
   layer.chainLength = CatalogEntry::kLayered;
   layer.providerFlags = kPflHidden;
   layer.name = L"Foreign layer";
+  Install(provider, L"C:\\Foreign\\foreign.dll", {layer});
+  return entries.back().id;
+}
+
+void FakeSocketCatalog::InstallForeignLayer(const ProviderGuid& provider,
+                                            const std::vector<uint32_t>& baseIds) {
   ProviderGuid layerGuid = provider;
   layerGuid.data4[7] ^= 0xFF;
-  Install(layerGuid, L"C:\\Foreign\\foreign.dll", {layer});
-  const uint32_t layerId = entries.back().id;
+  const uint32_t layerId = InstallLayerEntry(layerGuid);
   std::vector<CatalogEntry> chains;
   for (const uint32_t baseId : baseIds) {
     CatalogEntry chain = *std::find_if(entries.begin(), entries.end(),

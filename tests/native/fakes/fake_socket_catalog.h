@@ -5,7 +5,10 @@
 // others' order and, like the system, does not look at chains that name what it removes (Broken
 // finds them), a new order must name every entry once. Any one call can be made to fail, and
 // installs can be accepted without being kept (as a socket layer that takes no layered
-// providers does).
+// providers does). Paths are kept as the catalog keeps them, ANSI text shorter than MAX_PATH
+// (ReactOS's ws2_32 and the SDK's layered-provider sample read them back through the ANSI
+// "LibraryPath" value): longer ones are cut, letters outside the code page become '?'. The
+// IPv6 base entries of the TCP/IP provider carry a provider GUID of their own, as on Windows.
 #pragma once
 
 #include <string>
@@ -32,11 +35,20 @@ class FakeSocketCatalog : public SocketCatalog {
 
   // The system's TCP/IP provider, whose base entries we layer over.
   static constexpr ProviderGuid kTcpip{0xE70F1AA0, 0xAB8B, 0x11CF, {0x8C, 0xA3, 0, 0x80, 0x5F, 0x48, 0xA1, 0x92}};
+  static constexpr ProviderGuid kTcpip6{0xF9EAB0C0, 0x26D4, 0x11D0, {0xBB, 0xBF, 0, 0xAA, 0, 0x6C, 0x34, 0xE4}};
+  static constexpr wchar_t kTcpipPath[] = L"%SystemRoot%\\system32\\mswsock.dll";
+  // A base entry; the TCP/IP provider's (its IPv6 entries under their GUID) unless `provider`
+  // and `path` say otherwise.
   CatalogEntry& Base(int family, int type, int protocol, const std::wstring& name,
-                     const ProviderGuid& provider = kTcpip);
+                     const ProviderGuid* provider = nullptr, const wchar_t* path = kTcpipPath);
+  // Another vendor's layered entry alone, under `provider`: its id (chains name it as tests
+  // build them, above ours or below).
+  uint32_t InstallLayerEntry(const ProviderGuid& provider);
   // Another vendor's layered provider over the bases `baseIds`, installed as such vendors do:
   // its layered entry, one chain per base, the chains put first.
   void InstallForeignLayer(const ProviderGuid& provider, const std::vector<uint32_t>& baseIds);
+  // What the catalog keeps of a path.
+  static std::wstring Kept(const std::wstring& path);
   // Entries whose chain names an entry that is not there: every socket of theirs would fail.
   std::vector<CatalogEntry> Broken() const;
   // Whether a chain of `provider` over `baseId` is the first entry for its kind of socket.

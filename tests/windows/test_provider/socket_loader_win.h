@@ -5,10 +5,14 @@
 // entry of ours, base entries, chains [layer, base] ahead of them); a socket goes to the first
 // visible entry in catalog order matching its family, type and protocol; a provider is loaded
 // and started once per provider GUID, with the first entry of that GUID that was needed, and
-// its table then serves every entry of the GUID; the handle's provider is the one named in
-// WPUModifyIFSHandle; cleanup calls WSPCleanup once per start-up. The module reads the same
-// catalog through KavrinBindUseTestCatalog. Shared by the Windows tests (32- and 64-bit), the
-// benchmark and bind_probe.exe; test code only.
+// its table then serves every entry of the GUID; a start-up that hands back a WSPDATA version
+// of 0 fails WSAEINVALIDPROVIDER and a table with an empty entry WSAEINVALIDPROCTABLE ("Windows
+// Sockets Error Codes"); threads may open sockets at once, each GUID still started once; the
+// IPv6 bases carry the TCP/IP provider's IPv6 GUID, as on Windows; tests may add entries of
+// their own (other vendors' layers above or below ours, chains of up to seven links); the
+// handle's provider is the one named in WPUModifyIFSHandle; cleanup calls WSPCleanup once per
+// start-up. The module reads the same catalog through KavrinBindUseTestCatalog. Shared by the
+// Windows tests (32- and 64-bit), the benchmark and bind_probe.exe; test code only.
 #pragma once
 
 #include <winsock2.h>
@@ -16,6 +20,7 @@
 
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -94,20 +99,12 @@ class SocketLoader {
                                                        L"%\\" + kTestProviderName
                                                  : lowerPath;
     static const GUID kBase = {0xE70F1AA0, 0xAB8B, 0x11CF, {0x8C, 0xA3, 0, 0x80, 0x5F, 0x48, 0xA1, 0x92}};
+    static const GUID kBase6 = {0xF9EAB0C0, 0x26D4, 0x11D0, {0xBB, 0xBF, 0, 0xAA, 0, 0x6C, 0x34, 0xE4}};
     catalog_.clear();
+    lowerPath_ = lower;
     const auto add = [&](DWORD id, std::vector<DWORD> chain, int family, int type, int protocol,
                          GUID provider, const std::wstring& path, DWORD flags) {
-      Entry entry{};
-      entry.info.dwCatalogEntryId = id;
-      entry.info.ProviderId = provider;
-      entry.info.dwProviderFlags = flags;
-      entry.info.iAddressFamily = family;
-      entry.info.iSocketType = type;
-      entry.info.iProtocol = protocol;
-      entry.info.ProtocolChain.ChainLen = static_cast<int>(chain.size());
-      for (size_t i = 0; i < chain.size(); ++i) entry.info.ProtocolChain.ChainEntries[i] = chain[i];
-      entry.path = path;
-      catalog_.push_back(entry);
+      Add(id, chain, family, type, protocol, provider, path, flags);
     };
     GUID chainGuid = ToSystemGuid(kBindChainGuid);
     const auto nextChainGuid = [&] {
@@ -124,8 +121,34 @@ class SocketLoader {
     add(kTestLayerId, {}, AF_INET, 0, 0, ToSystemGuid(kBindLayerGuid), modulePath, PFL_HIDDEN);
     add(kTestTcpBaseId, {kTestTcpBaseId}, AF_INET, SOCK_STREAM, IPPROTO_TCP, kBase, lower, 0);
     add(kTestUdpBaseId, {kTestUdpBaseId}, AF_INET, SOCK_DGRAM, IPPROTO_UDP, kBase, lower, 0);
-    add(kTestTcp6BaseId, {kTestTcp6BaseId}, AF_INET6, SOCK_STREAM, IPPROTO_TCP, kBase, lower, 0);
+    add(kTestTcp6BaseId, {kTestTcp6BaseId}, AF_INET6, SOCK_STREAM, IPPROTO_TCP, kBase6, lower, 0);
     Publish();
+  }
+
+  // One more catalog entry, last (Publish hands it to the module); `front` puts it first.
+  void Add(DWORD id, const std::vector<DWORD>& chain, int family, int type, int protocol,
+           const GUID& provider, const std::wstring& path, DWORD flags = 0, bool front = false) {
+    Entry entry{};
+    entry.info.dwCatalogEntryId = id;
+    entry.info.ProviderId = provider;
+    entry.info.dwProviderFlags = flags;
+    entry.info.iAddressFamily = family;
+    entry.info.iSocketType = type;
+    entry.info.iProtocol = protocol;
+    entry.info.ProtocolChain.ChainLen = static_cast<int>(chain.size());
+    for (size_t i = 0; i < chain.size(); ++i) entry.info.ProtocolChain.ChainEntries[i] = chain[i];
+    entry.path = path;
+    catalog_.insert(front ? catalog_.begin() : catalog_.end(), entry);
+  }
+
+  HMODULE Module() const { return module_; }
+  HMODULE TestProvider() const { return provider_; }
+  // The test provider's path as the catalog holds it.
+  const std::wstring& LowerPath() const { return lowerPath_; }
+  std::wstring ModulePath() const {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(module_, path, MAX_PATH);
+    return path;
   }
 
   // Hands the catalog as it now stands to the module.
@@ -150,9 +173,10 @@ class SocketLoader {
           info.iSocketType != type || (protocol != 0 && info.iProtocol != protocol)) {
         continue;
       }
-      Provider* provider = Started(entry);
+      int failed = 0;
+      Provider* provider = Started(entry, failed);
       if (provider == nullptr) {
-        *error = WSAEPROVIDERFAILEDINIT;
+        *error = failed;
         return INVALID_SOCKET;
       }
       WSAPROTOCOL_INFOW copy = info;
@@ -165,6 +189,7 @@ class SocketLoader {
   // The table of the provider that owns `socket`, as the system finds it for every later call.
   const WSPPROC_TABLE& Table(SOCKET socket) {
     static const WSPPROC_TABLE kNone{};
+    std::lock_guard lock(mutex_);
     const auto owner = owners_.find(socket);
     if (owner == owners_.end()) return kNone;
     for (auto& [guid, provider] : providers_) {
@@ -194,6 +219,7 @@ class SocketLoader {
 
   // Each started provider's WSPCleanup, once per start-up, as the last WSACleanup does.
   void Cleanup() {
+    std::lock_guard lock(mutex_);
     for (auto& [guid, provider] : providers_) {
       int error = 0;
       if (provider.table.lpWSPCleanup != nullptr) provider.table.lpWSPCleanup(&error);
@@ -203,7 +229,10 @@ class SocketLoader {
   }
 
   // Start-ups made so far, one per provider GUID.
-  int StartedProviders() const { return static_cast<int>(providers_.size()); }
+  int StartedProviders() {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(providers_.size());
+  }
 
   std::string TakeEvents() {
     std::string text(64 * 1024, '\0');
@@ -253,27 +282,54 @@ class SocketLoader {
     return expanded;
   }
 
-  Provider* Started(const Entry& entry) {
+  // The provider of `entry`, started once for its GUID however many threads ask at once; null
+  // with `error` when its start-up failed or handed back what the socket layer refuses.
+  Provider* Started(const Entry& entry, int& error) {
+    std::lock_guard lock(mutex_);
     const auto found = providers_.find(entry.info.ProviderId);
     if (found != providers_.end()) return &found->second;
     const HMODULE module = LoadLibraryW(Expand(entry.path).c_str());
     const auto start = reinterpret_cast<LPWSPSTARTUP>(
         reinterpret_cast<void*>(GetProcAddress(module, "WSPStartup")));
+    error = WSAEPROVIDERFAILEDINIT;
     if (start == nullptr) return nullptr;
     Provider provider;
     WSPDATA data{};
     WSAPROTOCOL_INFOW info = entry.info;
-    if (start(MAKEWORD(2, 2), &data, &info, Upcalls(), &provider.table) != 0) return nullptr;
+    // The start-up runs outside our lock: a provider may open sockets of its own meanwhile.
+    mutex_.unlock();
+    const int result = start(MAKEWORD(2, 2), &data, &info, Upcalls(), &provider.table);
+    mutex_.lock();
+    if (result != 0) {
+      error = result;
+      return nullptr;
+    }
+    const auto* entries = reinterpret_cast<const void* const*>(&provider.table);
+    for (size_t n = 0; n < sizeof(WSPPROC_TABLE) / sizeof(void*); ++n) {
+      if (entries[n] == nullptr) error = WSAEINVALIDPROCTABLE;
+    }
+    if (data.wVersion == 0) error = WSAEINVALIDPROVIDER;
+    if (error != WSAEPROVIDERFAILEDINIT) return nullptr;
     for (const auto& other : catalog_) {
       if (std::memcmp(&other.info.ProviderId, &entry.info.ProviderId, sizeof(GUID)) == 0) {
         provider.entries[other.info.dwCatalogEntryId] = true;
       }
     }
-    return &providers_.emplace(entry.info.ProviderId, provider).first->second;
+    // Another thread may have started it meanwhile: the system keeps one, and so do we (the
+    // other start-up is cleaned up at once).
+    const auto [kept, added] = providers_.emplace(entry.info.ProviderId, provider);
+    if (!added) {
+      int ignored = 0;
+      provider.table.lpWSPCleanup(&ignored);
+    }
+    return &kept->second;
   }
 
   static SOCKET WSPAPI ModifyIfsHandle(DWORD entry, SOCKET proposed, LPINT) {
-    if (current_ != nullptr) current_->owners_[proposed] = entry;
+    if (current_ != nullptr) {
+      std::lock_guard lock(current_->mutex_);
+      current_->owners_[proposed] = entry;
+    }
     return proposed;
   }
   static WSPUPCALLTABLE Upcalls() {
@@ -289,6 +345,8 @@ class SocketLoader {
   UseCatalogEntry useCatalog_ = nullptr;
   EventsEntry events_ = nullptr;
   std::vector<Entry> catalog_;
+  std::wstring lowerPath_;
+  std::recursive_mutex mutex_;
   std::map<GUID, Provider, GuidLess> providers_;
   std::map<SOCKET, DWORD> owners_;
 };

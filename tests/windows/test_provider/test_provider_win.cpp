@@ -29,6 +29,9 @@ std::string g_events;
 std::atomic<bool> g_quiet{false};
 std::map<SOCKET, FakeSocket> g_sockets;
 SOCKET g_nextSocket = 0x4000;
+// Started inside the next start-up with its own arguments, once: a layer below the module that
+// starts a provider which is the module again, on the same thread.
+std::atomic<LPWSPSTARTUP> g_reenter{nullptr};
 
 std::string Text(const sockaddr* address, int length) {
   sockaddr_in6 in6{};
@@ -175,6 +178,32 @@ int WSPAPI Ioctl(SOCKET, DWORD code, LPVOID in, DWORD inLength, LPVOID out, DWOR
   return SOCKET_ERROR;
 }
 
+// Every entry the recording ones leave: the socket layer refuses a table with an empty one.
+template <typename Entry>
+struct Unsupported;
+template <typename Result, typename... Arguments>
+struct Unsupported<Result(WSPAPI*)(Arguments...)> {
+  static Result WSPAPI Call(Arguments...) { return static_cast<Result>(SOCKET_ERROR); }
+};
+template <typename Entry>
+void FillEmpty(Entry& entry) {
+  if (entry == nullptr) entry = &Unsupported<Entry>::Call;
+}
+
+void FillTable(WSPPROC_TABLE& t) {
+  FillEmpty(t.lpWSPAccept), FillEmpty(t.lpWSPAddressToString), FillEmpty(t.lpWSPAsyncSelect);
+  FillEmpty(t.lpWSPBind), FillEmpty(t.lpWSPCancelBlockingCall), FillEmpty(t.lpWSPCleanup);
+  FillEmpty(t.lpWSPCloseSocket), FillEmpty(t.lpWSPConnect), FillEmpty(t.lpWSPDuplicateSocket);
+  FillEmpty(t.lpWSPEnumNetworkEvents), FillEmpty(t.lpWSPEventSelect);
+  FillEmpty(t.lpWSPGetOverlappedResult), FillEmpty(t.lpWSPGetPeerName);
+  FillEmpty(t.lpWSPGetSockName), FillEmpty(t.lpWSPGetSockOpt), FillEmpty(t.lpWSPGetQOSByName);
+  FillEmpty(t.lpWSPIoctl), FillEmpty(t.lpWSPJoinLeaf), FillEmpty(t.lpWSPListen);
+  FillEmpty(t.lpWSPRecv), FillEmpty(t.lpWSPRecvDisconnect), FillEmpty(t.lpWSPRecvFrom);
+  FillEmpty(t.lpWSPSelect), FillEmpty(t.lpWSPSend), FillEmpty(t.lpWSPSendDisconnect);
+  FillEmpty(t.lpWSPSendTo), FillEmpty(t.lpWSPSetSockOpt), FillEmpty(t.lpWSPShutdown);
+  FillEmpty(t.lpWSPSocket), FillEmpty(t.lpWSPStringToAddress);
+}
+
 int WSPAPI Cleanup(LPINT) {
   Log("cleanup");
   return 0;
@@ -185,8 +214,14 @@ int WSPAPI Cleanup(LPINT) {
 extern "C" {
 
 __declspec(dllexport) int WSPAPI WSPStartup(WORD, LPWSPDATA data, LPWSAPROTOCOL_INFOW protocol,
-                                            WSPUPCALLTABLE, LPWSPPROC_TABLE table) {
+                                            WSPUPCALLTABLE upcalls, LPWSPPROC_TABLE table) {
   Log("startup " + std::to_string(protocol->dwCatalogEntryId));
+  if (const LPWSPSTARTUP reenter = g_reenter.exchange(nullptr)) {
+    WSPDATA nestedData{};
+    WSPPROC_TABLE nestedTable{};
+    Log("reentered " + std::to_string(reenter(MAKEWORD(2, 2), &nestedData, protocol, upcalls,
+                                              &nestedTable)));
+  }
   data->wVersion = data->wHighVersion = MAKEWORD(2, 2);
   *table = WSPPROC_TABLE{};
   table->lpWSPSocket = &Socket;
@@ -199,6 +234,7 @@ __declspec(dllexport) int WSPAPI WSPStartup(WORD, LPWSPDATA data, LPWSAPROTOCOL_
   table->lpWSPSend = &Send;
   table->lpWSPIoctl = &Ioctl;
   table->lpWSPCleanup = &Cleanup;
+  FillTable(*table);
   return 0;
 }
 
@@ -214,6 +250,11 @@ __declspec(dllexport) int __stdcall TestProviderEvents(char* buffer, int size) {
   }
   g_events.clear();
   return length;
+}
+
+// The next start-up first starts `start` (another provider's WSPStartup) with its own arguments.
+__declspec(dllexport) void __stdcall TestProviderReenterOnce(LPWSPSTARTUP start) {
+  g_reenter = start;
 }
 
 // Quiet: connects return at once and nothing is written, so a benchmark times only its caller.
