@@ -71,6 +71,7 @@ bool CVpnRouteRequestPipeServer::Start(const RouteRow& tunnelRoute) {
   ResetEvent(stopEvent);
   activeCount = 1;
   listening_ = false;
+  idleCheckDone_ = false;
   // Made here rather than on the thread so a name someone else holds fails Start itself.
   firstPipe_ = CreatePipeInstance(true);
   if (firstPipe_ == INVALID_HANDLE_VALUE) return false;
@@ -111,6 +112,11 @@ void CVpnRouteRequestPipeServer::Run() {
 
 void CVpnRouteRequestPipeServer::DropIdleConnections() {
   const uint32_t now = clock_.Ticks();
+  // Looking at every instance costs a call into the system per client; under load that is
+  // once per request, so the look is taken at most every kIdleCheckMs.
+  if (idleCheckDone_ && uint32_t(now - lastIdleCheckTick_) < kIdleCheckMs) return;
+  idleCheckDone_ = true;
+  lastIdleCheckTick_ = now;
   // From the end: dropping one moves the last active instance into its place.
   for (DWORD index = activeCount; index-- > 1;) {
     const PipeInstance& instance = *instances.at(events[index]);

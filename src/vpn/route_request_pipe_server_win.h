@@ -118,6 +118,9 @@ class CVpnRouteRequestPipeServer : public CVpnRouteRequestBaseServer {
   void CloseAllInstances();
 
   TickClock& clock_;
+  // When the idle connections were last looked at (DropIdleConnections).
+  bool idleCheckDone_ = false;
+  uint32_t lastIdleCheckTick_ = 0;
   std::wstring pipeName_;
   uint32_t tunnelServer_ = 0;
   bool listening_ = false;
