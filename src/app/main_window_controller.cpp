@@ -143,41 +143,60 @@ void MainWindowController::StopTimer(uint32_t id) {
   std::erase_if(queued_, [id](const Queued& queued) { return queued.timer == id; });
 }
 
-// The login's ports, with every box and dialog it opens inside the box scope.
+// The login's ports, with every box and dialog it opens inside the box scope. A reconnect's
+// login is quiet: it opens no box (the user did not ask for it, and may be away), keeps the
+// messages it would have shown, and notes whether the service answered at all.
 class MainWindowController::ScopedPorts : public LoginView,
                                           public LoginFetcher,
                                           public OnlineUpdateCheck,
                                           public PolicyChooser {
  public:
-  ScopedPorts(MainWindowController& owner, PolicyChooser& chooser)
-      : owner_(owner), chooser_(chooser) {}
+  ScopedPorts(MainWindowController& owner, PolicyChooser& chooser, bool quiet)
+      : owner_(owner), chooser_(chooser), quiet_(quiet) {}
 
   void SetStatus(const std::wstring& text, bool showBox) override {
-    if (!showBox) {
+    if (!showBox || quiet_) {
       owner_.ports_.view.SetStatus(text, false);
       return;
     }
     owner_.InBox([&] { owner_.ports_.view.SetStatus(text, true); });
   }
   void ShowMessage(const std::wstring& text, MessageIcon icon) override {
+    if (quiet_) {
+      held.emplace_back(text, icon);
+      return;
+    }
     owner_.ShowMessage(text, icon);
   }
   void SetExpiryText(const std::wstring& text) override { owner_.ports_.view.SetExpiryText(text); }
-  void OpenWebPage(const std::wstring& url) override { owner_.ports_.view.OpenWebPage(url); }
+  void OpenWebPage(const std::wstring& url) override {
+    if (!quiet_) owner_.ports_.view.OpenWebPage(url);
+  }
   LoginFetcher::Result Fetch(const std::vector<std::wstring>& urls, bool requireMarker,
                              std::string& body) override {
-    return owner_.InBox([&] { return owner_.ports_.fetcher.Fetch(urls, requireMarker, body); });
+    const LoginFetcher::Result result =
+        owner_.InBox([&] { return owner_.ports_.fetcher.Fetch(urls, requireMarker, body); });
+    if (result != LoginFetcher::Result::kOk) unanswered = true;
+    return result;
   }
   int Check(const ServiceAnswer& answer) override {
-    return owner_.InBox([&] { return owner_.ports_.update.Check(answer); });
+    const int result = owner_.InBox([&] { return owner_.ports_.update.Check(answer); });
+    if (result == OnlineUpdateCheck::kInvalidResponse) unanswered = true;
+    return result;
   }
   bool ChoosePolicy(const ServiceAnswer& answer, PolicyChoice& choice) override {
     return owner_.InBox([&] { return chooser_.ChoosePolicy(answer, choice); });
   }
 
+  // A request got no usable answer: the network or the service, not the account.
+  bool unanswered = false;
+  // What a quiet login would have shown.
+  std::vector<std::pair<std::wstring, MessageIcon>> held;
+
  private:
   MainWindowController& owner_;
   PolicyChooser& chooser_;
+  const bool quiet_;
 };
 
 MainWindowController::MainWindowController(MainWindowPorts ports, MainWindowSettings settings)
@@ -415,8 +434,9 @@ void MainWindowController::OnEnter() {
 void MainWindowController::Connect() {
   if (BoxOpen()) return;
   Handle([this] {
-    // Not before the last engine has restored its routes: the new one would find them.
-    if (waitingForHost_ || restoring_) return;
+    // Not before the last engine has restored its routes: the new one would find them. Not
+    // while a reconnect runs either: Disconnect ends it first.
+    if (waitingForHost_ || restoring_ || Reconnecting()) return;
     if (!ports_.settings.GetTipHideAfterConnection()) {
       // Remembered first: an Exit while the tip is open ends Connect there.
       ports_.settings.SetTipHideAfterConnection(true);
@@ -449,9 +469,11 @@ void MainWindowController::ConnectToHost() {
 }
 
 void MainWindowController::Login() {
-  if (current_) return;
+  // A reconnect owns the connection until it ends.
+  if (current_ || Reconnecting()) return;
   RememberingChooser chooser(ports_.policy, chosen_);
-  LoginOutcome outcome = RunLogin(chooser);
+  ScopedPorts scoped(*this, chooser, false);
+  LoginOutcome outcome = RunLogin(scoped);
   if (!outcome.engine) return;
   routeChoice_ = outcome.plan.chosen;
   tunnelType_ = outcome.plan.tunnelType;
@@ -461,9 +483,8 @@ void MainWindowController::Login() {
   StartEngine(std::move(outcome.engine));
 }
 
-LoginOutcome MainWindowController::RunLogin(PolicyChooser& chooser) {
+LoginOutcome MainWindowController::RunLogin(ScopedPorts& scoped) {
   MainWindowView& view = ports_.view;
-  ScopedPorts scoped(*this, chooser);
   LoginPorts login{.settings = ports_.settings,
                    .fetcher = scoped,
                    .update = scoped,
@@ -800,10 +821,18 @@ void MainWindowController::StartAttempt(uint32_t number) {
   std::unique_ptr<CGeneralVpn> engine;
   if (reconnect_.LoginDue()) {
     SameChoice chooser(chosen_);
-    LoginOutcome outcome = RunLogin(chooser);
+    ScopedPorts quiet(*this, chooser, true);
+    LoginOutcome outcome = RunLogin(quiet);
     if (!outcome.engine) {
-      // Refused, or the service did not answer: the exchange has said so.
+      // No answer is one failed attempt; the login stays due. A refusal ends the attempts,
+      // and only then is it shown.
+      if (reconnect_.OnLoginFailed(!quiet.unanswered) != AttemptVerdict::kStop) {
+        ScheduleAttempt();
+        return;
+      }
       Stop();
+      ShowStatus(GetText("LoginError"));
+      for (const auto& [text, icon] : quiet.held) ShowMessage(text, icon);
       return;
     }
     reconnect_.OnLoggedIn();

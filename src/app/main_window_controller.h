@@ -270,8 +270,8 @@ class MainWindowController {
   EngineReport DescribeEngine(CGeneralVpn& vpn, const VpnStatus& status);
   void ShowEngineReport(const EngineReport& report);
   void StopWithReport(const VpnStatus& status);
-  // The exchange over HTTP with `chooser` in the policy dialog's place.
-  LoginOutcome RunLogin(PolicyChooser& chooser);
+  // The exchange over HTTP through `scoped`, which holds the policy dialog's stand-in.
+  LoginOutcome RunLogin(ScopedPorts& scoped);
   // Makes `engine` the current one and connects it.
   void StartEngine(std::unique_ptr<CGeneralVpn> engine);
   // Stops the current engine, which restores its routes; the reconnecting goes on.

@@ -208,6 +208,10 @@ const std::vector<TextRow>& Rows() {
       {"ReconnectingAttempt", {Text(L"正在重新连接（第 %1 次）")}},
       // The balloon when a dropped tunnel is back.
       {"ReconnectedClickToOpenMainWindow", {Text(L"连接已自动恢复，点击这里打开主窗口")}},
+      // OpenVPN's server refused the user name or password.
+      {"OPEN_VPN_ERROR_AUTH_FAILED", {Text(L"用户名或密码错误")}},
+      // The OpenVPN program ended while the tunnel was up.
+      {"OPEN_VPN_ERROR_CHILD_ENDED", {Text(L"OpenVPN程序意外退出")}},
   };
   return rows;
 }

@@ -18,6 +18,8 @@ constexpr GUID kConditionIpRemotePort = {
     0xc35a604d, 0xd22b, 0x4e1a, {0x91, 0xb4, 0x68, 0xf6, 0x74, 0xee, 0x67, 0x4b}};
 constexpr GUID kConditionIpLocalInterface = {
     0x4cd62a49, 0x59c3, 0x4969, {0xb7, 0xf3, 0xbd, 0xa5, 0xd3, 0x28, 0x90, 0xa4}};
+constexpr GUID kConditionIpRemoteAddress = {
+    0xb235ae9a, 0x1d64, 0x49b8, {0xa4, 0x4c, 0x5f, 0xf3, 0xd9, 0x09, 0x50, 0x45}};
 constexpr GUID kConditionFlags = {
     0x632ce23b, 0x5167, 0x435c, {0x86, 0xd7, 0xe9, 0x03, 0x68, 0x4a, 0xa8, 0x0c}};
 // Ours. The session is dynamic, so the sublayer goes with it and the key is free again.
@@ -59,8 +61,8 @@ WfpDnsGuard::WfpDnsGuard(const Functions& functions) : functions_(functions) {}
 
 WfpDnsGuard::~WfpDnsGuard() { Remove(); }
 
-uint32_t WfpDnsGuard::CountDnsServers(uint32_t interfaceIndex, uint32_t& count) {
-  count = 0;
+uint32_t WfpDnsGuard::ReadDnsServers(uint32_t interfaceIndex, std::vector<uint32_t>& servers) {
+  servers.clear();
   if (!Available()) return kDnsGuardUnsupported;
   // An adapter without IPv6 has IPv6 interface 0.
   if (interfaceIndex == 0) return ERROR_NOT_FOUND;
@@ -80,7 +82,15 @@ uint32_t WfpDnsGuard::CountDnsServers(uint32_t interfaceIndex, uint32_t& count) 
   for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter;
        adapter = adapter->Next) {
     if (adapter->IfIndex != interfaceIndex && adapter->Ipv6IfIndex != interfaceIndex) continue;
-    for (auto* server = adapter->FirstDnsServerAddress; server; server = server->Next) ++count;
+    for (auto* server = adapter->FirstDnsServerAddress; server; server = server->Next) {
+      const SOCKET_ADDRESS& address = server->Address;
+      if (address.lpSockaddr == nullptr || address.lpSockaddr->sa_family != AF_INET ||
+          address.iSockaddrLength < static_cast<INT>(sizeof(sockaddr_in))) {
+        continue;
+      }
+      servers.push_back(
+          reinterpret_cast<const sockaddr_in*>(address.lpSockaddr)->sin_addr.s_addr);
+    }
     return ERROR_SUCCESS;
   }
   return ERROR_NOT_FOUND;
@@ -113,10 +123,11 @@ uint32_t WfpDnsGuard::Add(const std::vector<DnsFilter>& filters) {
 }
 
 uint32_t WfpDnsGuard::AddFilter(HANDLE engine, const DnsFilter& filter) {
-  FWPM_FILTER_CONDITION0 conditions[4];
+  FWPM_FILTER_CONDITION0 conditions[5];
   UINT32 count = 0;
-  // Held here: the condition points at it.
+  // Held here: the conditions point at them.
   NET_LUID luid{};
+  FWP_V4_ADDR_AND_MASK subnet{};
   if (filter.protocol != 0) {
     FWPM_FILTER_CONDITION0& c = conditions[count++] =
         Condition(kConditionIpProtocol, FWP_MATCH_EQUAL);
@@ -137,6 +148,21 @@ uint32_t WfpDnsGuard::AddFilter(HANDLE engine, const DnsFilter& filter) {
         Condition(kConditionIpLocalInterface, FWP_MATCH_EQUAL);
     c.conditionValue.type = FWP_UINT64;
     c.conditionValue.uint64 = &luid.Value;
+  }
+  if (filter.remotePrefix != 0) {
+    // The platform takes IPv4 addresses in host byte order.
+    const uint32_t address = ntohl(filter.remoteAddress);
+    FWPM_FILTER_CONDITION0& c = conditions[count++] =
+        Condition(kConditionIpRemoteAddress, FWP_MATCH_EQUAL);
+    if (filter.remotePrefix >= 32) {
+      c.conditionValue.type = FWP_UINT32;
+      c.conditionValue.uint32 = address;
+    } else {
+      subnet.mask = ~(0xFFFFFFFFu >> filter.remotePrefix);
+      subnet.addr = address & subnet.mask;
+      c.conditionValue.type = FWP_V4_ADDR_MASK;
+      c.conditionValue.v4AddrMask = &subnet;
+    }
   }
   if (filter.loopback) {
     FWPM_FILTER_CONDITION0& c = conditions[count++] =

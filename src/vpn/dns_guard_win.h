@@ -44,7 +44,7 @@ class WfpDnsGuard final : public DnsGuard {
 
   bool Available() const { return functions_.open != nullptr; }
 
-  uint32_t CountDnsServers(uint32_t interfaceIndex, uint32_t& count) override;
+  uint32_t ReadDnsServers(uint32_t interfaceIndex, std::vector<uint32_t>& servers) override;
   uint32_t Add(const std::vector<DnsFilter>& filters) override;
   void Remove() override;
 

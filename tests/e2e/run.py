@@ -627,7 +627,7 @@ def case_dropped_link_comes_back_by_itself(d):
         sim_control(d, ".refuse", "2\n")
         sim_control(d, ".drop")
         lines = expect_reconnected(s, mark)
-        expect(lines.count("dial refused") == 2, f"refusals: {lines}")
+        expect(lines.count("dial refused 800") == 2, f"refusals: {lines}")
         expect([l for l in lines if l.startswith("reconnect attempt ")] ==
                ["reconnect attempt 1", "reconnect attempt 2", "reconnect attempt 3"],
                f"attempts: {lines}")

@@ -1094,6 +1094,58 @@ TEST_F(ReconnectTest, ExitDuringTheLoginOfAnAttemptDialsNothing) {
   EXPECT_EQ(view_.timers.count(kReconnectTimer), 0u);
 }
 
+// After a long connection, or a long sleep, the login is due again and the network is often
+// still down: an unanswered login is one failed attempt, with no box. Only a refusal of the
+// account ends the attempts, and is shown then.
+TEST_F(ReconnectTest, UnansweredLoginOfAnAttemptRetriesWithoutABox) {
+  fetcher_.clock = &reconnectClock_;
+  const auto unanswered = FakeLoginFetcher::Answer{LoginFetcher::Result::kFailed, "", 120000};
+  FakeEngine& up = LogIn(RouteSetChoice::ServiceSet(0));
+  reconnectClock_.now += 45 * 60 * 1000;
+  up.statisticsFail = true;
+  controller_->OnTimer(kWatchTimer);
+  const size_t boxes = view_.boxes.size();
+  for (uint32_t number = 1; number <= 3; ++number) {
+    fetcher_.answers.push_back(unanswered);
+    const size_t made = engines_.types.size();
+    reconnectClock_.now += view_.timers[kReconnectTimer];
+    controller_->OnTimer(kReconnectTimer);
+    EXPECT_EQ(engines_.types.size(), made);
+    EXPECT_EQ(view_.status, ReconnectingText(number + 1));
+    ASSERT_EQ(view_.timers.count(kReconnectTimer), 1u);
+  }
+  EXPECT_EQ(view_.boxes.size(), boxes);
+  EXPECT_TRUE(view_.disconnectEnabled);
+  EXPECT_FALSE(view_.connectEnabled);
+  // Connect cannot start a second connection while the attempts go on.
+  controller_->OnCommand(kConnect);
+  controller_->OnEnter();
+  EXPECT_EQ(fetcher_.calls.size(), 4u);
+
+  // The service answers again: the tunnel comes back without any dialog.
+  fetcher_.answers.push_back(
+      {LoginFetcher::Result::kOk, ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet)});
+  fetcher_.answers.push_back({LoginFetcher::Result::kOk, "10.1.0.0 255.255.0.0\r\n"});
+  FakeEngine& back = NextAttempt();
+  Report(back, GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_TRUE(controller_->connected());
+  EXPECT_EQ(view_.boxes.size(), boxes);
+  EXPECT_EQ(policy_.calls, 1);
+
+  // Waking after an hour: the service refuses the account; that ends it, with its box.
+  engines_.last->statisticsFail = true;
+  reconnectClock_.now += 60 * 60 * 1000;
+  controller_->OnResume();
+  fetcher_.answers.push_back(
+      {LoginFetcher::Result::kOk, ServiceAnswer("AuthResult=Expired\r\n", kTwoServersOneRouteSet)});
+  reconnectClock_.now += view_.timers[kReconnectTimer];
+  controller_->OnTimer(kReconnectTimer);
+  EXPECT_EQ(view_.timers.count(kReconnectTimer), 0u);
+  EXPECT_EQ(view_.boxes.size(), boxes + 1);
+  EXPECT_EQ(view_.status, GetText("LoginError"));
+  EXPECT_FALSE(view_.disconnectEnabled);
+}
+
 TEST_F(ReconnectTest, DisconnectOrExitDuringTheBackoffEndsEverythingAtOnce) {
   UpThenDropped();
   controller_->OnCommand(kDisconnect);

@@ -38,7 +38,8 @@ class EventLog {
 // the executable steer it, each looked for every 100 ms on a thread of its own:
 // `<exe>.drop` drops the link ("link dropped") and `<exe>.resume` drops it as a sleep would and
 // tells the program's windows the system slept and woke (both files are deleted once seen);
-// `<exe>.refuse` holding N makes the next N dials fail ("dial refused").
+// `<exe>.refuse` holding "N [code]" makes the next N dials fail with the dial-up error `code`
+// (800, no answer, when not given; 691 is a refused password): "dial refused <code>".
 class SimRasDialer : public RasDialer {
  public:
   SimRasDialer(EventLog& log, std::wstring controlPath);
@@ -51,7 +52,8 @@ class SimRasDialer : public RasDialer {
   uint32_t Dial(const RasDialParameters& parameters, std::shared_ptr<RasDialEvents> events,
                 RasConnectionHandle& connection) override;
   uint32_t HangUp(RasConnectionHandle connection) override;
-  uint32_t GetConnectStatus(RasConnectionHandle connection) override;
+  uint32_t GetConnectStatus(RasConnectionHandle connection,
+                            RasLinkStatus* status = nullptr) override;
   uint32_t GetStatistics(RasConnectionHandle connection, uint32_t& bytesSent,
                          uint32_t& bytesReceived) override;
   uint32_t GetIpProjection(RasConnectionHandle connection, uint32_t& bufferBytes,
@@ -66,10 +68,11 @@ class SimRasDialer : public RasDialer {
   static constexpr RasConnectionHandle kHandle = 0x5150;
   // ERROR_AUTOMATIC_VPN_FAILED: no answer from the server, which a later dial may get.
   static constexpr uint32_t kRefusedError = 800;
+  static constexpr uint32_t kRefusedPassword = 691;
   void JoinProgress();
   void WatchControlFiles();
-  // Takes one from the count in `<exe>.refuse`; true when this dial is to fail.
-  bool TakeRefusal();
+  // Takes one from the count in `<exe>.refuse`; the error this dial fails with, 0 for none.
+  uint32_t TakeRefusal();
   void DropLink(const char* why);
 
   EventLog& log_;
@@ -152,7 +155,7 @@ class SimDnsGuard : public DnsGuard {
  public:
   SimDnsGuard(EventLog& log, bool refuse) : log_(log), refuse_(refuse) {}
 
-  uint32_t CountDnsServers(uint32_t interfaceIndex, uint32_t& count) override;
+  uint32_t ReadDnsServers(uint32_t interfaceIndex, std::vector<uint32_t>& servers) override;
   uint32_t Add(const std::vector<DnsFilter>& filters) override;
   void Remove() override;
 

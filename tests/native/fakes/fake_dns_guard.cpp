@@ -1,12 +1,27 @@
 #include "fakes/fake_dns_guard.h"
 
+#include <cstring>
+
 namespace {
+
+// Addresses are kept as the system keeps them, in network byte order.
+uint32_t HostOrder(uint32_t address) {
+  unsigned char bytes[4];
+  std::memcpy(bytes, &address, 4);
+  return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+uint32_t PrefixMask(uint8_t bits) {
+  return bits == 0 ? 0 : bits >= 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> bits);
+}
 
 bool Matches(const DnsFilter& filter, const FakeDnsGuard::Connection& c) {
   return filter.family == c.family && (filter.protocol == 0 || filter.protocol == c.protocol) &&
          (filter.remotePort == 0 || filter.remotePort == c.remotePort) &&
          (filter.interfaceIndex == 0 || filter.interfaceIndex == c.interfaceIndex) &&
-         (!filter.loopback || c.loopback);
+         (!filter.loopback || c.loopback) &&
+         ((HostOrder(filter.remoteAddress) ^ HostOrder(c.remoteAddress)) &
+          PrefixMask(filter.remotePrefix)) == 0;
 }
 
 }  // namespace
@@ -16,6 +31,21 @@ FakeDnsGuard::Connection FakeDnsGuard::Lookup(uint32_t interfaceIndex, IpFamily 
   c.family = family;
   c.interfaceIndex = interfaceIndex;
   c.loopback = interfaceIndex == kLoopbackInterface;
+  return c;
+}
+
+FakeDnsGuard::Connection FakeDnsGuard::LookupTo(uint32_t resolver,
+                                                const std::vector<RouteRow>& table) {
+  const RouteRow* best = nullptr;
+  for (const RouteRow& row : table) {
+    if ((resolver & row.mask) != (row.destination & row.mask)) continue;
+    if (best == nullptr || HostOrder(row.mask) > HostOrder(best->mask) ||
+        (row.mask == best->mask && row.metric1 < best->metric1)) {
+      best = &row;
+    }
+  }
+  Connection c = Lookup(best != nullptr ? best->interfaceIndex : 0);
+  c.remoteAddress = resolver;
   return c;
 }
 
@@ -31,12 +61,12 @@ bool FakeDnsGuard::Passes(const Connection& connection) const {
   return decides == nullptr || decides->action == FilterAction::kPermit;
 }
 
-uint32_t FakeDnsGuard::CountDnsServers(uint32_t interfaceIndex, uint32_t& count) {
-  count = 0;
+uint32_t FakeDnsGuard::ReadDnsServers(uint32_t interfaceIndex, std::vector<uint32_t>& servers) {
+  servers.clear();
   if (countError != 0) return countError;
   const auto found = dnsServers.find(interfaceIndex);
   if (found == dnsServers.end()) return 1168;
-  count = found->second;
+  servers = found->second;
   return 0;
 }
 
