@@ -20,8 +20,9 @@ inline constexpr uint8_t kIpProtocolTcp = 6;
 inline constexpr uint8_t kIpProtocolUdp = 17;
 inline constexpr uint16_t kDnsPort = 53;
 
-// One filter at the connect layer of one family. A condition left at zero matches everything;
-// the filter applies when every condition that is set holds.
+// One filter at the connect layer of one family (the name lookups' guard's and the kill
+// switch's). A condition left at zero matches everything; the filter applies when every
+// condition that is set holds.
 struct DnsFilter {
   IpFamily family = IpFamily::kIpv4;
   FilterAction action = FilterAction::kBlock;
@@ -36,6 +37,9 @@ struct DnsFilter {
   // The remote IPv4 address, network byte order, and the length of its prefix; 0 bits: any.
   uint32_t remoteAddress = 0;
   uint8_t remotePrefix = 0;
+  uint16_t localPort = 0;
+  // Only connections of this program (its application id).
+  bool ownProgram = false;
 
   bool operator==(const DnsFilter&) const = default;
 };

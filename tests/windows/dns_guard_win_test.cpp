@@ -1,5 +1,7 @@
 #include "vpn/dns_guard_win.h"
 
+#include "vpn/traffic_guard_win.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,7 +53,7 @@ DWORD WINAPI AddSubLayer(HANDLE, const FWPM_SUBLAYER0*, PSECURITY_DESCRIPTOR) {
   calls->log.push_back("sublayer");
   return calls->fail == "sublayer" ? kError : 0;
 }
-DWORD WINAPI AddFilter(HANDLE, const FWPM_FILTER0* filter, PSECURITY_DESCRIPTOR, UINT64*) {
+DWORD WINAPI AddFilter(HANDLE, const FWPM_FILTER0* filter, PSECURITY_DESCRIPTOR, UINT64* id) {
   calls->log.push_back("filter");
   calls->filters.push_back(*filter);
   UINT64 luid = 0;
@@ -68,6 +70,7 @@ DWORD WINAPI AddFilter(HANDLE, const FWPM_FILTER0* filter, PSECURITY_DESCRIPTOR,
   }
   calls->interfaces.push_back(luid);
   calls->remoteAddresses.push_back(remote);
+  if (id != nullptr) *id = calls->filters.size();
   return calls->filters.size() == calls->failFilterAt ? kError : 0;
 }
 DWORD WINAPI IndexToLuid(NET_IFINDEX index, PNET_LUID luid) {
@@ -76,8 +79,37 @@ DWORD WINAPI IndexToLuid(NET_IFINDEX index, PNET_LUID luid) {
   return 0;
 }
 
+DWORD WINAPI DeleteById(HANDLE, UINT64 id) {
+  calls->log.push_back("delete " + std::to_string(id));
+  return 0;
+}
+DWORD WINAPI TransactionBegin(HANDLE, UINT32) {
+  calls->log.push_back("begin");
+  return 0;
+}
+DWORD WINAPI TransactionCommit(HANDLE) {
+  calls->log.push_back("commit");
+  return 0;
+}
+DWORD WINAPI TransactionAbort(HANDLE) {
+  calls->log.push_back("abort");
+  return 0;
+}
+FWP_BYTE_BLOB ownAppId = {4, reinterpret_cast<UINT8*>(const_cast<char*>("self"))};
+DWORD WINAPI AppId(const wchar_t*, FWP_BYTE_BLOB** blob) {
+  *blob = &ownAppId;
+  return 0;
+}
+void WINAPI FreeMemory(void** memory) { *memory = nullptr; }
+
 WfpDnsGuard::Functions Recorded() {
   return {Open, Close, AddSubLayer, AddFilter, IndexToLuid};
+}
+
+// The system's engine of Vista and later, with transactions and application ids.
+WfpFunctions RecordedWithTransactions() {
+  return {Open,       Close,           AddSubLayer,       AddFilter,        IndexToLuid, DeleteById,
+          TransactionBegin, TransactionCommit, TransactionAbort, AppId, FreeMemory};
 }
 
 class DnsGuardWinTest : public ::testing::Test {
@@ -141,6 +173,48 @@ TEST_F(DnsGuardWinTest, AnyFailedCallLeavesNothingInPlace) {
     guard.Remove();
     EXPECT_EQ(Closes(), expected) << failing;
   }
+}
+
+// The kill switch: its first set goes in with its sublayer in one transaction, and a new tunnel
+// interface's set replaces it in another (the new filters added, the old deleted, then the
+// commit), never by closing the session; a refused swap leaves the set in place.
+TEST_F(DnsGuardWinTest, KillSwitchSetsChangeInOneTransactionEach) {
+  const WfpFunctions functions = RecordedWithTransactions();
+  WfpTrafficGuard guard(functions);
+  TrafficGuardPermits permits;
+  permits.tunnelInterface = 23;
+  const std::vector<DnsFilter> first = TrafficGuardFilters(permits);
+  ASSERT_EQ(guard.Apply(first), 0u);
+  std::vector<std::string> expected = {"open", "begin", "sublayer"};
+  expected.insert(expected.end(), first.size(), "filter");
+  expected.push_back("commit");
+  EXPECT_EQ(record_.log, expected);
+  // This program's permit names its application id.
+  bool named = false;
+  for (const FWPM_FILTER0& f : record_.filters) {
+    for (UINT32 i = 0; i < f.numFilterConditions; ++i) {
+      named = named || f.filterCondition[i].conditionValue.type == FWP_BYTE_BLOB_TYPE;
+    }
+  }
+  EXPECT_TRUE(named);
+
+  record_.log.clear();
+  permits.tunnelInterface = 31;
+  const std::vector<DnsFilter> second = TrafficGuardFilters(permits);
+  ASSERT_EQ(guard.Apply(second), 0u);
+  expected = {"begin"};
+  expected.insert(expected.end(), second.size(), "filter");
+  for (size_t id = 1; id <= first.size(); ++id) expected.push_back("delete " + std::to_string(id));
+  expected.push_back("commit");
+  EXPECT_EQ(record_.log, expected);
+
+  record_.log.clear();
+  record_.failFilterAt = record_.filters.size() + 2;
+  EXPECT_NE(guard.Apply(first), 0u);
+  EXPECT_EQ(record_.log.back(), "abort");
+  EXPECT_EQ(std::count(record_.log.begin(), record_.log.end(), "close"), 0);
+  guard.Remove();
+  EXPECT_EQ(record_.log.back(), "close");
 }
 
 // Against the system's own engine. Wine's fwpuclnt.dll is a stub that answers

@@ -334,10 +334,9 @@ uint32_t SimDnsGuard::ReadDnsServers(uint32_t interfaceIndex, std::vector<uint32
   return servers.empty() ? 1168 : 0;
 }
 
-uint32_t SimDnsGuard::Add(const std::vector<DnsFilter>& filters) {
+uint32_t SimFilterLog::Put(const std::vector<DnsFilter>& filters, bool swap) {
   std::lock_guard lock(mutex_);
-  if (on_) log_.Write("dns guard off");
-  on_ = false;
+  if (!swap) Off(lock);
   // What opening a session answers while the filtering engine's service is stopped.
   if (refuse_) return 1753;
   uint32_t through = 0;
@@ -346,14 +345,18 @@ uint32_t SimDnsGuard::Add(const std::vector<DnsFilter>& filters) {
       through = filter.interfaceIndex;
     }
   }
-  log_.Write("dns guard on if " + std::to_string(through));
+  log_.Write(name_ + " on if " + std::to_string(through));
   on_ = true;
   return 0;
 }
 
-void SimDnsGuard::Remove() {
+void SimFilterLog::Off() {
   std::lock_guard lock(mutex_);
-  if (on_) log_.Write("dns guard off");
+  Off(lock);
+}
+
+void SimFilterLog::Off(const std::lock_guard<std::mutex>&) {
+  if (on_) log_.Write(name_ + " off");
   on_ = false;
 }
 

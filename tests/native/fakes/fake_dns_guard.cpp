@@ -21,7 +21,23 @@ bool Matches(const DnsFilter& filter, const FakeDnsGuard::Connection& c) {
          (filter.interfaceIndex == 0 || filter.interfaceIndex == c.interfaceIndex) &&
          (!filter.loopback || c.loopback) &&
          ((HostOrder(filter.remoteAddress) ^ HostOrder(c.remoteAddress)) &
-          PrefixMask(filter.remotePrefix)) == 0;
+          PrefixMask(filter.remotePrefix)) == 0 &&
+         (filter.localPort == 0 || filter.localPort == c.localPort) &&
+         (!filter.ownProgram || c.ownProgram);
+}
+
+// Within one sublayer the matching filters are taken heaviest first and the first decides (of
+// two equally heavy ones the block); a connection none matches passes.
+bool Arbitrate(const std::vector<DnsFilter>& filters, const FakeDnsGuard::Connection& connection) {
+  const DnsFilter* decides = nullptr;
+  for (const DnsFilter& filter : filters) {
+    if (!Matches(filter, connection)) continue;
+    if (decides == nullptr || filter.weight > decides->weight ||
+        (filter.weight == decides->weight && filter.action == FilterAction::kBlock)) {
+      decides = &filter;
+    }
+  }
+  return decides == nullptr || decides->action == FilterAction::kPermit;
 }
 
 }  // namespace
@@ -50,15 +66,7 @@ FakeDnsGuard::Connection FakeDnsGuard::LookupTo(uint32_t resolver,
 }
 
 bool FakeDnsGuard::Passes(const Connection& connection) const {
-  const DnsFilter* decides = nullptr;
-  for (const DnsFilter& filter : filters) {
-    if (!Matches(filter, connection)) continue;
-    if (decides == nullptr || filter.weight > decides->weight ||
-        (filter.weight == decides->weight && filter.action == FilterAction::kBlock)) {
-      decides = &filter;
-    }
-  }
-  return decides == nullptr || decides->action == FilterAction::kPermit;
+  return Arbitrate(filters, connection);
 }
 
 uint32_t FakeDnsGuard::ReadDnsServers(uint32_t interfaceIndex, std::vector<uint32_t>& servers) {
@@ -81,4 +89,28 @@ uint32_t FakeDnsGuard::Add(const std::vector<DnsFilter>& added) {
 void FakeDnsGuard::Remove() {
   ++removes;
   filters.clear();
+}
+
+FakeDnsGuard::Connection FakeTrafficGuard::To(uint32_t address, uint32_t interfaceIndex) {
+  FakeDnsGuard::Connection c = FakeDnsGuard::Lookup(interfaceIndex);
+  c.protocol = kIpProtocolTcp;
+  c.remotePort = 443;
+  c.remoteAddress = address;
+  return c;
+}
+
+bool FakeTrafficGuard::Passes(const FakeDnsGuard::Connection& connection) const {
+  return Arbitrate(filters, connection);
+}
+
+uint32_t FakeTrafficGuard::Apply(const std::vector<DnsFilter>& added) {
+  // A refused transaction leaves the set in place as it was.
+  if (applyError == 0) filters = added;
+  history.push_back(filters.size());
+  return applyError;
+}
+
+void FakeTrafficGuard::Remove() {
+  filters.clear();
+  history.push_back(0);
 }

@@ -1,4 +1,4 @@
-// DnsGuard stand-in: keeps the filters in place and answers for a connection whether they let
+// DnsGuard and TrafficGuard stand-ins: each keeps its filters in place and answers for a connection whether they let
 // it through, as "Filter Arbitration" (Windows Filtering Platform, learn.microsoft.com) describes.
 // A lookup to a resolver leaves by the interface the routing table picks for its address (the
 // longest matching prefix, then the lowest metric), as the stack does before the connect layer.
@@ -10,6 +10,7 @@
 
 #include "vpn/dns_guard.h"
 #include "vpn/route_table.h"
+#include "vpn/traffic_guard.h"
 
 class FakeDnsGuard : public DnsGuard {
  public:
@@ -24,6 +25,9 @@ class FakeDnsGuard : public DnsGuard {
     bool loopback = false;
     // Network byte order.
     uint32_t remoteAddress = 0;
+    uint16_t localPort = 0;
+    // Made by this program.
+    bool ownProgram = false;
   };
   // A lookup over UDP leaving by `interfaceIndex` (loopback when it is kLoopbackInterface).
   static Connection Lookup(uint32_t interfaceIndex, IpFamily family = IpFamily::kIpv4);
@@ -47,4 +51,22 @@ class FakeDnsGuard : public DnsGuard {
   std::vector<DnsFilter> filters;
   int adds = 0;
   int removes = 0;
+};
+
+// The kill switch's filters in a sublayer of their own. Apply replaces the set in one
+// transaction: every state the set went through is kept, so a test sees whether there was ever
+// a moment without the filters.
+class FakeTrafficGuard : public TrafficGuard {
+ public:
+  // A connection to `address` leaving by `interfaceIndex` (TCP to port 443 unless changed).
+  static FakeDnsGuard::Connection To(uint32_t address, uint32_t interfaceIndex);
+  bool Passes(const FakeDnsGuard::Connection& connection) const;
+
+  uint32_t Apply(const std::vector<DnsFilter>& filters) override;
+  void Remove() override;
+
+  uint32_t applyError = 0;
+  std::vector<DnsFilter> filters;
+  // How many filters were in place after each call, in order.
+  std::vector<size_t> history;
 };
