@@ -1118,7 +1118,7 @@ def case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event(
                f"started {program}")
         expect(options == f'--remote 127.0.0.1 --dev tap --proto udp --port 80 --auth-user-pass  '
                           f'--pull --ca "{home}\\ca.crt" --tls-client --service {OPENVPN_EXIT_EVENT} '
-                          f'--remap-usr1 SIGTERM --verb 5 --cipher none --tun-mtu 1400',
+                          f'--remap-usr1 SIGTERM --verb 5 --cipher none --tun-mtu 1400 --ping 10 --ping-restart 60',
                f"command line {options!r}")
 
         d.input("post", MAIN_CAPTION, str(SHOW_MAIN_WINDOW), "0", "0")
@@ -1832,8 +1832,8 @@ CASE_SECONDS = {
     "case_host_routes_granted_through_the_pipe_go_at_disconnect": 22,
     "case_routes_of_a_killed_client_are_taken_back_at_the_next_start": 21,
     "case_global_mode_closes_ipv6_while_connected": 20,
-    "case_refused_password_while_the_service_is_down_keeps_trying_without_a_box": 30,
-    "case_kill_switch_holds_through_a_drop_until_disconnect": 25,
+    "case_refused_password_while_the_service_is_down_keeps_trying_without_a_box": 48,
+    "case_kill_switch_holds_through_a_drop_until_disconnect": 29,
     "case_accelerated_application_gets_routes_on_request": 20,
     "case_update_installer_with_progress_bar": 18,
     "case_update_cancel_asks_first": 18,
