@@ -14,6 +14,7 @@
 #include "resource.h"
 #include "service/client_identification_win.h"
 #include "vpn/dns_guard_win.h"
+#include "vpn/traffic_guard_win.h"
 #include "vpn/ipv6_route_table_win.h"
 #include "vpn/ras_dialer_win.h"
 #include "vpn/route_request_pipe_server_win.h"
@@ -51,6 +52,7 @@ AppServices::Parts::Parts(CApplication& app, const SystemOverrides& overrides,
       systemRoutes(SystemUnless<RouteTable, IpHelperRouteTable>(overrides.routes)),
       systemIpv6Routes(SystemUnless<Ipv6RouteTable, IpHelperIpv6RouteTable>(overrides.ipv6Routes)),
       systemDnsGuard(SystemUnless<DnsGuard, WfpDnsGuard>(overrides.dnsGuard)),
+      systemTrafficGuard(SystemUnless<TrafficGuard, WfpTrafficGuard>(overrides.trafficGuard)),
       dialer(overrides.dialer ? *overrides.dialer : *systemDialer),
       routes(overrides.routes ? *overrides.routes : *systemRoutes),
       responseRecord(SystemProgramDataFolder().FilePath(L"Kavrin.ini")),
@@ -134,7 +136,9 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, co
                           .now = [] { return static_cast<int64_t>(std::time(nullptr)); },
                           .engineCallback = parts_.window,
                           .clock = SystemTickClock(),
-                          .routeTable = &parts_.routes},
+                          .routeTable = &parts_.routes,
+                          .trafficGuard = overrides.trafficGuard ? overrides.trafficGuard
+                                                                 : parts_.systemTrafficGuard.get()},
           SettingsOf(parts_.responseRecord, parts_.announcementFile)) {
   relay_.Attach(&controller_);
   parts_.window.Attach(controller_, [this](HWND window) { parts_.OnWindowCreated(window); });

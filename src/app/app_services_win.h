@@ -85,6 +85,7 @@ class AppServices {
     std::unique_ptr<RouteTable> systemRoutes;
     std::unique_ptr<Ipv6RouteTable> systemIpv6Routes;
     std::unique_ptr<DnsGuard> systemDnsGuard;
+    std::unique_ptr<TrafficGuard> systemTrafficGuard;
     RasDialer& dialer;
     RouteTable& routes;
     std::wstring responseRecord;

@@ -6,6 +6,7 @@
 
 #include "framework/dpi_win.h"
 #include "framework/module_version_win.h"
+#include "app/route_change_watch_win.h"
 #include "app/window_placement.h"
 #include "app/vpn_app_win.h"
 #include "config/text_table.h"
@@ -203,6 +204,8 @@ bool CDlgVpnMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
       result = 1;
       return true;
     case kRouteChangeMessage:
+      // Taken first: a change during the handling posts again.
+      RouteChangeWatch::Taken(lParam);
       controller_->OnRouteTableChanged();
       result = 0;
       return true;

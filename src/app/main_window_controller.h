@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/connection_session.h"
 #include "app/main_window_ports.h"
 #include "config/program_settings.h"
 #include "config/route_set_code.h"
@@ -22,6 +23,7 @@
 #include "service/login_exchange.h"
 #include "vpn/general_vpn.h"
 #include "vpn/reconnect_policy.h"
+#include "vpn/route_request.h"
 
 namespace main_window {
 
@@ -44,6 +46,7 @@ inline constexpr uint32_t kTrayAbout = ID_TRAY_ABOUT;
 inline constexpr uint32_t kTrayHomePage = ID_TRAY_HOMEPAGE;
 inline constexpr uint32_t kTrayPurchase = ID_TRAY_PURCHASE;
 inline constexpr uint32_t kTrayAutoReconnect = ID_TRAY_AUTORECONNECT;
+inline constexpr uint32_t kTrayKillSwitch = ID_TRAY_KILLSWITCH;
 
 inline constexpr uint32_t kWatchTimer = 0;
 inline constexpr uint32_t kWatchIntervalMs = 1000;
@@ -52,18 +55,9 @@ inline constexpr uint32_t kRaceRetryMs = 5000;
 // Connect pressed before the race chose a host waits this long for one.
 inline constexpr uint32_t kHostWaitTimer = 3;
 inline constexpr uint32_t kHostWaitMs = 6000;
-// The wait before the next attempt to bring a dropped tunnel back.
-inline constexpr uint32_t kReconnectTimer = 4;
-// Route changes come in bursts; the table is read this long after the last one.
-inline constexpr uint32_t kRouteSettleTimer = 5;
-inline constexpr uint32_t kRouteSettleMs = 1000;
-
-// Tray pictures.
-inline constexpr uint32_t kIconIdle = IDI_TRAY_IDLE;
-inline constexpr uint32_t kIconBoth = IDI_TRAY_BOTH;
-inline constexpr uint32_t kIconSent = IDI_TRAY_SENT;
-inline constexpr uint32_t kIconConnected = IDI_TRAY_CONNECTED;
-inline constexpr uint32_t kIconReceived = IDI_TRAY_RECEIVED;
+// The connection's own: the wait before the next attempt to bring a dropped tunnel back, the wait
+// for route changes to settle, the tray pictures.
+using namespace connection_session;
 
 // The host race's request has ended (the HTTP client's last event).
 inline constexpr uintptr_t kRequestEnded = 7;
@@ -124,6 +118,12 @@ struct MainWindowPorts {
   TickClock& clock = SystemTickClock();
   // The host's table, read in route mode 1 to see its default route move; none: not watched.
   RouteTable* routeTable = nullptr;
+  // Every step of the connection (ConnectionSession), for whoever keeps a record of them.
+  std::function<void(const SessionReport&)> sessionReports;
+  // The kill switch's filters; none: the tray item does nothing.
+  TrafficGuard* trafficGuard = nullptr;
+  // Resolves a host name or dotted address (IPv4, network byte order; 0 when none).
+  std::function<uint32_t(const std::wstring& host)> resolve = TunnelServerAddress;
 };
 
 struct MainWindowSettings {
@@ -149,12 +149,14 @@ inline constexpr char kBiosSkippedOnWindows2000[] = "SKIP_FOR_NT5";
 //    queued and handled in order once the handler that opened the box has returned; a queued
 //    tick goes when its timer is stopped meanwhile;
 //  - the user's commands that act on the connection (Connect, Enter, Disconnect, closing the
-//    window, the auto-reconnect item, About) are refused; links and Show still work;
+//    window, the auto-reconnect and kill-switch items, About) are refused; links and Show still work;
 //  - Exit is remembered and carried out as soon as the box closes: the code that opened the box
 //    does not go on (the scope unwinds it to the handler's start), so nothing more is shown or
 //    done for the handler that was running.
 // Handlers may therefore assume that nothing changes while their own box is open.
-class MainWindowController {
+// The connection itself is the session's (ConnectionSession); the controller is its window: it
+// shows what the session reports and forwards the user's commands to it.
+class MainWindowController : private SessionView {
  public:
   // Reads the machine's identity; the window need not exist yet.
   MainWindowController(MainWindowPorts ports, MainWindowSettings settings);
@@ -179,7 +181,7 @@ class MainWindowController {
   // Escape or the close box.
   void OnCancel();
   // True when the window went to the tray; false leaves it to be minimized as usual.
-  bool OnMinimized() { return HideToTray(); }
+  bool OnMinimized() { return HideWindowToTray(); }
   // The system is about to sleep, and has woken (the power broadcasts).
   void OnSuspend();
   void OnResume();
@@ -191,9 +193,9 @@ class MainWindowController {
   void ShowWindow() { ports_.view.ShowMainWindow(); }
 
   void Connect();
-  void Stop();
+  void Stop() { Handle([this] { session_.Stop(); }); }
   void Exit();
-  void ReportEngineState();
+  void ReportEngineState() { session_.ReportEngineState(); }
 
   // The service's web page `page` with the referral parameter.
   std::wstring WebPage(const std::wstring& page) const;
@@ -201,16 +203,16 @@ class MainWindowController {
 
   const std::wstring& loginHost() const { return loginHost_; }
   const ClientIdentity& identity() const { return identity_; }
-  bool connected() const { return connected_; }
-  CGeneralVpn* currentEngine() const { return current_.get(); }
-  CGeneralVpn* retiredEngine() const { return retired_.get(); }
+  bool connected() const { return session_.connected(); }
+  CGeneralVpn* currentEngine() const { return session_.currentEngine(); }
+  CGeneralVpn* retiredEngine() const { return session_.retiredEngine(); }
   // The route choice of the connection; empty once a connection of the chosen applications was
   // stopped.
-  const std::optional<RouteSetChoice>& routeChoice() const { return routeChoice_; }
+  const std::optional<RouteSetChoice>& routeChoice() const { return session_.routeChoice(); }
   size_t pendingProbes() const { return race_.size(); }
   // Events waiting for the open boxes to close.
   size_t queuedEvents() const { return queued_.size(); }
-  const ReconnectPolicy& reconnectPolicy() const { return reconnect_; }
+  const ReconnectPolicy& reconnectPolicy() const { return session_.reconnectPolicy(); }
 
  private:
   class ScopedPorts;
@@ -237,18 +239,11 @@ class MainWindowController {
   auto InBox(Open&& open) -> decltype(open());
   void AfterBox();
   void ShowMessage(const std::wstring& text, MessageIcon icon);
-  bool AskYesNo(const std::wstring& text, bool defaultNo);
-  void StopTimer(uint32_t id);
   void RunHandler(const std::function<void()>& body);
   bool Command(uint32_t id);
   void Tick(uint32_t id);
   void HostProbeEnded(uintptr_t event, const void* probeId);
   void CarryOutExit();
-
-  struct EngineReport {
-    std::wstring status;
-    std::wstring box;  // empty without an error
-  };
 
   void StartRacePass();
   // Connect once a host is known: the login, or the box saying none answered.
@@ -256,59 +251,43 @@ class MainWindowController {
   void EndHostWait();
   void DestroyProbes();
   // Hides the window, unless the tray has no icon to bring it back with; true when hidden.
-  bool HideToTray();
+  bool HideWindowToTray();
   void Login();
-  void HandleEngineReport(const CGeneralVpn* engine, const VpnStatus& status);
-  // A report of the engine stopped last, while it restores its routes.
-  void OnRetiredReport(const VpnStatus& status);
-  void OnRouteFailures(const VpnStatus& status);
+  void SetConnectEnabled(bool enable);
   // The status line, remembered so it comes back once a restore is done.
   void ShowStatus(const std::wstring& text);
-  void OnAllDone(const VpnStatus& status);
-  void SetConnectEnabled(bool enable);
-  void WatchConnection(DropCause cause = DropCause::kStatisticsFailed);
-  EngineReport DescribeEngine(CGeneralVpn& vpn, const VpnStatus& status);
-  void ShowEngineReport(const EngineReport& report);
-  void StopWithReport(const VpnStatus& status);
-  // The exchange over HTTP with `chooser` in the policy dialog's place.
-  LoginOutcome RunLogin(PolicyChooser& chooser);
-  // Makes `engine` the current one and connects it.
-  void StartEngine(std::unique_ptr<CGeneralVpn> engine);
-  // Stops the current engine, which restores its routes; the reconnecting goes on.
-  void RetireEngine();
-
-  // Reconnecting: a connection that was up has gone; true when it is dialled again.
-  bool HandleDrop(DropCause cause);
-  bool Attempting() const { return reconnect_.phase() == ReconnectPolicy::Phase::kAttempting; }
-  // The binding module follows the connection: only the chosen applications' connections use it.
-  bool BindsApplications() const {
-    return routeChoice_ && routeChoice_->kind == RouteSetKind::kApplications;
-  }
-  bool Reconnecting() const { return reconnect_.phase() != ReconnectPolicy::Phase::kIdle; }
-  void ScheduleAttempt();
-  void StartAttempt(uint32_t number);
-  void OnAttemptFailed(int32_t error, int32_t detail, const VpnStatus* report);
-  void ShowReconnecting(uint32_t number);
-  // Every attempt ends: nothing more is dialled.
-  void CancelReconnect();
+  // The exchange over HTTP through `scoped`, which holds the policy dialog's stand-in.
+  LoginOutcome RunLogin(ScopedPorts& scoped);
   void ToggleAutoReconnect();
+  void ToggleKillSwitch();
+  // The addresses a reconnect needs while the kill switch blocks the rest: `server`'s and the
+  // login hosts'.
+  std::vector<uint32_t> KeepReachable(const std::wstring& server);
+
+  // The session's window (SessionView).
+  void SetStatus(const std::wstring& text) override { ports_.view.SetStatus(text, false); }
+  void EnableConnect(bool enable) override { SetConnectEnabled(enable); }
+  void EnableDisconnect(bool enable) override { ports_.view.EnableDisconnect(enable); }
+  void ShowMessage(const std::wstring& text) override { ShowMessage(text, MessageIcon::kNone); }
+  bool AskYesNo(const std::wstring& text, bool defaultNo) override;
+  void ShowMainWindow() override { ports_.view.ShowMainWindow(); }
+  void HideToTray() override { HideWindowToTray(); }
+  void StartTimer(uint32_t id, uint32_t milliseconds) override {
+    ports_.view.StartTimer(id, milliseconds);
+  }
+  // Also drops a tick of the timer waiting for a box to close.
+  void StopTimer(uint32_t id) override;
+  void DropReportsOf(const CGeneralVpn* engine) override;
+  Relogin LogInAgain() override;
 
   MainWindowPorts ports_;
   MainWindowSettings settings_;
-  std::unique_ptr<CGeneralVpn> current_;
-  // The engine stopped last, until the next one takes it over; restoring_ while its restore
-  // runs, which keeps Connect disabled.
-  std::unique_ptr<CGeneralVpn> retired_;
-  uint32_t retiredReport_ = 0;
-  bool restoring_ = false;
-  std::wstring statusText_;
   FirstAnswerRace race_;
   // The host of each request of the race, in the same order.
   std::vector<std::wstring> raceHosts_;
   bool hostChosen_ = false;
   // Connect was pressed before a host was chosen; kHostWaitTimer runs.
   bool waitingForHost_ = false;
-  bool connected_ = false;
   bool exiting_ = false;
   // The box scope: boxes open now, handlers running, Exit asked while a box was open, and the
   // events waiting for the boxes to close.
@@ -317,28 +296,9 @@ class MainWindowController {
   bool exitAsked_ = false;
   std::deque<Queued> queued_;
   bool connectEnabled_ = false;
-  std::optional<RouteSetChoice> routeChoice_;
-  // Of the current engine.
-  int32_t tunnelType_ = 0;
-  // Of the current engine: the number of the last report handled, and what happens only once
-  // per connection.
-  uint32_t handledReport_ = 0;
-  bool routeQuestionAsked_ = false;
-  bool allDoneHandled_ = false;
   std::wstring loginHost_;
   ClientIdentity identity_;
-  uint32_t lastSent_ = 0;
-  uint32_t lastReceived_ = 0;
-
-  ReconnectPolicy reconnect_;
-  // What the last login chose and configured: what a reconnect dials again.
+  // What the last login chose: what a reconnect's login chooses again.
   PolicyChoice chosen_;
-  VpnEngineSettings engineSettings_;
-  // The user chose to go on with routes that could not be made; reconnects do not ask again.
-  bool routeFailuresAccepted_ = false;
-  // The tray alternates its pictures while reconnecting.
-  bool blink_ = false;
-  // Route mode 1: the host's table as the connection found it once up.
-  std::vector<RouteRow> connectedTable_;
-  void NoteConnectedTable();
+  ConnectionSession session_;
 };

@@ -15,12 +15,22 @@ using NotifyFn = DWORD(WINAPI*)(USHORT family, ChangeCallback callback, void* co
 }  // namespace
 
 void WINAPI RouteChangeWatch::OnChange(void* context, void*, int) {
-  auto* watch = static_cast<RouteChangeWatch*>(context);
-  PostMessageW(watch->window_, watch->message_, 0, 0);
+  static_cast<RouteChangeWatch*>(context)->NoteChange();
+}
+
+void RouteChangeWatch::NoteChange() {
+  if (posted_.exchange(true)) return;
+  // A message that could not be posted is not waiting: the next change tries again.
+  if (!PostMessageW(window_, message_, 0, reinterpret_cast<LPARAM>(this))) posted_ = false;
+}
+
+void RouteChangeWatch::Taken(LPARAM lParam) {
+  if (lParam != 0) reinterpret_cast<RouteChangeWatch*>(lParam)->posted_ = false;
 }
 
 bool RouteChangeWatch::Start(HWND window, UINT message) {
   Stop();
+  posted_ = false;
   window_ = window;
   message_ = message;
   module_ = LoadSystemModule(L"iphlpapi.dll");
@@ -64,7 +74,7 @@ void RouteChangeWatch::WatchAddresses() {
       if (cancel && cancel(&addressRequest_)) WaitForSingleObject(addressChanged_.get(), 1000);
       return;
     }
-    PostMessageW(window_, message_, 0, 0);
+    NoteChange();
   }
 }
 

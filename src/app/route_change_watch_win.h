@@ -1,7 +1,9 @@
 // Tells a window when the host's IPv4 routes or interfaces change, so route mode 1 can see its
 // default route move. NotifyRouteChange2 and NotifyIpInterfaceChange (Vista on) are looked up
 // at run time; without them NotifyAddrChange, which tells of address changes only, on a thread
-// of the watch's own. Every change posts one message; the window decides what it means.
+// of the watch's own. Changes come in bursts (a route list of 10,000 rows is 10,000 changes), so
+// one message stands for all that came until the window took it: the queue never fills with
+// them and crowds out the engine's reports. The window decides what the changes mean.
 #pragma once
 
 #include <windows.h>
@@ -24,11 +26,17 @@ class RouteChangeWatch {
   // Waits for a notification being delivered, then none comes any more.
   void Stop();
 
+  // A change: posts the message unless one is still waiting, with the watch as its lParam.
+  void NoteChange();
+  // The window has taken the message posted with `lParam`; the next change posts again.
+  static void Taken(LPARAM lParam);
+
  private:
   static void WINAPI OnChange(void* context, void* row, int type);
   void WatchAddresses();
 
   HWND window_ = nullptr;
+  std::atomic<bool> posted_ = false;
   UINT message_ = 0;
   UniqueModule module_;
   using CancelFn = DWORD(WINAPI*)(HANDLE);

@@ -7,6 +7,7 @@ class DnsGuard;
 class Ipv6RouteTable;
 class RasDialer;
 class RouteTable;
+class TrafficGuard;
 class TraySystem;
 
 struct SystemOverrides {
@@ -14,6 +15,7 @@ struct SystemOverrides {
   RouteTable* routes = nullptr;
   Ipv6RouteTable* ipv6Routes = nullptr;
   DnsGuard* dnsGuard = nullptr;
+  TrafficGuard* trafficGuard = nullptr;
   // The notification area; the shell's when null.
   TraySystem* traySystem = nullptr;
   // The binding module as the main window starts and stops it; the system's when null.

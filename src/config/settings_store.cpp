@@ -95,6 +95,12 @@ void SettingsStore::SetAutoReconnect(bool on) {
   profile_.WriteProfileInt(kMain, L"AutoReconnect", on ? 1 : 0);
 }
 
+bool SettingsStore::GetKillSwitch() { return profile_.GetProfileInt(kMain, L"KillSwitch", 0) != 0; }
+
+void SettingsStore::SetKillSwitch(bool on) {
+  profile_.WriteProfileInt(kMain, L"KillSwitch", on ? 1 : 0);
+}
+
 ProxySettings SettingsStore::GetProxy() {
   ProxySettings proxy;
   proxy.type = profile_.GetProfileInt(kProxy, L"Type", 0);

@@ -54,6 +54,9 @@ class SettingsStore {
   // Whether a dropped tunnel is dialled again by itself; on until the user turns it off.
   bool GetAutoReconnect();
   void SetAutoReconnect(bool on);
+  // The kill switch of route mode 1 (Main/KillSwitch); off when absent.
+  bool GetKillSwitch();
+  void SetKillSwitch(bool on);
 
   // Only ever set by hand; read at every connection attempt.
   ProxySettings GetProxy();

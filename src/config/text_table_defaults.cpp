@@ -208,6 +208,15 @@ const std::vector<TextRow>& Rows() {
       {"ReconnectingAttempt", {Text(L"正在重新连接（第 %1 次）")}},
       // The balloon when a dropped tunnel is back.
       {"ReconnectedClickToOpenMainWindow", {Text(L"连接已自动恢复，点击这里打开主窗口")}},
+      // The tray menu's item that keeps all traffic to the tunnel in route mode 1, also while it
+      // is down.
+      {"KillSwitch", {Text(L"断网保护")}},
+      // Route mode 1 with the kill switch on, but the system's packet filter refused it.
+      {"KillSwitchNotOn", {Text(L"断网保护未生效：系统拒绝了过滤规则")}},
+      // OpenVPN's server refused the user name or password.
+      {"OPEN_VPN_ERROR_AUTH_FAILED", {Text(L"用户名或密码错误")}},
+      // The OpenVPN program ended while the tunnel was up.
+      {"OPEN_VPN_ERROR_CHILD_ENDED", {Text(L"OpenVPN程序意外退出")}},
   };
   return rows;
 }

@@ -528,17 +528,17 @@ void CGeneralVpn::GuardDns() {
   const uint32_t tunnel = TunnelInterface();
   // The tunnel reported up again on the same interface: the guard in place does the job.
   if (tunnel != 0 && tunnel == dnsGuardInterface_) return;
-  uint32_t servers = 0;
+  std::vector<uint32_t> servers;
   // No tunnel interface found (0) is an interface the system does not know.
-  const uint32_t counted = dnsGuard_->CountDnsServers(tunnel, servers);
-  if (counted == kDnsGuardUnsupported) return;
+  const uint32_t read = dnsGuard_->ReadDnsServers(tunnel, servers);
+  if (read == kDnsGuardUnsupported) return;
   if (dnsGuardInterface_ != 0) dnsGuard_->Remove();
   dnsGuardInterface_ = 0;
-  if (counted != 0 || servers == 0) {
+  if (read != 0 || servers.empty()) {
     dnsUnguarded_ = true;
     return;
   }
-  const uint32_t added = dnsGuard_->Add(DnsGuardFilters(tunnel));
+  const uint32_t added = dnsGuard_->Add(DnsGuardFilters(tunnel, servers));
   if (added == 0) dnsGuardInterface_ = tunnel;
   dnsUnguarded_ = added != 0 && added != kDnsGuardUnsupported;
 }

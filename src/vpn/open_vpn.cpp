@@ -27,6 +27,8 @@ constexpr std::string_view kAddressEnd = " on interface ";
 constexpr std::string_view kGatewayStart = "route-gateway";
 constexpr std::string_view kGatewayEnd = ",";
 constexpr std::string_view kCompletedLine = "Initialization Sequence Completed";
+// The server's refusal of the credentials ("AUTH: Received control message: AUTH_FAILED").
+constexpr std::string_view kAuthFailedLine = "AUTH_FAILED";
 
 const std::map<int32_t, std::wstring>& OwnErrorTexts() {
   static const std::map<int32_t, std::wstring> texts = {
@@ -34,6 +36,8 @@ const std::map<int32_t, std::wstring>& OwnErrorTexts() {
       {OPEN_VPN_ERROR_NO_ADAPTER, GetText("OPEN_VPN_ERROR_NO_ADAPTER")},
       {OPEN_VPN_ERROR_TLS_ERROR, GetText("OPEN_VPN_ERROR_TLS_ERROR")},
       {OPEN_VPN_ERROR_INVALID_SETTING, GetText("OPEN_VPN_ERROR_INVALID_SETTING")},
+      {OPEN_VPN_ERROR_AUTH_FAILED, GetText("OPEN_VPN_ERROR_AUTH_FAILED")},
+      {OPEN_VPN_ERROR_CHILD_ENDED, GetText("OPEN_VPN_ERROR_CHILD_ENDED")},
   };
   return texts;
 }
@@ -63,8 +67,10 @@ COpenVpn::COpenVpn(std::unique_ptr<ConsoleChild> child, std::unique_ptr<ExitSign
       exitSignal_(std::move(exitSignal)) {}
 
 COpenVpn::~COpenVpn() {
-  Stop();
+  // Ending the child first would take its orderly exit from it: with --redirect-gateway it
+  // restores the host's routes only there.
   StopWorker();
+  Stop();
 }
 
 std::wstring COpenVpn::BuildCommandLine() const {
@@ -73,8 +79,12 @@ std::wstring COpenVpn::BuildCommandLine() const {
                       L" --dev tap --proto udp --port 80 --auth-user-pass  --pull --ca \"" +
                       folder + L"\\ca.crt\" --tls-client --service " + kOpenVpnExitEventName +
                       L" --remap-usr1 SIGTERM --verb 5";
-  line += L" --cipher none --tun-mtu 1400";
-  if (RouteStrategy().TunnelIsDefaultGateway()) line += L" --redirect-gateway";
+  // A dead server is noticed within a minute; the restart this asks for becomes the child's
+  // exit (--remap-usr1), which is reported as a drop.
+  line += L" --cipher none --tun-mtu 1400 --ping 10 --ping-restart 60";
+  // def1: two /1 routes over the host's default route, which stays as it is, so a child that
+  // dies without its own clean-up leaves the host its default route.
+  if (RouteStrategy().TunnelIsDefaultGateway()) line += L" --redirect-gateway def1";
   if (proxyType == 1) {
     line += L" --http-proxy " + proxyHost + L" " + std::to_wstring(proxyPort) + L" stdin";
   } else if (proxyType == 2) {
@@ -99,6 +109,7 @@ int32_t COpenVpn::StartTunnel() {
   // routes apart from the host's at the end.
   Prepare();
   ClearOutput();
+  childEnded_ = false;
   StoreState(GENERAL_VPN_STATE_PREPARE, GENERAL_VPN_ERROR_SUCCESS, 0);
   if (!SettingsAreSafe()) {
     StoreError(OPEN_VPN_ERROR_INVALID_SETTING, 0);
@@ -149,7 +160,7 @@ int32_t COpenVpn::GetStatistics(uint32_t& sent, uint32_t& received, int32_t& err
   sent = sentCount.load();
   received = receivedCount.load();
   errorDetail = 0;
-  return 0;
+  return childEnded_ ? OPEN_VPN_ERROR_CHILD_ENDED : 0;
 }
 
 std::wstring COpenVpn::GetErrorDetailText(int32_t) { return {}; }
@@ -214,6 +225,11 @@ bool COpenVpn::ReadStatusLines() {
   if (!up && OutputContains(kPeerInitiatedLine)) {
     ChangeState(GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_SUCCESS, 0);
   }
+  if (OutputContains(kAuthFailedLine)) {
+    ClearOutput();
+    ChangeState(GENERAL_VPN_STATE_AUTHENTICATE, OPEN_VPN_ERROR_AUTH_FAILED, 0);
+    return false;
+  }
   if (OutputContains(kNoAdapterLine)) {
     ChangeState(GENERAL_VPN_STATE_CONNECT, OPEN_VPN_ERROR_NO_ADAPTER, 0);
   }
@@ -254,6 +270,10 @@ void COpenVpn::CountPacketMarks() {
 }
 
 void COpenVpn::OnProcessEnded() {
+  // Asked to leave by our own cleanup: no news. Otherwise the tunnel is gone whatever the
+  // state says, and the statistics say so too from now on, for a report that comes late.
+  if (Stopping()) return;
+  childEnded_ = true;
   // Behind the output still queued: the child's last words come first.
   SetState(GENERAL_VPN_STATE_DISCONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0);
 }

@@ -27,6 +27,10 @@ enum OpenVpnError : int32_t {
   // would answer prompts nobody asked, a blank, a quote or a leading "-" would add command-line
   // options.
   OPEN_VPN_ERROR_INVALID_SETTING = 12,
+  // The server refused the user name or password ("AUTH_FAILED"), as RAS 691 says for dial-up.
+  OPEN_VPN_ERROR_AUTH_FAILED = 13,
+  // The child ended while the tunnel was meant to be up.
+  OPEN_VPN_ERROR_CHILD_ENDED = 14,
 };
 
 // The named event the child watches ("--service"); signalling it makes the child exit.
@@ -58,11 +62,13 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   COpenVpn(std::unique_ptr<ConsoleChild> child, std::unique_ptr<ExitSignal> exitSignal,
            RouteTable& routeTable, TickClock& clock,
            std::unique_ptr<CVpnRouteRequestBaseServer> routeServer = nullptr);
-  // Ends a child still running; does not restore routes (the owner disconnects first).
+  // Lets a cleanup already queued (Disconnect) run first, which gives the child its time to
+  // leave and take back its routes; then ends a child still running. Does not restore routes
+  // itself (the owner disconnects first).
   ~COpenVpn() override;
 
   // Network packet marks ("W" sent, "R" received) the child printed since the connection was
-  // complete.
+  // complete; OPEN_VPN_ERROR_CHILD_ENDED once the child has ended on its own.
   int32_t GetStatistics(uint32_t& sent, uint32_t& received, int32_t& errorDetail) override;
   // The child gives no detail numbers.
   std::wstring GetErrorDetailText(int32_t detail) override;
@@ -107,6 +113,7 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   void CountPacketMarks();
 
   const std::unique_ptr<ExitSignal> exitSignal_;
+  std::atomic<bool> childEnded_ = false;
   std::mutex pendingMutex_;
   std::string pendingOutput_;
 };

@@ -21,6 +21,13 @@ inline constexpr uint32_t kRasStateAuthenticated = 14;
 inline constexpr uint32_t kRasStateConnected = 0x2000;
 inline constexpr uint32_t kRasStateDisconnected = 0x2001;
 
+// What the status query says of a connection the system still knows.
+struct RasLinkStatus {
+  uint32_t state = kRasStateConnected;
+  // The error that ended it, when `state` is kRasStateDisconnected.
+  uint32_t error = 0;
+};
+
 struct RasConnectionInfo {
   RasConnectionHandle handle;
   std::wstring entryName;
@@ -82,9 +89,10 @@ class RasDialer {
                         RasConnectionHandle& connection) = 0;
   // Starts the hang-up without waiting for it to finish.
   virtual uint32_t HangUp(RasConnectionHandle connection) = 0;
-  // 0 while `connection` still exists in the system (also while it is being hung up);
-  // kRasErrorInvalidHandle once it is gone.
-  virtual uint32_t GetConnectStatus(RasConnectionHandle connection) = 0;
+  // 0 while `connection` still exists in the system (also while it is being hung up, and when
+  // it is listed as disconnected: `status` says so); kRasErrorInvalidHandle once it is gone.
+  virtual uint32_t GetConnectStatus(RasConnectionHandle connection,
+                                    RasLinkStatus* status = nullptr) = 0;
   virtual uint32_t GetStatistics(RasConnectionHandle connection, uint32_t& bytesSent,
                                  uint32_t& bytesReceived) = 0;
   // The PPP IP projection into a buffer of `bufferBytes` (never fewer than
@@ -94,9 +102,10 @@ class RasDialer {
                                    std::wstring& localAddress) = 0;
   // The system's text for a dial-up error number; empty when it has none.
   virtual std::wstring GetErrorString(uint32_t error) = 0;
-  // Watches `connection` until it is gone (the system's disconnection notice, or the status
-  // query no longer finding it), then tells `events` once with kRasStateDisconnected, from a
-  // thread of its own, at any moment: also after HangUp. 0 when the watch is set.
+  // Watches `connection` until it is gone (RunRasLinkWatch: the system's disconnection notice,
+  // or the status query no longer finding it or finding it disconnected), then tells `events`
+  // once with kRasStateDisconnected, from a thread of its own, at any moment: also after
+  // HangUp. 0 when the watch is set, with or without the system's notice.
   virtual uint32_t WatchDisconnection(RasConnectionHandle connection,
                                       std::shared_ptr<RasDialEvents> events) = 0;
 };

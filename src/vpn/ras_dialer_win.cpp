@@ -8,6 +8,8 @@
 #include <mutex>
 #include <vector>
 
+#include "vpn/ras_link_watch.h"
+
 static_assert(sizeof(RasEntryRecord) == kRasEntrySize);
 static_assert(offsetof(RasEntryRecord, szLocalPhoneNumber) == 38);
 static_assert(offsetof(RasEntryRecord, dwfNetProtocols) == 324);
@@ -174,10 +176,16 @@ uint32_t RasApiDialer::HangUp(RasConnectionHandle connection) {
   return RasHangUpW(ToSystem(connection));
 }
 
-uint32_t RasApiDialer::GetConnectStatus(RasConnectionHandle connection) {
-  RasConnStatusRecord status{};
-  status.dwSize = sizeof status;
-  return RasGetConnectStatusW(ToSystem(connection), reinterpret_cast<LPRASCONNSTATUSW>(&status));
+uint32_t RasApiDialer::GetConnectStatus(RasConnectionHandle connection, RasLinkStatus* status) {
+  RasConnStatusRecord record{};
+  record.dwSize = sizeof record;
+  const DWORD result =
+      RasGetConnectStatusW(ToSystem(connection), reinterpret_cast<LPRASCONNSTATUSW>(&record));
+  if (result == 0 && status != nullptr) {
+    status->state = record.rasconnstate;
+    status->error = record.dwError;
+  }
+  return result;
 }
 
 uint32_t RasApiDialer::GetStatistics(RasConnectionHandle connection, uint32_t& bytesSent,
@@ -221,14 +229,14 @@ RasApiDialer::~RasApiDialer() {
 
 uint32_t RasApiDialer::WatchDisconnection(RasConnectionHandle connection,
                                           std::shared_ptr<RasDialEvents> events) {
-  // How often the status is asked besides, should the notice not come.
-  constexpr DWORD kStatusPollMs = 5000;
   if (!quit_ || !events) return ERROR_INVALID_PARAMETER;
+  // Without the system's notice (it refused, or there is no event) the status queries alone
+  // watch the link, more often.
   UniqueHandle notice(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!notice) return GetLastError();
-  const DWORD result =
-      RasConnectionNotificationW(ToSystem(connection), notice.get(), RASCN_Disconnection);
-  if (result != ERROR_SUCCESS) return result;
+  if (notice && RasConnectionNotificationW(ToSystem(connection), notice.get(),
+                                           RASCN_Disconnection) != ERROR_SUCCESS) {
+    notice.reset();
+  }
   std::lock_guard lock(watchMutex_);
   // Watches of connections gone earlier have ended; their threads are joined here.
   std::erase_if(watches_, [](const std::unique_ptr<Watch>& watch) {
@@ -240,15 +248,17 @@ uint32_t RasApiDialer::WatchDisconnection(RasConnectionHandle connection,
   Watch* self = watch.get();
   watch->thread = std::thread([this, self, connection, events = std::move(events),
                                notice = std::move(notice)] {
-    const HANDLE handles[] = {notice.get(), quit_.get()};
-    for (;;) {
-      const DWORD woken = WaitForMultipleObjects(2, handles, FALSE, kStatusPollMs);
-      if (woken == WAIT_OBJECT_0 + 1 || woken == WAIT_FAILED) break;
-      if (woken == WAIT_OBJECT_0 || GetConnectStatus(connection) == kRasErrorInvalidHandle) {
-        events->OnRasProgress(connection, kRasStateDisconnected, 0);
-        break;
-      }
-    }
+    const bool noticeSet = static_cast<bool>(notice);
+    RunRasLinkWatch(
+        *this, connection, noticeSet,
+        [&](uint32_t milliseconds) {
+          const HANDLE handles[] = {quit_.get(), notice.get()};
+          const DWORD woken = WaitForMultipleObjects(noticeSet ? 2 : 1, handles, FALSE,
+                                                     milliseconds);
+          if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) return LinkWake::kQuit;
+          return woken == WAIT_OBJECT_0 + 1 ? LinkWake::kNotice : LinkWake::kTimeout;
+        },
+        *events);
     self->done = true;
   });
   watches_.push_back(std::move(watch));

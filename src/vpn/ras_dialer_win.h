@@ -140,7 +140,8 @@ class RasApiDialer final : public RasDialer {
   uint32_t Dial(const RasDialParameters& parameters, std::shared_ptr<RasDialEvents> events,
                 RasConnectionHandle& connection) override;
   uint32_t HangUp(RasConnectionHandle connection) override;
-  uint32_t GetConnectStatus(RasConnectionHandle connection) override;
+  uint32_t GetConnectStatus(RasConnectionHandle connection,
+                            RasLinkStatus* status = nullptr) override;
   uint32_t GetStatistics(RasConnectionHandle connection, uint32_t& bytesSent,
                          uint32_t& bytesReceived) override;
   uint32_t GetIpProjection(RasConnectionHandle connection, uint32_t& bufferBytes,

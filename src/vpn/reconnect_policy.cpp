@@ -19,7 +19,8 @@ constexpr int32_t kRasAccountExpired = 708;
 
 }  // namespace
 
-bool IsCredentialsRefused(int32_t error, int32_t detail) {
+bool IsCredentialsRefused(bool openVpn, int32_t error, int32_t detail) {
+  if (openVpn) return error == OPEN_VPN_ERROR_AUTH_FAILED;
   return error != GENERAL_VPN_ERROR_SUCCESS && detail == kRasAuthenticationFailure;
 }
 
@@ -114,7 +115,7 @@ AttemptVerdict ReconnectPolicy::OnAttemptFailed(int32_t error, int32_t detail, b
     Cancel();
     return AttemptVerdict::kStop;
   }
-  if (IsCredentialsRefused(error, detail)) {
+  if (IsCredentialsRefused(openVpn, error, detail)) {
     // Once: the credentials may have changed at the service, and a fresh login says so. A
     // refusal right after one is the account's.
     if (std::exchange(reloginRequested_, true)) {
@@ -124,6 +125,17 @@ AttemptVerdict ReconnectPolicy::OnAttemptFailed(int32_t error, int32_t detail, b
     loggedInAt_.reset();
     Schedule(BaseDelay(attempt_ + 1));
     return AttemptVerdict::kRelogin;
+  }
+  Schedule(BaseDelay(attempt_ + 1));
+  return AttemptVerdict::kRetry;
+}
+
+AttemptVerdict ReconnectPolicy::OnLoginFailed(bool refused) {
+  if (phase_ != Phase::kAttempting) return phase_ == Phase::kIdle ? AttemptVerdict::kStop
+                                                                   : AttemptVerdict::kRetry;
+  if (refused) {
+    Cancel();
+    return AttemptVerdict::kStop;
   }
   Schedule(BaseDelay(attempt_ + 1));
   return AttemptVerdict::kRetry;

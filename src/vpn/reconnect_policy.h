@@ -62,6 +62,11 @@ class ReconnectPolicy {
   // The running attempt failed with the engine's `error` and `detail`; `openVpn` for the
   // OpenVPN engine, whose own error numbers mean other things than the dial-up engine's.
   AttemptVerdict OnAttemptFailed(int32_t error, int32_t detail, bool openVpn = false);
+  // The running attempt's login over HTTP failed. A service that did not answer (the network is
+  // often still down right after a drop or a wake) is one failed attempt: the next waits its
+  // turn and logs in again. Only `refused` (the account, its password or its time) ends the
+  // attempts.
+  AttemptVerdict OnLoginFailed(bool refused);
 
   // Milliseconds until the next attempt is due, 0 when it is due now; nothing unless waiting.
   std::optional<uint32_t> DelayLeft();
@@ -100,8 +105,8 @@ class ReconnectPolicy {
 
 // Whether an engine's error is one the user must act on before any dial can succeed.
 bool IsRefusalForTheUser(bool openVpn, int32_t error, int32_t detail);
-// Whether the server refused the credentials the dial carried.
-bool IsCredentialsRefused(int32_t error, int32_t detail);
+// Whether the server refused the credentials the dial carried (RAS 691, OpenVPN's AUTH_FAILED).
+bool IsCredentialsRefused(bool openVpn, int32_t error, int32_t detail);
 
 // Whether the host moved to another gateway or interface between two reads of the table: a
 // default route of `before` is gone and one not there before has come. A tunnel that only lost

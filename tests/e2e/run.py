@@ -627,7 +627,7 @@ def case_dropped_link_comes_back_by_itself(d):
         sim_control(d, ".refuse", "2\n")
         sim_control(d, ".drop")
         lines = expect_reconnected(s, mark)
-        expect(lines.count("dial refused") == 2, f"refusals: {lines}")
+        expect(lines.count("dial refused 800") == 2, f"refusals: {lines}")
         expect([l for l in lines if l.startswith("reconnect attempt ")] ==
                ["reconnect attempt 1", "reconnect attempt 2", "reconnect attempt 3"],
                f"attempts: {lines}")
@@ -670,6 +670,58 @@ def case_dropped_link_comes_back_by_itself(d):
     finally:
         s.close()
         for name in (".drop", ".refuse", ".resume"):
+            remove_quietly(os.path.join(d.build, "KavrinSimNet.exe" + name))
+
+
+def case_refused_password_while_the_service_is_down_keeps_trying_without_a_box(d):
+    # The server refuses the password (a changed one, say) and the login service does not answer
+    # the fresh login: the attempts go on quietly until it does, then the tunnel is back.
+    s = Session(d, exe="KavrinSimNet.exe")
+    sim = s.sims[0]
+    try:
+        connect_simulated(s)
+        logins = len(sim.requests("login"))
+        mark = len(s.event_lines())
+        sim_get(sim, "_sim/misbehave?endpoint=login&modes=http500")
+        sim_control(d, ".refuse", "1 691\n")
+        sim_control(d, ".drop")
+        wait_event_since(s, mark, lambda l: l == "dial refused 691", "the password was not refused", 15)
+        # The login of attempt 2 got no answer; attempt 3 is waited for, with no box.
+        wait_event_since(s, mark, lambda l: l == "reconnect attempt 3", "the attempts stopped", 20)
+        expect(len(sim.requests("login")) > logins, "no fresh login was tried")
+        expect(not d.wait_window(APP_CAPTION, 500), "a box was shown during the attempts")
+        sim_get(sim, "_sim/reset")
+        wait_event_since(s, mark, lambda l: l == "balloon " + TEXTS["ReconnectedClickToOpenMainWindow"],
+                         "the tunnel did not come back", 40)
+        expect(not d.wait_window(APP_CAPTION, 500), "a box was shown")
+    finally:
+        s.close()
+        for name in (".drop", ".refuse"):
+            remove_quietly(os.path.join(d.build, "KavrinSimNet.exe" + name))
+
+
+def case_kill_switch_holds_through_a_drop_until_disconnect(d):
+    remember_policy({"KillSwitch": 1})
+    sim, folder = route_set_simulator(GLOBAL_ROUTE_SET, "kv-kill-")
+    s = Session(d, exe="KavrinSimNet.exe", sims=[sim])
+    try:
+        s.connect_as_demo()
+        s.wait_event(lambda l: l == "traffic guard on if 23", "the kill switch did not go on")
+        mark = len(s.event_lines())
+        sim_control(d, ".refuse", "1\n")
+        sim_control(d, ".drop")
+        wait_event_since(s, mark, lambda l: l == "balloon " + TEXTS["ReconnectedClickToOpenMainWindow"],
+                         "the tunnel did not come back", 40)
+        lines = since(s, mark)
+        expect("dial refused 800" in lines, f"no failed attempt: {lines}")
+        expect("traffic guard off" not in lines, f"the kill switch opened during the wait: {lines}")
+        d.input("post", MAIN_CAPTION, str(WM_COMMAND), str(DISCONNECT), "0")
+        wait_event_since(s, mark, lambda l: l == "traffic guard off", "the kill switch stayed on", 15)
+    finally:
+        s.close()
+        remember_policy({"KillSwitch": 0})
+        shutil.rmtree(folder, ignore_errors=True)
+        for name in (".drop", ".refuse"):
             remove_quietly(os.path.join(d.build, "KavrinSimNet.exe" + name))
 
 
@@ -1066,7 +1118,7 @@ def case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event(
                f"started {program}")
         expect(options == f'--remote 127.0.0.1 --dev tap --proto udp --port 80 --auth-user-pass  '
                           f'--pull --ca "{home}\\ca.crt" --tls-client --service {OPENVPN_EXIT_EVENT} '
-                          f'--remap-usr1 SIGTERM --verb 5 --cipher none --tun-mtu 1400',
+                          f'--remap-usr1 SIGTERM --verb 5 --cipher none --tun-mtu 1400 --ping 10 --ping-restart 60',
                f"command line {options!r}")
 
         d.input("post", MAIN_CAPTION, str(SHOW_MAIN_WINDOW), "0", "0")
@@ -1739,6 +1791,8 @@ CASES = [
     case_simulated_network_connects_and_disconnects,
     case_dropped_link_comes_back_by_itself,
     case_with_reconnecting_off_a_drop_ends_as_designed,
+    case_refused_password_while_the_service_is_down_keeps_trying_without_a_box,
+    case_kill_switch_holds_through_a_drop_until_disconnect,
     case_tray_icon_comes_back_after_the_taskbar_restarts,
     case_routes_of_a_killed_client_are_taken_back_at_the_next_start,
     case_global_mode_closes_ipv6_and_outside_resolvers_while_connected,
@@ -1778,6 +1832,8 @@ CASE_SECONDS = {
     "case_host_routes_granted_through_the_pipe_go_at_disconnect": 22,
     "case_routes_of_a_killed_client_are_taken_back_at_the_next_start": 21,
     "case_global_mode_closes_ipv6_while_connected": 20,
+    "case_refused_password_while_the_service_is_down_keeps_trying_without_a_box": 48,
+    "case_kill_switch_holds_through_a_drop_until_disconnect": 29,
     "case_accelerated_application_gets_routes_on_request": 20,
     "case_update_installer_with_progress_bar": 18,
     "case_update_cancel_asks_first": 18,

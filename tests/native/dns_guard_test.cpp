@@ -15,6 +15,8 @@ namespace {
 
 constexpr uint32_t kLan = 7;
 constexpr uint32_t kTunnel = 23;
+// Inside the listed prefix below, which route mode 1 sends through the local network's gateway.
+const uint32_t kTunnelResolver = Ip("8.8.8.8");
 
 class DnsGuardTest : public ::testing::Test {
  protected:
@@ -25,7 +27,7 @@ class DnsGuardTest : public ::testing::Test {
   void Reset() {
     table_.SetLanHost();
     guard_ = FakeDnsGuard{};
-    guard_.dnsServers = {{kLan, 1}, {kTunnel, 2}};
+    guard_.dnsServers = {{kLan, {Ip("192.168.1.1")}}, {kTunnel, {kTunnelResolver, Ip("10.8.0.1")}}};
   }
 
   std::unique_ptr<TestVpn> Connected(uint32_t mode) {
@@ -72,6 +74,22 @@ TEST_F(DnsGuardTest, ModeOneLetsLookupsGoThroughTheTunnelAndLoopbackOnly) {
   web.remotePort = 443;
   EXPECT_TRUE(guard_.Passes(web));
 
+  // The tunnel's resolver inside a prefix the listed routes send around the tunnel: its lookups
+  // leave by the local network and still get out; the local network's resolver stays blocked.
+  // The table as the system has it then: the tunnel's default route and the LAN's own subnet.
+  RouteRow tunnelDefault{};
+  tunnelDefault.interfaceIndex = kTunnel;
+  RouteRow lanSubnet{};
+  lanSubnet.destination = Ip("192.168.1.0");
+  lanSubnet.mask = Ip("255.255.255.0");
+  lanSubnet.interfaceIndex = kLan;
+  table_.forwardTable.push_back(tunnelDefault);
+  table_.forwardTable.push_back(lanSubnet);
+  const FakeDnsGuard::Connection toResolver = FakeDnsGuard::LookupTo(kTunnelResolver, table_.forwardTable);
+  EXPECT_EQ(toResolver.interfaceIndex, kLan);
+  EXPECT_TRUE(guard_.Passes(toResolver));
+  EXPECT_FALSE(guard_.Passes(FakeDnsGuard::LookupTo(Ip("192.168.1.1"), table_.forwardTable)));
+
   vpn->DisconnectNow();
   EXPECT_TRUE(guard_.filters.empty());
   EXPECT_TRUE(Passes(kLan));
@@ -89,7 +107,7 @@ TEST_F(DnsGuardTest, OnlyModeOneWithATunnelResolverIsGuardedAndAMissingGuardIsTo
       {"mode 3", RouteModeApplications, [](FakeDnsGuard&, FakeRouteTable&) {}, false},
       // Blocking the LAN's resolver would leave no names at all.
       {"no tunnel resolver", RouteModeDefaultGateway,
-       [](FakeDnsGuard& g, FakeRouteTable&) { g.dnsServers[kTunnel] = 0; }, true},
+       [](FakeDnsGuard& g, FakeRouteTable&) { g.dnsServers[kTunnel].clear(); }, true},
       {"no adapter holds the tunnel's address", RouteModeDefaultGateway,
        [](FakeDnsGuard&, FakeRouteTable& t) { t.adapters.pop_back(); }, true},
       {"the guard refused", RouteModeDefaultGateway,
@@ -121,7 +139,7 @@ TEST_F(DnsGuardTest, EveryWayTheConnectionEndsTakesTheGuardAway) {
   vpn->TunnelUp(L"10.8.0.6");
   EXPECT_EQ(guard_.adds, 1);
   table_.adapters.push_back({31, "10.8.0.10"});
-  guard_.dnsServers[31] = 1;
+  guard_.dnsServers[31] = {Ip("10.8.0.9")};
   vpn->TunnelUp(L"10.8.0.10");
   EXPECT_TRUE(Passes(31));
   EXPECT_FALSE(guard_.Passes(FakeDnsGuard::Lookup(kTunnel)));

@@ -16,6 +16,7 @@
 #include "fakes/fake_bind_module.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_data_protection.h"
+#include "fakes/fake_dns_guard.h"
 #include "fakes/fake_host_probe.h"
 #include "fakes/fake_local_machine_registry.h"
 #include "fakes/fake_login_ports.h"
@@ -192,7 +193,16 @@ class MainWindowTest : public ::testing::Test {
                           .now = [] { return int64_t{1700000000}; },
                           .engineCallback = callback_,
                           .clock = reconnectClock_,
-                          .routeTable = &routes_};
+                          .routeTable = &routes_,
+                          .sessionReports = [this](const SessionReport& report) {
+                            sessionReports_.push_back(report.kind);
+                          },
+                          .trafficGuard = &trafficGuard_,
+                          .resolve = [](const std::wstring& host) {
+                            return host == L"vpn1.example.com" ? Ip("203.0.113.9")
+                                   : host == L"a"             ? Ip("198.51.100.1")
+                                                              : 0u;
+                          }};
     controller_ = std::make_unique<MainWindowController>(std::move(ports), std::move(settings));
   }
   void TearDown() override {
@@ -268,6 +278,8 @@ class MainWindowTest : public ::testing::Test {
   FakeUpdateCheck update_;
   FakePolicyChooser policy_;
   FakeRouteTable routes_;
+  FakeTrafficGuard trafficGuard_;
+  std::vector<SessionReport::Kind> sessionReports_;
   FakeEngineFactory engines_{routes_, clock_};
   NullCallback callback_;
   std::unique_ptr<MainWindowController> controller_;
@@ -1094,6 +1106,59 @@ TEST_F(ReconnectTest, ExitDuringTheLoginOfAnAttemptDialsNothing) {
   EXPECT_EQ(view_.timers.count(kReconnectTimer), 0u);
 }
 
+// After a long connection, or a long sleep, the login is due again and the network is often
+// still down: an unanswered login is one failed attempt, with no box. Only a refusal of the
+// account ends the attempts, and is shown then.
+TEST_F(ReconnectTest, UnansweredLoginOfAnAttemptRetriesWithoutABox) {
+  fetcher_.clock = &reconnectClock_;
+  const auto unanswered = FakeLoginFetcher::Answer{LoginFetcher::Result::kFailed, "", 120000};
+  FakeEngine& up = LogIn(RouteSetChoice::ServiceSet(0));
+  reconnectClock_.now += 45 * 60 * 1000;
+  up.statisticsFail = true;
+  controller_->OnTimer(kWatchTimer);
+  const size_t boxes = view_.boxes.size();
+  for (uint32_t number = 1; number <= 3; ++number) {
+    fetcher_.answers.push_back(unanswered);
+    const size_t made = engines_.types.size();
+    reconnectClock_.now += view_.timers[kReconnectTimer];
+    controller_->OnTimer(kReconnectTimer);
+    EXPECT_EQ(engines_.types.size(), made);
+    EXPECT_EQ(view_.status, ReconnectingText(number + 1));
+    ASSERT_EQ(view_.timers.count(kReconnectTimer), 1u);
+  }
+  EXPECT_EQ(view_.boxes.size(), boxes);
+  EXPECT_TRUE(view_.disconnectEnabled);
+  EXPECT_FALSE(view_.connectEnabled);
+  // Connect cannot start a second connection while the attempts go on.
+  const size_t fetches = fetcher_.calls.size();
+  controller_->OnCommand(kConnect);
+  controller_->OnEnter();
+  EXPECT_EQ(fetcher_.calls.size(), fetches);
+
+  // The service answers again: the tunnel comes back without any dialog.
+  fetcher_.answers.push_back(
+      {LoginFetcher::Result::kOk, ServiceAnswer("AuthResult=OK\r\n", kTwoServersOneRouteSet)});
+  fetcher_.answers.push_back({LoginFetcher::Result::kOk, "10.1.0.0 255.255.0.0\r\n"});
+  FakeEngine& back = NextAttempt();
+  Report(back, GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_TRUE(controller_->connected());
+  EXPECT_EQ(view_.boxes.size(), boxes);
+  EXPECT_EQ(policy_.calls, 1);
+
+  // Waking after an hour: the service refuses the account; that ends it, with its box.
+  engines_.last->statisticsFail = true;
+  reconnectClock_.now += 60 * 60 * 1000;
+  controller_->OnResume();
+  fetcher_.answers.push_back(
+      {LoginFetcher::Result::kOk, ServiceAnswer("AuthResult=Expired\r\n", kTwoServersOneRouteSet)});
+  reconnectClock_.now += view_.timers[kReconnectTimer];
+  controller_->OnTimer(kReconnectTimer);
+  EXPECT_EQ(view_.timers.count(kReconnectTimer), 0u);
+  EXPECT_EQ(view_.boxes.size(), boxes + 1);
+  EXPECT_EQ(view_.status, GetText("LoginError"));
+  EXPECT_FALSE(view_.disconnectEnabled);
+}
+
 TEST_F(ReconnectTest, DisconnectOrExitDuringTheBackoffEndsEverythingAtOnce) {
   UpThenDropped();
   controller_->OnCommand(kDisconnect);
@@ -1175,4 +1240,66 @@ TEST_F(ReconnectTest, MovedDefaultRouteRedialsInRouteModeOneOnly) {
   controller_->OnTimer(kRouteSettleTimer);
   EXPECT_FALSE(controller_->connected());
   EXPECT_EQ(view_.status, ReconnectingText(1));
+}
+
+// The kill switch: from the first time a mode-1 connection is up, through the drop and the
+// waits, until Disconnect, only the tunnel and what brings it back may carry traffic.
+TEST_F(ReconnectTest, KillSwitchHoldsThroughTheDropAndMovesWithTheTunnelWithoutAGap) {
+  using Kind = SessionReport::Kind;
+  EXPECT_EQ(tray_.menu[kTrayKillSwitch], std::make_pair(GetText("KillSwitch"), false));
+  controller_->OnCommand(kTrayKillSwitch);
+  EXPECT_TRUE(tray_.menu[kTrayKillSwitch].second);
+  EXPECT_TRUE(settings_.GetKillSwitch());
+  routes_.SetLanHost();
+  RouteRow lan{};
+  lan.destination = Ip("192.168.1.0");
+  lan.mask = Ip("255.255.255.0");
+  lan.interfaceIndex = 7;
+  lan.protocol = 2;
+  routes_.forwardTable.push_back(lan);
+  engines_.prepare = [](FakeEngine& engine) { engine.localAddress = L"10.8.0.6"; };
+  FakeEngine& up = LogIn(RouteSetChoice::AllTraffic());
+  const auto web = FakeTrafficGuard::To(Ip("93.184.216.34"), 7);
+  const auto server = FakeTrafficGuard::To(Ip("203.0.113.9"), 7);
+  const auto loginHost = FakeTrafficGuard::To(Ip("198.51.100.1"), 7);
+  const auto printer = FakeTrafficGuard::To(Ip("192.168.1.30"), 7);
+  EXPECT_TRUE(trafficGuard_.Passes(FakeTrafficGuard::To(Ip("93.184.216.34"), 23)));
+  EXPECT_FALSE(trafficGuard_.Passes(web));
+  FakeDnsGuard::Connection ipv6 = web;
+  ipv6.family = IpFamily::kIpv6;
+  EXPECT_FALSE(trafficGuard_.Passes(ipv6));
+  for (const auto& needed : {server, loginHost, printer}) EXPECT_TRUE(trafficGuard_.Passes(needed));
+  FakeDnsGuard::Connection dhcp = FakeTrafficGuard::To(Ip("255.255.255.255"), 7);
+  dhcp.protocol = kIpProtocolUdp;
+  dhcp.localPort = 68;
+  dhcp.remotePort = 67;
+  EXPECT_TRUE(trafficGuard_.Passes(dhcp));
+
+  // The drop and the wait: still closed; the next tunnel comes up on another interface and its
+  // permit replaces the old one in one step.
+  up.statisticsFail = true;
+  controller_->OnTimer(kWatchTimer);
+  EXPECT_FALSE(trafficGuard_.Passes(web));
+  EXPECT_TRUE(trafficGuard_.Passes(server));
+  routes_.adapters.push_back({31, "10.8.0.10"});
+  engines_.prepare = [](FakeEngine& engine) { engine.localAddress = L"10.8.0.10"; };
+  FakeEngine& again = NextAttempt();
+  Report(again, GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_TRUE(trafficGuard_.Passes(FakeTrafficGuard::To(Ip("93.184.216.34"), 31)));
+  EXPECT_FALSE(trafficGuard_.Passes(FakeTrafficGuard::To(Ip("93.184.216.34"), 23)));
+  EXPECT_EQ(std::count(trafficGuard_.history.begin(), trafficGuard_.history.end(), 0u), 0);
+
+  controller_->OnCommand(kDisconnect);
+  EXPECT_TRUE(trafficGuard_.filters.empty());
+  EXPECT_EQ(std::count(sessionReports_.begin(), sessionReports_.end(), Kind::kGuardOn), 2);
+  EXPECT_EQ(std::count(sessionReports_.begin(), sessionReports_.end(), Kind::kGuardOff), 1);
+  FinishRestore();
+
+  // Refused by the system: the connection stays up and the status line says so.
+  trafficGuard_.applyError = 0x80320009;
+  engines_.prepare = [](FakeEngine& engine) { engine.localAddress = L"10.8.0.6"; };
+  LogIn(RouteSetChoice::AllTraffic());
+  EXPECT_TRUE(controller_->connected());
+  EXPECT_NE(view_.status.find(GetText("KillSwitchNotOn").substr(0, 4)), std::wstring::npos);
+  EXPECT_EQ(sessionReports_.back(), Kind::kGuardRefused);
 }

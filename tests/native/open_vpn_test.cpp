@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -70,7 +71,7 @@ const std::wstring kTemplate =
     kFolder +
     L"\\ca.crt\" --tls-client --service "
     L"KAVRIN_OPENVPN_EXIT_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88} --remap-usr1 SIGTERM --verb 5"
-    L" --cipher none --tun-mtu 1400";
+    L" --cipher none --tun-mtu 1400 --ping 10 --ping-restart 60";
 
 TEST_F(OpenVpnTest, CommandLineCarriesTheProxyOptionAndConnectStartsTheChild) {
   vpn_->SetProxy(1, L"192.168.1.1", 8080, nullptr, nullptr);
@@ -79,7 +80,7 @@ TEST_F(OpenVpnTest, CommandLineCarriesTheProxyOptionAndConnectStartsTheChild) {
   vpn_->routeMode = RouteModeDefaultGateway;
   vpn_->SetProxy(2, L"socks.example.com", 1080, nullptr, nullptr);
   EXPECT_EQ(vpn_->BuildCommandLine(),
-            kTemplate + L" --redirect-gateway --socks-proxy socks.example.com 1080");
+            kTemplate + L" --redirect-gateway def1 --socks-proxy socks.example.com 1080");
 
   // Connect starts the child with it, even on a host without a default route.
   vpn_->routeMode = RouteModeApplications;
@@ -226,6 +227,9 @@ TEST_F(OpenVpnTest, ConsoleLinesGiveTheirErrors) {
       {"Notified TAP-Win32 driver to set a DHCP IP/netmask of 10.8.0.6 on interface {X}\n"
        "Initialization Sequence Completed\n",
        {7, 5, 0}},
+      // The server refused the credentials: the refusal a fresh login may cure, as RAS 691.
+      {"AUTH: Received control message: AUTH_FAILED\n",
+       {GENERAL_VPN_STATE_AUTHENTICATE, OPEN_VPN_ERROR_AUTH_FAILED, 0}},
   };
   for (const auto& [line, report] : lines) {
     SCOPED_TRACE(line);
@@ -297,6 +301,53 @@ TEST_F(OpenVpnTest, RoutesTheChildLeftBehindAreRemoved) {
   ASSERT_TRUE(vpn_->WaitFinished(60000));
   ASSERT_EQ(table_.forwardTable.size(), hostRows + 1);
   EXPECT_EQ(table_.forwardTable.back(), others);
+}
+
+// The owner destroys the engine right after Disconnect (Exit). The child is ended only after
+// the cleanup gave it its time: ended at once, as TerminateProcess does, it would never run its
+// own restore of the host's routes.
+TEST_F(OpenVpnTest, DestroyedRightAfterDisconnectTheChildStillLeavesInOrder) {
+  auto piped = std::make_unique<PipedConsoleChild>();
+  PipedConsoleChild* child = piped.get();
+  auto signal = std::make_unique<FakeExitSignal>();
+  signal->child = child;
+  child->script = std::string(kAddressLine) + "Initialization Sequence Completed\n";
+  std::atomic<bool> leftInOrder = false;
+  child->goodbye = [&] { leftInOrder = true; };
+  auto vpn = std::make_unique<COpenVpn>(std::move(piped), std::move(signal), table_, clock_);
+  vpn->serverAddress = L"vpn3.example.com";
+  vpn->Connect();
+  vpn->Flush();
+  vpn->Disconnect();
+  vpn.reset();
+  EXPECT_TRUE(leftInOrder);
+}
+
+// A child that ends on its own (a dead server's --ping-restart, a crash) is a drop: reported,
+// and from then on the statistics fail too, for a watch that missed the report.
+TEST_F(OpenVpnTest, ChildEndingOnItsOwnIsReportedAndFailsTheStatistics) {
+  auto piped = std::make_unique<PipedConsoleChild>();
+  PipedConsoleChild* child = piped.get();
+  child->script = std::string(kAddressLine) + "Initialization Sequence Completed\n";
+  COpenVpn vpn(std::move(piped), std::make_unique<FakeExitSignal>(), table_, clock_);
+  ReportRecorder recorder;
+  vpn.callback = &recorder;
+  vpn.serverAddress = L"vpn3.example.com";
+  vpn.Connect();
+  while (vpn.Status().state != GENERAL_VPN_STATE_ALL_DONE) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  uint32_t sent = 0;
+  uint32_t received = 0;
+  int32_t detail = 0;
+  EXPECT_EQ(vpn.GetStatistics(sent, received, detail), 0);
+  child->AskToExit();
+  ASSERT_TRUE(child->WaitForReader(60000));
+  vpn.Flush();
+  EXPECT_EQ(recorder.reports().back(), (Report{GENERAL_VPN_STATE_DISCONNECTED, 0, 0}));
+  EXPECT_EQ(vpn.GetStatistics(sent, received, detail), OPEN_VPN_ERROR_CHILD_ENDED);
+  vpn.Disconnect();
+  ASSERT_TRUE(vpn.WaitFinished(60000));
 }
 
 // The console is drained while the worker applies a long route list: a verbose child never

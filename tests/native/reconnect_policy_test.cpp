@@ -112,6 +112,22 @@ TEST_F(ReconnectPolicyTest, RefusedCredentialsLogInAgainOnceThenStop) {
   EXPECT_TRUE(policy_.LoginDue());
   policy_.OnLoggedIn();
   EXPECT_EQ(policy_.OnAttemptFailed(GENERAL_VPN_ERROR_INTERNAL, 691), AttemptVerdict::kStop);
+
+  // OpenVPN's AUTH_FAILED is the same refusal; a login the service leaves unanswered is one
+  // failed attempt with its backoff, and the login stays due; an account refused ends it all.
+  policy_.OnConnected();
+  policy_.OnDrop(DropCause::kChildEnded);
+  WaitAndBegin();
+  EXPECT_EQ(policy_.OnAttemptFailed(OPEN_VPN_ERROR_AUTH_FAILED, 0, true), AttemptVerdict::kRelogin);
+  for (uint32_t number = 2; number <= 4; ++number) {
+    ASSERT_EQ(WaitAndBegin(), number);
+    EXPECT_TRUE(policy_.LoginDue());
+    EXPECT_EQ(policy_.OnLoginFailed(false), AttemptVerdict::kRetry);
+    EXPECT_GE(*policy_.DelayLeft(), ReconnectPolicy::BaseDelay(number + 1) * 9 / 10);
+  }
+  WaitAndBegin();
+  EXPECT_EQ(policy_.OnLoginFailed(true), AttemptVerdict::kStop);
+  EXPECT_EQ(policy_.phase(), Phase::kIdle);
 }
 
 TEST_F(ReconnectPolicyTest, LoginAnswerOlderThanItsLifetimeIsFetchedAgain) {

@@ -13,6 +13,7 @@
 #include "fakes/fake_ras_dialer.h"
 #include "fakes/fake_route_table.h"
 #include "fakes/test_vpn.h"
+#include "vpn/ras_link_watch.h"
 
 namespace {
 
@@ -368,3 +369,56 @@ TEST_F(WindowsVpnTest, ErrorTextsCoverOwnCodesAndFallBackToTheEngine) {
 }
 
 }  // namespace
+
+// The link watch against a system that loses its notice or lists a link that is gone.
+namespace {
+
+class RecordingProgress : public RasDialEvents {
+ public:
+  uint32_t OnRasProgress(RasConnectionHandle, uint32_t state, uint32_t error) override {
+    told.emplace_back(state, error);
+    return 1;
+  }
+  std::vector<std::pair<uint32_t, uint32_t>> told;
+};
+
+}  // namespace
+
+TEST(RasLinkWatchTest, GoneLinksAreFoundWhateverTheNoticeDoes) {
+  FakeRasDialer dialer;
+  constexpr RasConnectionHandle kLink = 0x5150;
+  dialer.links[kLink] = RasLinkStatus{};
+  // The notice is lost: only timeouts come, and the status query finds the link still listed,
+  // but disconnected with the error that ended it.
+  RecordingProgress events;
+  int waits = 0;
+  std::vector<uint32_t> periods;
+  RunRasLinkWatch(dialer, kLink, true, [&](uint32_t ms) {
+    periods.push_back(ms);
+    if (++waits == 3) dialer.links[kLink] = RasLinkStatus{kRasStateDisconnected, 619};
+    return LinkWake::kTimeout;
+  }, events);
+  EXPECT_EQ(events.told, (std::vector<std::pair<uint32_t, uint32_t>>{{kRasStateDisconnected, 619}}));
+  EXPECT_EQ(periods, std::vector<uint32_t>(3, kRasStatusPollMs));
+
+  // The system refused the notice: the queries watch alone, more often, until the handle is
+  // gone.
+  RecordingProgress alone;
+  dialer.links[kLink] = RasLinkStatus{};
+  periods.clear();
+  RunRasLinkWatch(dialer, kLink, false, [&](uint32_t ms) {
+    periods.push_back(ms);
+    dialer.links.clear();
+    return LinkWake::kTimeout;
+  }, alone);
+  EXPECT_EQ(alone.told.size(), 1u);
+  EXPECT_EQ(periods, std::vector<uint32_t>{kRasStatusPollWithoutNoticeMs});
+
+  // A notice is believed at once; quitting tells nothing.
+  RecordingProgress noticed;
+  RunRasLinkWatch(dialer, kLink, true, [](uint32_t) { return LinkWake::kNotice; }, noticed);
+  EXPECT_EQ(noticed.told.size(), 1u);
+  RecordingProgress quit;
+  RunRasLinkWatch(dialer, kLink, true, [](uint32_t) { return LinkWake::kQuit; }, quit);
+  EXPECT_TRUE(quit.told.empty());
+}

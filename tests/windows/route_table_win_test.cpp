@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/route_change_watch_win.h"
 #include "vpn/route_modification.h"
 
 namespace {
@@ -40,3 +41,30 @@ TEST(RouteTableWinTest, FindsADefaultRouteWhenTheHostHasOne) {
 }
 
 }  // namespace
+
+// A burst of route changes (a long route list applied) is one message in the window's queue,
+// which holds at most 10,000: the engine's reports must still find room there.
+TEST(RouteChangeWatchWinTest, ABurstOfChangesIsOneMessageUntilTheWindowTakesIt) {
+  const HWND window =
+      CreateWindowExW(0, L"STATIC", L"routes", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  constexpr UINT kMessage = WM_USER + 4;
+  RouteChangeWatch watch;
+  watch.Start(window, kMessage);
+  const auto drain = [&] {
+    int count = 0;
+    MSG message;
+    while (PeekMessageW(&message, window, kMessage, kMessage, PM_REMOVE)) {
+      ++count;
+      RouteChangeWatch::Taken(message.lParam);
+    }
+    return count;
+  };
+  drain();  // whatever the system itself changed meanwhile
+  for (int i = 0; i < 20000; ++i) watch.NoteChange();
+  EXPECT_EQ(drain(), 1);
+  watch.NoteChange();
+  EXPECT_EQ(drain(), 1);
+  watch.Stop();
+  DestroyWindow(window);
+}

@@ -2,7 +2,7 @@
 // end-to-end tests only. Never shipped. Events go to the executable's path + ".events.log", the
 // routes it added to the path + ".routes" (IPv6 ones to ".routes6"). A number in the path +
 // ".slow" makes every route creation and deletion take that many milliseconds; a file at the
-// path + ".noguard" makes the DNS guard fail; ".drop", ".refuse" and ".resume" steer the dial-up
+// path + ".noguard" makes the DNS guard and the kill switch fail; ".drop", ".refuse" and ".resume" steer the dial-up
 // network (see SimRasDialer). With KAVRIN_SIM_SHOW_TRAY set the real notification icon replaces
 // the logged one.
 #include <windows.h>
@@ -31,6 +31,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
       GetFileAttributesW((CApplication::ModulePath() + L".noguard").c_str()) !=
       INVALID_FILE_ATTRIBUTES;
   SimDnsGuard dnsGuard(log, refuseGuard);
+  SimTrafficGuard trafficGuard(log, refuseGuard);
   LoggingTraySystem tray(log);
   LoggingBindModule bind(log);
   SystemOverrides options;
@@ -38,6 +39,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   options.routes = &routes;
   options.ipv6Routes = &ipv6Routes;
   options.dnsGuard = &dnsGuard;
+  options.trafficGuard = &trafficGuard;
   // A developer watching a simulated run (scripts/run --simulated) wants the real icon.
   if (GetEnvironmentVariableW(L"KAVRIN_SIM_SHOW_TRAY", nullptr, 0) == 0) options.traySystem = &tray;
   options.bind = &bind;

@@ -6,6 +6,7 @@
 
 #include "base/text.h"
 #include "config/text_table.h"
+#include "vpn/route_modification.h"
 
 namespace {
 
@@ -105,24 +106,25 @@ void SimRasDialer::WatchControlFiles() {
   }
 }
 
-bool SimRasDialer::TakeRefusal() {
+uint32_t SimRasDialer::TakeRefusal() {
   const std::wstring path = controlPath_ + L".refuse";
   std::FILE* file = _wfopen(path.c_str(), L"rb");
-  if (!file) return false;
+  if (!file) return 0;
   unsigned left = 0;
-  const bool read = std::fscanf(file, "%u", &left) == 1;
+  unsigned code = kRefusedError;
+  const int fields = std::fscanf(file, "%u %u", &left, &code);
   std::fclose(file);
-  if (!read || left == 0) {
+  if (fields < 1 || left == 0 || code == 0) {
     DeleteFileW(path.c_str());
-    return false;
+    return 0;
   }
   if (left == 1) {
     DeleteFileW(path.c_str());
   } else if (std::FILE* out = _wfopen(path.c_str(), L"wb")) {
-    std::fprintf(out, "%u\n", left - 1);
+    std::fprintf(out, "%u %u\n", left - 1, code);
     std::fclose(out);
   }
-  return true;
+  return code;
 }
 
 void SimRasDialer::JoinProgress() {
@@ -155,18 +157,21 @@ uint32_t SimRasDialer::Dial(const RasDialParameters& parameters,
   hungUp_ = true;
   JoinProgress();
   hungUp_ = false;
-  const bool refused = TakeRefusal();
+  const uint32_t refused = TakeRefusal();
   {
     std::lock_guard lock(mutex_);
-    connected_ = !refused;
+    connected_ = refused == 0;
     sent_ = received_ = statisticsCalls_ = 0;
   }
   connection = kHandle;
-  if (refused) {
-    log_.Write("dial refused");
-    progress_ = std::thread([this, events = std::move(events)] {
+  if (refused != 0) {
+    log_.Write("dial refused " + std::to_string(refused));
+    // A password is refused at authentication, anything else while the device connects.
+    const uint32_t state =
+        refused == kRefusedPassword ? kRasStateAuthenticate : kRasStateConnectDevice;
+    progress_ = std::thread([this, state, refused, events = std::move(events)] {
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      if (!hungUp_) events->OnRasProgress(kHandle, kRasStateConnectDevice, kRefusedError);
+      if (!hungUp_) events->OnRasProgress(kHandle, state, refused);
     });
     return 0;
   }
@@ -192,7 +197,7 @@ uint32_t SimRasDialer::HangUp(RasConnectionHandle) {
   return 0;
 }
 
-uint32_t SimRasDialer::GetConnectStatus(RasConnectionHandle) {
+uint32_t SimRasDialer::GetConnectStatus(RasConnectionHandle, RasLinkStatus*) {
   std::lock_guard lock(mutex_);
   return connected_ ? 0 : kRasErrorInvalidHandle;
 }
@@ -322,15 +327,16 @@ bool SimRouteTable::ReadInterfaceMetrics(std::vector<InterfaceMetric>& metrics) 
 
 // ---- DNS guard ---------------------------------------------------------------------------------
 
-uint32_t SimDnsGuard::CountDnsServers(uint32_t interfaceIndex, uint32_t& count) {
-  count = interfaceIndex == kLanInterface || interfaceIndex == kTunnelInterface ? 1 : 0;
-  return count != 0 ? 0 : 1168;
+uint32_t SimDnsGuard::ReadDnsServers(uint32_t interfaceIndex, std::vector<uint32_t>& servers) {
+  servers.clear();
+  if (interfaceIndex == kLanInterface) servers.push_back(TryParseIpv4("192.168.1.1").value_or(0));
+  if (interfaceIndex == kTunnelInterface) servers.push_back(TryParseIpv4("10.8.0.1").value_or(0));
+  return servers.empty() ? 1168 : 0;
 }
 
-uint32_t SimDnsGuard::Add(const std::vector<DnsFilter>& filters) {
+uint32_t SimFilterLog::Put(const std::vector<DnsFilter>& filters, bool swap) {
   std::lock_guard lock(mutex_);
-  if (on_) log_.Write("dns guard off");
-  on_ = false;
+  if (!swap) Off(lock);
   // What opening a session answers while the filtering engine's service is stopped.
   if (refuse_) return 1753;
   uint32_t through = 0;
@@ -339,14 +345,18 @@ uint32_t SimDnsGuard::Add(const std::vector<DnsFilter>& filters) {
       through = filter.interfaceIndex;
     }
   }
-  log_.Write("dns guard on if " + std::to_string(through));
+  log_.Write(name_ + " on if " + std::to_string(through));
   on_ = true;
   return 0;
 }
 
-void SimDnsGuard::Remove() {
+void SimFilterLog::Off() {
   std::lock_guard lock(mutex_);
-  if (on_) log_.Write("dns guard off");
+  Off(lock);
+}
+
+void SimFilterLog::Off(const std::lock_guard<std::mutex>&) {
+  if (on_) log_.Write(name_ + " off");
   on_ = false;
 }
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <map>
@@ -21,6 +22,7 @@
 #include "vpn/ipv6_route_table.h"
 #include "vpn/ras_dialer.h"
 #include "vpn/route_table.h"
+#include "vpn/traffic_guard.h"
 
 class EventLog {
  public:
@@ -38,7 +40,8 @@ class EventLog {
 // the executable steer it, each looked for every 100 ms on a thread of its own:
 // `<exe>.drop` drops the link ("link dropped") and `<exe>.resume` drops it as a sleep would and
 // tells the program's windows the system slept and woke (both files are deleted once seen);
-// `<exe>.refuse` holding N makes the next N dials fail ("dial refused").
+// `<exe>.refuse` holding "N [code]" makes the next N dials fail with the dial-up error `code`
+// (800, no answer, when not given; 691 is a refused password): "dial refused <code>".
 class SimRasDialer : public RasDialer {
  public:
   SimRasDialer(EventLog& log, std::wstring controlPath);
@@ -51,7 +54,8 @@ class SimRasDialer : public RasDialer {
   uint32_t Dial(const RasDialParameters& parameters, std::shared_ptr<RasDialEvents> events,
                 RasConnectionHandle& connection) override;
   uint32_t HangUp(RasConnectionHandle connection) override;
-  uint32_t GetConnectStatus(RasConnectionHandle connection) override;
+  uint32_t GetConnectStatus(RasConnectionHandle connection,
+                            RasLinkStatus* status = nullptr) override;
   uint32_t GetStatistics(RasConnectionHandle connection, uint32_t& bytesSent,
                          uint32_t& bytesReceived) override;
   uint32_t GetIpProjection(RasConnectionHandle connection, uint32_t& bufferBytes,
@@ -66,10 +70,11 @@ class SimRasDialer : public RasDialer {
   static constexpr RasConnectionHandle kHandle = 0x5150;
   // ERROR_AUTOMATIC_VPN_FAILED: no answer from the server, which a later dial may get.
   static constexpr uint32_t kRefusedError = 800;
+  static constexpr uint32_t kRefusedPassword = 691;
   void JoinProgress();
   void WatchControlFiles();
-  // Takes one from the count in `<exe>.refuse`; true when this dial is to fail.
-  bool TakeRefusal();
+  // Takes one from the count in `<exe>.refuse`; the error this dial fails with, 0 for none.
+  uint32_t TakeRefusal();
   void DropLink(const char* why);
 
   EventLog& log_;
@@ -144,23 +149,55 @@ class SimIpv6RouteTable : public Ipv6RouteTable {
   std::vector<Ipv6RouteRow> added_;
 };
 
-// The packet filter as the DNS guard uses it: both adapters have a resolver, and the filters
-// are logged, not put in place ("dns guard on if <interface>" with the interface lookups are let
-// through, "dns guard off"). With `refuse` every Add fails, as a filtering engine that is not
-// running does.
-class SimDnsGuard : public DnsGuard {
+// The packet filter's filters, logged rather than put in place: "<name> on if <interface>" with
+// the tunnel interface they let through (0 for none) and "<name> off". With `refuse` every change
+// fails, as a filtering engine that is not running does.
+class SimFilterLog {
  public:
-  SimDnsGuard(EventLog& log, bool refuse) : log_(log), refuse_(refuse) {}
-
-  uint32_t CountDnsServers(uint32_t interfaceIndex, uint32_t& count) override;
-  uint32_t Add(const std::vector<DnsFilter>& filters) override;
-  void Remove() override;
+  SimFilterLog(EventLog& log, std::string name, bool refuse)
+      : log_(log), name_(std::move(name)), refuse_(refuse) {}
+  // `swap`: one transaction replaces the set in place (and a refused one leaves it); otherwise
+  // the set in place is taken off first.
+  uint32_t Put(const std::vector<DnsFilter>& filters, bool swap);
+  void Off();
 
  private:
+  void Off(const std::lock_guard<std::mutex>& held);
+
   EventLog& log_;
+  const std::string name_;
   const bool refuse_;
   std::mutex mutex_;
   bool on_ = false;
+};
+
+// The DNS guard's filters; both adapters have a resolver.
+class SimDnsGuard : public DnsGuard {
+ public:
+  SimDnsGuard(EventLog& log, bool refuse) : filters_(log, "dns guard", refuse) {}
+
+  uint32_t ReadDnsServers(uint32_t interfaceIndex, std::vector<uint32_t>& servers) override;
+  uint32_t Add(const std::vector<DnsFilter>& filters) override {
+    return filters_.Put(filters, false);
+  }
+  void Remove() override { filters_.Off(); }
+
+ private:
+  SimFilterLog filters_;
+};
+
+// The kill switch's filters ("traffic guard on if <n>", "traffic guard off").
+class SimTrafficGuard : public TrafficGuard {
+ public:
+  SimTrafficGuard(EventLog& log, bool refuse) : filters_(log, "traffic guard", refuse) {}
+
+  uint32_t Apply(const std::vector<DnsFilter>& filters) override {
+    return filters_.Put(filters, true);
+  }
+  void Remove() override { filters_.Off(); }
+
+ private:
+  SimFilterLog filters_;
 };
 
 // The real binding module, with every start and stop written to the log first.

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "fakes/fake_clock.h"
 #include "service/login_exchange.h"
 #include "service/policy_chooser.h"
 #include "vpn/general_vpn.h"
@@ -22,6 +23,9 @@ class FakeLoginFetcher : public LoginFetcher {
   struct Answer {
     Result result = Result::kOk;
     std::string body;
+    // How long the dialog stays open before it has this answer: a service that does not
+    // answer keeps it open for its whole timeout.
+    uint32_t takesMs = 0;
   };
   struct Call {
     std::vector<std::wstring> urls;
@@ -35,12 +39,15 @@ class FakeLoginFetcher : public LoginFetcher {
     if (answers.empty()) return Result::kFailed;
     Answer answer = std::move(answers.front());
     answers.pop_front();
+    if (clock != nullptr) clock->now += answer.takesMs;
     body = std::move(answer.body);
     return answer.result;
   }
 
   std::deque<Answer> answers;
   std::vector<Call> calls;
+  // The clock the answers' time passes on, when a test gives one.
+  FakeClock* clock = nullptr;
   // What the user does while the dialog is open (Exit from the tray, say).
   std::function<void()> whileOpen;
 };

@@ -41,13 +41,18 @@ uint32_t FakeRasDialer::Dial(const RasDialParameters& parameters,
 uint32_t FakeRasDialer::HangUp(RasConnectionHandle connection) {
   std::lock_guard lock(mutex);
   hangUps.push_back(connection);
+  links.erase(connection);
   lingering[connection] = hangUpPolls;
   return 0;
 }
 
-uint32_t FakeRasDialer::GetConnectStatus(RasConnectionHandle connection) {
+uint32_t FakeRasDialer::GetConnectStatus(RasConnectionHandle connection, RasLinkStatus* status) {
   std::lock_guard lock(mutex);
   ++statusQueries;
+  if (const auto link = links.find(connection); link != links.end()) {
+    if (status != nullptr) *status = link->second;
+    return 0;
+  }
   const auto found = lingering.find(connection);
   if (found == lingering.end()) return kRasErrorInvalidHandle;
   if (found->second-- > 0) return 0;

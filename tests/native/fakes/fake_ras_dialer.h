@@ -24,7 +24,8 @@ class FakeRasDialer : public RasDialer {
   uint32_t Dial(const RasDialParameters& parameters, std::shared_ptr<RasDialEvents> events,
                 RasConnectionHandle& connection) override;
   uint32_t HangUp(RasConnectionHandle connection) override;
-  uint32_t GetConnectStatus(RasConnectionHandle connection) override;
+  uint32_t GetConnectStatus(RasConnectionHandle connection,
+                            RasLinkStatus* status = nullptr) override;
   uint32_t GetStatistics(RasConnectionHandle connection, uint32_t& sent,
                          uint32_t& received) override;
   uint32_t GetIpProjection(RasConnectionHandle connection, uint32_t& bufferBytes,
@@ -64,6 +65,9 @@ class FakeRasDialer : public RasDialer {
   std::shared_ptr<RasDialEvents> events;
 
   std::vector<RasConnectionHandle> hangUps;
+  // Links up (or listed still, though gone: RASCS_Disconnected with the error that ended them),
+  // as the status query answers them.
+  std::map<RasConnectionHandle, RasLinkStatus> links;
   // Hung-up connections the system still knows, with the queries left until it forgets them.
   std::map<RasConnectionHandle, int> lingering;
   int statusQueries = 0;
