@@ -1007,7 +1007,8 @@ def case_dhcp_on_the_tunnel_address_is_switched_off(d):
 # ---- OpenVPN ----------------------------------------------------------------------------------
 
 OPENVPN_BUTTON = constant("src/policy/dlg_vpn_policy_win.h", "kOpenVpnId")
-OPENVPN_EXIT_EVENT = "KAVRIN_OPENVPN_EXIT_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}"
+# Each child's exit event: the prefix and 32 random hex digits, new for every run.
+OPENVPN_EXIT_EVENT = re.compile(r"KAVRIN_OPENVPN_EXIT_[0-9A-F]{32}")
 
 
 def case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event(d):
@@ -1064,9 +1065,12 @@ def case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event(
         home = program.strip('"')[:-len("openvpn.exe")]
         expect(home.lower().endswith(os.path.basename(folder).lower() + "\\openvpn\\"),
                f"started {program}")
-        expect(options == f'--remote 127.0.0.1 --dev tap --proto udp --port 80 --auth-user-pass  '
-                          f'--pull --ca "{home}\\ca.crt" --tls-client --service {OPENVPN_EXIT_EVENT} '
-                          f'--remap-usr1 SIGTERM --verb 5 --cipher none --tun-mtu 1400',
+        before, _, after = options.partition(" --service ")
+        event, _, after = after.partition(" ")
+        expect(before == f'--remote 127.0.0.1 --dev tap --proto udp --port 80 --auth-user-pass  '
+                         f'--pull --ca "{home}\\ca.crt" --tls-client' and
+               OPENVPN_EXIT_EVENT.fullmatch(event) and
+               after == '--remap-usr1 SIGTERM --verb 5 --cipher none --tun-mtu 1400',
                f"command line {options!r}")
 
         d.input("post", MAIN_CAPTION, str(SHOW_MAIN_WINDOW), "0", "0")
