@@ -245,15 +245,19 @@ def case_tray_icon_brings_the_window_back(d):
     proc = d.start("Kavrin.exe")
     try:
         expect(d.wait_window(MAIN_CAPTION), "main window did not open")
-        # A double click runs the tray menu's default item, a click the window's
-        # own handling; both show the window.
-        for what, mouse in (("double click", WM_LBUTTONDBLCLK), ("click", WM_LBUTTONUP)):
-            d.drive("hide", "#32770", MAIN_CAPTION, "5000")
-            rc, out = d.input("shown", MAIN_CAPTION)
-            expect(rc == 0 and out == "0", "the window did not hide")
-            d.input("post", MAIN_CAPTION, str(TRAY_CALLBACK), "1", str(mouse))
-            rc, _ = d.drive("visible", "#32770", MAIN_CAPTION, "5000")
-            expect(rc == 0, f"a {what} on the tray icon did not show the window")
+        # A click is the window's own handling and shows it. A double click runs the tray
+        # menu's default item only with the cursor on the icon where the shell says it is;
+        # Wine's shell cannot say, so a posted one (as any program could post it) shows nothing.
+        d.drive("hide", "#32770", MAIN_CAPTION, "5000")
+        rc, out = d.input("shown", MAIN_CAPTION)
+        expect(rc == 0 and out == "0", "the window did not hide")
+        d.input("post", MAIN_CAPTION, str(TRAY_CALLBACK), "1", str(WM_LBUTTONDBLCLK))
+        time.sleep(1)
+        rc, out = d.input("shown", MAIN_CAPTION)
+        expect(rc == 0 and out == "0", "a posted double click away from the icon showed the window")
+        d.input("post", MAIN_CAPTION, str(TRAY_CALLBACK), "1", str(WM_LBUTTONUP))
+        rc, _ = d.drive("visible", "#32770", MAIN_CAPTION, "5000")
+        expect(rc == 0, "a click on the tray icon did not show the window")
     finally:
         close_main_window(d, proc)
 
