@@ -266,9 +266,10 @@ Section "${PRODUCT}" SectionProgram
   SectionIn RO
   Call WaitForProgramExit
 
-  ; Before anything is copied: the folder becomes the administrators' own (users read and
-  ; execute), or nothing is installed. Outside the program files folder a folder inherits
-  ; "Authenticated Users: Modify", and every program loads the binding module from here.
+  ; Before anything is copied: the folder is made here under parents only administrators may
+  ; change, or is the administrators' own already, or nothing is installed. Outside the program
+  ; files folder a folder inherits "Authenticated Users: Modify", and every program loads the
+  ; binding module from here.
   KavrinSetup::ProtectFolder "$INSTDIR"
   Pop $0
   ${If} $0 != "ok"

@@ -1,8 +1,9 @@
 // KavrinSetup.dll: the installer's own plug-in (NSIS calls its functions with the installer's
 // string stack), for what the script language cannot do safely by itself.
 //
-//   KavrinSetup::ProtectFolder <folder>       pushes "ok", "not-a-folder", "link-inside" or
-//                                             "not-secured" (config/install_folder.h)
+//   KavrinSetup::ProtectFolder <folder>       pushes "ok", "not-a-folder", "link-inside",
+//                                             "not-secured", "not-ours" or "unsafe-parent"
+//                                             (config/install_folder.h)
 //   KavrinSetup::IsProgramRunning <program>   pushes "running", "idle", or "squatted" (idle,
 //                                             but a user's object holds the program's name)
 //   KavrinSetup::RegisterModule <module>      the binding module's own registration: pushes
@@ -61,6 +62,10 @@ const wchar_t* ResultText(InstallFolderResult result) {
       return L"not-a-folder";
     case InstallFolderResult::kLinkInside:
       return L"link-inside";
+    case InstallFolderResult::kNotOurs:
+      return L"not-ours";
+    case InstallFolderResult::kUnsafeParent:
+      return L"unsafe-parent";
     case InstallFolderResult::kNotSecured:
       break;
   }

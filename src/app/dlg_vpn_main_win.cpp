@@ -7,6 +7,7 @@
 #include "framework/dpi_win.h"
 #include "framework/module_version_win.h"
 #include "app/route_change_watch_win.h"
+#include "app/user_shell_win.h"
 #include "app/window_placement.h"
 #include "app/vpn_app_win.h"
 #include "config/text_table.h"
@@ -298,7 +299,9 @@ void CDlgVpnMain::ShowMessage(const std::wstring& text, MessageIcon icon) {
 void CDlgVpnMain::SetExpiryText(const std::wstring& text) { SetLabel(expiry_, text); }
 
 void CDlgVpnMain::OpenWebPage(const std::wstring& url) {
-  ShellExecuteW(hwnd(), L"open", url.c_str(), L"", L"", SW_SHOW);
+  // Through the user's own shell, never our own ShellExecute: a browser started from here
+  // would run with administrator rights. Without a desktop shell the page stays closed.
+  if (!OpenWebPageAsUser(url)) OutputDebugStringW(L"Kavrin: a web page was not opened\n");
 }
 
 void CDlgVpnMain::EnableConnect(bool enable) { connect_.Enable(enable); }

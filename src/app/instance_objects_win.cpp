@@ -72,19 +72,53 @@ InstanceObjects::Claim SystemInstanceObjects::ClaimName(const std::wstring& full
   return OwnedByAdministratorsOrSystem(mutex.get()) ? Claim::kExisted : Claim::kForeign;
 }
 
-bool SystemInstanceObjects::OwnWindowShown() {
-  ownWindow_ = FindOwnMainWindow(programFile_);
-  return ownWindow_ != nullptr;
+InstanceObjects::Window SystemInstanceObjects::OwnWindowShown() {
+  bool unelevated = false;
+  ownWindow_ = FindOwnMainWindow(programFile_, &unelevated);
+  if (ownWindow_ != nullptr) return Window::kElevated;
+  return unelevated ? Window::kUnelevated : Window::kNone;
 }
 
-HWND FindOwnMainWindow(const std::wstring& programFile) {
+bool ProcessHasAdministratorRights(DWORD processId) {
+  UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  HANDLE token = nullptr;
+  if (!process || !OpenProcessToken(process.get(), TOKEN_QUERY | TOKEN_DUPLICATE, &token)) {
+    return false;
+  }
+  UniqueHandle holdToken(token);
+  TOKEN_ELEVATION elevation = {};
+  DWORD length = 0;
+  if (GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &length) &&
+      elevation.TokenIsElevated != 0) {
+    return true;
+  }
+  // XP has no elevation; a filtered token (UAC) keeps the administrators deny-only, which the
+  // membership check does not count.
+  HANDLE impersonation = nullptr;
+  if (!DuplicateToken(token, SecurityIdentification, &impersonation)) return false;
+  UniqueHandle holdImpersonation(impersonation);
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID administrators = nullptr;
+  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
+                                0, 0, 0, 0, 0, &administrators)) {
+    return false;
+  }
+  BOOL member = FALSE;
+  const BOOL checked = CheckTokenMembership(impersonation, administrators, &member);
+  FreeSid(administrators);
+  return checked && member;
+}
+
+HWND FindOwnMainWindow(const std::wstring& programFile, bool* unelevatedSeen) {
   for (HWND window = FindWindowExW(nullptr, nullptr, L"#32770", kMainWindowCaption);
        window != nullptr; window = FindWindowExW(nullptr, window, L"#32770", kMainWindowCaption)) {
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     if (processId == 0 || processId == GetCurrentProcessId()) continue;
     const std::wstring image = ProcessImage(processId);
-    if (!image.empty() && SameFile(image, programFile)) return window;
+    if (image.empty() || !SameFile(image, programFile)) continue;
+    if (ProcessHasAdministratorRights(processId)) return window;
+    if (unelevatedSeen != nullptr) *unelevatedSeen = true;
   }
   return nullptr;
 }

@@ -1,5 +1,6 @@
 // The instance objects on Windows: a mutex in the program's private namespace, or under the
-// global name with its owner checked, and the main window found by its process's program file.
+// global name with its owner checked, and the main window found by its process's program file
+// and rights.
 #pragma once
 
 #include <windows.h>
@@ -23,9 +24,9 @@ class SystemInstanceObjects : public InstanceObjects {
   bool EnterOwnNamespace() override;
   Claim ClaimInNamespace(const std::wstring& name) override;
   Claim ClaimGlobal(const std::wstring& name) override;
-  bool OwnWindowShown() override;
+  Window OwnWindowShown() override;
 
-  // The window OwnWindowShown found.
+  // The elevated window OwnWindowShown found.
   HWND ownWindow() const { return ownWindow_; }
 
  private:
@@ -39,8 +40,15 @@ class SystemInstanceObjects : public InstanceObjects {
 };
 
 // A main window of ours ("#32770" captioned "OrumaVPN") of another process whose program file
-// is `programFile` itself (the same file, however its path is written); null when none is.
-HWND FindOwnMainWindow(const std::wstring& programFile);
+// is `programFile` itself (the same file, however its path is written) and whose token is
+// elevated or in the administrators; null when none is. `unelevatedSeen` tells that such a
+// window of a process without those rights (or whose rights cannot be read) was passed over.
+HWND FindOwnMainWindow(const std::wstring& programFile, bool* unelevatedSeen = nullptr);
+
+// Whether the process runs with administrator rights: its token is elevated, or (where the
+// system knows no elevation) the administrators are among its enabled groups. False when its
+// token cannot be read.
+bool ProcessHasAdministratorRights(DWORD processId);
 
 // For the installer, which creates nothing: whether the program runs, by its instance object in
 // the private namespace, else the global one owned by the administrators or the system, else a

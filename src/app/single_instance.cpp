@@ -2,11 +2,23 @@
 
 namespace {
 
+InstanceCheck ByWindow(InstanceObjects& objects, InstanceCheck otherwise) {
+  switch (objects.OwnWindowShown()) {
+    case InstanceObjects::Window::kElevated:
+      return InstanceCheck::kAnotherRuns;
+    case InstanceObjects::Window::kUnelevated:
+      return otherwise == InstanceCheck::kFirst ? InstanceCheck::kUnelevatedCopy : otherwise;
+    case InstanceObjects::Window::kNone:
+      break;
+  }
+  return otherwise;
+}
+
 // What one claim says: decided, or nothing known yet (a foreign or failed claim).
 bool Decided(InstanceObjects& objects, InstanceObjects::Claim claim, InstanceCheck& check) {
   switch (claim) {
     case InstanceObjects::Claim::kCreated:
-      check = objects.OwnWindowShown() ? InstanceCheck::kAnotherRuns : InstanceCheck::kFirst;
+      check = ByWindow(objects, InstanceCheck::kFirst);
       return true;
     case InstanceObjects::Claim::kExisted:
       check = InstanceCheck::kAnotherRuns;
@@ -28,6 +40,6 @@ InstanceCheck CheckSingleInstance(InstanceObjects& objects, const std::wstring& 
     return check;
   }
   if (Decided(objects, objects.ClaimGlobal(name), check)) return check;
-  return objects.OwnWindowShown() ? InstanceCheck::kAnotherRuns : InstanceCheck::kSquatted;
+  return ByWindow(objects, InstanceCheck::kSquatted);
 }
 

@@ -4,7 +4,9 @@
 // make and fill, so finding it there means our program runs. Where the system has no private
 // namespaces the object has a global name anyone may take first: there only an object the
 // administrators or the system own counts, and a squatter's is reported, never obeyed. A
-// window with our caption counts only when its process runs our own program file.
+// window with our caption counts only when its process runs our own program file with
+// administrator rights: any user on the desktop can start the program file without them (a
+// compatibility setting does), and such a copy must not keep the real one from starting.
 #pragma once
 
 #include <string>
@@ -26,8 +28,14 @@ class InstanceObjects {
   // held until the port goes.
   virtual Claim ClaimInNamespace(const std::wstring& name) = 0;
   virtual Claim ClaimGlobal(const std::wstring& name) = 0;
-  // Whether a main window of ours is shown by a process running this program's own file.
-  virtual bool OwnWindowShown() = 0;
+  enum class Window {
+    kNone,
+    kElevated,    // shown by a process running this program's own file, elevated or in the
+                  // administrators
+    kUnelevated,  // only by such processes without administrator rights (or unknown rights)
+  };
+  // Whether a main window of ours is shown by another process running this program's file.
+  virtual Window OwnWindowShown() = 0;
 };
 
 enum class InstanceCheck {
@@ -35,6 +43,8 @@ enum class InstanceCheck {
   kAnotherRuns,
   // The global name is someone else's: this start goes on, and says so once.
   kSquatted,
+  // Only a copy without administrator rights shows our window: this start goes on, and says so.
+  kUnelevatedCopy,
 };
 
 InstanceCheck CheckSingleInstance(InstanceObjects& objects, const std::wstring& name);

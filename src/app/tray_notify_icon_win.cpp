@@ -351,12 +351,17 @@ void CTrayNotifyIcon::Remove() {
 bool CTrayNotifyIcon::OnTrayNotification(UINT iconId, UINT mouseMessage) {
   HMENU menu = popup();
   if (iconId != kIconId || !menu || !owner_) return false;
+  // Any program may post the callback; a click counts only with the cursor on our icon where
+  // the shell says it is. Handled either way: a forged click is not the owner's business.
+  const auto onIcon = [this](POINT& cursor) {
+    cursor = system_.CursorPosition();
+    RECT icon = {};
+    return system_.IconRect(data_, icon) && PtInRect(&icon, cursor);
+  };
+  POINT cursor = {};
   switch (mouseMessage) {
     case WM_RBUTTONUP: {
-      const POINT cursor = system_.CursorPosition();
-      RECT icon = {};
-      // Handled either way: a forged click is not the owner's business.
-      if (!system_.IconRect(data_, icon) || !PtInRect(&icon, cursor)) return true;
+      if (!onIcon(cursor)) return true;
       // Without the owner in front the menu would not close when the user clicks elsewhere.
       SetForegroundWindow(owner_);
       TrackPopupMenu(menu, TPM_LEFTBUTTON, cursor.x, cursor.y, 0, owner_, nullptr);
@@ -364,6 +369,7 @@ bool CTrayNotifyIcon::OnTrayNotification(UINT iconId, UINT mouseMessage) {
       return true;
     }
     case WM_LBUTTONDBLCLK: {
+      if (!onIcon(cursor)) return true;
       SetForegroundWindow(owner_);
       const UINT item = GetMenuDefaultItem(menu, FALSE, GMDI_GOINTOPOPUPS);
       if (item != static_cast<UINT>(-1)) SendMessageW(owner_, WM_COMMAND, item, 0);

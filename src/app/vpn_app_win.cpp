@@ -180,6 +180,11 @@ bool CVpnApp::EnforceSingleInstance() {
       // let any user keep the program from starting.
       OutputDebugStringW(L"Kavrin: the single-instance name is held by another user's object\n");
       return true;
+    case InstanceCheck::kUnelevatedCopy:
+      // A copy without administrator rights cannot be the running program; deferring to it
+      // would let any user on the desktop keep the program from starting.
+      OutputDebugStringW(L"Kavrin: a copy without administrator rights runs; it is not counted\n");
+      return true;
     case InstanceCheck::kAnotherRuns:
       break;
   }

@@ -1,8 +1,10 @@
 // The installation folder's protection, which the installer's plug-in applies before anything is
 // copied. Outside the program files folder a new folder inherits "Authenticated Users: Modify"
 // from its parent, so any user could replace the binding module every program loads, or drop a
-// library the elevated program loads; the folder is made the administrators' own instead, or the
-// installation is refused.
+// library the elevated program loads. A folder is taken only when the installer makes it itself
+// under parents that are the administrators' own, or when it is the administrators' own
+// already with such parents; anything else is refused (the installer suggests the program files
+// folder). A folder is never made ours in place.
 #pragma once
 
 #include <string>
@@ -23,13 +25,18 @@ enum class InstallFolderResult {
   kProtected,
   // Not a folder, or a link or junction to somewhere else.
   kNotAFolder,
-  // Something inside is a link, or a file with a second name elsewhere: passing the descriptor
-  // on would change what it points to (Windows 7 and 8.1 follow hard links when they do).
+  // Something inside is a link or junction leading elsewhere.
   kLinkInside,
-  // The descriptor could not be set, or the folder or something in it is still not ours after.
+  // The folder could not be made, or it or something in it is not the administrators' own.
   kNotSecured,
+  // The folder exists and is someone else's, or others may change it.
+  kNotOurs,
+  // A folder it lies in is someone else's or others may change it (rename it and put their own
+  // in its place), or the path is not on a drive of this machine.
+  kUnsafeParent,
 };
 
-// Makes `folder` (no trailing separator) the administrators' own: created with the descriptor
-// when missing, else given it after everything inside has been looked at, and then checked.
+// Takes `folder` (no trailing separator) for the installation: created with the descriptor
+// when missing, else kept as it is when it is the administrators' own; its parents and then
+// everything in it are checked.
 InstallFolderResult ProtectInstallFolder(FolderSecurity& security, const std::wstring& folder);

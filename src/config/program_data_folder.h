@@ -79,10 +79,6 @@ class FolderSecurity {
   virtual std::vector<std::wstring> List(const std::wstring& folder) = 0;
   // Creates the folder with `descriptor`; false when it could not (also when it exists).
   virtual bool CreateFolder(const std::wstring& path, const std::wstring& descriptor) = 0;
-  // Gives an existing folder `descriptor`, passing the inheritable part on to its entries. For
-  // the installation folder, whose contents are looked at first; the data folder is never
-  // repaired in place.
-  virtual bool ApplyDescriptor(const std::wstring& path, const std::wstring& descriptor) = 0;
   // Renames an entry (a link itself, not what it points to); false when `to` exists or the
   // system refuses (someone holds the entry open without sharing deletion, say).
   virtual bool Rename(const std::wstring& from, const std::wstring& to) = 0;

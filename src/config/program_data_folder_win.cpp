@@ -31,6 +31,19 @@ std::vector<BYTE> WellKnownSid(WELL_KNOWN_SID_TYPE type) {
   return sid;
 }
 
+// The servicing account, which owns the system's own folders (the program files folder among
+// them) and has full control of them.
+std::vector<BYTE> TrustedInstallerSid() {
+  PSID sid = nullptr;
+  if (!ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+                              &sid)) {
+    return {};
+  }
+  LocalMemory hold(sid);
+  const BYTE* bytes = static_cast<const BYTE*>(sid);
+  return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
+}
+
 // The owner a file made by this process gets, read back from one made in the temporary folder.
 std::vector<BYTE> OwnerOfOwnFiles() {
   wchar_t folder[MAX_PATH + 1] = {};
@@ -59,7 +72,7 @@ const std::vector<std::vector<BYTE>>& TrustedOwners() {
   static const std::vector<std::vector<BYTE>> owners = [] {
     std::vector<std::vector<BYTE>> list;
     for (auto sid : {WellKnownSid(WinBuiltinAdministratorsSid), WellKnownSid(WinLocalSystemSid),
-                     OwnerOfOwnFiles()}) {
+                     TrustedInstallerSid(), OwnerOfOwnFiles()}) {
       if (!sid.empty()) list.push_back(std::move(sid));
     }
     return list;
@@ -265,34 +278,6 @@ bool SystemFolderSecurity::CreateFolder(const std::wstring& path, const std::wst
   return WithDescriptor(descriptor, [&](PSECURITY_DESCRIPTOR sd) {
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, sd, FALSE};
     return CreateDirectoryW(path.c_str(), &attributes) != FALSE;
-  });
-}
-
-bool SystemFolderSecurity::ApplyDescriptor(const std::wstring& path,
-                                           const std::wstring& descriptor) {
-  // Held without sharing deletion, so the name keeps naming this folder while the descriptor is
-  // set by name (only that passes the inheritable part on to the entries inside).
-  UniqueHandle folder = OpenEntryNoFollow(path, READ_CONTROL | FILE_READ_ATTRIBUTES);
-  BY_HANDLE_FILE_INFORMATION info = {};
-  if (!folder || !GetFileInformationByHandle(folder.get(), &info)) return false;
-  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return false;
-  }
-  return WithDescriptor(descriptor, [&](PSECURITY_DESCRIPTOR sd) {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    if (!GetSecurityDescriptorOwner(sd, &owner, &defaulted) ||
-        !GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) || !present) {
-      return false;
-    }
-    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-    if (owner) what |= OWNER_SECURITY_INFORMATION;
-    std::wstring name = path;
-    return SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, what, owner, nullptr, dacl,
-                                 nullptr) == ERROR_SUCCESS;
   });
 }
 

@@ -11,7 +11,6 @@ class SystemFolderSecurity : public FolderSecurity {
   FolderEntryFacts Inspect(const std::wstring& path) override;
   std::vector<std::wstring> List(const std::wstring& folder) override;
   bool CreateFolder(const std::wstring& path, const std::wstring& descriptor) override;
-  bool ApplyDescriptor(const std::wstring& path, const std::wstring& descriptor) override;
   bool Rename(const std::wstring& from, const std::wstring& to) override;
   std::unique_ptr<HeldFolder> OpenFolder(const std::wstring& path) override;
 };

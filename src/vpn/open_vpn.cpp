@@ -77,7 +77,7 @@ std::wstring COpenVpn::BuildCommandLine() const {
   const std::wstring folder = OpenVpnFolder();
   std::wstring line = L"\"" + folder + L"openvpn.exe\" --remote " + serverAddress +
                       L" --dev tap --proto udp --port 80 --auth-user-pass  --pull --ca \"" +
-                      folder + L"\\ca.crt\" --tls-client --service " + kOpenVpnExitEventName +
+                      folder + L"\\ca.crt\" --tls-client --service " + exitEventName_ +
                       L" --remap-usr1 SIGTERM --verb 5";
   // A dead server is noticed within a minute; the restart this asks for becomes the child's
   // exit (--remap-usr1), which is reported as a drop.
@@ -115,7 +115,9 @@ int32_t COpenVpn::StartTunnel() {
     StoreError(OPEN_VPN_ERROR_INVALID_SETTING, 0);
     return OPEN_VPN_ERROR_INVALID_SETTING;
   }
-  if (!Start(BuildCommandLine())) {
+  // Without an event only we hold, the child could be stopped by anyone, or never by us.
+  exitEventName_ = exitSignal_->Create();
+  if (exitEventName_.empty() || !Start(BuildCommandLine())) {
     StoreError(OPEN_VPN_ERROR_EXEC, 0);
     return OPEN_VPN_ERROR_EXEC;
   }
@@ -123,7 +125,7 @@ int32_t COpenVpn::StartTunnel() {
 }
 
 void COpenVpn::StopTunnel() {
-  exitSignal_->Raise(kOpenVpnExitEventName);
+  exitSignal_->Raise();
   // The reader goes on draining the console meanwhile, so the child never blocks on a write.
   // A child that ignores the event would keep its tunnel up after the routes were restored.
   if (!WaitForReader(kExitWaitMs)) Stop();

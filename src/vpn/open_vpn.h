@@ -33,18 +33,21 @@ enum OpenVpnError : int32_t {
   OPEN_VPN_ERROR_CHILD_ENDED = 14,
 };
 
-// The named event the child watches ("--service"); signalling it makes the child exit.
-inline constexpr wchar_t kOpenVpnExitEventName[] =
-    L"KAVRIN_OPENVPN_EXIT_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";
+// The named event the child watches ("--service"); signalling it makes the child exit. Each
+// run's event is this prefix followed by random digits: a fixed name could be opened or taken
+// first by anyone in the session, who could then end the tunnel or keep it from starting.
+inline constexpr wchar_t kOpenVpnExitEventPrefix[] = L"KAVRIN_OPENVPN_EXIT_";
 
 // The exit event as the connector reaches it.
 class ExitSignal {
  public:
   virtual ~ExitSignal() = default;
-  // Opens the named event (creating it, automatic reset and not signalled, when it does not
-  // exist yet) and signals it; keeps it open until Clear.
-  virtual void Raise(const std::wstring& name) = 0;
-  // Resets and closes what Raise opened, so a signal nobody consumed cannot end the next child.
+  // Makes a fresh event for the next child (not signalled) that only administrators and the
+  // system may open, holds it, and returns its name; empty when none could be made.
+  virtual std::wstring Create() = 0;
+  // Signals the event Create made.
+  virtual void Raise() = 0;
+  // Closes it, so a signal nobody consumed cannot end the next child.
   virtual void Clear() = 0;
 };
 
@@ -74,7 +77,7 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   std::wstring GetErrorDetailText(int32_t detail) override;
   std::wstring GetErrorText(int32_t code) override;
 
-  // The child's command line for the current settings.
+  // The child's command line for the current settings and the exit event made last.
   std::wstring BuildCommandLine() const;
 
   // The console handler: one chunk of the child's output, copied and queued. Public so
@@ -91,7 +94,8 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
 
  protected:
   // Starts the child in the component folder (OpenVpnFolder()). A host without a default
-  // route still connects. OPEN_VPN_ERROR_EXEC or OPEN_VPN_ERROR_INVALID_SETTING on failure.
+  // route still connects. OPEN_VPN_ERROR_EXEC (also when no exit event could be made) or
+  // OPEN_VPN_ERROR_INVALID_SETTING on failure.
   int32_t StartTunnel() override;
   // Asks the child to exit through the exit event, gives it kExitWaitMs, ends it if it is
   // still there.
@@ -114,6 +118,8 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
 
   const std::unique_ptr<ExitSignal> exitSignal_;
   std::atomic<bool> childEnded_ = false;
+  // The event of the child started last.
+  std::wstring exitEventName_;
   std::mutex pendingMutex_;
   std::string pendingOutput_;
 };

@@ -245,15 +245,19 @@ def case_tray_icon_brings_the_window_back(d):
     proc = d.start("Kavrin.exe")
     try:
         expect(d.wait_window(MAIN_CAPTION), "main window did not open")
-        # A double click runs the tray menu's default item, a click the window's
-        # own handling; both show the window.
-        for what, mouse in (("double click", WM_LBUTTONDBLCLK), ("click", WM_LBUTTONUP)):
-            d.drive("hide", "#32770", MAIN_CAPTION, "5000")
-            rc, out = d.input("shown", MAIN_CAPTION)
-            expect(rc == 0 and out == "0", "the window did not hide")
-            d.input("post", MAIN_CAPTION, str(TRAY_CALLBACK), "1", str(mouse))
-            rc, _ = d.drive("visible", "#32770", MAIN_CAPTION, "5000")
-            expect(rc == 0, f"a {what} on the tray icon did not show the window")
+        # A click is the window's own handling and shows it. A double click runs the tray
+        # menu's default item only with the cursor on the icon where the shell says it is;
+        # Wine's shell cannot say, so a posted one (as any program could post it) shows nothing.
+        d.drive("hide", "#32770", MAIN_CAPTION, "5000")
+        rc, out = d.input("shown", MAIN_CAPTION)
+        expect(rc == 0 and out == "0", "the window did not hide")
+        d.input("post", MAIN_CAPTION, str(TRAY_CALLBACK), "1", str(WM_LBUTTONDBLCLK))
+        time.sleep(1)
+        rc, out = d.input("shown", MAIN_CAPTION)
+        expect(rc == 0 and out == "0", "a posted double click away from the icon showed the window")
+        d.input("post", MAIN_CAPTION, str(TRAY_CALLBACK), "1", str(WM_LBUTTONUP))
+        rc, _ = d.drive("visible", "#32770", MAIN_CAPTION, "5000")
+        expect(rc == 0, "a click on the tray icon did not show the window")
     finally:
         close_main_window(d, proc)
 
@@ -1059,7 +1063,8 @@ def case_dhcp_on_the_tunnel_address_is_switched_off(d):
 # ---- OpenVPN ----------------------------------------------------------------------------------
 
 OPENVPN_BUTTON = constant("src/policy/dlg_vpn_policy_win.h", "kOpenVpnId")
-OPENVPN_EXIT_EVENT = "KAVRIN_OPENVPN_EXIT_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}"
+# Each child's exit event: the prefix and 32 random hex digits, new for every run.
+OPENVPN_EXIT_EVENT = re.compile(r"KAVRIN_OPENVPN_EXIT_[0-9A-F]{32}")
 
 
 def case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event(d):
@@ -1116,9 +1121,12 @@ def case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event(
         home = program.strip('"')[:-len("openvpn.exe")]
         expect(home.lower().endswith(os.path.basename(folder).lower() + "\\openvpn\\"),
                f"started {program}")
-        expect(options == f'--remote 127.0.0.1 --dev tap --proto udp --port 80 --auth-user-pass  '
-                          f'--pull --ca "{home}\\ca.crt" --tls-client --service {OPENVPN_EXIT_EVENT} '
-                          f'--remap-usr1 SIGTERM --verb 5 --cipher none --tun-mtu 1400 --ping 10 --ping-restart 60',
+        before, _, after = options.partition(" --service ")
+        event, _, after = after.partition(" ")
+        expect(before == f'--remote 127.0.0.1 --dev tap --proto udp --port 80 --auth-user-pass  '
+                         f'--pull --ca "{home}\\ca.crt" --tls-client' and
+               OPENVPN_EXIT_EVENT.fullmatch(event) and
+               after == '--remap-usr1 SIGTERM --verb 5 --cipher none --tun-mtu 1400 --ping 10 --ping-restart 60',
                f"command line {options!r}")
 
         d.input("post", MAIN_CAPTION, str(SHOW_MAIN_WINDOW), "0", "0")

@@ -64,35 +64,44 @@ class OpenVpnTest : public ::testing::Test {
   std::unique_ptr<COpenVpn> vpn_;
 };
 
-const std::wstring kTemplate =
-    std::wstring(L"\"") + kFolder +
-    L"openvpn.exe\" --remote vpn3.example.com --dev tap --proto "
-    L"udp --port 80 --auth-user-pass  --pull --ca \"" +
-    kFolder +
-    L"\\ca.crt\" --tls-client --service "
-    L"KAVRIN_OPENVPN_EXIT_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88} --remap-usr1 SIGTERM --verb 5"
-    L" --cipher none --tun-mtu 1400 --ping 10 --ping-restart 60";
+std::wstring Template(const std::wstring& exitEvent) {
+  return std::wstring(L"\"") + kFolder +
+         L"openvpn.exe\" --remote vpn3.example.com --dev tap --proto "
+         L"udp --port 80 --auth-user-pass  --pull --ca \"" +
+         kFolder + L"\\ca.crt\" --tls-client --service " + exitEvent +
+         L" --remap-usr1 SIGTERM --verb 5 --cipher none --tun-mtu 1400 --ping 10 --ping-restart 60";
+}
 
 TEST_F(OpenVpnTest, CommandLineCarriesTheProxyOptionAndConnectStartsTheChild) {
-  vpn_->SetProxy(1, L"192.168.1.1", 8080, nullptr, nullptr);
-  EXPECT_EQ(vpn_->BuildCommandLine(), kTemplate + L" --http-proxy 192.168.1.1 8080 stdin");
+  // Connect makes the child's exit event first and starts the child with its name, even on a
+  // host without a default route.
+  vpn_->routeMode = RouteModeApplications;
+  table_.forwardTable.clear();
+  ASSERT_EQ(ConnectNow(), 0);
+  EXPECT_EQ(child_->commandLines, (std::vector<std::wstring>{Template(L"exit-1")}));
+  EXPECT_EQ(signal_->calls, std::vector<std::wstring>{L"create exit-1"});
+  EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_PREPARE);
+  EXPECT_TRUE(recorder_.reports().empty());
 
+  vpn_->routeMode = RouteModeListedRoutes;
+  vpn_->SetProxy(1, L"192.168.1.1", 8080, nullptr, nullptr);
+  EXPECT_EQ(vpn_->BuildCommandLine(), Template(L"exit-1") + L" --http-proxy 192.168.1.1 8080 stdin");
   vpn_->routeMode = RouteModeDefaultGateway;
   vpn_->SetProxy(2, L"socks.example.com", 1080, nullptr, nullptr);
   EXPECT_EQ(vpn_->BuildCommandLine(),
-            kTemplate + L" --redirect-gateway def1 --socks-proxy socks.example.com 1080");
+            Template(L"exit-1") + L" --redirect-gateway def1 --socks-proxy socks.example.com 1080");
 
-  // Connect starts the child with it, even on a host without a default route.
-  vpn_->routeMode = RouteModeApplications;
-  vpn_->SetProxy(0, L"ignored", 1, nullptr, nullptr);
-  table_.forwardTable.clear();
-  ASSERT_EQ(ConnectNow(), 0);
-  EXPECT_EQ(child_->commandLines, (std::vector<std::wstring>{kTemplate}));
-  EXPECT_EQ(vpn_->Status().state, GENERAL_VPN_STATE_PREPARE);
-  EXPECT_TRUE(recorder_.reports().empty());
   child_->refuseStart = true;
   EXPECT_EQ(ConnectNow(), OPEN_VPN_ERROR_EXEC);
   EXPECT_EQ(vpn_->Status().error, OPEN_VPN_ERROR_EXEC);
+}
+
+// Without an event only we hold, the child is not started at all: nobody could stop it in
+// order (or anybody could).
+TEST_F(OpenVpnTest, NoChildStartsWithoutAnExitEventOfItsOwn) {
+  signal_->refuseCreate = true;
+  EXPECT_EQ(ConnectNow(), OPEN_VPN_ERROR_EXEC);
+  EXPECT_TRUE(child_->commandLines.empty());
 }
 
 TEST_F(OpenVpnTest, SettingsThatWouldInjectAnswersOrOptionsAreRefusedBeforeTheChildStarts) {
@@ -251,7 +260,7 @@ TEST_F(OpenVpnTest, DisconnectSignalsTheChildWaitsThenCleansUp) {
   EXPECT_EQ(vpn_->Disconnect(), 0);
   ASSERT_TRUE(vpn_->WaitFinished(60000));
   EXPECT_EQ(signal_->calls,
-            (std::vector<std::wstring>{std::wstring(L"raise ") + kOpenVpnExitEventName, L"clear"}));
+            (std::vector<std::wstring>{L"create exit-1", L"raise exit-1", L"clear"}));
   // Time for the child's own route clean-up, on the worker.
   EXPECT_EQ(child_->waits, std::vector<uint32_t>{10000});
   EXPECT_EQ(child_->stops, stopsBefore);  // the child left by itself

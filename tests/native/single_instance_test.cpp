@@ -38,16 +38,26 @@ TEST(SingleInstanceTest, WithoutNamespacesAnAdministratorsObjectIsAnotherInstanc
   EXPECT_EQ(CheckSingleInstance(objects, kName), InstanceCheck::kAnotherRuns);
 }
 
-// An earlier version holds only the global name, but shows its window.
-TEST(SingleInstanceTest, OurProgramsWindowCountsWhateverTheObjectsSay) {
+// An earlier version holds only the global name, but shows its window. A copy a user started
+// without administrator rights shows the same window and proves nothing: it is reported, and
+// neither the program nor the installer waits for it.
+TEST(SingleInstanceTest, OurProgramsWindowCountsWhateverTheObjectsSayWhenItIsElevated) {
+  using Window = InstanceObjects::Window;
   FakeInstanceObjects objects;
-  objects.ourProgramsWindow = true;
+  objects.ourProgramsWindow = Window::kElevated;
   EXPECT_EQ(CheckSingleInstance(objects, kName), InstanceCheck::kAnotherRuns);
   FakeInstanceObjects squatted;
   squatted.privateNamespaces = false;
   squatted.global[kName] = {false, false};
-  squatted.ourProgramsWindow = true;
+  squatted.ourProgramsWindow = Window::kElevated;
   EXPECT_EQ(CheckSingleInstance(squatted, kName), InstanceCheck::kAnotherRuns);
+
+  FakeInstanceObjects unelevated;
+  unelevated.ourProgramsWindow = Window::kUnelevated;
+  EXPECT_EQ(CheckSingleInstance(unelevated, kName), InstanceCheck::kUnelevatedCopy);
+  EXPECT_EQ(CheckSingleInstance(unelevated, kName), InstanceCheck::kAnotherRuns);
+  squatted.ourProgramsWindow = Window::kUnelevated;
+  EXPECT_EQ(CheckSingleInstance(squatted, kName), InstanceCheck::kSquatted);
 }
 
 }  // namespace

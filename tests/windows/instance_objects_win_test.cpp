@@ -78,4 +78,11 @@ TEST(InstanceObjectsWinTest, AWindowWithOurCaptionIsNotOursByItsCaption) {
   DestroyWindow(impostor);
 }
 
+// Wine runs everything as an administrator; a process that is gone (or cannot be opened) has
+// no rights we can see, so its window would not count.
+TEST(InstanceObjectsWinTest, AProcessCountsOnlyWithAdministratorRightsWeCanRead) {
+  EXPECT_TRUE(ProcessHasAdministratorRights(GetCurrentProcessId()));
+  EXPECT_FALSE(ProcessHasAdministratorRights(0xFFFFFFF0u));
+}
+
 }  // namespace

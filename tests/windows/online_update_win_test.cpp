@@ -13,6 +13,7 @@
 #include "config/program_data_folder_win.h"
 #include "config/text_table.h"
 #include "fakes/loopback_http_server.h"
+#include "app/user_shell_win.h"
 #include "service/dlg_online_update_win.h"
 #include "service/md5.h"
 #include "skin/busy_bar_win.h"
@@ -259,6 +260,17 @@ bool OpensFor(const std::wstring& path, DWORD access) {
   if (file == INVALID_HANDLE_VALUE) return false;
   CloseHandle(file);
   return true;
+}
+
+// Pages go to the user's own shell, and only web addresses go at all: a program, a document or
+// an address that would carry a second argument is refused before the shell is asked.
+TEST(UserShellWin, OnlyWebAddressesAreHandedToTheDesktopShell) {
+  for (const wchar_t* text :
+       {L"C:\\Windows\\notepad.exe", L"file:///C:/Windows/notepad.exe", L"notepad",
+        L"javascript:alert(1)", L"http://example.com/ C:\\Windows\\notepad.exe",
+        L"http://example.com/\" /c calc", L"https://example.com/\r\nx", L""}) {
+    EXPECT_FALSE(OpenWebPageAsUser(text)) << text;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+// After <windows.h>.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <atomic>
 #include <chrono>
@@ -22,6 +25,7 @@
 #include "config/text_table.h"
 #include "fakes/fake_route_table.h"
 #include "vpn/open_vpn.h"
+#include "vpn/exit_event_win.h"
 #include "vpn/open_vpn_components_win.h"
 #include "vpn/route_modification.h"
 
@@ -262,3 +266,71 @@ TEST_F(OpenVpnWinTest, ChildThatDiesAtItsPromptEndsDisconnected) {
 }
 
 }  // namespace
+
+namespace {
+
+// The exit event's access list as the system keeps it: (trustee, mask) per entry.
+std::vector<std::pair<std::wstring, ACCESS_MASK>> EventAccess(HANDLE event) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  std::vector<std::pair<std::wstring, ACCESS_MASK>> entries;
+  if (GetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return entries;
+  }
+  UniqueLocal hold(descriptor);
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) continue;
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    wchar_t* sid = nullptr;
+    if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+        !ConvertSidToStringSidW(&allowed->SidStart, &sid)) {
+      entries.emplace_back(L"?", 0);
+      continue;
+    }
+    entries.emplace_back(sid, allowed->Mask);
+    LocalFree(sid);
+  }
+  return entries;
+}
+
+}  // namespace
+
+// Someone in the session made an event under the name first (they could signal it, or leave it
+// signalled so the child refuses to start): it is passed over. The event we hold is ours alone.
+TEST(PrivateExitEventTest, ANameTakenFirstIsPassedOverAndOursOpensOnlyForAdministrators) {
+  const std::wstring taken = L"kavrin-taken-" + std::to_wstring(GetCurrentProcessId());
+  UniqueHandle squatter(CreateEventW(nullptr, TRUE, TRUE, taken.c_str()));
+  ASSERT_TRUE(squatter);
+  const std::wstring fresh = PrivateExitEvent::RandomName();
+  std::vector<std::wstring> names = {taken, fresh};
+  PrivateExitEvent event([&] {
+    std::wstring next = names.front();
+    names.erase(names.begin());
+    return next;
+  });
+  ASSERT_EQ(event.Create(), fresh);
+
+  UniqueHandle seen(OpenEventW(SYNCHRONIZE | READ_CONTROL, FALSE, fresh.c_str()));
+  ASSERT_TRUE(seen);
+  const std::vector<std::pair<std::wstring, ACCESS_MASK>> expected = {
+      {L"S-1-5-32-544", EVENT_ALL_ACCESS}, {L"S-1-5-18", EVENT_ALL_ACCESS}};
+  EXPECT_EQ(EventAccess(seen.get()), expected);
+  EXPECT_EQ(WaitForSingleObject(seen.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  event.Raise();
+  EXPECT_EQ(WaitForSingleObject(seen.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  event.Clear();
+  seen.reset();
+  EXPECT_FALSE(UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, fresh.c_str())));
+
+  // Every name it is offered is taken: no event, so no child.
+  PrivateExitEvent blocked([&] { return taken; });
+  EXPECT_TRUE(blocked.Create().empty());
+
+  // The names nobody can guess: the prefix and 128 random bits, new for every child.
+  const std::wstring other = PrivateExitEvent::RandomName();
+  EXPECT_NE(other, fresh);
+  EXPECT_EQ(other.rfind(kOpenVpnExitEventPrefix, 0), 0u);
+  EXPECT_EQ(other.size(), std::wstring(kOpenVpnExitEventPrefix).size() + 32);
+}

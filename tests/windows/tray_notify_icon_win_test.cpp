@@ -259,8 +259,9 @@ TEST_F(TrayNotifyIconWin, RightClickShowsTheMenuAndDoubleClickRunsItsDefaultItem
 }
 
 // Any program may post the callback message (the filter lets it in for the shell); the menu
-// opens only while the cursor is on the icon where the shell says it is.
-TEST_F(TrayNotifyIconWin, APostedRightClickAwayFromTheIconOpensNoMenu) {
+// opens, and a double click brings the window forward, only while the cursor is on the icon
+// where the shell says it is.
+TEST_F(TrayNotifyIconWin, APostedClickAwayFromTheIconOpensNoMenuAndShowsNothing) {
   ASSERT_TRUE(icon_.Create(owner_, nullptr));
   ShowWindow(owner_, SW_SHOW);
   // Posts the callback as any program may, closing a menu that comes up; true when one did.
@@ -278,10 +279,12 @@ TEST_F(TrayNotifyIconWin, APostedRightClickAwayFromTheIconOpensNoMenu) {
   };
   tray_.cursor = POINT{200, 200};
   EXPECT_FALSE(menuShown());
+  EXPECT_EQ(SendMessageW(owner_, CTrayNotifyIcon::kCallbackMessage, 1, WM_LBUTTONDBLCLK), 1);
   // A shell that cannot say where the icon is: no menu rather than one anybody can call up.
   tray_.iconShown = false;
   tray_.cursor = POINT{1008, 748};
   EXPECT_FALSE(menuShown());
+  EXPECT_EQ(SendMessageW(owner_, CTrayNotifyIcon::kCallbackMessage, 1, WM_LBUTTONDBLCLK), 1);
   EXPECT_TRUE(g_owner.commands.empty());
 }
 

@@ -180,14 +180,26 @@ class PipedConsoleChild : public ConsoleChild {
   std::chrono::steady_clock::time_point lastRead_{};
 };
 
-// The exit event, wired to a piped child when there is one.
+// The exit event, wired to a piped child when there is one. Each Create names a new event;
+// `refuseCreate` is a system that made none (every name taken, no memory).
 class FakeExitSignal : public ExitSignal {
  public:
-  void Raise(const std::wstring& name) override {
-    calls.push_back(L"raise " + name);
+  std::wstring Create() override {
+    if (refuseCreate) return {};
+    name_ = L"exit-" + std::to_wstring(++created);
+    calls.push_back(L"create " + name_);
+    return name_;
+  }
+  void Raise() override {
+    calls.push_back(L"raise " + name_);
     if (child != nullptr) child->AskToExit();
   }
   void Clear() override { calls.push_back(L"clear"); }
   std::vector<std::wstring> calls;
   PipedConsoleChild* child = nullptr;
+  bool refuseCreate = false;
+  int created = 0;
+
+ private:
+  std::wstring name_;
 };

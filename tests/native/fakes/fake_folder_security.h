@@ -1,9 +1,10 @@
-// FolderSecurity over a map of paths to what the system would say of them. Creating, renaming,
-// deleting and setting descriptors act on the map and are logged, so tests see exactly what was
-// asked of the system. A link is opened, never its target; a rename is refused while the source
+// FolderSecurity over a map of paths to what the system would say of them. Creating, renaming
+// and deleting act on the map and are logged, so tests see exactly what was asked of the
+// system. A link is opened, never its target; a rename is refused while the source
 // is held open without delete sharing or the new name exists; a held folder keeps naming its
 // object across renames.
-// Follows learn.microsoft.com: CreateFileW, MoveFileExW, OpenFileById, SetNamedSecurityInfoW.
+// Follows learn.microsoft.com: CreateFileW, MoveFileExW, OpenFileById, CreateHardLinkW, and
+// "Access Rights and Access Masks" (rights are checked when a handle is opened, not later).
 #pragma once
 
 #include <functional>
@@ -30,25 +31,15 @@ class FakeFolderSecurity : public FolderSecurity {
   }
   std::vector<std::wstring> List(const std::wstring& folder) override {
     log.push_back(L"list " + folder);
-    return Children(folder);
+    std::vector<std::wstring> names = Children(folder);
+    if (afterList) afterList(folder);
+    return names;
   }
   bool CreateFolder(const std::wstring& path, const std::wstring& descriptor) override {
     log.push_back(L"create " + path + L" " + descriptor);
     if (entries.count(path)) return false;
     entries[path] = OwnFolder();
     descriptors[path] = descriptor;
-    return true;
-  }
-  bool ApplyDescriptor(const std::wstring& path, const std::wstring& descriptor) override {
-    log.push_back(L"apply " + path + L" " + descriptor);
-    if (failApply) return false;
-    entries[path].othersMayWrite = false;
-    descriptors[path] = descriptor;
-    if (passesOn) {
-      // The owner the descriptor names is set with it.
-      if (descriptor.rfind(L"O:BA", 0) == 0) entries[path].trustedOwner = true;
-      PassOn(path);
-    }
     return true;
   }
   bool Rename(const std::wstring& from, const std::wstring& to) override {
@@ -92,32 +83,22 @@ class FakeFolderSecurity : public FolderSecurity {
   // Entries someone holds open without sharing deletion: the system refuses to rename them.
   std::set<std::wstring> refuseRename;
   bool takeEveryName = false;
-  // Runs after a held folder is listed: what someone else does while we work inside it.
+  // Runs after a folder is listed: what someone else does between our calls (add a hard link
+  // to a file elsewhere, rename a parent).
   std::function<void(const std::wstring& listed)> afterList;
-  // SetNamedSecurityInfo passes the inheritable part on to every entry below whose access list
-  // is not protected; an entry with a protected list of its own (`ownRights`) keeps it, and its
-  // owner stays. Windows 7 and 8.1 follow a file's other names (`otherName`, a path elsewhere)
-  // while doing so. Off unless a test asks.
-  bool passesOn = false;
-  std::set<std::wstring> ownRights;
-  std::map<std::wstring, std::wstring> otherName;
-  // The descriptor each path was given; "inherited" for what got it from above.
-  std::map<std::wstring, std::wstring> descriptors;
-  bool failApply = false;
-
- private:
-  void PassOn(const std::wstring& folder) {
-    const std::wstring prefix = folder + L"\\";
-    for (auto& [path, facts] : entries) {
-      if (path.rfind(prefix, 0) != 0 || ownRights.count(path)) continue;
-      facts.othersMayWrite = false;
-      descriptors[path] = L"inherited";
-      if (const auto other = otherName.find(path); other != otherName.end()) {
-        descriptors[other->second] = L"inherited";
-      }
+  // Handles users opened with WRITE_DAC while they had the right: a handle keeps the rights it
+  // was opened with whatever descriptor the entry gets later, so its holder can open the entry
+  // to everybody again at any time (HoldersAct).
+  std::set<std::wstring> heldWithWriteDac;
+  void HoldersAct() {
+    for (const std::wstring& path : heldWithWriteDac) {
+      if (entries.count(path)) entries[path].othersMayWrite = true;
     }
   }
+  // The descriptor each folder was created with.
+  std::map<std::wstring, std::wstring> descriptors;
 
+ private:
   class Held : public HeldFolder {
    public:
     Held(FakeFolderSecurity& fake, std::shared_ptr<std::wstring> path)
