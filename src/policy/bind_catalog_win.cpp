@@ -105,14 +105,14 @@ bool CatalogKeeps(const std::wstring& path) {
 
 }  // namespace
 
-int EnumerateProtocols(std::vector<WSAPROTOCOL_INFOW>& entries) {
+int EnumerateProtocols(std::vector<WSAPROTOCOL_INFOW>& entries, EnumProtocolsFn enumerate) {
   // The catalog may grow between sizing and reading; then it is sized again.
   DWORD bytes = 0;
   int error = 0;
   for (int attempt = 0; attempt < 4; ++attempt) {
     entries.resize(bytes / sizeof(WSAPROTOCOL_INFOW) + 1);
     bytes = static_cast<DWORD>(entries.size() * sizeof(WSAPROTOCOL_INFOW));
-    const int count = WSCEnumProtocols(nullptr, entries.data(), &bytes, &error);
+    const int count = enumerate(nullptr, entries.data(), &bytes, &error);
     if (count != SOCKET_ERROR) {
       entries.resize(std::min(static_cast<size_t>(count), entries.size()));
       return 0;

@@ -12,8 +12,10 @@
 #include "policy/bind_catalog.h"
 
 // Every protocol entry of the catalog, read again when it grew between sizing and reading. 0 or
-// the socket layer's error.
-int EnumerateProtocols(std::vector<WSAPROTOCOL_INFOW>& entries);
+// the socket layer's error. `enumerate` is the socket layer's WSCEnumProtocols, or a test's.
+using EnumProtocolsFn = int(WSAAPI*)(LPINT, LPWSAPROTOCOL_INFOW, LPDWORD, LPINT);
+int EnumerateProtocols(std::vector<WSAPROTOCOL_INFOW>& entries,
+                       EnumProtocolsFn enumerate = WSCEnumProtocols);
 
 // The path to register the module at `modulePath` under (CatalogModulePath): the path itself
 // when it survives the ANSI code page with no character replaced and is shorter than MAX_PATH,

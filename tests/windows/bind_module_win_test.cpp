@@ -130,4 +130,48 @@ TEST_F(BindModuleWinTest, StartAndStopOnlyReachAModuleAlreadyLoaded) {
   EXPECT_TRUE(module.Stop());
 }
 
+// The catalog as WSCEnumProtocols reports it (Microsoft Learn, "WSCEnumProtocols function"): too
+// small a buffer answers SOCKET_ERROR with WSAENOBUFS and the size needed now; here another
+// installer adds `g_growth` entries after each of the next `g_growths` answers, as one running
+// beside us may.
+int g_catalogSize = 0;
+int g_growth = 0;
+int g_growths = 0;
+int WSAAPI GrowingCatalog(LPINT, LPWSAPROTOCOL_INFOW buffer, LPDWORD bytes, LPINT error) {
+  const DWORD needed = DWORD(g_catalogSize) * sizeof(WSAPROTOCOL_INFOW);
+  const int size = g_catalogSize;
+  if (g_growths > 0) {
+    --g_growths;
+    g_catalogSize += g_growth;
+  }
+  if (*bytes < needed) {
+    *bytes = needed;
+    *error = WSAENOBUFS;
+    return SOCKET_ERROR;
+  }
+  for (int i = 0; i < size; ++i) {
+    buffer[i] = {};
+    buffer[i].dwCatalogEntryId = DWORD(i + 1);
+  }
+  return size;
+}
+
+TEST(EnumerateProtocolsWin, ACatalogGrowingWhileReadIsReadWholeOrNotAtAll) {
+  // It grew once between sizing and reading: read again, every entry there.
+  g_catalogSize = 9;
+  g_growth = 2;
+  g_growths = 1;
+  std::vector<WSAPROTOCOL_INFOW> entries;
+  ASSERT_EQ(EnumerateProtocols(entries, GrowingCatalog), 0);
+  ASSERT_EQ(entries.size(), 11u);
+  EXPECT_EQ(entries.back().dwCatalogEntryId, 11u);
+
+  // It never stops growing: an error and nothing, never a part of it taken for the whole.
+  g_catalogSize = 9;
+  g_growth = 40;
+  g_growths = 100;
+  EXPECT_EQ(EnumerateProtocols(entries, GrowingCatalog), WSAENOBUFS);
+  EXPECT_TRUE(entries.empty());
+}
+
 }  // namespace
