@@ -32,7 +32,8 @@ class CapturingChild : public ConsoleChild {
 
 class NoSignal : public ExitSignal {
  public:
-  void Raise(const std::wstring&) override {}
+  std::wstring Create() override { return L"exit"; }
+  void Raise() override {}
   void Clear() override {}
 };
 
@@ -43,7 +44,8 @@ class CheckingCallback : public CGeneralVpnCallbackInterface {
     const int32_t e = status.error;
     if (status.localAddress.find(L'/') != std::wstring::npos) std::abort();
     const bool known = (s == 4 && (e == 0 || e == 2 || e == 10)) || (s == 7 && e == 5) || s == 10 ||
-                       (s == 8 && e == 0) || (s == 1 && e == 0);
+                       (s == 8 && e == 0) || (s == 1 && e == 0) ||
+                       (s == 5 && e == OPEN_VPN_ERROR_AUTH_FAILED);
     if (!known) std::abort();
   }
 };
