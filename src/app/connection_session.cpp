@@ -284,6 +284,10 @@ void ConnectionSession::Watch(DropCause cause) {
   if (const int32_t error = current_->GetStatistics(sent, received, detail); error != 0) {
     lastSent_ = lastReceived_ = 0;
     if (Attempting()) {
+      // A failed dial is reported by the engine with its reason (a refused password among
+      // them), and that report may still be on its way: a failing reading decides the attempt
+      // only at the next tick.
+      if (!std::exchange(attemptReadingFailed_, true)) return;
       OnAttemptFailed(error, detail, nullptr);
       return;
     }
@@ -298,6 +302,7 @@ void ConnectionSession::Watch(DropCause cause) {
     if (wasConnected) ports_.view.ShowMessage(text);
     return;
   }
+  attemptReadingFailed_ = false;
   // Until the tunnel is up the icon stays idle: the traffic pictures say "connected".
   if (!connected_ || Attempting()) return;
   const bool sentMoved = sent != lastSent_;
@@ -358,6 +363,7 @@ void ConnectionSession::OnTimer(uint32_t id) {
   } else if (id == kReconnectTimer) {
     ports_.view.StopTimer(kReconnectTimer);
     if (const uint32_t number = reconnect_.BeginAttempt(); number != 0) {
+      attemptReadingFailed_ = false;
       StartAttempt(number);
     } else {
       ScheduleAttempt();

@@ -212,6 +212,8 @@ class ConnectionSession {
   uint32_t handledReport_ = 0;
   bool routeQuestionAsked_ = false;
   bool allDoneHandled_ = false;
+  // The attempt's statistics failed at the last tick (OnTick waits one tick for the report).
+  bool attemptReadingFailed_ = false;
   uint32_t lastSent_ = 0;
   uint32_t lastReceived_ = 0;
 

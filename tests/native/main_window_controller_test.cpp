@@ -1074,6 +1074,9 @@ TEST_F(ReconnectTest, FailedAttemptsBackOffAndARefusalForTheUserStopsWithTheBox)
 TEST_F(ReconnectTest, RefusedCredentialsLogInAgainWithTheSameChoice) {
   UpThenDropped();
   FakeEngine& first = NextAttempt();
+  // The failed dial's statistics are read before its report, with the refusal, arrives.
+  first.statisticsFail = true;
+  controller_->OnTimer(kWatchTimer);
   first.errorDetail = 691;
   Report(first, GENERAL_VPN_STATE_AUTHENTICATE, GENERAL_VPN_ERROR_INTERNAL);
   fetcher_.answers.push_back(
