@@ -55,7 +55,9 @@ kv_wine_env() {
     export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
     kv_wine64_path
   fi
-  export WINEPREFIX=$KV_WIN_BUILD/wineprefix
+  # KV_WINEPREFIX_NAME gives a run a prefix of its own beside the build's usual one (the gate's
+  # signing checks run while the end-to-end shards use theirs).
+  export WINEPREFIX=$KV_WIN_BUILD/${KV_WINEPREFIX_NAME:-wineprefix}
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8

@@ -284,7 +284,6 @@ void CVpnRouteRequestPipeServer::OnEvent(DWORD index) {
           return;
         }
         instance.state = kReading;
-        instance.lastActivityTick = clock_.Ticks();
         break;
     }
   }
@@ -333,6 +332,9 @@ void CVpnRouteRequestPipeServer::StartWrite(DWORD index) {
   if (instance.bytesRead > kBufferSize || !IsPlausibleRouteRequest(instance.request, size)) {
     ++instance.implausibleMessages;
   }
+  // Answered now, before the reply goes out: once it is written the client may read it and go
+  // on before this thread runs again, and its idle time counts from its answer either way.
+  instance.lastActivityTick = clock_.Ticks();
   instance.bytesToWrite = 1;
   DWORD transferred = 0;
   if (WriteFile(instance.pipe, &instance.reply, instance.bytesToWrite, &transferred,
@@ -344,7 +346,6 @@ void CVpnRouteRequestPipeServer::StartWrite(DWORD index) {
     }
     instance.pendingIo = FALSE;
     instance.state = kReading;
-    instance.lastActivityTick = clock_.Ticks();
     SetEvent(instance.overlapped.hEvent);
     return;
   }
