@@ -16,6 +16,7 @@
 #include "service/http_host_probe.h"
 #include "app/main_window_controller.h"
 #include "app/tray_notify_icon_win.h"
+#include "app/user_shell_win.h"
 #include "app/route_change_watch_win.h"
 #include "app/vpn_engine_factory_win.h"
 #include "config/data_protection_win.h"
@@ -110,7 +111,8 @@ class AppServices {
     VpnEngineFactory engines;
     DownloadDialogFetcher fetcher;
     DialogUpdateDownloader updateDownloader;
-    ShellProgramLauncher launcher;
+    // The package runs with our rights; the update page opens as the signed-in user.
+    ShellProgramLauncher launcher{OpenWebPageAsUser};
     AuthenticodeVerifier signatures;
     ExecutableVersionSource version;
 

@@ -90,12 +90,13 @@ bool CDlgVpnMain::OnInitDialog() {
   return false;
 }
 
-// Where the user left it, while that is still on a monitor; else centred on the work area.
+// Where the user left it, while that is still on a monitor, wholly on it; else centred on the
+// work area.
 void CDlgVpnMain::PlaceWindow() {
   const int width = layout_.Scale(kWidth);
   const int height = layout_.Scale(kHeight);
-  const auto saved =
-      RestoredWindowPosition(placement_.GetMainWindowPosition(), width, MonitorWorkAreas());
+  const auto saved = RestoredWindowPosition(placement_.GetMainWindowPosition(), width, height,
+                                            MonitorWorkAreas());
   if (saved) {
     SetWindowPos(nullptr, saved->first, saved->second, width, height,
                  SWP_NOZORDER | SWP_NOACTIVATE);

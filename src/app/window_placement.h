@@ -1,6 +1,6 @@
 // Where the main window opens: where the user last left it, as long as that place is still on
-// one of the monitors (monitors come and go between runs), else centred on the monitor it opens
-// on.
+// one of the monitors (monitors come and go between runs, and a smaller screen may leave part of
+// it off), moved so that all of it shows; else centred on the monitor it opens on.
 #pragma once
 
 #include <cstdint>
@@ -15,19 +15,10 @@ struct ScreenRect {
   int32_t bottom = 0;
 };
 
-// How much of a window's top edge must lie on a monitor for the user to be able to take hold of
-// it there and drag it.
-inline constexpr int32_t kGrabBandHeight = 25;
-inline constexpr int32_t kGrabBandWidth = 100;
-
-// True when a window `width` wide with its top-left corner at `left`, `top` has a band of its top
-// edge (kGrabBandHeight high, kGrabBandWidth wide or the whole width of a narrower window) wholly
-// inside one of `workAreas`.
-bool CanGrabWindowAt(int32_t left, int32_t top, int32_t width,
-                     const std::vector<ScreenRect>& workAreas);
-
-// The saved position when the window can still be taken hold of there; nothing otherwise (the
-// caller centres the window).
+// Where a window `width` by `height` opens when it was left at `saved`: on the work area that
+// holds the most of it there, moved as little as needed for the whole window to show (its
+// top-left corner first, for a window larger than the work area). Nothing when nothing was saved
+// or the place is on none of `workAreas` (the caller centres the window).
 std::optional<std::pair<int32_t, int32_t>> RestoredWindowPosition(
-    const std::optional<std::pair<int32_t, int32_t>>& saved, int32_t width,
+    const std::optional<std::pair<int32_t, int32_t>>& saved, int32_t width, int32_t height,
     const std::vector<ScreenRect>& workAreas);

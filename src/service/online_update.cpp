@@ -166,5 +166,5 @@ void OnlineUpdate::Update(const AccountState& offer, const std::wstring& force) 
 
 void OnlineUpdate::Fail(const char* key, MessageIcon icon, const std::wstring& updateUrl) {
   ports_.view.ShowMessage(GetText(key) + L"\n\n" + GetText("OnlineUpdateFailureTip"), icon);
-  if (IsWebAddress(updateUrl)) ports_.launcher.Open(updateUrl, L"");
+  if (IsWebAddress(updateUrl)) ports_.launcher.OpenWebPage(updateUrl);
 }

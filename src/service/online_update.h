@@ -118,8 +118,12 @@ class UpdateDownloader {
 class ProgramLauncher {
  public:
   virtual ~ProgramLauncher() = default;
-  // False when the shell could not start it.
+  // False when the shell could not start it. Runs `file` with our rights: only the package
+  // whose signature was checked.
   virtual bool Open(const std::wstring& file, const std::wstring& parameters) = 0;
+  // A web page, opened as the signed-in user rather than with our rights; false when it could
+  // not be.
+  virtual bool OpenWebPage(const std::wstring& url) = 0;
 };
 
 // The running program's file version, 16 bits a part from the major version down; 0 when its

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -46,14 +47,20 @@ class HeldUpdatePackage : public DownloadedPackage {
   UniqueHandle reader_;
 };
 
+// Starts the package with the shell of this (elevated) process; web pages go to `openPage`,
+// which opens them as the signed-in user (none: pages are not opened).
 class ShellProgramLauncher : public ProgramLauncher {
  public:
+  using PageOpener = std::function<bool(const std::wstring& url)>;
   // `owner` may be null.
-  explicit ShellProgramLauncher(HWND owner = nullptr) : owner_(owner) {}
+  explicit ShellProgramLauncher(PageOpener openPage = nullptr, HWND owner = nullptr)
+      : openPage_(std::move(openPage)), owner_(owner) {}
   void SetOwner(HWND owner) { owner_ = owner; }
   bool Open(const std::wstring& file, const std::wstring& parameters) override;
+  bool OpenWebPage(const std::wstring& url) override { return openPage_ && openPage_(url); }
 
  private:
+  PageOpener openPage_;
   HWND owner_;
 };
 

@@ -1671,6 +1671,29 @@ def case_windows_open_centred_or_where_they_were_left(d):
                 expect(d.wait_gone(POLICY_CAPTION, 10000), "the policy dialog did not close")
         finally:
             s.close()
+    # Left where a smaller screen now cuts it off: as far from the work area's right and bottom
+    # edges as (860, 600) is on a 1280x1024 screen. Moved so that all of it shows, and what opens
+    # over it (the login's box, the policy dialog) shows whole too.
+    def inside(rect, area):
+        return rect[0] >= area[0] and rect[1] >= area[1] and rect[2] <= area[2] and rect[3] <= area[3]
+
+    set_window_position(work[2] - (1280 - 860), work[3] - (1024 - 600))
+    s = Session(d)
+    try:
+        window, work = window_rect(d, MAIN_CAPTION)
+        expect(inside(window, work), f"main window at {window}, work area {work}")
+        s.client_address_shown()
+        s.login("demo", "demo123")
+        s.next_box()
+        box, _ = window_rect(d, APP_CAPTION)
+        expect(inside(box, work), f"box at {box}, work area {work}")
+        d.press(APP_CAPTION)
+        dialog, _ = window_rect(d, POLICY_CAPTION)
+        expect(inside(dialog, work), f"policy dialog at {dialog}, work area {work}")
+        d.press(POLICY_CAPTION, "#2")
+        expect(d.wait_gone(POLICY_CAPTION, 10000), "the policy dialog did not close")
+    finally:
+        s.close()
     # Where the user left it, while that is on a monitor; and an exit remembers the place.
     set_window_position(20, 30)
     s = Session(d)

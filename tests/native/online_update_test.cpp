@@ -131,6 +131,11 @@ class RecordingLauncher : public ProgramLauncher {
     heldWhenOpened.push_back(held_);
     return succeeds;
   }
+  // Pages apart: one given to Open would run the browser with our rights.
+  bool OpenWebPage(const std::wstring& url) override {
+    opened.push_back(L"page " + url);
+    return true;
+  }
   bool succeeds = true;
   std::vector<std::wstring> opened;
   std::vector<int> heldWhenOpened;
@@ -268,7 +273,7 @@ TEST_F(OnlineUpdateTest, DigestMustMatchAsSent) {
     EXPECT_EQ(Check(Offer("2.1.0.1", digest)), OnlineUpdateCheck::kUpdateStarted);
     EXPECT_EQ(LastBox(), Failure("CanNotDownloadFileCorrectly_Tip")) << digest;
     EXPECT_EQ(view_.boxes.back().icon, MessageIcon::kWarning);
-    EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{kUpdatePage + L"|"}) << digest;
+    EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{L"page " + kUpdatePage}) << digest;
   }
 }
 
@@ -292,7 +297,7 @@ TEST_F(OnlineUpdateTest, EachFailureShowsItsTextAndIconThenTheUpdatePage) {
     EXPECT_EQ(Check(Offer("2.1.0.1", Md5())), OnlineUpdateCheck::kUpdateStarted);
     EXPECT_EQ(LastBox(), Failure(c.key));
     EXPECT_EQ(view_.boxes.back().icon, c.icon);
-    EXPECT_EQ(launcher_.opened.back(), kUpdatePage + L"|");
+    EXPECT_EQ(launcher_.opened.back(), L"page " + kUpdatePage);
   }
   EXPECT_EQ(exits_, 3);
 
@@ -369,7 +374,7 @@ TEST_F(OnlineUpdateTest, PausedUpdatesTakeTheFailedUpdatePathWithoutADownload) {
   EXPECT_EQ(Check(Offer("2.1.0.1", Md5())), OnlineUpdateCheck::kUpdateStarted);
   EXPECT_TRUE(downloader_.urls.empty());
   EXPECT_EQ(LastBox(), Failure("DownloadUpdateFileFailed_Tip"));
-  EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{kUpdatePage + L"|"});
+  EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{L"page " + kUpdatePage});
   EXPECT_EQ(exits_, 1);
 }
 
@@ -424,7 +429,7 @@ TEST_F(OnlineUpdateTest, SignedProgramStartsOnlyItsPublishersPackage) {
     signatures_.files[package] = other;
     EXPECT_EQ(Check(Offer("2.1.0.1", Md5())), OnlineUpdateCheck::kUpdateStarted);
     EXPECT_EQ(LastBox(), Failure("CanNotDownloadFileCorrectly_Tip"));
-    EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{kUpdatePage + L"|"});
+    EXPECT_EQ(launcher_.opened, std::vector<std::wstring>{L"page " + kUpdatePage});
     EXPECT_FALSE(fs::exists(dir_ / "Kavrin.exe")) << "a refused package is deleted";
     EXPECT_FALSE(refusal_.empty());
   }

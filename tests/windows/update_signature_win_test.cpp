@@ -78,6 +78,10 @@ class RecordingLauncher : public ProgramLauncher {
     opened.push_back(file);
     return true;
   }
+  bool OpenWebPage(const std::wstring& url) override {
+    opened.push_back(L"page " + url);
+    return true;
+  }
   std::vector<std::wstring> opened;
 };
 
@@ -143,7 +147,8 @@ TEST(SignedUpdateWin, StartsOnlyThePackageOfTheSamePublisher) {
     if (c.starts) {
       EXPECT_EQ(launcher.opened, std::vector<std::wstring>{downloader.path}) << label;
     } else {
-      EXPECT_EQ(launcher.opened, std::vector<std::wstring>{answer.account.updateUrl}) << label;
+      EXPECT_EQ(launcher.opened, std::vector<std::wstring>{L"page " + answer.account.updateUrl})
+          << label;
       ASSERT_FALSE(view.boxes.empty());
       EXPECT_EQ(view.boxes.back().text, GetText("CanNotDownloadFileCorrectly_Tip") + L"\n\n" +
                                             GetText("OnlineUpdateFailureTip"))
