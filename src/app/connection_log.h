@@ -20,6 +20,8 @@
 #include <string_view>
 #include <thread>
 
+#include "config/program_data_folder.h"
+
 inline constexpr wchar_t kConnectionLogName[] = L"Kavrin.log";
 inline constexpr wchar_t kConnectionLogOldName[] = L"Kavrin.log.1";
 inline constexpr uint64_t kConnectionLogLimitBytes = 1048576;
@@ -29,9 +31,9 @@ class ConnectionLog {
   // Lines waiting for the disk beyond this are dropped (and counted).
   static constexpr size_t kQueueLimit = 4096;
 
-  // `folder` ends with a separator; empty when the data folder is not ours: nothing is written.
-  // `now` gives the seconds since 1970 the lines are dated with.
-  explicit ConnectionLog(std::wstring folder, std::function<int64_t()> now = nullptr,
+  // Writes into `data` when it is the program's own, else nowhere. `now` gives the seconds since
+  // 1970 the lines are dated with.
+  explicit ConnectionLog(ProgramDataFolder& data, std::function<int64_t()> now = nullptr,
                          size_t queueLimit = kQueueLimit);
   // Writes what is queued, then ends its thread.
   ~ConnectionLog();
@@ -41,7 +43,7 @@ class ConnectionLog {
   // Queues one line; returns at once.
   void Write(std::wstring_view text);
   // Whether lines go anywhere at all.
-  bool writing() const { return !folder_.empty(); }
+  bool writing() const { return writer_.joinable(); }
   // Waits until every line queued so far has been handed to the file system.
   void Flush();
 
@@ -50,7 +52,8 @@ class ConnectionLog {
 
  private:
   void Run();
-  void Append(const std::string& bytes);
+  // Appends the lines to the file, rolling it over where a line would pass the limit.
+  void WriteLines(const std::deque<std::string>& lines);
 
   const std::wstring folder_;
   const std::function<int64_t()> now_;
