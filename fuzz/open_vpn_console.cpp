@@ -1,6 +1,7 @@
 // Arbitrary child output, cut into arbitrary chunks, through the OpenVPN console handler: only
 // the configured answers may ever reach the child, each once per line end, the output buffer
-// stays within its limit, and only the reports the console lines can cause go out.
+// stays within its limit, only the reports the console lines can cause go out, and the lines
+// noted for the log are single, bounded lines that never hold an answer given to a prompt.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -71,6 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vpn.userName = L"alice";
   vpn.password = L"s3cret";
   vpn.SetProxy(1 + data[0] % 2, L"proxy", 8080, L"pu", L"pp");
+  vpn.note = [](const std::wstring& line) {
+    if (line.size() > 500 || line.find_first_of(L"\r\n") != std::wstring::npos) std::abort();
+    if (line.find(L"Enter ") != std::wstring::npos) std::abort();
+  };
   vpn.Connect();
   vpn.Flush();
   if (vpn.Status().error != 0) std::abort();

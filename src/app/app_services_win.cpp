@@ -48,7 +48,8 @@ ClientIdentity SystemMachineIdentity::Read(bool withBios) {
 
 AppServices::Parts::Parts(CApplication& app, const SystemOverrides& overrides,
                          const AppPaths& paths, ControllerRelay& relay)
-    : systemDialer(SystemUnless<RasDialer, RasApiDialer>(overrides.dialer)),
+    : log(SystemProgramDataFolder()),
+      systemDialer(SystemUnless<RasDialer, RasApiDialer>(overrides.dialer)),
       systemRoutes(SystemUnless<RouteTable, IpHelperRouteTable>(overrides.routes)),
       systemIpv6Routes(SystemUnless<Ipv6RouteTable, IpHelperIpv6RouteTable>(overrides.ipv6Routes)),
       systemDnsGuard(SystemUnless<DnsGuard, WfpDnsGuard>(overrides.dnsGuard)),
@@ -81,7 +82,8 @@ AppServices::Parts::Parts(CApplication& app, const SystemOverrides& overrides,
                                .version = version,
                                .settings = programSettings,
                                .exit = [&relay] { relay.Exit(); },
-                               .downloadsAllowed = SystemProgramDataFolder().Owned()},
+                               .downloadsAllowed = SystemProgramDataFolder().Owned(),
+                               .log = [this](const std::wstring& text) { log.Write(text); }},
              OnlineUpdatePaths{.modulePath = paths.modulePath, .moduleFolder = paths.moduleFolder}),
       announcements(answers, announcementFile, update,
                     AnnouncementSinks{
@@ -99,7 +101,15 @@ AppServices::Parts::Parts(CApplication& app, const SystemOverrides& overrides,
   engines.SetIpv6RouteTable(overrides.ipv6Routes ? overrides.ipv6Routes : systemIpv6Routes.get());
   // And name lookups from going to the local network's resolver.
   engines.SetDnsGuard(overrides.dnsGuard ? overrides.dnsGuard : systemDnsGuard.get());
+  // The engines' own words (the OpenVPN child's significant lines) come from their workers.
+  engines.SetNote([this](const std::wstring& text) { log.Write(text); });
   KeepDataFolderFiles();
+  const uint64_t v = version.CurrentVersion();
+  std::wstring dotted;
+  for (int shift = 48; shift >= 0; shift -= 16) {
+    dotted += std::to_wstring((v >> shift) & 0xFFFF) + (shift != 0 ? L"." : L"");
+  }
+  log.Write(L"程序启动：版本 " + dotted + L"，" + paths.modulePath);
 }
 
 namespace {
@@ -137,6 +147,10 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, co
                           .engineCallback = parts_.window,
                           .clock = SystemTickClock(),
                           .routeTable = &parts_.routes,
+                          .sessionReports =
+                              [this](const SessionReport& report) {
+                                parts_.log.Write(SessionReportText(report));
+                              },
                           .trafficGuard = overrides.trafficGuard ? overrides.trafficGuard
                                                                  : parts_.systemTrafficGuard.get()},
           SettingsOf(parts_.responseRecord, parts_.announcementFile)) {

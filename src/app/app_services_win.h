@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/adapter_repairs.h"
+#include "app/connection_log.h"
 #include "config/machine_registry_win.h"
 #include "app/app_paths.h"
 #include "app/system_overrides.h"
@@ -82,6 +83,8 @@ class AppServices {
     // What of the data folder may be read and written this start.
     void KeepDataFolderFiles();
 
+    // First, so every part may write to it, and last to go: what was queued is written.
+    ConnectionLog log;
     std::unique_ptr<RasDialer> systemDialer;
     std::unique_ptr<RouteTable> systemRoutes;
     std::unique_ptr<Ipv6RouteTable> systemIpv6Routes;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <random>
+#include <type_traits>
 #include <utility>
+#include <variant>
 
 #include "base/text.h"
 #include "config/text_table.h"
@@ -18,12 +20,112 @@ constexpr uint32_t kAddressNone = 0xFFFFFFFF;
 // The question lists this many routes; more would make the box taller than the screen.
 constexpr size_t kListedFailedRoutes = 10;
 
+std::wstring TunnelName(int32_t type) {
+  switch (type) {
+    case kTunnelPptp:
+      return L"PPTP";
+    case kTunnelL2tp:
+      return L"L2TP";
+    case kTunnelOpenVpn:
+      return L"OpenVPN";
+    default:
+      return L"类型 " + std::to_wstring(type);
+  }
+}
+
+std::wstring PlanText(const ConnectionPlan& plan) {
+  const VpnServerEntry& server = plan.server;
+  std::wstring text = L"服务器 " + (server.title.empty() ? server.serverHost
+                                                       : server.title + L"（" + server.serverHost +
+                                                             L"）");
+  text += L"，隧道 " + TunnelName(plan.tunnelType) + L"，路由 ";
+  switch (plan.chosen.kind) {
+    case RouteSetKind::kAllTraffic:
+      text += L"全部流量";
+      break;
+    case RouteSetKind::kApplications:
+      text += L"指定程序";
+      break;
+    case RouteSetKind::kServiceSet:
+      text += L"路由集 " + std::to_wstring(plan.chosen.index + 1);
+      break;
+  }
+  const size_t lines = std::visit(
+      [](const auto& routes) -> size_t {
+        using Routes = std::decay_t<decltype(routes)>;
+        if constexpr (std::is_same_v<Routes, AllTrafficRoutes>) return routes.bypass.size();
+        if constexpr (std::is_same_v<Routes, ListedRoutes>) return routes.lines.size();
+        return 0;
+      },
+      plan.routes);
+  return text + L"（" + std::to_wstring(lines) + L" 条）";
+}
+
+std::wstring DropCauseText(DropCause cause) {
+  switch (cause) {
+    case DropCause::kStatisticsFailed:
+      return L"读不到流量统计";
+    case DropCause::kLinkGone:
+      return L"拨号连接已断开";
+    case DropCause::kChildEnded:
+      return L"OpenVPN程序已结束";
+    case DropCause::kResumed:
+      return L"睡眠后隧道已不在";
+    case DropCause::kNetworkMoved:
+      return L"默认路由换了网关";
+  }
+  return {};
+}
+
+std::wstring VerdictText(AttemptVerdict verdict) {
+  switch (verdict) {
+    case AttemptVerdict::kRetry:
+      return L"稍后再拨";
+    case AttemptVerdict::kRelogin:
+      return L"先重新登录再拨";
+    case AttemptVerdict::kStop:
+      return L"不再重连";
+  }
+  return {};
+}
+
 std::function<uint32_t()> JitterSource(TickClock& clock) {
   auto engine = std::make_shared<std::minstd_rand>(clock.Ticks());
   return [engine] { return static_cast<uint32_t>((*engine)()); };
 }
 
 }  // namespace
+
+std::wstring SessionReportText(const SessionReport& report) {
+  using Kind = SessionReport::Kind;
+  const std::wstring attempt = L"第 " + std::to_wstring(report.attempt) + L" 次重连";
+  switch (report.kind) {
+    case Kind::kStarted:
+      return L"开始连接：" + report.text;
+    case Kind::kUp:
+      return report.reconnected ? L"已重新连接" : L"已连接";
+    case Kind::kDropped:
+      return L"连接中断：" + DropCauseText(report.cause);
+    case Kind::kAttemptStarted:
+      return attempt + L"开始";
+    case Kind::kAttemptFailed:
+      return attempt + L"失败（错误 " + std::to_wstring(report.error) + L"，详情 " +
+             std::to_wstring(report.detail) + L"），" + VerdictText(report.verdict);
+    case Kind::kLoginUnanswered:
+      return attempt + L"：登录没有应答";
+    case Kind::kStopped:
+      return L"连接已结束";
+    case Kind::kGuardOn:
+      return L"断网保护已开启（隧道接口 " + std::to_wstring(report.interfaceIndex) + L"）";
+    case Kind::kGuardOff:
+      return L"断网保护已关闭";
+    case Kind::kGuardRefused:
+      return L"断网保护未生效：系统拒绝了过滤规则（错误 " + std::to_wstring(report.error) + L"）";
+    case Kind::kNote:
+      return report.text;
+  }
+  return report.text;
+}
 
 ConnectionSession::ConnectionSession(SessionPorts ports)
     : ports_(std::move(ports)), reconnect_(ports_.clock, JitterSource(ports_.clock)) {}
@@ -49,7 +151,7 @@ void ConnectionSession::Begin(std::unique_ptr<CGeneralVpn> engine, const Connect
   engineSettings_ = VpnEngineSettings::Of(*engine);
   routeFailuresAccepted_ = false;
   reconnect_.OnLoggedIn();
-  Emit({.kind = SessionReport::Kind::kStarted});
+  Emit({.kind = SessionReport::Kind::kStarted, .text = PlanText(plan)});
   StartEngine(std::move(engine));
 }
 
@@ -117,6 +219,7 @@ void ConnectionSession::OnEngineReport(const CGeneralVpn* engine, const VpnStatu
   if (status.sequence <= handledReport_) return;
   handledReport_ = status.sequence;
   CGeneralVpn& vpn = *current_;
+  Note(EngineNote(vpn, status));
   const bool routeFailure = status.state == GENERAL_VPN_STATE_MODIFY_ROUTE &&
                             status.error == GENERAL_VPN_ERROR_MODIFY_ROUTE;
   if (Attempting() && status.error != GENERAL_VPN_ERROR_SUCCESS && !routeFailure) {
@@ -166,6 +269,11 @@ void ConnectionSession::OnEngineReport(const CGeneralVpn* engine, const VpnStatu
 void ConnectionSession::OnRetiredReport(const VpnStatus& status) {
   if (status.sequence <= retiredReport_) return;
   retiredReport_ = status.sequence;
+  if (status.state == GENERAL_VPN_STATE_RESTORE_ROUTE) {
+    Note(L"恢复路由（" + std::to_wstring(status.routesCreated) + L" 条）");
+  } else if (status.state == GENERAL_VPN_STATE_DISCONNECTED) {
+    Note(L"路由已恢复，隧道已关闭");
+  }
   if (status.state == GENERAL_VPN_STATE_DISCONNECT ||
       status.state == GENERAL_VPN_STATE_RESTORE_ROUTE) {
     ports_.view.SetStatus(retired_->GetStateText(status.state));
@@ -249,7 +357,39 @@ ConnectionSession::EngineReport ConnectionSession::DescribeEngine(CGeneralVpn& v
   report.status = vpn.GetErrorDetailText(status.errorDetail);
   if (report.status.empty()) report.status = vpn.GetErrorText(status.error);
   report.box = vpn.BuildStatusReport(status);
+  // The advice follows what the window has always said.
+  if (const std::wstring advice = vpn.ErrorAdvice(status.error, status.errorDetail);
+      !advice.empty()) {
+    report.status += L" " + advice;
+    report.box += advice;
+  }
   return report;
+}
+
+std::wstring ConnectionSession::EngineNote(CGeneralVpn& vpn, const VpnStatus& status) {
+  std::wstring text = L"状态 " + std::to_wstring(status.state) + L"：" +
+                      vpn.GetStateText(status.state);
+  if (status.state == GENERAL_VPN_STATE_ALL_DONE) {
+    text += L"，本机地址 " + status.localAddress + L"，已设置路由 " +
+            std::to_wstring(status.routesCreated) + L" 条";
+    if (const std::wstring warnings = CGeneralVpn::GuardWarnings(status); !warnings.empty()) {
+      text += L"，" + warnings;
+    }
+  }
+  if (status.error == GENERAL_VPN_ERROR_SUCCESS) return text;
+  text += L"；错误 " + std::to_wstring(status.error) + L"：" + vpn.GetErrorText(status.error);
+  if (status.errorDetail != 0) {
+    text += L"，详情 " + std::to_wstring(status.errorDetail) + L"：" +
+            vpn.GetErrorDetailText(status.errorDetail);
+  }
+  if (status.error == GENERAL_VPN_ERROR_MODIFY_ROUTE) {
+    text += L"，" + std::to_wstring(status.failedRoutes.size()) + L" 条路由未能设置";
+  }
+  if (const std::wstring advice = vpn.ErrorAdvice(status.error, status.errorDetail);
+      !advice.empty()) {
+    text += L" " + advice;
+  }
+  return text;
 }
 
 void ConnectionSession::ShowEngineReport(const EngineReport& report) {
@@ -291,14 +431,17 @@ void ConnectionSession::Watch(DropCause cause) {
       OnAttemptFailed(error, detail, nullptr);
       return;
     }
+    Note(L"读不到流量统计：错误 " + std::to_wstring(error) + L"，详情 " + std::to_wstring(detail));
     if (connected_ && HandleDrop(cause)) return;
     const bool wasConnected = connected_;
     ports_.view.ShowMainWindow();
     const std::wstring text = GetText("VpnErrorMessage") + L":" + current_->GetErrorText(error) +
                               L"\r\n" + GetText("VpnErrorDetail") + L":" +
-                              current_->GetErrorDetailText(detail) + L"\r\n";
+                              current_->GetErrorDetailText(detail) + L"\r\n" +
+                              current_->ErrorAdvice(error, detail);
+    const std::wstring advice = current_->ErrorAdvice(error, detail);
     Stop();
-    ShowStatus(GetText("DisconnectedUnexcepted"));
+    ShowStatus(GetText("DisconnectedUnexcepted") + (advice.empty() ? L"" : L" " + advice));
     if (wasConnected) ports_.view.ShowMessage(text);
     return;
   }

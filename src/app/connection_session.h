@@ -55,6 +55,7 @@ struct SessionReport {
     kGuardOn,         // the kill switch's filters are in place, permitting tunnel `interface`
     kGuardOff,        // the kill switch's filters are gone
     kGuardRefused,    // the system refused the kill switch's filters (`error`)
+    kNote,            // something else for the log: `text`
   };
   Kind kind;
   bool reconnected = false;
@@ -64,7 +65,12 @@ struct SessionReport {
   int32_t detail = 0;
   AttemptVerdict verdict = AttemptVerdict::kRetry;
   uint32_t interfaceIndex = 0;
+  // kNote's line; for kStarted the server, tunnel type and routes chosen.
+  std::wstring text = {};
 };
+
+// The report as one line of the connection log.
+std::wstring SessionReportText(const SessionReport& report);
 
 // What the session needs of the window.
 class SessionView {
@@ -169,6 +175,11 @@ class ConnectionSession {
   };
 
   void Emit(SessionReport report);
+  void Note(std::wstring text) {
+    Emit({.kind = SessionReport::Kind::kNote, .text = std::move(text)});
+  }
+  // What the engine's report says, for the log: its state, and its error with the advice.
+  std::wstring EngineNote(CGeneralVpn& vpn, const VpnStatus& status);
   void SetConnectEnabled(bool enable);
   void StartEngine(std::unique_ptr<CGeneralVpn> engine);
   // Stops the current engine, which restores its routes; the reconnecting goes on.

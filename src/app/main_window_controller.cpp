@@ -211,6 +211,13 @@ MainWindowController::~MainWindowController() { DestroyProbes(); }
 
 void MainWindowController::ShowStatus(const std::wstring& text) { session_.ShowStatus(text); }
 
+void MainWindowController::Log(std::wstring text) {
+  if (ports_.sessionReports) {
+    ports_.sessionReports({.kind = SessionReport::Kind::kNote, .text = std::move(text)});
+  }
+}
+
+
 void MainWindowController::Initialize() {
   Handle([this] {
     MainWindowView& view = ports_.view;
@@ -266,6 +273,7 @@ bool MainWindowController::Command(uint32_t id) {
       Connect();
       return true;
     case kDisconnect:
+      Log(L"用户断开连接");
       session_.Stop();
       ShowStatus(GetText("AlreadyDisconnected"));
       return true;
@@ -388,6 +396,7 @@ void MainWindowController::HostProbeEnded(uintptr_t event, const void* probeId) 
     if (settings_.keepRecords) SaveResponseBody(settings_.announcementFile, probe.Body());
     loginHost_ = raceHosts_[winner];
     hostChosen_ = true;
+    Log(L"登录服务器：" + loginHost_);
     chosenNow = true;
     InBox([this] { ports_.announcements.ShowAnnouncements(false); });
   }
@@ -479,7 +488,13 @@ LoginOutcome MainWindowController::RunLogin(ScopedPorts& scoped) {
   inputs.referralTag = settings_.referralTag;
   inputs.identity = identity_;
   inputs.callback = &ports_.engineCallback;
-  return RunLoginExchange(login, inputs);
+  LoginOutcome outcome = RunLoginExchange(login, inputs);
+  // Only the host and the result: the request carries the scrambled password.
+  Log(L"登录 " + loginHost_ + L"：" +
+      (outcome.engine ? L"成功"
+       : scoped.unanswered ? L"没有可用的应答"
+                           : L"未完成（服务器拒绝、需要更新或已取消）"));
+  return outcome;
 }
 
 // ---- the session's window ----------------------------------------------------------------------
@@ -510,11 +525,17 @@ bool MainWindowController::HideWindowToTray() {
 }
 
 void MainWindowController::OnSuspend() {
-  Handle([this] { session_.OnSuspend(); });
+  Handle([this] {
+    Log(L"系统进入睡眠");
+    session_.OnSuspend();
+  });
 }
 
 void MainWindowController::OnResume() {
-  Handle([this] { session_.OnResume(); });
+  Handle([this] {
+    Log(L"系统已唤醒");
+    session_.OnResume();
+  });
 }
 
 void MainWindowController::OnRouteTableChanged() {
@@ -575,6 +596,7 @@ void MainWindowController::CarryOutExit() {
   if (exiting_) return;
   exiting_ = true;
   exitAsked_ = false;
+  Log(L"退出");
   queued_.clear();
   if (waitingForHost_) EndHostWait();
   session_.End();

@@ -244,6 +244,8 @@ class MainWindowController : private SessionView {
   void Tick(uint32_t id);
   void HostProbeEnded(uintptr_t event, const void* probeId);
   void CarryOutExit();
+  // A line for the connection log, through the session's reports.
+  void Log(std::wstring text);
 
   void StartRacePass();
   // Connect once a host is known: the login, or the box saying none answered.

@@ -42,6 +42,8 @@ class VpnEngineFactory : public EngineFactory {
   // Where route mode 1 keeps name lookups to the tunnel; none leaves them alone. Must outlive
   // the engines.
   void SetDnsGuard(DnsGuard* guard) { dnsGuard_ = guard; }
+  // Where each engine's own lines for the connection log go; called on the engine's worker.
+  void SetNote(std::function<void(const std::wstring&)> note) { note_ = std::move(note); }
 
   std::unique_ptr<CGeneralVpn> CreateEngine(int32_t tunnelType) override {
     std::unique_ptr<CGeneralVpn> engine;
@@ -55,6 +57,7 @@ class VpnEngineFactory : public EngineFactory {
     if (engine) {
       engine->SetIpv6RouteTable(ipv6Routes_);
       engine->SetDnsGuard(dnsGuard_);
+      engine->note = note_;
       // No journal where the data folder is not ours: one there could be read or written by
       // anyone.
       if (!routeJournalPath_.empty()) {
@@ -75,4 +78,5 @@ class VpnEngineFactory : public EngineFactory {
   std::wstring routeJournalPath_;
   Ipv6RouteTable* ipv6Routes_ = nullptr;
   DnsGuard* dnsGuard_ = nullptr;
+  std::function<void(const std::wstring&)> note_;
 };

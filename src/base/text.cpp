@@ -1,6 +1,8 @@
 #include "base/text.h"
 
 #include <cstdint>
+#include <ctime>
+#include <cwchar>
 #include <cwctype>
 
 namespace {
@@ -231,4 +233,18 @@ std::vector<std::wstring> SplitText(std::wstring_view text, wchar_t separator) {
     pieces.emplace_back(text.substr(start, at - start));
     start = at + 1;
   }
+}
+
+std::wstring FormatLocalTime(int64_t secondsSince1970, const wchar_t* format) {
+  const auto time = static_cast<std::time_t>(secondsSince1970);
+  if (static_cast<int64_t>(time) != secondsSince1970) return {};
+  std::tm local{};
+#ifdef _WIN32
+  if (localtime_s(&local, &time) != 0) return {};
+#else
+  if (localtime_r(&time, &local) == nullptr) return {};
+#endif
+  wchar_t text[64] = {};
+  if (std::wcsftime(text, 64, format, &local) == 0) return {};
+  return text;
 }

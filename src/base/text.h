@@ -4,6 +4,7 @@
 // std::string. "Ansi" means the thread's ANSI code page on Windows and UTF-8 natively.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,10 @@ std::string TrimText(std::string_view text);
 std::wstring LowerAscii(std::wstring_view text);
 std::string LowerAscii(std::string_view text);
 bool EqualsNoCase(std::wstring_view a, std::wstring_view b);
+
+// Local time of `secondsSince1970` (UTC) through wcsftime's `format`; empty when the time cannot
+// be converted.
+std::wstring FormatLocalTime(int64_t secondsSince1970, const wchar_t* format);
 
 // Splits at every separator; empty pieces are kept (callers decide what to drop).
 std::vector<std::wstring> SplitText(std::wstring_view text, wchar_t separator);

@@ -217,6 +217,45 @@ const std::vector<TextRow>& Rows() {
       {"OPEN_VPN_ERROR_AUTH_FAILED", {Text(L"用户名或密码错误")}},
       // The OpenVPN program ended while the tunnel was up.
       {"OPEN_VPN_ERROR_CHILD_ENDED", {Text(L"OpenVPN程序意外退出")}},
+      // One sentence per common dial-up error, shown after the error's own text: what
+      // happened and what to try. Meanings as Microsoft documents its remote access errors.
+      {"ErrorAdviceRas619",
+       {Text(L"连接未能建立，端口已被关闭：多半是防火墙或路由器拦截了VPN（PPTP需要GRE协议）。"
+             L"请检查防火墙，或换一个服务器或隧道类型。")}},
+      {"ErrorAdviceRas628",
+       {Text(L"连接在完成前被服务器断开：服务器可能繁忙。请稍后重试，或换一个服务器。")}},
+      {"ErrorAdviceRas691",
+       {Text(L"服务器不接受用户名或密码：请核对用户名和密码，并确认账户仍然有效。")}},
+      {"ErrorAdviceRas720",
+       {Text(L"无法与服务器协商网络协议：本机的拨号网络组件可能已损坏。"
+             L"请重新启动电脑，仍不行就换一个隧道类型。")}},
+      {"ErrorAdviceRas734",
+       {Text(L"PPP链路控制协议被终止：加密或验证设置与服务器不一致。请换一个隧道类型或服务器。")}},
+      {"ErrorAdviceRas800",
+       {Text(L"无法建立VPN连接：服务器不可达，或所在网络拦截了此隧道类型。"
+             L"请检查网络，换一个服务器或隧道类型。")}},
+      {"ErrorAdviceRas807",
+       {Text(L"与服务器之间的网络中断：网络延迟过大或服务器已满。请稍后重试，或换一个服务器。")}},
+      {"ErrorAdviceRas809",
+       {Text(L"服务器没有响应：经UDP 500/4500端口到不了服务器，或所在网络拦截了此隧道类型。"
+             L"请换一个服务器或隧道类型。")}},
+      {"ErrorAdviceRas812",
+       {Text(L"服务器的策略拒绝了连接：验证方式不一致，或账户无权使用该服务器。"
+             L"请换一个服务器，仍不行请联系客服。")}},
+      {"ErrorAdviceRas868",
+       {Text(L"无法解析服务器的名称：请检查网络连接和DNS设置，或换一个服务器。")}},
+      {"ErrorAdviceRas789",
+       {Text(L"L2TP连接的安全层与服务器协商失败（IPsec设置不一致或被拦截）。请换一个隧道类型。")}},
+      // The same for OpenVPN's conditions.
+      {"ErrorAdviceOpenVpnAuthFailed",
+       {Text(L"服务器拒绝了用户名或密码（AUTH_FAILED）：请核对用户名和密码，并确认账户仍然有效。")}},
+      {"ErrorAdviceOpenVpnTls",
+       {Text(L"与服务器的TLS握手没有完成：网络拦截了连接、服务器不可达，或系统时间不对。"
+             L"请检查系统时间，换一个服务器，或稍后重试。")}},
+      {"ErrorAdviceOpenVpnNoAdapter",
+       {Text(L"本机没有可用的TAP虚拟网卡：请重新运行安装程序以安装网卡驱动。")}},
+      {"ErrorAdviceOpenVpnExec",
+       {Text(L"OpenVPN程序无法启动：请重新运行安装程序，或检查杀毒软件是否拦截了它。")}},
   };
   return rows;
 }

@@ -220,17 +220,7 @@ std::wstring BuildRouteListUrl(const std::wstring& loginHost, const std::string&
 }
 
 std::wstring FormatLocalDate(int64_t secondsSince1970) {
-  const auto time = static_cast<std::time_t>(secondsSince1970);
-  if (static_cast<int64_t>(time) != secondsSince1970) return {};
-  std::tm local{};
-#ifdef _WIN32
-  if (localtime_s(&local, &time) != 0) return {};
-#else
-  if (localtime_r(&time, &local) == nullptr) return {};
-#endif
-  wchar_t text[32] = {};
-  if (std::wcsftime(text, 32, L"%Y-%m-%d", &local) == 0) return {};
-  return text;
+  return FormatLocalTime(secondsSince1970, L"%Y-%m-%d");
 }
 
 LoginOutcome RunLoginExchange(LoginPorts& ports, const LoginInputs& inputs) {

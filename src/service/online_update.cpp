@@ -105,6 +105,8 @@ int OnlineUpdate::Check(const ServiceAnswer& answer) {
   const std::wstring force = ports_.settings.ForceOnlineUpdateTest();
   if (current >= *required && force.empty()) return kContinue;
 
+  Log(L"需要更新：本程序版本 " + std::to_wstring(current) + L"，要求版本 " +
+      std::to_wstring(*required));
   Update(answer.account, force);
   // The update is compulsory: whatever became of it, this client goes.
   ports_.exit();
@@ -161,10 +163,13 @@ void OnlineUpdate::Update(const AccountState& offer, const std::wstring& force) 
   // Still held: nothing can have changed the file since its digest was taken.
   if (!ports_.launcher.Open(file->Path(), package.parameters)) {
     Fail("CanNotExecuteUpdateFile_Tip", MessageIcon::kWarning, offer.updateUrl);
+    return;
   }
+  Log(L"更新包已下载、核对并启动：" + package.fileName);
 }
 
 void OnlineUpdate::Fail(const char* key, MessageIcon icon, const std::wstring& updateUrl) {
+  Log(L"更新失败：" + GetText(key) + (refusal_.empty() ? L"" : L"（" + refusal_ + L"）"));
   ports_.view.ShowMessage(GetText(key) + L"\n\n" + GetText("OnlineUpdateFailureTip"), icon);
   if (IsWebAddress(updateUrl)) ports_.launcher.OpenWebPage(updateUrl);
 }

@@ -147,6 +147,8 @@ struct OnlineUpdatePorts {
   // False when the data folder is not the program's own: no package may be downloaded or started
   // from it, so a required update takes the failed-update path to the web site at once.
   bool downloadsAllowed = true;
+  // A line for the connection log per update offered and its result; none: not kept.
+  std::function<void(const std::wstring&)> log = nullptr;
 };
 
 class OnlineUpdate : public OnlineUpdateCheck {
@@ -165,6 +167,9 @@ class OnlineUpdate : public OnlineUpdateCheck {
  private:
   void Update(const AccountState& offer, const std::wstring& force);
   void Fail(const char* key, MessageIcon icon, const std::wstring& updateUrl);
+  void Log(const std::wstring& text) {
+    if (ports_.log) ports_.log(text);
+  }
 
   OnlineUpdatePorts ports_;
   OnlineUpdatePaths paths_;

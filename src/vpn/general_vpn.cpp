@@ -297,6 +297,7 @@ void CGeneralVpn::Report() {
     status_.failedRoutes = failedRoutes_;
     status_.ipv6Unguarded = ipv6Unguarded_;
     status_.dnsUnguarded = dnsUnguarded_;
+    status_.routesCreated = static_cast<uint32_t>(createdListedRoutes_.size());
     copy = status_;
   }
   if (CGeneralVpnCallbackInterface* receiver = callback.load()) {

@@ -59,6 +59,8 @@ struct VpnStatus {
   bool ipv6Unguarded = false;
   // The same for name lookups: the local network's resolver may still be asked.
   bool dnsUnguarded = false;
+  // The listed routes this connection has created and not restored yet.
+  uint32_t routesCreated = 0;
 };
 
 class CGeneralVpnCallbackInterface {
@@ -150,6 +152,8 @@ class CGeneralVpn : private RouteModeSteps {
   // Connectors answer for their own codes and hand the rest down.
   virtual std::wstring GetErrorText(int32_t code);
   virtual std::wstring GetStateText(uint32_t code);
+  // What the error means and what to try, in one sentence; empty when there is nothing to add.
+  virtual std::wstring ErrorAdvice(int32_t /*code*/, int32_t /*detail*/) { return {}; }
 
   // Null user or password are stored as "".
   void SetProxy(uint32_t type, const wchar_t* host, int32_t port, const wchar_t* user,
@@ -221,6 +225,9 @@ class CGeneralVpn : private RouteModeSteps {
   std::wstring proxyPassword;
   int32_t proxyPort = 0;
   uint32_t useMppe = 0;
+  // Lines for the connection log that no report carries (the tunnel program's own words); called
+  // on the worker. None: not kept.
+  std::function<void(const std::wstring&)> note;
 
  protected:
   RouteTable& routeTable() { return routeTable_; }

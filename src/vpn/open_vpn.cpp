@@ -6,6 +6,7 @@
 
 #include "base/text.h"
 #include "config/text_table.h"
+#include "vpn/error_advice.h"
 #include "vpn/open_vpn_components.h"
 #include "vpn/route_journal.h"
 #include "vpn/route_modification.h"
@@ -29,6 +30,34 @@ constexpr std::string_view kGatewayEnd = ",";
 constexpr std::string_view kCompletedLine = "Initialization Sequence Completed";
 // The server's refusal of the credentials ("AUTH: Received control message: AUTH_FAILED").
 constexpr std::string_view kAuthFailedLine = "AUTH_FAILED";
+
+// What of the child's console goes to the log, as its manual names the lines. Matched anywhere
+// in the line; the first list wins.
+constexpr std::string_view kSecretMarks[] = {"PUSH", "auth-token", "Auth Password", "Enter "};
+constexpr std::string_view kSignificantMarks[] = {
+    "OpenVPN ",      "Peer Connection Initiated", "Initialization Sequence Completed",
+    "AUTH_FAILED",   "TLS Error",                 "TLS key negotiation failed",
+    "TLS handshake", "VERIFY ERROR",              "Connection reset",
+    "Inactivity timeout", "SIGTERM",              "SIGUSR1",
+    "SIGHUP",        "Exiting",                   "Restart pause",
+    "RESOLVE",       "Cannot resolve",            "TCP connection established",
+    "link remote",   "There are no TAP",          "Socket bind failed",
+    "DHCP IP/netmask", "ERROR",                   "Options error",
+};
+constexpr std::string_view kTlsFailedMarks[] = {"TLS Error", "TLS key negotiation failed",
+                                                "TLS handshake failed"};
+constexpr size_t kLongestNotedLine = 400;
+
+bool IsSignificantLine(std::string_view line) {
+  const auto in = [line](std::string_view mark) { return line.find(mark) != line.npos; };
+  for (const std::string_view mark : kSecretMarks) {
+    if (in(mark)) return false;
+  }
+  for (const std::string_view mark : kSignificantMarks) {
+    if (in(mark)) return true;
+  }
+  return false;
+}
 
 const std::map<int32_t, std::wstring>& OwnErrorTexts() {
   static const std::map<int32_t, std::wstring> texts = {
@@ -109,6 +138,8 @@ int32_t COpenVpn::StartTunnel() {
   // routes apart from the host's at the end.
   Prepare();
   ClearOutput();
+  noteLine_.clear();
+  tlsFailed_ = false;
   childEnded_ = false;
   StoreState(GENERAL_VPN_STATE_PREPARE, GENERAL_VPN_ERROR_SUCCESS, 0);
   if (!SettingsAreSafe()) {
@@ -173,6 +204,35 @@ std::wstring COpenVpn::GetErrorText(int32_t code) {
   return found != texts.end() ? found->second : CGeneralVpn::GetErrorText(code);
 }
 
+std::wstring COpenVpn::ErrorAdvice(int32_t code, int32_t) {
+  switch (code) {
+    case OPEN_VPN_ERROR_AUTH_FAILED:
+      return OpenVpnAdvice(OpenVpnCondition::kAuthFailed);
+    case OPEN_VPN_ERROR_NO_ADAPTER:
+      return OpenVpnAdvice(OpenVpnCondition::kNoAdapter);
+    case OPEN_VPN_ERROR_EXEC:
+      return OpenVpnAdvice(OpenVpnCondition::kNotStarted);
+    case OPEN_VPN_ERROR_TLS_ERROR:
+      return OpenVpnAdvice(OpenVpnCondition::kTlsFailed);
+    default:
+      return tlsFailed_ ? OpenVpnAdvice(OpenVpnCondition::kTlsFailed) : std::wstring();
+  }
+}
+
+std::vector<std::string> SignificantConsoleLines(std::string& partial, std::string_view chunk) {
+  std::vector<std::string> lines;
+  for (const char c : chunk) {
+    if (c != '\n' && c != '\r') {
+      // The packet marks come without line ends; a "line" that long is nothing to log.
+      if (partial.size() < kLongestNotedLine) partial += c;
+      continue;
+    }
+    if (IsSignificantLine(partial)) lines.push_back(TrimText(partial));
+    partial.clear();
+  }
+  return lines;
+}
+
 void COpenVpn::OnOutput(const char* data, size_t length) {
   if (Stopping()) return;
   bool first = false;
@@ -199,6 +259,12 @@ void COpenVpn::TakePendingOutput() {
 
 void COpenVpn::HandleOutput(const char* data, size_t length) {
   AppendOutput(data, length);
+  for (const std::string& line : SignificantConsoleLines(noteLine_, {data, length})) {
+    for (const std::string_view mark : kTlsFailedMarks) {
+      if (line.find(mark) != line.npos) tlsFailed_ = true;
+    }
+    if (note) note(L"OpenVPN: " + AnsiToWide(line));
+  }
 
   // Prompts come without a line end, so one that is not last is not being asked now.
   if (OutputEndsWith(kUserPrompt)) {

@@ -14,6 +14,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "vpn/console_child.h"
 #include "vpn/console_redirector.h"
@@ -32,6 +34,12 @@ enum OpenVpnError : int32_t {
   // The child ended while the tunnel was meant to be up.
   OPEN_VPN_ERROR_CHILD_ENDED = 14,
 };
+
+// The lines of `chunk` worth a place in the connection log (the connection's steps, its
+// failures, the child's restarts and end), completing the line `partial` holds from earlier
+// chunks; an unfinished line stays in `partial`. Lines that may carry a secret (the options the
+// server pushes, tokens, prompts) are never among them.
+std::vector<std::string> SignificantConsoleLines(std::string& partial, std::string_view chunk);
 
 // The named event the child watches ("--service"); signalling it makes the child exit. Each
 // run's event is this prefix followed by random digits: a fixed name could be opened or taken
@@ -76,6 +84,9 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   // The child gives no detail numbers.
   std::wstring GetErrorDetailText(int32_t detail) override;
   std::wstring GetErrorText(int32_t code) override;
+  // Advice for the refused password, the missing adapter, a child that would not start, and a
+  // failure after the child reported a TLS error.
+  std::wstring ErrorAdvice(int32_t code, int32_t detail) override;
 
   // The child's command line for the current settings and the exit event made last.
   std::wstring BuildCommandLine() const;
@@ -117,6 +128,10 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   void CountPacketMarks();
 
   const std::unique_ptr<ExitSignal> exitSignal_;
+  // The worker's: the console line not finished yet, for the log.
+  std::string noteLine_;
+  // The child reported a TLS failure during this run.
+  std::atomic<bool> tlsFailed_ = false;
   std::atomic<bool> childEnded_ = false;
   // The event of the child started last.
   std::wstring exitEventName_;

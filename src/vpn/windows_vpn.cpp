@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "config/text_table.h"
+#include "vpn/error_advice.h"
 
 namespace {
 
@@ -181,6 +182,8 @@ std::wstring CWindowsVpn::GetErrorDetailText(int32_t detail) {
   }
   return text;
 }
+
+std::wstring CWindowsVpn::ErrorAdvice(int32_t, int32_t detail) { return RasErrorAdvice(detail); }
 
 std::wstring CWindowsVpn::GetErrorText(int32_t code) {
   const auto& texts = OwnErrorTexts();

@@ -51,6 +51,8 @@ class CWindowsVpn : public CGeneralVpn {
   // cures.
   std::wstring GetErrorDetailText(int32_t detail) override;
   std::wstring GetErrorText(int32_t code) override;
+  // The advice for the dial-up error in `detail`.
+  std::wstring ErrorAdvice(int32_t code, int32_t detail) override;
 
   // The progress function, on the dial-up networking's thread: queues the progress for the
   // worker and returns, 1 to hear more, 0 once Disconnect has begun. A connected tunnel whose

@@ -728,6 +728,52 @@ def case_kill_switch_holds_through_a_drop_until_disconnect(d):
             remove_quietly(os.path.join(d.build, "KavrinSimNet.exe" + name))
 
 
+def case_connection_log_names_each_step_and_no_password(d):
+    """After a connection, a drop, a reconnect and Disconnect, Kavrin.log in the data folder has
+    a dated line for each step, names the server and the number of routes, and holds no
+    password."""
+    log = os.path.join(data_folder(), "Kavrin.log")
+    remove_quietly(log, log + ".1")
+    s = Session(d, exe="KavrinSimNet.exe")
+    try:
+        connect_simulated(s)
+        mark = len(s.event_lines())
+        sim_control(d, ".drop")
+        expect_reconnected(s, mark)
+        d.input("post", MAIN_CAPTION, str(SHOW_MAIN_WINDOW), "0", "0")
+        expect(d.wait_window(MAIN_CAPTION, 10000), "the window did not come back")
+        d.press(MAIN_CAPTION, f"#{DISCONNECT}")
+        d.wait_text(MAIN_CAPTION, STATUS_LINE, lambda t: t == TEXTS["AlreadyDisconnected"],
+                    "status after Disconnect", 10)
+
+        def text():
+            with open(log, "rb") as f:
+                return f.read().decode("utf-8")
+        # The restore is done when the log says so.
+        wait_for(lambda: os.path.exists(log) and "用户断开连接" in text() and
+                 "路由已恢复" in text().split("用户断开连接")[-1], "no restore after Disconnect", 15)
+    finally:
+        s.close()
+    raw = open(log, "rb").read()
+    expect(b"demo123" not in raw, "the password is in the log")
+    expect(raw.endswith(b"\r\n"), "the log does not end with a whole line")
+    lines = raw.decode("utf-8").split("\r\n")[:-1]
+    undated = [l for l in lines if not re.match(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \S", l)]
+    expect(not undated, f"lines without their date: {undated}")
+    print("  " + "\n  ".join(lines), flush=True)
+    steps = ["程序启动", "登录服务器：", "：成功", "开始连接：服务器 ", "已设置路由 ",
+             "已连接", "连接中断：", "恢复路由（", "第 1 次重连开始", "已重新连接", "用户断开连接",
+             "连接已结束", "路由已恢复"]
+    at = 0
+    for step in steps:
+        while at < len(lines) and step not in lines[at]:
+            at += 1
+        expect(at < len(lines), f"no line, in order, with {step!r}")
+    expect(any("开始连接" in l and "127.0.0.1" in l for l in lines), "the server is not named")
+    counts = [int(m.group(1)) for m in (re.search(r"已设置路由 (\d+) 条", l) for l in lines) if m]
+    expect(counts and all(c > 0 for c in counts), f"route counts: {counts}")
+
+
 def case_with_reconnecting_off_a_drop_ends_as_designed(d):
     remember_policy({"AutoReconnect": 0})
     s = Session(d, exe="KavrinSimNet.exe")
@@ -1828,6 +1874,7 @@ CASES = [
     case_good_login_fails_to_dial_under_wine,
     case_simulated_network_connects_and_disconnects,
     case_dropped_link_comes_back_by_itself,
+    case_connection_log_names_each_step_and_no_password,
     case_with_reconnecting_off_a_drop_ends_as_designed,
     case_refused_password_while_the_service_is_down_keeps_trying_without_a_box,
     case_kill_switch_holds_through_a_drop_until_disconnect,
@@ -1867,6 +1914,7 @@ CASE_SECONDS = {
     "case_update_portable_hands_over_with_busy_bar": 23,
     "case_listed_program_connect_gains_a_host_route": 23,
     "case_simulated_network_connects_and_disconnects": 22,
+    "case_connection_log_names_each_step_and_no_password": 25,
     "case_host_routes_granted_through_the_pipe_go_at_disconnect": 22,
     "case_routes_of_a_killed_client_are_taken_back_at_the_next_start": 21,
     "case_global_mode_closes_ipv6_while_connected": 20,

@@ -196,6 +196,7 @@ class MainWindowTest : public ::testing::Test {
                           .routeTable = &routes_,
                           .sessionReports = [this](const SessionReport& report) {
                             sessionReports_.push_back(report.kind);
+                            log_.push_back(SessionReportText(report));
                           },
                           .trafficGuard = &trafficGuard_,
                           .resolve = [](const std::wstring& host) {
@@ -280,6 +281,8 @@ class MainWindowTest : public ::testing::Test {
   FakeRouteTable routes_;
   FakeTrafficGuard trafficGuard_;
   std::vector<SessionReport::Kind> sessionReports_;
+  // The lines the connection log would get.
+  std::vector<std::wstring> log_;
   FakeEngineFactory engines_{routes_, clock_};
   NullCallback callback_;
   std::unique_ptr<MainWindowController> controller_;
@@ -654,10 +657,18 @@ TEST_F(MainWindowTest, ReportOfAStoppedEngineChangesNothing) {
 
 TEST_F(MainWindowTest, ErrorReportOrDisconnectedStateStops) {
   FakeEngine& first = Connected();
-  Report(first, GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_CONNECT);
+  first.errorDetail = 809;
+  const VpnStatus failed = first.Reach(GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_CONNECT);
+  controller_->OnEngineReport(&first, failed);
   EXPECT_EQ(controller_->currentEngine(), nullptr);
-  EXPECT_NE(view_.boxes.back().text.find(first.GetErrorText(GENERAL_VPN_ERROR_CONNECT)),
-            std::wstring::npos);
+  // The designed texts stay as they are; the advice follows them.
+  const std::wstring advice = RasErrorAdvice(809);
+  EXPECT_EQ(view_.status, L"detail 809 " + advice);
+  EXPECT_EQ(view_.boxes.back().text, first.BuildStatusReport(failed) + advice);
+  EXPECT_TRUE(std::any_of(log_.begin(), log_.end(), [&](const std::wstring& line) {
+    return line.find(L"错误 2：") != line.npos &&
+           line.find(L"详情 809：detail 809 " + advice) != line.npos;
+  }));
 
   FinishRestore();
   fetcher_.answers.push_back(
@@ -729,12 +740,13 @@ TEST_F(MainWindowTest, LostConnectionShowsTheWindowAndTellsWhenItWasUp) {
   engine.statisticsFail = true;
   controller_->OnTimer(kWatchTimer);
   EXPECT_TRUE(view_.visible);
-  EXPECT_EQ(view_.status, GetText("DisconnectedUnexcepted"));
+  // The designed texts, each followed by the advice for the dial-up error.
+  EXPECT_EQ(view_.status, GetText("DisconnectedUnexcepted") + L" " + RasErrorAdvice(628));
   EXPECT_EQ(controller_->currentEngine(), nullptr);
   ASSERT_EQ(view_.boxes.size(), boxes + 1);
-  EXPECT_EQ(view_.boxes.back().text, GetText("VpnErrorMessage") + L":" +
-                                         engine.GetErrorText(GENERAL_VPN_ERROR_INTERNAL) + L"\r\n" +
-                                         GetText("VpnErrorDetail") + L":detail 628\r\n");
+  EXPECT_EQ(view_.boxes.back().text,
+            GetText("VpnErrorMessage") + L":" + engine.GetErrorText(GENERAL_VPN_ERROR_INTERNAL) +
+                L"\r\n" + GetText("VpnErrorDetail") + L":detail 628\r\n" + RasErrorAdvice(628));
 }
 
 TEST_F(MainWindowTest, ConnectionLostBeforeItWasUpIsOnlyInTheStatusLine) {
@@ -742,7 +754,7 @@ TEST_F(MainWindowTest, ConnectionLostBeforeItWasUpIsOnlyInTheStatusLine) {
   engine.statisticsFail = true;
   const size_t boxes = view_.boxes.size();
   controller_->OnTimer(kWatchTimer);
-  EXPECT_EQ(view_.status, GetText("DisconnectedUnexcepted"));
+  EXPECT_EQ(view_.status, GetText("DisconnectedUnexcepted") + L" " + RasErrorAdvice(628));
   EXPECT_EQ(view_.boxes.size(), boxes);
 }
 
@@ -1050,6 +1062,29 @@ TEST_F(ReconnectTest, DropRestoresRoutesThenDialsTheSameTunnelWithoutAnyDialog) 
   EXPECT_EQ(tray_.balloons.back(), GetText("ReconnectedClickToOpenMainWindow"));
   EXPECT_EQ(tray_.tip, L"");
   EXPECT_EQ(controller_->reconnectPolicy().phase(), ReconnectPolicy::Phase::kIdle);
+}
+
+// Every step gets its line, the server and the routes are named, the password never is.
+TEST_F(ReconnectTest, TheLogFollowsConnectDropReconnectAndDisconnect) {
+  UpThenDropped();
+  NextAttempt();
+  Report(*engines_.last, GENERAL_VPN_STATE_ALL_DONE);
+  controller_->OnCommand(kDisconnect);
+  FinishRestore();
+  const std::vector<std::wstring> expected = {
+      L"登录服务器：http://a/", L"登录 http://a/：成功",
+      L"开始连接：服务器 vpn1.example.com，隧道 PPTP，路由 路由集 1（1 条）",
+      L"已设置路由 ", L"已连接", L"读不到流量统计：错误 1，详情 628",
+      L"连接中断：读不到流量统计", L"第 1 次重连开始", L"已重新连接",
+      L"用户断开连接", L"连接已结束", L"路由已恢复"};
+  size_t at = 0;
+  for (const std::wstring& step : expected) {
+    while (at < log_.size() && log_[at].find(step) == std::wstring::npos) ++at;
+    ASSERT_LT(at, log_.size()) << "no line, in order, with " << WideToUtf8(step);
+  }
+  for (const std::wstring& line : log_) {
+    EXPECT_EQ(line.find(L"demo123"), std::wstring::npos) << WideToUtf8(line);
+  }
 }
 
 TEST_F(ReconnectTest, FailedAttemptsBackOffAndARefusalForTheUserStopsWithTheBox) {

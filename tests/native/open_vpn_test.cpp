@@ -14,6 +14,7 @@
 #include "fakes/fake_console_child.h"
 #include "fakes/fake_route_table.h"
 #include "fakes/test_vpn.h"
+#include "vpn/error_advice.h"
 #include "vpn/open_vpn_components.h"
 
 namespace {
@@ -249,6 +250,27 @@ TEST_F(OpenVpnTest, ConsoleLinesGiveTheirErrors) {
   }
   EXPECT_TRUE(vpn_->GetLocalAddress().empty());
   EXPECT_TRUE(table_.createCalls.empty());
+}
+
+// The log gets the connection's own lines, whole however they were cut, and nothing that
+// answers a prompt or carries what the server pushed.
+TEST_F(OpenVpnTest, SignificantLinesGoToTheLogAndNoSecretDoes) {
+  std::vector<std::wstring> noted;
+  vpn_->note = [&noted](const std::wstring& line) { noted.push_back(line); };
+  ASSERT_EQ(ConnectNow(), 0);
+  Feed("Enter Auth Username:");
+  Feed("Enter Auth Password:");
+  Feed("\nPUSH: Received control message: 'PUSH_REPLY,auth-token s3cret,ERROR'\n");
+  Feed("WRwrWR\nTLS Error: TLS key nego");
+  Feed("tiation failed to occur within 60 seconds\r\nUDPv4 READ [84] from [AF_INET]x\n");
+  EXPECT_EQ(vpn_->ErrorAdvice(OPEN_VPN_ERROR_CHILD_ENDED, 0),
+            OpenVpnAdvice(OpenVpnCondition::kTlsFailed));
+  Feed("AUTH: Received control message: AUTH_FAILED\n");
+  EXPECT_EQ(noted, (std::vector<std::wstring>{
+                       L"OpenVPN: TLS Error: TLS key negotiation failed to occur within 60 seconds",
+                       L"OpenVPN: AUTH: Received control message: AUTH_FAILED"}));
+  EXPECT_EQ(vpn_->ErrorAdvice(OPEN_VPN_ERROR_AUTH_FAILED, 0),
+            OpenVpnAdvice(OpenVpnCondition::kAuthFailed));
 }
 
 TEST_F(OpenVpnTest, DisconnectSignalsTheChildWaitsThenCleansUp) {

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "config/text_table_defaults.h"
+#include "vpn/error_advice.h"
 
 namespace {
 
@@ -91,3 +92,26 @@ TEST(TextTableTest, ProgramTableAnswersAfterItIsBuilt) {
 }
 
 }  // namespace
+
+// The errors users meet most each get a sentence of their own; the rest get none, so nothing
+// misleading is added to an error we know nothing more about.
+TEST(TextTableTest, CommonErrorsHaveOneSentenceOfAdviceEach) {
+  BuildTextTable();
+  std::set<std::wstring> sentences;
+  for (const int32_t code : {619, 628, 691, 720, 734, 789, 800, 807, 809, 812, 868}) {
+    const std::wstring advice = RasErrorAdvice(code);
+    EXPECT_FALSE(advice.empty()) << code;
+    EXPECT_EQ(advice.find_first_of(L"\r\n["), std::wstring::npos) << code;
+    sentences.insert(advice);
+  }
+  for (const OpenVpnCondition condition :
+       {OpenVpnCondition::kAuthFailed, OpenVpnCondition::kTlsFailed, OpenVpnCondition::kNoAdapter,
+        OpenVpnCondition::kNotStarted}) {
+    EXPECT_FALSE(OpenVpnAdvice(condition).empty());
+    sentences.insert(OpenVpnAdvice(condition));
+  }
+  EXPECT_EQ(sentences.size(), 15u);
+  EXPECT_NE(RasErrorAdvice(809).find(L"UDP 500/4500"), std::wstring::npos);
+  EXPECT_TRUE(RasErrorAdvice(0).empty());
+  EXPECT_TRUE(RasErrorAdvice(649).empty());
+}

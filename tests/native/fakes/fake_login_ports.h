@@ -16,6 +16,7 @@
 #include "fakes/fake_clock.h"
 #include "service/login_exchange.h"
 #include "service/policy_chooser.h"
+#include "vpn/error_advice.h"
 #include "vpn/general_vpn.h"
 
 class FakeLoginFetcher : public LoginFetcher {
@@ -115,6 +116,8 @@ class FakeEngine : public CGeneralVpn {
   std::wstring GetErrorDetailText(int32_t detail) override {
     return detail == 0 ? L"" : L"detail " + std::to_wstring(detail);
   }
+  // As the dial-up engine advises: by the dial-up error in the detail.
+  std::wstring ErrorAdvice(int32_t, int32_t detail) override { return RasErrorAdvice(detail); }
 
   // The status of the engine's next report: `newState` and `newError` with the addresses and
   // failed routes set below.
