@@ -76,7 +76,9 @@ bool CDlgConnectionLog::OnInitDialog() {
   layout_.Create(copy_, hwnd(), kCopyRect, kCopyId, GetText("CopyDiagnostics"));
   Refresh();
   SetTimer(kRefreshTimer, kRefreshMs);
-  return true;
+  // The button, not the list, takes the focus: the list has nothing to select.
+  ::SetFocus(copy_.hwnd());
+  return false;
 }
 
 void CDlgConnectionLog::LayoutForDpi(int dpi) {

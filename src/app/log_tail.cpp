@@ -25,6 +25,38 @@ struct FileTail {
   std::vector<std::wstring> lines;
 };
 
+// The lines of `bytes` (see AppendLogLines) as pieces of it, without their line breaks; blank
+// lines stay in (they may hold only what decoding drops).
+std::vector<std::string_view> SplitLines(std::string_view bytes, bool fromStart) {
+  std::vector<std::string_view> pieces;
+  if (!fromStart) {
+    const size_t first = bytes.find('\n');
+    if (first == std::string_view::npos) return pieces;
+    bytes.remove_prefix(first + 1);
+  }
+  while (!bytes.empty()) {
+    const size_t end = bytes.find('\n');
+    std::string_view line = bytes.substr(0, end);
+    bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    pieces.push_back(line);
+  }
+  return pieces;
+}
+
+// The last `wanted` lines of `bytes` that are not blank, decoded from the end: the rest is
+// never decoded.
+std::vector<std::wstring> LastLines(std::string_view bytes, bool fromStart, size_t wanted) {
+  const std::vector<std::string_view> pieces = SplitLines(bytes, fromStart);
+  std::vector<std::wstring> lines;
+  for (auto piece = pieces.rbegin(); piece != pieces.rend() && lines.size() < wanted; ++piece) {
+    std::wstring text = DecodeLogLine(*piece);
+    if (!text.empty()) lines.push_back(std::move(text));
+  }
+  std::reverse(lines.begin(), lines.end());
+  return lines;
+}
+
 // The file's last lines, reading more of its end while it gives fewer than `wanted`.
 FileTail TailOf(LogFiles& files, const std::wstring& name, size_t wanted) {
   FileTail tail;
@@ -35,10 +67,9 @@ FileTail TailOf(LogFiles& files, const std::wstring& name, size_t wanted) {
     tail.size = end->size;
     tail.whole = end->bytes.size() >= end->size;
     const bool last = tail.whole || chunk >= kLogTailReadLimit;
-    tail.lines.clear();
     // At the limit the start of the first line may lie further back than is ever read: it is
     // kept, as a piece of a line, rather than leaving nothing.
-    AppendLogLines(end->bytes, last, tail.lines);
+    tail.lines = LastLines(end->bytes, last, wanted);
     tail.bytes = std::move(end->bytes);
     if (tail.lines.size() >= wanted || last) return tail;
   }
@@ -72,17 +103,8 @@ std::wstring DecodeLogLine(std::string_view bytes) {
 }
 
 void AppendLogLines(std::string_view bytes, bool fromStart, std::vector<std::wstring>& lines) {
-  if (!fromStart) {
-    const size_t first = bytes.find('\n');
-    if (first == std::string_view::npos) return;
-    bytes.remove_prefix(first + 1);
-  }
-  while (!bytes.empty()) {
-    const size_t end = bytes.find('\n');
-    std::string_view line = bytes.substr(0, end);
-    bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    std::wstring text = DecodeLogLine(line);
+  for (const std::string_view piece : SplitLines(bytes, fromStart)) {
+    std::wstring text = DecodeLogLine(piece);
     if (!text.empty()) lines.push_back(std::move(text));
   }
 }
