@@ -51,6 +51,7 @@ TRAY_EXIT = resource_id("ID_TRAY_EXIT")
 TRAY_CONNECTION_LOG = resource_id("ID_TRAY_CONNECTION_LOG")
 LOG_CAPTION = TEXTS["ConnectionLog"]
 LOG_LINES = constant("src/app/dlg_connection_log_win.h", "kLinesId")
+LOG_NOTE = constant("src/app/dlg_connection_log_win.h", "kNoteId")
 # The tray's pictures, as the simulated network logs them ("tray <resource id>").
 TRAY_IDLE = f"tray {resource_id('IDI_TRAY_IDLE')}"
 TRAY_CONNECTED = f"tray {resource_id('IDI_TRAY_CONNECTED')}"
@@ -1522,6 +1523,13 @@ def case_planted_data_folder_runs_from_memory_and_pauses_updates(d):
         s.wait_event(lambda l: l == TRAY_CONNECTED, "no connected icon")
         expect("dial 127.0.0.1 user demo" in s.event_lines(), f"dialled {s.event_lines()}")
         expect(os.path.isfile(data), "the planted file was replaced")
+        # No log is kept, and the log window says so in place of lines.
+        d.input("post", MAIN_CAPTION, str(WM_COMMAND), str(TRAY_CONNECTION_LOG), "0")
+        d.wait_text(LOG_CAPTION, LOG_NOTE, lambda t: t == TEXTS["ConnectionLogNotKept"],
+                    "the log window's note", 15)
+        screenshot("connection_log_not_kept")
+        d.drive("close", "#32770", LOG_CAPTION, "5000")
+        expect(d.wait_gone(LOG_CAPTION, 10000), "the log window did not close")
 
         # Now the service demands an update: the login's answer sends the user to the web site.
         sim_get(sim, "_sim/offer?required_version=2.1.0.1")
@@ -1866,7 +1874,7 @@ CASE_SECONDS = {
     "case_window_answers_while_a_long_route_list_comes_and_goes": 39,
     "case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event": 32,
     "case_dhcp_on_the_tunnel_address_is_switched_off": 25,
-    "case_planted_data_folder_runs_from_memory_and_pauses_updates": 25,
+    "case_planted_data_folder_runs_from_memory_and_pauses_updates": 28,
     "case_good_login_fails_to_dial_under_wine": 24,
     "case_disconnect_while_a_long_route_list_is_applied": 23,
     "case_update_portable_hands_over_with_busy_bar": 23,
