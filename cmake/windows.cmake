@@ -59,9 +59,11 @@ endforeach()
 
 # Benchmarks of what only the real system shows (named pipes, ...): bench/<name>_win.cpp is
 # bench_<name>.exe, a plain program run under Wine that prints its figures.
-# The route table fake of the native tests, for the Windows tests and benchmarks.
+# The native tests' fakes the Windows tests and benchmarks use too.
 add_library(kv_fakes STATIC ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_route_table.cpp
-                            ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_clock.cpp)
+                            ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_clock.cpp
+                            ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_registry_profile.cpp
+                            ${PROJECT_SOURCE_DIR}/tests/native/fakes/fake_data_protection.cpp)
 target_include_directories(kv_fakes PUBLIC ${PROJECT_SOURCE_DIR}/tests/native)
 target_link_libraries(kv_fakes PUBLIC kv_core)
 

@@ -3,7 +3,10 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "app/diagnostics_win.h"
 #include "base/clock.h"
+#include "policy/bind_catalog_win.h"
+#include "service/adapter_list_win.h"
 #include "base/file_attributes.h"
 #include "config/private_profile.h"
 #include "config/program_data_folder.h"
@@ -96,7 +99,24 @@ AppServices::Parts::Parts(CApplication& app, const SystemOverrides& overrides,
                                            const std::wstring& link) {
                           window.ShowNewsSlot(slot, caption, link);
                         }}),
-      probes(window.messages(), CDlgVpnMain::kHostMessage) {
+      probes(window.messages(), CDlgVpnMain::kHostMessage),
+      logFiles(SystemProgramDataFolder().Owned()
+                   ? FolderLogFiles(SystemProgramDataFolder().Path())
+                   : nullptr),
+      logWindow(ConnectionLogSources{
+          .log = logFiles.get(),
+          .diagnostics = [this, bindModule = paths.moduleFolder + kBindModuleFile] {
+            SystemAdapterList adapters;
+            SystemSocketCatalog catalog;
+            DiagnosticsSources sources{
+                .settings = settings,
+                .loginHosts = programSettings.LoginHosts(ResourceString(IDS_DEFAULT_LOGIN_HOSTS)),
+                .log = logFiles.get(),
+                .bindModulePath = CatalogPathFor(bindModule),
+                .adapters = adapters,
+                .catalog = catalog};
+            return FormatDiagnostics(GatherDiagnostics(sources));
+          }}) {
   // Route mode 1 keeps IPv6 from going around the tunnel through this table.
   engines.SetIpv6RouteTable(overrides.ipv6Routes ? overrides.ipv6Routes : systemIpv6Routes.get());
   // And name lookups from going to the local network's resolver.
@@ -152,7 +172,8 @@ AppServices::AppServices(CApplication& app, const SystemOverrides& overrides, co
                                 parts_.log.Write(SessionReportText(report));
                               },
                           .trafficGuard = overrides.trafficGuard ? overrides.trafficGuard
-                                                                 : parts_.systemTrafficGuard.get()},
+                                                                 : parts_.systemTrafficGuard.get(),
+                          .openConnectionLog = [this] { parts_.logWindow.Open(); }},
           SettingsOf(parts_.responseRecord, parts_.announcementFile)) {
   relay_.Attach(&controller_);
   parts_.window.Attach(controller_, [this](HWND window) { parts_.OnWindowCreated(window); });
@@ -187,4 +208,5 @@ void AppServices::Parts::OnWindowCreated(HWND handle) {
   restarter.SetOwner(handle);
   policy.SetOwner(handle);
   routeWatch.Start(handle, CDlgVpnMain::kRouteChangeMessage);
+  logWindow.SetOwner(handle);
 }

@@ -14,6 +14,8 @@
 #include "app/app_paths.h"
 #include "app/system_overrides.h"
 #include "app/dlg_vpn_main_win.h"
+#include "app/dlg_connection_log_win.h"
+#include "app/log_tail.h"
 #include "service/http_host_probe.h"
 #include "app/main_window_controller.h"
 #include "app/tray_notify_icon_win.h"
@@ -124,6 +126,9 @@ class AppServices {
     AnnouncementBoard announcements;
     HttpHostProbeFactory probes;
     RouteChangeWatch routeWatch;
+    // The connection log's files, none when the data folder is not ours, and its window.
+    std::unique_ptr<LogFiles> logFiles;
+    ConnectionLogWindow logWindow;
   };
 
   ControllerRelay relay_;

@@ -20,11 +20,9 @@
 #include <string_view>
 #include <thread>
 
+#include "app/connection_log_files.h"
 #include "config/program_data_folder.h"
 
-inline constexpr wchar_t kConnectionLogName[] = L"Kavrin.log";
-inline constexpr wchar_t kConnectionLogOldName[] = L"Kavrin.log.1";
-inline constexpr uint64_t kConnectionLogLimitBytes = 1048576;
 
 class ConnectionLog {
  public:

@@ -235,6 +235,7 @@ void MainWindowController::Initialize() {
                             session_.autoReconnect());
     session_.SetKillSwitch(ports_.settings.GetKillSwitch());
     ports_.tray.SetMenuItem(kTrayKillSwitch, GetText("KillSwitch"), session_.killSwitch());
+    ports_.tray.SetMenuItem(kTrayConnectionLog, GetText("ConnectionLog"), false);
 
     InBox([this] { ports_.announcements.ShowAnnouncements(true); });
     StartRacePass();
@@ -308,6 +309,10 @@ bool MainWindowController::Command(uint32_t id) {
       return true;
     case kTrayKillSwitch:
       ToggleKillSwitch();
+      return true;
+    case kTrayConnectionLog:
+      // A window of its own beside the main one, never a box: it opens while a box is up too.
+      if (ports_.openConnectionLog) ports_.openConnectionLog();
       return true;
     default:
       break;

@@ -47,6 +47,7 @@ inline constexpr uint32_t kTrayHomePage = ID_TRAY_HOMEPAGE;
 inline constexpr uint32_t kTrayPurchase = ID_TRAY_PURCHASE;
 inline constexpr uint32_t kTrayAutoReconnect = ID_TRAY_AUTORECONNECT;
 inline constexpr uint32_t kTrayKillSwitch = ID_TRAY_KILLSWITCH;
+inline constexpr uint32_t kTrayConnectionLog = ID_TRAY_CONNECTION_LOG;
 
 inline constexpr uint32_t kWatchTimer = 0;
 inline constexpr uint32_t kWatchIntervalMs = 1000;
@@ -124,6 +125,9 @@ struct MainWindowPorts {
   TrafficGuard* trafficGuard = nullptr;
   // Resolves a host name or dotted address (IPv4, network byte order; 0 when none).
   std::function<uint32_t(const std::wstring& host)> resolve = TunnelServerAddress;
+  // Opens the connection log's window, or brings the open one forward; none: the item does
+  // nothing.
+  std::function<void()> openConnectionLog;
 };
 
 struct MainWindowSettings {
@@ -149,7 +153,8 @@ inline constexpr char kBiosSkippedOnWindows2000[] = "SKIP_FOR_NT5";
 //    queued and handled in order once the handler that opened the box has returned; a queued
 //    tick goes when its timer is stopped meanwhile;
 //  - the user's commands that act on the connection (Connect, Enter, Disconnect, closing the
-//    window, the auto-reconnect and kill-switch items, About) are refused; links and Show still work;
+//    window, the auto-reconnect and kill-switch items, About) are refused; links, Show and the
+//    connection log still work;
 //  - Exit is remembered and carried out as soon as the box closes: the code that opened the box
 //    does not go on (the scope unwinds it to the handler's start), so nothing more is shown or
 //    done for the handler that was running.

@@ -213,6 +213,17 @@ const std::vector<TextRow>& Rows() {
       {"KillSwitch", {Text(L"断网保护")}},
       // Route mode 1 with the kill switch on, but the system's packet filter refused it.
       {"KillSwitchNotOn", {Text(L"断网保护未生效：系统拒绝了过滤规则")}},
+      // The tray menu's item that opens the connection log, and the log window's title.
+      {"ConnectionLog", {Text(L"连接日志")}},
+      // The log window's button: the log's end and the facts support asks for, to the clipboard.
+      {"CopyDiagnostics", {Text(L"复制诊断信息")}},
+      {"DiagnosticsCopied", {Text(L"诊断信息已复制到剪贴板")}},
+      {"CannotCopyDiagnostics", {Text(L"无法复制到剪贴板，请稍后再试")}},
+      // The log window when the log has no line yet.
+      {"ConnectionLogEmpty", {Text(L"还没有连接日志。")}},
+      // The log window when the data folder is not the program's own: no log is kept this run.
+      {"ConnectionLogNotKept",
+       {Text(L"OrumaVPN的数据文件夹不安全（可能被其他用户修改过），本次运行不保存连接日志。")}},
       // OpenVPN's server refused the user name or password.
       {"OPEN_VPN_ERROR_AUTH_FAILED", {Text(L"用户名或密码错误")}},
       // The OpenVPN program ended while the tunnel was up.

@@ -48,6 +48,10 @@ MAIN_STATIC = constant("src/app/dlg_vpn_main_win.cpp", "kStaticId")
 TRAY_CALLBACK = constant("src/app/dlg_vpn_main_win.h", "kTrayMessage")
 SHOW_MAIN_WINDOW = constant("src/app/vpn_app_win.h", "kShowMainWindowMessage")
 TRAY_EXIT = resource_id("ID_TRAY_EXIT")
+TRAY_CONNECTION_LOG = resource_id("ID_TRAY_CONNECTION_LOG")
+LOG_CAPTION = TEXTS["ConnectionLog"]
+LOG_LINES = constant("src/app/dlg_connection_log_win.h", "kLinesId")
+LOG_NOTE = constant("src/app/dlg_connection_log_win.h", "kNoteId")
 # The tray's pictures, as the simulated network logs them ("tray <resource id>").
 TRAY_IDLE = f"tray {resource_id('IDI_TRAY_IDLE')}"
 TRAY_CONNECTED = f"tray {resource_id('IDI_TRAY_CONNECTED')}"
@@ -260,6 +264,37 @@ def case_tray_icon_brings_the_window_back(d):
         expect(rc == 0, "a click on the tray icon did not show the window")
     finally:
         close_main_window(d, proc)
+
+
+def case_tray_log_item_opens_the_connection_log(d):
+    """The tray menu's log item (posted as the menu sends it: Wine's tray has no menu) opens the
+    log window on the writer's lines and follows new ones; the item again keeps one window; Exit
+    with it open ends the program."""
+    log = os.path.join(data_folder(), "Kavrin.log")
+    proc = d.start("Kavrin.exe")
+    try:
+        expect(d.wait_window(MAIN_CAPTION), "main window did not open")
+        first = "2026-12-09 10:00:00 连接到 vpn1.example.com（PPTP）"
+        with open(log, "ab") as f:
+            f.write((first + "\r\n").encode("utf-8"))
+        d.input("post", MAIN_CAPTION, str(WM_COMMAND), str(TRAY_CONNECTION_LOG), "0")
+        expect(d.wait_window(LOG_CAPTION, 15000), "the log window did not open")
+        d.wait_text(LOG_CAPTION, LOG_LINES, lambda t: t == first, "the log's line", 15)
+        later = "2026-12-09 10:00:05 已连接"
+        with open(log, "ab") as f:
+            f.write((later + "\r\n").encode("utf-8"))
+        d.wait_text(LOG_CAPTION, LOG_LINES, lambda t: t == later, "the new line", 15)
+        screenshot("connection_log")
+        d.input("post", MAIN_CAPTION, str(WM_COMMAND), str(TRAY_CONNECTION_LOG), "0")
+        time.sleep(1)
+        rc, out = d.drive("count", "#32770", LOG_CAPTION)
+        expect(out.strip() == "1", f"{out.strip()} log windows")
+        d.input("post", MAIN_CAPTION, str(WM_COMMAND), str(TRAY_EXIT), "0")
+        expect(wait_exit(proc, 30), "the program did not end after Exit with the log window open")
+    finally:
+        if proc.poll() is None:
+            close_main_window(d, proc)
+        remove_quietly(log)
 
 
 # ---- login against the service simulator ---------------------------------------------------------
@@ -1547,6 +1582,13 @@ def case_planted_data_folder_runs_from_memory_and_pauses_updates(d):
         s.wait_event(lambda l: l == TRAY_CONNECTED, "no connected icon")
         expect("dial 127.0.0.1 user demo" in s.event_lines(), f"dialled {s.event_lines()}")
         expect(os.path.isfile(data), "the planted file was replaced")
+        # No log is kept, and the log window says so in place of lines.
+        d.input("post", MAIN_CAPTION, str(WM_COMMAND), str(TRAY_CONNECTION_LOG), "0")
+        d.wait_text(LOG_CAPTION, LOG_NOTE, lambda t: t == TEXTS["ConnectionLogNotKept"],
+                    "the log window's note", 15)
+        screenshot("connection_log_not_kept")
+        d.drive("close", "#32770", LOG_CAPTION, "5000")
+        expect(d.wait_gone(LOG_CAPTION, 10000), "the log window did not close")
 
         # Now the service demands an update: the login's answer sends the user to the web site.
         sim_get(sim, "_sim/offer?required_version=2.1.0.1")
@@ -1869,6 +1911,7 @@ CASES = [
     case_update_copies_and_starts_target,
     case_single_instance,
     case_tray_icon_brings_the_window_back,
+    case_tray_log_item_opens_the_connection_log,
     case_host_race_and_wrong_password,
     case_expired_account,
     case_good_login_fails_to_dial_under_wine,
@@ -1908,7 +1951,7 @@ CASE_SECONDS = {
     "case_window_answers_while_a_long_route_list_comes_and_goes": 39,
     "case_openvpn_connects_through_the_standin_and_disconnects_by_its_exit_event": 32,
     "case_dhcp_on_the_tunnel_address_is_switched_off": 25,
-    "case_planted_data_folder_runs_from_memory_and_pauses_updates": 25,
+    "case_planted_data_folder_runs_from_memory_and_pauses_updates": 28,
     "case_good_login_fails_to_dial_under_wine": 24,
     "case_disconnect_while_a_long_route_list_is_applied": 23,
     "case_update_portable_hands_over_with_busy_bar": 23,

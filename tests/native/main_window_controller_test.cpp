@@ -203,7 +203,8 @@ class MainWindowTest : public ::testing::Test {
                             return host == L"vpn1.example.com" ? Ip("203.0.113.9")
                                    : host == L"a"             ? Ip("198.51.100.1")
                                                               : 0u;
-                          }};
+                          },
+                          .openConnectionLog = [this] { ++logWindowsOpened_; }};
     controller_ = std::make_unique<MainWindowController>(std::move(ports), std::move(settings));
   }
   void TearDown() override {
@@ -283,6 +284,7 @@ class MainWindowTest : public ::testing::Test {
   std::vector<SessionReport::Kind> sessionReports_;
   // The lines the connection log would get.
   std::vector<std::wstring> log_;
+  int logWindowsOpened_ = 0;
   FakeEngineFactory engines_{routes_, clock_};
   NullCallback callback_;
   std::unique_ptr<MainWindowController> controller_;
@@ -801,6 +803,13 @@ TEST_F(MainWindowTest, WebPagesCarryTheReferral) {
   EXPECT_FALSE(controller_->OnCommand(kSavePassword));
 }
 
+TEST_F(MainWindowTest, TheTrayLogItemOpensTheLogWindow) {
+  controller_->Initialize();
+  EXPECT_EQ(tray_.menu[kTrayConnectionLog], std::make_pair(GetText("ConnectionLog"), false));
+  EXPECT_TRUE(controller_->OnCommand(kTrayConnectionLog));
+  EXPECT_EQ(logWindowsOpened_, 1);
+}
+
 TEST_F(MainWindowTest, BuildWithoutAReferralTagUsesTheMainChannel) {
   MakeController(L"");
   controller_->OnCommand(kPurchase);
@@ -928,10 +937,13 @@ TEST_P(BoxTest, ReportsWaitForTheBoxAndConnectionCommandsAreRefused) {
     ReportsArrive();
     controller_->OnCommand(kDisconnect);
     controller_->OnCommand(kConnect);
+    // The log window is no box: support may want it most while a failure is shown.
+    controller_->OnCommand(kTrayConnectionLog);
     handledWhileOpen = controller_->pendingProbes() != 3 || controller_->connected() ||
                        (ConnectionBox() && controller_->currentEngine() != engines_.last);
   });
   EXPECT_FALSE(handledWhileOpen);
+  EXPECT_EQ(logWindowsOpened_, 1);
   EXPECT_EQ(controller_->pendingProbes(), 0u);
   EXPECT_EQ(controller_->queuedEvents(), 0u);
   // Connect dialled nothing more, and Disconnect stopped nothing.

@@ -25,19 +25,13 @@
 #include "skin/skin_control_win.h"
 #include "skin/skin_registry_win.h"
 #include "skin/skin_startup_win.h"
+#include "test_skin_win.h"
 
 namespace {
 
 void UseSkin() {
-  static const bool filled = [] {
-    const char* art = std::getenv("KAVRIN_ART");
-    const std::string folder = art ? art : "..\\..\\res\\art";
-    RegisterStartupSkinFromFolder(CSkinRegistry::Instance(),
-                                  std::wstring(folder.begin(), folder.end()));
-    BuildTextTable();
-    return true;
-  }();
-  (void)filled;
+  TestSkin();
+  BuildTextTable();
 }
 
 void Pump() {

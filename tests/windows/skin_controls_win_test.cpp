@@ -17,22 +17,11 @@
 #include "skin/skin_startup_win.h"
 #include "skin/skin_tab_ctrl_win.h"
 #include "skin/skin_window_win.h"
+#include "test_skin_win.h"
 
 namespace {
 
-// The test binary carries no resources: the artwork is read from the source tree (the tests
-// run in build/windows; KAVRIN_ART overrides).
-CSkinRegistry& Skin() {
-  static const bool filled = [] {
-    const char* art = std::getenv("KAVRIN_ART");
-    const std::string folder = art ? art : "..\\..\\res\\art";
-    RegisterStartupSkinFromFolder(CSkinRegistry::Instance(),
-                                  std::wstring(folder.begin(), folder.end()));
-    return true;
-  }();
-  (void)filled;
-  return CSkinRegistry::Instance();
-}
+CSkinRegistry& Skin() { return TestSkin(); }
 
 // A plain top-level window (no skinned frame) to host controls; it passes owner-draw requests
 // back to the controls like a skinned frame does.

@@ -4,7 +4,8 @@
 //   wait       <class|*> <caption|*> <timeout_ms>            a visible match exists; prints HWND
 //   texts      <class|*> <caption|*> <timeout_ms>            prints "window\t<class>\t<caption>",
 //                                                            then "<id>\t<class>\t<text>" per
-//                                                            child control
+//                                                            child control, and the same per
+//                                                            row of a list box
 //   click      <class|*> <caption|*> <text|#id> <timeout_ms> presses a button of a visible match
 //   gone       <class|*> <caption|*> <timeout_ms>            no match exists (visible or not)
 //   count      <class|*> <caption|*>                         prints the number of matches
@@ -95,6 +96,34 @@ bool Matches(HWND window, const Query& query) {
   return query.caption == L"*" || TextOf(window) == query.caption;
 }
 
+// The rows of a list box that keeps its strings (the system carries LB_GETTEXT across
+// processes for such lists).
+std::vector<std::wstring> RowsOf(HWND list) {
+  std::vector<std::wstring> rows;
+  DWORD_PTR count = 0;
+  if (!SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &count) ||
+      static_cast<LRESULT>(count) == LB_ERR) {
+    return rows;
+  }
+  for (WPARAM i = 0; i < count; ++i) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(list, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                             &length) ||
+        static_cast<LRESULT>(length) == LB_ERR || length > 1 << 16) {
+      break;
+    }
+    std::vector<wchar_t> buffer(length + 1);
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buffer.data()),
+                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied) ||
+        static_cast<LRESULT>(copied) == LB_ERR) {
+      break;
+    }
+    rows.emplace_back(buffer.data(), copied < buffer.size() ? copied : length);
+  }
+  return rows;
+}
+
 struct FindState {
   const Query* query;
   bool visibleOnly;
@@ -174,8 +203,12 @@ int Texts(const Query& query, DWORD timeoutMs) {
   if (!window) return 1;
   PrintUtf8(L"window\t" + ClassOf(window) + L"\t" + TextOf(window));
   for (HWND child : ChildrenOf(window)) {
-    PrintUtf8(std::to_wstring(GetDlgCtrlID(child)) + L"\t" + ClassOf(child) + L"\t" +
-              TextOf(child));
+    const std::wstring prefix = std::to_wstring(GetDlgCtrlID(child)) + L"\t" + ClassOf(child);
+    PrintUtf8(prefix + L"\t" + TextOf(child));
+    // A list box's rows follow its own line, one line each under the same id.
+    if (lstrcmpiW(ClassOf(child).c_str(), L"ListBox") == 0) {
+      for (const std::wstring& row : RowsOf(child)) PrintUtf8(prefix + L"\t" + row);
+    }
   }
   return 0;
 }
