@@ -51,6 +51,11 @@ class Launcher : public ProgramLauncher {
     if (!IsWebAddress(file)) std::abort();
     return true;
   }
+  // Only a web address may reach the user's shell.
+  bool OpenWebPage(const std::wstring& url) override {
+    if (!IsWebAddress(url)) std::abort();
+    return true;
+  }
 };
 
 // A developer build: no signature to compare with.
